@@ -1,0 +1,91 @@
+# Shared compile options and the test helper.
+
+if(PENNACLE_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(PENNACLE_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT PENNACLE_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "PENNACLE_SANITIZE must be empty, address or thread")
+endif()
+
+if(PENNACLE_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "PENNACLE_FUZZ needs clang (libFuzzer)")
+endif()
+if(PENNACLE_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+find_package(GTest)
+find_package(Threads REQUIRED)
+
+# Every text inside the program is GBK: narrow literals written in UTF-8 source become GBK bytes.
+# clang only knows UTF-8 as execution charset, so the fuzz build keeps UTF-8 literals (no parser
+# compares against a non-ASCII literal; they only appear in messages).
+function(pennacle_target target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fexec-charset=GBK)
+  endif()
+endfunction()
+
+# pennacle_library(name SOURCES... LIBS ...): a static library from the non-test sources of the
+# calling folder (globbed, so adding a file needs no edit here) plus any extra SOURCES.
+function(pennacle_library name)
+  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER srcs EXCLUDE REGEX "_test\\.cpp$")
+  foreach(ex ${ARG_EXCLUDE})
+    list(FILTER srcs EXCLUDE REGEX "/${ex}$")
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  pennacle_target(${name})
+endfunction()
+
+add_custom_target(tsan_tests)
+
+# pennacle_add_tests(LIBS ... [TSAN name...]): every *_test.cpp beside the code becomes one
+# executable and one CTest test. Tests named under TSAN also run in the TSan build (label tsan);
+# in a TSan build only those are made.
+function(pennacle_add_tests)
+  if(PENNACLE_FUZZ OR NOT GTest_FOUND)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "" "LIBS;TSAN" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(src ${tests})
+    get_filename_component(name ${src} NAME_WE)
+    list(FIND ARG_TSAN ${name} tsan_index)
+    if(PENNACLE_SANITIZE STREQUAL "thread" AND tsan_index EQUAL -1)
+      continue()
+    endif()
+    add_executable(${name} ${src})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    pennacle_target(${name})
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1")
+    if(NOT tsan_index EQUAL -1)
+      set_tests_properties(${name} PROPERTIES LABELS tsan)
+      add_dependencies(tsan_tests ${name})
+    endif()
+  endforeach()
+endfunction()
+
+add_custom_target(fuzz_targets)
+
+# pennacle_add_fuzzer(name SOURCE file LIBS ...): a libFuzzer target, only in a PENNACLE_FUZZ build.
+function(pennacle_add_fuzzer name)
+  if(NOT PENNACLE_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(ARG "" "SOURCE" "LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCE})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  pennacle_target(${name})
+  add_dependencies(fuzz_targets ${name})
+endfunction()

@@ -1,0 +1,87 @@
+#include "runtime/value.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/fatal.h"
+
+namespace pennacle {
+namespace {
+
+TEST(Charset, LiteralsAreGbk) {
+  // Program targets compile narrow literals to GBK.
+  constexpr std::string_view kAmount = "金额";
+  ASSERT_EQ(kAmount.size(), 4u);
+  EXPECT_EQ(static_cast<unsigned char>(kAmount[0]), 0xBD);
+  EXPECT_EQ(static_cast<unsigned char>(kAmount[1]), 0xF0);
+  EXPECT_EQ(static_cast<unsigned char>(kAmount[2]), 0xB6);
+  EXPECT_EQ(static_cast<unsigned char>(kAmount[3]), 0xEE);
+}
+
+TEST(Pool, ConstantsAndNullAreNeverReleased) {
+  static const char kConstant[] = "常量";
+  release(kConstant);
+  release(nullptr);
+  release(&kEmptyByteSet);
+  EXPECT_TRUE(is_constant_address(kConstant));
+  char* owned = new_text_block("x");
+  EXPECT_FALSE(is_constant_address(owned));
+  release(owned);
+}
+
+TEST(Blocks, EmptyTextAndByteSetAreNoBlock) {
+  EXPECT_EQ(new_text_block(""), nullptr);
+  EXPECT_EQ(new_byteset_block(""), nullptr);
+  Text t("abc");
+  EXPECT_EQ(t.view(), "abc");
+  ByteSet b(std::string_view("\0\1\2", 3));
+  ASSERT_NE(b.block(), nullptr);
+  EXPECT_EQ(b.block()->marker, 1u);
+  EXPECT_EQ(b.block()->length, 3u);
+}
+
+TEST(Blocks, ArrayLayoutAndCopyOnWrite) {
+  ArrayHeader* a = new_array_block(Kind::Int, 3);
+  EXPECT_EQ(a->dimensions, 1u);
+  EXPECT_EQ(a->count, 3u);
+  static_cast<int32_t*>(array_elements(a))[2] = 7;
+  EXPECT_EQ(writable_array(a, Kind::Int), a);  // owned: changed in place
+  release_array(a, Kind::Int);
+
+  static struct {
+    ArrayHeader h{1, 2};
+    int32_t e[2]{5, 6};
+  } constant_array;
+  ArrayHeader* copy = writable_array(&constant_array.h, Kind::Int);
+  ASSERT_NE(copy, &constant_array.h);
+  EXPECT_EQ(static_cast<int32_t*>(array_elements(copy))[1], 6);
+  release_array(copy, Kind::Int);
+}
+
+TEST(Value, RecordWords) {
+  Value v = Value::of_int(-2);
+  EXPECT_EQ(v.lo, 0xFFFFFFFEu);
+  EXPECT_EQ(v.hi, 0u);
+  EXPECT_EQ(v.kind, 0x80000301u);
+  Value d = Value::of_double(1.0);
+  EXPECT_EQ(d.hi, 0x3FF00000u);
+  EXPECT_EQ(d.lo, 0u);
+  EXPECT_TRUE(Value{}.omitted());
+}
+
+[[noreturn]] void throwing_hook(const FatalReport& r) { throw r; }
+
+TEST(Fatal, AllocationFailureTakesTheFatalPath) {
+  FatalHook previous = set_fatal_hook(throwing_hook);
+  try {
+    [[maybe_unused]] void* p = allocate(SIZE_MAX / 2);
+    FAIL() << "allocate returned";
+  } catch (const FatalReport& r) {
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.message.rfind("分配 ", 0), 0u);
+    EXPECT_NE(r.message.find(" 字节内存失败!"), std::string::npos);
+  }
+  set_fatal_hook(previous);
+}
+
+}  // namespace
+}  // namespace pennacle
