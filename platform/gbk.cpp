@@ -1,7 +1,8 @@
 #include "platform/gbk.h"
 
-#include <cerrno>
 #include <iconv.h>
+
+#include <cerrno>
 
 namespace pennacle {
 namespace {

@@ -1,0 +1,62 @@
+// Files with byte-range locks and sharing modes: the one interface the record store writes through,
+// so tests can put a fault-injecting layer in its place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/file_error.h"
+
+namespace pennacle {
+
+enum class FileAccess { Read, ReadWrite };
+
+// What other opens of the same file (other processes, or this one) may do while this one is open.
+enum class FileShare { DenyNone, DenyRead, DenyWrite, Exclusive };
+
+// Every range handed to lock/unlock lies below this offset; the bytes at and above it are reserved
+// for the sharing-mode protocol.
+inline constexpr uint64_t kShareLockBase = 0x80000000u;
+
+// One open file. Positions are absolute; no call moves a shared file pointer, so calls from
+// different threads never disturb each other. Every call returns FileCause::None on success.
+class File {
+ public:
+  virtual ~File() = default;
+
+  // Reads up to `n` bytes at `offset`; `*got` is the count read, short only at the end of the file.
+  [[nodiscard]] virtual FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) = 0;
+  // Writes all `n` bytes at `offset`, extending the file when needed.
+  [[nodiscard]] virtual FileCause write_at(uint64_t offset, const void* buf, size_t n) = 0;
+  [[nodiscard]] virtual FileCause size(uint64_t* out) = 0;
+  // Cuts or extends (with zeros) the file to exactly `length` bytes.
+  [[nodiscard]] virtual FileCause set_size(uint64_t length) = 0;
+  // An exclusive lock on [offset, offset + length) that never waits: a range held by another open
+  // gives LockViolation. Locks belong to this open, not to the process or thread.
+  // REQUIRES: offset + length <= kShareLockBase.
+  [[nodiscard]] virtual FileCause lock(uint64_t offset, uint64_t length) = 0;
+  [[nodiscard]] virtual FileCause unlock(uint64_t offset, uint64_t length) = 0;
+  // Releases every lock and the descriptor. Later calls give BadHandle.
+  virtual void close() = 0;
+};
+
+// Opens files. Paths are GBK, as everywhere inside the program.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // Opens an existing file; never creates one. A sharing conflict gives SharingViolation.
+  [[nodiscard]] virtual FileCause open(std::string_view gbk_path, FileAccess access, FileShare share,
+                                       std::unique_ptr<File>* out) = 0;
+  // Creates a new file for writing, exclusive; an existing file gives AccessDenied and is untouched.
+  [[nodiscard]] virtual FileCause create(std::string_view gbk_path, std::unique_ptr<File>* out) = 0;
+  // Removes a file (to undo a create that could not be finished).
+  virtual FileCause remove(std::string_view gbk_path) = 0;
+};
+
+// The real file system: POSIX descriptors with open-file-description locks.
+FileSystem& posix_file_system();
+
+}  // namespace pennacle

@@ -1,0 +1,192 @@
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/fault_file.h"
+
+namespace pennacle {
+namespace {
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/pn_file_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/a.bin";
+    std::ofstream(path_) << "0123456789";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::unique_ptr<File> open(FileAccess a, FileShare s, FileCause* cause = nullptr) {
+    std::unique_ptr<File> f;
+    FileCause c = posix_file_system().open(path_, a, s, &f);
+    if (cause) *cause = c;
+    return f;
+  }
+
+  std::string dir_, path_;
+};
+
+TEST_F(FileTest, ReadWriteSizeAndSetSize) {
+  auto f = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  ASSERT_TRUE(f);
+  char buf[16];
+  size_t got = 0;
+  ASSERT_EQ(f->read_at(8, buf, 16, &got), FileCause::None);
+  EXPECT_EQ(got, 2u);  // short at the end of the file, not an error
+  ASSERT_EQ(f->write_at(12, "ab", 2), FileCause::None);
+  uint64_t size = 0;
+  ASSERT_EQ(f->size(&size), FileCause::None);
+  EXPECT_EQ(size, 14u);
+  ASSERT_EQ(f->read_at(10, buf, 4, &got), FileCause::None);
+  ASSERT_EQ(got, 4u);
+  EXPECT_EQ(std::string(buf, 4), std::string("\0\0ab", 4));  // the gap is zero-filled
+  ASSERT_EQ(f->set_size(3), FileCause::None);
+  ASSERT_EQ(f->size(&size), FileCause::None);
+  EXPECT_EQ(size, 3u);
+  f->close();
+  EXPECT_EQ(f->read_at(0, buf, 1, &got), FileCause::BadHandle);
+}
+
+TEST_F(FileTest, OpenNeverCreatesAndReadOnlyRefusesWrites) {
+  std::unique_ptr<File> f;
+  EXPECT_EQ(posix_file_system().open(dir_ + "/missing", FileAccess::ReadWrite, FileShare::DenyNone, &f),
+            FileCause::NotFound);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/missing"));
+  EXPECT_EQ(posix_file_system().open(dir_, FileAccess::Read, FileShare::DenyNone, &f), FileCause::BadPath);
+  auto r = open(FileAccess::Read, FileShare::DenyNone);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->write_at(0, "x", 1), FileCause::AccessDenied);
+  EXPECT_EQ(r->set_size(0), FileCause::AccessDenied);
+}
+
+TEST_F(FileTest, CreateRefusesAnExistingFile) {
+  std::unique_ptr<File> f;
+  EXPECT_EQ(posix_file_system().create(path_, &f), FileCause::AccessDenied);
+  EXPECT_EQ(std::filesystem::file_size(path_), 10u);
+  ASSERT_EQ(posix_file_system().create(dir_ + "/new.bin", &f), FileCause::None);
+  EXPECT_EQ(f->write_at(0, "z", 1), FileCause::None);
+}
+
+TEST_F(FileTest, GbkPathsReachTheFileSystemAsUtf8) {
+  std::ofstream(dir_ + "/\xE6\x95\xB0\xE6\x8D\xAE.kdb") << "x";  // UTF-8 on disk
+  std::unique_ptr<File> f;
+  EXPECT_EQ(posix_file_system().open(dir_ + "/数据.kdb", FileAccess::Read, FileShare::DenyNone, &f),
+            FileCause::None);  // the literal is GBK in this binary
+  EXPECT_EQ(posix_file_system().open(std::string("\x81", 1), FileAccess::Read, FileShare::DenyNone, &f),
+            FileCause::BadPath);
+}
+
+TEST_F(FileTest, LocksBelongToEachOpenEvenInOneProcess) {
+  auto a = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  auto b = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  ASSERT_TRUE(a && b);
+  ASSERT_EQ(a->lock(16, 1), FileCause::None);
+  EXPECT_EQ(b->lock(16, 1), FileCause::LockViolation);
+  EXPECT_EQ(b->lock(0, 0x7FFFFFFF), FileCause::LockViolation);
+  EXPECT_EQ(b->lock(17, 1), FileCause::None);
+  ASSERT_EQ(a->unlock(16, 1), FileCause::None);
+  EXPECT_EQ(b->lock(16, 1), FileCause::None);
+  // Closing an open drops its locks.
+  b->close();
+  EXPECT_EQ(a->lock(0, 0x7FFFFFFF), FileCause::None);
+  EXPECT_EQ(a->lock(0x7FFFFFFF, 2), FileCause::BadSeek);  // would reach the reserved bytes
+}
+
+TEST_F(FileTest, LocksConflictBetweenProcesses) {
+  auto a = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  ASSERT_EQ(a->lock(100, 1), FileCause::None);
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::unique_ptr<File> b;
+    if (posix_file_system().open(path_, FileAccess::ReadWrite, FileShare::DenyNone, &b) != FileCause::None)
+      _exit(2);
+    _exit(b->lock(100, 1) == FileCause::LockViolation && b->lock(101, 1) == FileCause::None ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(FileTest, SharingModesAreEnforcedBetweenOpens) {
+  struct Case {
+    FileAccess first_access;
+    FileShare first_share;
+    FileAccess second_access;
+    FileShare second_share;
+    bool allowed;
+  };
+  const FileAccess R = FileAccess::Read, RW = FileAccess::ReadWrite;
+  const Case cases[] = {
+      {RW, FileShare::DenyNone, RW, FileShare::DenyNone, true},
+      {RW, FileShare::DenyWrite, R, FileShare::DenyNone, true},
+      {RW, FileShare::DenyWrite, RW, FileShare::DenyNone, false},
+      {R, FileShare::DenyNone, R, FileShare::DenyWrite, true},
+      {RW, FileShare::DenyNone, R, FileShare::DenyWrite, false},  // someone already writes
+      {RW, FileShare::DenyRead, R, FileShare::DenyNone, false},
+      {RW, FileShare::DenyNone, R, FileShare::DenyRead, false},  // someone already reads
+      {RW, FileShare::Exclusive, R, FileShare::DenyNone, false},
+      {R, FileShare::DenyNone, RW, FileShare::Exclusive, false},
+  };
+  for (const Case& c : cases) {
+    FileCause first_cause, second_cause;
+    auto first = open(c.first_access, c.first_share, &first_cause);
+    ASSERT_EQ(first_cause, FileCause::None);
+    auto second = open(c.second_access, c.second_share, &second_cause);
+    EXPECT_EQ(second_cause, c.allowed ? FileCause::None : FileCause::SharingViolation)
+        << static_cast<int>(c.first_share) << " then " << static_cast<int>(c.second_share);
+    second.reset();
+    first.reset();
+    // Once both are closed anything opens again.
+    auto again = open(RW, FileShare::Exclusive, &first_cause);
+    EXPECT_EQ(first_cause, FileCause::None);
+  }
+}
+
+TEST_F(FileTest, ExclusiveOpenKeepsOtherProcessesOut) {
+  auto a = open(FileAccess::ReadWrite, FileShare::Exclusive);
+  ASSERT_TRUE(a);
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::unique_ptr<File> b;
+    _exit(posix_file_system().open(path_, FileAccess::Read, FileShare::DenyNone, &b) ==
+                  FileCause::SharingViolation
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(FileTest, FaultLayerFailsTheNthCallOnceAndCrashesAfterNWrites) {
+  FaultFileSystem fs(posix_file_system());
+  std::unique_ptr<File> f;
+  ASSERT_EQ(fs.open(path_, FileAccess::ReadWrite, FileShare::DenyNone, &f), FileCause::None);
+  fs.fail_nth(FileOp::Read, 2, FileCause::HardwareIo);
+  char c;
+  size_t got;
+  EXPECT_EQ(f->read_at(0, &c, 1, &got), FileCause::None);
+  EXPECT_EQ(f->read_at(0, &c, 1, &got), FileCause::HardwareIo);
+  EXPECT_EQ(f->read_at(0, &c, 1, &got), FileCause::None);
+  EXPECT_EQ(fs.calls(FileOp::Read), 3);
+
+  fs.crash_after_writes(1);
+  EXPECT_EQ(f->write_at(0, "A", 1), FileCause::None);
+  EXPECT_EQ(f->write_at(1, "B", 1), FileCause::HardwareIo);
+  EXPECT_EQ(f->set_size(2), FileCause::HardwareIo);
+  EXPECT_TRUE(fs.crashed());
+  char buf[10];
+  ASSERT_EQ(f->read_at(0, buf, 10, &got), FileCause::None);
+  EXPECT_EQ(std::string(buf, got), "A123456789");  // the lost writes never reached the file
+}
+
+}  // namespace
+}  // namespace pennacle
