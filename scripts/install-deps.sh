@@ -16,3 +16,7 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
 fi
+# A locale with a decimal comma, so the tests can prove number parsing ignores LC_NUMERIC.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8
+fi
