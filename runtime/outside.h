@@ -11,9 +11,11 @@
 // of a mapped library image; `call_host_address` turns a token back into the function.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace pennacle {
@@ -35,11 +37,11 @@ struct HostExport {
 void register_host_library(std::string_view file_name, std::span<const HostExport> exports);
 
 // The host loader, as a Windows loader would answer (0 for failure).
-Word host_load_library(std::string_view file_name);    // LoadLibraryA
-Word host_module_handle(std::string_view file_name);   // GetModuleHandleA: only already loaded
+Word host_load_library(std::string_view file_name);          // LoadLibraryA
+Word host_module_handle(std::string_view file_name);         // GetModuleHandleA: only already loaded
 Word host_proc_address(Word module, std::string_view name);  // GetProcAddress by name
 Word host_proc_address(Word module, uint16_t ordinal);       // GetProcAddress by ordinal
-void host_free_library(Word module);                   // FreeLibrary
+void host_free_library(Word module);                         // FreeLibrary
 
 // True when `address` is a procedure token from host_proc_address; calls it with the arguments.
 bool is_host_address(Word address);
@@ -64,6 +66,79 @@ enum OutsideEntry : int {
 };
 
 // Calls a declared outside function, resolving it on first use (fatal when it cannot be found).
+// Host functions are plain C++ calls that read their arguments from a span: the callee cannot
+// remove more or fewer argument words than were passed, so the stack depth after a call always
+// equals the depth before it and the stack-mismatch fault cannot arise here.
 Word call_outside(int entry, std::initializer_list<Word> args);
+
+// ---- Resolution ------------------------------------------------------------------------------
+
+// One declared outside function: library file name ("" for the default libraries) and exported
+// name ("#12" names ordinal 12). The address and the library loaded for it are filled in on first
+// resolution and kept. Two threads may resolve at once: both find the same address, one keeps its
+// library reference and the other frees its own.
+struct OutsideFunction {
+  std::string_view library;
+  std::string_view name;
+  std::atomic<Word> address{0};
+  std::atomic<Word> module{0};
+};
+
+// Searched in this order for a function declared without a library file name.
+inline constexpr std::string_view kDefaultLibraries[] = {"Kernel32.dll", "Gdi32.dll", "User32.dll",
+                                                         "Advapi32.dll", "Mpr.dll",   "Shell32.dll"};
+
+// The address of `f` (a procedure token), resolving it on first use. When nothing exports it the
+// fatal path reports "无法找到指定DLL库文件“%s”中的输出命令“%s”" (or the form without a library
+// name) and this does not return.
+Word resolve_outside(OutsideFunction& f);
+
+// The declared entry (0 to 21) of this program.
+OutsideFunction& outside_entry(int entry);
+
+// A library named without a full path is first looked for in the program directory. No real
+// library is ever loaded here, so "the file in the program directory" is a host library registered
+// under the directory path joined with the name ("/opt/pennacle/kernel32.dll"); only when no such
+// library exists is the bare name tried. The directory defaults to the one of /proc/self/exe; GBK.
+void set_library_directory(std::string_view directory);
+std::string library_directory();
+
+// Frees every library loaded for outside functions; their entries become unresolved again.
+// Called once at the end of the program.
+void free_outside_libraries();
+
+// How many times a library has been loaded (LoadLibraryA or a resolution), for diagnostics.
+uint64_t host_load_count(std::string_view file_name);
+
+// ---- Structures the host functions share with their callers ----------------------------------
+
+// The broken-down time of VariantTimeToSystemTime, GetDateFormatA and GetTimeFormatA.
+struct SystemTime {
+  uint16_t year;
+  uint16_t month;
+  uint16_t day_of_week;  // 0 = Sunday
+  uint16_t day;
+  uint16_t hour;
+  uint16_t minute;
+  uint16_t second;
+  uint16_t milliseconds;
+};
+
+// Arguments and results of the host functions that this program uses.
+inline constexpr Word kLocaleITime = 0x23;
+inline constexpr Word kTimeNoSeconds = 0x2;
+inline constexpr Word kTimeNoTimeMarker = 0x4;
+inline constexpr Word kTimeForce24Hour = 0x8;
+inline constexpr Word kMemCommit = 0x1000;
+inline constexpr Word kMemReserve = 0x2000;
+inline constexpr Word kMemDecommit = 0x4000;
+inline constexpr Word kMemRelease = 0x8000;
+inline constexpr Word kPageNoAccess = 0x01;
+inline constexpr Word kPageReadWrite = 0x04;
+inline constexpr Word kPageExecuteReadWrite = 0x40;
+
+// A double argument travels as its 64-bit pattern in one word (the original pushes two 32-bit
+// words for it).
+Word double_word(double d);
 
 }  // namespace pennacle

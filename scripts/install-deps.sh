@@ -16,7 +16,8 @@ if ((${#missing[@]})); then
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}"
 fi
-# A locale with a decimal comma, so the tests can prove number parsing ignores LC_NUMERIC.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
-  localedef -i de_DE -f UTF-8 de_DE.UTF-8
-fi
+# Locales the tests switch to: de_DE has a decimal comma (number parsing must ignore LC_NUMERIC)
+# and a 24-hour clock; en_US has a 12-hour clock.
+for loc in de_DE en_US; do
+  locale -a 2>/dev/null | grep -qix "${loc}.utf-\?8" || localedef -i "$loc" -f UTF-8 "${loc}.UTF-8"
+done
