@@ -1,11 +1,13 @@
 #include "runtime/fatal.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "platform/gbk.h"
+#include "runtime/program_end.h"
 
 namespace pennacle {
 namespace {
@@ -16,7 +18,8 @@ void stderr_presenter(std::string_view text, std::string_view title) {
   [[maybe_unused]] ssize_t n = ::write(STDERR_FILENO, out.data(), out.size());
 }
 
-void default_end() { ::_exit(255); }
+// Exit routines dropped, the end sequence run with -1 (status 255).
+void default_end() { end_program_after_fatal(); }
 
 std::atomic<FatalPresenter> g_presenter{stderr_presenter};
 std::atomic<FatalHook> g_hook{nullptr};
@@ -82,7 +85,9 @@ void raise_fault(int32_t code, int32_t location, int32_t check) {
   report_fatal(fault_text(code), code, location, check);
 }
 
-FatalPresenter set_fatal_presenter(FatalPresenter p) { return g_presenter.exchange(p ? p : stderr_presenter); }
+FatalPresenter set_fatal_presenter(FatalPresenter p) {
+  return g_presenter.exchange(p ? p : stderr_presenter);
+}
 FatalHook set_fatal_hook(FatalHook hook) { return g_hook.exchange(hook); }
 void set_window_name_lookup(WindowNameLookup lookup) { g_lookup.store(lookup); }
 void set_fatal_end(FatalEnd end) { g_end.store(end ? end : default_end); }

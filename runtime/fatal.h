@@ -52,8 +52,8 @@ struct WindowNames {
 using WindowNameLookup = WindowNames (*)(int32_t window_id, int32_t unit_id);
 void set_window_name_lookup(WindowNameLookup lookup);
 
-// What ends the program after the box: by default the status 255 without running anything.
-// The program-end service installs its own (exit routines dropped, libraries freed).
+// What ends the program after the box: by default end_program_after_fatal (exit routines dropped,
+// libraries freed, status 255). Tests may install their own.
 using FatalEnd = void (*)();
 void set_fatal_end(FatalEnd end);
 

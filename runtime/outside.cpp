@@ -1,7 +1,5 @@
 #include "runtime/outside.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -9,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/gbk.h"
 #include "platform/low_memory.h"
+#include "runtime/commands.h"
 #include "runtime/fatal.h"
 #include "runtime/host_libraries.h"
 
@@ -42,22 +40,11 @@ struct Table {
   std::unordered_map<HostFunction, size_t> procedure_index;  // GUARDED_BY(mutex)
   std::array<std::atomic<HostFunction>, kMaxProcedures> procedures{};
   std::atomic<size_t> procedure_count{0};
-  std::string directory;                   // GUARDED_BY(mutex)
+  std::optional<std::string> directory;    // GUARDED_BY(mutex); none: the program directory
   std::vector<OutsideFunction*> resolved;  // GUARDED_BY(mutex)
 };
 
 std::string normalise(std::string_view name);
-
-std::string default_directory() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return ".";
-  std::string path(buf, static_cast<size_t>(n));
-  size_t slash = path.rfind('/');
-  path = slash == 0 ? "/" : path.substr(0, slash);
-  std::optional<std::string> gbk = utf8_to_gbk(path);
-  return gbk ? *gbk : path;
-}
 
 Table& table() {
   static Table* t = [] {
@@ -70,7 +57,6 @@ Table& table() {
     for (const BuiltinLibrary& b : builtin_host_libraries()) {
       t->libraries.push_back(Library{normalise(b.file_name), b.exports, 0, b.pinned, 0});
     }
-    t->directory = default_directory();
     return t;
   }();
   return *t;
@@ -285,8 +271,11 @@ void set_library_directory(std::string_view directory) {
 
 std::string library_directory() {
   Table& t = table();
-  std::lock_guard lock(t.mutex);
-  return t.directory;
+  {
+    std::lock_guard lock(t.mutex);
+    if (t.directory) return *t.directory;
+  }
+  return program_directory();
 }
 
 Word resolve_outside(OutsideFunction& f) {

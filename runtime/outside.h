@@ -99,7 +99,7 @@ OutsideFunction& outside_entry(int entry);
 // A library named without a full path is first looked for in the program directory. No real
 // library is ever loaded here, so "the file in the program directory" is a host library registered
 // under the directory path joined with the name ("/opt/pennacle/kernel32.dll"); only when no such
-// library exists is the bare name tried. The directory defaults to the one of /proc/self/exe; GBK.
+// library exists is the bare name tried. The directory is program_directory() unless set; GBK.
 void set_library_directory(std::string_view directory);
 std::string library_directory();
 
