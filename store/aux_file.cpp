@@ -1,0 +1,320 @@
+#include "store/aux_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "store/errors.h"
+#include "store/locks.h"
+
+namespace pennacle {
+namespace {
+
+using Block = std::array<uint8_t, kAuxBlockSize>;
+
+int64_t block_offset(int32_t b) { return int64_t{b} * kAuxBlockSize; }
+
+int32_t cause_code(FileCause c) {
+  int32_t code = file_cause_code(c);
+  return code == kDbUnknown ? kDbAuxAccess : code;
+}
+
+// Reads `n` bytes at `offset`; a short read is -59.
+int32_t read_exact(File& f, int64_t offset, void* buf, size_t n) {
+  size_t got = 0;
+  if (FileCause c = f.read_at(static_cast<uint64_t>(offset), buf, n, &got); c != FileCause::None) {
+    return cause_code(c);
+  }
+  return got == n ? 0 : kDbAuxAccess;
+}
+
+int32_t write_exact(File& f, int64_t offset, const void* buf, size_t n) {
+  FileCause c = f.write_at(static_cast<uint64_t>(offset), buf, n);
+  return c == FileCause::None ? 0 : cause_code(c);
+}
+
+int32_t read_links(File& f, int32_t b, AuxLinks* links) {
+  uint8_t raw[kAuxLinkSize];
+  if (int32_t rc = read_exact(f, block_offset(b), raw, sizeof raw); rc != 0) return rc;
+  *links = AuxLinks::parse(raw);
+  return 0;
+}
+
+int32_t write_links(File& f, int32_t b, const AuxLinks& links) {
+  uint8_t raw[kAuxLinkSize];
+  links.encode(raw);
+  return write_exact(f, block_offset(b), raw, sizeof raw);
+}
+
+// The locks one chain routine holds on the auxiliary file; all are released when it ends.
+class HeldLocks {
+ public:
+  HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
+  ~HeldLocks() {
+    for (int64_t p : held_) platform_lock(f_, p, false, 0);
+  }
+  int32_t lock(int64_t position) {
+    int32_t rc = platform_lock(f_, position, true, wait_ms_);
+    if (rc == 0) held_.push_back(position);
+    return rc;
+  }
+  void unlock(int64_t position) {
+    auto it = std::find(held_.begin(), held_.end(), position);
+    if (it == held_.end()) return;
+    held_.erase(it);
+    platform_lock(f_, position, false, 0);
+  }
+
+ private:
+  File& f_;
+  int32_t wait_ms_;
+  std::vector<int64_t> held_;
+};
+
+int32_t read_header(File& f, AuxHeader* h) {
+  uint8_t raw[kAuxHeaderSize];
+  if (int32_t rc = read_exact(f, 0, raw, sizeof raw); rc != 0) return rc;
+  *h = AuxHeader::parse(raw);
+  return h->magic_ok && h->sane() ? 0 : kDbAuxAccess;
+}
+
+int32_t write_header(File& f, const AuxHeader& h) {
+  uint8_t raw[kAuxHeaderSize];
+  h.encode(raw);
+  return write_exact(f, 0, raw, sizeof raw);
+}
+
+// The free-list head, if it can be trusted: inside the file and marked free. A head that is not
+// (a crash between writing a chain and its header) is dropped with the whole list: those blocks
+// leak, but none is handed out twice.
+int32_t trusted_head(File& f, AuxHeader* h, AuxLinks* head_links) {
+  if (h->free_count > 0 && h->first_free > 0 && h->first_free < h->block_count) {
+    if (int32_t rc = read_links(f, h->first_free, head_links); rc != 0 && rc != kDbAuxAccess)
+      return rc;
+    else if (rc == 0 && head_links->used == 0)
+      return 0;
+  }
+  h->free_count = 0;
+  h->first_free = 0;
+  return 0;
+}
+
+}  // namespace
+
+int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
+  out->clear();
+  if (first == 0) return 0;
+  uint64_t size = 0;
+  if (FileCause c = aux.size(&size); c != FileCause::None) return cause_code(c);
+  const int64_t present = static_cast<int64_t>(std::min<uint64_t>(size / kAuxBlockSize, kMaxAuxBlocks));
+  HeldLocks locks(aux, wait_ms);
+  int64_t previous = -1;
+  int32_t b = first;
+  Block block;
+  for (int64_t steps = 0;; ++steps) {
+    if (b < 1 || b >= present || steps >= present) return kDbAuxAccess;
+    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    if (previous >= 0) locks.unlock(previous);
+    previous = block_offset(b);
+    if (int32_t rc = read_exact(aux, block_offset(b), block.data(), block.size()); rc != 0) return rc;
+    AuxLinks links = AuxLinks::parse(block.data());
+    if (links.used < 1 || links.used > kAuxDataSize) return kDbAuxAccess;
+    out->append(reinterpret_cast<const char*>(block.data() + kAuxLinkSize), static_cast<size_t>(links.used));
+    if (links.next == 0) return 0;
+    b = links.next;
+  }
+}
+
+int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first) {
+  *first = 0;
+  if (bytes.empty()) return 0;
+  HeldLocks locks(aux, wait_ms);
+  AuxHeader h;
+  bool have_header = false;
+  int32_t chain_first = 0;
+  int32_t previous = 0;
+  Block prev_block{}, block{};
+  for (size_t pos = 0; pos < bytes.size(); pos += kAuxDataSize) {
+    const size_t part = std::min<size_t>(kAuxDataSize, bytes.size() - pos);
+    if (!have_header) {
+      if (int32_t rc = locks.lock(0); rc != 0) return rc;
+      if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+      have_header = true;
+    }
+    int32_t b = 0;
+    AuxLinks head;
+    if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
+    if (h.first_free != 0 && head.next >= 0 && head.next < h.block_count && head.next != h.first_free) {
+      b = h.first_free;
+      h.first_free = head.next;
+      --h.free_count;
+      if (h.first_free == 0) h.free_count = 0;
+    } else {
+      if (h.block_count >= kMaxAuxBlocks) return kDbAuxAccess;
+      h.free_count = 0;  // an unusable list is dropped, not followed
+      h.first_free = 0;
+      b = h.block_count++;
+    }
+    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    if (previous != 0) {
+      AuxLinks pl = AuxLinks::parse(prev_block.data());
+      pl.next = b;
+      pl.encode(prev_block.data());
+      if (int32_t rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
+          rc != 0) {
+        return rc;
+      }
+      locks.unlock(block_offset(previous));
+    } else {
+      chain_first = b;
+    }
+    block.fill(0);
+    AuxLinks{previous, 0, static_cast<int32_t>(part)}.encode(block.data());
+    std::memcpy(block.data() + kAuxLinkSize, bytes.data() + pos, part);
+    previous = b;
+    prev_block = block;
+  }
+  if (int32_t rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size()); rc != 0) {
+    return rc;
+  }
+  if (int32_t rc = write_header(aux, h); rc != 0) return rc;
+  *first = chain_first;
+  return 0;
+}
+
+int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) {
+  if (first == 0) return 0;
+  HeldLocks locks(aux, wait_ms);
+  if (int32_t rc = locks.lock(0); rc != 0) return rc;
+  AuxHeader h;
+  if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+
+  // Walk and check the whole chain before changing anything.
+  std::vector<int32_t> blocks;
+  std::vector<AuxLinks> links;
+  for (int32_t b = first;;) {
+    if (b < 1 || b >= h.block_count || static_cast<int64_t>(blocks.size()) >= h.block_count)
+      return kDbAuxAccess;
+    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    AuxLinks l;
+    if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
+    if (l.used == 0 && blocks.empty()) return 0;  // already freed (a purge that did not finish)
+    if (l.used < 1 || l.used > kAuxDataSize) return kDbAuxAccess;
+    blocks.push_back(b);
+    links.push_back(l);
+    if (l.next == 0) break;
+    b = l.next;
+  }
+
+  AuxLinks head;
+  if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
+  if (std::find(blocks.begin(), blocks.end(), h.first_free) != blocks.end()) {
+    h.first_free = 0;
+    h.free_count = 0;
+  }
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    AuxLinks l = links[i];
+    l.used = 0;
+    if (i == 0) l.previous = 0;
+    if (i + 1 == blocks.size()) l.next = h.first_free;
+    if (int32_t rc = write_links(aux, blocks[i], l); rc != 0) return rc;
+  }
+  if (h.first_free != 0) {
+    head.previous = blocks.back();
+    if (int32_t rc = write_links(aux, h.first_free, head); rc != 0) return rc;
+  }
+  h.first_free = first;
+  h.free_count =
+      static_cast<int32_t>(std::min<int64_t>(int64_t{h.free_count} + blocks.size(), h.block_count - 1));
+
+  // Trim: free blocks at the end of the file leave the list and the file.
+  const int32_t old_count = h.block_count;
+  if (std::find(blocks.begin(), blocks.end(), old_count - 1) != blocks.end()) {
+    int32_t b = old_count - 1;
+    for (; b > 0; --b) {
+      AuxLinks l;
+      if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
+      if (l.used > 0) break;
+      const bool next_ok = l.next > 0 && l.next < old_count && l.next != b;
+      bool linked = false;
+      int32_t new_prev = 0;
+      if (b == h.first_free) {
+        h.first_free = next_ok ? l.next : 0;
+        linked = true;
+      } else if (l.previous > 0 && l.previous < old_count && l.previous != b) {
+        AuxLinks pl;
+        if (int32_t rc = read_links(aux, l.previous, &pl); rc != 0) return rc;
+        if (pl.used == 0 && pl.next == b) {
+          pl.next = next_ok ? l.next : 0;
+          if (int32_t rc = write_links(aux, l.previous, pl); rc != 0) return rc;
+          linked = true;
+          new_prev = l.previous;
+        }
+      }
+      if (linked && next_ok) {
+        AuxLinks nl;
+        if (int32_t rc = read_links(aux, l.next, &nl); rc != 0) return rc;
+        nl.previous = new_prev;
+        if (int32_t rc = write_links(aux, l.next, nl); rc != 0) return rc;
+      }
+      if (linked && h.free_count > 0) --h.free_count;
+    }
+    h.block_count = b + 1;
+    if (h.first_free >= h.block_count) h.first_free = 0;
+    if (h.first_free == 0) h.free_count = 0;
+    h.free_count = std::min(h.free_count, h.block_count - 1);
+  }
+  // The header goes first: a crash before the cut leaves spare blocks past the count, which the
+  // next chain simply overwrites.
+  if (int32_t rc = write_header(aux, h); rc != 0) return rc;
+  if (h.block_count != old_count) {
+    if (FileCause c = aux.set_size(static_cast<uint64_t>(block_offset(h.block_count)));
+        c != FileCause::None) {
+      return cause_code(c);
+    }
+  }
+  return 0;
+}
+
+int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms) {
+  if (int32_t rc = platform_lock(aux, kWholeFile, true, wait_ms); rc != 0) return rc;
+  int32_t result = 0;
+  uint8_t raw[kAuxHeaderSize];
+  size_t got = 0;
+  uint64_t size = 0;
+  if (aux.read_at(0, raw, sizeof raw, &got) != FileCause::None) {
+    result = kDbOpenFailed;
+  } else if (got < sizeof raw) {
+    result = kDbAuxReadFailed;
+  } else {
+    AuxHeader h = AuxHeader::parse(raw);
+    if (!h.magic_ok || !h.sane()) {
+      result = kDbAuxReadFailed;
+    } else if (h.version != version) {
+      result = kDbAuxVersion;
+    } else if (aux.size(&size) != FileCause::None) {
+      result = kDbOpenFailed;
+    } else if (static_cast<int64_t>(size / kAuxBlockSize) < h.block_count) {
+      if (!writable) {
+        result = kDbAuxDamaged;
+      } else {
+        uint8_t count[4];
+        put_i32(count, static_cast<int32_t>(size / kAuxBlockSize));
+        if (aux.write_at(16, count, 4) != FileCause::None) result = kDbOpenFailed;
+      }
+    }
+  }
+  platform_lock(aux, kWholeFile, false, 0);
+  return result;
+}
+
+std::string empty_aux_file(uint32_t version) {
+  std::string s(kAuxBlockSize, '\0');
+  AuxHeader h;
+  h.version = version;
+  h.encode(reinterpret_cast<uint8_t*>(s.data()));
+  return s;
+}
+
+}  // namespace pennacle

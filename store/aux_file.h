@@ -1,0 +1,37 @@
+// The auxiliary block file: 512-byte blocks, block 0 holding the header, chains of blocks holding
+// memo and byte-set values, and a doubly linked free list.
+//
+// Every walk is bounded by the block count, so a cycle or a block number outside the file ends
+// with -59 instead of an endless walk. Writes are ordered so that a crash at any point leaves at
+// worst blocks that nothing references (leaked), never a block shared by two chains: a free-list
+// head that is not marked free is not trusted, and freeing a chain whose first block is already
+// free does nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+#include "store/format.h"
+
+namespace pennacle {
+
+// Reads the value of the chain starting at `first` (0: empty). Blocks are locked hand over hand.
+// Returns 0, a mapped file code, or -59.
+int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out);
+
+// Writes `bytes` as a new chain; `*first` receives its first block (0 for no bytes).
+int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first);
+
+// Puts the chain starting at `first` on the free list and trims free blocks at the end of the file.
+int32_t free_chain(File& aux, int32_t first, int32_t wait_ms);
+
+// The open-time check: header, version against `version`, and the block count against the file
+// length (corrected when writable). Takes the whole-file lock for the time of the check.
+int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms);
+
+// The bytes of a valid empty auxiliary file.
+std::string empty_aux_file(uint32_t version);
+
+}  // namespace pennacle

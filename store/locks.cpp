@@ -1,0 +1,168 @@
+#include "store/locks.h"
+
+#include <time.h>
+
+#include "store/format.h"
+
+namespace pennacle {
+namespace {}  // namespace
+
+uint32_t tick_count() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                               static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+bool wait_allows(int32_t wait_ms, uint32_t started) {
+  if (wait_ms == 0) return false;
+  if (wait_ms == -1) return true;
+  return tick_count() - started <= static_cast<uint32_t>(wait_ms);
+}
+
+void conflict_sleep() {
+  const uint32_t ms = 20 + tick_count() % 20;
+  timespec ts{0, static_cast<long>(ms) * 1000000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms) {
+  const uint32_t started = tick_count();
+  for (;;) {
+    FileCause cause = lock ? file.lock(static_cast<uint64_t>(start), static_cast<uint64_t>(length))
+                           : file.unlock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
+    if (cause == FileCause::None || cause == FileCause::LockUnsupported) return 0;
+    const bool conflict = cause == FileCause::LockViolation || cause == FileCause::SharingViolation;
+    if (lock && conflict && wait_allows(wait_ms, started)) {
+      conflict_sleep();
+      continue;
+    }
+    if (cause == FileCause::Generic) return lock ? -28 : -29;
+    return file_cause_code(cause);
+  }
+}
+
+int32_t platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms) {
+  if (position == kWholeFile) return platform_lock_range(file, 0, kWholeFileLength, lock, wait_ms);
+  return platform_lock_range(file, position, 1, lock, wait_ms);
+}
+
+int LockTable::find(int64_t position) const {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].position == position) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+bool LockTable::holds(int64_t position) const { return find(position) >= 0; }
+
+int32_t LockTable::nesting(int64_t position) const {
+  int i = find(position);
+  return i < 0 ? -1 : entries_[static_cast<size_t>(i)].nesting;
+}
+
+void LockTable::relock_singles(File& file, int32_t wait_ms) {
+  for (size_t i = 0; i < entries_.size();) {
+    if (entries_[i].position != kWholeFile && platform_lock(file, entries_[i].position, true, wait_ms) != 0) {
+      entries_.erase(entries_.begin() + static_cast<long>(i));
+      continue;
+    }
+    ++i;
+  }
+}
+
+int32_t LockTable::lock(File& file, int64_t position, int32_t wait_ms) {
+  if (int i = find(position); i >= 0) {
+    ++entries_[static_cast<size_t>(i)].nesting;
+    return 0;
+  }
+  if (!holds(kWholeFile)) {
+    if (position != kWholeFile) {
+      if (int32_t rc = platform_lock(file, position, true, wait_ms); rc != 0) return rc;
+    } else {
+      // Same-owner ranges merge at the platform, so the single bytes are let go first and taken
+      // back if the whole file cannot be had.
+      for (const Entry& e : entries_) platform_lock(file, e.position, false, 0);
+      if (int32_t rc = platform_lock(file, kWholeFile, true, wait_ms); rc != 0) {
+        relock_singles(file, 0);
+        return rc;
+      }
+    }
+  }
+  entries_.push_back({position, 0});
+  return 0;
+}
+
+int32_t LockTable::unlock(File& file, int64_t position) {
+  int i = find(position);
+  if (i < 0) return -29;
+  Entry& e = entries_[static_cast<size_t>(i)];
+  if (e.nesting > 0) {
+    --e.nesting;
+    return 0;
+  }
+  entries_.erase(entries_.begin() + i);
+  if (position != kWholeFile) {
+    if (!holds(kWholeFile)) return platform_lock(file, position, false, 0);
+    return 0;
+  }
+  int32_t rc = platform_lock(file, kWholeFile, false, 0);
+  relock_singles(file, 0);
+  return rc;
+}
+
+void LockTable::release_all(File& file) {
+  if (holds(kWholeFile)) {
+    platform_lock(file, kWholeFile, false, 0);
+  } else {
+    for (const Entry& e : entries_) platform_lock(file, e.position, false, 0);
+  }
+  entries_.clear();
+}
+
+int32_t LockTable::lock_all(File& file, int32_t* exclusive, int32_t wait_ms) {
+  if (++*exclusive > 1) return 0;
+  ranges_.clear();
+  if (!holds(kWholeFile)) {
+    ranges_.push_back({0, kWholeFileLength, false});
+    for (const Entry& e : entries_) {
+      for (size_t i = 0; i < ranges_.size(); ++i) {
+        Range r = ranges_[i];
+        if (e.position < r.start || e.position >= r.end) continue;
+        ranges_.erase(ranges_.begin() + static_cast<long>(i));
+        if (e.position + 1 < r.end)
+          ranges_.insert(ranges_.begin() + static_cast<long>(i), {e.position + 1, r.end, false});
+        if (r.start < e.position)
+          ranges_.insert(ranges_.begin() + static_cast<long>(i), {r.start, e.position, false});
+        break;
+      }
+    }
+  }
+  for (Range& r : ranges_) {
+    int32_t rc = platform_lock_range(file, r.start, r.end - r.start, true, wait_ms);
+    if (rc == 0) {
+      r.locked = true;
+      continue;
+    }
+    for (Range& taken : ranges_) {
+      if (taken.locked) platform_lock_range(file, taken.start, taken.end - taken.start, false, 0);
+    }
+    ranges_.clear();
+    --*exclusive;
+    return rc;
+  }
+  return 0;
+}
+
+void LockTable::unlock_all(File& file, int32_t* exclusive) {
+  if (*exclusive <= 0) return;
+  if (--*exclusive == 0) {
+    for (const Range& r : ranges_) {
+      if (r.locked) platform_lock_range(file, r.start, r.end - r.start, false, 0);
+    }
+    ranges_.clear();
+  }
+}
+
+}  // namespace pennacle

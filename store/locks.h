@@ -1,0 +1,75 @@
+// Byte-range locks of the record store: the retrying primitive, the per-database table that counts
+// repeated holds, and lock_all.
+//
+//   lock              file        range
+//   count slot        database    byte 16 (record count)
+//   record k          database    data start + k * record length
+//   whole database    database    [0, 0x7FFFFFFF)
+//   auxiliary header  auxiliary   byte 0
+//   auxiliary block b auxiliary   b * 512
+//
+// Locks are exclusive and never wait at the platform. A conflict is retried while the wait time
+// allows: 0 never retries, -1 retries without limit, any other value for that many milliseconds.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace pennacle {
+
+inline constexpr int64_t kWholeFile = -1;  // the lock position that stands for the whole file
+
+// Milliseconds of a monotonic clock, wrapping at 32 bits.
+uint32_t tick_count();
+// The wait rule: may a conflict met `started` ticks ago be tried again?
+bool wait_allows(int32_t wait_ms, uint32_t started);
+// The pause between two tries: 20 to 39 milliseconds.
+void conflict_sleep();
+
+// Locks or unlocks [start, start + length) with the retry rule. Returns 0 or a store code: the
+// mapped file code (-13 for a conflict, -12 for a sharing conflict), else -28 / -29. A file system
+// that cannot lock counts as locked.
+int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms);
+// One position: a single byte, or the whole file for kWholeFile.
+int32_t platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms);
+
+// The locks one open database holds on its main file, with nesting.
+class LockTable {
+ public:
+  // Takes a position (a byte, or kWholeFile). A position already held only nests.
+  int32_t lock(File& file, int64_t position, int32_t wait_ms);
+  // -29 for a position not held.
+  int32_t unlock(File& file, int64_t position);
+  // At close: releases at the platform whatever the table holds, then empties it.
+  void release_all(File& file);
+
+  // lock_all: every byte of the file except the single bytes this table holds. `exclusive` is the
+  // database's exclusive counter; while it is above 0 the count-slot and record locks are skipped.
+  int32_t lock_all(File& file, int32_t* exclusive, int32_t wait_ms);
+  void unlock_all(File& file, int32_t* exclusive);
+
+  bool holds(int64_t position) const;
+  int32_t nesting(int64_t position) const;
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    int64_t position;
+    int32_t nesting;  // holds beyond the first
+  };
+  struct Range {
+    int64_t start, end;
+    bool locked;
+  };
+  int find(int64_t position) const;
+  // After the whole-file lock is gone (or could not be had), the single bytes are taken again;
+  // entries whose byte cannot be had are dropped.
+  void relock_singles(File& file, int32_t wait_ms);
+
+  std::vector<Entry> entries_;
+  std::vector<Range> ranges_;
+};
+
+}  // namespace pennacle

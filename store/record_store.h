@@ -1,0 +1,88 @@
+// The record store: a process-wide registry of open databases, each a file of fixed-length records
+// (extension "KDB") with an auxiliary block file ("KDT") when it has memo or byte-set fields.
+//
+// Every operation acts on the current database and its current record, leaves its result code in
+// the calling thread's last error code (store/errors.h: db_last_error, db_error_text) and, where it
+// returns a logical, returns true exactly when that code is 0. One process-wide mutex makes each
+// operation atomic, so any thread may call them. Between processes, byte-range locks keep readers
+// and writers apart; with the wait time 0 a conflict fails at once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "runtime/value.h"
+#include "store/errors.h"
+#include "store/format.h"
+
+namespace pennacle {
+
+// ---- Operations (runtime commands) -----------------------------------------------------------
+//
+// db_open(file name, [alias], [read-only: 1], [share mode 1..4], [ignored], [password],
+//         [index file names...]) -> Logical. Never creates the file; the name gets ".KDB" when its
+//         last component has no extension. The new database becomes current, at record 1.
+void db_open(int argc, const Value* args, Value* result);
+// db_close([alias, base name or full path]) -> nothing. No name: the current database.
+void db_close(int argc, const Value* args, Value* result);
+// db_record_count() -> Int: record slots, deleted records included.
+void db_record_count(int argc, const Value* args, Value* result);
+// db_go_first() -> nothing: the current record becomes record 1.
+void db_go_first(int argc, const Value* args, Value* result);
+// db_go_to(n) -> Logical: record n (1-based), kept inside 1 .. record count.
+void db_go_to(int argc, const Value* args, Value* result);
+// db_skip([n = 1]) -> Logical: moves n records; one step past either end succeeds, the next fails.
+void db_skip(int argc, const Value* args, Value* result);
+// db_append(one value per field, in field order) -> Logical. Omitted values leave the field zero.
+void db_append(int argc, const Value* args, Value* result);
+// db_delete() -> Logical: marks the current record deleted; it stays until db_purge.
+void db_delete(int argc, const Value* args, Value* result);
+// db_purge() -> Logical: removes the deleted records, keeping order and serials.
+void db_purge(int argc, const Value* args, Value* result);
+// db_read_field(name or 1-based number) -> the field's value (texts are owned by the caller).
+// No current database, no such field, or an argument of another kind end the program through the
+// fatal path.
+void db_read_field(int argc, const Value* args, Value* result);
+
+// ---- Creating a database (not an operation of the program; used by kdbtool and tests) --------
+
+struct FieldSpec {
+  std::string name;  // GBK
+  FieldType type = FieldType::Int;
+  int32_t width = 0;  // text fields only: bytes, 1 or more
+};
+
+// Writes a new empty database (and its auxiliary file when needed) at `gbk_path` (".KDB" added as
+// db_open adds it). Codes: -16 no fields, -17 bad type, -18 bad name, -19 bad text width,
+// -20 duplicate name, -2 when the file exists, or a mapped file code. Also sets the last error.
+[[nodiscard]] int32_t create_database(std::string_view gbk_path, const std::vector<FieldSpec>& fields);
+
+// The ledger's own table: 序号, 类型, 金额, 付款方式, 时间, 备注.
+std::vector<FieldSpec> ledger_fields();
+
+// ---- Inspection (kdbtool, tests) -------------------------------------------------------------
+
+struct DatabaseInfo {
+  std::string full_path;  // GBK
+  std::vector<FieldDescriptor> fields;
+  int32_t record_length = 0;
+  int64_t data_start = 0;
+  int32_t current = -1;  // zero-based current record
+};
+// The current database's table; false (and -67) when there is none.
+bool db_current_info(DatabaseInfo* out);
+// The serial of the current record (negative when deleted). Returns the code (-60, -10, -62 ...).
+int32_t db_current_serial(int32_t* serial);
+
+// The process-wide wait time in milliseconds (0 at start: conflicts fail at once; -1: no limit).
+void set_db_wait_time(int32_t ms);
+int32_t db_wait_time();
+
+// The file system the store opens files through (tests put a fault-injecting one here);
+// nullptr restores the real one. Returns the previous one.
+FileSystem* set_store_file_system(FileSystem* fs);
+
+}  // namespace pennacle
