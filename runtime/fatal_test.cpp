@@ -60,14 +60,5 @@ TEST(FatalBox, WindowIdentifiersAddWindowAndControlNames) {
             "运行时出错!\r\n\r\n33554433, 7\r\n未找到所指定的窗口\r\n");
 }
 
-TEST(FatalBox, FaultTableHasElevenTexts) {
-  EXPECT_EQ(fault_text(0), "");
-  EXPECT_EQ(fault_text(12), "");
-  EXPECT_EQ(fault_text(1), "数组成员引用下标超出定义范围");
-  EXPECT_EQ(fault_text(6), "调用DLL命令后发现堆栈错误");
-  EXPECT_EQ(fault_text(11), "所提供参数的数据类型不符合要求");
-  for (int code = 1; code <= 11; ++code) EXPECT_FALSE(fault_text(code).empty()) << code;
-}
-
 }  // namespace
 }  // namespace pennacle
