@@ -1,0 +1,186 @@
+#include "store/aux_file.h"
+
+#include <gtest/gtest.h>
+
+#include "store/test_support.h"
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+struct Links {
+  int32_t prev, next, used;
+};
+
+class AuxChains : public StoreTest {
+ protected:
+  void SetUp() override {
+    StoreTest::SetUp();
+    db_ = ledger("c.kdb");
+    aux_ = path("c.KDT");
+    ASSERT_TRUE(open_db(db_));
+  }
+  std::string aux() { return read_bytes(aux_); }
+  int32_t blocks() { return get32(aux(), 16); }
+  int32_t free_count() { return get32(aux(), 20); }
+  int32_t first_free() { return get32(aux(), 24); }
+  Links links(int32_t b) {
+    std::string s = aux();
+    return {get32(s, b * 512), get32(s, b * 512 + 4), get32(s, b * 512 + 8)};
+  }
+  bool add(std::string_view memo) { return append_bill(1, "支出", 1, "微信", 44000, memo); }
+  void remove(int n) {
+    ASSERT_TRUE(ok(db_go_to, {Value::of_int(n)}));
+    ASSERT_TRUE(ok(db_delete));
+  }
+  std::unique_ptr<File> open_aux() {
+    std::unique_ptr<File> f;
+    EXPECT_EQ(posix_file_system().open(aux_, FileAccess::ReadWrite, FileShare::DenyNone, &f),
+              FileCause::None);
+    return f;
+  }
+  std::string db_, aux_;
+};
+
+TEST_F(AuxChains, ChainsOf0And500And501And1500Bytes) {
+  ASSERT_TRUE(add(""));
+  EXPECT_EQ(blocks(), 1);
+  std::string kdb = read_bytes(db_);
+  EXPECT_EQ(get32(kdb, kdb.size() - 4), 0);  // an empty memo stores block 0
+  EXPECT_EQ(read_text("备注"), "");
+
+  std::string b500(500, 'a'), b501(501, 'b'), b1500;
+  for (int i = 0; i < 1500; ++i) b1500 += static_cast<char>('0' + i % 10);
+  ASSERT_TRUE(add(b500));
+  EXPECT_EQ(blocks(), 2);
+  EXPECT_EQ(links(1).used, 500);
+  EXPECT_EQ(links(1).next, 0);
+  ASSERT_TRUE(add(b501));
+  EXPECT_EQ(blocks(), 4);
+  EXPECT_EQ(links(2).used, 500);
+  EXPECT_EQ(links(2).next, 3);
+  EXPECT_EQ(links(3).prev, 2);
+  EXPECT_EQ(links(3).used, 1);
+  EXPECT_EQ(aux().substr(3 * 512 + 12, 500), "b" + std::string(499, '\0'));  // the rest is zero
+  ASSERT_TRUE(add(b1500));
+  EXPECT_EQ(blocks(), 7);
+  EXPECT_EQ(aux().size(), 7u * 512);
+  for (int n = 1; n <= 4; ++n) {
+    ASSERT_TRUE(ok(db_go_to, {Value::of_int(n)}));
+    EXPECT_EQ(read_text("备注"), (std::vector<std::string>{"", b500, b501, b1500}[n - 1])) << n;
+  }
+}
+
+TEST_F(AuxChains, FreedBlocksAreReusedAndTrailingFreeBlocksTrimmed) {
+  ASSERT_TRUE(add("one"));    // block 1
+  ASSERT_TRUE(add("two"));    // block 2
+  ASSERT_TRUE(add("three"));  // block 3
+  remove(2);
+  ASSERT_TRUE(ok(db_purge));
+  EXPECT_EQ(blocks(), 4);
+  EXPECT_EQ(free_count(), 1);
+  EXPECT_EQ(first_free(), 2);
+  EXPECT_EQ(links(2).used, 0);
+  // Freeing the chain in the last block trims it and the free block before it.
+  remove(2);
+  ASSERT_TRUE(ok(db_purge));
+  EXPECT_EQ(blocks(), 2);
+  EXPECT_EQ(free_count(), 0);
+  EXPECT_EQ(first_free(), 0);
+  EXPECT_EQ(aux().size(), 2u * 512);
+  call_command(db_go_first, {});
+  EXPECT_EQ(read_text("备注"), "one");
+  // A new chain takes a free block before extending the file.
+  ASSERT_TRUE(add(std::string(700, 'x')));  // blocks 2, 3
+  ASSERT_TRUE(add("tail"));                 // block 4
+  remove(2);
+  ASSERT_TRUE(ok(db_purge));
+  EXPECT_EQ(free_count(), 2);
+  ASSERT_TRUE(add("reuse"));
+  EXPECT_EQ(blocks(), 5);
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(3)}));
+  EXPECT_EQ(read_text("备注"), "reuse");
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(2)}));
+  EXPECT_EQ(read_text("备注"), "tail");
+}
+
+TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
+  auto f = open_aux();
+  std::string out;
+  // Blocks 1 and 2 point at each other.
+  std::string s = aux();
+  s.resize(3 * 512, '\0');
+  put32(s, 16, 3);
+  put32(s, 512 + 4, 2);
+  put32(s, 512 + 8, 10);
+  put32(s, 1024, 1);
+  put32(s, 1024 + 4, 1);
+  put32(s, 1024 + 8, 10);
+  write_bytes(aux_, s);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), -59);
+  EXPECT_EQ(free_chain(*f, 1, 0), -59);
+  EXPECT_EQ(read_bytes(aux_), s);  // a chain that does not check out is not freed at all
+  EXPECT_EQ(read_chain(*f, 9, 0, &out), -59);
+  EXPECT_EQ(read_chain(*f, -1, 0, &out), -59);
+  put32(s, 1024 + 8, 501);  // used above 500
+  put32(s, 1024 + 4, 0);
+  write_bytes(aux_, s);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), -59);
+  put32(s, 1024 + 8, 3);
+  write_bytes(aux_, s);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), 0);
+  EXPECT_EQ(out.size(), 13u);
+  // The same cycle reached from a record: the read fails, the store goes on.
+  ASSERT_TRUE(add("x"));  // takes block 3
+  std::string kdb = read_bytes(db_);
+  put32(kdb, kdb.size() - 4, 1);
+  put32(s, 1024 + 4, 1);
+  write_bytes(aux_, s + aux().substr(3 * 512));
+  write_bytes(db_, kdb);
+  EXPECT_EQ(read_text("备注"), "");
+  EXPECT_EQ(db_last_error(), -59);
+}
+
+TEST_F(AuxChains, AnUntrustedFreeListIsDroppedNotFollowed) {
+  ASSERT_TRUE(add("live"));  // block 1
+  // The header claims block 1 is free, as after a crash between a chain write and its header.
+  std::string s = aux();
+  put32(s, 20, 1);
+  put32(s, 24, 1);
+  write_bytes(aux_, s);
+  ASSERT_TRUE(add("new"));
+  EXPECT_EQ(blocks(), 3);  // the file grew instead of handing out block 1 twice
+  EXPECT_EQ(free_count(), 0);
+  call_command(db_go_first, {});
+  EXPECT_EQ(read_text("备注"), "live");
+  // Freeing a chain whose first block is already free changes nothing.
+  ASSERT_TRUE(add("tail"));  // block 3 keeps block 2 from being trimmed
+  auto f = open_aux();
+  ASSERT_EQ(free_chain(*f, 2, 0), 0);
+  EXPECT_EQ(links(2).used, 0);
+  std::string after_first = aux();
+  EXPECT_EQ(free_chain(*f, 2, 0), 0);
+  EXPECT_EQ(aux(), after_first);
+}
+
+TEST_F(AuxChains, FreeListLinksAreDoublyLinked) {
+  ASSERT_TRUE(add(std::string(1200, 'a')));  // 1, 2, 3
+  ASSERT_TRUE(add("b"));                     // 4
+  ASSERT_TRUE(add("c"));                     // 5
+  ASSERT_TRUE(add("d"));                     // 6
+  remove(1);
+  remove(3);
+  ASSERT_TRUE(ok(db_purge));
+  // Freed in record order: chain 1-2-3 first, then 5 in front of it.
+  EXPECT_EQ(first_free(), 5);
+  EXPECT_EQ(free_count(), 4);
+  EXPECT_EQ(links(5).next, 1);
+  EXPECT_EQ(links(5).used, 0);
+  EXPECT_EQ(links(1).prev, 5);
+  EXPECT_EQ(links(3).next, 0);
+  EXPECT_EQ(links(2).prev, 1);
+}
+
+}  // namespace
+}  // namespace pennacle
