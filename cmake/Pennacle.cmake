@@ -27,7 +27,9 @@ find_package(Threads REQUIRED)
 function(pennacle_target target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    target_compile_options(${target} PRIVATE -fexec-charset=GBK)
+    # GB18030 writes every GBK character with the same bytes, and unlike GBK it can also encode the
+    # micro sign in libstdc++'s <chrono> (pulled in by every Qt widget header).
+    target_compile_options(${target} PRIVATE -fexec-charset=GB18030)
   endif()
 endfunction()
 
