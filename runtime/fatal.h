@@ -33,6 +33,9 @@ std::string fatal_box_text(const FatalReport& report);
 
 // Shows the box (text and title GBK) and returns when the user has closed it. The window layer
 // installs a Qt one; the default writes UTF-8 to stderr. Returns the previous presenter.
+// It is called on whichever thread reported the fault, possibly a worker while the user-interface
+// thread waits on a lock that worker holds: it must not wait on the user-interface thread without
+// a bound.
 using FatalPresenter = void (*)(std::string_view text, std::string_view title);
 FatalPresenter set_fatal_presenter(FatalPresenter presenter);
 
