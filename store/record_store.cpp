@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <unordered_map>
 
 #include "platform/gbk.h"
 #include "runtime/fatal.h"
@@ -684,6 +685,38 @@ int32_t purge(Registry& reg, Database& db) {
   int64_t read_k = 0, write_k = 0;
   bool dropped_any = false;
   int32_t rc = 0;
+  // A purge cut short by a crash can leave stale copies of moved records behind the kept ones.
+  // Serials rise along a file, so a live serial not above the highest kept one is checked
+  // against the kept record with that serial and dropped when it is the same record.
+  int32_t max_serial = 0;
+  std::unordered_map<int32_t, int64_t> kept_by_serial;
+  bool indexed = false;
+  auto kept_record = [&](int64_t g, int64_t batch_kept, std::vector<uint8_t>* out) -> bool {
+    out->resize(static_cast<size_t>(reclen));
+    if (g >= write_k) {
+      if (g - write_k >= batch_kept) return false;
+      std::memcpy(out->data(), &buf[static_cast<size_t>((g - write_k) * reclen)],
+                  static_cast<size_t>(reclen));
+      return true;
+    }
+    size_t got = 0;
+    return db.file->read_at(static_cast<uint64_t>(db.record_pos(g)), out->data(), out->size(), &got) ==
+               FileCause::None &&
+           got == out->size();
+  };
+  auto stale_copy = [&](const uint8_t* rec, int64_t batch_kept) -> bool {
+    if (!indexed) {
+      indexed = true;
+      std::vector<uint8_t> r;
+      for (int64_t g = 0; g < write_k + batch_kept; ++g) {
+        if (kept_record(g, batch_kept, &r)) kept_by_serial.emplace(get_i32(r.data()), g);
+      }
+    }
+    auto it = kept_by_serial.find(get_i32(rec));
+    std::vector<uint8_t> r;
+    return it != kept_by_serial.end() && kept_record(it->second, batch_kept, &r) &&
+           std::memcmp(r.data(), rec, static_cast<size_t>(reclen)) == 0;
+  };
   while (read_k < count) {
     const int64_t n = std::min<int64_t>(per, count - read_k);
     const size_t bytes = static_cast<size_t>(n * reclen);
@@ -700,7 +733,8 @@ int32_t purge(Registry& reg, Database& db) {
     int64_t kept = 0;
     for (int64_t i = 0; i < n; ++i) {
       uint8_t* rec = &buf[static_cast<size_t>(i * reclen)];
-      if (get_i32(rec) < 0) {
+      const int32_t serial = get_i32(rec);
+      if (serial < 0) {
         dropped_any = true;
         for (const FieldDescriptor& f : db.fields) {
           if (is_chain_type(f.type) && get_i32(rec + f.offset) != 0)
@@ -708,7 +742,13 @@ int32_t purge(Registry& reg, Database& db) {
         }
         continue;
       }
+      if (serial > 0 && serial <= max_serial && stale_copy(rec, kept)) {
+        dropped_any = true;  // its chains belong to the kept copy
+        continue;
+      }
+      max_serial = std::max(max_serial, serial);
       if (kept != i) std::memmove(&buf[static_cast<size_t>(kept * reclen)], rec, static_cast<size_t>(reclen));
+      if (indexed) kept_by_serial.emplace(serial, write_k + kept);
       ++kept;
     }
     if (dropped_any && (write_k != read_k || kept != n) && kept > 0) {
