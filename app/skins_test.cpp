@@ -149,14 +149,10 @@ TEST_F(Skins, EveryCarriedSkinAttachesAndDetachesCleanly) {
     ApplySkin(n);
     ASSERT_TRUE(skin_attached()) << n;
     const QImage with = look();
+    with.save(QString::fromUtf8(SCREENSHOT_DIR) + QString("/skin_%1.png").arg(n, 2, 10, QChar('0')));
     looks.insert(QByteArray(reinterpret_cast<const char*>(with.constBits()), with.sizeInBytes()));
     DetachSkin();
-    const QImage after = look();
-    if (after != before) {
-      before.save(QString::fromUtf8(SCREENSHOT_DIR) + "/trace_before.png");
-      after.save(QString::fromUtf8(SCREENSHOT_DIR) + QString("/trace_after_%1.png").arg(n));
-    }
-    ASSERT_EQ(after, before) << "skin " << n << " left a trace";
+    ASSERT_EQ(look(), before) << "skin " << n << " left a trace";
   }
   EXPECT_EQ(looks.size(), static_cast<size_t>(kCarriedSkinCount)) << "two skins look the same";
 }

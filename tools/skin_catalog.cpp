@@ -122,7 +122,6 @@ QLineEdit, QComboBox, QTextEdit, QPlainTextEdit, QSpinBox, QDoubleSpinBox, QDate
 }
 QLineEdit:focus, QComboBox:focus, QTextEdit:focus, QPlainTextEdit:focus, QSpinBox:focus { border: 1px solid @accent; }
 QLineEdit:disabled, QComboBox:disabled { color: @disabled; background-color: @window; }
-QComboBox::drop-down { border: none; width: 18px; }
 QComboBox QAbstractItemView {
   color: @text; background-color: @base; border: 1px solid @border;
   selection-background-color: @accent; selection-color: @accentText; outline: none;
@@ -142,7 +141,8 @@ QHeaderView::section {
 QGroupBox { border: 1px solid @border; border-radius: @radiuspx; margin-top: 12px; padding-top: 4px; }
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 4px; color: @title; }
 QStatusBar { color: @text; background-color: @header; border-top: 1px solid @border; }
-QStatusBar::item { border: none; border-left: 1px solid @border; }
+QStatusBar::item { border: none; }
+QStatusBar QLabel { padding: 0 6px; }
 QMenuBar { background-color: @window; }
 QMenuBar::item:selected, QMenu::item:selected { background-color: @accent; color: @accentText; }
 QMenu { color: @text; background-color: @base; border: 1px solid @border; padding: 3px; }
