@@ -104,7 +104,7 @@ TEST(DateTimeToText, PicturesAndTheirAbsence) {
   EXPECT_EQ(DateTimeToText(kAugust11, "MM", "HH:mm", false).str(), "14:03") << "two bytes count as absent";
   EXPECT_EQ(DateTimeToText(kAugust11, "", "", false).str(), "");
   EXPECT_EQ(DateTimeToText(kAugust11, "yyyy", "HH:mm:ss", true).str(), "202014:03") << "no seconds";
-  EXPECT_EQ(DateTimeToText(kAugust11, "yyyy", "HH时mm分ss秒", true).str(), "202014时03秒");
+  EXPECT_EQ(DateTimeToText(kAugust11, "yyyy", "HH时mm分ss秒", true).str(), "202014时03分");
   EXPECT_EQ(DateTimeToText(1e9, "yyyy-MM-dd", "HH:mm", false).str(), "") << "beyond 9999";
   EXPECT_EQ(DateTimeToText(make_date_time(1899, 12, 29, 6, 0, 0), "yyyy-MM-dd ", "HH:mm", false).str(),
             "1899-12-29 06:00");

@@ -167,8 +167,19 @@ std::string render_picture(std::string_view p, const SystemTime& st, bool date, 
              (c == 't' && (flags & kTimeNoTimeMarker));
     }
     if (drop) {
-      // A dropped element takes the separator before it along ("hh:mm" from "hh:mm:ss").
-      if (any_element) out.resize(last_element_end);
+      // A dropped element takes its unit along when one follows it ("02时03分" from "hh时mm分ss秒"),
+      // else the separator before it ("02:03" from "hh:mm:ss", "2:03 PM" from "h:mm:ss tt").
+      size_t end = i;
+      bool unit = false;
+      while (end < p.size() && std::strchr("hHmst", p[end]) == nullptr) {
+        unit = unit || static_cast<unsigned char>(p[end]) >= 0x80;
+        end += char_length(p, end);
+      }
+      if (unit) {
+        i = end;
+      } else if (any_element) {
+        out.resize(last_element_end);
+      }
       continue;
     }
     const unsigned h12 = st.hour % 12 == 0 ? 12 : st.hour % 12;

@@ -301,7 +301,11 @@ TEST(Kernel32, DateAndTimePictures) {
   time("hh:mm:ss", kTimeNoSeconds);
   EXPECT_STREQ(buf, "02:03");
   time("hh时mm分ss秒", kTimeNoSeconds);
-  EXPECT_STREQ(buf, "02时03秒") << "the separator before the seconds goes, the text after stays";
+  EXPECT_STREQ(buf, "02时03分") << "the seconds go with their unit";
+  time("h:mm:ss tt", kTimeNoSeconds);
+  EXPECT_STREQ(buf, "2:03 PM") << "the separator before the seconds goes";
+  time("hhmmss", kTimeNoSeconds);
+  EXPECT_STREQ(buf, "0203");
   time("hh:mm", kTimeForce24Hour);
   EXPECT_STREQ(buf, "14:03");
 
