@@ -46,7 +46,8 @@ TEST(LowMemory, WantedAddressIsExactOrRefused) {
   EXPECT_EQ(low_reserve(0, 0, true, PageAccess::kReadWrite), 0u);
   EXPECT_EQ(low_reserve(kFourGiB - 0x1000, 0x2000, true, PageAccess::kReadWrite), 0u) << "crosses 4 GiB";
   EXPECT_EQ(low_reserve(kFourGiB, 0x1000, true, PageAccess::kReadWrite), 0u);
-  EXPECT_EQ(low_reserve(0, 0x1000, true, PageAccess::kReadWrite, 0x3000), 0u) << "alignment not a power of two";
+  EXPECT_EQ(low_reserve(0, 0x1000, true, PageAccess::kReadWrite, 0x3000), 0u)
+      << "alignment not a power of two";
 }
 
 }  // namespace
