@@ -1,0 +1,413 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include "ui/kinds/basic_kinds.h"
+#include "ui/template/input_modes.h"
+#include "ui/template/kind_settings.h"
+#include "ui/text_codec.h"
+#include "ui/widget_style.h"
+
+namespace pennacle {
+namespace {
+
+// Typing rules shared by the one-line and the multi-line box.
+struct EditRules {
+  int32_t mode = 0;
+  int32_t letter_case = 0;
+  int32_t max_length = 0;  // bytes, 0 for none
+
+  // Whether every typed character passes the mode's filter and fits in GBK.
+  bool accepts(const QString& typed) const {
+    for (char32_t ch : typed.toUcs4())
+      if (!input_mode_accepts(mode, ch) || !gbk_can_hold(ch)) return false;
+    return true;
+  }
+  QString cased(const QString& typed) const {
+    return letter_case == 1 ? typed.toLower() : letter_case == 2 ? typed.toUpper() : typed;
+  }
+  // A text the box may hold after a user edit: GBK only, within the byte limit.
+  bool holds(const QString& text) const {
+    auto gbk = to_gbk(text);
+    return gbk && (max_length <= 0 || gbk->size() <= static_cast<size_t>(max_length));
+  }
+  // The text on losing the focus, or nullopt when it stays.
+  std::optional<QString> rewrite(const QString& text) const {
+    if (mode < kInputByte || mode > kInputDateTime) return std::nullopt;
+    std::string gbk = to_gbk(text).value_or(std::string());
+    std::string canonical = canonical_input_text(mode, gbk);
+    if (canonical == gbk) return std::nullopt;
+    return to_qstring(canonical);
+  }
+};
+
+// A key event with printable text that the rules refuse is swallowed; one they accept may come back
+// with its letters re-cased. Returns the event to pass on, or nullptr to drop the key.
+std::unique_ptr<QKeyEvent> filtered_key(const EditRules& rules, QKeyEvent* e, bool* drop) {
+  *drop = false;
+  const QString text = e->text();
+  if (text.isEmpty() || (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+    return nullptr;
+  if (!rules.accepts(text)) {
+    *drop = true;
+    return nullptr;
+  }
+  QString cased = rules.cased(text);
+  if (cased == text) return nullptr;
+  return std::make_unique<QKeyEvent>(e->type(), e->key(), e->modifiers(), cased, e->isAutoRepeat(),
+                                     static_cast<ushort>(e->count()));
+}
+
+class LineBox : public QLineEdit {
+ public:
+  LineBox(QWidget* parent, std::shared_ptr<const EditRules> rules)
+      : QLineEdit(parent), rules_(std::move(rules)) {
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& t) {
+      if (!rules_->holds(t)) {
+        QSignalBlocker block(this);
+        setText(last_good_);
+      } else {
+        last_good_ = t;
+      }
+    });
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& t) {
+      if (rules_->holds(t)) last_good_ = t;
+    });
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    bool drop = false;
+    auto replaced = filtered_key(*rules_, e, &drop);
+    if (drop) return e->accept();
+    QLineEdit::keyPressEvent(replaced ? replaced.get() : e);
+  }
+  void inputMethodEvent(QInputMethodEvent* e) override {
+    if (!e->commitString().isEmpty() && !rules_->accepts(e->commitString())) return e->accept();
+    QLineEdit::inputMethodEvent(e);
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    if (auto t = rules_->rewrite(text())) setText(*t);
+    QLineEdit::focusOutEvent(e);
+  }
+
+ private:
+  std::shared_ptr<const EditRules> rules_;
+  QString last_good_;
+};
+
+class TextBox : public QPlainTextEdit {
+ public:
+  TextBox(QWidget* parent, std::shared_ptr<const EditRules> rules)
+      : QPlainTextEdit(parent), rules_(std::move(rules)) {
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+      if (setting_) return;
+      QString t = toPlainText();
+      if (rules_->holds(t)) {
+        last_good_ = t;
+        return;
+      }
+      set_text(last_good_);
+      moveCursor(QTextCursor::End);
+    });
+  }
+  void set_text(const QString& t) {
+    setting_ = true;
+    setPlainText(t);
+    last_good_ = t;
+    setting_ = false;
+  }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    bool drop = false;
+    auto replaced = filtered_key(*rules_, e, &drop);
+    if (drop) return e->accept();
+    QPlainTextEdit::keyPressEvent(replaced ? replaced.get() : e);
+  }
+  void inputMethodEvent(QInputMethodEvent* e) override {
+    if (!e->commitString().isEmpty() && !rules_->accepts(e->commitString())) return e->accept();
+    QPlainTextEdit::inputMethodEvent(e);
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    if (auto t = rules_->rewrite(toPlainText())) set_text(*t);
+    QPlainTextEdit::focusOutEvent(e);
+  }
+
+ private:
+  std::shared_ptr<const EditRules> rules_;
+  QString last_good_;
+  bool setting_ = false;
+};
+
+class EditBoxControl : public Control {
+ public:
+  EditBoxControl(const CreateParams& p, EditBoxSettings s)
+      : Control(p.window_id, p.unit.id), s_(std::move(s)) {
+    rules_ = std::make_shared<EditRules>();
+    if (s_.multi_line) {
+      text_ = new TextBox(p.parent, rules_);
+      widget_ = text_;
+      text_->set_text(to_qstring(s_.content));
+    } else {
+      line_ = new LineBox(p.parent, rules_);
+      widget_ = line_;
+      line_->setText(to_qstring(s_.content));
+    }
+    widget_->setFocusPolicy(Qt::StrongFocus);
+    apply();
+    set_selection(s_.sel_start, s_.sel_length);
+  }
+  ~EditBoxControl() override = default;
+  QWidget* widget() const override { return widget_; }
+
+  bool get(int index, PropertyData* out) override {
+    switch (index) {
+      case 0:
+        out->bytes = to_gbk(text()).value_or(std::string());
+        return true;
+      case 1:
+        out->number = s_.border;
+        return true;
+      case 2:
+        out->number = s_.text_colour;
+        return true;
+      case 3:
+        out->number = s_.background;
+        return true;
+      case 4:
+        out->bytes = s_.font;
+        return true;
+      case 5:
+        out->number = s_.hide_selection;
+        return true;
+      case 6:
+        out->number = s_.max_length;
+        return true;
+      case 7:
+        out->number = s_.multi_line;
+        return true;
+      case 8:
+        out->number = s_.scroll_bars;
+        return true;
+      case 9:
+        out->number = s_.alignment;
+        return true;
+      case 10:
+        out->number = s_.input_mode;
+        return true;
+      case 11:
+        out->bytes = std::string(1, static_cast<char>(s_.password_char));
+        return true;
+      case 12:
+        out->number = s_.letter_case;
+        return true;
+      case 13:
+        out->number = s_.spin_type;
+        return true;
+      case 14:
+        out->number = s_.spin_min;
+        return true;
+      case 15:
+        out->number = s_.spin_max;
+        return true;
+      case 16:
+        out->number = selection_start();
+        return true;
+      case 17:
+        out->number = selection_length();
+        return true;
+      case 18:
+        out->bytes = to_gbk(selected_text()).value_or(std::string());
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  bool set(int index, const PropertyData& in) override {
+    const auto n = static_cast<int32_t>(in.number);
+    switch (index) {
+      case 0:
+        set_text(to_qstring(in.bytes));
+        return true;
+      case 1:
+        s_.border = n;
+        break;
+      case 2:
+        s_.text_colour = static_cast<uint32_t>(n);
+        break;
+      case 3:
+        s_.background = static_cast<uint32_t>(n);
+        break;
+      case 4:
+        s_.font = in.bytes;
+        break;
+      case 5:
+        s_.hide_selection = n != 0;
+        break;
+      case 6:
+        s_.max_length = n;
+        break;
+      case 7:
+        s_.multi_line = n != 0;
+        break;  // the box keeps the form it was made with
+      case 8:
+        s_.scroll_bars = n;
+        break;
+      case 9:
+        s_.alignment = n;
+        break;
+      case 10:
+        s_.input_mode = n;
+        break;
+      case 11:
+        s_.password_char = in.bytes.empty() ? '*' : static_cast<uint8_t>(in.bytes[0]);
+        break;
+      case 12:
+        s_.letter_case = n;
+        break;
+      case 13:
+        s_.spin_type = n;
+        break;
+      case 14:
+        s_.spin_min = n;
+        break;
+      case 15:
+        s_.spin_max = n;
+        break;
+      case 16:
+        set_selection(n, selection_length());
+        return true;
+      case 17:
+        set_selection(selection_start(), n);
+        return true;
+      case 18:
+        replace_selection(to_qstring(in.bytes));
+        return true;
+      default:
+        return false;
+    }
+    apply();
+    return true;
+  }
+
+ private:
+  QString text() const {
+    if (line_) return line_->text();
+    if (text_) return text_->toPlainText();
+    return to_qstring(s_.content);
+  }
+  void set_text(const QString& t) {
+    if (line_) line_->setText(t);
+    if (text_) text_->set_text(t);
+  }
+  int selection_start() const {
+    if (line_) return line_->hasSelectedText() ? line_->selectionStart() : line_->cursorPosition();
+    if (text_) return text_->textCursor().selectionStart();
+    return 0;
+  }
+  int selection_length() const {
+    if (line_) return static_cast<int>(line_->selectedText().size());
+    if (text_) return text_->textCursor().selectionEnd() - text_->textCursor().selectionStart();
+    return 0;
+  }
+  QString selected_text() const {
+    if (line_) return line_->selectedText();
+    if (text_)
+      return text_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return {};
+  }
+  void set_selection(int start, int length) {
+    const int size = static_cast<int>(text().size());
+    start = std::clamp(start, 0, size);
+    length = std::clamp(length, 0, size - start);
+    if (line_) line_->setSelection(start, length);
+    if (text_) {
+      QTextCursor c = text_->textCursor();
+      c.setPosition(start);
+      c.setPosition(start + length, QTextCursor::KeepAnchor);
+      text_->setTextCursor(c);
+      text_->ensureCursorVisible();
+    }
+  }
+  void replace_selection(const QString& t) {
+    if (line_) line_->insert(t);
+    if (text_) text_->insertPlainText(t);
+  }
+
+  void apply() {
+    rules_->mode = s_.input_mode;
+    rules_->letter_case = s_.letter_case;
+    rules_->max_length = s_.max_length;
+    if (!widget_) return;
+    apply_font(widget_, s_.font);
+    QPalette pal = widget_->palette();
+    pal.setColor(QPalette::Text, qcolor(s_.text_colour));
+    pal.setColor(QPalette::Base, qcolor(s_.background));
+    widget_->setPalette(pal);
+    const Qt::Alignment align = h_alignment(s_.alignment);
+    if (line_) {
+      line_->setFrame(s_.border != 0);
+      line_->setAlignment(align | Qt::AlignVCenter);
+      line_->setReadOnly(s_.input_mode == kInputReadOnly);
+      line_->setEchoMode(s_.input_mode == kInputPassword ? QLineEdit::Password : QLineEdit::Normal);
+      line_->setStyleSheet(
+          QStringLiteral("QLineEdit { lineedit-password-character: %1; }").arg(s_.password_char));
+    }
+    if (text_) {
+      text_->setFrameShape(s_.border == 0 ? QFrame::NoFrame : QFrame::StyledPanel);
+      text_->setReadOnly(s_.input_mode == kInputReadOnly);
+      const bool horizontal = s_.scroll_bars == 1 || s_.scroll_bars == 3;
+      const bool vertical = s_.scroll_bars == 2 || s_.scroll_bars == 3;
+      // Without a horizontal scroll the lines wrap at the box width.
+      text_->setLineWrapMode(horizontal ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+      text_->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+      text_->setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+      QTextOption opt = text_->document()->defaultTextOption();
+      opt.setAlignment(align);
+      text_->document()->setDefaultTextOption(opt);
+    }
+  }
+
+  void detach_widget() override {
+    line_ = nullptr;
+    text_ = nullptr;
+    widget_ = nullptr;
+  }
+
+  EditBoxSettings s_;
+  std::shared_ptr<EditRules> rules_;  // shared with the widget
+  QPointer<QWidget> widget_;
+  QPointer<LineBox> line_;
+  QPointer<TextBox> text_;
+};
+
+std::unique_ptr<Control> create_edit_box(const CreateParams& p) {
+  auto s = EditBoxSettings::decode(p.unit.settings);
+  if (!s) return nullptr;
+  return std::make_unique<EditBoxControl>(p, std::move(*s));
+}
+
+}  // namespace
+
+KindDescriptor edit_box_kind() {
+  using P = PropType;
+  return {kKindEditBox,
+          "EditBox",
+          true,
+          false,
+          {P::Text, P::Choice, P::Colour, P::Colour, P::Font, P::Logical, P::Integer, P::Logical, P::Choice,
+           P::Choice, P::Choice, P::Text, P::Choice, P::Choice, P::Integer, P::Integer, P::Integer,
+           P::Integer, P::Text},
+          create_edit_box};
+}
+
+}  // namespace pennacle

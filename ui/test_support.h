@@ -1,0 +1,151 @@
+// Shared pieces of the window tests: templates made in code, a handler table that records each
+// call, and a fatal hook that turns a fatal report into an exception.
+#pragma once
+
+#include <QApplication>
+#include <QTest>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "runtime/fatal.h"
+#include "ui/template/kind_settings.h"
+#include "ui/template/window_template.h"
+#include "ui/window_runtime.h"
+
+namespace pennacle::testing {
+
+inline constexpr int32_t kWin = 0x52010001;
+inline constexpr int32_t kWinUnit = 0x06010000;
+
+struct Fatal : std::runtime_error {
+  explicit Fatal(const FatalReport& r) : std::runtime_error(r.message), report(r) {}
+  FatalReport report;
+};
+
+// Fatal reports throw Fatal while it lives.
+class CatchFatal {
+ public:
+  CatchFatal() : previous_(set_fatal_hook([](const FatalReport& r) { throw Fatal(r); })) {}
+  ~CatchFatal() { set_fatal_hook(previous_); }
+
+ private:
+  FatalHook previous_;
+};
+
+// The message of the fatal report `fn` makes, or "" when it makes none.
+template <class Fn>
+std::string fatal_message(Fn fn) {
+  CatchFatal catcher;
+  try {
+    fn();
+  } catch (const Fatal& f) {
+    return f.report.message;
+  }
+  return {};
+}
+
+struct Call {
+  int slot;
+  EventSource source;
+  std::vector<int32_t> args;
+};
+
+inline std::vector<Call>& calls() {
+  static std::vector<Call> c;
+  return c;
+}
+// What each slot hands back (Value{} for no result).
+inline Value& slot_result(int slot) {
+  static Value r[16];
+  return r[slot];
+}
+// Run inside a slot after recording.
+inline std::function<void()>& slot_action(int slot) {
+  static std::function<void()> a[16];
+  return a[slot];
+}
+
+template <int K>
+void slot(int argc, const Value* args, Value* result) {
+  Call c{K, current_event_source(), {}};
+  for (int i = 0; i < argc; ++i) c.args.push_back(args[i].int_payload());
+  calls().push_back(c);
+  if (slot_action(K)) slot_action(K)();
+  *result = slot_result(K);
+}
+
+inline std::vector<EventHandler> handler_table() {
+  return {slot<0>, slot<1>, slot<2>,  slot<3>,  slot<4>,  slot<5>,  slot<6>,  slot<7>,
+          slot<8>, slot<9>, slot<10>, slot<11>, slot<12>, slot<13>, slot<14>, nullptr};
+}
+
+inline int count_calls(int slot) {
+  int n = 0;
+  for (const Call& c : calls()) n += c.slot == slot;
+  return n;
+}
+
+inline void reset_calls() {
+  calls().clear();
+  for (int i = 0; i < 16; ++i) {
+    slot_result(i) = Value{};
+    slot_action(i) = nullptr;
+  }
+}
+
+inline UnitTemplate unit(int32_t id, uint32_t kind, std::string settings, int left = 0, int top = 0,
+                         int width = 80, int height = 24, int32_t parent = 0) {
+  UnitTemplate u;
+  u.id = id;
+  u.kind = kind;
+  u.settings = std::move(settings);
+  u.left = left;
+  u.top = top;
+  u.width = width;
+  u.height = height;
+  u.parent = parent;
+  u.state = kStateVisible | kStateTabStop;
+  u.name = "unit" + std::to_string(id & 0xFFFF);
+  return u;
+}
+
+inline UnitTemplate menu_item(int32_t id, int32_t level, std::string caption, int32_t flags = 0,
+                              int32_t handler = kNoHandler) {
+  UnitTemplate u;
+  u.id = id;
+  u.kind = kKindMenu;
+  u.level = level;
+  u.caption = std::move(caption);
+  u.menu_flags = flags;
+  u.handler = handler;
+  u.name = u.caption;
+  return u;
+}
+
+// A window unit at (100, 100) of 400 x 300, not centred.
+inline WindowTemplate window(std::vector<UnitTemplate> units = {}, int32_t id = kWin) {
+  WindowSettings s;
+  s.caption = "测试";
+  s.position = 0;
+  WindowTemplate w;
+  w.id = id;
+  UnitTemplate win = unit(kWinUnit, kKindWindow, s.encode(), 100, 100, 400, 300);
+  win.name = "主窗口";
+  w.units.push_back(win);
+  for (auto& u : units) w.units.push_back(std::move(u));
+  return w;
+}
+
+// Starts the runtime on these windows with the recording handler table.
+inline void start(std::vector<WindowTemplate> windows) {
+  reset_calls();
+  TemplateSet set;
+  set.windows = std::move(windows);
+  static std::vector<EventHandler> table = handler_table();
+  runtime_start(write_templates(set), table);
+}
+
+inline std::string text_of(Value v) { return Text::from_result(v).str(); }
+
+}  // namespace pennacle::testing
