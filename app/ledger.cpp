@@ -1,0 +1,374 @@
+#include "app/ledger.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "app/date_format.h"
+#include "runtime/commands.h"
+#include "runtime/convert.h"
+#include "runtime/fatal.h"
+#include "runtime/program_end.h"
+#include "runtime/worker_thread.h"
+#include "store/record_store.h"
+
+namespace pennacle {
+namespace {
+
+constexpr std::string_view kConnectedSuffix = "           --连接数据库成功...";
+constexpr int32_t kStyleError = 0x10;
+constexpr int32_t kStyleInformation = 0x40;
+
+LedgerView* g_view = nullptr;
+
+// The ledger lock and what it guards.
+std::mutex g_ledger;
+uint64_t g_refreshed_up_to = 0;  // GUARDED_BY(g_ledger): requests covered by a finished refresh
+bool g_store_closed = false;     // GUARDED_BY(g_ledger)
+// Requests so far; a refresh covers every request made before it began.
+std::atomic<uint64_t> g_requested{0};
+// Set when the window goes: a running refresh stops at its next row.
+std::atomic<bool> g_stop{false};
+
+// Refreshes asked for and not yet finished.
+std::mutex g_pending_mu;
+std::condition_variable g_pending_cv;
+int g_pending = 0;  // GUARDED_BY(g_pending_mu)
+
+// The results of the last finished refresh, published whole.
+struct LedgerState {
+  PeriodTotals totals;
+  PeriodCounts counts;
+};
+std::mutex g_state_mu;
+std::unique_ptr<LedgerState> g_state;  // GUARDED_BY(g_state_mu)
+
+std::string g_directory_override;
+
+LedgerView& view() {
+  if (g_view == nullptr) report_fatal_message("指定窗口或窗口组件不存在或尚未载入");
+  return *g_view;
+}
+
+void box(std::string_view text, int32_t style, std::optional<std::string_view> title = std::nullopt) {
+  view().message_box(text, style, title);
+}
+
+bool logical(const Value& v) { return v.is(Kind::Logical) && v.lo != 0; }
+
+// Field names as constants of the program image (never released).
+Value field(const char* name) { return Value::of_text_block(name); }
+
+// One record's fields as a refresh reads them, with the kind checks.
+struct RecordFields {
+  Text type;
+  double amount = 0;
+  Text method;
+  double time = 0;
+  Text remark;
+};
+
+Text read_text_field(const char* name, int32_t check) {
+  Value v = call_command(db_read_field, {field(name)});
+  if (!v.is(Kind::Text)) {
+    release_value(v);
+    raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, check);
+  }
+  return Text::from_result(v);
+}
+
+RecordFields read_current_record() {
+  RecordFields r;
+  r.type = read_text_field("类型", 3);
+  Value amount = call_command(db_read_field, {field("金额")});
+  if (!is_numeric(amount.kind_code()) || amount.is_array()) release_value(amount);
+  r.amount = require_number(amount, kLocationRefreshRecordList, 4);
+  r.method = read_text_field("付款方式", 5);
+  Value time = call_command(db_read_field, {field("时间")});
+  if (!time.is(Kind::DateTime)) {
+    release_value(time);
+    raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 6);
+  }
+  r.time = time.double_payload();
+  r.remark = read_text_field("备注", 11);
+  return r;
+}
+
+std::string number_text(double d) { return value_to_text(Value::of_double(d)); }
+std::string time_text(double t) { return value_to_text(Value::of_date_time(t)); }
+
+// Cells 1 to 5 of a record's row.
+std::array<std::string, 5> record_cells(const RecordFields& r) {
+  return {r.type.str(), number_text(r.amount), r.method.str(), time_text(r.time), r.remark.str()};
+}
+
+int32_t int_of(Command cmd, std::initializer_list<Value> args) {
+  return call_command(cmd, args).int_payload();
+}
+
+bool of_today(double t) {
+  return FormatDateTime(t, 2, 1).view() == FormatDateTime(std::nullopt, 2, 1).view();
+}
+bool of_this_year(double t) {
+  return int_of(year_of, {Value::of_date_time(t)}) == int_of(year_of, {call_command(now, {})});
+}
+bool of_this_month(double t) {
+  return of_this_year(t) &&
+         int_of(month_of, {Value::of_date_time(t)}) == int_of(month_of, {call_command(now, {})});
+}
+
+void publish(const PeriodTotals& totals, const PeriodCounts& counts) {
+  std::lock_guard lock(g_state_mu);
+  if (!g_state) g_state = std::make_unique<LedgerState>();
+  g_state->totals = totals;
+  g_state->counts = counts;
+}
+
+void refresh_finished() {
+  std::lock_guard lock(g_pending_mu);
+  if (--g_pending == 0) g_pending_cv.notify_all();
+}
+
+// The selected row still shows record n: the same cells the refresh would write for it now.
+bool current_record_matches(int32_t row) {
+  int32_t serial = 0;
+  if (db_current_serial(&serial) != 0 || serial < 0) return false;
+  const std::array<std::string, 5> cells = record_cells(read_current_record());
+  for (int32_t c = 0; c < 5; ++c) {
+    if (view().list_get_cell_text(row, c + 1) != cells[c]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---- Program-wide state ----------------------------------------------------------------------
+
+void set_ledger_view(LedgerView* v) { g_view = v; }
+
+void CreateLedgerState() {
+  g_stop = false;
+  std::lock_guard lock(g_state_mu);
+  g_state = std::make_unique<LedgerState>();
+}
+
+void ReleaseLedgerState() {
+  std::lock_guard lock(g_state_mu);
+  g_state.reset();
+}
+
+PeriodTotals last_period_totals() {
+  std::lock_guard lock(g_state_mu);
+  return g_state ? g_state->totals : PeriodTotals{};
+}
+
+PeriodCounts last_period_counts() {
+  std::lock_guard lock(g_state_mu);
+  return g_state ? g_state->counts : PeriodCounts{};
+}
+
+std::string ledger_data_path() {
+  const std::string dir = g_directory_override.empty() ? program_directory() : g_directory_override;
+  return dir + "/data.kdb";
+}
+
+void set_ledger_directory_for_test(std::string_view gbk_dir) { g_directory_override = std::string(gbk_dir); }
+
+// ---- The record list -------------------------------------------------------------------------
+
+bool start_refresh() {
+  {
+    std::lock_guard lock(g_pending_mu);
+    ++g_pending;
+  }
+  g_requested.fetch_add(1);
+  const Value started = call_command(start_worker_thread, {thread_routine_value(RefreshThread)});
+  if (logical(started)) return true;
+  refresh_finished();
+  return false;
+}
+
+int32_t RefreshThread(int32_t) {
+  // Our request was counted before this thread began.
+  const uint64_t wanted = g_requested.load();
+  {
+    std::lock_guard lock(g_ledger);
+    if (!g_store_closed && g_refreshed_up_to < wanted) {
+      const uint64_t covers = g_requested.load();
+      RefreshRecordList();
+      g_refreshed_up_to = covers;
+    }
+  }
+  refresh_finished();
+  return 0;
+}
+
+void RefreshRecordList() {
+  LedgerView& v = view();
+  call_command(db_go_first, {});
+  v.list_clear();
+  PeriodTotals totals;
+  PeriodCounts counts;
+  const int32_t n = int_of(db_record_count, {});
+  for (int32_t i = 0; i < n; ++i) {
+    // The window is going: its list and the store are no longer there to fill from.
+    if (g_stop.load(std::memory_order_relaxed)) return;
+    const int32_t r = v.list_insert_row();
+    v.list_set_cell_text(r, 0, number_text(r + 1.0));
+    const RecordFields rec = read_current_record();
+    const std::array<std::string, 5> cells = record_cells(rec);
+    const bool expense = rec.type.view() == "支出";
+    if (of_today(rec.time)) {
+      ++counts.todayCount;
+      (expense ? totals.todayExpense : totals.todayIncome) += rec.amount;
+    }
+    if (of_this_year(rec.time)) {
+      ++counts.yearCount;
+      (expense ? totals.yearExpense : totals.yearIncome) += rec.amount;
+    }
+    if (of_this_month(rec.time)) {
+      ++counts.monthCount;
+      (expense ? totals.monthExpense : totals.monthIncome) += rec.amount;
+    }
+    for (int32_t c = 0; c < 5; ++c) v.list_set_cell_text(r, c + 1, cells[c]);
+    call_command(db_skip, {});
+  }
+  v.set_status_pane(1, number_text(counts.todayCount));
+  v.set_status_pane(3, number_text(counts.monthCount));
+  v.set_status_pane(5, number_text(counts.yearCount));
+  // The summary reads these: it sees a whole refresh or the one before, never a part.
+  publish(totals, counts);
+}
+
+void wait_for_refreshes() {
+  std::unique_lock lock(g_pending_mu);
+  g_pending_cv.wait(lock, [] { return g_pending == 0; });
+}
+
+// ---- Pieces ----------------------------------------------------------------------------------
+
+bool bill_entry_valid(const BillEntry& e) {
+  return !e.type.empty() && e.amount > kMinimumAmount && !e.method.empty();
+}
+
+std::string SummaryText(const PeriodTotals& t, std::string_view date) {
+  const std::string stars(19, '*');
+  std::string s = "   ";
+  s.append(date).append("\r\n").append(stars);
+  const std::pair<const char*, double> lines[] = {
+      {"今日支出:", t.todayExpense}, {"今日收入:", t.todayIncome}, {"本月支出:", t.monthExpense},
+      {"本月收入:", t.monthIncome},  {"今年支出:", t.yearExpense}, {"今年收入:", t.yearIncome},
+  };
+  for (const auto& [label, sum] : lines)
+    s.append("\r\n").append(label).append(number_text(sum)).append("\r\n");
+  s.append("\r\n").append(stars);
+  return s;
+}
+
+// ---- Handlers --------------------------------------------------------------------------------
+
+void MainWindow_Created(int, const Value*, Value*) {
+  LedgerView& v = view();
+  v.set_date_label(FormatDateTime(std::nullopt, 0, 1).view());
+  bool opened = false;
+  {
+    std::lock_guard lock(g_ledger);
+    const Text path(ledger_data_path());
+    opened = logical(call_command(db_open, {path.value()}));
+    g_store_closed = !opened;
+    g_stop = !opened;
+  }
+  if (!opened) {
+    box("数据库打开失败!", kStyleError);
+    end_program(0);
+  }
+  v.set_window_caption(v.window_caption() + std::string(kConnectedSuffix));
+  start_refresh();
+  v.select_first_choices();
+  v.apply_skin(27);
+}
+
+void MainWindow_Destroyed(int, const Value*, Value*) {
+  // A refresh still walking the file stops at its next row; one not yet begun finds the store
+  // closed and does nothing, instead of reading from no database.
+  g_stop = true;
+  {
+    std::lock_guard lock(g_ledger);
+    call_command(db_close, {});
+    g_store_closed = true;
+  }
+  view().detach_skin();
+}
+
+void AddRecord_Click(int, const Value*, Value*) {
+  LedgerView& v = view();
+  BillEntry e;
+  e.type = Text(v.input_text(LedgerInput::Type));
+  const Text amount_text(v.input_text(LedgerInput::Amount));
+  e.amount = call_command(to_number, {amount_text.value()}).double_payload();
+  e.time = call_command(now, {}).double_payload();
+  e.remark = Text(v.input_text(LedgerInput::Remark));
+  e.method = Text(v.input_text(LedgerInput::Method));
+  if (!bill_entry_valid(e)) {
+    box("数据不能为空!", kStyleError);
+    return;
+  }
+  bool added = false;
+  {
+    std::lock_guard lock(g_ledger);
+    const int32_t n = int_of(db_record_count, {});
+    added = logical(
+        call_command(db_append, {Value::of_double(n + 1.0), e.type.value(), Value::of_double(e.amount),
+                                 e.method.value(), Value::of_date_time(e.time), e.remark.value()}));
+  }
+  if (!added) {
+    box("添加记录失败!", kStyleError);
+    return;
+  }
+  box("添加成功", kStyleInformation);
+  start_refresh();
+}
+
+void Summary_Click(int, const Value*, Value*) {
+  const std::string text = SummaryText(last_period_totals(), FormatDateTime(std::nullopt, 0, 1).view());
+  if (view().set_clipboard_text(text)) {
+    box(text, 0, "复制成功");
+  } else {
+    box("复制失败!", kStyleError);
+  }
+}
+
+void RecordList_RightClick(int, const Value*, Value*) { view().popup_record_menu(); }
+
+void DeleteRecord_Click(int, const Value*, Value*) {
+  LedgerView& v = view();
+  {
+    std::lock_guard lock(g_ledger);
+    const int32_t row = v.selected_row();
+    const std::string number = row >= 0 ? v.list_get_cell_text(row, 0) : std::string();
+    if (number.empty()) return;
+    const Text number_value(number);
+    const int32_t n = int_of(to_integer, {number_value.value()});
+    call_command(db_go_to, {Value::of_int(n)});
+    // Another instance may have changed the file since the list was filled: then the record at
+    // that number is not the one the user chose, and the refresh below shows the file as it is.
+    if (current_record_matches(row)) {
+      call_command(db_delete, {});
+      call_command(db_purge, {});
+    }
+  }
+  start_refresh();
+}
+
+void ViewRemark_Click(int, const Value*, Value*) {
+  LedgerView& v = view();
+  const int32_t row = v.selected_row();
+  const std::string remark = row >= 0 ? v.list_get_cell_text(row, 5) : std::string();
+  if (remark.empty()) return;
+  box(remark, kStyleInformation);
+}
+
+}  // namespace pennacle

@@ -1,0 +1,99 @@
+// The ledger: start-up and shut-down of the main window, bill entry, the record list with its
+// period sums, the record actions and the summary report.
+//
+// Serialisation. The record store's current record, the list, the status panes and the period
+// sums are shared between the user-interface thread and the refresh threads. One ledger lock is
+// held around each whole refresh and around each record action (add, delete), so the list always
+// shows a refresh that ran alone, taken after the last add or delete. A refresh asked for while
+// another runs is not lost: it runs after it, unless a refresh that began after the request has
+// already finished. Nothing done under the lock waits for the user-interface thread (the list and
+// status calls never do), because that thread may be waiting for the lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/ledger_view.h"
+#include "runtime/value.h"
+
+namespace pennacle {
+
+// Sums of bill amounts per period and side.
+struct PeriodTotals {
+  double todayExpense = 0;
+  double todayIncome = 0;
+  double monthExpense = 0;
+  double monthIncome = 0;
+  double yearExpense = 0;
+  double yearIncome = 0;
+};
+
+struct PeriodCounts {
+  int32_t todayCount = 0;
+  int32_t monthCount = 0;
+  int32_t yearCount = 0;
+};
+
+// The bill one click of "添加记录" builds.
+struct BillEntry {
+  Text type;
+  double amount = 0;
+  double time = 0;
+  Text remark;
+  Text method;
+};
+
+// ---- Program-wide state ----------------------------------------------------------------------
+
+// The window the handlers act on (not owned). REQUIRES: set before the main window is loaded.
+void set_ledger_view(LedgerView* view);
+
+// Creates PeriodTotals and the counts (program entry) and releases them (exit routine). The
+// handlers create them on first use when the entry did not.
+void CreateLedgerState();
+void ReleaseLedgerState();
+
+// The totals and counts of the last refresh that finished (all 0 before the first one).
+PeriodTotals last_period_totals();
+PeriodCounts last_period_counts();
+
+// The record file: the program directory and "/data.kdb".
+std::string ledger_data_path();
+// Tests run the handlers on a data file in a directory of their own (GBK; empty: the program's).
+void set_ledger_directory_for_test(std::string_view gbk_dir);
+
+// ---- Handlers (the command shape of the window runtime) ---------------------------------------
+
+void MainWindow_Created(int argc, const Value* args, Value* result);
+void MainWindow_Destroyed(int argc, const Value* args, Value* result);
+void AddRecord_Click(int argc, const Value* args, Value* result);
+void Summary_Click(int argc, const Value* args, Value* result);
+void RecordList_RightClick(int argc, const Value* args, Value* result);
+void DeleteRecord_Click(int argc, const Value* args, Value* result);
+void ViewRemark_Click(int argc, const Value* args, Value* result);
+
+// ---- The record list -------------------------------------------------------------------------
+
+// A worker thread's routine: one refresh under the ledger lock (see the top of this file).
+int32_t RefreshThread(int32_t parameter);
+// Starts RefreshThread on a new worker thread without waiting; false when no thread could be made.
+bool start_refresh();
+// Rebuilds the list, the counts and the sums from the file. REQUIRES: the ledger lock is held.
+void RefreshRecordList();
+// Blocks until every refresh asked for so far has finished (tests, the benchmark).
+void wait_for_refreshes();
+
+// ---- Pieces of the handlers ------------------------------------------------------------------
+
+// The amount must be above this, the type and the method not empty.
+inline constexpr double kMinimumAmount = 0.0000001;
+bool bill_entry_valid(const BillEntry& entry);
+
+// The summary report for these totals under the date line `date` (GBK).
+std::string SummaryText(const PeriodTotals& totals, std::string_view date);
+
+// Fault locations of the ledger's own checks.
+inline constexpr int32_t kLocationRefreshRecordList = 0x04000103;
+
+}  // namespace pennacle

@@ -1,0 +1,568 @@
+#include "app/ledger.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "app/date_format.h"
+#include "app/ledger_test_support.h"
+#include "platform/fault_file.h"
+#include "runtime/fatal.h"
+#include "runtime/program_end.h"
+#include "store/record_store.h"
+
+namespace pennacle {
+namespace {
+
+using testing::append_bill;
+using testing::RecordingView;
+using testing::stored_bills;
+using testing::TempDir;
+
+struct FatalCaught {
+  FatalReport report;
+};
+[[noreturn]] void throw_fatal(const FatalReport& r) { throw FatalCaught{r}; }
+
+double now_time() { return current_date_time(); }
+
+std::vector<std::string> lines_of(const std::string& s) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t at; (at = s.find("\r\n", start)) != std::string::npos; start = at + 2)
+    out.push_back(s.substr(start, at - start));
+  out.push_back(s.substr(start));
+  return out;
+}
+
+class Ledger : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    set_ledger_view(&view_);
+    set_ledger_directory_for_test(dir_.path());
+    CreateLedgerState();
+  }
+  void TearDown() override {
+    wait_for_refreshes();
+    if (started_) MainWindow_Destroyed(0, nullptr, nullptr);
+    set_ledger_directory_for_test("");
+    set_ledger_view(nullptr);
+    ReleaseLedgerState();
+  }
+  void make_data_file() { ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), 0); }
+  // A started window whose first refresh has finished.
+  void start() {
+    make_data_file();
+    MainWindow_Created(0, nullptr, nullptr);
+    started_ = true;
+    wait_for_refreshes();
+  }
+  void refresh() {
+    ASSERT_TRUE(start_refresh());
+    wait_for_refreshes();
+  }
+  void type_bill(std::string type, std::string amount, std::string method, std::string remark = "") {
+    view_.set_input(LedgerInput::Type, std::move(type));
+    view_.set_input(LedgerInput::Amount, std::move(amount));
+    view_.set_input(LedgerInput::Method, std::move(method));
+    view_.set_input(LedgerInput::Remark, std::move(remark));
+  }
+  void add() {
+    AddRecord_Click(0, nullptr, nullptr);
+    wait_for_refreshes();
+  }
+  std::string last_box() {
+    auto b = view_.boxes();
+    return b.empty() ? std::string() : b.back().text;
+  }
+
+  TempDir dir_;
+  RecordingView view_;
+  bool started_ = false;
+};
+
+TEST_F(Ledger, StartOnAnEmptyFileConnectsAndShowsZeros) {
+  start();
+  EXPECT_EQ(view_.caption, "Pennacle           --连接数据库成功...");
+  EXPECT_EQ(view_.date_label, FormatDateTime(std::nullopt, 0, 1).str());
+  EXPECT_TRUE(view_.choices_selected);
+  EXPECT_EQ(view_.skins_applied, std::vector<int32_t>{27});
+  EXPECT_TRUE(view_.rows().empty());
+  EXPECT_EQ(view_.clears(), 1);
+  for (int p : {1, 3, 5}) EXPECT_EQ(view_.pane(p), "0");
+  EXPECT_EQ(view_.pane(0), "本日记录:");
+  EXPECT_TRUE(view_.boxes().empty());
+  MainWindow_Destroyed(0, nullptr, nullptr);
+  started_ = false;
+  EXPECT_EQ(view_.skins_detached, 1);
+}
+
+// The summary of an empty file: six zero lines in the fixed fifteen-line form.
+TEST_F(Ledger, SummaryOfAnEmptyFile) {
+  start();
+  Summary_Click(0, nullptr, nullptr);
+  const std::string date = FormatDateTime(std::nullopt, 0, 1).str();
+  const std::string expected = "   " + date +
+                               "\r\n*******************"
+                               "\r\n今日支出:0\r\n"
+                               "\r\n今日收入:0\r\n"
+                               "\r\n本月支出:0\r\n"
+                               "\r\n本月收入:0\r\n"
+                               "\r\n今年支出:0\r\n"
+                               "\r\n今年收入:0\r\n"
+                               "\r\n*******************";
+  EXPECT_EQ(view_.clipboard, expected);
+  EXPECT_EQ(lines_of(expected).size(), 15u);
+  auto boxes = view_.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, expected);
+  EXPECT_EQ(boxes[0].style, 0);
+  EXPECT_EQ(boxes[0].title, "复制成功");
+}
+
+TEST_F(Ledger, SummaryWhenTheClipboardFails) {
+  start();
+  view_.clipboard_works = false;
+  Summary_Click(0, nullptr, nullptr);
+  auto boxes = view_.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "复制失败!");
+  EXPECT_EQ(boxes[0].style, 0x10);
+  EXPECT_EQ(boxes[0].title, "(default)");
+}
+
+TEST(SummaryText, SumsInTheGeneralNumberForm) {
+  PeriodTotals t{5, 0, 12.5, 3, 0.1 + 0.2, 1e13};
+  const auto lines = lines_of(SummaryText(t, "2020年08月11日"));
+  ASSERT_EQ(lines.size(), 15u);
+  EXPECT_EQ(lines[0], "   2020年08月11日");
+  EXPECT_EQ(lines[1], std::string(19, '*'));
+  EXPECT_EQ(lines[2], "今日支出:5");
+  EXPECT_EQ(lines[4], "今日收入:0");
+  EXPECT_EQ(lines[6], "本月支出:12.5");
+  EXPECT_EQ(lines[8], "本月收入:3");
+  EXPECT_EQ(lines[10], "今年支出:0.3");
+  EXPECT_EQ(lines[12], "今年收入:1e+013");
+  for (int i : {3, 5, 7, 9, 11, 13}) EXPECT_EQ(lines[i], "");
+  EXPECT_EQ(lines[14], std::string(19, '*'));
+}
+
+TEST_F(Ledger, AmountsThatAreNotAboveTheMinimumAreRefused) {
+  start();
+  for (const char* amount : {"0", "0.0000001", "-5", ".", "", "0.00000001"}) {
+    SCOPED_TRACE(amount);
+    type_bill("支出", amount, "支付宝");
+    const size_t before = view_.boxes().size();
+    add();
+    auto boxes = view_.boxes();
+    ASSERT_EQ(boxes.size(), before + 1);
+    EXPECT_EQ(boxes.back().text, "数据不能为空!");
+    EXPECT_EQ(boxes.back().style, 0x10);
+  }
+  type_bill("", "5", "支付宝");
+  add();
+  EXPECT_EQ(last_box(), "数据不能为空!");
+  type_bill("支出", "5", "");
+  add();
+  EXPECT_EQ(last_box(), "数据不能为空!");
+  EXPECT_TRUE(stored_bills().empty());
+  EXPECT_EQ(view_.clears(), 1) << "a refused bill starts no refresh";
+}
+
+TEST_F(Ledger, AnAmountIsReadAsFarAsItFormsANumber) {
+  start();
+  type_bill("收入", "1-2", "微信");
+  add();
+  EXPECT_EQ(last_box(), "添加成功");
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 1u);
+  EXPECT_EQ(bills[0].amount, 1.0);
+}
+
+TEST_F(Ledger, AddStoresTheBillAndRefreshesAfterTheBox) {
+  start();
+  type_bill("支出", "0.01", "微信");
+  const double before = now_time();
+  add();
+  const double after = now_time();
+  auto boxes = view_.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "添加成功");
+  EXPECT_EQ(boxes[0].style, 0x40);
+  EXPECT_EQ(boxes[0].title, "(default)");
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 1u);
+  EXPECT_EQ(bills[0].number, 1.0);
+  EXPECT_EQ(bills[0].type, "支出");
+  EXPECT_EQ(bills[0].amount, 0.01);
+  EXPECT_EQ(bills[0].method, "微信");
+  EXPECT_EQ(bills[0].remark, "");
+  EXPECT_GE(bills[0].time, before);
+  EXPECT_LE(bills[0].time, after);
+  EXPECT_NEAR(bills[0].time * 86400, std::round(bills[0].time * 86400), 1e-3) << "whole seconds";
+  auto rows = view_.rows();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], "1");
+  EXPECT_EQ(rows[0][1], "支出");
+  EXPECT_EQ(rows[0][2], "0.01");
+  EXPECT_EQ(rows[0][3], "微信");
+  EXPECT_EQ(rows[0][4], date_time_to_text(bills[0].time));
+  EXPECT_EQ(rows[0][5], "");
+  EXPECT_EQ(last_period_totals().todayExpense, 0.01);
+  EXPECT_EQ(last_period_totals().todayIncome, 0.0);
+  // The inputs keep their contents: the same bill again is one more click.
+  add();
+  EXPECT_EQ(stored_bills().size(), 2u);
+  EXPECT_EQ(view_.pane(1), "2");
+}
+
+TEST_F(Ledger, ATypedPaymentChannelIsStoredAsTyped) {
+  start();
+  type_bill("收入", "12.5", "现金", "工资\r\n第二行");
+  add();
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 1u);
+  EXPECT_EQ(bills[0].method, "现金");
+  EXPECT_EQ(view_.rows()[0][3], "现金");
+  view_.select(0);
+  ViewRemark_Click(0, nullptr, nullptr);
+  EXPECT_EQ(last_box(), "工资\r\n第二行");
+  EXPECT_EQ(view_.boxes().back().style, 0x40);
+}
+
+TEST_F(Ledger, AFailedAppendSaysSoAndDoesNotRefresh) {
+  start();
+  FaultFileSystem faults(posix_file_system());
+  FileSystem* previous = set_store_file_system(&faults);
+  // Re-open through the failing file layer.
+  call_command(db_close, {});
+  const Text path(ledger_data_path());
+  ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+  faults.fail_nth(FileOp::Write, 1, FileCause::DiskFull);
+  type_bill("支出", "5", "支付宝");
+  add();
+  set_store_file_system(previous);
+  EXPECT_EQ(last_box(), "添加记录失败!");
+  EXPECT_EQ(view_.boxes().back().style, 0x10);
+  EXPECT_EQ(view_.clears(), 1);
+}
+
+TEST_F(Ledger, RunningNumbersAfterADelete) {
+  start();
+  type_bill("支出", "1", "支付宝");
+  for (int i = 0; i < 3; ++i) add();
+  add();
+  EXPECT_EQ(stored_bills().back().number, 4.0);
+  view_.select(1);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  add();
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 4u);
+  EXPECT_EQ(bills.back().number, 4.0) << "three records, so the new one is 4 again";
+}
+
+TEST_F(Ledger, DeleteRowTwoOfThree) {
+  start();
+  const double t = now_time();
+  ASSERT_TRUE(append_bill("支出", 1, "a", t, "one"));
+  ASSERT_TRUE(append_bill("支出", 2, "b", t, "two"));
+  ASSERT_TRUE(append_bill("收入", 3, "c", t, "three"));
+  refresh();
+  view_.select(1);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  EXPECT_TRUE(view_.boxes().empty()) << "no question and no message";
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 2u);
+  EXPECT_EQ(bills[0].remark, "one");
+  EXPECT_EQ(bills[1].remark, "three");
+  auto rows = view_.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0], "1");
+  EXPECT_EQ(rows[0][5], "one");
+  EXPECT_EQ(rows[1][0], "2");
+  EXPECT_EQ(rows[1][5], "three");
+  EXPECT_EQ(view_.pane(1), "2");
+}
+
+TEST_F(Ledger, NoSelectedRowDeletesAndShowsNothing) {
+  start();
+  ASSERT_TRUE(append_bill("支出", 1, "a", now_time(), ""));
+  refresh();
+  const int clears = view_.clears();
+  DeleteRecord_Click(0, nullptr, nullptr);
+  ViewRemark_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  EXPECT_EQ(stored_bills().size(), 1u);
+  EXPECT_EQ(view_.clears(), clears);
+  // A selected row with an empty remark shows nothing either.
+  view_.select(0);
+  ViewRemark_Click(0, nullptr, nullptr);
+  EXPECT_TRUE(view_.boxes().empty());
+  RecordList_RightClick(0, nullptr, nullptr);
+  EXPECT_EQ(view_.popups, 1);
+}
+
+// Another instance purged record 1 after our list was filled: row 2 now names record "three",
+// which the user did not choose. Nothing is deleted and the list shows the file again.
+TEST_F(Ledger, DeleteOfARowTheFileNoLongerHoldsDeletesNothing) {
+  start();
+  const double t = now_time();
+  ASSERT_TRUE(append_bill("支出", 1, "a", t, "one"));
+  ASSERT_TRUE(append_bill("支出", 2, "b", t, "two"));
+  ASSERT_TRUE(append_bill("支出", 3, "c", t, "three"));
+  refresh();
+  ASSERT_TRUE(call_command(db_go_to, {Value::of_int(1)}).lo);
+  ASSERT_TRUE(call_command(db_delete, {}).lo);
+  ASSERT_TRUE(call_command(db_purge, {}).lo);
+  view_.select(1);  // still shows "two"
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 2u);
+  EXPECT_EQ(bills[0].remark, "two");
+  EXPECT_EQ(bills[1].remark, "three");
+  auto rows = view_.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][5], "two");
+  // Now the rows match the file again, and the delete goes through.
+  view_.select(0);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  bills = stored_bills();
+  ASSERT_EQ(bills.size(), 1u);
+  EXPECT_EQ(bills[0].remark, "three");
+}
+
+TEST_F(Ledger, PeriodsByCalendarDate) {
+  start();
+  const double now = now_time();
+  const DateTimeParts p = date_time_parts(now);
+  ASSERT_TRUE(append_bill("支出", 5, "a", now));
+  ASSERT_TRUE(append_bill("收入", 7, "a", now));
+  ASSERT_TRUE(append_bill("其他", 1, "a", now)) << "any type but 支出 is an income";
+  const int last_year_day = (p.month == 2 && p.day == 29) ? 28 : p.day;
+  ASSERT_TRUE(
+      append_bill("支出", 100, "a", make_date_time(p.year - 1, p.month, last_year_day, p.hour, p.minute)));
+  const bool first_of_month = p.day == 1;
+  if (!first_of_month) {
+    ASSERT_TRUE(append_bill("收入", 3, "a", now - 1));
+  }
+  // Later today counts like any other bill of today.
+  const double tonight = make_date_time(p.year, p.month, p.day, 23, 59, 59);
+  ASSERT_TRUE(append_bill("支出", 0.5, "a", tonight));
+  refresh();
+  // A refresh in a day's last second could see midnight pass; the file's dates are fixed.
+  if (date_time_parts(now_time()).day != p.day) GTEST_SKIP() << "midnight passed during the test";
+  const PeriodTotals t = last_period_totals();
+  const PeriodCounts c = last_period_counts();
+  EXPECT_EQ(c.todayCount, 4);
+  EXPECT_EQ(t.todayExpense, 5.5);
+  EXPECT_EQ(t.todayIncome, 8.0);
+  EXPECT_EQ(c.monthCount, first_of_month ? 4 : 5);
+  EXPECT_EQ(t.monthExpense, 5.5);
+  EXPECT_EQ(t.monthIncome, first_of_month ? 8.0 : 11.0);
+  EXPECT_EQ(t.yearExpense, 5.5) << "last year's bill counts in no period";
+  EXPECT_EQ(view_.pane(1), "4");
+  EXPECT_EQ(view_.pane(3), first_of_month ? "4" : "5");
+  EXPECT_EQ(view_.rows().size(), first_of_month ? 5u : 6u);
+  // Two refreshes in a row start from zero each time.
+  refresh();
+  EXPECT_EQ(last_period_counts().todayCount, 4);
+  EXPECT_EQ(last_period_totals().todayExpense, 5.5);
+  EXPECT_EQ(view_.pane(1), "4");
+}
+
+// Every finished refresh shows the file as one walk saw it: rows 1..n, each once.
+void expect_whole_lists(RecordingView& view) {
+  for (const auto& list : view.finished_lists()) {
+    for (size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i][0], std::to_string(i + 1));
+  }
+}
+
+TEST_F(Ledger, RefreshesAskedForWhileOneRunsAreNotLostAndDoNotInterleave) {
+  start();
+  const double t = now_time();
+  for (int i = 1; i <= 3; ++i) ASSERT_TRUE(append_bill("支出", i, "a", t));
+  view_.hold_at_row(1);
+  ASSERT_TRUE(start_refresh());
+  view_.wait_until_held();
+  ASSERT_TRUE(append_bill("支出", 4, "a", t));
+  ASSERT_TRUE(start_refresh());
+  ASSERT_TRUE(start_refresh());
+  view_.release();
+  wait_for_refreshes();
+  auto lists = view_.finished_lists();
+  ASSERT_GE(lists.size(), 3u);  // the start, the held one, and at least one after it
+  EXPECT_EQ(lists.back().size(), 4u) << "the refresh asked for during the first was not lost";
+  EXPECT_EQ(view_.rows().size(), 4u);
+  expect_whole_lists(view_);
+}
+
+TEST_F(Ledger, AnAddWhileARefreshRunsWaitsForIt) {
+  start();
+  const double t = now_time();
+  for (int i = 1; i <= 3; ++i) ASSERT_TRUE(append_bill("支出", i, "a", t, std::to_string(i)));
+  view_.hold_at_row(1);
+  ASSERT_TRUE(start_refresh());
+  view_.wait_until_held();
+  type_bill("收入", "9", "微信", "new");
+  std::thread adder([] { AddRecord_Click(0, nullptr, nullptr); });
+  while (view_.input_reads() < 4) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let it reach the lock
+  EXPECT_TRUE(view_.boxes().empty()) << "the add waits for the running refresh";
+  view_.release();
+  adder.join();
+  wait_for_refreshes();
+  EXPECT_EQ(last_box(), "添加成功");
+  auto lists = view_.finished_lists();
+  ASSERT_EQ(lists.size(), 3u);
+  EXPECT_EQ(lists[1].size(), 3u) << "the held refresh saw the file before the add";
+  ASSERT_EQ(lists[2].size(), 4u);
+  EXPECT_EQ(lists[2][3][5], "new");
+  EXPECT_EQ(stored_bills().back().number, 4.0);
+  expect_whole_lists(view_);
+}
+
+// The summary never shows a refresh's partial sums: while one runs it shows the last finished one.
+TEST_F(Ledger, SummaryShowsTheLastFinishedRefresh) {
+  start();
+  const double t = now_time();
+  ASSERT_TRUE(append_bill("支出", 5, "a", t));
+  ASSERT_TRUE(append_bill("支出", 6, "a", t));
+  refresh();
+  view_.hold_at_row(1);
+  ASSERT_TRUE(start_refresh());
+  view_.wait_until_held();
+  Summary_Click(0, nullptr, nullptr);
+  view_.release();
+  wait_for_refreshes();
+  if (date_time_parts(now_time()).day != date_time_parts(t).day) GTEST_SKIP() << "midnight passed";
+  EXPECT_EQ(lines_of(view_.clipboard).at(2), "今日支出:11");
+}
+
+// A refresh that would start after the window is gone does nothing (the store is closed).
+TEST_F(Ledger, NoRefreshAfterTheWindowIsGone) {
+  start();
+  MainWindow_Destroyed(0, nullptr, nullptr);
+  started_ = false;
+  const int clears = view_.clears();
+  ASSERT_TRUE(start_refresh());
+  wait_for_refreshes();
+  EXPECT_EQ(view_.clears(), clears);
+}
+
+class LedgerFaults : public Ledger {
+ protected:
+  void SetUp() override {
+    Ledger::SetUp();
+    previous_ = set_fatal_hook(throw_fatal);
+  }
+  void TearDown() override {
+    call_command(db_close, {});
+    set_fatal_hook(previous_);
+    Ledger::TearDown();
+  }
+  void open_table(const std::vector<FieldSpec>& fields) {
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", fields), 0);
+    const Text path(ledger_data_path());
+    ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+  }
+  FatalReport refresh_report() {
+    try {
+      RefreshRecordList();
+    } catch (const FatalCaught& c) {
+      return c.report;
+    }
+    ADD_FAILURE() << "no fault";
+    return {};
+  }
+  FatalHook previous_ = nullptr;
+};
+
+TEST_F(LedgerFaults, FieldsOfTheWrongKindStopTheProgram) {
+  auto fields = ledger_fields();
+  fields[1].type = FieldType::Int;  // 类型
+  open_table(fields);
+  Text m("a");
+  ASSERT_TRUE(call_command(db_append, {Value::of_int(1), Value::of_int(3), Value::of_double(1), m.value(),
+                                       Value::of_date_time(now_time())})
+                  .lo);
+  FatalReport r = refresh_report();
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.location, kLocationRefreshRecordList);
+}
+
+TEST_F(LedgerFaults, AnAmountThatIsNotANumber) {
+  auto fields = ledger_fields();
+  fields[2] = {"金额", FieldType::Text, 10};
+  open_table(fields);
+  Text ty("支出"), amount("5"), m("a");
+  ASSERT_TRUE(call_command(db_append, {Value::of_int(1), ty.value(), amount.value(), m.value(),
+                                       Value::of_date_time(now_time())})
+                  .lo);
+  EXPECT_EQ(refresh_report().code, 2);
+}
+
+TEST_F(LedgerFaults, ATimeThatIsNotADateTime) {
+  auto fields = ledger_fields();
+  fields[4] = {"时间", FieldType::Double, 0};
+  open_table(fields);
+  Text ty("支出"), m("a");
+  ASSERT_TRUE(call_command(db_append, {Value::of_int(1), ty.value(), Value::of_double(2), m.value(),
+                                       Value::of_double(1)})
+                  .lo);
+  EXPECT_EQ(refresh_report().code, 5);
+}
+
+TEST_F(LedgerFaults, AMissingFieldStopsTheProgram) {
+  auto fields = ledger_fields();
+  fields[5].name = "说明";
+  open_table(fields);
+  Text ty("支出"), m("a");
+  ASSERT_TRUE(call_command(db_append, {Value::of_int(1), ty.value(), Value::of_double(2), m.value(),
+                                       Value::of_date_time(now_time())})
+                  .lo);
+  EXPECT_EQ(refresh_report().message, "指定字段不存在");
+}
+
+// Without a record file: one box, then the orderly end with status 0, before any refresh or skin.
+std::string hex(std::string_view s) {
+  std::string out;
+  char b[4];
+  for (unsigned char c : s) {
+    snprintf(b, sizeof b, "%02x", c);
+    out += b;
+  }
+  return out;
+}
+
+RecordingView* g_dying_view = nullptr;
+void report_at_exit() {
+  auto boxes = g_dying_view->boxes();
+  fprintf(stderr, "boxes=%zu first=%s style=%d clears=%d skins=%zu\n", boxes.size(),
+          boxes.empty() ? "" : hex(boxes[0].text).c_str(), boxes.empty() ? -1 : boxes[0].style,
+          g_dying_view->clears(), g_dying_view->skins_applied.size());
+}
+
+TEST_F(Ledger, WithoutARecordFileTheProgramSaysSoAndEnds) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string expected = "boxes=1 first=" + hex("数据库打开失败!") + " style=16 clears=0 skins=0";
+  EXPECT_EXIT(
+      {
+        g_dying_view = &view_;
+        register_exit_routine(report_at_exit);
+        MainWindow_Created(0, nullptr, nullptr);
+      },
+      ::testing::ExitedWithCode(0), expected);
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() + "/data.kdb")) << "the program never creates it";
+}
+
+}  // namespace
+}  // namespace pennacle
