@@ -6,6 +6,7 @@
 #include <map>
 
 #include "platform/fault_file.h"
+#include "store/check.h"
 #include "store/test_support.h"
 
 namespace pennacle {
@@ -96,6 +97,11 @@ class FaultSweep : public StoreTest {
     EXPECT_EQ(dups, 0);
     for (const auto& [serial, bill] : expected) EXPECT_EQ(got[serial], bill) << "serial " << serial;
     close_db();
+    // What is left is at worst leaked space: no shared block, no loop, no bad free list.
+    CheckReport report = check_database(p_);
+    std::string lines;
+    for (const std::string& l : report.lines) lines += l + "\n";
+    EXPECT_TRUE(report.sound) << lines;
   }
 
   std::map<int32_t, Bill> expected_live(int n, std::vector<int> deleted, int target) {

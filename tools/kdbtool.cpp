@@ -1,0 +1,491 @@
+// This file is compiled with UTF-8 literals: everything it prints goes to a UTF-8 terminal. Texts
+// for the store are converted to GBK where they cross.
+#include "tools/kdbtool.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <ostream>
+#include <sstream>
+
+#include "platform/gbk.h"
+#include "runtime/convert.h"
+#include "runtime/value.h"
+#include "store/check.h"
+#include "store/record_store.h"
+
+namespace pennacle {
+namespace {
+
+// The tool waits a little for a running program to finish an operation instead of failing at once.
+constexpr int32_t kToolWaitMs = 2000;
+constexpr double kMinAmount = 0.0000001;
+
+const char* const kUsage =
+    "usage: kdbtool <command> [options]\n"
+    "commands:\n"
+    "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
+    "  check FILE                                    audit a record file and its auxiliary file\n"
+    "  export FILE [--all]                           write the records as CSV on standard output\n"
+    "  import FILE CSV                               append ledger bills from a CSV file\n"
+    "Run 'kdbtool <command> --help' for more.\n";
+
+const char* const kCreateHelp =
+    "usage: kdbtool create FILE [--field NAME:TYPE[:WIDTH] ...]\n"
+    "Makes a new, empty record file; an existing file is never overwritten.\n"
+    "Without --field the file gets the ledger's table:\n"
+    "  序号 double, 类型 text:16, 金额 double, 付款方式 text:64, 时间 datetime, 备注 memo\n"
+    "TYPE is one of byte, short, int, int64, float, double, logical, datetime, subroutine, text (with a\n"
+    "WIDTH in bytes), byteset, memo. A table with byteset or memo fields also gets FILE's .KDT file.\n";
+
+const char* const kCheckHelp =
+    "usage: kdbtool check FILE\n"
+    "Reads the header, the fields, every record, every memo and byte-set chain and the free list of the\n"
+    "auxiliary file, changes nothing, and prints what it found. Exit status 0 when the file is sound.\n";
+
+const char* const kExportHelp =
+    "usage: kdbtool export FILE [--all]\n"
+    "Writes the live records as CSV (RFC 4180, UTF-8) with a header row of field names; date-times as\n"
+    "YYYY-MM-DD HH:MM:SS, numbers as the program shows them. --all adds deleted records and a last\n"
+    "column 'deleted' (1 for a deleted record).\n";
+
+const char* const kImportHelp =
+    "usage: kdbtool import FILE CSV\n"
+    "Appends ledger bills from CSV columns 类型,金额,付款方式,时间,备注 (a header row naming them may\n"
+    "come first and may carry other columns; 时间 and 备注 may be left out; the time defaults to now).\n"
+    "Every row is checked before anything is written: the amount must be above 0.0000001, the type and\n"
+    "the payment channel not empty, the time YYYY-MM-DD[ HH:MM[:SS]]. A bad row writes nothing.\n";
+
+std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
+
+std::string store_message(int32_t code) {
+  return utf8(db_error_text(code)) + " (" + std::to_string(code) + ")";
+}
+
+int fail(std::ostream& err, const std::string& what) {
+  err << "kdbtool: " << what << "\n";
+  return 1;
+}
+
+bool wants_help(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") return true;
+  }
+  return false;
+}
+
+bool parse_type(std::string t, FieldType* out) {
+  static const std::map<std::string, FieldType> kTypes = {{"byte", FieldType::Byte},
+                                                          {"short", FieldType::Short},
+                                                          {"int", FieldType::Int},
+                                                          {"int64", FieldType::Int64},
+                                                          {"long", FieldType::Int64},
+                                                          {"float", FieldType::Float},
+                                                          {"double", FieldType::Double},
+                                                          {"logical", FieldType::Logical},
+                                                          {"bool", FieldType::Logical},
+                                                          {"datetime", FieldType::DateTime},
+                                                          {"subroutine", FieldType::Subroutine},
+                                                          {"text", FieldType::Text},
+                                                          {"byteset", FieldType::ByteSet},
+                                                          {"memo", FieldType::Memo}};
+  for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto it = kTypes.find(t);
+  if (it == kTypes.end()) return false;
+  *out = it->second;
+  return true;
+}
+
+// Command-line paths arrive UTF-8; the store takes GBK.
+bool gbk_path(const std::string& path, std::string* out, std::ostream& err) {
+  std::optional<std::string> g = utf8_to_gbk(path);
+  if (!g) {
+    fail(err, path + ": the path has characters GBK cannot hold");
+    return false;
+  }
+  *out = *g;
+  return true;
+}
+
+int create(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (wants_help(args)) return out << kCreateHelp, 0;
+  if (args.empty()) return fail(err, "create needs a FILE (see kdbtool create --help)");
+  std::vector<FieldSpec> fields;
+  bool custom = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] != "--field" || i + 1 >= args.size())
+      return fail(err, "unexpected argument '" + args[i] + "'");
+    custom = true;
+    const std::string spec = args[++i];
+    const size_t c1 = spec.find(':');
+    if (c1 == std::string::npos) return fail(err, "field '" + spec + "' needs NAME:TYPE");
+    const size_t c2 = spec.find(':', c1 + 1);
+    FieldSpec f;
+    std::optional<std::string> name = utf8_to_gbk(spec.substr(0, c1));
+    if (!name) return fail(err, "field name '" + spec.substr(0, c1) + "' has characters GBK cannot hold");
+    f.name = *name;
+    if (!parse_type(spec.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1),
+                    &f.type)) {
+      return fail(err, "field '" + spec + "': unknown type");
+    }
+    if (c2 != std::string::npos) {
+      const std::string w = spec.substr(c2 + 1);
+      if (w.empty() || w.size() > 9 || w.find_first_not_of("0123456789") != std::string::npos) {
+        return fail(err, "field '" + spec + "': WIDTH must be a number");
+      }
+      f.width = std::stoi(w);
+    }
+    fields.push_back(std::move(f));
+  }
+  if (!custom) fields = ledger_fields();
+  std::string path;
+  if (!gbk_path(args[0], &path, err)) return 1;
+  if (int32_t rc = create_database(path, fields); rc != 0) {
+    return fail(err, args[0] + ": " + store_message(rc) +
+                         (rc == kDbCreateFailed ? "; the file may already exist" : ""));
+  }
+  return 0;
+}
+
+int check(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (wants_help(args)) return out << kCheckHelp, 0;
+  if (args.size() != 1) return fail(err, "check needs exactly one FILE (see kdbtool check --help)");
+  std::string path;
+  if (!gbk_path(args[0], &path, err)) return 1;
+  CheckReport r = check_database(path);
+  for (const std::string& line : r.lines) out << line << "\n";
+  out << r.records << " records (" << r.live << " live, " << r.deleted << " deleted)";
+  if (r.blocks > 0) {
+    out << "; auxiliary file: " << r.blocks << " blocks, " << r.chain_blocks << " in chains, "
+        << r.free_blocks << " free";
+  }
+  out << "\n" << (r.sound ? "sound" : "NOT sound") << "\n";
+  return r.sound ? 0 : 1;
+}
+
+// Opens FILE as the program does (or read-only); prints the store's message on failure.
+bool open_database(const std::string& arg, bool read_only, std::ostream& err) {
+  std::string path;
+  if (!gbk_path(arg, &path, err)) return false;
+  set_db_wait_time(kToolWaitMs);
+  Text name(path);
+  Value ro = read_only ? Value::of_int(1) : Value{};
+  if (!call_command(db_open, {name.value(), Value{}, ro}).lo) {
+    fail(err, arg + ": " + store_message(db_last_error()));
+    return false;
+  }
+  return true;
+}
+
+void close_database() { call_command(db_close, {}); }
+
+std::string hex(std::string_view bytes) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string s;
+  for (unsigned char c : bytes) {
+    s += kHex[c >> 4];
+    s += kHex[c & 15];
+  }
+  return s;
+}
+
+std::string cell_of(Value& v) {
+  switch (v.kind_code()) {
+    case Kind::DateTime:
+      return format_date_time(v.double_payload());
+    case Kind::Text:
+      return utf8(Text::from_result(v).view());
+    case Kind::ByteSet:
+      return hex(ByteSet::from_result(v).view());
+    case Kind::SubroutineRef:
+      return std::to_string(v.lo);
+    default:
+      return utf8(value_to_text(v));
+  }
+}
+
+int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (wants_help(args)) return out << kExportHelp, 0;
+  bool all = false;
+  std::vector<std::string> files;
+  for (const std::string& a : args) {
+    if (a == "--all") {
+      all = true;
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.size() != 1) return fail(err, "export needs exactly one FILE (see kdbtool export --help)");
+  if (!open_database(files[0], true, err)) return 1;
+  DatabaseInfo info;
+  db_current_info(&info);
+  std::string csv;
+  for (size_t i = 0; i < info.fields.size(); ++i) csv += (i ? "," : "") + csv_cell(utf8(info.fields[i].name));
+  csv += all ? ",deleted\r\n" : "\r\n";
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  int32_t rc = db_last_error();
+  call_command(db_go_first, {});
+  for (int32_t k = 0; k < count && rc == 0; ++k) {
+    int32_t serial = 0;
+    if ((rc = db_current_serial(&serial)) != 0) break;
+    if (serial > 0 || all) {
+      for (size_t i = 0; i < info.fields.size() && rc == 0; ++i) {
+        Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i + 1))});
+        rc = db_last_error();
+        csv += (i ? "," : "") + csv_cell(cell_of(v));
+      }
+      csv += all ? (serial < 0 ? ",1\r\n" : ",0\r\n") : "\r\n";
+    }
+    call_command(db_skip, {});
+  }
+  close_database();
+  if (rc != 0) return fail(err, files[0] + ": " + store_message(rc));
+  out << csv;
+  return 0;
+}
+
+struct Bill {
+  int line;
+  std::string type, channel, remark;  // GBK
+  double amount;
+  double time;
+};
+
+int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (wants_help(args)) return out << kImportHelp, 0;
+  if (args.size() != 2) return fail(err, "import needs FILE and CSV (see kdbtool import --help)");
+  std::ifstream in(args[1], std::ios::binary);
+  if (!in) return fail(err, args[1] + ": cannot read the CSV file");
+  std::string text((std::istreambuf_iterator<char>(in)), {});
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
+  std::vector<CsvRecord> rows;
+  std::string problem;
+  if (!parse_csv(text, &rows, &problem)) return fail(err, args[1] + ": " + problem);
+
+  // Columns: by a header row naming them, else in the order 类型,金额,付款方式,时间,备注.
+  const std::string kNames[] = {"类型", "金额", "付款方式", "时间", "备注"};
+  int col[5] = {0, 1, 2, 3, 4};
+  size_t first = 0;
+  if (!rows.empty()) {
+    const auto& h = rows[0].cells;
+    if (std::find(h.begin(), h.end(), kNames[0]) != h.end()) {
+      for (int c = 0; c < 5; ++c) {
+        auto it = std::find(h.begin(), h.end(), kNames[c]);
+        col[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
+      }
+      if (col[1] < 0 || col[2] < 0)
+        return fail(err, args[1] + ": the header row needs 金额 and 付款方式 columns");
+      first = 1;
+    }
+  }
+  if (!open_database(args[0], false, err)) return 1;
+  DatabaseInfo info;
+  db_current_info(&info);
+  bool ledger = info.fields.size() >= 6;
+  for (int c = 0; c < 5 && ledger; ++c) {
+    ledger = names_equal(info.fields[static_cast<size_t>(c + 1)].name, utf8_to_gbk(kNames[c]).value_or(""));
+  }
+  if (!ledger) {
+    close_database();
+    return fail(err,
+                args[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
+  }
+  std::vector<Bill> bills;
+  int bad = 0;
+  for (size_t r = first; r < rows.size(); ++r) {
+    const CsvRecord& row = rows[r];
+    if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
+    auto cell = [&](int c) -> std::string {
+      return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
+                 ? row.cells[static_cast<size_t>(col[c])]
+                 : std::string();
+    };
+    std::string why;
+    Bill b{row.line, "", "", "", 0, 0};
+    std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
+                               channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
+    if (!type || !amount || !channel || !remark) {
+      why = "a text has characters GBK cannot hold";
+    } else {
+      b.type = *type;
+      b.channel = *channel;
+      b.remark = *remark;
+      b.amount = text_to_double(*amount);
+      if (b.type.empty()) {
+        why = "类型 is empty";
+      } else if (!(b.amount > kMinAmount)) {
+        why = "金额 '" + cell(1) + "' is not above 0.0000001";
+      } else if (b.channel.empty()) {
+        why = "付款方式 is empty";
+      } else if (cell(3).empty()) {
+        b.time = current_date_time();
+      } else if (!parse_date_time(cell(3), &b.time)) {
+        why = "时间 '" + cell(3) + "' is not YYYY-MM-DD[ HH:MM[:SS]]";
+      }
+    }
+    for (int c : {0, 2, 4}) {
+      const FieldDescriptor& f = info.fields[static_cast<size_t>(c + 1)];
+      const std::string& v = c == 0 ? b.type : c == 2 ? b.channel : b.remark;
+      if (why.empty() && f.type == FieldType::Text && v.size() > static_cast<size_t>(f.width)) {
+        why = utf8(f.name) + " is longer than its " + std::to_string(f.width) + " bytes and would be cut";
+      }
+    }
+    if (!why.empty()) {
+      err << args[1] << ": line " << row.line << ": " << why << "\n";
+      ++bad;
+      continue;
+    }
+    bills.push_back(std::move(b));
+  }
+  if (bad > 0) {
+    close_database();
+    return fail(err, args[1] + ": " + std::to_string(bad) + " bad row(s); nothing was written");
+  }
+  size_t written = 0;
+  for (const Bill& b : bills) {
+    // Numbered as the program numbers a new bill: the record count before the append, plus 1.
+    const int32_t count = call_command(db_record_count, {}).int_payload();
+    int32_t rc = db_last_error();
+    if (rc == 0) {
+      Text type(b.type), channel(b.channel), remark(b.remark);
+      Value v =
+          call_command(db_append, {Value::of_double(count + 1.0), type.value(), Value::of_double(b.amount),
+                                   channel.value(), Value::of_date_time(b.time), remark.value()});
+      rc = v.lo ? 0 : db_last_error();
+    }
+    if (rc != 0) {
+      close_database();
+      return fail(err, args[0] + ": line " + std::to_string(b.line) + ": " + store_message(rc) + "; " +
+                           std::to_string(written) + " bill(s) were written before it");
+    }
+    ++written;
+  }
+  close_database();
+  out << written << " bill(s) imported\n";
+  return 0;
+}
+
+bool two_digits(std::string_view s, size_t at, int* v) {
+  if (at + 2 > s.size() || !std::isdigit(static_cast<unsigned char>(s[at])) ||
+      !std::isdigit(static_cast<unsigned char>(s[at + 1]))) {
+    return false;
+  }
+  *v = (s[at] - '0') * 10 + (s[at + 1] - '0');
+  return true;
+}
+
+}  // namespace
+
+bool parse_date_time(std::string_view s, double* out) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+  if (s.size() < 10) return false;
+  for (size_t i = 0; i < 4; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    y = y * 10 + (s[i] - '0');
+  }
+  if (s[4] != '-' || s[7] != '-' || !two_digits(s, 5, &mo) || !two_digits(s, 8, &d)) return false;
+  if (s.size() > 10) {
+    if ((s[10] != ' ' && s[10] != 'T') || s.size() < 16 || s[13] != ':' || !two_digits(s, 11, &h) ||
+        !two_digits(s, 14, &mi)) {
+      return false;
+    }
+    if (s.size() > 16 && (s.size() != 19 || s[16] != ':' || !two_digits(s, 17, &se))) return false;
+  }
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] + (mo == 2 && leap)) return false;
+  if (h > 23 || mi > 59 || se > 59) return false;
+  *out = make_date_time(y, mo, d, h, mi, se);
+  return true;
+}
+
+std::string format_date_time(double d) {
+  DateTimeParts p = date_time_parts(d);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
+                p.second);
+  return buf;
+}
+
+bool parse_csv(std::string_view t, std::vector<CsvRecord>* out, std::string* problem) {
+  out->clear();
+  int line = 1;
+  size_t i = 0;
+  while (i < t.size()) {
+    CsvRecord rec;
+    rec.line = line;
+    for (;;) {
+      std::string cell;
+      if (i < t.size() && t[i] == '"') {
+        const int started = line;
+        ++i;
+        for (;;) {
+          if (i >= t.size()) {
+            *problem = "line " + std::to_string(started) + ": a quoted cell is never closed";
+            return false;
+          }
+          if (t[i] == '"') {
+            if (i + 1 < t.size() && t[i + 1] == '"') {
+              cell += '"';
+              i += 2;
+              continue;
+            }
+            ++i;
+            break;
+          }
+          if (t[i] == '\n') ++line;
+          cell += t[i++];
+        }
+        if (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') {
+          *problem = "line " + std::to_string(line) + ": text after a closing quote";
+          return false;
+        }
+      } else {
+        while (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') cell += t[i++];
+      }
+      rec.cells.push_back(std::move(cell));
+      if (i < t.size() && t[i] == ',') {
+        ++i;
+        continue;
+      }
+      if (i < t.size() && t[i] == '\r') ++i;
+      if (i < t.size() && t[i] == '\n') {
+        ++i;
+        ++line;
+      }
+      break;
+    }
+    out->push_back(std::move(rec));
+  }
+  return true;
+}
+
+std::string csv_cell(std::string_view s) {
+  if (s.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(s);
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return 1;
+  }
+  const std::string& cmd = args[0];
+  std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") return out << kUsage, 0;
+  if (cmd == "create") return create(rest, out, err);
+  if (cmd == "check") return check(rest, out, err);
+  if (cmd == "export") return export_csv(rest, out, err);
+  if (cmd == "import") return import_csv(rest, out, err);
+  err << "kdbtool: unknown command '" << cmd << "'\n" << kUsage;
+  return 1;
+}
+
+}  // namespace pennacle
