@@ -171,7 +171,7 @@ class EditBoxControl : public Control {
   bool get(int index, PropertyData* out) override {
     switch (index) {
       case 0:
-        out->bytes = to_gbk(text()).value_or(std::string());
+        out->bytes = to_gbk(outside_form(text())).value_or(std::string());
         return true;
       case 1:
         out->number = s_.border;
@@ -225,7 +225,7 @@ class EditBoxControl : public Control {
         out->number = selection_length();
         return true;
       case 18:
-        out->bytes = to_gbk(selected_text()).value_or(std::string());
+        out->bytes = to_gbk(outside_form(selected_text())).value_or(std::string());
         return true;
       default:
         return false;
@@ -236,7 +236,7 @@ class EditBoxControl : public Control {
     const auto n = static_cast<int32_t>(in.number);
     switch (index) {
       case 0:
-        set_text(to_qstring(in.bytes));
+        set_text(inside_form(to_qstring(in.bytes)));
         return true;
       case 1:
         s_.border = n;
@@ -290,7 +290,7 @@ class EditBoxControl : public Control {
         set_selection(selection_start(), n);
         return true;
       case 18:
-        replace_selection(to_qstring(in.bytes));
+        replace_selection(inside_form(to_qstring(in.bytes)));
         return true;
       default:
         return false;
@@ -300,6 +300,10 @@ class EditBoxControl : public Control {
   }
 
  private:
+  // Line breaks travel as "\r\n", as the program stores them; the widget keeps "\n".
+  static QString outside_form(QString t) { return t.replace(QLatin1Char('\n'), QStringLiteral("\r\n")); }
+  static QString inside_form(QString t) { return t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+
   QString text() const {
     if (line_) return line_->text();
     if (text_) return text_->toPlainText();

@@ -1,0 +1,55 @@
+// Window template reader: any byte sequence is read or refused without reading outside it, and
+// what is read writes back to a form that reads to the same templates. Each unit's kind settings
+// go through their decoder too.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "ui/template/kind_settings.h"
+#include "ui/template/window_template.h"
+
+namespace {
+
+void decode_settings(const pennacle::UnitTemplate& u) {
+  using namespace pennacle;
+  switch (u.kind) {
+    case kKindWindow:
+      (void)WindowSettings::decode(u.settings);
+      break;
+    case kKindEditBox:
+      (void)EditBoxSettings::decode(u.settings);
+      break;
+    case kKindComboBox:
+      (void)ComboBoxSettings::decode(u.settings);
+      break;
+    case kKindButton:
+      (void)ButtonSettings::decode(u.settings);
+      break;
+    case kKindGroupBox:
+      (void)GroupBoxSettings::decode(u.settings);
+      break;
+    case kKindTransLabel:
+      (void)TransLabelSettings::decode(u.settings);
+      break;
+    case kKindStatusBar:
+      (void)StatusBarSettings::decode(u.settings);
+      break;
+    default:
+      (void)decode_items(u.settings);
+      (void)decode_item_values(u.settings);
+      (void)LogFont::decode(u.settings);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  auto set = pennacle::read_templates(bytes);
+  if (!set) return 0;
+  for (const auto& w : set->windows)
+    for (const auto& u : w.units) decode_settings(u);
+  auto again = pennacle::read_templates(pennacle::write_templates(*set));
+  if (!again || !(*again == *set)) std::abort();
+  return 0;
+}
