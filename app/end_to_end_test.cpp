@@ -1,0 +1,328 @@
+// The real program under a virtual X display, driven by real input events (xdotool): add bills,
+// answer the boxes, delete a row from the popup menu, make the summary and read the clipboard,
+// close the window; then the file and the exit status.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/date_format.h"
+#include "app/ledger.h"
+#include "app/ledger_test_support.h"
+#include "platform/gbk.h"
+#include "runtime/convert.h"
+#include "store/record_store.h"
+
+namespace pennacle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::append_bill;
+using testing::stored_bills;
+
+std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
+
+bool on_path(const char* tool) {
+  return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Output of a shell command (stdout only).
+std::string run(const std::string& cmd) {
+  std::string out;
+  if (FILE* p = popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  return out;
+}
+
+std::vector<std::string> words(const std::string& s) {
+  std::vector<std::string> out;
+  std::istringstream in(s);
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+// Polls `probe` until it gives a value, for at most `limit`.
+template <class F>
+auto wait_for(F probe, std::chrono::milliseconds limit = 20s) -> decltype(probe()) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    auto v = probe();
+    if (v || std::chrono::steady_clock::now() > end) return v;
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+// A virtual X display of its own for the test's lifetime.
+class VirtualDisplay {
+ public:
+  VirtualDisplay() {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      const std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+             static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    char buf[32] = {};
+    ssize_t n = read(fds[0], buf, sizeof buf - 1);
+    close(fds[0]);
+    if (n > 0) name_ = ":" + std::to_string(std::atoi(buf));
+  }
+  ~VirtualDisplay() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+class Program {
+ public:
+  // Starts `binary` with `dir` as its current directory on `display`.
+  Program(const std::string& binary, const std::string& dir, const std::string& display) {
+    pid_ = fork();
+    if (pid_ == 0) {
+      setenv("DISPLAY", display.c_str(), 1);
+      setenv("QT_QPA_PLATFORM", "xcb", 1);
+      if (chdir(dir.c_str()) != 0) _exit(126);
+      execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && !status_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  // The exit status once the process has ended (within the limit), or nothing.
+  std::optional<int> exit_status(std::chrono::milliseconds limit = 20s) {
+    if (!status_) {
+      status_ = wait_for(
+          [this]() -> std::optional<int> {
+            int st = 0;
+            if (waitpid(pid_, &st, WNOHANG) != pid_) return std::nullopt;
+            return WIFEXITED(st) ? WEXITSTATUS(st) : 1000 + WTERMSIG(st);
+          },
+          limit);
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// As a window manager does for the close box: WM_DELETE_WINDOW to the window.
+void ask_to_close(const std::string& display, uint32_t window) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  if (xcb_connection_has_error(c)) {
+    xcb_disconnect(c);
+    return;
+  }
+  auto atom = [c](const char* name) {
+    xcb_intern_atom_reply_t* r =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t a = r ? r->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
+    std::free(r);
+    return a;
+  };
+  xcb_client_message_event_t ev{};
+  ev.response_type = XCB_CLIENT_MESSAGE;
+  ev.format = 32;
+  ev.window = window;
+  ev.type = atom("WM_PROTOCOLS");
+  ev.data.data32[0] = atom("WM_DELETE_WINDOW");
+  ev.data.data32[1] = XCB_CURRENT_TIME;
+  xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
+  xcb_flush(c);
+  xcb_disconnect(c);
+}
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#ifndef PENNACLE_BINARY
+    GTEST_SKIP() << "the program is not built yet";
+#else
+    for (const char* tool : {"Xvfb", "xdotool", "xclip"}) {
+      if (!on_path(tool)) GTEST_SKIP() << tool << " is missing: run scripts/install-deps.sh";
+    }
+    ASSERT_FALSE(display_.name().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", display_.name().c_str(), 1);
+    dir_ = fs::path(PENNACLE_TEST_DIR) / ("e2e-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    // The program's directory is where its file is: a copy of the binary in a directory of its own.
+    binary_ = (dir_ / "pennacle").string();
+    fs::copy_file(PENNACLE_BINARY, binary_);
+#endif
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir_.empty()) fs::remove_all(dir_, ec);
+  }
+
+  std::string xdo(const std::string& args) { return run("xdotool " + args + " 2>/dev/null"); }
+  std::vector<std::string> visible_windows(pid_t pid) {
+    return words(xdo("search --onlyvisible --pid " + std::to_string(pid)));
+  }
+  // A visible window of the program other than `except`.
+  std::optional<std::string> other_window(pid_t pid, const std::string& except) {
+    return wait_for([&]() -> std::optional<std::string> {
+      for (const std::string& w : visible_windows(pid)) {
+        if (w != except) return w;
+      }
+      return std::nullopt;
+    });
+  }
+  void click(const std::string& window, int x, int y, int button = 1) {
+    xdo("mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) + " click " +
+        std::to_string(button));
+    std::this_thread::sleep_for(200ms);
+  }
+  // Answers the message box that must now be up; gives its title.
+  std::string answer_box(pid_t pid, const std::string& main) {
+    auto box = other_window(pid, main);
+    if (!box) return "(no box)";
+    const std::string title = xdo("getwindowname " + *box);
+    xdo("windowfocus " + *box);
+    std::this_thread::sleep_for(200ms);
+    xdo("key Return");
+    wait_for([&] { return visible_windows(pid).size() == 1; });
+    std::this_thread::sleep_for(300ms);  // the refresh that follows
+    return title;
+  }
+
+  VirtualDisplay display_;
+  fs::path dir_;
+  std::string binary_;
+};
+
+TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
+  const std::string data = (dir_ / "data.kdb").string();
+#ifdef KDBTOOL_BINARY
+  ASSERT_EQ(std::system((std::string(KDBTOOL_BINARY) + " create '" + data + "' >/dev/null").c_str()), 0);
+#else
+  ASSERT_EQ(create_database(data, ledger_fields()), 0);
+#endif
+  {
+    const Text path(data);
+    ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+    const double long_ago = current_date_time() - 400;  // in no period
+    ASSERT_TRUE(append_bill("支出", 12.5, "支付宝", long_ago, "午饭"));
+    ASSERT_TRUE(append_bill("收入", 3000, "银行卡", long_ago, "工资"));
+    ASSERT_TRUE(append_bill("支出", 45, "微信", long_ago, "书"));
+    call_command(db_close, {});
+  }
+  Program program(binary_, dir_.string(), display_.name());
+  auto main = wait_for([&]() -> std::optional<std::string> {
+    auto w = words(xdo("search --onlyvisible --name '^Pennacle'"));
+    if (w.empty()) return std::nullopt;
+    return w[0];
+  });
+  ASSERT_TRUE(main) << "no main window";
+  EXPECT_EQ(xdo("getwindowname " + *main), utf8("Pennacle           --连接数据库成功..."));
+  std::this_thread::sleep_for(500ms);
+
+  // Amount 5 into 编辑框_金额, then "添加记录" twice: the inputs keep their contents.
+  click(*main, 288, 326);
+  xdo("type 5");
+  click(*main, 428, 353);
+  EXPECT_EQ(answer_box(program.pid(), *main), utf8("信息："));
+  click(*main, 428, 353);
+  EXPECT_EQ(answer_box(program.pid(), *main), utf8("信息："));
+
+  // A look at the program with a few bills.
+  EXPECT_EQ(std::system(("import -display " + display_.name() +
+                         " -window root '" PENNACLE_TEST_DIR "/ledger_screenshot.png'")
+                            .c_str()),
+            0);
+
+  // Select row 1, right click it, "删除记录" (the first entry).
+  click(*main, 100, 76);
+  click(*main, 100, 76, 3);
+  ASSERT_TRUE(other_window(program.pid(), *main)) << "no popup menu";
+  xdo("key Down Return");
+  wait_for([&] { return visible_windows(program.pid()).size() == 1; });
+  std::this_thread::sleep_for(500ms);
+
+  // "生成信息": the report is on the clipboard while its box is up.
+  click(*main, 428, 429);
+  auto box = other_window(program.pid(), *main);
+  ASSERT_TRUE(box) << "no summary box";
+  EXPECT_EQ(xdo("getwindowname " + *box), utf8("复制成功"));
+  const std::string clip = run("xclip -o -selection clipboard");
+  PeriodTotals totals;
+  totals.todayExpense = totals.monthExpense = totals.yearExpense = 10;
+  EXPECT_EQ(clip, utf8(SummaryText(totals, FormatDateTime(std::nullopt, 0, 1).view())));
+  EXPECT_EQ(answer_box(program.pid(), *main), utf8("复制成功"));
+
+  ask_to_close(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
+  EXPECT_EQ(program.exit_status(), std::optional<int>(0));
+
+  const std::vector<std::string> expected_remarks = {"工资", "书", "", ""};
+#ifdef KDBTOOL_BINARY
+  const std::string csv = run(std::string(KDBTOOL_BINARY) + " export '" + data + "'");
+  EXPECT_EQ(csv.find(utf8("午饭")), std::string::npos) << csv;
+  EXPECT_NE(csv.find(utf8("工资")), std::string::npos) << csv;
+#endif
+  const Text path(data);
+  ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+  const auto bills = stored_bills();
+  call_command(db_close, {});
+  ASSERT_EQ(bills.size(), 4u);
+  for (size_t i = 0; i < bills.size(); ++i) EXPECT_EQ(bills[i].remark, expected_remarks[i]);
+  EXPECT_EQ(bills[2].amount, 5.0);
+  EXPECT_EQ(bills[2].method, "支付宝");
+  EXPECT_EQ(bills[2].number, 4.0);
+  EXPECT_EQ(bills[3].number, 5.0);
+}
+
+TEST_F(EndToEnd, WithoutARecordFileOneBoxThenStatusZero) {
+  Program program(binary_, dir_.string(), display_.name());
+  auto box = wait_for([&]() -> std::optional<std::string> {
+    for (const std::string& w : visible_windows(program.pid())) {
+      if (xdo("getwindowname " + w) == utf8("信息：")) return w;
+    }
+    return std::nullopt;
+  });
+  ASSERT_TRUE(box) << "no box";
+  xdo("windowfocus " + *box);
+  std::this_thread::sleep_for(200ms);
+  xdo("key Return");
+  EXPECT_EQ(program.exit_status(), std::optional<int>(0));
+  EXPECT_FALSE(fs::exists(dir_ / "data.kdb")) << "the program never creates its file";
+}
+
+}  // namespace
+}  // namespace pennacle
