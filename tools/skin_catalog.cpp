@@ -201,8 +201,8 @@ Skin make_skin(const Theme& t) {
   add(kAll, role::Light, mix(button, 0xFFFFFF, 0.5));
   add(kAll, role::Midlight, mix(button, 0xFFFFFF, 0.25));
   add(kAll, role::Mid, border);
-  add(kAll, role::Dark, mix(button, 0x000000, 0.35));
-  add(kAll, role::Shadow, mix(button, 0x000000, 0.6));
+  add(kAll, role::Dark, mix(button, t.text, 0.25));
+  add(kAll, role::Shadow, border);
   add(kDisabled, role::WindowText, disabled);
   add(kDisabled, role::Text, disabled);
   add(kDisabled, role::ButtonText, disabled);
