@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "store/errors.h"
@@ -105,15 +106,14 @@ int32_t trusted_head(File& f, AuxHeader* h, AuxLinks* head_links) {
 int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
   out->clear();
   if (first == 0) return 0;
-  uint64_t size = 0;
-  if (FileCause c = aux.size(&size); c != FileCause::None) return cause_code(c);
-  const int64_t present = static_cast<int64_t>(std::min<uint64_t>(size / kAuxBlockSize, kMaxAuxBlocks));
   HeldLocks locks(aux, wait_ms);
   int64_t previous = -1;
   int32_t b = first;
   Block block;
-  for (int64_t steps = 0;; ++steps) {
-    if (b < 1 || b >= present || steps >= present) return kDbAuxAccess;
+  // A block met twice is a loop; a block past the end of the file reads short.
+  std::unordered_set<int32_t> seen;
+  for (;;) {
+    if (b < 1 || b >= kMaxAuxBlocks || !seen.insert(b).second) return kDbAuxAccess;
     if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
     if (previous >= 0) locks.unlock(previous);
     previous = block_offset(b);
@@ -183,14 +183,13 @@ int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t*
   return 0;
 }
 
-int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) {
-  if (first == 0) return 0;
-  HeldLocks locks(aux, wait_ms);
-  if (int32_t rc = locks.lock(0); rc != 0) return rc;
-  AuxHeader h;
-  if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+namespace {
 
-  // Walk and check the whole chain before changing anything.
+// Puts one chain on the free list held in `h` (the header, read and locked by the caller);
+// `head` holds the links of the list's first block. Nothing is written for a chain that does not
+// check out whole.
+int32_t free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLinks& head, bool* touched_end) {
+  HeldLocks locks(aux, wait_ms);
   std::vector<int32_t> blocks;
   std::vector<AuxLinks> links;
   for (int32_t b = first;;) {
@@ -206,64 +205,91 @@ int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) {
     if (l.next == 0) break;
     b = l.next;
   }
-
-  AuxLinks head;
-  if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
   if (std::find(blocks.begin(), blocks.end(), h.first_free) != blocks.end()) {
     h.first_free = 0;
     h.free_count = 0;
   }
+  AuxLinks new_head;
   for (size_t i = 0; i < blocks.size(); ++i) {
     AuxLinks l = links[i];
     l.used = 0;
     if (i == 0) l.previous = 0;
     if (i + 1 == blocks.size()) l.next = h.first_free;
     if (int32_t rc = write_links(aux, blocks[i], l); rc != 0) return rc;
+    if (i == 0) new_head = l;
+    if (blocks[i] == h.block_count - 1) *touched_end = true;
   }
   if (h.first_free != 0) {
     head.previous = blocks.back();
     if (int32_t rc = write_links(aux, h.first_free, head); rc != 0) return rc;
   }
   h.first_free = first;
+  head = new_head;
   h.free_count =
       static_cast<int32_t>(std::min<int64_t>(int64_t{h.free_count} + blocks.size(), h.block_count - 1));
+  return 0;
+}
 
-  // Trim: free blocks at the end of the file leave the list and the file.
+// Trim: free blocks at the end of the file leave the list and the file.
+int32_t trim(File& aux, AuxHeader& h) {
   const int32_t old_count = h.block_count;
-  if (std::find(blocks.begin(), blocks.end(), old_count - 1) != blocks.end()) {
-    int32_t b = old_count - 1;
-    for (; b > 0; --b) {
-      AuxLinks l;
-      if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
-      if (l.used > 0) break;
-      const bool next_ok = l.next > 0 && l.next < old_count && l.next != b;
-      bool linked = false;
-      int32_t new_prev = 0;
-      if (b == h.first_free) {
-        h.first_free = next_ok ? l.next : 0;
+  int32_t b = old_count - 1;
+  for (; b > 0; --b) {
+    AuxLinks l;
+    if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
+    if (l.used > 0) break;
+    const bool next_ok = l.next > 0 && l.next < old_count && l.next != b;
+    bool linked = false;
+    int32_t new_prev = 0;
+    if (b == h.first_free) {
+      h.first_free = next_ok ? l.next : 0;
+      linked = true;
+    } else if (l.previous > 0 && l.previous < old_count && l.previous != b) {
+      AuxLinks pl;
+      if (int32_t rc = read_links(aux, l.previous, &pl); rc != 0) return rc;
+      if (pl.used == 0 && pl.next == b) {
+        pl.next = next_ok ? l.next : 0;
+        if (int32_t rc = write_links(aux, l.previous, pl); rc != 0) return rc;
         linked = true;
-      } else if (l.previous > 0 && l.previous < old_count && l.previous != b) {
-        AuxLinks pl;
-        if (int32_t rc = read_links(aux, l.previous, &pl); rc != 0) return rc;
-        if (pl.used == 0 && pl.next == b) {
-          pl.next = next_ok ? l.next : 0;
-          if (int32_t rc = write_links(aux, l.previous, pl); rc != 0) return rc;
-          linked = true;
-          new_prev = l.previous;
-        }
+        new_prev = l.previous;
       }
-      if (linked && next_ok) {
-        AuxLinks nl;
-        if (int32_t rc = read_links(aux, l.next, &nl); rc != 0) return rc;
-        nl.previous = new_prev;
-        if (int32_t rc = write_links(aux, l.next, nl); rc != 0) return rc;
-      }
-      if (linked && h.free_count > 0) --h.free_count;
     }
-    h.block_count = b + 1;
-    if (h.first_free >= h.block_count) h.first_free = 0;
-    if (h.first_free == 0) h.free_count = 0;
-    h.free_count = std::min(h.free_count, h.block_count - 1);
+    // A block that is not on the list (its free was cut short) is simply dropped with the file end.
+    if (linked && next_ok) {
+      AuxLinks nl;
+      if (int32_t rc = read_links(aux, l.next, &nl); rc != 0) return rc;
+      nl.previous = new_prev;
+      if (int32_t rc = write_links(aux, l.next, nl); rc != 0) return rc;
+    }
+    if (linked && h.free_count > 0) --h.free_count;
+  }
+  h.block_count = b + 1;
+  if (h.first_free >= h.block_count) h.first_free = 0;
+  if (h.first_free == 0) h.free_count = 0;
+  h.free_count = std::min(h.free_count, h.block_count - 1);
+  return 0;
+}
+
+}  // namespace
+
+int32_t free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms) {
+  if (std::all_of(firsts.begin(), firsts.end(), [](int32_t f) { return f == 0; })) return 0;
+  HeldLocks locks(aux, wait_ms);
+  if (int32_t rc = locks.lock(0); rc != 0) return rc;
+  AuxHeader h;
+  if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+  AuxLinks head;
+  if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
+  const int32_t old_count = h.block_count;
+  int32_t result = 0;
+  bool touched_end = false;
+  for (int32_t first : firsts) {
+    if (first == 0) continue;
+    // A chain that cannot be freed is remembered; the others are freed all the same.
+    if (int32_t rc = free_one(aux, first, wait_ms, h, head, &touched_end); rc != 0) result = rc;
+  }
+  if (touched_end) {
+    if (int32_t rc = trim(aux, h); rc != 0) return rc;
   }
   // The header goes first: a crash before the cut leaves spare blocks past the count, which the
   // next chain simply overwrites.
@@ -274,8 +300,10 @@ int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) {
       return cause_code(c);
     }
   }
-  return 0;
+  return result;
 }
+
+int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) { return free_chains(aux, {first}, wait_ms); }
 
 int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms) {
   if (int32_t rc = platform_lock(aux, kWholeFile, true, wait_ms); rc != 0) return rc;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 #include "store/format.h"
@@ -26,6 +27,9 @@ int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t*
 
 // Puts the chain starting at `first` on the free list and trims free blocks at the end of the file.
 int32_t free_chain(File& aux, int32_t first, int32_t wait_ms);
+// The same for many chains under one hold of the header, in order. A chain that cannot be freed
+// is left alone and its code returned; the others are freed all the same.
+int32_t free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms);
 
 // The open-time check: header, version against `version`, and the block count against the file
 // length (corrected when writable). Takes the whole-file lock for the time of the check.

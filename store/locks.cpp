@@ -28,15 +28,23 @@ void conflict_sleep() {
 }
 
 int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms) {
-  const uint32_t started = tick_count();
+  uint32_t started = 0;
+  bool conflicted = false;
   for (;;) {
     FileCause cause = lock ? file.lock(static_cast<uint64_t>(start), static_cast<uint64_t>(length))
                            : file.unlock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
     if (cause == FileCause::None || cause == FileCause::LockUnsupported) return 0;
     const bool conflict = cause == FileCause::LockViolation || cause == FileCause::SharingViolation;
-    if (lock && conflict && wait_allows(wait_ms, started)) {
-      conflict_sleep();
-      continue;
+    if (lock && conflict && wait_ms != 0) {
+      // The clock is read at the first conflict: a lock that is had at once costs no clock call.
+      if (!conflicted) {
+        conflicted = true;
+        started = tick_count();
+      }
+      if (wait_allows(wait_ms, started)) {
+        conflict_sleep();
+        continue;
+      }
     }
     if (cause == FileCause::Generic) return lock ? -28 : -29;
     return file_cause_code(cause);

@@ -775,8 +775,8 @@ int32_t purge(Registry& reg, Database& db) {
       return io_code(c);
     }
   }
-  for (int32_t first : chains) {
-    int32_t chain_rc = db.aux ? free_chain(*db.aux, first, reg.wait_ms) : kDbAuxAccess;
+  if (!chains.empty()) {
+    int32_t chain_rc = db.aux ? free_chains(*db.aux, chains, reg.wait_ms) : kDbAuxAccess;
     if (chain_rc != 0 && rc == 0) rc = chain_rc;
   }
   return rc;

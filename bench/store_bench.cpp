@@ -1,0 +1,252 @@
+// The record store against its peers, measured in the same run on the same disk:
+//   append      count then append, as the program adds a bill   vs SQLite insert (autocommit,
+//                                                                  synchronous=OFF)
+//   walk        go first, five reads by name and a skip per record vs SQLite select of all rows
+//   field_read  one field read of the walk                          vs lock, pread, unlock
+//   purge       every tenth record deleted, then purge              vs a plain copy of the kept
+//                                                                     bytes; SQLite delete+vacuum
+// One line per figure: BENCH <figure> ours_ns=<per op> peer=<name> peer_ns=<per op> ratio=<ours/peer>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "store/record_store.h"
+
+using namespace pennacle;
+
+namespace {
+
+double now_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+void report(const char* figure, double ours, const char* peer, double theirs) {
+  std::printf("BENCH %s ours_ns=%.0f peer=%s peer_ns=%.0f ratio=%.3f\n", figure, ours, peer, theirs,
+              ours / theirs);
+  std::fflush(stdout);
+}
+
+void die(const std::string& what) {
+  std::fprintf(stderr, "store_bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+void sql(sqlite3* db, const char* s) {
+  char* msg = nullptr;
+  if (sqlite3_exec(db, s, nullptr, nullptr, &msg) != SQLITE_OK)
+    die(std::string("sqlite: ") + (msg ? msg : s));
+}
+
+const char* const kTypes[] = {"支出", "收入"};
+const char* const kChannels[] = {"支付宝", "微信", "股票", "基金", "QQ钱包", "银行卡"};
+
+std::string remark(int i) { return "备注" + std::to_string(i); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int n = 100000;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
+      n = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: store_bench [--records N]\n");
+      return std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
+    }
+  }
+  if (n < 10) die("--records must be 10 or more");
+  char tmpl[] = "/tmp/pn_bench_XXXXXX";
+  if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
+  const std::string dir = tmpl;
+  const std::string kdb = dir + "/data.kdb";
+  if (create_database(kdb, ledger_fields()) != 0) die("cannot create the record file");
+  Text name(kdb);
+  if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
+
+  // ---- append ----
+  double t0 = now_ns();
+  for (int i = 0; i < n; ++i) {
+    const int32_t count = call_command(db_record_count, {}).int_payload();
+    Text type(kTypes[i % 2]), channel(kChannels[i % 6]), note(remark(i));
+    Value ok =
+        call_command(db_append, {Value::of_double(count + 1.0), type.value(), Value::of_double(i * 0.5 + 1),
+                                 channel.value(), Value::of_date_time(45000 + i / 100.0), note.value()});
+    if (!ok.lo) die("append failed: " + std::to_string(db_last_error()));
+  }
+  const double ours_append = (now_ns() - t0) / n;
+
+  sqlite3* sdb = nullptr;
+  if (sqlite3_open((dir + "/peer.sqlite").c_str(), &sdb) != SQLITE_OK) die("sqlite open");
+  sql(sdb, "PRAGMA synchronous=OFF");
+  sql(sdb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
+  sqlite3_stmt* ins = nullptr;
+  sqlite3_prepare_v2(sdb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
+  t0 = now_ns();
+  for (int i = 0; i < n; ++i) {
+    std::string note = remark(i);
+    sqlite3_bind_double(ins, 1, i + 1.0);
+    sqlite3_bind_text(ins, 2, kTypes[i % 2], -1, SQLITE_STATIC);
+    sqlite3_bind_double(ins, 3, i * 0.5 + 1);
+    sqlite3_bind_text(ins, 4, kChannels[i % 6], -1, SQLITE_STATIC);
+    sqlite3_bind_double(ins, 5, 45000 + i / 100.0);
+    sqlite3_bind_text(ins, 6, note.c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(ins) != SQLITE_DONE) die("sqlite insert");
+    sqlite3_reset(ins);
+  }
+  const double sqlite_append = (now_ns() - t0) / n;
+  sqlite3_finalize(ins);
+  report("append", ours_append, "sqlite", sqlite_append);
+
+  // ---- walk ----
+  const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
+  Text field_names[5] = {Text(kFields[0]), Text(kFields[1]), Text(kFields[2]), Text(kFields[3]),
+                         Text(kFields[4])};
+  t0 = now_ns();
+  call_command(db_go_first, {});
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  double checksum = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    for (const Text& f : field_names) {
+      Value v = call_command(db_read_field, {f.value()});
+      if (v.is(Kind::Double)) checksum += v.double_payload();
+      release_value(v);
+    }
+    call_command(db_skip, {});
+  }
+  const double walk_ns = now_ns() - t0;
+
+  // The reads alone: the four fields stored in the record itself, timed call by call.
+  double read_ns = 0;
+  call_command(db_go_first, {});
+  for (int32_t k = 0; k < count; ++k) {
+    for (int f = 0; f < 4; ++f) {
+      const double r0 = now_ns();
+      Value v = call_command(db_read_field, {field_names[f].value()});
+      read_ns += now_ns() - r0;
+      release_value(v);
+    }
+    call_command(db_skip, {});
+  }
+  const double ours_walk = walk_ns / count;
+
+  sqlite3_stmt* sel = nullptr;
+  sqlite3_prepare_v2(sdb, "SELECT type, amount, channel, time, remark FROM bills", -1, &sel, nullptr);
+  t0 = now_ns();
+  int rows = 0;
+  while (sqlite3_step(sel) == SQLITE_ROW) {
+    checksum += sqlite3_column_double(sel, 1);
+    rows += sqlite3_column_bytes(sel, 0) > 0;
+  }
+  const double sqlite_walk = (now_ns() - t0) / std::max(rows, 1);
+  sqlite3_finalize(sel);
+  report("walk", ours_walk, "sqlite", sqlite_walk);
+
+  // The floor under one field read: lock the record's byte, pread the field, unlock.
+  DatabaseInfo info;
+  db_current_info(&info);
+  int fd = open(kdb.c_str(), O_RDWR);
+  if (fd < 0) die("open for the floor");
+  std::vector<int64_t> offsets, widths;
+  for (const char* fname : kFields) {
+    for (const FieldDescriptor& f : info.fields) {
+      if (f.name == fname) {
+        offsets.push_back(f.offset);
+        widths.push_back(field_width(f.type, f.width));
+      }
+    }
+  }
+  char buf[256];
+  t0 = now_ns();
+  for (int32_t k = 0; k < count; ++k) {
+    const int64_t rec = info.data_start + int64_t{k} * info.record_length;
+    for (size_t f = 0; f < offsets.size(); ++f) {
+      struct flock fl {};
+      fl.l_type = F_WRLCK;
+      fl.l_whence = SEEK_SET;
+      fl.l_start = rec;
+      fl.l_len = 1;
+      if (fcntl(fd, F_OFD_SETLK, &fl) != 0) die("floor lock");
+      if (pread(fd, buf, static_cast<size_t>(widths[f]), rec + offsets[f]) < 0) die("floor read");
+      checksum += buf[0];
+      fl.l_type = F_UNLCK;
+      fcntl(fd, F_OFD_SETLK, &fl);
+    }
+  }
+  const double floor_read = (now_ns() - t0) / (count * 5.0);
+  close(fd);
+  // A field read on its own (the four fields inside the record), and a walk's field read with
+  // its share of the skip and of the memo chain.
+  report("field_read", read_ns / (count * 4.0), "syscall_floor", floor_read);
+  report("walk_field_read", walk_ns / (count * 5.0), "syscall_floor", floor_read);
+
+  // ---- purge ----
+  for (int32_t k = 1; k <= count; k += 10) {
+    call_command(db_go_to, {Value::of_int(k)});
+    if (!call_command(db_delete, {}).lo) die("delete failed");
+  }
+  struct stat st {};
+  stat(kdb.c_str(), &st);
+  const int64_t kept_bytes = (st.st_size - info.data_start) / 10 * 9;
+  t0 = now_ns();
+  if (!call_command(db_purge, {}).lo) die("purge failed: " + std::to_string(db_last_error()));
+  const double ours_purge = now_ns() - t0;
+
+  // A plain copy of the same bytes in the same batch size, from the file into another file.
+  int in = open(kdb.c_str(), O_RDONLY);
+  int out = open((dir + "/copy.bin").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  std::vector<char> batch(163840 / info.record_length * info.record_length);
+  t0 = now_ns();
+  for (int64_t done = 0; done < kept_bytes;) {
+    const size_t step =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(batch.size()), kept_bytes - done));
+    if (pread(in, batch.data(), step, info.data_start + done) < 0) die("copy read");
+    if (pwrite(out, batch.data(), step, info.data_start + done) < 0) die("copy write");
+    done += static_cast<int64_t>(step);
+  }
+  ftruncate(out, info.data_start + kept_bytes);
+  const double copy_ns = now_ns() - t0;
+  close(in);
+  close(out);
+  report("purge", ours_purge, "plain_copy", copy_ns);
+
+  t0 = now_ns();
+  sql(sdb, "DELETE FROM bills WHERE rowid % 10 = 1");
+  sql(sdb, "VACUUM");
+  report("purge", ours_purge, "sqlite_delete_vacuum", now_ns() - t0);
+  sqlite3_close(sdb);
+
+  call_command(db_close, {});
+
+  // The same purge on bills without remarks: no chains to free, only records to move.
+  const std::string plain = dir + "/plain.kdb";
+  if (create_database(plain, ledger_fields()) != 0) die("cannot create the second record file");
+  Text plain_name(plain);
+  if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
+  for (int i = 0; i < n; ++i) {
+    const int32_t c = call_command(db_record_count, {}).int_payload();
+    Text type(kTypes[i % 2]), channel(kChannels[i % 6]);
+    call_command(db_append, {Value::of_double(c + 1.0), type.value(), Value::of_double(i + 1.0),
+                             channel.value(), Value::of_date_time(45000), Value{}});
+  }
+  for (int32_t k = 1; k <= n; k += 10) {
+    call_command(db_go_to, {Value::of_int(k)});
+    call_command(db_delete, {});
+  }
+  t0 = now_ns();
+  if (!call_command(db_purge, {}).lo) die("purge failed");
+  report("purge_no_memo", now_ns() - t0, "plain_copy", copy_ns);
+  call_command(db_close, {});
+  std::fprintf(stderr, "records %d, checksum %.1f\n", n, checksum);
+  std::string rm = "rm -rf '" + dir + "'";
+  return std::system(rm.c_str()) == 0 ? 0 : 1;
+}
