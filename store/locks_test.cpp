@@ -231,6 +231,36 @@ TEST_F(Locks, OpenFailsAgainstAHeldRecordLockInAnotherProcess) {
   EXPECT_TRUE(open_db(p));
 }
 
+TEST_F(Locks, AWaitTimeRetriesUntilTheOtherProcessLetsGo) {
+  std::string p = ledger("wait.kdb");
+  ASSERT_TRUE(open_db(p));
+  ASSERT_TRUE(append_bill(1, "支出", 7, "微信", 44000, ""));
+  // The child holds record 1 for a moment and then ends, which releases it.
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::unique_ptr<File> f;
+    if (posix_file_system().open(p, FileAccess::ReadWrite, FileShare::DenyNone, &f) != FileCause::None)
+      _exit(1);
+    if (f->lock(116 + 72 * 6, 1) != FileCause::None) _exit(2);
+    usleep(300000);
+    _exit(0);
+  }
+  // Wait until the child holds the lock.
+  std::unique_ptr<File> probe;
+  ASSERT_EQ(posix_file_system().open(p, FileAccess::ReadWrite, FileShare::DenyNone, &probe), FileCause::None);
+  while (probe->lock(116 + 72 * 6, 1) == FileCause::None) {
+    ASSERT_EQ(probe->unlock(116 + 72 * 6, 1), FileCause::None);
+    usleep(1000);
+  }
+  set_db_wait_time(-1);
+  EXPECT_EQ(read_double("金额"), 7);  // retried until the lock came free
+  EXPECT_EQ(db_last_error(), 0);
+  set_db_wait_time(0);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 TEST_F(Locks, DenyModesBetweenProcesses) {
   std::string p = ledger("deny.kdb");
   struct Case {

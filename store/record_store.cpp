@@ -408,7 +408,7 @@ void db_open(int argc, const Value* args, Value* result) {
 void db_close(int argc, const Value* args, Value* result) {
   Registry& reg = registry();
   std::lock_guard<std::mutex> g(reg.mu);
-  std::string_view name = text_arg(arg(argc, args, 0));
+  std::string name(text_arg(arg(argc, args, 0)));
   int index = -1;
   if (name.empty()) {
     index = reg.current;
@@ -423,6 +423,14 @@ void db_close(int argc, const Value* args, Value* result) {
     index = search([](const Database& d) -> std::string_view { return d.alias; });
     if (index < 0) index = search([](const Database& d) -> std::string_view { return d.base_name; });
     if (index < 0) index = search([](const Database& d) -> std::string_view { return d.full_path; });
+    if (index < 0) {
+      // A path written another way (relative, without the extension) names the same file.
+      const std::string full = full_path_of(name);
+      if (!full.empty()) {
+        name = full;
+        index = search([](const Database& d) -> std::string_view { return d.full_path; });
+      }
+    }
   }
   if (index >= 0) {
     close_database(*reg.open[static_cast<size_t>(index)]);

@@ -431,3 +431,67 @@ TEST_F(RecordStore, ReadFieldFaultsGoThroughTheFatalPath) {
 
 }  // namespace
 }  // namespace pennacle
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+class RecordStoreMore : public StoreTest {};
+
+TEST_F(RecordStoreMore, TwoOpensOfOneFileInOneProcessKeepTheirSharingModes) {
+  std::string p = path("a.kdb");
+  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}}), 0);  // no auxiliary file to link as well
+  track(p);
+  std::filesystem::create_symlink(p, path("b.kdb"));
+  track(path("b.kdb"));
+  ASSERT_TRUE(open_db(p, 0, 4));
+  EXPECT_FALSE(open_db(path("b.kdb")));  // another path to the same file
+  EXPECT_EQ(db_last_error(), -12);
+  close_db();
+  ASSERT_TRUE(open_db(p, 0, 3));           // deny write
+  EXPECT_TRUE(open_db(path("b.kdb"), 1));  // reading is allowed
+  close_db();
+  EXPECT_FALSE(open_db(path("b.kdb")));  // writing is not
+  EXPECT_EQ(db_last_error(), -12);
+}
+
+TEST_F(RecordStoreMore, CloseByARelativePathOrWithoutTheExtension) {
+  std::string p = ledger("book.kdb");
+  ASSERT_TRUE(open_db(p));
+  ASSERT_EQ(chdir(dir_.c_str()), 0);
+  close_db("./book");
+  EXPECT_EQ(record_count(), 0);
+  EXPECT_EQ(db_last_error(), -67);
+  ASSERT_EQ(chdir("/tmp"), 0);
+}
+
+TEST_F(RecordStoreMore, PurgeDropsOnlyExactStaleCopies) {
+  // Serials out of order but different records: both stay. An exact copy of a kept record (what
+  // an interrupted purge leaves) goes.
+  std::string p = path("s.kdb");
+  ASSERT_EQ(create_database(p, {{"v", FieldType::Int, 0}}), 0);
+  track(p);
+  std::string s = read_bytes(p);
+  auto rec = [](int32_t serial, int32_t v) {
+    std::string r(8, '\0');
+    put32(r, 0, serial);
+    put32(r, 4, v);
+    return r;
+  };
+  s += rec(5, 50) + rec(3, 30) + rec(-4, 40) + rec(5, 50) + rec(3, 31);
+  put32(s, 16, 5);
+  put32(s, 20, 6);
+  write_bytes(p, s);
+  ASSERT_TRUE(open_db(p));
+  ASSERT_TRUE(ok(db_purge));
+  std::vector<int32_t> values;
+  for (int32_t i = 0, n = record_count(); i < n; ++i) {
+    values.push_back(read_field("v").int_payload());
+    call_command(db_skip, {});
+  }
+  EXPECT_EQ(values, (std::vector<int32_t>{50, 30, 31}));
+}
+
+}  // namespace
+}  // namespace pennacle
