@@ -126,8 +126,10 @@ TEST(TextToDouble, OutOfRangeGivesInfinityOrZero) {
 }
 
 TEST(TextToDouble, IgnoresTheProcessLocale) {
-  const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-  std::string saved = previous ? previous : "C";
+  struct Restore {
+    std::string saved;
+    ~Restore() { std::setlocale(LC_NUMERIC, saved.c_str()); }
+  } restore{std::setlocale(LC_NUMERIC, nullptr)};
   if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr &&
       std::setlocale(LC_NUMERIC, "fr_FR.UTF-8") == nullptr)
     GTEST_SKIP() << "no locale with a decimal comma (scripts/install-deps.sh makes de_DE.UTF-8)";
@@ -136,7 +138,6 @@ TEST(TextToDouble, IgnoresTheProcessLocale) {
   EXPECT_EQ(text_to_double("12,5"), 12.0);
   EXPECT_EQ(value_to_text(Value::of_double(12.5)), "12.5");
   EXPECT_EQ(value_to_text(Value::of_float(0.5f)), "0.5");
-  std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(TextToInt, WholeNumbersWrapIn32Bits) {
