@@ -1,5 +1,7 @@
 #include "store/format.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -297,6 +299,22 @@ Value decode_field(const FieldDescriptor& f, const uint8_t* p) {
       break;
   }
   return Value{};
+}
+
+// The stored form of a password: MD5 as lower-case hex, neighbours swapped, the whole reversed.
+std::string password_check_of(std::string_view password) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(password.data(), password.size(), digest, &len, EVP_md5(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < len; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 15];
+  }
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) std::swap(hex[i], hex[i + 1]);
+  std::reverse(hex.begin(), hex.end());
+  return hex;
 }
 
 AuxHeader AuxHeader::parse(const uint8_t* p) {

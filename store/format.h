@@ -111,6 +111,10 @@ bool kind_fits(const FieldDescriptor& f, const Value& v);
 // Truncation toward zero with the result x86 gives for NaN and values out of range.
 int64_t truncate_to_int64(double d);
 
+// The 32 characters a protected file keeps for its password: the MD5 digest of the password's
+// bytes as lower-case hex, every two neighbours swapped, the whole reversed.
+std::string password_check_of(std::string_view password);
+
 struct AuxHeader {
   uint32_t version = kFileVersion;
   int32_t block_count = 1;

@@ -211,3 +211,18 @@ TEST_F(OpenValidation, AuxiliaryFileChecks) {
 
 }  // namespace
 }  // namespace pennacle
+
+namespace pennacle {
+namespace {
+
+TEST(PasswordCheck, DigestHexSwappedInPairsThenReversed) {
+  // MD5("abc") = 900150983cd24fb0d6963f7d28e17f72
+  std::string hex = "900150983cd24fb0d6963f7d28e17f72";
+  for (size_t i = 0; i < hex.size(); i += 2) std::swap(hex[i], hex[i + 1]);
+  std::string want(hex.rbegin(), hex.rend());
+  EXPECT_EQ(password_check_of("abc"), want);
+  EXPECT_EQ(password_check_of("abc"), "727fe1287d3f96d6b04fd23c98500190");
+}
+
+}  // namespace
+}  // namespace pennacle

@@ -1,6 +1,5 @@
 #include "store/record_store.h"
 
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -178,22 +177,6 @@ std::string aux_path_of(std::string_view full) {
   size_t dot = full.rfind('.');
   std::string p(full.substr(0, dot != std::string_view::npos && dot > slash ? dot : full.size()));
   return p + ".KDT";
-}
-
-// The stored form of a password: MD5 as lower-case hex, neighbours swapped, the whole reversed.
-std::string password_check_of(std::string_view password) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  EVP_Digest(password.data(), password.size(), digest, &len, EVP_md5(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < len; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) std::swap(hex[i], hex[i + 1]);
-  std::reverse(hex.begin(), hex.end());
-  return hex;
 }
 
 bool password_matches(std::string_view stored, std::string_view password) {
