@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <future>
@@ -215,6 +216,42 @@ TEST_F(Kinds, ComboSelectionIsClampedAndTextReadLive) {
   ASSERT_TRUE(editable->isEditable());
   type(editable->lineEdit(), u"QQ钱包");
   EXPECT_EQ(text_of(get_property(kWin, kOther, 9)), "QQ钱包");
+}
+
+TEST_F(Kinds, SimpleComboKeepsItsListOpen) {
+  ComboBoxSettings simple;
+  simple.type = 0;
+  simple.items = {"支付宝", "微信"};
+  start({window({unit(kCombo, kKindComboBox, simple.encode(), 10, 10, 120, 100)})});
+  ASSERT_TRUE(load_window(kWin));
+  QWidget* w = unit_widget(kWin, kCombo);
+  auto* list = w->findChild<QListView*>();
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->isVisible());
+  EXPECT_EQ(w->geometry(), QRect(10, 10, 120, 100));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(list->model()->index(1, 0)).center());
+  EXPECT_EQ(text_of(get_property(kWin, kCombo, 9)), "微信");
+  EXPECT_EQ(get_property(kWin, kCombo, 19).int_payload(), 1);
+  type(w->findChild<QComboBox*>()->lineEdit(), u"x");
+  EXPECT_EQ(text_of(get_property(kWin, kCombo, 9)), "微信x");
+}
+
+TEST_F(Kinds, FocusEventsOfControls) {
+  UnitTemplate a = unit(kEdit, kKindEditBox, "", 10, 10);
+  a.bindings = {{-7, 0}, {-8, 1}};
+  start({window({a, unit(kOther, kKindEditBox, "", 10, 50)})});
+  ASSERT_TRUE(load_window(kWin));
+  window_widget(kWin)->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_widget(kWin)));
+  unit_widget(kWin, kOther)->setFocus();
+  reset_calls();
+  unit_widget(kWin, kEdit)->setFocus();
+  EXPECT_EQ(count_calls(0), 1);
+  unit_widget(kWin, kOther)->setFocus();
+  EXPECT_EQ(count_calls(1), 1);
+  ASSERT_FALSE(calls().empty());
+  EXPECT_EQ(calls().back().source.unit_id, kEdit);
 }
 
 TEST_F(Kinds, StatusBarPanesDockAndTexts) {

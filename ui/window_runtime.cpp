@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "runtime/commands.h"
+#include "runtime/convert.h"
 #include "runtime/fatal.h"
 #include "ui/fatal_box.h"
 #include "ui/kinds/window_kind.h"
@@ -36,6 +37,7 @@ constexpr std::string_view kEventBadUnit = "引发事件的窗口组件无效";
 
 constexpr const char* kWindowIdProperty = "pn_window";
 constexpr const char* kUnitIdProperty = "pn_unit";
+constexpr const char* kControlIdProperty = "pn_control_id";
 
 struct LiveWindow {
   int32_t id = 0;
@@ -106,31 +108,8 @@ int menu_position(const WindowTemplate& t, int index) {
 
 // ---- Value conversions ----------------------------------------------------------------------
 
-int64_t value_as_int(const Value& v) {
-  switch (v.kind_code()) {
-    case Kind::Byte:
-      return static_cast<uint8_t>(v.lo);
-    case Kind::Short:
-      return static_cast<int16_t>(v.lo);
-    case Kind::Int:
-    case Kind::Logical:
-      return v.int_payload();
-    case Kind::Int64:
-      return v.int64_payload();
-    case Kind::Float:
-      return static_cast<int64_t>(v.float_payload());
-    case Kind::Double: {
-      double d = v.double_payload();
-      return d != d || d > 9.2e18 || d < -9.2e18 ? 0 : static_cast<int64_t>(d);
-    }
-    case Kind::Text: {
-      std::string s(v.text());
-      return std::strtoll(s.c_str(), nullptr, 10);
-    }
-    default:
-      return 0;
-  }
-}
+// Numbers by the runtime's conversion (texts read as whole numbers, reals truncated).
+int64_t value_as_int(const Value& v) { return value_to_int(v); }
 
 std::string value_as_bytes(const Value& v) {
   if (v.is(Kind::Text)) return std::string(v.text());
@@ -438,6 +417,7 @@ bool load_impl(int32_t id) {
     if (w->focusPolicy() != Qt::NoFocus)
       w->setFocusPolicy(u.state & kStateTabStop ? Qt::StrongFocus : Qt::ClickFocus);
     tag_widget(w, id, u.id);
+    w->setProperty(kControlIdProperty, control_id - 10);
     std::lock_guard lock(r.mu);
     lw->controls[i] = std::move(c);
   }

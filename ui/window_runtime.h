@@ -96,7 +96,8 @@ bool read_unit_reference(const Value& v, int32_t* window_id, int32_t* unit_id);
 bool is_window_loaded(int32_t window_id);
 // The top-level widget of a loaded window, or nullptr.
 QWidget* window_widget(int32_t window_id);
-// The widget of a unit's live control, or nullptr.
+// The widget of a unit's live control, or nullptr. A control's widget carries its control
+// identifier (100, 110, ... in creation order) as the dynamic property "pn_control_id".
 QWidget* unit_widget(int32_t window_id, int32_t unit_id);
 // What a window does with a command identifier: 20000 + position fires the selected event of
 // that menu item (nothing beyond the items); 57600 and up are the system's.

@@ -81,6 +81,10 @@ TEST_F(WindowRuntime, LoadingCreatesUnitsInContainersWithTheZOrderOfTheList) {
   QWidget* g = unit_widget(kWin, kGroup);
   ASSERT_TRUE(a && b && g);
   EXPECT_EQ(a->parentWidget(), g);
+  // Control identifiers in creation order, which runs from the last unit back.
+  EXPECT_EQ(g->property("pn_control_id").toInt(), 100);
+  EXPECT_EQ(b->property("pn_control_id").toInt(), 110);
+  EXPECT_EQ(a->property("pn_control_id").toInt(), 120);
   EXPECT_EQ(a->geometry(), QRect(10, 20, 80, 24));
   // The first listed control is on top: last among its siblings.
   EXPECT_GT(g->children().indexOf(a), g->children().indexOf(b));

@@ -1,7 +1,9 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QListView>
 #include <QPointer>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
 
 #include "ui/kinds/basic_kinds.h"
@@ -26,10 +28,54 @@ class ItemHeight : public QStyledItemDelegate {
   int extra_;
 };
 
+// The simple combo box: a text field over a list that is always open, both on the combo's model.
+class SimpleCombo : public QWidget {
+ public:
+  explicit SimpleCombo(QWidget* parent)
+      : QWidget(parent), combo_(new QComboBox(this)), list_(new QListView(this)) {
+    combo_->setEditable(true);
+    combo_->setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: none; }"));
+    list_->setModel(combo_->model());
+    list_->setFocusPolicy(Qt::NoFocus);
+    setFocusProxy(combo_);
+    connect(list_, &QListView::clicked, combo_,
+            [this](const QModelIndex& i) { combo_->setCurrentIndex(i.row()); });
+    connect(combo_, &QComboBox::currentIndexChanged, list_,
+            [this](int row) { list_->setCurrentIndex(combo_->model()->index(row, 0)); });
+  }
+  QComboBox* combo() const { return combo_; }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QWidget::resizeEvent(e);
+    const int h = std::min(combo_->sizeHint().height(), height());
+    combo_->setGeometry(0, 0, width(), h);
+    list_->setGeometry(0, h, width(), height() - h);
+  }
+
+ private:
+  QComboBox* combo_;
+  QListView* list_;
+};
+
+QComboBox* make_combo(int32_t type, QWidget* parent, QWidget** outer) {
+  if (type == 0) {
+    auto* simple = new SimpleCombo(parent);
+    *outer = simple;
+    return simple->combo();
+  }
+  auto* combo = new QComboBox(parent);
+  *outer = combo;
+  return combo;
+}
+
 class ComboBoxControl : public Control {
  public:
   ComboBoxControl(const CreateParams& p, ComboBoxSettings s)
-      : Control(p.window_id, p.unit.id), s_(std::move(s)), w_(new QComboBox(p.parent)) {
+      : Control(p.window_id, p.unit.id), s_(std::move(s)) {
+    QWidget* outer = nullptr;
+    w_ = make_combo(s_.type, p.parent, &outer);
+    outer_ = outer;
     w_->setInsertPolicy(QComboBox::NoInsert);
     w_->setFocusPolicy(Qt::StrongFocus);
     delegate_ = new ItemHeight(w_, s_.extra_height);
@@ -43,7 +89,7 @@ class ComboBoxControl : public Control {
       w_->lineEdit()->setSelection(s_.sel_start, s_.sel_length);
     }
   }
-  QWidget* widget() const override { return w_; }
+  QWidget* widget() const override { return outer_; }
 
   bool get(int index, PropertyData* out) override {
     switch (index) {
@@ -101,7 +147,7 @@ class ComboBoxControl : public Control {
     const auto n = static_cast<int32_t>(in.number);
     switch (index) {
       case 0:
-        s_.type = n > 2 ? 1 : n;
+        s_.type = n > 2 ? 1 : (s_.type == 0 ? 0 : std::max(n, 1));
         apply_type();
         return true;
       case 1:
@@ -191,7 +237,7 @@ class ComboBoxControl : public Control {
   }
 
   void apply_type() {
-    // Types 0 and 1 have a text field; a Qt combo keeps its list closed until asked either way.
+    // Types 0 and 1 have a text field; the simple form keeps the open list it was made with.
     const bool editable = s_.type != 2;
     if (w_->isEditable() != editable) w_->setEditable(editable);
     if (edit()) edit()->setMaxLength(s_.max_length > 0 ? s_.max_length : 32767);
@@ -205,10 +251,14 @@ class ComboBoxControl : public Control {
     w_->setPalette(pal);
   }
 
-  void detach_widget() override { w_ = nullptr; }
+  void detach_widget() override {
+    w_ = nullptr;
+    outer_ = nullptr;
+  }
 
   ComboBoxSettings s_;
   QPointer<QComboBox> w_;
+  QPointer<QWidget> outer_;  // the combo, or the simple form around it
   ItemHeight* delegate_;
 };
 
