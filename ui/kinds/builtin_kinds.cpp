@@ -3,6 +3,7 @@
 
 #include "ui/kind.h"
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/list_view.h"
 #include "ui/kinds/window_kind.h"
 
 namespace pennacle {
@@ -32,7 +33,7 @@ const KindDescriptor* find_kind(uint32_t reference) {
 
 void register_builtin_kinds() {
   for (KindDescriptor (*make)() : {window_kind, menu_kind, edit_box_kind, combo_box_kind, button_kind,
-                                   group_box_kind, trans_label_kind, status_bar_kind})
+                                   group_box_kind, trans_label_kind, status_bar_kind, list_view_kind})
     register_kind(make());
 }
 
