@@ -192,9 +192,9 @@ int32_t free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLin
   HeldLocks locks(aux, wait_ms);
   std::vector<int32_t> blocks;
   std::vector<AuxLinks> links;
+  std::unordered_set<int32_t> seen;  // a loop ends the walk at its first repeat
   for (int32_t b = first;;) {
-    if (b < 1 || b >= h.block_count || static_cast<int64_t>(blocks.size()) >= h.block_count)
-      return kDbAuxAccess;
+    if (b < 1 || b >= h.block_count || !seen.insert(b).second) return kDbAuxAccess;
     if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
     AuxLinks l;
     if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
