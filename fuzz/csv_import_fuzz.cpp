@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     again += "\r\n";
     for (const std::string& c : r.cells) {
       double d = 0, back = 0;
-      if (parse_date_time(c, &d) && (!parse_date_time(format_date_time(d), &back) || back != d)) __builtin_trap();
+      if (parse_date_time(c, &d) && (!parse_date_time(format_date_time(d), &back) || back != d))
+        __builtin_trap();
     }
   }
   std::vector<CsvRecord> reread;
