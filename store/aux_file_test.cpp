@@ -184,3 +184,34 @@ TEST_F(AuxChains, FreeListLinksAreDoublyLinked) {
 
 }  // namespace
 }  // namespace pennacle
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+class AuxSharing : public StoreTest {};
+
+TEST_F(AuxSharing, PurgeNeverFreesAChainALiveRecordStillUses) {
+  std::string p = ledger("s.kdb");
+  ASSERT_TRUE(open_db(p));
+  ASSERT_TRUE(append_bill(1, "支出", 1, "微信", 44000, "kept memo"));
+  ASSERT_TRUE(append_bill(2, "支出", 2, "微信", 44000, ""));
+  close_db();
+  // Record 2 becomes a deleted copy pointing at record 1's chain, as after an interrupted purge.
+  std::string s = read_bytes(p);
+  const size_t r1 = 116 + 72 * 6, r2 = r1 + 112;
+  s.replace(r2, 112, s.substr(r1, 112));
+  put32(s, r2, -1);
+  write_bytes(p, s);
+  ASSERT_TRUE(open_db(p));
+  ASSERT_TRUE(ok(db_purge));
+  EXPECT_EQ(record_count(), 1);
+  EXPECT_EQ(read_text("备注"), "kept memo");
+  ASSERT_TRUE(append_bill(3, "支出", 3, "微信", 44000, "new memo"));  // must not take block 1
+  call_command(db_go_first, {});
+  EXPECT_EQ(read_text("备注"), "kept memo");
+}
+
+}  // namespace
+}  // namespace pennacle

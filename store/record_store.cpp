@@ -672,7 +672,8 @@ int32_t purge(Registry& reg, Database& db) {
   } catch (const std::bad_alloc&) {
     return kDbUnknown;
   }
-  std::vector<int32_t> chains;  // chains of dropped records, freed once the records are gone
+  std::vector<int32_t> chains;       // chains of dropped records, freed once the records are gone
+  std::vector<int32_t> live_chains;  // chains kept records refer to: never freed
   int64_t read_k = 0, write_k = 0;
   bool dropped_any = false;
   int32_t rc = 0;
@@ -738,6 +739,10 @@ int32_t purge(Registry& reg, Database& db) {
         continue;
       }
       max_serial = std::max(max_serial, serial);
+      for (const FieldDescriptor& f : db.fields) {
+        if (is_chain_type(f.type) && get_i32(rec + f.offset) != 0)
+          live_chains.push_back(get_i32(rec + f.offset));
+      }
       if (kept != i) std::memmove(&buf[static_cast<size_t>(kept * reclen)], rec, static_cast<size_t>(reclen));
       if (indexed) kept_by_serial.emplace(serial, write_k + kept);
       ++kept;
@@ -766,6 +771,11 @@ int32_t purge(Registry& reg, Database& db) {
       return io_code(c);
     }
   }
+  // A deleted record that shares its chain with a live one (a stale copy, deleted after an
+  // interrupted purge) must not take the live record's memo with it.
+  std::sort(live_chains.begin(), live_chains.end());
+  std::erase_if(chains,
+                [&](int32_t c) { return std::binary_search(live_chains.begin(), live_chains.end(), c); });
   if (!chains.empty()) {
     int32_t chain_rc = db.aux ? free_chains(*db.aux, chains, reg.wait_ms) : kDbAuxAccess;
     if (chain_rc != 0 && rc == 0) rc = chain_rc;
