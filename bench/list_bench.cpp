@@ -6,7 +6,8 @@
 // Also the longest wait between a change and the next repaint of the list while rows pour in,
 // against the 100 ms a user would notice.
 //
-// Output: BENCH <figure> ours_ns=.. peer=.. peer_ns=.. ratio=..
+// Output: BENCH <figure> ours_ns=.. peer=.. peer_ns=.. ratio=.. (time per row; the repaint figure
+// is the longest single wait)
 #include <QApplication>
 #include <QEvent>
 #include <QStandardItemModel>
@@ -50,6 +51,7 @@ class PaintWatch : public QObject {
  public:
   std::atomic<int64_t> pending{0};  // time of the first change not yet painted, 0 for none
   int64_t worst = 0;
+  int worst_at = 0;  // rows shown when the longest wait ended
   int paints = 0;
   void changed() {
     int64_t expected = 0;
@@ -61,7 +63,10 @@ class PaintWatch : public QObject {
     if (e->type() == QEvent::Paint) {
       ++paints;
       const int64_t since = pending.exchange(0);
-      if (since) worst = std::max(worst, now_ns() - since);
+      if (since && now_ns() - since > worst) {
+        worst = now_ns() - since;
+        worst_at = list_shown_rows(kMainWindowId, kUnitRecordList);
+      }
     }
     return QObject::eventFilter(o, e);
   }
@@ -87,12 +92,20 @@ int64_t run_ours(const std::vector<std::vector<std::string>>& rows, PaintWatch& 
         call_command(list_set_cell_text, {list, r, Value::of_int(c), texts[k++].value()});
     }
     done = true;
+    // Wakes the interface thread in case it took the last update before `done` was set.
+    QMetaObject::invokeMethod(
+        qApp, [] {}, Qt::QueuedConnection);
   });
+  // The interface thread sleeps until there is something to do, as in the program.
   while (!done || list_shown_rows(kMainWindowId, kUnitRecordList) != int(rows.size()))
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   const int64_t t = now_ns() - t0;
   worker.join();
-  QCoreApplication::processEvents();
+  // The last change is painted before the peer takes the thread; a wait counted past this point
+  // would be the peer's time, not ours.
+  for (int i = 0; i < 100 && watch.pending.load(); ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  watch.pending = 0;
   return t;
 }
 
@@ -138,13 +151,16 @@ int main_bench() {
     ours = std::min(ours, run_ours(rows, watch));
     peer = std::min(peer, run_peer(rows, peer_model));
   }
+  // Per row, as the other benchmarks print per operation.
   std::printf(
-      "BENCH list_insert_100k_rows_6_cells ours_ns=%lld peer=qstandarditemmodel peer_ns=%lld ratio=%.3f\n",
-      static_cast<long long>(ours), static_cast<long long>(peer), double(ours) / double(peer));
+      "BENCH list_insert_row_6_cells_100k ours_ns=%.0f peer=qstandarditemmodel peer_ns=%.0f ratio=%.3f\n",
+      double(ours) / kRows, double(peer) / kRows, double(ours) / double(peer));
   const int64_t limit = 100'000'000;
-  std::printf("BENCH list_repaint_wait_max ours_ns=%lld peer=limit_100ms peer_ns=%lld ratio=%.3f paints=%d\n",
-              static_cast<long long>(watch.worst), static_cast<long long>(limit),
-              double(watch.worst) / double(limit), watch.paints);
+  std::printf(
+      "BENCH list_repaint_wait_max ours_ns=%lld peer=limit_100ms peer_ns=%lld ratio=%.3f paints=%d "
+      "at_row=%d\n",
+      static_cast<long long>(watch.worst), static_cast<long long>(limit), double(watch.worst) / double(limit),
+      watch.paints, watch.worst_at);
   close_window(kMainWindowId);
   return 0;
 }

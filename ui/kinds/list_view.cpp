@@ -828,6 +828,8 @@ int32_t insert_row(RowStore& s, const ListInsertArgs& a) {
   row.indent = std::max(a.indent, 0);
   row.value = a.value;
   std::lock_guard lock(s.mu);
+  // Room for every column at once: the ledger fills all six cells of each new row.
+  row.cells.reserve(std::max<size_t>(s.columns, 1));
   size_t at = s.rows.size();
   if (s.sorting != 0) {
     const std::string& key = row.cells[0];
@@ -863,7 +865,7 @@ void list_set_cell_text(int32_t window_id, int32_t unit_id, int32_t row, int32_t
     std::lock_guard lock(store->mu);
     if (row < 0 || size_t(row) >= store->rows.size() || !store->column_exists(column)) return;
     std::vector<std::string>& cells = store->rows[size_t(row)].cells;
-    if (cells.size() <= size_t(column)) cells.resize(size_t(column) + 1);
+    if (cells.size() <= size_t(column)) cells.resize(std::max(size_t(column) + 1, store->columns));
     cells[size_t(column)].assign(text.substr(0, text.find('\0')));
   }
   post_update(store);
