@@ -27,6 +27,7 @@ constexpr int32_t kButton = 0x16010006;
 class Kinds : public ::testing::Test {
  protected:
   void TearDown() override {
+    reset_calls();  // handler actions may point into the finished test
     if (is_window_loaded(kWin)) close_window(kWin);
   }
   // A window with an edit box of these settings and a second box to move the focus to.

@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QThread>
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -56,10 +58,40 @@ struct IdleCallback {
   intptr_t arg;
 };
 
-// Carries queued calls to the user-interface thread.
+// Calls queued for the user-interface thread. They wait in our own queue under a std::mutex and
+// one plain event wakes the thread to run them, so the hand-over is visible to the thread
+// sanitizer (Qt's own queued calls synchronise inside Qt, where it cannot see).
+struct CallQueue {
+  std::mutex mu;
+  std::deque<std::function<void()>> calls;  // GUARDED_BY(mu)
+  bool wake_posted = false;                 // GUARDED_BY(mu)
+};
+
+CallQueue& call_queue() {
+  static auto* q = new CallQueue;
+  return *q;
+}
+
+const QEvent::Type kRunCalls = static_cast<QEvent::Type>(QEvent::registerEventType());
+
 class Dispatcher : public QObject {
  public:
   using QObject::QObject;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() != kRunCalls) return QObject::event(e);
+    // The batch is taken whole, so that a call running a nested event loop (a message box) does
+    // not hold up calls queued after it: they get a wake-up of their own.
+    std::deque<std::function<void()>> batch;
+    {
+      std::lock_guard lock(call_queue().mu);
+      batch.swap(call_queue().calls);
+      call_queue().wake_posted = false;
+    }
+    for (auto& call : batch) call();
+    return true;
+  }
 };
 
 struct Runtime {
@@ -74,7 +106,7 @@ struct Runtime {
   EventSource source;
   std::vector<IdleCallback> idle;
   QPointer<QWidget> hidden_owner;
-  QPointer<Dispatcher> dispatcher;
+  std::atomic<Dispatcher*> dispatcher{nullptr};  // made once, never deleted
   QEventLoop* loop = nullptr;
   bool focus_connected = false;
 };
@@ -570,15 +602,16 @@ void runtime_start(std::string_view templates, std::span<const EventHandler> han
     r.hidden_owner->setFixedSize(0, 0);
   }
   if (!r.dispatcher) r.dispatcher = new Dispatcher;
+  Dispatcher* dispatcher = r.dispatcher;
   set_ui_thread_here();
   set_ui_thread_poster(post_ui_call);
   set_window_runtime_end(end_notice);
   std::string dir_error;
   if (!init_program_directory(dir_error)) report_fatal_message(dir_error);
   if (!r.focus_connected) {
-    QObject::connect(qApp, &QApplication::focusChanged, r.dispatcher, on_focus_changed);
+    QObject::connect(qApp, &QApplication::focusChanged, dispatcher, on_focus_changed);
     QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
-                     r.dispatcher, idle_time);
+                     dispatcher, idle_time);
     r.focus_connected = true;
   }
   install_fatal_box();
@@ -993,18 +1026,36 @@ void window_closing(int32_t window_id) {
 // ---- Threads --------------------------------------------------------------------------------
 
 void run_on_ui_thread(const std::function<void()>& fn) {
-  auto& r = rt();
-  if (on_ui_thread() || !r.dispatcher) {
+  if (on_ui_thread() || !rt().dispatcher) {
     fn();
     return;
   }
-  QMetaObject::invokeMethod(r.dispatcher.data(), fn, Qt::BlockingQueuedConnection);
+  struct Done {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;  // GUARDED_BY(mu)
+  };
+  auto done = std::make_shared<Done>();
+  post_to_ui_thread([&fn, done] {
+    fn();
+    std::lock_guard lock(done->mu);
+    done->done = true;
+    done->cv.notify_all();
+  });
+  std::unique_lock lock(done->mu);
+  done->cv.wait(lock, [&] { return done->done; });
 }
 
 void post_to_ui_thread(std::function<void()> fn) {
-  auto& r = rt();
-  if (!r.dispatcher) return;
-  QMetaObject::invokeMethod(r.dispatcher.data(), std::move(fn), Qt::QueuedConnection);
+  Dispatcher* dispatcher = rt().dispatcher;
+  if (!dispatcher) return;
+  {
+    std::lock_guard lock(call_queue().mu);
+    call_queue().calls.push_back(std::move(fn));
+    if (call_queue().wake_posted) return;
+    call_queue().wake_posted = true;
+  }
+  QCoreApplication::postEvent(dispatcher, new QEvent(kRunCalls));
 }
 
 }  // namespace pennacle

@@ -59,6 +59,7 @@ class WindowRuntime : public ::testing::Test {
   void SetUp() override { probe_action = nullptr; }
   void TearDown() override {
     probe_action = nullptr;
+    reset_calls();  // handler actions may point into the finished test
     if (is_window_loaded(kWin)) close_window(kWin);
   }
   // Starts with the test kinds registered (runtime_start registers the built-in ones).
