@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ui/template/kind_settings.h"
+#include "ui/template/list_view_settings.h"
 #include "ui/template/window_template.h"
 
 namespace {
@@ -33,6 +34,13 @@ void decode_settings(const pennacle::UnitTemplate& u) {
       break;
     case kKindStatusBar:
       (void)StatusBarSettings::decode(u.settings);
+      break;
+    case kKindListView:
+      // What the list view reads writes back to the same settings.
+      if (auto s = ListViewSettings::decode(u.settings)) {
+        auto again = ListViewSettings::decode(s->encode());
+        if (!again || again->encode() != s->encode()) std::abort();
+      }
       break;
     default:
       (void)decode_items(u.settings);
