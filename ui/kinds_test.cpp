@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <future>
 #include <thread>
 
@@ -173,6 +174,27 @@ TEST_F(Kinds, MultiLineBoxKeepsLineBreaksAsCarriageReturnLineFeed) {
   set_property(kWin, kEdit, 8, -1, t.value());
   EXPECT_EQ(text->toPlainText(), QStringLiteral("x\ny"));
   EXPECT_EQ(content(), "x\r\ny");
+}
+
+TEST_F(Kinds, SpinArrowsStepWithinTheRange) {
+  EditBoxSettings s;
+  s.spin_type = 1;
+  s.spin_min = 0;
+  s.spin_max = 2;
+  s.content = "1";
+  QWidget* edit = load_edit(s);
+  auto buttons = edit->findChildren<QToolButton*>();
+  ASSERT_EQ(buttons.size(), 2);
+  QToolButton* up = buttons[0]->arrowType() == Qt::UpArrow ? buttons[0] : buttons[1];
+  QToolButton* down = up == buttons[0] ? buttons[1] : buttons[0];
+  up->click();
+  up->click();
+  EXPECT_EQ(content(), "2");
+  set_property(kWin, kEdit, 23, -1, Value::of_int(10));  // the maximum
+  up->click();
+  EXPECT_EQ(content(), "3");
+  for (int i = 0; i < 5; ++i) down->click();
+  EXPECT_EQ(content(), "0");
 }
 
 TEST_F(Kinds, EditSelection) {

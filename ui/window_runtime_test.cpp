@@ -303,6 +303,24 @@ TEST_F(WindowRuntime, MenuBarCommandsAndPopup) {
   EXPECT_EQ(bar->actions()[0]->text(), QStringLiteral("新"));
 }
 
+TEST_F(WindowRuntime, MenuShortcutsWorkEvenForHiddenItems) {
+  UnitTemplate open = menu_item(0x26010002, 1, "打开", 0, 1);
+  open.shortcut = 1;  // Ctrl+A
+  UnitTemplate hidden = menu_item(0x26010003, 0, "隐藏", kMenuHidden, 2);
+  hidden.shortcut = 28;  // F2
+  start_with({window({menu_item(0x26010001, 0, "文件"), open, hidden})});
+  ASSERT_TRUE(load_window(kWin));
+  QWidget* top = window_widget(kWin);
+  top->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(top));
+  QMenuBar* bar = top->findChild<QMenuBar*>();
+  EXPECT_EQ(bar->actions()[0]->menu()->actions()[0]->text(), QStringLiteral("打开\tCtrl+A"));
+  QTest::keyClick(top, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(count_calls(1), 1);
+  QTest::keyClick(top, Qt::Key_F2);
+  EXPECT_EQ(count_calls(2), 1);
+}
+
 TEST_F(WindowRuntime, NoVisibleMenuItemTakesNoClientSpace) {
   WindowTemplate w = window({menu_item(0x26010001, 0, "菜单", kMenuHidden), button(kButtonA, "A", 0, 0)});
   start_with({w});

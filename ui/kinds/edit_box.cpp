@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QToolButton>
 
+#include "runtime/convert.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/template/input_modes.h"
 #include "ui/template/kind_settings.h"
@@ -147,6 +149,52 @@ class TextBox : public QPlainTextEdit {
   bool setting_ = false;
 };
 
+// Up and down arrows at the right edge of a one-line box: a step of 1 within the stored range.
+class SpinArrows : public QWidget {
+ public:
+  explicit SpinArrows(QLineEdit* box) : QWidget(box), box_(box) {
+    up_ = new QToolButton(this);
+    down_ = new QToolButton(this);
+    up_->setArrowType(Qt::UpArrow);
+    down_->setArrowType(Qt::DownArrow);
+    for (QToolButton* b : {up_, down_}) b->setFocusPolicy(Qt::NoFocus);
+    connect(up_, &QToolButton::clicked, this, [this] { step(1); });
+    connect(down_, &QToolButton::clicked, this, [this] { step(-1); });
+    box_->installEventFilter(this);
+    place();
+  }
+  void set_range(int32_t min, int32_t max) {
+    min_ = min;
+    max_ = max;
+  }
+  void step(int by) {
+    const int64_t lo = std::min(min_, max_), hi = std::max(min_, max_);
+    const auto gbk = to_gbk(box_->text()).value_or(std::string());
+    const int64_t v = std::clamp<int64_t>(int64_t{text_to_int(gbk)} + by, lo, hi);
+    box_->setText(QString::number(v));
+  }
+
+ protected:
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (o == box_ && e->type() == QEvent::Resize) place();
+    return false;
+  }
+
+ private:
+  void place() {
+    const int w = std::min(16, box_->width() / 3), h = box_->height();
+    setGeometry(box_->width() - w, 0, w, h);
+    up_->setGeometry(0, 0, w, h / 2);
+    down_->setGeometry(0, h / 2, w, h - h / 2);
+    box_->setTextMargins(0, 0, w, 0);
+  }
+  QLineEdit* box_;
+  int32_t min_ = 0;
+  int32_t max_ = 100;
+  QToolButton* up_;
+  QToolButton* down_;
+};
+
 class EditBoxControl : public Control {
  public:
   EditBoxControl(const CreateParams& p, EditBoxSettings s)
@@ -160,6 +208,7 @@ class EditBoxControl : public Control {
       line_ = new LineBox(p.parent, rules_);
       widget_ = line_;
       line_->setText(to_qstring(s_.content));
+      if (s_.spin_type != 0) spin_ = new SpinArrows(line_);
     }
     widget_->setFocusPolicy(Qt::StrongFocus);
     apply();
@@ -348,6 +397,7 @@ class EditBoxControl : public Control {
   }
 
   void apply() {
+    if (spin_) spin_->set_range(s_.spin_min, s_.spin_max);
     rules_->mode = s_.input_mode;
     rules_->letter_case = s_.letter_case;
     rules_->max_length = s_.max_length;
@@ -392,6 +442,7 @@ class EditBoxControl : public Control {
   QPointer<QWidget> widget_;
   QPointer<LineBox> line_;
   QPointer<TextBox> text_;
+  QPointer<SpinArrows> spin_;
 };
 
 std::unique_ptr<Control> create_edit_box(const CreateParams& p) {
