@@ -574,7 +574,6 @@ void db_append(int argc, const Value* args, Value* result) {
     db->unlock(kCountOffset);
     return finish(result, rc);
   }
-  const bool record_locked = true;
   std::vector<uint8_t> record(static_cast<size_t>(db->record_length), 0);
   put_i32(record.data(), next);
   int32_t value_rc = 0;
@@ -603,7 +602,7 @@ void db_append(int argc, const Value* args, Value* result) {
       db->current = count;
     }
   }
-  if (record_locked) db->unlock(position);
+  db->unlock(position);
   db->unlock(kCountOffset);
   finish(result, rc != 0 ? rc : value_rc);
 }
