@@ -117,9 +117,11 @@ Word MemoryModule::FindExport(std::string_view name) const {
   const uint64_t n = exports.NumberOfNames;
   // Both name arrays must lie wholly inside the image before any entry is read.
   if (names + n * 4 > image_size_ || ordinals + n * 2 > image_size_) return 0;
+  // One copy of the whole name array rather than one per name.
+  std::vector<uint32_t> name_rvas(n);
+  if (n) move_memory(kCopyExportData, address_of(name_rvas.data()), base_ + names, n * 4);
   for (uint64_t i = 0; i < n; ++i) {
-    uint32_t name_rva;
-    if (!read_image(base_, names + i * 4, &name_rva, kCopyExportData)) return 0;
+    const uint32_t name_rva = name_rvas[i];
     // Equal byte for byte, terminator included, and inside the image.
     if (name_rva > image_size_ || name.size() + 1 > image_size_ - name_rva) continue;
     const auto* text = reinterpret_cast<const char*>(base_ + name_rva);
@@ -248,13 +250,12 @@ void MemoryModule::ApplyRelocations(Word target) {
       refused_ = true;
       return;
     }
-    const uint32_t entries = (block.SizeOfBlock - sizeof block) / 2;
-    for (uint32_t i = 0; i < entries; ++i) {
-      uint16_t entry;
-      if (!read_image(target, at + sizeof block + i * 2, &entry, kCopyRelocEntry)) {
-        refused_ = true;
-        return;
-      }
+    // The block lies inside the table, which lies inside the image: its entries in one copy.
+    std::vector<uint16_t> entries((block.SizeOfBlock - sizeof block) / 2);
+    if (!entries.empty())
+      move_memory(kCopyRelocEntry, address_of(entries.data()), target + at + sizeof block,
+                  entries.size() * 2);
+    for (const uint16_t entry : entries) {
       if ((entry >> 12) != pe::kRelHighLow) continue;
       const uint64_t fix = uint64_t{block.VirtualAddress} + (entry & 0x0FFF);
       uint32_t value;

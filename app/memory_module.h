@@ -26,7 +26,7 @@ namespace pennacle {
 class MemoryModule {
  public:
   // Images larger than this are refused (the carried one is a few kilobytes).
-  static constexpr uint32_t kMaxImageSize = 64u << 20;
+  static constexpr uint32_t kMaxImageSize = 16u << 20;
 
   MemoryModule() = default;
 
