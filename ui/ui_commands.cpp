@@ -138,8 +138,9 @@ void message_box(int argc, const Value* args, Value* result) {
   if (argc >= 4) {
     const Value& p = args[3];
     int32_t window_id = 0, unit_id = 0;
+    // Widgets are looked up on the thread that owns them.
     if (p.is(Kind::WindowRef) && read_unit_reference(p, &window_id, &unit_id)) {
-      parent = window_widget(window_id);  // none when the window is not loaded
+      run_on_ui_thread([&] { parent = window_widget(window_id); });  // none when not loaded
     } else if (p.is(Kind::Int)) {
       run_on_ui_thread([&] { parent = QWidget::find(static_cast<WId>(static_cast<uint32_t>(p.lo))); });
     }
