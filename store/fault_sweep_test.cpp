@@ -220,6 +220,19 @@ TEST_F(FaultSweep, FailedWritesReportTheirCodeAndLeaveTheFileSound) {
   EXPECT_FALSE(ok(db_delete));
   EXPECT_EQ(db_last_error(), -13);
   close_db();
+  // A file error while the open validates the file is -21; the open itself maps its cause.
+  faults.fail_nth(FileOp::Read, 1, FileCause::HardwareIo);
+  EXPECT_FALSE(open_db(p_));
+  EXPECT_EQ(db_last_error(), -21);
+  faults.fail_nth(FileOp::Open, 1, FileCause::TooManyFiles);
+  EXPECT_FALSE(open_db(p_));
+  EXPECT_EQ(db_last_error(), -5);
+  faults.fail_nth(FileOp::Open, 2, FileCause::NotFound);  // the auxiliary file
+  EXPECT_FALSE(open_db(p_));
+  EXPECT_EQ(db_last_error(), -35);
+  faults.fail_nth(FileOp::Lock, 1, FileCause::LockViolation);  // the whole file at open
+  EXPECT_FALSE(open_db(p_));
+  EXPECT_EQ(db_last_error(), -13);
   set_store_file_system(nullptr);
   check(expected_live(3, {}, 0), 4, 0);
 }
