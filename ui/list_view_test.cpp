@@ -22,6 +22,7 @@ using namespace pennacle::testing;
 constexpr int32_t kListA = 0x16000001;  // clickable header, a zero-width column
 constexpr int32_t kListB = 0x16000002;  // check boxes, label editing, sorted ascending
 constexpr int32_t kLabel = 0x16000003;  // not a list view
+constexpr int32_t kListC = 0x16000004;  // hot tracking
 
 std::string list_a_settings() {
   ListViewSettings s;
@@ -46,10 +47,12 @@ std::string list_b_settings() {
   return s.encode();
 }
 
-// Every list event bound to the slot of the same number (event -7 and -8 are left unbound).
+// Every list event bound to the slot of the same number; -7 to slot 9 and -8 to slot 10.
 std::vector<Binding> all_events() {
   std::vector<Binding> b;
   for (int e = 0; e <= 8; ++e) b.push_back({e, e});
+  b.push_back({-7, 9});
+  b.push_back({-8, 10});
   return b;
 }
 
@@ -62,7 +65,13 @@ class ListViewTest : public ::testing::Test {
     b.bindings = all_events();
     TransLabelSettings l;
     UnitTemplate label = unit(kLabel, kKindTransLabel, l.encode(), 310, 0, 80, 20);
-    start({window({a, b, label})});
+    ListViewSettings hot;
+    hot.view = kListViewReport;
+    hot.hot_tracking = true;
+    hot.columns = {{false, -1, 0, 80, "热"}};
+    UnitTemplate c = unit(kListC, kKindListView, hot.encode(), 310, 30, 80, 200);
+    c.bindings = all_events();
+    start({window({a, b, label, c})});
     ASSERT_TRUE(load_window(kWin));
     settle();
   }
@@ -263,10 +272,64 @@ TEST_F(ListViewTest, ClickHandlersReadTheRowTheClickSelected) {
     if (c.slot == 4 || c.slot == 5) {
       EXPECT_TRUE(c.args.empty());
     }
-  // A double click fires no event of its own.
+}
+
+TEST_F(ListViewTest, DoubleClickActivatesTheRow) {
+  insert(kListA);
+  insert(kListA);
+  settle();
+  // As a window system delivers it: press, release, press with the double click, release.
+  QWidget* vp = view(kListA)->viewport();
+  const QPoint at = row_point(kListA, 1);
+  QTest::mousePress(vp, Qt::LeftButton, {}, at);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+  QTest::mousePress(vp, Qt::LeftButton, {}, at);
+  QTest::mouseDClick(vp, Qt::LeftButton, {}, at);
+  QTest::mouseRelease(vp, Qt::LeftButton, {}, at);
+  // Activation, and one click event: the double click adds none of its own.
+  EXPECT_EQ(count_calls(1), 1);
+  EXPECT_EQ(count_calls(4), 1);
+  EXPECT_EQ(selected_row(kListA), 1);
+}
+
+TEST_F(ListViewTest, HotTrackingReportsTheRowUnderTheMouseAndActivatesOnOneClick) {
+  for (int i = 0; i < 3; ++i) insert(kListC);
+  insert(kListA);
+  settle();
+  QWidget* vp = view(kListC)->viewport();
+  QTest::mouseMove(vp, row_point(kListC, 2));
+  settle();
+  std::vector<std::vector<int32_t>> hot;
+  for (const Call& c : calls())
+    if (c.slot == 3) hot.push_back(c.args);
+  ASSERT_FALSE(hot.empty());
+  EXPECT_EQ(hot.back(), std::vector<int32_t>{2});
+  QTest::mouseClick(vp, Qt::LeftButton, {}, row_point(kListC, 0));
+  EXPECT_EQ(count_calls(1), 1);
+  // Without hot tracking neither happens.
   const size_t before = calls().size();
-  QTest::mouseDClick(vp, Qt::LeftButton, {}, row_point(kListA, 0));
-  for (size_t i = before; i < calls().size(); ++i) EXPECT_NE(calls()[i].slot, 7);
+  QTest::mouseMove(view(kListA)->viewport(), row_point(kListA, 0));
+  QTest::mouseClick(view(kListA)->viewport(), Qt::LeftButton, {}, row_point(kListA, 0));
+  for (size_t i = before; i < calls().size(); ++i) {
+    EXPECT_NE(calls()[i].slot, 3);
+    EXPECT_NE(calls()[i].slot, 1);
+  }
+}
+
+TEST_F(ListViewTest, FocusGainedAndLost) {
+  QWidget* win = window_widget(kWin);
+  win->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(win));
+  view(kListA)->setFocus(Qt::OtherFocusReason);
+  settle();
+  const int gained = count_calls(9);
+  EXPECT_GE(gained, 1);
+  EXPECT_EQ(calls().back().source.unit_id, kListA);
+  view(kListB)->setFocus(Qt::OtherFocusReason);
+  settle();
+  EXPECT_GE(count_calls(10), 1);
+  EXPECT_EQ(count_calls(9), gained + 1);
+  EXPECT_EQ(calls().back().source.unit_id, kListB);
 }
 
 TEST_F(ListViewTest, HeaderClickFiresOnlyWithClickableHeaders) {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "runtime/convert.h"
@@ -206,6 +207,7 @@ class ListWidget : public QTableView {
 
  private:
   ListViewControl* owner_;
+  bool after_double_click_ = false;
 };
 
 class ListViewControl : public Control {
@@ -732,14 +734,18 @@ void ListWidget::mousePressEvent(QMouseEvent* e) {
 
 void ListWidget::mouseReleaseEvent(QMouseEvent* e) {
   QTableView::mouseReleaseEvent(e);
-  // After the view has handled the click, so a handler reads the selection it made.
-  if (!owner_) return;
+  // After the view has handled the click, so a handler reads the selection it made. The release
+  // that ends a double click is not a click of its own.
+  if (!owner_ || std::exchange(after_double_click_, false)) return;
   if (e->button() == Qt::LeftButton) owner_->fire_click(4);
   if (e->button() == Qt::RightButton) owner_->fire_click(5);
 }
 
 void ListWidget::mouseDoubleClickEvent(QMouseEvent* e) {
-  // A double click fires no event of its own; the second press still selects.
+  // A double click fires no event of its own (the view activates the row); the second press
+  // still selects.
+  after_double_click_ = true;
+  if (e->button() == Qt::RightButton) return;
   QTableView::mouseDoubleClickEvent(e);
 }
 
