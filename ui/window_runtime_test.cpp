@@ -224,6 +224,25 @@ TEST_F(WindowRuntime, HandlerArgumentsAndResults) {
   EXPECT_TRUE(fire_event(kWin, kButtonA, 77).ran);
 }
 
+TEST_F(WindowRuntime, NestedEventsRestoreTheOuterEventSource) {
+  UnitTemplate a = button(kButtonA, "A");
+  a.bindings = {{50, 0}};
+  UnitTemplate b = button(kButtonB, "B", 100);
+  b.bindings = {{51, 1}};
+  start_with({window({a, b})});
+  ASSERT_TRUE(load_window(kWin));
+  EventSource after_inner;
+  slot_action(0) = [&] {
+    (void)fire_event(kWin, kButtonB, 51);
+    after_inner = current_event_source();
+  };
+  EXPECT_TRUE(fire_event(kWin, kButtonA, 50).ran);
+  ASSERT_EQ(calls().size(), 2u);
+  EXPECT_EQ(calls()[1].source.unit_id, kButtonB);
+  EXPECT_EQ(after_inner.unit_id, kButtonA);
+  EXPECT_EQ(current_event_source().unit_id, 0);
+}
+
 TEST_F(WindowRuntime, CloseRefusedByALogicalFalseThenDestroyedWithControlsStillThere) {
   WindowTemplate w = window({button(kButtonA, "A", 10, 10)});
   w.units[0].bindings = {{12, 0}, {1, 1}, {2, 2}};
@@ -352,6 +371,27 @@ TEST_F(WindowRuntime, WindowSettingsAndCentring) {
   set_property(kWin, 0, 9, -1, Value::of_int(-5));
   EXPECT_EQ(get_property(kWin, 0, 9).int_payload(), 0);
   EXPECT_EQ(get_property(kWin, 0, 2).int_payload(), 400);
+}
+
+TEST_F(WindowRuntime, WindowKeptOutOfTheTaskBarIsOwnedByTheHiddenOwner) {
+  WindowSettings s;
+  s.taskbar = false;
+  s.position = 0;
+  s.border = 3;  // thin, resizable
+  WindowTemplate w = window();
+  w.units[0].settings = s.encode();
+  start_with({w});
+  ASSERT_TRUE(load_window(kWin));
+  QWidget* top = window_widget(kWin);
+  EXPECT_TRUE(top->isVisible());
+  ASSERT_NE(top->parentWidget(), nullptr);
+  EXPECT_EQ(top->parentWidget()->objectName(), QStringLiteral("_QZ_HideOwner"));
+  EXPECT_FALSE(top->parentWidget()->isVisible());
+  EXPECT_TRUE(top->windowFlags() & Qt::Tool);
+  // The outer rectangle stays as stored whatever the frame.
+  EXPECT_EQ(get_property(kWin, 0, 0).int_payload(), 100);
+  EXPECT_EQ(get_property(kWin, 0, 3).int_payload(), 300);
+  EXPECT_LT(top->height(), 300);
 }
 
 TEST_F(WindowRuntime, FontSubFields) {
