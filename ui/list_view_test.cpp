@@ -427,6 +427,8 @@ TEST_F(ListViewTest, CommandsOnAControlThatIsNotALoadedListAreFatal) {
               call_command(list_get_cell_text, {Value::of_int(5), Value::of_int(0)});
             }),
             kMsg);
+  // A list used a moment ago is still refused once its window has gone.
+  EXPECT_EQ(insert(kListA), 0);
   close_window(kWin);
   settle();
   EXPECT_EQ(fatal_message([] {

@@ -84,7 +84,8 @@ struct RowStore {
   bool reshaped = false;         // GUARDED_BY(mu): rows went or came before the end since the last update
   bool selection_moved = false;  // GUARDED_BY(mu): the view must take the selection from the store
   std::atomic<bool> update_posted{false};
-  QPointer<ListModel> model;  // user-interface thread only
+  std::atomic<bool> live{true};  // false once the control's window is going
+  QPointer<ListModel> model;     // user-interface thread only
 
   bool column_exists(int32_t column) const { return column == 0 || (column > 0 && size_t(column) < columns); }
 };
@@ -649,6 +650,7 @@ class ListViewControl : public Control {
   }
 
   void detach_widget() override {
+    store_->live = false;
     if (view_) view_->detach();
     if (model_) model_->detach();
     store_->model = nullptr;
@@ -762,14 +764,30 @@ std::unique_ptr<Control> create_list_view(const CreateParams& p) {
   return std::make_unique<ListViewControl>(p, std::move(*s));
 }
 
+// The list a thread named last. A worker filling the list names the same control hundreds of
+// thousands of times; while that control lives, the registry need not be asked again.
+struct LastList {
+  int32_t window_id = 0;
+  int32_t unit_id = 0;
+  std::weak_ptr<RowStore> store;
+};
+thread_local LastList t_last;
+
 std::shared_ptr<RowStore> store_of(int32_t window_id, int32_t unit_id) {
+  if (t_last.window_id == window_id && t_last.unit_id == unit_id) {
+    std::shared_ptr<RowStore> s = t_last.store.lock();
+    if (s && s->live) return s;
+  }
   std::shared_ptr<Control> c = find_control(window_id, unit_id);
   auto* list = dynamic_cast<ListViewControl*>(c.get());
   if (!list) report_fatal_message(kNoControl);
+  t_last = {window_id, unit_id, list->store()};
   return list->store();
 }
 
 std::shared_ptr<RowStore> store_of(const Value& ref) {
+  // A list view's own reference names it directly; any other form goes through the runtime.
+  if (ref.kind == kKindListView) return store_of(static_cast<int32_t>(ref.lo), static_cast<int32_t>(ref.hi));
   int32_t w = 0, u = 0;
   if (!read_unit_reference(ref, &w, &u)) report_fatal_message(kNoControl);
   return store_of(w, u);
@@ -855,6 +873,17 @@ int32_t insert_row(RowStore& s, const ListInsertArgs& a) {
   return static_cast<int32_t>(at);
 }
 
+void set_cell(const std::shared_ptr<RowStore>& store, int32_t row, int32_t column, std::string_view text) {
+  {
+    std::lock_guard lock(store->mu);
+    if (row < 0 || size_t(row) >= store->rows.size() || !store->column_exists(column)) return;
+    std::vector<std::string>& cells = store->rows[size_t(row)].cells;
+    if (cells.size() <= size_t(column)) cells.resize(std::max(size_t(column) + 1, store->columns));
+    cells[size_t(column)].assign(text.substr(0, text.find('\0')));
+  }
+  post_update(store);
+}
+
 }  // namespace
 
 int32_t list_insert_row(int32_t window_id, int32_t unit_id, const ListInsertArgs& args) {
@@ -866,15 +895,7 @@ int32_t list_insert_row(int32_t window_id, int32_t unit_id, const ListInsertArgs
 
 void list_set_cell_text(int32_t window_id, int32_t unit_id, int32_t row, int32_t column,
                         std::string_view text) {
-  std::shared_ptr<RowStore> store = store_of(window_id, unit_id);
-  {
-    std::lock_guard lock(store->mu);
-    if (row < 0 || size_t(row) >= store->rows.size() || !store->column_exists(column)) return;
-    std::vector<std::string>& cells = store->rows[size_t(row)].cells;
-    if (cells.size() <= size_t(column)) cells.resize(std::max(size_t(column) + 1, store->columns));
-    cells[size_t(column)].assign(text.substr(0, text.find('\0')));
-  }
-  post_update(store);
+  set_cell(store_of(window_id, unit_id), row, column, text);
 }
 
 std::string list_get_cell_text(int32_t window_id, int32_t unit_id, int32_t row, int32_t column) {
@@ -931,10 +952,8 @@ void list_insert_row(int argc, const Value* args, Value* result) {
 }
 
 void list_set_cell_text(int argc, const Value* args, Value* /*result*/) {
-  int32_t w = 0, u = 0;
-  if (!read_unit_reference(arg(argc, args, 0), &w, &u)) report_fatal_message(kNoControl);
-  list_set_cell_text(w, u, int_arg(arg(argc, args, 1), 0), int_arg(arg(argc, args, 2), 0),
-                     text_arg(arg(argc, args, 3)));
+  set_cell(store_of(arg(argc, args, 0)), int_arg(arg(argc, args, 1), 0), int_arg(arg(argc, args, 2), 0),
+           text_arg(arg(argc, args, 3)));
 }
 
 void list_get_cell_text(int argc, const Value* args, Value* result) {
