@@ -402,6 +402,9 @@ TEST_F(ListViewTest, LabelEditEventsCanRefuse) {
   EXPECT_TRUE(m->setData(m->index(0, 0), QStringLiteral("新"), Qt::EditRole));
   EXPECT_EQ(cell(kListB, 0, 0), "新");
   EXPECT_EQ(count_calls(7), 2);
+  // A character the record file's code page cannot hold is refused, never stored as "?".
+  EXPECT_FALSE(m->setData(m->index(0, 0), QString::fromUtf16(u"\U0001F600"), Qt::EditRole));
+  EXPECT_EQ(cell(kListB, 0, 0), "新");
 }
 
 TEST_F(ListViewTest, RowsFromAWorkerReachTheView) {
