@@ -73,24 +73,48 @@ auto wait_for(F probe, std::chrono::milliseconds limit = 20s) -> decltype(probe(
 }
 
 // A virtual X display of its own for the test's lifetime.
+bool accepts_clients(const std::string& display) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  const bool ok = xcb_connection_has_error(c) == 0;
+  xcb_disconnect(c);
+  return ok;
+}
+
 class VirtualDisplay {
  public:
+  // Tries display numbers until an Xvfb of ours listens on one.
   VirtualDisplay() {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      const std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-             static_cast<char*>(nullptr));
-      _exit(127);
+    for (int n = 90 + getpid() % 400; n < 90 + getpid() % 400 + 40 && name_.empty(); ++n) {
+      const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+      if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
+      const std::string display = ":" + std::to_string(n);
+      pid_ = fork();
+      if (pid_ == 0) {
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset",
+               static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      bool ended = false;
+      auto ready = [&] {
+        ended = ended || waitpid(pid_, nullptr, WNOHANG) == pid_;
+        return ended || accepts_clients(display);
+      };
+      // Another program may take the number at the same moment: ours then ends at once, and the
+      // clients that connected met the other server.
+      bool up = wait_for(ready, 10s) && !ended;
+      if (up) {
+        std::this_thread::sleep_for(500ms);
+        up = waitpid(pid_, nullptr, WNOHANG) == 0;
+      }
+
+      if (up) {
+        name_ = display;
+      } else {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+      }
     }
-    close(fds[1]);
-    char buf[32] = {};
-    ssize_t n = read(fds[0], buf, sizeof buf - 1);
-    close(fds[0]);
-    if (n > 0) name_ = ":" + std::to_string(std::atoi(buf));
   }
   ~VirtualDisplay() {
     if (pid_ > 0) {
@@ -208,15 +232,21 @@ class EndToEnd : public ::testing::Test {
         std::to_string(button));
     std::this_thread::sleep_for(200ms);
   }
+  // Return in a box until it is gone (the focus may not have reached it at the first press).
+  void press_return_in(pid_t pid, const std::string& box) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      xdo("windowfocus " + box);
+      std::this_thread::sleep_for(200ms);
+      xdo("key Return");
+      if (wait_for([&] { return visible_windows(pid).size() == 1; }, 1s)) return;
+    }
+  }
   // Answers the message box that must now be up; gives its title.
   std::string answer_box(pid_t pid, const std::string& main) {
     auto box = other_window(pid, main);
     if (!box) return "(no box)";
     const std::string title = xdo("getwindowname " + *box);
-    xdo("windowfocus " + *box);
-    std::this_thread::sleep_for(200ms);
-    xdo("key Return");
-    wait_for([&] { return visible_windows(pid).size() == 1; });
+    press_return_in(pid, *box);
     std::this_thread::sleep_for(300ms);  // the refresh that follows
     return title;
   }
@@ -248,7 +278,12 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
     if (w.empty()) return std::nullopt;
     return w[0];
   });
-  ASSERT_TRUE(main) << "no main window";
+  if (!main) {
+    for (const std::string& w : visible_windows(program.pid()))
+      ADD_FAILURE() << w << ": " << xdo("getwindowname " + w);
+  }
+  ASSERT_TRUE(main) << "no main window; exit status "
+                    << program.exit_status(std::chrono::milliseconds(100)).value_or(-1);
   EXPECT_EQ(xdo("getwindowname " + *main), utf8("Pennacle           --连接数据库成功..."));
   std::this_thread::sleep_for(500ms);
 
@@ -285,7 +320,12 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
   EXPECT_EQ(clip, utf8(SummaryText(totals, FormatDateTime(std::nullopt, 0, 1).view())));
   EXPECT_EQ(answer_box(program.pid(), *main), utf8("复制成功"));
 
-  ask_to_close(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
+  // Without a window manager the toolkit now and then drops a close request; like a user who
+  // clicks the close box again, ask once more after a while.
+  const auto main_id = static_cast<uint32_t>(std::stoul(*main));
+  ask_to_close(display_.name(), main_id);
+  for (int attempt = 0; attempt < 4 && !program.exit_status(3s); ++attempt)
+    ask_to_close(display_.name(), main_id);
   EXPECT_EQ(program.exit_status(), std::optional<int>(0));
 
   const std::vector<std::string> expected_remarks = {"工资", "书", "", ""};
@@ -315,9 +355,11 @@ TEST_F(EndToEnd, WithoutARecordFileOneBoxThenStatusZero) {
     return std::nullopt;
   });
   ASSERT_TRUE(box) << "no box";
-  xdo("windowfocus " + *box);
-  std::this_thread::sleep_for(200ms);
-  xdo("key Return");
+  for (int attempt = 0; attempt < 10 && !program.exit_status(1s); ++attempt) {
+    xdo("windowfocus " + *box);
+    std::this_thread::sleep_for(200ms);
+    xdo("key Return");
+  }
   EXPECT_EQ(program.exit_status(), std::optional<int>(0));
   EXPECT_FALSE(fs::exists(dir_ / "data.kdb")) << "the program never creates its file";
 }

@@ -1,8 +1,6 @@
 #include "app/window_view.h"
 
-// The window's template and kinds come with the user-interface layer; until it has them this file
-// builds to nothing.
-#if __has_include("ui/main_window_template.h")
+#include <QApplication>
 
 #include "app/ledger.h"
 #include "app/skins.h"
@@ -70,12 +68,10 @@ int32_t MainWindowView::selected_row() {
 void MainWindowView::message_box(std::string_view text, int32_t style,
                                  std::optional<std::string_view> title) {
   const Text message(text);
-  if (title) {
-    const Text t(*title);
-    call_command(pennacle::message_box, {message.value(), Value::of_int(style), t.value()});
-  } else {
-    call_command(pennacle::message_box, {message.value(), Value::of_int(style)});
-  }
+  const Text t(title.value_or(""));
+  // Owned by the main window; a left-out title gives the default one.
+  call_command(pennacle::message_box, {message.value(), Value::of_int(style), title ? t.value() : Value{},
+                                       unit_reference(kMainWindowId, 0)});
 }
 
 bool MainWindowView::set_clipboard_text(std::string_view text) {
@@ -91,7 +87,12 @@ void MainWindowView::popup_record_menu() {
 
 void MainWindowView::apply_skin(int32_t number) { ApplySkin(number); }
 
-void MainWindowView::detach_skin() { DetachSkin(); }
+void MainWindowView::detach_skin() {
+  // Restyling a window whose edit box holds the focus while it is being destroyed leaves it open
+  // and the program running: the window is going, so its focus goes first.
+  if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
+  DetachSkin();
+}
 
 void MainWindowView::list_clear() {
   const Command cmd = pennacle::list_clear;
@@ -134,5 +135,3 @@ void start_ledger_window_runtime() {
 }
 
 }  // namespace pennacle
-
-#endif
