@@ -31,7 +31,7 @@ T* ptr_arg(std::span<const Word> a, size_t i) {
 
 // The result convention of the locale functions: with a size of 0 the size needed (terminator
 // included); a buffer too small gives 0; else the characters written, terminator included.
-Word copy_out(const std::string& s, char* buf, int32_t size) {
+Word copy_out(std::string_view s, char* buf, int32_t size) {
   const size_t need = s.size() + 1;
   if (size == 0) return need;
   if (size < 0 || buf == nullptr || static_cast<size_t>(size) < need) return 0;
@@ -261,7 +261,7 @@ namespace {
 Word GetLocaleInfoA(std::span<const Word> a) {
   const Word type = arg(a, 1) & ~Word{0x80000000};  // LOCALE_NOUSEROVERRIDE changes nothing here
   const bool h24 = locale_uses_24_hour_clock();
-  std::string value;
+  std::string_view value;
   switch (type) {
     case kLocaleITime:
       value = h24 ? "1" : "0";
