@@ -186,7 +186,9 @@ struct Value {
   static Value of_double(double d) { return of_bits(Kind::Double, d); }
   static Value of_date_time(double d) { return of_bits(Kind::DateTime, d); }
   // Borrows the block: the value does not own it (an argument, or a constant).
-  static Value of_text_block(const char* block) { return make(Kind::Text, reinterpret_cast<uintptr_t>(block)); }
+  static Value of_text_block(const char* block) {
+    return make(Kind::Text, reinterpret_cast<uintptr_t>(block));
+  }
   static Value of_byteset_block(const ByteSetHeader* block) {
     return make(Kind::ByteSet, reinterpret_cast<uintptr_t>(block));
   }
