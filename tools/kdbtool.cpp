@@ -118,22 +118,23 @@ int create(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (args[i] != "--field" || i + 1 >= args.size())
       return fail(err, "unexpected argument '" + args[i] + "'");
     custom = true;
-    const std::string spec = args[++i];
-    const size_t c1 = spec.find(':');
-    if (c1 == std::string::npos) return fail(err, "field '" + spec + "' needs NAME:TYPE");
-    const size_t c2 = spec.find(':', c1 + 1);
+    const std::string definition = args[++i];
+    const size_t c1 = definition.find(':');
+    if (c1 == std::string::npos) return fail(err, "field '" + definition + "' needs NAME:TYPE");
+    const size_t c2 = definition.find(':', c1 + 1);
     FieldSpec f;
-    std::optional<std::string> name = utf8_to_gbk(spec.substr(0, c1));
-    if (!name) return fail(err, "field name '" + spec.substr(0, c1) + "' has characters GBK cannot hold");
+    std::optional<std::string> name = utf8_to_gbk(definition.substr(0, c1));
+    if (!name)
+      return fail(err, "field name '" + definition.substr(0, c1) + "' has characters GBK cannot hold");
     f.name = *name;
-    if (!parse_type(spec.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1),
+    if (!parse_type(definition.substr(c1 + 1, c2 == std::string::npos ? std::string::npos : c2 - c1 - 1),
                     &f.type)) {
-      return fail(err, "field '" + spec + "': unknown type");
+      return fail(err, "field '" + definition + "': unknown type");
     }
     if (c2 != std::string::npos) {
-      const std::string w = spec.substr(c2 + 1);
+      const std::string w = definition.substr(c2 + 1);
       if (w.empty() || w.size() > 9 || w.find_first_not_of("0123456789") != std::string::npos) {
-        return fail(err, "field '" + spec + "': WIDTH must be a number");
+        return fail(err, "field '" + definition + "': WIDTH must be a number");
       }
       f.width = std::stoi(w);
     }
