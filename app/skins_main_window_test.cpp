@@ -5,6 +5,7 @@
 
 #include <QApplication>
 
+#include "app/skin_test_support.h"
 #include "app/skins.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
@@ -12,11 +13,6 @@
 
 namespace pennacle {
 namespace {
-
-QImage look(QWidget* w) {
-  for (int i = 0; i < 5; ++i) QApplication::processEvents();
-  return w->grab().toImage();
-}
 
 void fill_rows() {
   const char* rows[][6] = {{"1", "支出", "128.5", "支付宝", "2026年12月08日 12:30:05", "午饭"},
@@ -38,19 +34,7 @@ TEST(SkinOnMainWindow, Skin27AttachesAndDetachRestoresTheLook) {
   fill_rows();
   QWidget* top = window_widget(kMainWindowId);
   ASSERT_NE(top, nullptr);
-  const QImage before = look(top);
-  ApplySkin(kProgramSkin);
-  ASSERT_TRUE(skin_attached());
-  const QImage with = look(top);
-  DetachSkin();
-  EXPECT_FALSE(skin_attached());
-  const QImage after = look(top);
-  const QString dir = QString::fromUtf8(SCREENSHOT_DIR);
-  EXPECT_TRUE(before.save(dir + "/main_window_no_skin.png"));
-  EXPECT_TRUE(with.save(dir + "/main_window_skin_27.png"));
-  EXPECT_TRUE(after.save(dir + "/main_window_after_detach.png"));
-  EXPECT_NE(with, before);
-  EXPECT_EQ(after, before);
+  testing::expect_skin_round_trip(top, QString::fromUtf8(SCREENSHOT_DIR), "main_window");
   close_window(kMainWindowId);
 }
 

@@ -3,6 +3,7 @@
 // the three looks go to the build directory.
 #include <gtest/gtest.h>
 
+#include "app/skin_test_support.h"
 #include "app/skins.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/skin_engine.h"
@@ -48,30 +49,13 @@ WindowTemplate ledger_kinds_window() {
   });
 }
 
-QImage look(QWidget* w) {
-  for (int i = 0; i < 3; ++i) QApplication::processEvents();
-  return w->grab().toImage();
-}
-
 TEST(SkinOnRuntimeWindow, Skin27AttachesAndDetachRestoresTheLook) {
   start({ledger_kinds_window()});
   StartUp();
   ASSERT_NE(skin_engine().BaseAddress(), 0u);
   ASSERT_TRUE(load_window(kWin));
   QWidget* top = window_widget(kWin);
-  const QImage before = look(top);
-  ApplySkin(kProgramSkin);
-  ASSERT_TRUE(skin_attached());
-  const QImage with = look(top);
-  DetachSkin();
-  EXPECT_FALSE(skin_attached());
-  const QImage after = look(top);
-  const QString dir = QString::fromUtf8(SCREENSHOT_DIR);
-  EXPECT_TRUE(before.save(dir + "/window_skin_none.png"));
-  EXPECT_TRUE(with.save(dir + "/window_skin_27.png"));
-  EXPECT_TRUE(after.save(dir + "/window_skin_after_detach.png"));
-  EXPECT_NE(with, before);
-  EXPECT_EQ(after, before);
+  testing::expect_skin_round_trip(top, QString::fromUtf8(SCREENSHOT_DIR), "window");
   close_window(kWin);
 }
 
