@@ -37,6 +37,7 @@ class MemFile final : public File {
   }
   FileCause lock(uint64_t, uint64_t) override { return FileCause::None; }
   FileCause unlock(uint64_t, uint64_t) override { return FileCause::None; }
+  FileCause sync() override { return FileCause::None; }
   void close() override {}
 
  private:
@@ -66,6 +67,14 @@ class MemFileSystem final : public FileSystem {
     files.erase(std::string(path));
     return FileCause::None;
   }
+  FileCause rename(std::string_view from, std::string_view to) override {
+    auto it = files.find(std::string(from));
+    if (it == files.end()) return FileCause::NotFound;
+    files[std::string(to)] = it->second;
+    files.erase(std::string(from));
+    return FileCause::None;
+  }
+  FileCause sync_directory_of(std::string_view) override { return FileCause::None; }
 };
 
 }  // namespace pennacle::fuzzing

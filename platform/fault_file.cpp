@@ -33,6 +33,10 @@ class FaultFile final : public File {
     if (FileCause c = fs_.before(FileOp::Unlock); c != FileCause::None) return c;
     return base_->unlock(offset, length);
   }
+  FileCause sync() override {
+    if (FileCause c = fs_.before(FileOp::Sync); c != FileCause::None) return c;
+    return base_->sync();
+  }
   void close() override { base_->close(); }
 
  private:
@@ -112,5 +116,14 @@ FileCause FaultFileSystem::create(std::string_view gbk_path, std::unique_ptr<Fil
 }
 
 FileCause FaultFileSystem::remove(std::string_view gbk_path) { return base_.remove(gbk_path); }
+
+FileCause FaultFileSystem::rename(std::string_view gbk_from, std::string_view gbk_to) {
+  return base_.rename(gbk_from, gbk_to);
+}
+
+FileCause FaultFileSystem::sync_directory_of(std::string_view gbk_path) {
+  if (FileCause c = before(FileOp::Sync); c != FileCause::None) return c;
+  return base_.sync_directory_of(gbk_path);
+}
 
 }  // namespace pennacle

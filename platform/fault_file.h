@@ -9,7 +9,7 @@
 
 namespace pennacle {
 
-enum class FileOp { Open, Read, Write, Size, SetSize, Lock, Unlock, kCount };
+enum class FileOp { Open, Read, Write, Size, SetSize, Lock, Unlock, Sync, kCount };
 
 // Counts calls by kind over every file opened through it. Two kinds of fault:
 // - fail_nth: the n-th call of one kind (counted from the arming) fails with a cause, once;
@@ -31,6 +31,8 @@ class FaultFileSystem final : public FileSystem {
                  std::unique_ptr<File>* out) override;
   FileCause create(std::string_view gbk_path, std::unique_ptr<File>* out) override;
   FileCause remove(std::string_view gbk_path) override;
+  FileCause rename(std::string_view gbk_from, std::string_view gbk_to) override;
+  FileCause sync_directory_of(std::string_view gbk_path) override;
 
   // Called by the wrapped files: None to go ahead, or the cause to fail with.
   FileCause before(FileOp op);

@@ -128,6 +128,14 @@ class PosixFile final : public File {
     return err ? file_cause_from_errno(err, true) : FileCause::None;
   }
 
+  FileCause sync() override {
+    if (fd_ < 0) return FileCause::BadHandle;
+    for (;;) {
+      if (fdatasync(fd_) == 0) return FileCause::None;
+      if (errno != EINTR) return file_cause_from_errno(errno);
+    }
+  }
+
   void close() override {
     if (fd_ >= 0) ::close(fd_);  // closing the description drops all of its locks
     fd_ = -1;
@@ -218,6 +226,34 @@ class PosixFileSystem final : public FileSystem {
     std::optional<std::string> path = utf8_from_gbk_path(gbk_path);
     if (!path) return FileCause::BadPath;
     return ::unlink(path->c_str()) == 0 ? FileCause::None : file_cause_from_errno(errno);
+  }
+
+  FileCause rename(std::string_view gbk_from, std::string_view gbk_to) override {
+    std::optional<std::string> from = utf8_from_gbk_path(gbk_from), to = utf8_from_gbk_path(gbk_to);
+    if (!from || !to) return FileCause::BadPath;
+    return ::rename(from->c_str(), to->c_str()) == 0 ? FileCause::None : file_cause_from_errno(errno);
+  }
+
+  FileCause sync_directory_of(std::string_view gbk_path) override {
+    std::optional<std::string> path = utf8_from_gbk_path(gbk_path);
+    if (!path) return FileCause::BadPath;
+    const size_t slash = path->rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path->substr(0, slash);
+    int fd = -1;
+    for (;;) {
+      fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      if (fd >= 0) break;
+      if (errno != EINTR) return file_cause_from_errno(errno);
+    }
+    FileCause c = FileCause::None;
+    while (fsync(fd) != 0) {
+      if (errno == EINTR) continue;
+      // A file system that cannot sync a directory (EINVAL) keeps its entries as it keeps them.
+      if (errno != EINVAL) c = file_cause_from_errno(errno);
+      break;
+    }
+    ::close(fd);
+    return c;
   }
 };
 

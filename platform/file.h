@@ -39,6 +39,9 @@ class File {
   // REQUIRES: offset + length <= kShareLockBase.
   [[nodiscard]] virtual FileCause lock(uint64_t offset, uint64_t length) = 0;
   [[nodiscard]] virtual FileCause unlock(uint64_t offset, uint64_t length) = 0;
+  // Returns once every write made through any open of this file is on the disk, the length
+  // included (fdatasync). A barrier: no later write can reach the disk before the earlier ones.
+  [[nodiscard]] virtual FileCause sync() = 0;
   // Releases every lock and the descriptor. Later calls give BadHandle.
   virtual void close() = 0;
 };
@@ -54,6 +57,11 @@ class FileSystem {
   [[nodiscard]] virtual FileCause create(std::string_view gbk_path, std::unique_ptr<File>* out) = 0;
   // Removes a file (to undo a create that could not be finished).
   virtual FileCause remove(std::string_view gbk_path) = 0;
+  // Replaces `to` with `from` in one step; both lie in one directory or file system.
+  [[nodiscard]] virtual FileCause rename(std::string_view gbk_from, std::string_view gbk_to) = 0;
+  // Makes the directory entries of the folder holding `gbk_path` durable: a file created, renamed
+  // or removed there survives a power cut only after this.
+  [[nodiscard]] virtual FileCause sync_directory_of(std::string_view gbk_path) = 0;
 };
 
 // The real file system: POSIX descriptors with open-file-description locks.

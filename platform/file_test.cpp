@@ -75,6 +75,24 @@ TEST_F(FileTest, CreateRefusesAnExistingFile) {
   EXPECT_EQ(f->write_at(0, "z", 1), FileCause::None);
 }
 
+TEST_F(FileTest, SyncRenameAndDirectorySync) {
+  auto f = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  ASSERT_TRUE(f);
+  ASSERT_EQ(f->write_at(0, "xy", 2), FileCause::None);
+  EXPECT_EQ(f->sync(), FileCause::None);
+  f->close();
+  EXPECT_EQ(f->sync(), FileCause::BadHandle);
+  FileSystem& fs = posix_file_system();
+  ASSERT_EQ(fs.rename(path_, dir_ + "/b.bin"), FileCause::None);
+  EXPECT_EQ(fs.sync_directory_of(dir_ + "/b.bin"), FileCause::None);
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  std::ifstream in(dir_ + "/b.bin");
+  std::string got((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(got, "xy23456789");
+  EXPECT_EQ(fs.rename(dir_ + "/missing", path_), FileCause::NotFound);
+  EXPECT_EQ(fs.sync_directory_of(dir_ + "/no/such/dir/file"), FileCause::NotFound);
+}
+
 TEST_F(FileTest, GbkPathsReachTheFileSystemAsUtf8) {
   std::ofstream(dir_ + "/\xE6\x95\xB0\xE6\x8D\xAE.kdb") << "x";  // UTF-8 on disk
   std::unique_ptr<File> f;
