@@ -329,7 +329,9 @@ int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms
       } else {
         uint8_t count[4];
         put_i32(count, static_cast<int32_t>(size / kAuxBlockSize));
-        if (aux.write_at(16, count, 4) != FileCause::None) result = kDbOpenFailed;
+        if (aux.write_at(16, count, 4) != FileCause::None || aux.sync() != FileCause::None) {
+          result = kDbOpenFailed;
+        }
       }
     }
   }

@@ -7,11 +7,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <unordered_map>
+#include <span>
+#include <tuple>
 
 #include "platform/gbk.h"
 #include "runtime/fatal.h"
 #include "store/aux_file.h"
+#include "store/compaction.h"
 #include "store/locks.h"
 
 namespace pennacle {
@@ -20,7 +22,6 @@ namespace {
 constexpr size_t kMaxPathBytes = 260;
 constexpr int kMaxIndexFiles = 10;
 constexpr int32_t kCountSlotWaitMs = 2000;
-constexpr int64_t kPurgeBatchBytes = 163840;
 
 struct Database {
   std::unique_ptr<File> file;
@@ -190,6 +191,41 @@ bool password_matches(std::string_view stored, std::string_view password) {
 
 // ---- Opening -------------------------------------------------------------------------------
 
+RecordFile record_file(Database& db, int32_t wait_ms) {
+  return RecordFile{*db.file, db.aux.get(), db.data_start, db.record_length, db.fields, wait_ms};
+}
+
+// A writable open leaves the file as a finished operation would have: a move a cut left half done
+// is finished, a count above the records present is lowered, bytes behind the last record go, and
+// stale copies of moved records are dropped. Whatever it changes is on the disk before the open
+// succeeds. The caller holds the whole file.
+int32_t repair_for_writing(Database& db, uint64_t size, int32_t count) {
+  RecordFile rf = record_file(db, 0);
+  const int32_t header_count = count;
+  if (finish_interrupted_compaction(rf, &count) != 0) return kDbOpenFailed;
+  if (count != header_count && db.file->size(&size) != FileCause::None) return kDbOpenFailed;
+  const int64_t present = (static_cast<int64_t>(size) - db.data_start) / db.record_length;
+  bool repaired = false;
+  if (present < count) {
+    count = static_cast<int32_t>(present);
+    uint8_t raw[4];
+    put_i32(raw, count);
+    if (db.file->write_at(kCountOffset, raw, 4) != FileCause::None) return kDbOpenFailed;
+    repaired = true;
+  }
+  // Every record must be addressable by a lock position.
+  if (db.data_start + int64_t{count} * db.record_length > kWholeFileLength) return kDbNotDatabase;
+  const int64_t length = db.data_start + int64_t{count} * db.record_length;
+  if (static_cast<int64_t>(size) != length) {
+    if (db.file->set_size(static_cast<uint64_t>(length)) != FileCause::None) return kDbOpenFailed;
+    repaired = true;
+  }
+  if (repaired && db.file->sync() != FileCause::None) return kDbOpenFailed;
+  if (compact_records(rf, Removal::StaleCopiesOnly, &count) != 0) return kDbOpenFailed;
+  put_i32(&db.header.raw[16], count);
+  return 0;
+}
+
 // Header, field table and length, repaired where the file allows; nothing is written to a file
 // that is then refused.
 int32_t validate_main(Database& db, std::string_view password) {
@@ -239,22 +275,13 @@ int32_t validate_main(Database& db, std::string_view password) {
   }
   fields_ok = fields_ok && descriptors_valid(db.fields, record_length);
 
-  if (present < count) {
-    if (db.read_only) return kDbFileSize;
-    if (!fields_ok) return kDbNotDatabase;
-    count = static_cast<int32_t>(present);
-    put_i32(&db.header.raw[16], count);
-    if (f.write_at(kCountOffset, &db.header.raw[16], 4) != FileCause::None) return kDbOpenFailed;
-  }
-  if (!fields_ok) return kDbNotDatabase;
-  // Every record must be addressable by a lock position.
-  if (data_start + int64_t{count} * record_length > kWholeFileLength) return kDbNotDatabase;
-  const int64_t length = data_start + int64_t{count} * record_length;
-  if (!db.read_only && static_cast<int64_t>(size) != length) {
-    if (f.set_size(static_cast<uint64_t>(length)) != FileCause::None) return kDbOpenFailed;
-  }
+  if (!fields_ok) return present < count && db.read_only ? kDbFileSize : kDbNotDatabase;
   db.record_length = record_length;
   db.data_start = data_start;
+  if (!db.read_only) return repair_for_writing(db, size, count);
+  if (present < count) return kDbFileSize;
+  // Every record must be addressable by a lock position.
+  if (data_start + int64_t{count} * record_length > kWholeFileLength) return kDbNotDatabase;
   return 0;
 }
 
@@ -300,23 +327,28 @@ void close_database(Database& db) {
   if (db.aux) db.aux->close();
 }
 
+// Record count and next serial; the caller holds the count slot.
+int32_t read_count_held(Database& db, int32_t* count, int32_t* next) {
+  *count = 0;
+  *next = 1;
+  uint8_t raw[8];
+  size_t got = 0;
+  if (FileCause c = db.file->read_at(kCountOffset, raw, 8, &got); c != FileCause::None) {
+    return io_code(c, kDbCountFailed);
+  }
+  if (got < 8) return kDbCountFailed;
+  *count = std::max(0, get_i32(raw));
+  *next = get_i32(raw + 4);
+  return 0;
+}
+
 // Record count and next serial, read under the count-slot lock.
 int32_t read_count(Database& db, int32_t wait_ms, int32_t* count, int32_t* next, bool raise_wait) {
   *count = 0;
   *next = 1;
   int32_t w = raise_wait && wait_ms != -1 ? std::max(wait_ms, kCountSlotWaitMs) : wait_ms;
   if (int32_t rc = db.lock(kCountOffset, w); rc != 0) return rc;
-  uint8_t raw[8];
-  size_t got = 0;
-  int32_t rc = 0;
-  if (FileCause c = db.file->read_at(kCountOffset, raw, 8, &got); c != FileCause::None) {
-    rc = io_code(c, kDbCountFailed);
-  } else if (got < 8) {
-    rc = kDbCountFailed;
-  } else {
-    *count = std::max(0, get_i32(raw));
-    *next = get_i32(raw + 4);
-  }
+  int32_t rc = read_count_held(db, count, next);
   db.unlock(kCountOffset);
   return rc;
 }
@@ -543,68 +575,148 @@ void db_read_field(int argc, const Value* args, Value* result) {
   set_db_last_error(rc);
 }
 
+namespace {
+
+// One row of an append: one value per field, as db_append takes them.
+struct Row {
+  int argc;
+  const Value* args;
+};
+
+// Appending, in the order its writes must reach the disk (a barrier is one sync of the file named;
+// nothing after it is written before it returns):
+//
+//   step  file  writes                                      barrier after the step
+//   1     KDT   each memo and byte-set chain, then the      sync KDT, when a chain was written
+//               KDT header
+//   2     KDB   the new records, behind the counted ones    sync KDB: records and chains whole
+//                                                           before anything counts them
+//   3     KDB   record count and next serial (8 bytes at    sync KDB, then success
+//               offset 16)
+//
+// Until step 3 is on the disk the header counts only the old records: the bytes behind them are
+// dropped at the next writable open, and chain blocks nothing refers to are lost space. A group of
+// rows shares the barriers, so a cut keeps the whole group or none of it.
+
+size_t values_used(const Database& db, const Row& row) {
+  return std::min(static_cast<size_t>(std::max(row.argc, 0)), db.fields.size());
+}
+
+bool kinds_fit(const Database& db, std::span<const Row> rows) {
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < values_used(db, row); ++i) {
+      if (!row.args[i].omitted() && !kind_fits(db.fields[i], row.args[i])) return false;
+    }
+  }
+  return true;
+}
+
+// Builds one record in `record` (zero-filled, record length bytes), writing its chains. Returns the
+// code of the last value that could not be stored (the record keeps an empty value there).
+int32_t build_record(Database& db, const Row& row, int32_t serial, int32_t wait_ms, uint8_t* record,
+                     bool* chained) {
+  put_i32(record, serial);
+  int32_t value_rc = 0;
+  for (size_t i = 0; i < values_used(db, row); ++i) {
+    const FieldDescriptor& f = db.fields[i];
+    const Value& v = row.args[i];
+    if (v.omitted()) continue;
+    if (!is_chain_type(f.type)) {
+      encode_field(f, v, record);
+      continue;
+    }
+    std::string_view bytes = f.type == FieldType::Memo ? v.text() : byteset_view(v.byteset());
+    int32_t first = 0;
+    *chained = *chained || !bytes.empty();
+    int32_t chain_rc = db.aux ? write_chain(*db.aux, bytes, wait_ms, &first) : kDbAuxAccess;
+    if (chain_rc != 0) value_rc = chain_rc;
+    put_i32(record + f.offset, first);
+  }
+  return value_rc;
+}
+
+// Steps 1 to 3 for records already built, `count` and `next` as read under the count-slot lock.
+int32_t write_appended(Database& db, int64_t position, const std::vector<uint8_t>& records, bool chained,
+                       int32_t count, int32_t next, int32_t n) {
+  if (chained) {
+    if (FileCause c = db.aux->sync(); c != FileCause::None) return io_code(c);
+  }
+  if (FileCause c = db.file->write_at(static_cast<uint64_t>(position), records.data(), records.size());
+      c != FileCause::None) {
+    return io_code(c);
+  }
+  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);
+  uint8_t raw[8];
+  put_i32(raw, count + n);
+  put_i32(raw + 4, next + n);
+  if (FileCause c = db.file->write_at(kCountOffset, raw, 8); c != FileCause::None) return io_code(c);
+  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);
+  return 0;
+}
+
+// Appends `rows` behind the counted records under the count-slot lock and the new records' locks.
+int32_t append_rows(Database& db, std::span<const Row> rows, int32_t wait_ms) {
+  if (rows.empty()) return 0;
+  if (!kinds_fit(db, rows)) return kDbKindMismatch;
+  if (int32_t rc = db.lock(kCountOffset, wait_ms); rc != 0) return rc;
+  int32_t count = 0, next = 1;
+  int32_t rc = read_count_held(db, &count, &next);
+  next = std::max(1, next);
+  const int64_t n = static_cast<int64_t>(rows.size());
+  // The new records must stay addressable, and the count and serial must not wrap.
+  if (rc == 0 && (db.record_pos(int64_t{count} + n) > kWholeFileLength || int64_t{count} + n > INT32_MAX ||
+                  int64_t{next} + n > INT32_MAX)) {
+    rc = kDbUnknown;
+  }
+  int64_t locked = 0;
+  while (rc == 0 && locked < n) {
+    rc = db.lock(db.record_pos(count + locked), wait_ms);
+    if (rc == 0) ++locked;
+  }
+  int32_t value_rc = 0;
+  if (rc == 0) {
+    std::vector<uint8_t> records(static_cast<size_t>(n * db.record_length), 0);
+    bool chained = false;
+    for (int64_t i = 0; i < n; ++i) {
+      uint8_t* record = &records[static_cast<size_t>(i * db.record_length)];
+      const int32_t serial = next + static_cast<int32_t>(i);
+      if (int32_t v = build_record(db, rows[static_cast<size_t>(i)], serial, wait_ms, record, &chained);
+          v != 0)
+        value_rc = v;
+    }
+    rc = write_appended(db, db.record_pos(count), records, chained, count, next, static_cast<int32_t>(n));
+    if (rc == 0) db.current = count + static_cast<int32_t>(n) - 1;
+  }
+  while (locked > 0) db.unlock(db.record_pos(count + --locked));
+  db.unlock(kCountOffset);
+  return rc != 0 ? rc : value_rc;
+}
+
+}  // namespace
+
 void db_append(int argc, const Value* args, Value* result) {
   Registry& reg = registry();
   std::lock_guard<std::mutex> g(reg.mu);
   Database* db = reg.current_db();
   if (!db) return finish(result, kDbNoCurrentDatabase);
-  const size_t used = std::min(static_cast<size_t>(std::max(argc, 0)), db->fields.size());
-  for (size_t i = 0; i < used; ++i) {
-    if (!args[i].omitted() && !kind_fits(db->fields[i], args[i])) return finish(result, kDbKindMismatch);
+  const Row row{argc, args};
+  finish(result, append_rows(*db, {&row, 1}, reg.wait_ms));
+}
+
+int32_t db_append_rows(const std::vector<std::vector<Value>>& rows) {
+  Registry& reg = registry();
+  std::lock_guard<std::mutex> g(reg.mu);
+  Database* db = reg.current_db();
+  int32_t rc = kDbNoCurrentDatabase;
+  if (db) {
+    std::vector<Row> r;
+    r.reserve(rows.size());
+    for (const std::vector<Value>& values : rows)
+      r.push_back({static_cast<int>(values.size()), values.data()});
+    rc = append_rows(*db, r, reg.wait_ms);
   }
-  if (int32_t rc = db->lock(kCountOffset, reg.wait_ms); rc != 0) return finish(result, rc);
-  int32_t rc = 0;
-  uint8_t raw[8];
-  size_t got = 0;
-  if (FileCause c = db->file->read_at(kCountOffset, raw, 8, &got); c != FileCause::None) {
-    rc = io_code(c, kDbCountFailed);
-  } else if (got < 8) {
-    rc = kDbCountFailed;
-  }
-  const int32_t count = rc == 0 ? std::max(0, get_i32(raw)) : 0;
-  const int32_t next = rc == 0 ? std::max(1, get_i32(raw + 4)) : 1;
-  const int64_t position = db->record_pos(count);
-  // The new record must stay addressable, and the count and serial must not wrap.
-  if (rc == 0 &&
-      (position + db->record_length > kWholeFileLength || count == INT32_MAX || next == INT32_MAX)) {
-    rc = kDbUnknown;
-  }
-  if (rc == 0) rc = db->lock(position, reg.wait_ms);
-  if (rc != 0) {
-    db->unlock(kCountOffset);
-    return finish(result, rc);
-  }
-  std::vector<uint8_t> record(static_cast<size_t>(db->record_length), 0);
-  put_i32(record.data(), next);
-  int32_t value_rc = 0;
-  for (size_t i = 0; i < used; ++i) {
-    const FieldDescriptor& f = db->fields[i];
-    if (args[i].omitted()) continue;
-    if (!is_chain_type(f.type)) {
-      encode_field(f, args[i], record.data());
-      continue;
-    }
-    std::string_view bytes = f.type == FieldType::Memo ? args[i].text() : byteset_view(args[i].byteset());
-    int32_t first = 0;
-    int32_t chain_rc = db->aux ? write_chain(*db->aux, bytes, reg.wait_ms, &first) : kDbAuxAccess;
-    if (chain_rc != 0) value_rc = chain_rc;
-    put_i32(record.data() + f.offset, first);
-  }
-  if (FileCause c = db->file->write_at(static_cast<uint64_t>(position), record.data(), record.size());
-      c != FileCause::None) {
-    rc = io_code(c);
-  } else {
-    put_i32(raw, count + 1);
-    put_i32(raw + 4, next + 1);
-    if (FileCause c2 = db->file->write_at(kCountOffset, raw, 8); c2 != FileCause::None) {
-      rc = io_code(c2);
-    } else {
-      db->current = count;
-    }
-  }
-  db->unlock(position);
-  db->unlock(kCountOffset);
-  finish(result, rc != 0 ? rc : value_rc);
+  set_db_last_error(rc);
+  return rc;
 }
 
 void db_delete(int, const Value*, Value* result) {
@@ -630,159 +742,13 @@ void db_delete(int, const Value*, Value* result) {
       rc = io_code(c2);
     }
   }
+  // The mark is on the disk before success, also when an earlier delete wrote it.
+  if (rc == 0) {
+    if (FileCause c = db->file->sync(); c != FileCause::None) rc = io_code(c);
+  }
   db->unlock(position);
   finish(result, rc);
 }
-
-namespace {
-
-// After a purge stopped part-way: every record kept so far lies below `kept_end`; the slots from
-// there to `walked_end` hold deleted records and stale copies of moved ones. They become empty
-// deleted records, so the file holds each live record once and no chain is referenced twice.
-bool neutralise(Database& db, int64_t kept_end, int64_t walked_end) {
-  const int64_t per = std::max<int64_t>(1, kPurgeBatchBytes / db.record_length);
-  std::vector<uint8_t> buf;
-  for (int64_t k = kept_end; k < walked_end; k += per) {
-    const int64_t n = std::min(per, walked_end - k);
-    buf.assign(static_cast<size_t>(n * db.record_length), 0);
-    for (int64_t i = 0; i < n; ++i) put_i32(&buf[static_cast<size_t>(i * db.record_length)], -1);
-    if (db.file->write_at(static_cast<uint64_t>(db.record_pos(k)), buf.data(), buf.size()) !=
-        FileCause::None) {
-      return false;
-    }
-  }
-  return true;
-}
-
-int32_t purge(Registry& reg, Database& db) {
-  int32_t count = 0;
-  {
-    uint8_t raw[4];
-    size_t got = 0;
-    if (FileCause c = db.file->read_at(kCountOffset, raw, 4, &got); c != FileCause::None) return io_code(c);
-    if (got < 4) return kDbCountFailed;
-    count = std::max(0, get_i32(raw));
-  }
-  const int64_t reclen = db.record_length;
-  const int64_t per = std::max<int64_t>(1, kPurgeBatchBytes / reclen);
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(static_cast<size_t>(std::min<int64_t>(per, std::max(count, 1)) * reclen));
-  } catch (const std::bad_alloc&) {
-    return kDbUnknown;
-  }
-  std::vector<int32_t> chains;       // chains of dropped records, freed once the records are gone
-  std::vector<int32_t> live_chains;  // chains kept records refer to: never freed
-  int64_t read_k = 0, write_k = 0;
-  bool dropped_any = false;
-  int32_t rc = 0;
-  // A purge cut short by a crash can leave stale copies of moved records behind the kept ones.
-  // Serials rise along a file, so a live serial not above the highest kept one is checked
-  // against the kept record with that serial and dropped when it is the same record.
-  int32_t max_serial = 0;
-  std::unordered_map<int32_t, int64_t> kept_by_serial;
-  bool indexed = false;
-  auto kept_record = [&](int64_t g, int64_t batch_kept, std::vector<uint8_t>* out) -> bool {
-    out->resize(static_cast<size_t>(reclen));
-    if (g >= write_k) {
-      if (g - write_k >= batch_kept) return false;
-      std::memcpy(out->data(), &buf[static_cast<size_t>((g - write_k) * reclen)],
-                  static_cast<size_t>(reclen));
-      return true;
-    }
-    size_t got = 0;
-    return db.file->read_at(static_cast<uint64_t>(db.record_pos(g)), out->data(), out->size(), &got) ==
-               FileCause::None &&
-           got == out->size();
-  };
-  auto stale_copy = [&](const uint8_t* rec, int64_t batch_kept) -> bool {
-    if (!indexed) {
-      indexed = true;
-      std::vector<uint8_t> r;
-      for (int64_t g = 0; g < write_k + batch_kept; ++g) {
-        if (kept_record(g, batch_kept, &r)) kept_by_serial.emplace(get_i32(r.data()), g);
-      }
-    }
-    auto it = kept_by_serial.find(get_i32(rec));
-    std::vector<uint8_t> r;
-    return it != kept_by_serial.end() && kept_record(it->second, batch_kept, &r) &&
-           std::memcmp(r.data(), rec, static_cast<size_t>(reclen)) == 0;
-  };
-  while (read_k < count) {
-    const int64_t n = std::min<int64_t>(per, count - read_k);
-    const size_t bytes = static_cast<size_t>(n * reclen);
-    size_t got = 0;
-    if (FileCause c = db.file->read_at(static_cast<uint64_t>(db.record_pos(read_k)), buf.data(), bytes, &got);
-        c != FileCause::None) {
-      rc = io_code(c);
-      break;
-    }
-    if (got < bytes) {
-      rc = kDbRecordReadFailed;
-      break;
-    }
-    int64_t kept = 0;
-    for (int64_t i = 0; i < n; ++i) {
-      uint8_t* rec = &buf[static_cast<size_t>(i * reclen)];
-      const int32_t serial = get_i32(rec);
-      if (serial < 0) {
-        dropped_any = true;
-        for (const FieldDescriptor& f : db.fields) {
-          if (is_chain_type(f.type) && get_i32(rec + f.offset) != 0)
-            chains.push_back(get_i32(rec + f.offset));
-        }
-        continue;
-      }
-      if (serial > 0 && serial <= max_serial && stale_copy(rec, kept)) {
-        dropped_any = true;  // its chains belong to the kept copy
-        continue;
-      }
-      max_serial = std::max(max_serial, serial);
-      for (const FieldDescriptor& f : db.fields) {
-        if (is_chain_type(f.type) && get_i32(rec + f.offset) != 0)
-          live_chains.push_back(get_i32(rec + f.offset));
-      }
-      if (kept != i) std::memmove(&buf[static_cast<size_t>(kept * reclen)], rec, static_cast<size_t>(reclen));
-      if (indexed) kept_by_serial.emplace(serial, write_k + kept);
-      ++kept;
-    }
-    if (dropped_any && (write_k != read_k || kept != n) && kept > 0) {
-      if (FileCause c = db.file->write_at(static_cast<uint64_t>(db.record_pos(write_k)), buf.data(),
-                                          static_cast<size_t>(kept * reclen));
-          c != FileCause::None) {
-        rc = io_code(c);
-        break;
-      }
-    }
-    write_k += kept;
-    read_k += n;
-  }
-  if (rc != 0) {
-    // Records already moved must not stay twice; the chains of dropped records are freed only
-    // when no record refers to them any more.
-    if (!dropped_any || !neutralise(db, write_k, read_k)) return rc;
-  } else if (dropped_any) {
-    uint8_t raw[4];
-    put_i32(raw, static_cast<int32_t>(write_k));
-    if (FileCause c = db.file->write_at(kCountOffset, raw, 4); c != FileCause::None) return io_code(c);
-    if (FileCause c = db.file->set_size(static_cast<uint64_t>(db.record_pos(write_k)));
-        c != FileCause::None) {
-      return io_code(c);
-    }
-  }
-  // A deleted record that shares its chain with a live one (a stale copy, deleted after an
-  // interrupted purge) must not take the live record's memo with it.
-  std::sort(live_chains.begin(), live_chains.end());
-  std::erase_if(chains,
-                [&](int32_t c) { return std::binary_search(live_chains.begin(), live_chains.end(), c); });
-  if (!chains.empty()) {
-    int32_t chain_rc = db.aux ? free_chains(*db.aux, chains, reg.wait_ms) : kDbAuxAccess;
-    if (chain_rc != 0 && rc == 0) rc = chain_rc;
-  }
-  return rc;
-}
-
-}  // namespace
 
 void db_purge(int, const Value*, Value* result) {
   Registry& reg = registry();
@@ -791,7 +757,8 @@ void db_purge(int, const Value*, Value* result) {
   if (!db) return finish(result, kDbNoCurrentDatabase);
   if (int32_t rc = db->locks.lock_all(*db->file, &db->exclusive, reg.wait_ms); rc != 0)
     return finish(result, rc);
-  int32_t rc = purge(reg, *db);
+  int32_t count = 0;
+  int32_t rc = compact_records(record_file(*db, reg.wait_ms), Removal::DeletedAndStaleCopies, &count);
   db->current = 0;
   db->locks.unlock_all(*db->file, &db->exclusive);
   finish(result, rc);
@@ -824,15 +791,19 @@ int32_t check_fields(const std::vector<FieldSpec>& fields) {
   return 0;
 }
 
+// A new file with `bytes`, on the disk with its directory entry before it returns; removed again
+// when it cannot be made whole.
 int32_t write_new_file(FileSystem& fs, const std::string& path, const std::string& bytes) {
   std::unique_ptr<File> f;
   FileCause c = fs.create(path, &f);
   if (c == FileCause::AccessDenied) return kDbCreateFailed;
   if (c != FileCause::None) return io_code(c, kDbCreateFailed);
   c = f->write_at(0, bytes.data(), bytes.size());
+  if (c == FileCause::None) c = f->sync();
   f->close();
+  if (c == FileCause::None) c = fs.sync_directory_of(path);
   if (c != FileCause::None) {
-    fs.remove(path);
+    std::ignore = fs.remove(path);
     return io_code(c, kDbCreateFailed);
   }
   return 0;
@@ -881,9 +852,7 @@ int32_t create_database(std::string_view gbk_path, const std::vector<FieldSpec>&
     set_db_last_error(rc);
     return rc;
   }
-  if ((rc = write_new_file(fs, full, bytes)) != 0) {
-    if (needs_aux) fs.remove(aux);
-  }
+  if ((rc = write_new_file(fs, full, bytes)) != 0 && needs_aux) std::ignore = fs.remove(aux);
   set_db_last_error(rc);
   return rc;
 }

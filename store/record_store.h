@@ -6,6 +6,10 @@
 // returns a logical, returns true exactly when that code is 0. One process-wide mutex makes each
 // operation atomic, so any thread may call them. Between processes, byte-range locks keep readers
 // and writers apart; with the wait time 0 a conflict fails at once.
+//
+// What an operation reports as done is on the disk: appends, deletes, purges and the repairs of a
+// writable open sync their files at the barriers charted beside append (record_store.cpp) and
+// compaction (compaction.h) before they return success.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +42,12 @@ void db_go_to(int argc, const Value* args, Value* result);
 void db_skip(int argc, const Value* args, Value* result);
 // db_append(one value per field, in field order) -> Logical. Omitted values leave the field zero.
 void db_append(int argc, const Value* args, Value* result);
+// Appends one bill per row (each row one value per field, as db_append takes them) under one hold of
+// the count slot. The group shares its sync barriers: every record and chain is on the disk before
+// the header that counts them, and that header before it returns, so a cut keeps the whole group or
+// none of it. The current record becomes the last one appended. Codes as db_append; also sets the
+// last error.
+[[nodiscard]] int32_t db_append_rows(const std::vector<std::vector<Value>>& rows);
 // db_delete() -> Logical: marks the current record deleted; it stays until db_purge.
 void db_delete(int argc, const Value* args, Value* result);
 // db_purge() -> Logical: removes the deleted records, keeping order and serials.
