@@ -105,11 +105,11 @@ FileCause FaultFileSystem::before(FileOp op) {
   int n = ++calls_[static_cast<size_t>(op)];
   if (op == FileOp::Write || op == FileOp::SetSize || op == FileOp::Sync) {
     if (crashed_) return FileCause::HardwareIo;
-    if (op != FileOp::Sync && writes_left_ == 0) {
+    if (writes_left_ == 0) {
       crashed_ = true;
       return FileCause::HardwareIo;
     }
-    if (op != FileOp::Sync && writes_left_ > 0) --writes_left_;
+    if (writes_left_ > 0) --writes_left_;
   }
   if (op == fail_op_ && n == fail_at_) {
     fail_op_ = FileOp::kCount;

@@ -21,8 +21,9 @@ enum class CutKeeps { Nothing, Everything, RandomSectors };
 
 // Counts calls by kind over every file opened through it. Three kinds of fault:
 // - fail_nth: the n-th call of one kind (counted from the arming) fails with a cause, once;
-// - crash_after_writes: after n more writes (write_at and set_size) succeed, every later write,
-//   set_size and sync does nothing and fails, as if the process had died; reads still see the file;
+// - crash_after_writes: after n more writes (write_at, set_size and syncs, file or directory)
+//   succeed, every later one does nothing and fails, as if the process had died or the power gone
+//   just then; reads still see the file;
 // - power cuts: every file opened or created through it has a model of what the disk holds: its
 //   bytes as of its last sync and the writes made since, in order. apply_power_cut rewrites the
 //   real files as a cut would leave them (after crash_after_writes has stopped the writer).
