@@ -22,6 +22,8 @@ namespace {
 // The tool waits a little for a running program to finish an operation instead of failing at once.
 constexpr int32_t kToolWaitMs = 2000;
 constexpr double kMinAmount = 0.0000001;
+// Bills an import writes with one pair of sync barriers.
+constexpr size_t kImportGroup = 1000;
 
 const char* const kUsage =
     "usage: kdbtool <command> [options]\n"
@@ -56,7 +58,11 @@ const char* const kImportHelp =
     "Appends ledger bills from CSV columns 类型,金额,付款方式,时间,备注 (a header row naming them may\n"
     "come first and may carry other columns; 时间 and 备注 may be left out; the time defaults to now).\n"
     "Every row is checked before anything is written: the amount must be above 0.0000001, the type and\n"
-    "the payment channel not empty, the time YYYY-MM-DD[ HH:MM[:SS]]. A bad row writes nothing.\n";
+    "the payment channel not empty, the time YYYY-MM-DD[ HH:MM[:SS]]. A bad row writes nothing.\n"
+    "Bills are written in groups of 1000, and each group is on the disk before the next one starts.\n"
+    "An import cut short (power loss, the process killed) keeps every group written before the cut\n"
+    "whole and loses the group being written, never half a bill: check which bills are there with\n"
+    "'kdbtool export FILE' before importing the rest again.\n";
 
 std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
 
@@ -254,6 +260,27 @@ struct Bill {
   double time;
 };
 
+// Appends bills[from, to) as one group: all of it reaches the disk, or after a cut none of it.
+// Numbered as the program numbers a new bill: the record count before the append, plus 1.
+int32_t append_group(const std::vector<Bill>& bills, size_t from, size_t to) {
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  if (int32_t rc = db_last_error(); rc != 0) return rc;
+  std::vector<Text> texts;
+  texts.reserve(3 * (to - from));
+  std::vector<std::vector<Value>> rows;
+  for (size_t i = from; i < to; ++i) {
+    const Bill& b = bills[i];
+    texts.emplace_back(b.type);
+    const Value type = texts.back().value();
+    texts.emplace_back(b.channel);
+    const Value channel = texts.back().value();
+    texts.emplace_back(b.remark);
+    rows.push_back({Value::of_double(count + 1.0 + static_cast<double>(i - from)), type,
+                    Value::of_double(b.amount), channel, Value::of_date_time(b.time), texts.back().value()});
+  }
+  return db_append_rows(rows);
+}
+
 int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kImportHelp, 0;
   if (args.size() != 2) return fail(err, "import needs FILE and CSV (see kdbtool import --help)");
@@ -345,23 +372,24 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     return fail(err, args[1] + ": " + std::to_string(bad) + " bad row(s); nothing was written");
   }
   size_t written = 0;
-  for (const Bill& b : bills) {
-    // Numbered as the program numbers a new bill: the record count before the append, plus 1.
-    const int32_t count = call_command(db_record_count, {}).int_payload();
-    int32_t rc = db_last_error();
-    if (rc == 0) {
-      Text type(b.type), channel(b.channel), remark(b.remark);
-      Value v =
-          call_command(db_append, {Value::of_double(count + 1.0), type.value(), Value::of_double(b.amount),
-                                   channel.value(), Value::of_date_time(b.time), remark.value()});
-      rc = v.lo ? 0 : db_last_error();
-    }
-    if (rc != 0) {
+  const int32_t counted_before = call_command(db_record_count, {}).int_payload();
+  for (size_t from = 0; from < bills.size(); from += kImportGroup) {
+    const size_t to = std::min(bills.size(), from + kImportGroup);
+    if (int32_t rc = append_group(bills, from, to); rc != 0) {
+      // A value that could not be stored (a remark) still leaves its bill; any other failure
+      // writes nothing of the group.
+      const bool group_stored =
+          call_command(db_record_count, {}).int_payload() == counted_before + static_cast<int32_t>(to);
       close_database();
-      return fail(err, args[0] + ": line " + std::to_string(b.line) + ": " + store_message(rc) + "; " +
-                           std::to_string(written) + " bill(s) were written before it");
+      if (group_stored) {
+        return fail(err, args[0] + ": lines " + std::to_string(bills[from].line) + " to " +
+                             std::to_string(bills[to - 1].line) + ": " + store_message(rc) +
+                             "; those bills are stored, some without their remark");
+      }
+      return fail(err, args[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
+                           "; " + std::to_string(written) + " bill(s) were written before it");
     }
-    ++written;
+    written = to;
   }
   close_database();
   out << written << " bill(s) imported\n";

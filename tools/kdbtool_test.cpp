@@ -4,7 +4,9 @@
 
 #include <sstream>
 
+#include "platform/fault_file.h"
 #include "platform/gbk.h"
+#include "store/check.h"
 #include "store/test_support.h"
 
 namespace pennacle {
@@ -80,6 +82,50 @@ TEST_F(Kdbtool, ABadRowWritesNothingAndNamesItsLine) {
   EXPECT_EQ(run({"import", db, csv}), 0) << err_.str();
   ASSERT_EQ(run({"export", db}), 0);
   EXPECT_NE(out_.str().find(u8(",支出,1,微信,")), std::string::npos);
+}
+
+TEST_F(Kdbtool, AnImportCutByAPowerLossKeepsWholeGroupsOnly) {
+  const std::string db = path("data.kdb"), csv = path("many.csv");
+  ASSERT_EQ(run({"create", db}), 0);
+  const std::string start = read_bytes(db), start_aux = read_bytes(path("data.KDT"));
+  // 1,200 bills, every 50th with a remark: two groups.
+  std::string rows;
+  for (int i = 1; i <= 1200; ++i) {
+    rows += u8("支出,") + std::to_string(i) + u8(",微信,2024-01-01,") +
+            (i % 50 ? "" : "note " + std::to_string(i));
+    rows += "\n";
+  }
+  write_bytes(csv, rows);
+  for (int k = 0;; ++k) {
+    write_bytes(db, start);
+    write_bytes(path("data.KDT"), start_aux);
+    FaultFileSystem faults(posix_file_system());
+    set_store_file_system(&faults);
+    faults.crash_after_writes(k);
+    const int status = run({"import", db, csv});
+    set_store_file_system(nullptr);
+    for (CutKeeps keeps : {CutKeeps::Nothing, CutKeeps::Everything, CutKeeps::RandomSectors}) {
+      SCOPED_TRACE("cut at write " + std::to_string(k));
+      faults.apply_power_cut(keeps, static_cast<uint32_t>(k));
+      ASSERT_TRUE(open_db(db));
+      const int32_t n = record_count();
+      EXPECT_TRUE(n == 0 || n == 1000 || n == 1200) << n;
+      if (status == 0) {
+        EXPECT_EQ(n, 1200);
+      }
+      // Every bill there is whole: the amounts count up from 1, the remarks where they belong.
+      for (int32_t i = 1; i <= n; i += 49) {
+        ASSERT_TRUE(ok(db_go_to, {Value::of_int(i)}));
+        EXPECT_EQ(read_double("金额"), i);
+        EXPECT_EQ(read_text("备注"), i % 50 ? "" : "note " + std::to_string(i));
+      }
+      close_db();
+      EXPECT_TRUE(check_database(db).sound);
+    }
+    if (!faults.crashed()) break;
+  }
+  EXPECT_EQ(run({"import", "--help"}), 0);
+  EXPECT_NE(out_.str().find("loses the group being written"), std::string::npos);
 }
 
 TEST_F(Kdbtool, CreateRefusesToOverwriteAndMakesCustomTables) {
