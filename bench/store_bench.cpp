@@ -1,10 +1,15 @@
 // The record store against its peers, measured in the same run on the same disk:
-//   append      count then append, as the program adds a bill   vs SQLite insert (autocommit,
-//                                                                  synchronous=OFF)
-//   walk        go first, five reads by name and a skip per record vs SQLite select of all rows
-//   field_read  one field read of the walk                          vs lock, pread, unlock
-//   purge       every tenth record deleted, then purge              vs a plain copy of the kept
-//                                                                     bytes; SQLite delete+vacuum
+//   durable_append  count then append, as the program adds a bill;    vs SQLite insert (autocommit,
+//                   on the disk before it returns                         synchronous=FULL, rollback
+//                                                                         journal)
+//   group_append    appends in groups of 1000 with one pair of barriers  vs SQLite transactions of
+//                                                                         1000 inserts, FULL
+//   import          kdbtool import of 10,000 bills (and its syncs)      vs SQLite, one transaction
+//   walk            go first, five reads by name and a skip per record  vs SQLite select of all rows
+//   field_read      one field read of the walk                          vs lock, pread, unlock
+//   purge           every tenth record deleted, then purge              vs a plain copy of the kept
+//                                                                         bytes (and one synced);
+//                                                                         SQLite delete+vacuum
 // One line per figure: BENCH <figure> ours_ns=<per op> peer=<name> peer_ns=<per op> ratio=<ours/peer>
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -15,10 +20,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/fault_file.h"
+#include "platform/gbk.h"
 #include "store/record_store.h"
+#include "tools/kdbtool.h"
 
 using namespace pennacle;
 
@@ -52,19 +61,80 @@ const char* const kChannels[] = {"支付宝", "微信", "股票", "基金", "QQ�
 
 std::string remark(int i) { return "备注" + std::to_string(i); }
 
+// One bill as the program stores it: the running number, then the five fields.
+std::vector<Value> bill_values(int i, double number, std::vector<Text>* keep) {
+  keep->emplace_back(kTypes[i % 2]);
+  const Value type = keep->back().value();
+  keep->emplace_back(kChannels[i % 6]);
+  const Value channel = keep->back().value();
+  keep->emplace_back(remark(i));
+  return {Value::of_double(number),
+          type,
+          Value::of_double(i * 0.5 + 1),
+          channel,
+          Value::of_date_time(45000 + i / 100.0),
+          keep->back().value()};
+}
+
+void bind_bill(sqlite3_stmt* ins, int i, const std::string& note) {
+  sqlite3_bind_double(ins, 1, i + 1.0);
+  sqlite3_bind_text(ins, 2, kTypes[i % 2], -1, SQLITE_STATIC);
+  sqlite3_bind_double(ins, 3, i * 0.5 + 1);
+  sqlite3_bind_text(ins, 4, kChannels[i % 6], -1, SQLITE_STATIC);
+  sqlite3_bind_double(ins, 5, 45000 + i / 100.0);
+  sqlite3_bind_text(ins, 6, note.c_str(), -1, SQLITE_TRANSIENT);
+}
+
+void sqlite_insert(sqlite3* db, sqlite3_stmt* ins, int from, int to, int per_transaction) {
+  for (int i = from; i < to; ++i) {
+    if (per_transaction > 1 && (i - from) % per_transaction == 0) sql(db, "BEGIN");
+    bind_bill(ins, i, remark(i));
+    if (sqlite3_step(ins) != SQLITE_DONE) die("sqlite insert");
+    sqlite3_reset(ins);
+    if (per_transaction > 1 && ((i - from) % per_transaction == per_transaction - 1 || i + 1 == to))
+      sql(db, "COMMIT");
+  }
+}
+
+// kdbtool import of `bills` bills into a new ledger: nanoseconds, and the syncs it made.
+double time_import(const std::string& dir, int bills, int* syncs) {
+  std::string csv = "类型,金额,付款方式,时间,备注\n";
+  for (int i = 0; i < bills; ++i) {
+    csv += std::string(kTypes[i % 2]) + "," + std::to_string(i * 0.5 + 1) + "," + kChannels[i % 6] +
+           ",2024-01-01 10:00:00," + remark(i) + "\n";
+  }
+  csv = gbk_to_utf8(csv).value_or("");  // the tool reads UTF-8
+  const std::string csv_path = dir + "/import.csv", kdb = dir + "/import.kdb";
+  FILE* f = std::fopen(csv_path.c_str(), "wb");
+  if (!f || std::fwrite(csv.data(), 1, csv.size(), f) != csv.size() || std::fclose(f) != 0) die("csv");
+  if (create_database(kdb, ledger_fields()) != 0) die("cannot create the import file");
+  FaultFileSystem counting(posix_file_system());  // no faults armed: it only counts
+  set_store_file_system(&counting);
+  std::ostringstream out, err;
+  const double t0 = now_ns();
+  if (kdbtool_main({"import", kdb, csv_path}, out, err) != 0) die("import: " + err.str());
+  const double ns = now_ns() - t0;
+  set_store_file_system(nullptr);
+  *syncs = counting.calls(FileOp::Sync);
+  return ns;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int n = 100000;
+  int n = 100000, appends = 2000;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
       n = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--appends") == 0 && i + 1 < argc) {
+      appends = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: store_bench [--records N]\n");
+      std::fprintf(stderr, "usage: store_bench [--records N] [--appends N]\n");
       return std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
     }
   }
-  if (n < 10) die("--records must be 10 or more");
+  if (n < 10 || appends < 1) die("--records must be 10 or more, --appends 1 or more");
+  appends = std::min(appends, n);
   char tmpl[] = "/tmp/pn_bench_XXXXXX";
   if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
   const std::string dir = tmpl;
@@ -73,39 +143,41 @@ int main(int argc, char** argv) {
   Text name(kdb);
   if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
 
-  // ---- append ----
+  // ---- durable append: each bill on the disk before the call returns ----
   double t0 = now_ns();
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < appends; ++i) {
     const int32_t count = call_command(db_record_count, {}).int_payload();
-    Text type(kTypes[i % 2]), channel(kChannels[i % 6]), note(remark(i));
-    Value ok =
-        call_command(db_append, {Value::of_double(count + 1.0), type.value(), Value::of_double(i * 0.5 + 1),
-                                 channel.value(), Value::of_date_time(45000 + i / 100.0), note.value()});
-    if (!ok.lo) die("append failed: " + std::to_string(db_last_error()));
+    std::vector<Text> keep;
+    std::vector<Value> v = bill_values(i, count + 1.0, &keep);
+    if (!call_command(db_append, {v[0], v[1], v[2], v[3], v[4], v[5]}).lo)
+      die("append failed: " + std::to_string(db_last_error()));
   }
-  const double ours_append = (now_ns() - t0) / n;
+  const double ours_append = (now_ns() - t0) / appends;
 
   sqlite3* sdb = nullptr;
   if (sqlite3_open((dir + "/peer.sqlite").c_str(), &sdb) != SQLITE_OK) die("sqlite open");
-  sql(sdb, "PRAGMA synchronous=OFF");
+  sql(sdb, "PRAGMA synchronous=FULL");
   sql(sdb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
   sqlite3_stmt* ins = nullptr;
   sqlite3_prepare_v2(sdb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
   t0 = now_ns();
-  for (int i = 0; i < n; ++i) {
-    std::string note = remark(i);
-    sqlite3_bind_double(ins, 1, i + 1.0);
-    sqlite3_bind_text(ins, 2, kTypes[i % 2], -1, SQLITE_STATIC);
-    sqlite3_bind_double(ins, 3, i * 0.5 + 1);
-    sqlite3_bind_text(ins, 4, kChannels[i % 6], -1, SQLITE_STATIC);
-    sqlite3_bind_double(ins, 5, 45000 + i / 100.0);
-    sqlite3_bind_text(ins, 6, note.c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(ins) != SQLITE_DONE) die("sqlite insert");
-    sqlite3_reset(ins);
+  sqlite_insert(sdb, ins, 0, appends, 1);
+  report("durable_append", ours_append, "sqlite_full", (now_ns() - t0) / appends);
+
+  // ---- the other bills in groups of 1000, as kdbtool import writes them ----
+  t0 = now_ns();
+  for (int from = appends; from < n; from += 1000) {
+    std::vector<Text> keep;
+    keep.reserve(3000);
+    std::vector<std::vector<Value>> rows;
+    for (int i = from; i < std::min(n, from + 1000); ++i) rows.push_back(bill_values(i, i + 1.0, &keep));
+    if (db_append_rows(rows) != 0) die("group append failed: " + std::to_string(db_last_error()));
   }
-  const double sqlite_append = (now_ns() - t0) / n;
+  const double ours_group = (now_ns() - t0) / std::max(1, n - appends);
+  t0 = now_ns();
+  sqlite_insert(sdb, ins, appends, n, 1000);
+  if (n > appends) report("group_append", ours_group, "sqlite_full_1000", (now_ns() - t0) / (n - appends));
   sqlite3_finalize(ins);
-  report("append", ours_append, "sqlite", sqlite_append);
 
   // ---- walk ----
   const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
@@ -215,9 +287,12 @@ int main(int argc, char** argv) {
   }
   ftruncate(out, info.data_start + kept_bytes);
   const double copy_ns = now_ns() - t0;
+  if (fdatasync(out) != 0) die("copy sync");
+  const double synced_copy_ns = now_ns() - t0;
   close(in);
   close(out);
   report("purge", ours_purge, "plain_copy", copy_ns);
+  report("purge", ours_purge, "plain_copy_synced", synced_copy_ns);
 
   t0 = now_ns();
   sql(sdb, "DELETE FROM bills WHERE rowid % 10 = 1");
@@ -232,11 +307,17 @@ int main(int argc, char** argv) {
   if (create_database(plain, ledger_fields()) != 0) die("cannot create the second record file");
   Text plain_name(plain);
   if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
-  for (int i = 0; i < n; ++i) {
-    const int32_t c = call_command(db_record_count, {}).int_payload();
-    Text type(kTypes[i % 2]), channel(kChannels[i % 6]);
-    call_command(db_append, {Value::of_double(c + 1.0), type.value(), Value::of_double(i + 1.0),
-                             channel.value(), Value::of_date_time(45000), Value{}});
+  for (int from = 0; from < n; from += 1000) {
+    std::vector<Text> keep;
+    std::vector<std::vector<Value>> rows;
+    for (int i = from; i < std::min(n, from + 1000); ++i) {
+      keep.emplace_back(kTypes[i % 2]);
+      const Value type = keep.back().value();
+      keep.emplace_back(kChannels[i % 6]);
+      rows.push_back({Value::of_double(i + 1.0), type, Value::of_double(i + 1.0), keep.back().value(),
+                      Value::of_date_time(45000), Value{}});
+    }
+    if (db_append_rows(rows) != 0) die("group append failed");
   }
   for (int32_t k = 1; k <= n; k += 10) {
     call_command(db_go_to, {Value::of_int(k)});
@@ -246,6 +327,22 @@ int main(int argc, char** argv) {
   if (!call_command(db_purge, {}).lo) die("purge failed");
   report("purge_no_memo", now_ns() - t0, "plain_copy", copy_ns);
   call_command(db_close, {});
+
+  // ---- kdbtool import of 10,000 bills ----
+  int syncs = 0;
+  const double import_ns = time_import(dir, 10000, &syncs);
+  sqlite3* idb = nullptr;
+  if (sqlite3_open((dir + "/import.sqlite").c_str(), &idb) != SQLITE_OK) die("sqlite open");
+  sql(idb, "PRAGMA synchronous=FULL");
+  sql(idb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
+  sqlite3_prepare_v2(idb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
+  t0 = now_ns();
+  sqlite_insert(idb, ins, 0, 10000, 10000);
+  const double sqlite_import_ns = now_ns() - t0;
+  sqlite3_finalize(ins);
+  sqlite3_close(idb);
+  report("import_10000", import_ns, "sqlite_full_one_transaction", sqlite_import_ns);
+  std::printf("BENCH import_10000 seconds=%.3f syncs=%d\n", import_ns / 1e9, syncs);
   std::fprintf(stderr, "records %d, checksum %.1f\n", n, checksum);
   std::string rm = "rm -rf '" + dir + "'";
   return std::system(rm.c_str()) == 0 ? 0 : 1;
