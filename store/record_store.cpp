@@ -583,20 +583,21 @@ struct Row {
   const Value* args;
 };
 
-// Appending, in the order its writes must reach the disk (a barrier is one sync of the file named;
-// nothing after it is written before it returns):
+// Appending, in the order its writes must reach the disk. Two barriers; a barrier syncs the files
+// named, and nothing after it is written before it returns:
 //
 //   step  file  writes                                      barrier after the step
-//   1     KDT   each memo and byte-set chain, then the      sync KDT, when a chain was written
+//   1     KDT   each memo and byte-set chain, then the
 //               KDT header
-//   2     KDB   the new records, behind the counted ones    sync KDB: records and chains whole
-//                                                           before anything counts them
-//   3     KDB   record count and next serial (8 bytes at    sync KDB, then success
+//   2     KDB   the new records, behind the counted ones    A: sync KDT (when a chain was
+//                                                              written) and KDB
+//   3     KDB   record count and next serial (8 bytes at    B: sync KDB, then success
 //               offset 16)
 //
 // Until step 3 is on the disk the header counts only the old records: the bytes behind them are
-// dropped at the next writable open, and chain blocks nothing refers to are lost space. A group of
-// rows shares the barriers, so a cut keeps the whole group or none of it.
+// dropped at the next writable open, and chain blocks nothing refers to are lost space, so no
+// half-written record is ever counted. A group of rows shares the barriers: a cut keeps the whole
+// group or none of it.
 
 size_t values_used(const Database& db, const Row& row) {
   return std::min(static_cast<size_t>(std::max(row.argc, 0)), db.fields.size());
@@ -635,22 +636,23 @@ int32_t build_record(Database& db, const Row& row, int32_t serial, int32_t wait_
   return value_rc;
 }
 
-// Steps 1 to 3 for records already built, `count` and `next` as read under the count-slot lock.
+// Steps 2 and 3 for records already built (their chains written), `count` and `next` as read under
+// the count-slot lock.
 int32_t write_appended(Database& db, int64_t position, const std::vector<uint8_t>& records, bool chained,
                        int32_t count, int32_t next, int32_t n) {
-  if (chained) {
-    if (FileCause c = db.aux->sync(); c != FileCause::None) return io_code(c);
-  }
   if (FileCause c = db.file->write_at(static_cast<uint64_t>(position), records.data(), records.size());
       c != FileCause::None) {
     return io_code(c);
   }
-  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);
+  if (chained) {
+    if (FileCause c = db.aux->sync(); c != FileCause::None) return io_code(c);  // barrier A
+  }
+  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);  // barrier A
   uint8_t raw[8];
   put_i32(raw, count + n);
   put_i32(raw + 4, next + n);
   if (FileCause c = db.file->write_at(kCountOffset, raw, 8); c != FileCause::None) return io_code(c);
-  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);
+  if (FileCause c = db.file->sync(); c != FileCause::None) return io_code(c);  // barrier B
   return 0;
 }
 
