@@ -192,6 +192,7 @@ class PowerCut : public StoreTest {
       ASSERT_LT(k, 10000) << "the operation never ends";
     }
     EXPECT_GT(points_, 1);
+    std::printf("%d cut points, %d disk states checked\n", points_, points_ * (subsets + 2));
   }
 
   Expect all_start() {
