@@ -1,0 +1,41 @@
+#include "platform/mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace pennacle {
+namespace {
+
+TEST(Mutex, KnowsItsHolderAndWaitsKeepIt) {
+  Mutex mu;
+  CondVar cv;
+  bool ready = false;
+  EXPECT_FALSE(mu.held());
+  std::thread other([&] {
+    MutexLock lock(mu);
+    ready = true;
+    cv.notify_all();
+  });
+  {
+    MutexLock lock(mu);
+    EXPECT_TRUE(mu.held());
+    cv.wait(mu, [&] { return ready; });
+    EXPECT_TRUE(mu.held());  // the wait gave the mutex back to this thread
+  }
+  other.join();
+  EXPECT_FALSE(mu.held());
+  std::thread holder([&] {
+    MutexLock lock(mu);
+    EXPECT_TRUE(mu.held());
+  });
+  holder.join();
+  ASSERT_TRUE(mu.try_lock());
+  std::thread prober([&] { EXPECT_FALSE(mu.held()); });
+  prober.join();
+  mu.unlock();
+}
+
+}  // namespace
+}  // namespace pennacle
