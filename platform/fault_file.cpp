@@ -49,6 +49,9 @@ class FaultFile final : public File {
     return c;
   }
   void close() override { base_->close(); }
+  bool take_lease(std::function<void()> on_break) override { return base_->take_lease(std::move(on_break)); }
+  void release_lease() override { base_->release_lease(); }
+  FileCause id(FileId* out) override { return base_->id(out); }
 
  private:
   FaultFileSystem& fs_;
@@ -276,6 +279,10 @@ FileCause FaultFileSystem::rename(std::string_view gbk_from, std::string_view gb
   models_.erase(node.key());
   models_.insert(std::move(node));
   return c;
+}
+
+FileCause FaultFileSystem::id_of(std::string_view gbk_path, FileId* out) {
+  return base_.id_of(gbk_path, out);
 }
 
 FileCause FaultFileSystem::sync_directory_of(std::string_view gbk_path) {

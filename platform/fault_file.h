@@ -55,6 +55,7 @@ class FaultFileSystem final : public FileSystem {
   FileCause remove(std::string_view gbk_path) override;
   FileCause rename(std::string_view gbk_from, std::string_view gbk_to) override;
   FileCause sync_directory_of(std::string_view gbk_path) override;
+  FileCause id_of(std::string_view gbk_path, FileId* out) override;
 
   // Called by the wrapped files: None to go ahead, or the cause to fail with.
   FileCause before(FileOp op);

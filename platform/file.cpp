@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "platform/gbk.h"
+#include "platform/lease.h"
 
 namespace pennacle {
 namespace {
@@ -137,14 +138,47 @@ class PosixFile final : public File {
   }
 
   void close() override {
+    release_lease();
     if (fd_ >= 0) ::close(fd_);  // closing the description drops all of its locks
     fd_ = -1;
+  }
+
+  bool take_lease(std::function<void()> on_break) override {
+    int signal = 0, tid = 0;
+    if (fd_ < 0 || leased_ || !lease_watcher_ready(&signal, &tid)) return false;
+    f_owner_ex owner{F_OWNER_TID, tid};
+    if (fcntl(fd_, F_SETSIG, signal) != 0 || fcntl(fd_, F_SETOWN_EX, &owner) != 0) return false;
+    // Watched before the lease exists, so a break that comes at once is not missed.
+    watch_lease(fd_, std::move(on_break));
+    if (fcntl(fd_, F_SETLEASE, F_WRLCK) != 0) {
+      unwatch_lease(fd_);
+      return false;
+    }
+    leased_ = true;
+    return true;
+  }
+
+  void release_lease() override {
+    if (!leased_) return;
+    leased_ = false;
+    fcntl(fd_, F_SETLEASE, F_UNLCK);
+    unwatch_lease(fd_);
+  }
+
+  FileCause id(FileId* out) override {
+    *out = {};
+    if (fd_ < 0) return FileCause::BadHandle;
+    struct stat st {};
+    if (fstat(fd_, &st) != 0) return file_cause_from_errno(errno);
+    *out = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return FileCause::None;
   }
 
  private:
   int fd_;
   bool fd_writable_;
   bool may_write_;
+  bool leased_ = false;
 };
 
 // Paths travel as GBK and reach the kernel as UTF-8; one that GBK cannot decode is a bad path.
@@ -232,6 +266,16 @@ class PosixFileSystem final : public FileSystem {
     std::optional<std::string> from = utf8_from_gbk_path(gbk_from), to = utf8_from_gbk_path(gbk_to);
     if (!from || !to) return FileCause::BadPath;
     return ::rename(from->c_str(), to->c_str()) == 0 ? FileCause::None : file_cause_from_errno(errno);
+  }
+
+  FileCause id_of(std::string_view gbk_path, FileId* out) override {
+    *out = {};
+    std::optional<std::string> path = utf8_from_gbk_path(gbk_path);
+    if (!path) return FileCause::BadPath;
+    struct stat st {};
+    if (::stat(path->c_str(), &st) != 0) return file_cause_from_errno(errno);
+    *out = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return FileCause::None;
   }
 
   FileCause sync_directory_of(std::string_view gbk_path) override {

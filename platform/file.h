@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -16,6 +17,13 @@ enum class FileAccess { Read, ReadWrite };
 
 // What other opens of the same file (other processes, or this one) may do while this one is open.
 enum class FileShare { DenyNone, DenyRead, DenyWrite, Exclusive };
+
+// Which file an open or a path reaches: two paths to one file give the same id.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
+};
 
 // Every range handed to lock/unlock lies below this offset; the bytes at and above it are reserved
 // for the sharing-mode protocol.
@@ -42,8 +50,23 @@ class File {
   // Returns once every write made through any open of this file is on the disk, the length
   // included (fdatasync). A barrier: no later write can reach the disk before the earlier ones.
   [[nodiscard]] virtual FileCause sync() = 0;
-  // Releases every lock and the descriptor. Later calls give BadHandle.
+  // Releases every lock, the lease and the descriptor. Later calls give BadHandle.
   virtual void close() = 0;
+
+  // A sole-opener lease: granted only while no other open of this file exists, in this process or
+  // another. While it is held, another open of the file waits until the holder gives the lease up;
+  // `on_break` is then called on a thread of its own and must see to that soon (release_lease).
+  // False, and nothing changes, where a lease cannot be had: another open exists, the file belongs
+  // to another user, or the file system has no leases.
+  [[nodiscard]] virtual bool take_lease(std::function<void()> on_break) {
+    (void)on_break;
+    return false;
+  }
+  virtual void release_lease() {}
+  [[nodiscard]] virtual FileCause id(FileId* out) {
+    *out = {};
+    return FileCause::Generic;
+  }
 };
 
 // Opens files. Paths are GBK, as everywhere inside the program.
@@ -62,6 +85,12 @@ class FileSystem {
   // Makes the directory entries of the folder holding `gbk_path` durable: a file created, renamed
   // or removed there survives a power cut only after this.
   [[nodiscard]] virtual FileCause sync_directory_of(std::string_view gbk_path) = 0;
+  // The id of the file a path names, without opening it.
+  [[nodiscard]] virtual FileCause id_of(std::string_view gbk_path, FileId* out) {
+    (void)gbk_path;
+    *out = {};
+    return FileCause::Generic;
+  }
 };
 
 // The real file system: POSIX descriptors with open-file-description locks.

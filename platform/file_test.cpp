@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -272,6 +274,51 @@ TEST_F(FileTest, CrashCountsSyncsAsStepsAndFailsEverythingAfter) {
   EXPECT_EQ(f->sync(), FileCause::HardwareIo);  // the power went before this sync
   EXPECT_EQ(f->write_at(0, "B", 1), FileCause::HardwareIo);
   EXPECT_EQ(fs.unsynced_writes(), 0u);
+}
+
+TEST_F(FileTest, ALeaseIsHadOnlyAloneAndAnotherOpenWaitsUntilItIsGivenUp) {
+  auto a = open(FileAccess::ReadWrite, FileShare::DenyNone);
+  ASSERT_TRUE(a);
+  {
+    auto b = open(FileAccess::Read, FileShare::DenyNone);
+    EXPECT_FALSE(a->take_lease([] {})) << "another open of the file exists";
+  }
+  std::atomic<int> breaks{0};
+  File* raw = a.get();
+  ASSERT_TRUE(a->take_lease([&] {
+    ++breaks;
+    raw->release_lease();
+  }));
+  // Writes, a cut and reads of the holder itself break nothing.
+  ASSERT_EQ(a->write_at(0, "L", 1), FileCause::None);
+  ASSERT_EQ(a->set_size(5), FileCause::None);
+  EXPECT_EQ(breaks.load(), 0);
+  // Another process's open waits for the break, which the watcher thread answers at once.
+  pid_t pid = fork();
+  if (pid == 0) {
+    std::unique_ptr<File> c;
+    const auto t0 = std::chrono::steady_clock::now();
+    const FileCause cause = posix_file_system().open(path_, FileAccess::Read, FileShare::DenyNone, &c);
+    const auto waited = std::chrono::steady_clock::now() - t0;
+    _exit(cause == FileCause::None && waited < std::chrono::seconds(5) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(breaks.load(), 1);
+  // Once the other open is gone the lease can be had again; this process's own second open breaks
+  // it the same way.
+  ASSERT_TRUE(a->take_lease([&] {
+    ++breaks;
+    raw->release_lease();
+  }));
+  auto again = open(FileAccess::Read, FileShare::DenyNone);
+  EXPECT_TRUE(again);
+  EXPECT_EQ(breaks.load(), 2);
+  FileId ia, ib;
+  ASSERT_EQ(a->id(&ia), FileCause::None);
+  ASSERT_EQ(posix_file_system().id_of(path_, &ib), FileCause::None);
+  EXPECT_EQ(ia, ib);
 }
 
 }  // namespace
