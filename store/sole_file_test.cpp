@@ -1,0 +1,116 @@
+#include "store/sole_file.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/fault_file.h"
+#include "store/test_support.h"
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+class SoleFileTest : public StoreTest {
+ protected:
+  std::unique_ptr<SoleFile> open_sole(FaultFileSystem& faults, const std::string& p) {
+    std::unique_ptr<File> f;
+    EXPECT_EQ(faults.open(p, FileAccess::ReadWrite, FileShare::DenyNone, &f), FileCause::None);
+    return std::make_unique<SoleFile>(std::move(f));
+  }
+};
+
+// Random reads, writes and cuts across page edges, against a model of the bytes: what the file
+// serves alone must be what the file holds, and what it holds must be what was written.
+TEST_F(SoleFileTest, AloneServesWhatTheFileHoldsAcrossWritesAndCuts) {
+  const std::string p = path("f.bin");
+  std::string model(200000, '\0');
+  for (size_t i = 0; i < model.size(); ++i) model[i] = static_cast<char>(i * 7);
+  write_bytes(p, model);
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  ASSERT_TRUE(f->set_alone(true));
+  std::mt19937 rng(5);
+  for (int step = 0; step < 3000; ++step) {
+    const uint64_t at = rng() % 300000;
+    const size_t n = 1 + rng() % 70000;
+    switch (rng() % 4) {
+      case 0: {
+        std::string bytes(n, static_cast<char>('a' + step % 26));
+        ASSERT_EQ(f->write_at(at, bytes.data(), n), FileCause::None);
+        if (model.size() < at + n) model.resize(at + n, '\0');
+        model.replace(at, n, bytes);
+        break;
+      }
+      case 1:
+        ASSERT_EQ(f->set_size(at), FileCause::None);
+        model.resize(at, '\0');
+        break;
+      default: {
+        std::string got(n, '?');
+        size_t count = 0;
+        ASSERT_EQ(f->read_at(at, got.data(), n, &count), FileCause::None);
+        got.resize(count);
+        ASSERT_EQ(got, at < model.size() ? model.substr(at, n) : std::string()) << "step " << step;
+      }
+    }
+    uint64_t size = 0;
+    ASSERT_EQ(f->size(&size), FileCause::None);
+    ASSERT_EQ(size, model.size());
+    ASSERT_LE(f->pages(), SoleFile::kMaxPages);
+  }
+  f->close();
+  EXPECT_EQ(read_bytes(p), model);
+}
+
+TEST_F(SoleFileTest, AloneLocksAndRereadsReachNoPlatformCall) {
+  const std::string p = path("g.bin");
+  write_bytes(p, std::string(100000, 'x'));
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  char buf[16];
+  size_t got = 0;
+  ASSERT_TRUE(f->set_alone(true));
+  faults.reset();
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(f->lock(16, 1), FileCause::None);
+    ASSERT_EQ(f->read_at(100 + i, buf, sizeof buf, &got), FileCause::None);
+    ASSERT_EQ(f->unlock(16, 1), FileCause::None);
+  }
+  EXPECT_EQ(faults.calls(FileOp::Lock) + faults.calls(FileOp::Unlock), 0);
+  EXPECT_EQ(faults.calls(FileOp::Read), 1);  // one page
+  // The same ranges are refused in both modes.
+  EXPECT_EQ(f->lock(0, 0), FileCause::BadSeek);
+  // Leaving the mode drops the pages: every call reaches the file again.
+  ASSERT_TRUE(f->set_alone(false));
+  EXPECT_EQ(f->pages(), 0u);
+  faults.reset();
+  ASSERT_EQ(f->lock(16, 1), FileCause::None);
+  ASSERT_EQ(f->read_at(100, buf, sizeof buf, &got), FileCause::None);
+  ASSERT_EQ(f->unlock(16, 1), FileCause::None);
+  EXPECT_EQ(faults.calls(FileOp::Lock), 1);
+  EXPECT_EQ(faults.calls(FileOp::Read), 1);
+  EXPECT_EQ(f->lock(0, 0), FileCause::BadSeek);
+  f->close();
+}
+
+TEST_F(SoleFileTest, AFailedWriteIsReadBackFromTheFile) {
+  const std::string p = path("h.bin");
+  write_bytes(p, std::string(1000, 'o'));
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  ASSERT_TRUE(f->set_alone(true));
+  char c = 0;
+  size_t got = 0;
+  ASSERT_EQ(f->read_at(10, &c, 1, &got), FileCause::None);
+  faults.fail_nth(FileOp::Write, 1, FileCause::DiskFull);
+  EXPECT_EQ(f->write_at(10, "n", 1), FileCause::DiskFull);
+  ASSERT_EQ(f->read_at(10, &c, 1, &got), FileCause::None);
+  EXPECT_EQ(c, 'o');
+  EXPECT_TRUE(f->alone());
+  f->close();
+}
+
+}  // namespace
+}  // namespace pennacle
