@@ -15,6 +15,8 @@
 #include "runtime/value.h"
 #include "store/check.h"
 #include "store/record_store.h"
+#include "tools/bill_import.h"
+#include "tools/bill_text.h"
 
 namespace pennacle {
 namespace {
@@ -31,7 +33,7 @@ const char* const kUsage =
     "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
-    "  import FILE CSV                               append ledger bills from a CSV file\n"
+    "  import FILE EXPORT [--from S] [--dry-run]     append bills from an Alipay or WeChat Pay export or a CSV\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 const char* const kCreateHelp =
@@ -54,13 +56,29 @@ const char* const kExportHelp =
     "column 'deleted' (1 for a deleted record).\n";
 
 const char* const kImportHelp =
-    "usage: kdbtool import FILE CSV\n"
-    "Appends ledger bills from CSV columns 类型,金额,付款方式,时间,备注 (a header row naming them may\n"
-    "come first and may carry other columns; 时间 and 备注 may be left out; the time defaults to now).\n"
+    "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--dry-run]\n"
+    "Appends ledger bills from a bill export of Alipay or WeChat Pay, or from our own CSV.\n"
+    "\n"
+    "Bill exports are recognised by their header row: Alipay CSV (GBK, every layout since the PC web\n"
+    "export), WeChat Pay CSV (UTF-8) and XLSX. --from forces one of them. Each bill gets 类型 支出 or\n"
+    "收入 from 收/支, the absolute 金额, 付款方式 支付宝 or 微信, the trade time as 时间 and\n"
+    "\"交易对方 · 商品说明\" as 备注 (cut on a character boundary to 500 bytes, or to a text field's width).\n"
+    "Neutral rows (收/支 不计收支 or /: top-ups, withdrawals, transfers) and failed or closed payments\n"
+    "are skipped and counted. Refunds are imported as 收入: the refunded payment stays 支出 and the two\n"
+    "cancel out; a closed payment that a refund in the same export refunds was paid, so it is imported.\n"
+    "No bill is added twice: two rows are the same bill when order number, time and amount agree.\n"
+    "FILE.imports beside the ledger records what was imported; a bill that the ledger no longer holds\n"
+    "(deleted, or lost by restoring an older backup) is imported again. An import cut short is\n"
+    "finished by importing the same export again.\n"
+    "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
+    "\n"
+    "Our own CSV (UTF-8): columns 类型,金额,付款方式,时间,备注 (a header row naming them may come first\n"
+    "and may carry other columns; 时间 and 备注 may be left out; the time defaults to now).\n"
+    "\n"
     "Every row is checked before anything is written: the amount must be above 0.0000001, the type and\n"
-    "the payment channel not empty, the time YYYY-MM-DD[ HH:MM[:SS]]. A bad row writes nothing.\n"
-    "Bills are written in groups of 1000, and each group is on the disk before the next one starts.\n"
-    "An import cut short (power loss, the process killed) keeps every group written before the cut\n"
+    "the payment channel not empty, the time a date and time. A bad row writes nothing.\n"
+    "Our own CSV is written in groups of 1000, and each group is on the disk before the next one starts.\n"
+    "Such an import cut short (power loss, the process killed) keeps every group written before the cut\n"
     "whole and loses the group being written, never half a bill: check which bills are there with\n"
     "'kdbtool export FILE' before importing the rest again.\n";
 
@@ -253,44 +271,46 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   return 0;
 }
 
-struct Bill {
-  int line;
-  std::string type, channel, remark;  // GBK
-  double amount;
-  double time;
+struct ImportArgs {
+  std::vector<std::string> files;
+  BillImportOptions options;
 };
 
-// Appends bills[from, to) as one group: all of it reaches the disk, or after a cut none of it.
-// Numbered as the program numbers a new bill: the record count before the append, plus 1.
-int32_t append_group(const std::vector<Bill>& bills, size_t from, size_t to) {
-  const int32_t count = call_command(db_record_count, {}).int_payload();
-  if (int32_t rc = db_last_error(); rc != 0) return rc;
-  std::vector<Text> texts;
-  texts.reserve(3 * (to - from));
-  std::vector<std::vector<Value>> rows;
-  for (size_t i = from; i < to; ++i) {
-    const Bill& b = bills[i];
-    texts.emplace_back(b.type);
-    const Value type = texts.back().value();
-    texts.emplace_back(b.channel);
-    const Value channel = texts.back().value();
-    texts.emplace_back(b.remark);
-    rows.push_back({Value::of_double(count + 1.0 + static_cast<double>(i - from)), type,
-                    Value::of_double(b.amount), channel, Value::of_date_time(b.time), texts.back().value()});
+bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, std::ostream& err) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--dry-run") {
+      out->options.dry_run = true;
+    } else if (args[i] == "--from" && i + 1 < args.size() && (args[i + 1] == "alipay" || args[i + 1] == "wechat")) {
+      out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
+    } else if (args[i] == "--from") {
+      return fail(err, "--from takes alipay or wechat"), false;
+    } else {
+      out->files.push_back(args[i]);
+    }
   }
-  return db_append_rows(rows);
+  if (out->files.size() != 2) return fail(err, "import needs FILE and EXPORT (see kdbtool import --help)"), false;
+  return true;
+}
+
+int not_recognised(std::ostream& err, const std::string& file, const std::string& why) {
+  return fail(err, file + ": not a bill export and not a ledger CSV (" + why + "): " + expected_export_headers() +
+                       "; a ledger CSV has rows 类型,金额,付款方式[,时间[,备注]] in UTF-8");
 }
 
 int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kImportHelp, 0;
-  if (args.size() != 2) return fail(err, "import needs FILE and CSV (see kdbtool import --help)");
-  std::ifstream in(args[1], std::ios::binary);
-  if (!in) return fail(err, args[1] + ": cannot read the CSV file");
+  ImportArgs ia;
+  if (!parse_import_args(args, &ia, err)) return 1;
+  const std::string& csv_file = ia.files[1];
+  std::ifstream in(csv_file, std::ios::binary);
+  if (!in) return fail(err, csv_file + ": cannot read the file");
   std::string text((std::istreambuf_iterator<char>(in)), {});
+  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status)) return status;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
+  if (!is_utf8(text)) return not_recognised(err, csv_file, "the file is not UTF-8 text");
   std::vector<CsvRecord> rows;
   std::string problem;
-  if (!parse_csv(text, &rows, &problem)) return fail(err, args[1] + ": " + problem);
+  if (!parse_csv(text, &rows, &problem)) return not_recognised(err, csv_file, problem);
 
   // Columns: by a header row naming them, else in the order 类型,金额,付款方式,时间,备注.
   const std::string kNames[] = {"类型", "金额", "付款方式", "时间", "备注"};
@@ -304,11 +324,13 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
         col[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
       }
       if (col[1] < 0 || col[2] < 0)
-        return fail(err, args[1] + ": the header row needs 金额 and 付款方式 columns");
+        return fail(err, csv_file + ": the header row needs 金额 and 付款方式 columns");
       first = 1;
+    } else if (h.size() < 3) {
+      return not_recognised(err, csv_file, "its first row has fewer than 3 cells");
     }
   }
-  if (!open_database(args[0], false, err)) return 1;
+  if (!open_database(ia.files[0], ia.options.dry_run, err)) return 1;
   DatabaseInfo info;
   db_current_info(&info);
   bool ledger = info.fields.size() >= 6;
@@ -318,9 +340,9 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!ledger) {
     close_database();
     return fail(err,
-                args[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
+                ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
   }
-  std::vector<Bill> bills;
+  std::vector<LedgerBill> bills;
   int bad = 0;
   for (size_t r = first; r < rows.size(); ++r) {
     const CsvRecord& row = rows[r];
@@ -331,7 +353,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
                  : std::string();
     };
     std::string why;
-    Bill b{row.line, "", "", "", 0, 0};
+    LedgerBill b{row.line, "", "", "", 0, 0};
     std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
                                channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
     if (!type || !amount || !channel || !remark) {
@@ -361,7 +383,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
       }
     }
     if (!why.empty()) {
-      err << args[1] << ": line " << row.line << ": " << why << "\n";
+      err << csv_file << ": line " << row.line << ": " << why << "\n";
       ++bad;
       continue;
     }
@@ -369,24 +391,29 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (bad > 0) {
     close_database();
-    return fail(err, args[1] + ": " + std::to_string(bad) + " bad row(s); nothing was written");
+    return fail(err, csv_file + ": " + std::to_string(bad) + " bad row(s); nothing was written");
+  }
+  if (ia.options.dry_run) {
+    close_database();
+    print_bill_table(bills, out);
+    return 0;
   }
   size_t written = 0;
-  const int32_t counted_before = call_command(db_record_count, {}).int_payload();
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
     const size_t to = std::min(bills.size(), from + kImportGroup);
-    if (int32_t rc = append_group(bills, from, to); rc != 0) {
+    std::vector<int32_t> serials;
+    if (int32_t rc = append_bill_group({bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)},
+                                       &serials);
+        rc != 0) {
+      close_database();
       // A value that could not be stored (a remark) still leaves its bill; any other failure
       // writes nothing of the group.
-      const bool group_stored =
-          call_command(db_record_count, {}).int_payload() == counted_before + static_cast<int32_t>(to);
-      close_database();
-      if (group_stored) {
-        return fail(err, args[0] + ": lines " + std::to_string(bills[from].line) + " to " +
+      if (serials.size() == to - from) {
+        return fail(err, ia.files[0] + ": lines " + std::to_string(bills[from].line) + " to " +
                              std::to_string(bills[to - 1].line) + ": " + store_message(rc) +
                              "; those bills are stored, some without their remark");
       }
-      return fail(err, args[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
+      return fail(err, ia.files[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
                            "; " + std::to_string(written) + " bill(s) were written before it");
     }
     written = to;

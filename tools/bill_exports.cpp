@@ -1,0 +1,348 @@
+// This file is compiled with UTF-8 literals: export cells are UTF-8 by the time they are compared.
+#include "tools/bill_exports.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+
+#include "tools/bill_text.h"
+#include "tools/kdbtool.h"
+
+namespace pennacle {
+namespace {
+
+constexpr double kMinAmount = 0.0000001;  // the window's rule for an amount
+constexpr size_t kMaxHeaderSearchRows = 100;
+constexpr int kMaxLinesPerCsvRow = 32;  // a quoted cell may span lines, but not the whole file
+constexpr std::string_view kXlsxMagic = "PK\x03\x04";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kRemarkSeparator = " · ";
+
+enum Role { kTime, kCategory, kCounterpart, kGoods, kDirection, kAmount, kStatus, kOrder, kMerchant, kRoles };
+
+struct RoleNames {
+  bool required;
+  std::vector<std::string_view> names;  // any of these; when several are there, the first non-empty wins
+};
+
+using Layout = std::array<RoleNames, kRoles>;
+
+const Layout& layout_of(ExportSource source) {
+  static const Layout kAlipay = {{{true, {"交易时间", "付款时间", "交易创建时间"}},
+                                  {false, {"交易分类", "类型"}},
+                                  {true, {"交易对方"}},
+                                  {true, {"商品说明", "商品名称"}},
+                                  {true, {"收/支"}},
+                                  {true, {"金额", "金额（元）", "金额(元)"}},
+                                  {true, {"交易状态"}},
+                                  {true, {"交易订单号", "交易号"}},
+                                  {false, {"商家订单号"}}}};
+  static const Layout kWeChat = {{{true, {"交易时间"}},
+                                  {true, {"交易类型"}},
+                                  {true, {"交易对方"}},
+                                  {true, {"商品"}},
+                                  {true, {"收/支"}},
+                                  {true, {"金额(元)", "金额（元）", "金额"}},
+                                  {true, {"当前状态"}},
+                                  {true, {"交易单号"}},
+                                  {false, {"商户单号"}}}};
+  return source == ExportSource::Alipay ? kAlipay : kWeChat;
+}
+
+// Column indices for each role, in the order of the role's names.
+using Columns = std::array<std::vector<size_t>, kRoles>;
+
+bool match_header(const SheetRow& row, ExportSource source, Columns* out) {
+  std::map<std::string_view, size_t> index;
+  for (size_t i = 0; i < row.cells.size(); ++i) index.emplace(trim_cell(row.cells[i].text), i);
+  const Layout& layout = layout_of(source);
+  Columns columns;
+  for (size_t r = 0; r < kRoles; ++r) {
+    for (std::string_view name : layout[r].names) {
+      if (auto it = index.find(name); it != index.end()) columns[r].push_back(it->second);
+    }
+    if (layout[r].required && columns[r].empty()) return false;
+  }
+  *out = std::move(columns);
+  return true;
+}
+
+std::string header_text(ExportSource source) {
+  std::string s;
+  for (const RoleNames& r : layout_of(source)) {
+    if (r.required) s += (s.empty() ? "" : ",") + std::string(r.names[0]);
+  }
+  return s;
+}
+
+enum class RowKind { Payment, Income, Refund, Neutral, FailedOrClosed };
+
+// One data row's cells by role, padding removed.
+struct RowFields {
+  int line = 0;
+  std::array<std::string_view, kRoles> f;
+  const SheetCell* time_cell = nullptr;
+  RowKind kind = RowKind::Payment;
+};
+
+bool contains(std::string_view s, std::string_view part) { return s.find(part) != std::string_view::npos; }
+bool empty_or_slash(std::string_view s) { return s.empty() || s == "/"; }
+
+// Sorts a row, or gives the reason it cannot be.
+bool classify(ExportSource source, RowFields* row, std::string* why) {
+  const std::string_view status = row->f[kStatus], direction = row->f[kDirection], category = row->f[kCategory];
+  const bool refund = source == ExportSource::Alipay ? contains(status, "退款") || category == "退款"
+                                                     : contains(category, "退款");
+  if (contains(status, "失败") || contains(status, "关闭")) {
+    row->kind = RowKind::FailedOrClosed;
+  } else if (refund) {
+    row->kind = RowKind::Refund;
+  } else if (direction == "支出") {
+    row->kind = RowKind::Payment;
+  } else if (direction == "收入") {
+    row->kind = RowKind::Income;
+  } else if (direction == "不计收支" || direction == "/" || (source == ExportSource::Alipay && direction.empty())) {
+    row->kind = RowKind::Neutral;
+  } else {
+    *why = "收/支 '" + std::string(direction) + "' is none of 收入, 支出, " +
+           (source == ExportSource::Alipay ? "不计收支" : "/");
+    return false;
+  }
+  return true;
+}
+
+// A closed payment that a refund of the same export refunds was paid: it is a payment after all.
+void reopen_refunded(std::vector<RowFields>* rows) {
+  for (RowFields& closed : *rows) {
+    if (closed.kind != RowKind::FailedOrClosed) continue;
+    for (const RowFields& r : *rows) {
+      if (r.kind != RowKind::Refund) continue;
+      const bool same_merchant_order = !empty_or_slash(r.f[kMerchant]) && r.f[kMerchant] == closed.f[kMerchant];
+      const bool refund_of_order = !empty_or_slash(closed.f[kOrder]) && r.f[kOrder] != closed.f[kOrder] &&
+                                   r.f[kOrder].substr(0, closed.f[kOrder].size()) == closed.f[kOrder];
+      if (same_merchant_order || refund_of_order) {
+        closed.kind = RowKind::Payment;
+        break;
+      }
+    }
+  }
+}
+
+std::optional<double> row_time(const RowFields& row, bool date_1904) {
+  if (row.time_cell && row.time_cell->number) {
+    std::optional<double> serial = parse_export_amount(row.time_cell->text);
+    return serial ? trade_time_from_serial(*serial, date_1904) : std::nullopt;
+  }
+  return parse_trade_time(row.f[kTime]);
+}
+
+// The bill of a row that is imported; false with the reason when a cell does not hold what it must.
+bool make_bill(const RowFields& row, const ExportOptions& options, bool date_1904, ExportRead* out,
+               std::string* why) {
+  ExportBill b;
+  b.line = row.line;
+  b.income = row.kind != RowKind::Payment;
+  b.refund = row.kind == RowKind::Refund;
+  std::optional<double> time = row_time(row, date_1904);
+  if (!time) {
+    *why = "交易时间 '" + std::string(row.f[kTime]) + "' is not a date and time";
+    return false;
+  }
+  b.time = *time;
+  std::optional<double> amount = parse_export_amount(row.f[kAmount]);
+  if (!amount) {
+    *why = "金额 '" + std::string(row.f[kAmount]) + "' is not an amount";
+    return false;
+  }
+  if (!(*amount > kMinAmount)) {
+    *why = "金额 '" + std::string(row.f[kAmount]) + "' is not above 0.0000001";
+    return false;
+  }
+  b.amount = *amount;
+  std::string remark;
+  for (std::string_view part : {row.f[kCounterpart], row.f[kGoods]}) {
+    if (empty_or_slash(part)) continue;
+    if (!remark.empty()) remark += kRemarkSeparator;
+    remark += part;
+  }
+  int dropped = 0;
+  const std::string gbk = utf8_to_gbk_dropping(remark, &dropped);
+  if (dropped > 0) {
+    out->notices.push_back(
+        {row.line, "the remark leaves out " + std::to_string(dropped) + " character(s) GBK cannot hold"});
+  }
+  b.remark = std::string(cut_gbk(gbk, options.remark_limit));
+  if (b.remark.size() < gbk.size()) {
+    out->notices.push_back({row.line, "the remark is cut to " + std::to_string(b.remark.size()) + " bytes"});
+  }
+  b.order = std::string(row.f[kOrder]);
+  out->bills.push_back(std::move(b));
+  return true;
+}
+
+bool is_footer_start(std::string_view first_cell) { return trim_cell(first_cell).substr(0, 2) == "--"; }
+
+// The data rows after the header, up to a dash line or a summary below them.
+void read_rows(const Sheet& sheet, size_t header, const Columns& columns, ExportSource source,
+               std::vector<RowFields>* rows, ExportRead* out) {
+  size_t needed = 0;
+  for (size_t r = 0; r < kRoles; ++r) {
+    if (layout_of(source)[r].required) needed = std::max(needed, columns[r][0] + 1);
+  }
+  for (size_t i = header + 1; i < sheet.rows.size(); ++i) {
+    const SheetRow& row = sheet.rows[i];
+    if (!row.problem.empty()) {
+      out->errors.push_back({row.line, row.problem});
+      continue;
+    }
+    const SheetCell* first = nullptr;
+    for (const SheetCell& c : row.cells) {
+      if (!trim_cell(c.text).empty()) first = first ? first : &c;
+    }
+    if (!first) continue;
+    if (is_footer_start(first->text)) break;
+    RowFields fields;
+    fields.line = row.line;
+    for (size_t r = 0; r < kRoles; ++r) {
+      for (size_t col : columns[r]) {
+        if (col >= row.cells.size() || trim_cell(row.cells[col].text).empty()) continue;
+        fields.f[r] = trim_cell(row.cells[col].text);
+        if (r == kTime) fields.time_cell = &row.cells[col];
+        break;
+      }
+    }
+    const bool looks_like_time = !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
+    if (row.cells.size() < needed && !looks_like_time) break;  // a summary below the bills
+    std::string why;
+    if (!classify(source, &fields, &why)) {
+      out->errors.push_back({row.line, why});
+      continue;
+    }
+    rows->push_back(fields);
+  }
+}
+
+// The rows of the CSV record starting at line `at` of `lines` (more than one only where a lone
+// carriage return ends a record); joins following lines while a quoted cell is open. Returns the
+// number of lines used.
+size_t csv_rows(const std::vector<std::string_view>& lines, size_t at, std::vector<SheetRow>* out) {
+  std::string chunk, problem;
+  for (size_t n = 1; n <= kMaxLinesPerCsvRow && at + n <= lines.size(); ++n) {
+    if (n > 1) chunk += '\n';
+    chunk += lines[at + n - 1];
+    std::vector<CsvRecord> records;
+    if (parse_csv(chunk, &records, &problem)) {
+      for (CsvRecord& r : records) {
+        SheetRow row;
+        row.line = static_cast<int>(at) + r.line;
+        for (std::string& c : r.cells) row.cells.push_back(SheetCell{std::move(c), false});
+        out->push_back(std::move(row));
+      }
+      return n;
+    }
+    if (problem.find("never closed") == std::string::npos) break;
+  }
+  // The line reports what is wrong with it; the lines after it are read on their own.
+  const size_t colon = problem.find(": ");
+  out->push_back(SheetRow{static_cast<int>(at) + 1, {}, colon == std::string::npos ? problem : problem.substr(colon + 2)});
+  return 1;
+}
+
+void csv_sheet(std::string_view text, Sheet* out) {
+  std::vector<std::string_view> lines;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  for (size_t i = 0; i < lines.size();) i += csv_rows(lines, i, &out->rows);
+}
+
+}  // namespace
+
+bool load_sheet(std::string_view bytes, Sheet* out, bool* from_xlsx, std::string* problem) {
+  *out = Sheet{};
+  *from_xlsx = bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic;
+  if (*from_xlsx) return read_xlsx(bytes, out, problem);
+  std::string text;
+  if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+    bytes.remove_prefix(kUtf8Bom.size());
+    if (!is_utf8(bytes)) {
+      *problem = "the file begins as UTF-8 but is not UTF-8 text";
+      return false;
+    }
+    text = bytes;
+  } else if (is_utf8(bytes)) {
+    text = bytes;
+  } else if (std::optional<std::string> converted = gb18030_to_utf8(bytes)) {
+    text = std::move(*converted);
+  } else {
+    *problem = "the file is neither an XLSX workbook nor text in UTF-8 or GB18030";
+    return false;
+  }
+  csv_sheet(text, out);
+  return true;
+}
+
+ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& options, ExportRead* out,
+                              std::string* problem) {
+  *out = ExportRead{};
+  Sheet sheet;
+  bool from_xlsx = false;
+  if (!load_sheet(bytes, &sheet, &from_xlsx, problem)) {
+    return options.force || from_xlsx ? ExportStatus::Failed : ExportStatus::NotAnExport;
+  }
+  std::vector<ExportSource> sources = {ExportSource::Alipay, ExportSource::WeChat};
+  if (options.force) sources = {*options.force};
+  Columns columns;
+  size_t header = sheet.rows.size();
+  for (size_t i = 0; i < sheet.rows.size() && i < kMaxHeaderSearchRows && header == sheet.rows.size(); ++i) {
+    for (ExportSource s : sources) {
+      if (match_header(sheet.rows[i], s, &columns)) {
+        header = i;
+        out->source = s;
+        break;
+      }
+    }
+  }
+  if (header == sheet.rows.size()) {
+    if (!options.force && !from_xlsx) return ExportStatus::NotAnExport;
+    *problem = options.force ? "no " + std::string(source_name(*options.force)) + " header row (" +
+                                   header_text(*options.force) + ") in the first " +
+                                   std::to_string(kMaxHeaderSearchRows) + " rows"
+                             : "the workbook is not a bill export: " + expected_export_headers();
+    return ExportStatus::Failed;
+  }
+  std::vector<RowFields> rows;
+  read_rows(sheet, header, columns, out->source, &rows, out);
+  reopen_refunded(&rows);
+  for (const RowFields& row : rows) {
+    std::string why;
+    if (row.kind == RowKind::Neutral) {
+      ++out->neutral;
+    } else if (row.kind == RowKind::FailedOrClosed) {
+      ++out->failed_or_closed;
+    } else if (!make_bill(row, options, sheet.date_1904, out, &why)) {
+      out->errors.push_back({row.line, why});
+    }
+  }
+  std::stable_sort(out->errors.begin(), out->errors.end(),
+                   [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
+  return ExportStatus::Read;
+}
+
+std::string expected_export_headers() {
+  return "an Alipay export has a header row with " + header_text(ExportSource::Alipay) +
+         "; a WeChat Pay export one with " + header_text(ExportSource::WeChat);
+}
+
+std::string_view source_channel(ExportSource source) {
+  return source == ExportSource::Alipay ? "支付宝" : "微信";
+}
+
+std::string_view source_name(ExportSource source) {
+  return source == ExportSource::Alipay ? "Alipay" : "WeChat Pay";
+}
+
+}  // namespace pennacle

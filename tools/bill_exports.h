@@ -1,0 +1,74 @@
+// Bill exports of Alipay (GBK CSV) and WeChat Pay (UTF-8 CSV or XLSX), read into ledger bills.
+//
+// An export is recognised by its header row, which is looked for by its column names among the
+// first lines; summaries above it and footers below it are not bills. Each row becomes one of:
+// - a bill: 支出 for a payment, 收入 for an income;
+// - a refund, imported as 收入, so that it cancels the payment it refunds (which stays 支出);
+// - a neutral row (收/支 "不计收支" or "/": top-ups, withdrawals, transfers between own accounts);
+// - a failed or closed payment, skipped, unless a refund in the same export refunds it: then it
+//   was paid, and it is a payment like any other.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/xlsx_reader.h"
+
+namespace pennacle {
+
+enum class ExportSource { Alipay, WeChat };
+
+struct ExportBill {
+  int line = 0;          // the CSV line or worksheet row
+  bool income = false;   // 收入, else 支出
+  bool refund = false;   // a refund, imported as 收入
+  double amount = 0;     // absolute, above 0.0000001
+  double time = 0;       // the trade time, whole seconds
+  std::string remark;    // GBK: "交易对方 · 商品说明", cut to the remark limit on a character boundary
+  std::string order;     // UTF-8: the order number as the export gives it, padding removed
+};
+
+// Something about one row: why it cannot be imported, or what was changed on the way in.
+struct RowNote {
+  int line = 0;
+  std::string text;
+};
+
+struct ExportRead {
+  ExportSource source = ExportSource::Alipay;
+  std::vector<ExportBill> bills;
+  int neutral = 0;           // neutral rows skipped
+  int failed_or_closed = 0;  // failed or closed payments skipped
+  std::vector<RowNote> errors;   // rows that cannot be imported, by line
+  std::vector<RowNote> notices;  // remarks shortened or left without characters GBK cannot hold
+};
+
+struct ExportOptions {
+  std::optional<ExportSource> force;  // --from: only this source's header is looked for
+  size_t remark_limit = 500;          // bytes of GBK the ledger's 备注 takes
+};
+
+enum class ExportStatus {
+  Read,         // an export: *out holds its bills, counts and row errors
+  NotAnExport,  // no export header and no source forced: the caller may try its own formats
+  Failed,       // *problem says why (damaged XLSX, text in no known charset, forced header missing)
+};
+
+// Reads `bytes` (a whole file) as a bill export.
+ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& options, ExportRead* out,
+                              std::string* problem);
+
+// What the header rows of both exports look like, for a message about a file that is neither.
+std::string expected_export_headers();
+
+// "支付宝" or "微信": the payment channel of a source's bills (UTF-8).
+std::string_view source_channel(ExportSource source);
+std::string_view source_name(ExportSource source);  // "Alipay" or "WeChat Pay"
+
+// Reads `bytes` into rows: an XLSX workbook's first sheet, or CSV text in UTF-8 (with or without a
+// byte-order mark) or GB18030. False with a message when it is neither.
+bool load_sheet(std::string_view bytes, Sheet* out, bool* from_xlsx, std::string* problem);
+
+}  // namespace pennacle

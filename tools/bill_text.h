@@ -1,0 +1,44 @@
+// Texts and numbers of bill exports: charsets, trimming, amounts and trade times. Export cells are
+// UTF-8 here (a GB18030 file is converted once when read); bills for the ledger are GBK.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pennacle {
+
+// The whole text as UTF-8; nullopt when it is not valid GB18030.
+std::optional<std::string> gb18030_to_utf8(std::string_view text);
+// True when every byte sequence is well-formed UTF-8 (no overlong forms, no surrogates).
+bool is_utf8(std::string_view text);
+
+// UTF-8 to GBK, leaving out every character GBK cannot hold and counting them in `*dropped`.
+// Control characters become spaces; the text stays readable as a remark.
+// REQUIRES: is_utf8(utf8).
+std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);
+
+// The longest head of a GBK text that fits in `max_bytes` without splitting a double-byte character.
+std::string_view cut_gbk(std::string_view gbk, size_t max_bytes);
+
+// A cell without the padding exports put around it: spaces, tabs, line ends, ideographic spaces and
+// a stray byte-order mark.
+std::string_view trim_cell(std::string_view cell);
+
+// Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
+size_t display_width(std::string_view utf8);
+
+// An amount cell: an optional currency sign ("¥" or "￥"), an optional sign, digits with an optional
+// point and fraction; thousands commas are allowed. The absolute value, when it is a finite number.
+std::optional<double> parse_export_amount(std::string_view cell);
+
+// A trade time cell: "YYYY-MM-DD HH:MM:SS", with "/" instead of "-", one-digit month, day and hour,
+// and the seconds (or the whole time of day) left out. A date-time value in whole seconds.
+std::optional<double> parse_trade_time(std::string_view cell);
+
+// A spreadsheet date serial (days since 1899-12-30, or since 1904-01-01 in a 1904 workbook) as a
+// date-time value rounded to the second; nullopt outside the years 1900 to 9999.
+std::optional<double> trade_time_from_serial(double serial, bool date_1904);
+
+}  // namespace pennacle
