@@ -12,8 +12,8 @@ namespace pennacle {
 namespace {
 
 constexpr double kMinAmount = 0.0000001;  // the window's rule for an amount
-constexpr size_t kMaxHeaderSearchRows = 100;
-constexpr int kMaxLinesPerCsvRow = 32;  // a quoted cell may span lines, but not the whole file
+constexpr int kMaxHeaderLine = 100;       // the header stands within the first lines (or sheet rows)
+constexpr int kMaxLinesPerCsvRow = 32;    // a quoted cell may span lines, but not the whole file
 constexpr std::string_view kXlsxMagic = "PK\x03\x04";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kRemarkSeparator = " · ";
@@ -90,7 +90,8 @@ bool empty_or_slash(std::string_view s) { return s.empty() || s == "/"; }
 
 // Sorts a row, or gives the reason it cannot be.
 bool classify(ExportSource source, RowFields* row, std::string* why) {
-  const std::string_view status = row->f[kStatus], direction = row->f[kDirection], category = row->f[kCategory];
+  const std::string_view status = row->f[kStatus], direction = row->f[kDirection],
+                         category = row->f[kCategory];
   const bool refund = source == ExportSource::Alipay ? contains(status, "退款") || category == "退款"
                                                      : contains(category, "退款");
   if (contains(status, "失败") || contains(status, "关闭")) {
@@ -101,7 +102,8 @@ bool classify(ExportSource source, RowFields* row, std::string* why) {
     row->kind = RowKind::Payment;
   } else if (direction == "收入") {
     row->kind = RowKind::Income;
-  } else if (direction == "不计收支" || direction == "/" || (source == ExportSource::Alipay && direction.empty())) {
+  } else if (direction == "不计收支" || direction == "/" ||
+             (source == ExportSource::Alipay && direction.empty())) {
     row->kind = RowKind::Neutral;
   } else {
     *why = "收/支 '" + std::string(direction) + "' is none of 收入, 支出, " +
@@ -117,7 +119,8 @@ void reopen_refunded(std::vector<RowFields>* rows) {
     if (closed.kind != RowKind::FailedOrClosed) continue;
     for (const RowFields& r : *rows) {
       if (r.kind != RowKind::Refund) continue;
-      const bool same_merchant_order = !empty_or_slash(r.f[kMerchant]) && r.f[kMerchant] == closed.f[kMerchant];
+      const bool same_merchant_order =
+          !empty_or_slash(r.f[kMerchant]) && r.f[kMerchant] == closed.f[kMerchant];
       const bool refund_of_order = !empty_or_slash(closed.f[kOrder]) && r.f[kOrder] != closed.f[kOrder] &&
                                    r.f[kOrder].substr(0, closed.f[kOrder].size()) == closed.f[kOrder];
       if (same_merchant_order || refund_of_order) {
@@ -211,7 +214,8 @@ void read_rows(const Sheet& sheet, size_t header, const Columns& columns, Export
         break;
       }
     }
-    const bool looks_like_time = !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
+    const bool looks_like_time =
+        !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
     if (row.cells.size() < needed && !looks_like_time) break;  // a summary below the bills
     std::string why;
     if (!classify(source, &fields, &why)) {
@@ -244,7 +248,8 @@ size_t csv_rows(const std::vector<std::string_view>& lines, size_t at, std::vect
   }
   // The line reports what is wrong with it; the lines after it are read on their own.
   const size_t colon = problem.find(": ");
-  out->push_back(SheetRow{static_cast<int>(at) + 1, {}, colon == std::string::npos ? problem : problem.substr(colon + 2)});
+  out->push_back(SheetRow{
+      static_cast<int>(at) + 1, {}, colon == std::string::npos ? problem : problem.substr(colon + 2)});
   return 1;
 }
 
@@ -297,7 +302,8 @@ ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& optio
   if (options.force) sources = {*options.force};
   Columns columns;
   size_t header = sheet.rows.size();
-  for (size_t i = 0; i < sheet.rows.size() && i < kMaxHeaderSearchRows && header == sheet.rows.size(); ++i) {
+  for (size_t i = 0;
+       i < sheet.rows.size() && sheet.rows[i].line <= kMaxHeaderLine && header == sheet.rows.size(); ++i) {
     for (ExportSource s : sources) {
       if (match_header(sheet.rows[i], s, &columns)) {
         header = i;
@@ -310,7 +316,7 @@ ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& optio
     if (!options.force && !from_xlsx) return ExportStatus::NotAnExport;
     *problem = options.force ? "no " + std::string(source_name(*options.force)) + " header row (" +
                                    header_text(*options.force) + ") in the first " +
-                                   std::to_string(kMaxHeaderSearchRows) + " rows"
+                                   std::to_string(kMaxHeaderLine) + " lines"
                              : "the workbook is not a bill export: " + expected_export_headers();
     return ExportStatus::Failed;
   }

@@ -21,13 +21,13 @@ namespace pennacle {
 enum class ExportSource { Alipay, WeChat };
 
 struct ExportBill {
-  int line = 0;          // the CSV line or worksheet row
-  bool income = false;   // 收入, else 支出
-  bool refund = false;   // a refund, imported as 收入
-  double amount = 0;     // absolute, above 0.0000001
-  double time = 0;       // the trade time, whole seconds
-  std::string remark;    // GBK: "交易对方 · 商品说明", cut to the remark limit on a character boundary
-  std::string order;     // UTF-8: the order number as the export gives it, padding removed
+  int line = 0;         // the CSV line or worksheet row
+  bool income = false;  // 收入, else 支出
+  bool refund = false;  // a refund, imported as 收入
+  double amount = 0;    // absolute, above 0.0000001
+  double time = 0;      // the trade time, whole seconds
+  std::string remark;  // GBK: "交易对方 · 商品说明", cut to the remark limit on a character boundary
+  std::string order;   // UTF-8: the order number as the export gives it, padding removed
 };
 
 // Something about one row: why it cannot be imported, or what was changed on the way in.
@@ -39,8 +39,8 @@ struct RowNote {
 struct ExportRead {
   ExportSource source = ExportSource::Alipay;
   std::vector<ExportBill> bills;
-  int neutral = 0;           // neutral rows skipped
-  int failed_or_closed = 0;  // failed or closed payments skipped
+  int neutral = 0;               // neutral rows skipped
+  int failed_or_closed = 0;      // failed or closed payments skipped
   std::vector<RowNote> errors;   // rows that cannot be imported, by line
   std::vector<RowNote> notices;  // remarks shortened or left without characters GBK cannot hold
 };

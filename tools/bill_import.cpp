@@ -20,8 +20,6 @@
 namespace pennacle {
 namespace {
 
-// Bills appended between two syncs of the record of imported bills.
-constexpr size_t kImportGroupSize = 200;
 // A remark in a memo field keeps to one auxiliary block (500 bytes), enough for any counterpart
 // and goods, and short enough to read in a message box.
 constexpr size_t kMemoRemarkBytes = 500;
@@ -79,7 +77,8 @@ bool read_ledger_table(LedgerTable* t, std::string* why) {
   static const char* const kNames[] = {"类型", "金额", "付款方式", "时间", "备注"};
   const auto text_like = [](FieldType f) { return f == FieldType::Text || f == FieldType::Memo; };
   bool ok = info.fields.size() >= kFieldRemark;
-  for (int i = 0; ok && i < 5; ++i) ok = names_equal(info.fields[static_cast<size_t>(i + 1)].name, gbk(kNames[i]));
+  for (int i = 0; ok && i < 5; ++i)
+    ok = names_equal(info.fields[static_cast<size_t>(i + 1)].name, gbk(kNames[i]));
   if (ok) {
     const auto& f = info.fields;
     ok = text_like(f[kFieldType - 1].type) && text_like(f[kFieldChannel - 1].type) &&
@@ -87,8 +86,10 @@ bool read_ledger_table(LedgerTable* t, std::string* why) {
          (f[kFieldAmount - 1].type == FieldType::Double || f[kFieldAmount - 1].type == FieldType::Float);
   }
   if (!ok) {
-    *why = "not a ledger table for bill exports (fields 2 to 6 must be 类型 text, 金额 double or float, 付款方式 "
-           "text, 时间 datetime, 备注 text or memo)";
+    *why =
+        "not a ledger table for bill exports (fields 2 to 6 must be 类型 text, 金额 double or float, "
+        "付款方式 "
+        "text, 时间 datetime, 备注 text or memo)";
     return false;
   }
   t->full_path = info.full_path;
@@ -183,7 +184,8 @@ Presence resolve(const std::vector<ImportEntry>& log, const LedgerFacts& ledger,
   for (const ImportEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Intent || p.present.count(e.key)) continue;
     for (auto it = ledger.live.upper_bound(e.serial); it != ledger.live.end(); ++it) {
-      if (claimed.count(it->first) || !matches(e, it->second) || it->second.fingerprint != e.fingerprint) continue;
+      if (claimed.count(it->first) || !matches(e, it->second) || it->second.fingerprint != e.fingerprint)
+        continue;
       p.present.insert(e.key);
       claimed.insert(it->first);
       ImportEntry done = e;
@@ -231,10 +233,11 @@ std::vector<PlannedBill> plan(const ExportRead& read, const LedgerTable& table, 
 // Appends the planned bills group by group, each group's intents on the disk before its records.
 // Returns the number of bills stored; `*problem` is set when it could not store them all.
 size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry> settled, int32_t highest,
-                    ImportLog& log, std::string* problem) {
+                    size_t group_size, ImportLog& log, std::string* problem) {
   size_t stored = 0;
-  for (size_t start = 0; start < add.size() || !settled.empty(); start += kImportGroupSize) {
-    const size_t end = std::min(add.size(), start + kImportGroupSize);
+  group_size = std::max<size_t>(group_size, 1);
+  for (size_t start = 0; start < add.size() || !settled.empty(); start += group_size) {
+    const size_t end = std::min(add.size(), start + group_size);
     std::vector<ImportEntry> intents = std::move(settled);
     settled.clear();
     std::vector<LedgerBill> group;
@@ -287,13 +290,15 @@ bool read_export(const std::string& export_arg, std::string_view bytes, const Bi
   }
   if (st == ExportStatus::Read && !read->errors.empty()) {
     for (const RowNote& e : read->errors) err << export_arg << ": line " << e.line << ": " << e.text << "\n";
-    *status = fail(err, export_arg + ": " + std::to_string(read->errors.size()) + " bad row(s); nothing was written");
+    *status = fail(
+        err, export_arg + ": " + std::to_string(read->errors.size()) + " bad row(s); nothing was written");
     return false;
   }
   return st == ExportStatus::Read;
 }
 
-bool open_ledger(const std::string& db_arg, bool read_only, LedgerTable* table, std::ostream& err, int* status) {
+bool open_ledger(const std::string& db_arg, bool read_only, LedgerTable* table, std::ostream& err,
+                 int* status) {
   std::optional<std::string> path = utf8_to_gbk(db_arg);
   if (!path) return *status = fail(err, db_arg + ": the path has characters GBK cannot hold"), false;
   set_db_wait_time(kToolWaitMs);
@@ -322,11 +327,13 @@ int32_t lowest_open_intent(const std::vector<ImportEntry>& log) {
 }
 
 int run_import(const std::string& db_arg, const std::string& export_arg, const ExportRead& read,
-               const BillImportOptions& options, const LedgerTable& table, std::ostream& out, std::ostream& err) {
+               const BillImportOptions& options, const LedgerTable& table, std::ostream& out,
+               std::ostream& err) {
   ImportLog log;
   std::string problem;
   FileSystem& fs = options.fs ? *options.fs : posix_file_system();
-  if (!log.open(fs, table.full_path + std::string(kLogSuffix), !options.dry_run, &problem)) return fail(err, problem);
+  if (!log.open(fs, table.full_path + std::string(kLogSuffix), !options.dry_run, &problem))
+    return fail(err, problem);
   LedgerFacts ledger;
   if (int32_t rc = walk_ledger(lowest_open_intent(log.entries()), &ledger); rc != 0) {
     return fail(err, db_arg + ": " + store_message(rc));
@@ -344,7 +351,8 @@ int run_import(const std::string& db_arg, const std::string& export_arg, const E
     print_counts(read, add.size(), already, true, out);
     return 0;
   }
-  const size_t stored = write_groups(add, presence.settled, ledger.highest_serial, log, &problem);
+  const size_t stored =
+      write_groups(add, presence.settled, ledger.highest_serial, options.group_size, log, &problem);
   print_counts(read, stored, already, false, out);
   if (!problem.empty()) {
     return fail(err, problem + "; " + std::to_string(stored) +

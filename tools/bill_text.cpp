@@ -159,7 +159,8 @@ std::string_view trim_cell(std::string_view cell) {
       cell.remove_suffix(1);
     }
     for (std::string_view w : kWide) {
-      if (cell.size() >= w.size() && cell.substr(0, w.size()) == w) cell.remove_prefix(w.size()), again = true;
+      if (cell.size() >= w.size() && cell.substr(0, w.size()) == w)
+        cell.remove_prefix(w.size()), again = true;
       if (cell.size() >= w.size() && cell.substr(cell.size() - w.size()) == w) {
         cell.remove_suffix(w.size());
         again = true;

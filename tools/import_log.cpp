@@ -92,9 +92,9 @@ uint64_t bill_fingerprint(std::string_view type, std::string_view channel, std::
 
 std::string import_entry_line(const ImportEntry& e) {
   std::string line = e.kind == ImportEntry::Kind::Intent ? "I" : "D";
-  for (const std::string& f : {escape(e.key.order), format_date_time(e.key.time), amount_text(e.key.amount),
-                               std::string(e.income ? "+" : "-"), std::to_string(e.serial),
-                               hex(e.fingerprint, 16)}) {
+  for (const std::string& f :
+       {escape(e.key.order), format_date_time(e.key.time), amount_text(e.key.amount),
+        std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16)}) {
     line += kSeparator + f;
   }
   return line + kSeparator + hex(fnv32(line), 8) + "\n";
@@ -119,7 +119,8 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
   if (f[0] != "I" && f[0] != "D") return false;
   e.kind = f[0] == "I" ? ImportEntry::Kind::Intent : ImportEntry::Kind::Done;
   if (!unescape(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
-  if (!whole_double(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || (f[4] != "+" && f[4] != "-")) return false;
+  if (!whole_double(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || (f[4] != "+" && f[4] != "-"))
+    return false;
   e.income = f[4] == "+";
   if (!whole(f[5], &e.serial) || !whole(f[6], &e.fingerprint, 16)) return false;
   *out = std::move(e);
@@ -138,12 +139,14 @@ bool ImportLog::fail(FileCause cause, const std::string& what, std::string* prob
 bool ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_append, std::string* problem) {
   fs_ = &fs;
   path_ = gbk_path;
-  FileCause c = fs.open(gbk_path, for_append ? FileAccess::ReadWrite : FileAccess::Read, FileShare::DenyNone, &file_);
+  FileCause c =
+      fs.open(gbk_path, for_append ? FileAccess::ReadWrite : FileAccess::Read, FileShare::DenyNone, &file_);
   if (c == FileCause::NotFound && !for_append) return true;
   if (c == FileCause::NotFound) {
     c = fs.create(gbk_path, &file_);
     // Made by another import a moment ago: open that one.
-    if (c == FileCause::AccessDenied) c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
+    if (c == FileCause::AccessDenied)
+      c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   }
   if (c != FileCause::None) return fail(c, "cannot open the record of imported bills", problem);
   if (for_append) {

@@ -33,7 +33,8 @@ const char* const kUsage =
     "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
-    "  import FILE EXPORT [--from S] [--dry-run]     append bills from an Alipay or WeChat Pay export or a CSV\n"
+    "  import FILE EXPORT [--from S] [--dry-run]     append bills from an Alipay or WeChat Pay export or a "
+    "CSV\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 const char* const kCreateHelp =
@@ -62,7 +63,8 @@ const char* const kImportHelp =
     "Bill exports are recognised by their header row: Alipay CSV (GBK, every layout since the PC web\n"
     "export), WeChat Pay CSV (UTF-8) and XLSX. --from forces one of them. Each bill gets 类型 支出 or\n"
     "收入 from 收/支, the absolute 金额, 付款方式 支付宝 or 微信, the trade time as 时间 and\n"
-    "\"交易对方 · 商品说明\" as 备注 (cut on a character boundary to 500 bytes, or to a text field's width).\n"
+    "\"交易对方 · 商品说明\" as 备注 (cut on a character boundary to 500 bytes, or to a text field's "
+    "width).\n"
     "Neutral rows (收/支 不计收支 or /: top-ups, withdrawals, transfers) and failed or closed payments\n"
     "are skipped and counted. Refunds are imported as 收入: the refunded payment stays 支出 and the two\n"
     "cancel out; a closed payment that a refund in the same export refunds was paid, so it is imported.\n"
@@ -280,7 +282,8 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--dry-run") {
       out->options.dry_run = true;
-    } else if (args[i] == "--from" && i + 1 < args.size() && (args[i + 1] == "alipay" || args[i + 1] == "wechat")) {
+    } else if (args[i] == "--from" && i + 1 < args.size() &&
+               (args[i + 1] == "alipay" || args[i + 1] == "wechat")) {
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
     } else if (args[i] == "--from") {
       return fail(err, "--from takes alipay or wechat"), false;
@@ -288,12 +291,14 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->files.push_back(args[i]);
     }
   }
-  if (out->files.size() != 2) return fail(err, "import needs FILE and EXPORT (see kdbtool import --help)"), false;
+  if (out->files.size() != 2)
+    return fail(err, "import needs FILE and EXPORT (see kdbtool import --help)"), false;
   return true;
 }
 
 int not_recognised(std::ostream& err, const std::string& file, const std::string& why) {
-  return fail(err, file + ": not a bill export and not a ledger CSV (" + why + "): " + expected_export_headers() +
+  return fail(err, file + ": not a bill export and not a ledger CSV (" + why +
+                       "): " + expected_export_headers() +
                        "; a ledger CSV has rows 类型,金额,付款方式[,时间[,备注]] in UTF-8");
 }
 
@@ -305,7 +310,8 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   std::ifstream in(csv_file, std::ios::binary);
   if (!in) return fail(err, csv_file + ": cannot read the file");
   std::string text((std::istreambuf_iterator<char>(in)), {});
-  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status)) return status;
+  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status))
+    return status;
   if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
   if (!is_utf8(text)) return not_recognised(err, csv_file, "the file is not UTF-8 text");
   std::vector<CsvRecord> rows;
@@ -339,8 +345,8 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (!ledger) {
     close_database();
-    return fail(err,
-                ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
+    return fail(
+        err, ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
   }
   std::vector<LedgerBill> bills;
   int bad = 0;

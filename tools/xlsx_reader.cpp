@@ -72,7 +72,8 @@ class Archive {
     char extra = 0;
     if (n >= 0 && got == st.size) n = zip_fread(f, &extra, 1);
     if (n != 0 || got != st.size) {
-      *problem = name + ": " + (n < 0 ? zip_file_strerror(f) : "the unpacked size differs from the stated one");
+      *problem =
+          name + ": " + (n < 0 ? zip_file_strerror(f) : "the unpacked size differs from the stated one");
       zip_fclose(f);
       return false;
     }
@@ -148,9 +149,10 @@ bool parse_xml(const std::string& xml, const std::string& part, XmlHandler& hand
   static_assert(kMaxPartBytes <= static_cast<zip_uint64_t>(std::numeric_limits<int>::max()));
   const bool ok = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
   if (!ok) {
-    *problem = part + ": " +
-               (handler.error.empty() ? std::string(XML_ErrorString(XML_GetErrorCode(parser))) : handler.error) +
-               " (XML line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ")";
+    *problem =
+        part + ": " +
+        (handler.error.empty() ? std::string(XML_ErrorString(XML_GetErrorCode(parser))) : handler.error) +
+        " (XML line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ")";
   }
   XML_ParserFree(parser);
   return ok;
@@ -221,7 +223,8 @@ class SharedStringsHandler : public XmlHandler {
 bool parse_reference(std::string_view ref, int* column, int* row) {
   size_t i = 0;
   int c = 0;
-  while (i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z' && i < kMaxColumnLetters) c = c * 26 + (ref[i++] - 'A' + 1);
+  while (i < ref.size() && ref[i] >= 'A' && ref[i] <= 'Z' && i < kMaxColumnLetters)
+    c = c * 26 + (ref[i++] - 'A' + 1);
   const std::string_view digits = ref.substr(i);
   if (i == 0 || digits.empty() || digits.size() > kMaxRowDigits ||
       digits.find_first_not_of("0123456789") != std::string_view::npos) {
@@ -279,7 +282,8 @@ class SheetHandler : public XmlHandler {
     rows_.push_back(SheetRow{number, {}, {}});
   }
   bool parse_row_number(std::string_view r, int* number) {
-    if (r.empty() || r.size() > kMaxRowDigits || r.find_first_not_of("0123456789") != std::string_view::npos) {
+    if (r.empty() || r.size() > kMaxRowDigits ||
+        r.find_first_not_of("0123456789") != std::string_view::npos) {
       error = "row number '" + std::string(r) + "' is not a number";
       return false;
     }
@@ -327,7 +331,8 @@ class SheetHandler : public XmlHandler {
       return;
     }
     std::vector<SheetCell>& cells = rows_.back().cells;
-    if (cells.size() <= static_cast<size_t>(last_column_)) cells.resize(static_cast<size_t>(last_column_) + 1);
+    if (cells.size() <= static_cast<size_t>(last_column_))
+      cells.resize(static_cast<size_t>(last_column_) + 1);
     cells[static_cast<size_t>(last_column_)] = std::move(cell);
   }
 

@@ -1,0 +1,260 @@
+#include "tools/bill_exports.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "platform/gbk.h"
+#include "runtime/convert.h"
+#include "tools/bill_text.h"
+#include "tools/export_samples.h"
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+struct Expected {
+  bool income;
+  bool refund;
+  double amount;
+  std::string time;    // as in the sample
+  std::string remark;  // GBK
+  std::string order;
+};
+
+double time_of(const std::string& t) { return parse_trade_time(t).value(); }
+
+void expect_bills(const ExportRead& r, const std::vector<Expected>& want, const std::string& what) {
+  ASSERT_EQ(r.bills.size(), want.size()) << what;
+  for (size_t i = 0; i < want.size(); ++i) {
+    const ExportBill& b = r.bills[i];
+    SCOPED_TRACE(what + " bill " + std::to_string(i));
+    EXPECT_EQ(b.income, want[i].income);
+    EXPECT_EQ(b.refund, want[i].refund);
+    EXPECT_EQ(b.amount, want[i].amount);
+    EXPECT_EQ(b.time, time_of(want[i].time));
+    EXPECT_EQ(b.remark, want[i].remark);
+    EXPECT_EQ(b.order, want[i].order);
+  }
+}
+
+// The line a sample's first bill stands on: the one after its header row.
+int first_bill_line(const std::string& text, const std::string& header_start) {
+  const size_t at = text.find(header_start);
+  return 2 + static_cast<int>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+}
+
+ExportRead read_ok(const std::string& bytes, std::optional<ExportSource> force = std::nullopt) {
+  ExportRead r;
+  std::string problem;
+  ExportOptions o;
+  o.force = force;
+  EXPECT_EQ(read_bill_export(bytes, o, &r, &problem), ExportStatus::Read) << problem;
+  EXPECT_TRUE(r.errors.empty()) << (r.errors.empty() ? "" : r.errors[0].text);
+  return r;
+}
+
+const std::vector<Expected> kAlipayBills = {
+    {false, false, 28.16, "2023-03-01 12:30:45", "示例餐厅 · 午餐套餐", "2023030122001400001000000001"},
+    {true, false, 100, "2023-03-02 08:00:00", "李小红 · 还款", "2023030222001400001000000002"},
+    {false, false, 199, "2023-03-05 11:20:00", "示例商城 · 蓝牙耳机", "2023030522001400001000000005"},
+    {true, true, 199, "2023-03-06 16:40:00", "示例商城 · 退款-蓝牙耳机",
+     "2023030522001400001000000005_1678090000"},
+    {false, false, 35.5, "2023-03-07 19:05:09", "示例出行 · 快车 4.2公里", "2023030722001400001000000007"}};
+
+TEST(AlipayExport, EveryLayoutGivesTheSameBills) {
+  const std::string layouts[] = {alipay_2023_csv(alipay_rows()), alipay_pc_csv(alipay_rows()),
+                                 alipay_app_csv(alipay_rows())};
+  const char* names[] = {"2023", "pc", "app"};
+  const char* headers[] = {"交易时间,交易分类", "交易号 ", "收/支,交易对方"};
+  for (int k = 0; k < 3; ++k) {
+    ExportRead r = read_ok(layouts[k]);
+    EXPECT_EQ(r.source, ExportSource::Alipay);
+    expect_bills(r, kAlipayBills, names[k]);
+    EXPECT_EQ(r.neutral, 1) << names[k];
+    EXPECT_EQ(r.failed_or_closed, 1) << names[k];
+    ASSERT_FALSE(r.bills.empty());
+    EXPECT_EQ(r.bills[0].line, first_bill_line(layouts[k], headers[k])) << names[k];
+    EXPECT_EQ(r.bills[4].line, r.bills[0].line + 6) << names[k];
+    // The same bytes forced as Alipay read the same; forced as WeChat they are refused.
+    expect_bills(read_ok(layouts[k], ExportSource::Alipay), kAlipayBills, names[k]);
+    ExportRead w;
+    std::string problem;
+    EXPECT_EQ(read_bill_export(layouts[k], ExportOptions{ExportSource::WeChat, 500}, &w, &problem),
+              ExportStatus::Failed);
+    EXPECT_NE(problem.find("WeChat Pay header"), std::string::npos) << problem;
+  }
+}
+
+const std::vector<Expected> kWeChatBills = {
+    {false, false, 28.16, "2023-03-01 12:30:45", "示例超市 · 商品A", "4200001000202303011000000001"},
+    {true, false, 100, "2023-03-02 08:00:00", "李小红 · 转账备注:还钱", "1000050001202303020000000002"},
+    {false, false, 199, "2023-03-05 11:20:00", "示例商城 · 蓝牙耳机", "4200001000202303051000000005"},
+    {true, true, 199, "2023-03-06 16:40:00", "示例商城 · 退款-蓝牙耳机", "5030001000202303061000000006"}};
+
+std::string serial_text(const std::string& time, double offset = 0) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.17g", time_of(time) - offset);
+  return buf;
+}
+
+TEST(WeChatExport, CsvAndWorkbookGiveTheSameBills) {
+  const std::string csv = wechat_csv(wechat_rows());
+  ExportRead r = read_ok(csv);
+  EXPECT_EQ(r.source, ExportSource::WeChat);
+  expect_bills(r, kWeChatBills, "csv");
+  EXPECT_EQ(r.neutral, 2);
+  EXPECT_EQ(r.failed_or_closed, 1);
+  EXPECT_EQ(r.bills[0].line, 18);  // BOM, 16 preamble lines, the header
+  // Times as text cells, then as date serials in every other row.
+  std::vector<std::string> serials;
+  for (size_t i = 0; i < wechat_rows().size(); ++i)
+    serials.push_back(i % 2 ? "" : serial_text(wechat_rows()[i].time));
+  for (const std::string& book : {wechat_xlsx(wechat_rows()), wechat_xlsx(wechat_rows(), serials)}) {
+    ASSERT_FALSE(book.empty());
+    ExportRead x = read_ok(book);
+    EXPECT_EQ(x.source, ExportSource::WeChat);
+    expect_bills(x, kWeChatBills, "xlsx");
+    EXPECT_EQ(x.neutral, 2);
+    EXPECT_EQ(x.failed_or_closed, 1);
+    EXPECT_EQ(x.bills[0].line, 18);  // 16 preamble rows, the header
+  }
+}
+
+TEST(WeChatExport, A1904WorkbookCountsItsSerialsFromThen) {
+  std::vector<std::vector<XlsxCell>> rows;
+  std::vector<XlsxCell> header;
+  for (const char* h : {"交易时间", "交易类型", "交易对方", "商品", "收/支", "金额(元)", "支付方式",
+                        "当前状态", "交易单号"}) {
+    header.push_back({u8(h)});
+  }
+  rows.push_back(header);
+  // Days from 1899-12-30 to 1904-01-01.
+  rows.push_back({{serial_text("2023-03-01 12:30:45", 1462), XlsxCell::Number},
+                  {u8("商户消费")},
+                  {u8("示例超市")},
+                  {u8("商品A")},
+                  {u8("支出")},
+                  {"28.16", XlsxCell::Number},
+                  {u8("零钱")},
+                  {u8("支付成功")},
+                  {"42000010"}});
+  ExportRead r = read_ok(make_xlsx(rows, true));
+  ASSERT_EQ(r.bills.size(), 1u);
+  EXPECT_EQ(r.bills[0].time, time_of("2023-03-01 12:30:45"));
+  EXPECT_EQ(r.bills[0].line, 2);
+}
+
+TEST(ExportRecognition, OtherFilesAreNotTakenForExports) {
+  ExportRead r;
+  std::string problem;
+  const ExportOptions plain;
+  for (const std::string& other :
+       {std::string(u8("类型,金额,付款方式\n支出,5,微信\n")), std::string("a,b\n1,2\n"),
+        std::string("\xFF\xFE\x00\x01", 4), std::string()}) {
+    EXPECT_EQ(read_bill_export(other, plain, &r, &problem), ExportStatus::NotAnExport);
+  }
+  // A workbook is never our own CSV: one without a bill header says what was expected.
+  EXPECT_EQ(read_bill_export(make_xlsx({{{"a"}, {"b"}}}), plain, &r, &problem), ExportStatus::Failed);
+  EXPECT_NE(problem.find(u8("交易订单号")), std::string::npos) << problem;
+  EXPECT_EQ(read_bill_export(std::string("PK\x03\x04 damaged", 12), plain, &r, &problem),
+            ExportStatus::Failed);
+  EXPECT_NE(problem.find("zip"), std::string::npos) << problem;
+  // A header is found by its names: moved further down and with the columns in another order.
+  const std::string moved = std::string(40, '\n') + alipay_app_csv(alipay_rows());
+  EXPECT_EQ(read_ok(moved).bills.size(), kAlipayBills.size());
+  EXPECT_EQ(read_bill_export(std::string(120, '\n') + alipay_2023_csv(alipay_rows()), plain, &r, &problem),
+            ExportStatus::NotAnExport);
+}
+
+TEST(ExportRows, BadRowsGiveTheirLinesAndReasons) {
+  std::vector<SampleRow> rows = alipay_rows();
+  rows[0].amount = "abc";
+  rows[1].amount = "0.0000001";
+  rows[4].time = "2023-02-29 10:00:00";
+  rows[6].direction = "其他";
+  rows[2].amount = "not checked";  // a neutral row is not imported, so not checked
+  const std::string text = alipay_2023_csv(rows);
+  ExportRead r;
+  std::string problem;
+  ASSERT_EQ(read_bill_export(text, ExportOptions{}, &r, &problem), ExportStatus::Read);
+  const int first = first_bill_line(text, "交易时间,");
+  ASSERT_EQ(r.errors.size(), 4u);
+  const int lines[] = {first, first + 1, first + 4, first + 6};
+  const char* reasons[] = {"is not an amount", "is not above 0.0000001", "is not a date and time", "收/支"};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(r.errors[i].line, lines[i]);
+    EXPECT_NE(r.errors[i].text.find(u8(reasons[i])), std::string::npos) << r.errors[i].text;
+  }
+  // An unclosed quote in a bill row is that row's error; the rows after it are still read.
+  const std::string quoted = alipay_app_csv(alipay_rows());
+  const size_t at = quoted.find("\"午餐套餐\"");
+  ASSERT_NE(at, std::string::npos);
+  std::string broken = quoted;
+  broken.erase(at + std::string("\"午餐套餐").size(), 1);
+  ASSERT_EQ(read_bill_export(broken, ExportOptions{}, &r, &problem), ExportStatus::Read);
+  ASSERT_FALSE(r.errors.empty());
+  EXPECT_EQ(r.errors[0].line, 3);
+}
+
+TEST(ExportRows, RemarksFitTheFieldOnCharacterBoundaries) {
+  std::vector<SampleRow> rows = alipay_rows();
+  for (int i = 0; i < 300; ++i) rows[0].goods += "长";
+  rows[1].counterpart = "";
+  rows[1].goods = "/";
+  const std::string gbk = alipay_2023_csv(rows);
+  ExportRead r = read_ok(gbk);
+  ASSERT_EQ(r.bills.size(), 5u);
+  EXPECT_EQ(r.bills[0].remark.size(), 500u);  // cut between two characters
+  EXPECT_TRUE(gbk_to_utf8(r.bills[0].remark).has_value());
+  EXPECT_EQ(r.bills[1].remark, "");
+  ASSERT_EQ(r.notices.size(), 1u);
+  EXPECT_EQ(r.notices[0].line, r.bills[0].line);
+  // An odd limit cuts before a double-byte character, never through it.
+  ExportOptions narrow;
+  narrow.remark_limit = 7;
+  std::string problem;
+  ASSERT_EQ(read_bill_export(gbk, narrow, &r, &problem), ExportStatus::Read);
+  EXPECT_EQ(r.bills[0].remark, "示例餐");
+  // A character GBK cannot hold is left out and reported; the rest of the remark stays.
+  std::string csv = wechat_csv(wechat_rows());
+  const size_t at = csv.find(u8("商品A"));
+  csv.insert(at + u8("商品A").size(), "\xF0\x9F\x8E\x81");
+  r = read_ok(csv);
+  EXPECT_EQ(r.bills[0].remark, "示例超市 · 商品A");
+  ASSERT_EQ(r.notices.size(), 1u);
+  EXPECT_NE(r.notices[0].text.find("1 character"), std::string::npos);
+}
+
+TEST(ExportCells, AmountsAndTimes) {
+  EXPECT_EQ(parse_export_amount(u8("￥1,234.50")), 1234.5);
+  EXPECT_EQ(parse_export_amount("\xC2\xA5"
+                                "28.16\t"),
+            28.16);
+  EXPECT_EQ(parse_export_amount("  -5.00 "), 5.0);
+  EXPECT_EQ(parse_export_amount("-\xC2\xA5"
+                                "5"),
+            5.0);
+  EXPECT_EQ(parse_export_amount(".5"), 0.5);
+  for (const char* bad : {"", "abc", "1.2.3", "1e5", "5 元", "\xC2\xA5", ",5", "1,", "--5"}) {
+    EXPECT_FALSE(parse_export_amount(bad).has_value()) << bad;
+  }
+  EXPECT_FALSE(parse_export_amount(std::string(400, '9')).has_value());  // not finite
+  EXPECT_EQ(parse_trade_time("2023/3/1 9:05"), make_date_time(2023, 3, 1, 9, 5, 0));
+  EXPECT_EQ(parse_trade_time("2023-03-01\t"), make_date_time(2023, 3, 1));
+  EXPECT_EQ(parse_trade_time("2024-02-29T23:59:59"), make_date_time(2024, 2, 29, 23, 59, 59));
+  for (const char* bad : {"2023-02-29", "2023-03-01 24:00", "2023-03/01", "23-03-01", "2023-03-01 12:3",
+                          "2023-03-01 12:30:45.5", "44986.5"}) {
+    EXPECT_FALSE(parse_trade_time(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(trade_time_from_serial(44986.5, false), make_date_time(2023, 3, 1, 12, 0, 0));
+  EXPECT_EQ(trade_time_from_serial(44986.5 + 0.4 / 86400, false), make_date_time(2023, 3, 1, 12, 0, 0));
+  EXPECT_FALSE(trade_time_from_serial(60, false).has_value());  // before 1900-03-01
+  EXPECT_FALSE(trade_time_from_serial(1e300, false).has_value());
+  EXPECT_EQ(cut_gbk("ab示例", 3), "ab");
+  EXPECT_EQ(trade_time_from_serial(0, true), make_date_time(1904, 1, 1));
+}
+
+}  // namespace
+}  // namespace pennacle

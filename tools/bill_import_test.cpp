@@ -1,0 +1,276 @@
+#include "tools/bill_import.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <sstream>
+
+#include "platform/fault_file.h"
+#include "store/test_support.h"
+#include "tools/export_samples.h"
+#include "tools/kdbtool.h"
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+
+class BillImport : public StoreTest {
+ protected:
+  int run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return kdbtool_main(args, out_, err_);
+  }
+  std::string make_ledger(const std::string& name = "data.kdb") {
+    const std::string db = path(name);
+    EXPECT_EQ(run({"create", db}), 0) << err_.str();
+    return db;
+  }
+  std::string write_export(const std::string& name, const std::string& bytes) {
+    write_bytes(path(name), bytes);
+    return path(name);
+  }
+  // The bills `kdbtool export` shows, one CSV line each without the running number.
+  std::vector<std::string> bills(const std::string& db) {
+    EXPECT_EQ(run({"export", db}), 0) << err_.str();
+    std::vector<std::string> lines;
+    std::istringstream in(out_.str());
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) lines.push_back(line.substr(line.find(',') + 1));
+    return lines;
+  }
+  void expect_each_once(const std::string& db, const std::vector<std::string>& want) {
+    std::vector<std::string> got = bills(db);
+    std::multiset<std::string> a(got.begin(), got.end()), b(want.begin(), want.end());
+    EXPECT_EQ(a, b);
+  }
+  std::ostringstream out_, err_;
+};
+
+TEST_F(BillImport, ExportShowsTheImportedBillsExactly) {
+  const std::string db = make_ledger(), csv = write_export("alipay.csv", alipay_2023_csv(alipay_rows()));
+  ASSERT_EQ(run({"import", db, csv}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 5, already there 0, neutral skipped 1, failed or closed skipped 1\n");
+  ASSERT_EQ(run({"export", db}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注\r\n"
+                           "1,支出,28.16,支付宝,2023-03-01 12:30:45,示例餐厅 · 午餐套餐\r\n"
+                           "2,收入,100,支付宝,2023-03-02 08:00:00,李小红 · 还款\r\n"
+                           "3,支出,199,支付宝,2023-03-05 11:20:00,示例商城 · 蓝牙耳机\r\n"
+                           "4,收入,199,支付宝,2023-03-06 16:40:00,示例商城 · 退款-蓝牙耳机\r\n"
+                           "5,支出,35.5,支付宝,2023-03-07 19:05:09,示例出行 · 快车 4.2公里\r\n"));
+  ASSERT_EQ(run({"check", db}), 0) << out_.str();
+}
+
+TEST_F(BillImport, ImportingAgainAddsNothingAndWritesNothing) {
+  const std::string db = make_ledger();
+  const std::string csv = write_export("wechat.csv", wechat_csv(wechat_rows()));
+  const std::string xlsx = write_export("wechat.xlsx", wechat_xlsx(wechat_rows()));
+  ASSERT_EQ(run({"import", db, csv}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 4, already there 0, neutral skipped 2, failed or closed skipped 1\n");
+  const std::string kdb = read_bytes(db), kdt = read_bytes(path("data.KDT")),
+                    log = read_bytes(db + ".imports");
+  // The same export again, and the same bills as a workbook: nothing is added.
+  for (const std::string& again : {csv, xlsx}) {
+    ASSERT_EQ(run({"import", db, again}), 0) << err_.str();
+    EXPECT_EQ(out_.str(), "added 0, already there 4, neutral skipped 2, failed or closed skipped 1\n");
+  }
+  EXPECT_EQ(read_bytes(db), kdb);
+  EXPECT_EQ(read_bytes(path("data.KDT")), kdt);
+  EXPECT_EQ(read_bytes(db + ".imports"), log);
+  EXPECT_EQ(bills(db).size(), 4u);
+  EXPECT_NE(bills(db)[0].find(u8("支出,28.16,微信,2023-03-01 12:30:45,示例超市 · 商品A")), std::string::npos);
+}
+
+TEST_F(BillImport, AnOverlappingExportAddsOnlyTheNewBills) {
+  const std::string db = make_ledger();
+  const std::string first = write_export("1.csv", alipay_2023_csv(many_rows(0, 30)));
+  const std::string second = write_export("2.csv", alipay_pc_csv(many_rows(20, 30)));
+  ASSERT_EQ(run({"import", db, first}), 0) << err_.str();
+  ASSERT_EQ(run({"import", db, second}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 20, already there 10, neutral skipped 0, failed or closed skipped 0\n");
+  const std::vector<std::string> all = bills(db);
+  EXPECT_EQ(all.size(), 50u);
+  EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), 50u);
+  // Same order number and time but another amount is another bill; so is another order number.
+  std::vector<SampleRow> changed = many_rows(0, 2);
+  changed[0].amount = "999.00";
+  changed[1].order += "9";
+  ASSERT_EQ(run({"import", db, write_export("3.csv", alipay_2023_csv(changed))}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 2, already there 0, neutral skipped 0, failed or closed skipped 0\n");
+}
+
+TEST_F(BillImport, ADryRunListsTheBillsWithTotalsAndWritesNothing) {
+  const std::string db = make_ledger(), csv = write_export("a.csv", alipay_2023_csv(alipay_rows()));
+  const std::string before = read_bytes(db);
+  ASSERT_EQ(run({"import", db, csv, "--dry-run"}), 0) << err_.str();
+  const std::string listing = out_.str();
+  EXPECT_NE(listing.find(u8("时间")), std::string::npos);
+  EXPECT_NE(listing.find(u8("2023-03-07 19:05:09  支出   35.5  支付宝    示例出行 · 快车 4.2公里")),
+            std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find(u8("5 bill(s): 支出 3, total 262.66; 收入 2, total 299")), std::string::npos)
+      << listing;
+  EXPECT_NE(listing.find("would add 5, already there 0, neutral skipped 1, failed or closed skipped 1"),
+            std::string::npos);
+  EXPECT_EQ(read_bytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(db + ".imports"));
+  // After a real import, a dry run lists nothing; our own CSV lists its bills the same way.
+  ASSERT_EQ(run({"import", db, csv}), 0);
+  ASSERT_EQ(run({"import", db, csv, "--dry-run"}), 0);
+  EXPECT_NE(out_.str().find("0 bill(s)"), std::string::npos);
+  const std::string own = write_export("own.csv", u8("支出,12.5,微信,2024-03-01 08:30:00,午饭\n"));
+  const std::string after = read_bytes(db);
+  ASSERT_EQ(run({"import", db, own, "--dry-run"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find(u8("1 bill(s): 支出 1, total 12.5")), std::string::npos) << out_.str();
+  EXPECT_EQ(read_bytes(db), after);
+}
+
+TEST_F(BillImport, BillsTheLedgerNoLongerHoldsAreImportedAgain) {
+  const std::string db = make_ledger();
+  ASSERT_EQ(run({"import", db, write_export("1.csv", alipay_2023_csv(many_rows(0, 10)))}), 0);
+  const std::string backup_kdb = read_bytes(db), backup_kdt = read_bytes(path("data.KDT"));
+  ASSERT_EQ(run({"import", db, write_export("2.csv", alipay_2023_csv(many_rows(10, 5)))}), 0);
+  const std::vector<std::string> fifteen = bills(db);
+  ASSERT_EQ(fifteen.size(), 15u);
+  // The backup holds the first ten; its next serial hands out again the serials the lost five had.
+  write_bytes(db, backup_kdb);
+  write_bytes(path("data.KDT"), backup_kdt);
+  const std::string all = write_export("all.csv", alipay_2023_csv(many_rows(0, 15)));
+  ASSERT_EQ(run({"import", db, all}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 5, already there 10, neutral skipped 0, failed or closed skipped 0\n");
+  expect_each_once(db, fifteen);
+  // A bill deleted from the ledger is not there any more either.
+  ASSERT_TRUE(open_db(db));
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(3)}));
+  ASSERT_TRUE(ok(db_delete));
+  ASSERT_TRUE(ok(db_purge));
+  close_db();
+  ASSERT_EQ(run({"import", db, all}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), "added 1, already there 14, neutral skipped 0, failed or closed skipped 0\n");
+  expect_each_once(db, fifteen);
+}
+
+TEST_F(BillImport, AnImportCutAtAnyWriteIsFinishedByTheNextOne) {
+  const std::string bytes = alipay_2023_csv(many_rows(0, 10));
+  const std::string clean = make_ledger("clean.kdb");
+  ASSERT_EQ(run({"import", clean, write_export("x.csv", bytes)}), 0) << err_.str();
+  const std::vector<std::string> want = bills(clean);
+  FaultFileSystem faults(posix_file_system());
+  BillImportOptions cut;
+  cut.fs = &faults;
+  cut.group_size = 4;  // three groups: the cut falls before, inside and after each
+  bool finished = false;
+  for (int k = 0; !finished; ++k) {
+    SCOPED_TRACE("cut after write " + std::to_string(k));
+    for (const char* f : {"c.kdb", "c.KDT", "c.kdb.imports"}) std::filesystem::remove(path(f));
+    const std::string db = make_ledger("c.kdb");
+    faults.reset();
+    faults.crash_after_writes(k);
+    set_store_file_system(&faults);
+    int status = 0;
+    ASSERT_TRUE(import_bill_export(db, "x.csv", bytes, cut, out_, err_, &status));
+    finished = !faults.crashed();
+    EXPECT_EQ(status, finished ? 0 : 1) << err_.str();
+    set_store_file_system(nullptr);
+    ASSERT_EQ(run({"import", db, path("x.csv")}), 0) << err_.str();
+    expect_each_once(db, want);
+    ASSERT_EQ(run({"check", db}), 0) << out_.str();
+    ASSERT_LT(k, 1000);
+  }
+}
+
+TEST_F(BillImport, AKilledImportIsFinishedByTheNextOne) {
+  constexpr int kBills = 1500;
+  constexpr uint64_t kRecordLength = 112, kDataStart = 116 + 72 * 6;
+  const std::string db = make_ledger();
+  const std::string csv = write_export("many.csv", alipay_2023_csv(many_rows(0, kBills)));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::ostringstream out, err;
+    _exit(kdbtool_main({"import", db, csv}, out, err));
+  }
+  // Kill it once it has stored some bills (or let it be, should it finish first).
+  int status = 0;
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    std::error_code ec;
+    if (std::filesystem::file_size(db, ec) > kDataStart + 100 * kRecordLength) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      break;
+    }
+    usleep(500);
+  }
+  ASSERT_EQ(run({"import", db, csv}), 0) << err_.str();
+  const std::vector<std::string> all = bills(db);
+  EXPECT_EQ(all.size(), static_cast<size_t>(kBills));
+  EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), static_cast<size_t>(kBills));
+  ASSERT_EQ(run({"check", db}), 0) << out_.str();
+}
+
+TEST_F(BillImport, WhatCannotBeImportedWritesNothingAndSaysWhy) {
+  const std::string db = make_ledger();
+  const std::string before = read_bytes(db);
+  struct Case {
+    std::string bytes;
+    std::vector<std::string> args;
+    std::string says;  // UTF-8
+  };
+  std::vector<SampleRow> bad = alipay_rows();
+  bad[6].amount = "-";
+  const std::string alipay = alipay_2023_csv(bad);
+  const auto header = static_cast<long>(alipay.find("交易时间,"));
+  const int bad_line = 2 + static_cast<int>(std::count(alipay.begin(), alipay.begin() + header, '\n')) + 6;
+  const Case cases[] = {
+      {"\xB2\xE2\xCA\xD4\n\xB2\xE2\xCA\xD4\n", {}, u8("交易订单号")},  // GBK text, one cell a line
+      {u8("随便写点什么\n"), {}, "not a bill export and not a ledger CSV"},
+      {alipay, {}, "line " + std::to_string(bad_line) + u8(": 金额 '-' is not an amount")},
+      {alipay_2023_csv(alipay_rows()), {"--from", "wechat"}, "no WeChat Pay header row"},
+      {wechat_csv(wechat_rows()), {"--from", "alipay"}, "no Alipay header row"},
+      {"PK\x03\x04", {}, "zip"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"import", db, write_export("bad", c.bytes)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(run(args), 1) << c.says;
+    EXPECT_NE(err_.str().find(c.says), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(run({"import", db, path("bad"), "--from", "paypal"}), 1);
+  EXPECT_EQ(read_bytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(db + ".imports"));
+  // A ledger whose 金额 would lose the cents is not a ledger for exports.
+  const std::string ints = path("ints.kdb");
+  ASSERT_EQ(run({"create", ints, "--field", u8("序号:double"), "--field", u8("类型:text:16"), "--field",
+                 u8("金额:int"), "--field", u8("付款方式:text:64"), "--field", u8("时间:datetime"), "--field",
+                 u8("备注:memo")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(run({"import", ints, write_export("ok.csv", alipay_2023_csv(alipay_rows()))}), 1);
+  EXPECT_NE(err_.str().find(u8("金额 double or float")), std::string::npos) << err_.str();
+}
+
+TEST_F(BillImport, ARemarkIsCutToATextFieldOnACharacterBoundary) {
+  const std::string db = path("narrow.kdb");
+  ASSERT_EQ(run({"create", db, "--field", u8("序号:double"), "--field", u8("类型:text:16"), "--field",
+                 u8("金额:double"), "--field", u8("付款方式:text:64"), "--field", u8("时间:datetime"),
+                 "--field", u8("备注:text:10")}),
+            0)
+      << err_.str();
+  const std::string csv = write_export("a.csv", alipay_2023_csv(alipay_rows()));
+  ASSERT_EQ(run({"import", db, csv}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("the remark is cut to 9 bytes"), std::string::npos) << out_.str();
+  const std::vector<std::string> got = bills(db);
+  ASSERT_EQ(got.size(), 5u);
+  EXPECT_NE(got[0].find(u8(",示例餐厅 \r")), std::string::npos) << got[0];  // 10 bytes would split the dot
+  ASSERT_EQ(run({"import", db, csv}), 0) << err_.str();
+  EXPECT_EQ(out_.str().substr(out_.str().find("added")),
+            "added 0, already there 5, neutral skipped 1, failed or closed skipped 1\n");
+}
+
+}  // namespace
+}  // namespace pennacle
