@@ -82,8 +82,10 @@ inline void sheet_parts(const std::vector<std::vector<XlsxCell>>& rows, std::str
   *shared += "</sst>";
 }
 
-// A zip archive of the named parts, made in memory; "" when libzip fails.
-inline std::string zip_parts(const std::vector<std::pair<std::string, std::string>>& parts) {
+// A zip archive of the named parts, made in memory (packed, or stored as they are); "" when libzip
+// fails.
+inline std::string zip_parts(const std::vector<std::pair<std::string, std::string>>& parts,
+                             bool stored = false) {
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* src = zip_source_buffer_create(nullptr, 0, 0, &error);
@@ -95,7 +97,12 @@ inline std::string zip_parts(const std::vector<std::pair<std::string, std::strin
   if (za) {
     for (const auto& [name, data] : parts) {
       zip_source_t* s = zip_source_buffer(za, data.data(), data.size(), 0);
-      if (!s || zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8) < 0) zip_source_free(s);
+      const zip_int64_t index = s ? zip_file_add(za, name.c_str(), s, ZIP_FL_ENC_UTF_8) : -1;
+      if (index < 0) {
+        zip_source_free(s);
+      } else if (stored) {
+        zip_set_file_compression(za, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+      }
     }
     zip_stat_t st;
     zip_stat_init(&st);
