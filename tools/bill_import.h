@@ -37,7 +37,7 @@ struct BillImportOptions {
   std::optional<ExportSource> force;  // --from alipay|wechat
   bool dry_run = false;
   FileSystem* fs = nullptr;  // where the record of imported bills is kept; nullptr: the real one
-  size_t group_size = 200;   // bills appended between two syncs of that record
+  size_t group_size = 1000;  // bills appended as one group, between two syncs of that record
 };
 
 // `kdbtool import DB EXPORT` for a bill export held in `bytes`. Returns false, doing nothing, when

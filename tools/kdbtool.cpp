@@ -408,8 +408,8 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
     const size_t to = std::min(bills.size(), from + kImportGroup);
     std::vector<int32_t> serials;
-    if (int32_t rc = append_bill_group({bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)},
-                                       &serials);
+    if (int32_t rc = append_bill_group(
+            {bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)}, &serials);
         rc != 0) {
       close_database();
       // A value that could not be stored (a remark) still leaves its bill; any other failure
