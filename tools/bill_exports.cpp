@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <map>
+#include <set>
 
 #include "tools/bill_text.h"
 #include "tools/kdbtool.h"
@@ -114,20 +115,24 @@ bool classify(ExportSource source, RowFields* row, std::string* why) {
 }
 
 // A closed payment that a refund of the same export refunds was paid: it is a payment after all.
+// A refund names its payment by the same merchant order number, or by an order number that begins
+// with the payment's.
 void reopen_refunded(std::vector<RowFields>* rows) {
+  std::set<std::string_view> merchants, orders;
+  for (const RowFields& r : *rows) {
+    if (r.kind != RowKind::Refund) continue;
+    if (!empty_or_slash(r.f[kMerchant])) merchants.insert(r.f[kMerchant]);
+    orders.insert(r.f[kOrder]);
+  }
   for (RowFields& closed : *rows) {
     if (closed.kind != RowKind::FailedOrClosed) continue;
-    for (const RowFields& r : *rows) {
-      if (r.kind != RowKind::Refund) continue;
-      const bool same_merchant_order =
-          !empty_or_slash(r.f[kMerchant]) && r.f[kMerchant] == closed.f[kMerchant];
-      const bool refund_of_order = !empty_or_slash(closed.f[kOrder]) && r.f[kOrder] != closed.f[kOrder] &&
-                                   r.f[kOrder].substr(0, closed.f[kOrder].size()) == closed.f[kOrder];
-      if (same_merchant_order || refund_of_order) {
-        closed.kind = RowKind::Payment;
-        break;
-      }
-    }
+    const std::string_view order = closed.f[kOrder];
+    // The least order number above `order` begins with it when any other does.
+    const auto next = orders.upper_bound(order);
+    const bool refunded =
+        merchants.count(closed.f[kMerchant]) > 0 ||
+        (!empty_or_slash(order) && next != orders.end() && next->substr(0, order.size()) == order);
+    if (refunded) closed.kind = RowKind::Payment;
   }
 }
 

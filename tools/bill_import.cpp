@@ -8,6 +8,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <tuple>
 
 #include "platform/gbk.h"
 #include "runtime/convert.h"
@@ -165,32 +166,52 @@ struct Presence {
   std::vector<ImportEntry> settled;
 };
 
-Presence resolve(const std::vector<ImportEntry>& log, const LedgerFacts& ledger, const LedgerTable& table) {
+// Intents that no later done entry of the same key answers: imports cut short between the two.
+std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log) {
+  std::set<ImportKey> answered;
+  std::vector<const ImportEntry*> open;
+  for (auto it = log.rbegin(); it != log.rend(); ++it) {
+    if (it->kind == ImportEntry::Kind::Done) {
+      answered.insert(it->key);
+    } else if (!answered.count(it->key)) {
+      open.push_back(&*it);
+    }
+  }
+  std::reverse(open.begin(), open.end());
+  return open;
+}
+
+Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
+                 const LedgerFacts& ledger, const LedgerTable& table) {
   Presence p;
   std::set<int32_t> claimed;
-  const auto matches = [&](const ImportEntry& e, const RecordFacts& f) {
-    return f.time == e.key.time && f.amount == stored_amount(table, e.key.amount) && f.income == e.income;
-  };
   for (const ImportEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Done || p.present.count(e.key)) continue;
     auto it = ledger.live.find(e.serial);
-    if (it != ledger.live.end() && !claimed.count(e.serial) && matches(e, it->second)) {
+    if (it != ledger.live.end() && !claimed.count(e.serial) && it->second.time == e.key.time &&
+        it->second.amount == stored_amount(table, e.key.amount) && it->second.income == e.income) {
       p.present.insert(e.key);
       claimed.insert(e.serial);
     }
   }
-  // An intent without its done entry: the bill's record, if written, is the first unclaimed one
-  // above the serial the intent names that holds the same values.
-  for (const ImportEntry& e : log) {
-    if (e.kind != ImportEntry::Kind::Intent || p.present.count(e.key)) continue;
-    for (auto it = ledger.live.upper_bound(e.serial); it != ledger.live.end(); ++it) {
-      if (claimed.count(it->first) || !matches(e, it->second) || it->second.fingerprint != e.fingerprint)
-        continue;
-      p.present.insert(e.key);
-      claimed.insert(it->first);
-      ImportEntry done = e;
+  // An open intent: the bill's record, if it was written, is the first unclaimed one above the
+  // serial the intent names that holds the same values.
+  using Values = std::tuple<double, double, bool, uint64_t>;
+  std::map<Values, std::vector<int32_t>> by_values;  // serials in ascending order
+  for (const auto& [serial, f] : ledger.live)
+    by_values[{f.time, f.amount, f.income, f.fingerprint}].push_back(serial);
+  for (const ImportEntry* e : open) {
+    if (p.present.count(e->key)) continue;
+    auto found =
+        by_values.find({e->key.time, stored_amount(table, e->key.amount), e->income, e->fingerprint});
+    if (found == by_values.end()) continue;
+    for (auto it = std::upper_bound(found->second.begin(), found->second.end(), e->serial);
+         it != found->second.end(); ++it) {
+      if (!claimed.insert(*it).second) continue;
+      p.present.insert(e->key);
+      ImportEntry done = *e;
       done.kind = ImportEntry::Kind::Done;
-      done.serial = it->first;
+      done.serial = *it;
       p.settled.push_back(done);
       break;
     }
@@ -262,7 +283,10 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     if (rc != 0) {
       std::string unsynced;
       (void)log.sync(&unsynced);  // the done entries of the bills that were stored
-      *problem = "line " + std::to_string(group[serials.size()].line) + ": " + store_message(rc);
+      *problem =
+          "lines " + std::to_string(group.front().line) + " to " + std::to_string(group.back().line) + ": " +
+          store_message(rc) +
+          (serials.empty() ? "; none of them was stored" : "; they are stored, some without their remark");
       return stored;
     }
   }
@@ -317,12 +341,10 @@ bool open_ledger(const std::string& db_arg, bool read_only, LedgerTable* table, 
   return true;
 }
 
-// The lowest serial an intent without its done entry names: records above it may settle it.
-int32_t lowest_open_intent(const std::vector<ImportEntry>& log) {
+// The lowest serial an open intent names: records above it may settle it.
+int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open) {
   int32_t lowest = INT32_MAX;
-  for (const ImportEntry& e : log) {
-    if (e.kind == ImportEntry::Kind::Intent) lowest = std::min(lowest, e.serial);
-  }
+  for (const ImportEntry* e : open) lowest = std::min(lowest, e->serial);
   return lowest;
 }
 
@@ -334,11 +356,12 @@ int run_import(const std::string& db_arg, const std::string& export_arg, const E
   FileSystem& fs = options.fs ? *options.fs : posix_file_system();
   if (!log.open(fs, table.full_path + std::string(kLogSuffix), !options.dry_run, &problem))
     return fail(err, problem);
+  const std::vector<const ImportEntry*> open = open_intents(log.entries());
   LedgerFacts ledger;
-  if (int32_t rc = walk_ledger(lowest_open_intent(log.entries()), &ledger); rc != 0) {
+  if (int32_t rc = walk_ledger(lowest_open_intent(open), &ledger); rc != 0) {
     return fail(err, db_arg + ": " + store_message(rc));
   }
-  const Presence presence = resolve(log.entries(), ledger, table);
+  const Presence presence = resolve(log.entries(), open, ledger, table);
   int already = 0;
   std::vector<RowNote> notices = read.notices;
   const std::vector<PlannedBill> add = plan(read, table, presence, &already, &notices);

@@ -302,6 +302,80 @@ int not_recognised(std::ostream& err, const std::string& file, const std::string
                        "; a ledger CSV has rows 类型,金额,付款方式[,时间[,备注]] in UTF-8");
 }
 
+// Checks one row of our own CSV and fills `*b`; returns why it cannot be imported, or "".
+std::string check_csv_bill(const CsvRecord& row, const int (&col)[5], const DatabaseInfo& info,
+                           LedgerBill* b) {
+  auto cell = [&](int c) -> std::string {
+    return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
+               ? row.cells[static_cast<size_t>(col[c])]
+               : std::string();
+  };
+  std::string why;
+  *b = LedgerBill{row.line, "", "", "", 0, 0};
+  std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
+                             channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
+  if (!type || !amount || !channel || !remark) {
+    why = "a text has characters GBK cannot hold";
+  } else {
+    b->type = *type;
+    b->channel = *channel;
+    b->remark = *remark;
+    b->amount = text_to_double(*amount);
+    if (b->type.empty()) {
+      why = "类型 is empty";
+    } else if (!(b->amount > kMinAmount)) {
+      why = "金额 '" + cell(1) + "' is not above 0.0000001";
+    } else if (b->channel.empty()) {
+      why = "付款方式 is empty";
+    } else if (cell(3).empty()) {
+      b->time = current_date_time();
+    } else if (!parse_date_time(cell(3), &b->time)) {
+      why = "时间 '" + cell(3) + "' is not YYYY-MM-DD[ HH:MM[:SS]]";
+    }
+  }
+  for (int c : {0, 2, 4}) {
+    const FieldDescriptor& f = info.fields[static_cast<size_t>(c + 1)];
+    const std::string& v = c == 0 ? b->type : c == 2 ? b->channel : b->remark;
+    if (why.empty() && f.type == FieldType::Text && v.size() > static_cast<size_t>(f.width)) {
+      why = utf8(f.name) + " is longer than its " + std::to_string(f.width) + " bytes and would be cut";
+    }
+  }
+  return why;
+}
+
+// Lists the bills (--dry-run) or appends them group by group.
+int write_csv_bills(const std::vector<LedgerBill>& bills, const ImportArgs& ia, std::ostream& out,
+                    std::ostream& err) {
+  if (ia.options.dry_run) {
+    close_database();
+    print_bill_table(bills, out);
+    return 0;
+  }
+  size_t written = 0;
+  for (size_t from = 0; from < bills.size(); from += kImportGroup) {
+    const size_t to = std::min(bills.size(), from + kImportGroup);
+    std::vector<int32_t> serials;
+    if (int32_t rc = append_bill_group(
+            {bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)}, &serials);
+        rc != 0) {
+      close_database();
+      // A value that could not be stored (a remark) still leaves its bill; any other failure
+      // writes nothing of the group.
+      if (serials.size() == to - from) {
+        return fail(err, ia.files[0] + ": lines " + std::to_string(bills[from].line) + " to " +
+                             std::to_string(bills[to - 1].line) + ": " + store_message(rc) +
+                             "; those bills are stored, some without their remark");
+      }
+      return fail(err, ia.files[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
+                           "; " + std::to_string(written) + " bill(s) were written before it");
+    }
+    written = to;
+  }
+  close_database();
+  out << written << " bill(s) imported\n";
+  return 0;
+}
+
 int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kImportHelp, 0;
   ImportArgs ia;
@@ -353,41 +427,8 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   for (size_t r = first; r < rows.size(); ++r) {
     const CsvRecord& row = rows[r];
     if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
-    auto cell = [&](int c) -> std::string {
-      return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
-                 ? row.cells[static_cast<size_t>(col[c])]
-                 : std::string();
-    };
-    std::string why;
-    LedgerBill b{row.line, "", "", "", 0, 0};
-    std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
-                               channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
-    if (!type || !amount || !channel || !remark) {
-      why = "a text has characters GBK cannot hold";
-    } else {
-      b.type = *type;
-      b.channel = *channel;
-      b.remark = *remark;
-      b.amount = text_to_double(*amount);
-      if (b.type.empty()) {
-        why = "类型 is empty";
-      } else if (!(b.amount > kMinAmount)) {
-        why = "金额 '" + cell(1) + "' is not above 0.0000001";
-      } else if (b.channel.empty()) {
-        why = "付款方式 is empty";
-      } else if (cell(3).empty()) {
-        b.time = current_date_time();
-      } else if (!parse_date_time(cell(3), &b.time)) {
-        why = "时间 '" + cell(3) + "' is not YYYY-MM-DD[ HH:MM[:SS]]";
-      }
-    }
-    for (int c : {0, 2, 4}) {
-      const FieldDescriptor& f = info.fields[static_cast<size_t>(c + 1)];
-      const std::string& v = c == 0 ? b.type : c == 2 ? b.channel : b.remark;
-      if (why.empty() && f.type == FieldType::Text && v.size() > static_cast<size_t>(f.width)) {
-        why = utf8(f.name) + " is longer than its " + std::to_string(f.width) + " bytes and would be cut";
-      }
-    }
+    LedgerBill b;
+    const std::string why = check_csv_bill(row, col, info, &b);
     if (!why.empty()) {
       err << csv_file << ": line " << row.line << ": " << why << "\n";
       ++bad;
@@ -399,34 +440,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     close_database();
     return fail(err, csv_file + ": " + std::to_string(bad) + " bad row(s); nothing was written");
   }
-  if (ia.options.dry_run) {
-    close_database();
-    print_bill_table(bills, out);
-    return 0;
-  }
-  size_t written = 0;
-  for (size_t from = 0; from < bills.size(); from += kImportGroup) {
-    const size_t to = std::min(bills.size(), from + kImportGroup);
-    std::vector<int32_t> serials;
-    if (int32_t rc = append_bill_group(
-            {bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)}, &serials);
-        rc != 0) {
-      close_database();
-      // A value that could not be stored (a remark) still leaves its bill; any other failure
-      // writes nothing of the group.
-      if (serials.size() == to - from) {
-        return fail(err, ia.files[0] + ": lines " + std::to_string(bills[from].line) + " to " +
-                             std::to_string(bills[to - 1].line) + ": " + store_message(rc) +
-                             "; those bills are stored, some without their remark");
-      }
-      return fail(err, ia.files[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
-                           "; " + std::to_string(written) + " bill(s) were written before it");
-    }
-    written = to;
-  }
-  close_database();
-  out << written << " bill(s) imported\n";
-  return 0;
+  return write_csv_bills(bills, ia, out, err);
 }
 
 bool two_digits(std::string_view s, size_t at, int* v) {
