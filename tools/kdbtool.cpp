@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -24,6 +25,8 @@ namespace {
 // The tool waits a little for a running program to finish an operation instead of failing at once.
 constexpr int32_t kToolWaitMs = 2000;
 constexpr double kMinAmount = 0.0000001;
+// The largest file an import reads: years of bills are a few megabytes.
+constexpr size_t kMaxImportBytes = 256u << 20;
 // Bills an import writes with one pair of sync barriers.
 constexpr size_t kImportGroup = 1000;
 
@@ -383,6 +386,11 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& csv_file = ia.files[1];
   std::ifstream in(csv_file, std::ios::binary);
   if (!in) return fail(err, csv_file + ": cannot read the file");
+  std::error_code size_error;
+  if (std::filesystem::file_size(csv_file, size_error) > kMaxImportBytes && !size_error) {
+    return fail(
+        err, csv_file + ": larger than the " + std::to_string(kMaxImportBytes >> 20) + " MB an import reads");
+  }
   std::string text((std::istreambuf_iterator<char>(in)), {});
   if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status))
     return status;
