@@ -36,8 +36,7 @@ const char* const kUsage =
     "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
-    "  import FILE EXPORT [--from S] [--dry-run]     append bills from an Alipay or WeChat Pay export or a "
-    "CSV\n"
+    "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 const char* const kCreateHelp =
@@ -66,8 +65,8 @@ const char* const kImportHelp =
     "Bill exports are recognised by their header row: Alipay CSV (GBK, every layout since the PC web\n"
     "export), WeChat Pay CSV (UTF-8) and XLSX. --from forces one of them. Each bill gets 类型 支出 or\n"
     "收入 from 收/支, the absolute 金额, 付款方式 支付宝 or 微信, the trade time as 时间 and\n"
-    "\"交易对方 · 商品说明\" as 备注 (cut on a character boundary to 500 bytes, or to a text field's "
-    "width).\n"
+    "\"交易对方 · 商品说明\" as 备注, cut on a character boundary to 500 bytes (or to the\n"
+    "width of a text field).\n"
     "Neutral rows (收/支 不计收支 or /: top-ups, withdrawals, transfers) and failed or closed payments\n"
     "are skipped and counted. Refunds are imported as 收入: the refunded payment stays 支出 and the two\n"
     "cancel out; a closed payment that a refund in the same export refunds was paid, so it is imported.\n"
