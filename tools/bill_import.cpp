@@ -88,9 +88,8 @@ bool read_ledger_table(LedgerTable* t, std::string* why) {
   }
   if (!ok) {
     *why =
-        "not a ledger table for bill exports (fields 2 to 6 must be 类型 text, 金额 double or float, "
-        "付款方式 "
-        "text, 时间 datetime, 备注 text or memo)";
+        "not a ledger table for bill exports (fields 2 to 6 must be 类型 text, "
+        "金额 double or float, 付款方式 text, 时间 datetime, 备注 text or memo)";
     return false;
   }
   t->full_path = info.full_path;
