@@ -18,6 +18,7 @@
 #include "store/record_store.h"
 #include "tools/bill_import.h"
 #include "tools/bill_text.h"
+#include "tools/kdbtool_backup.h"
 
 namespace pennacle {
 namespace {
@@ -37,6 +38,9 @@ const char* const kUsage =
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
+    "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
+    "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
+    "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 const char* const kCreateHelp =
@@ -567,6 +571,9 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "check") return check(rest, out, err);
   if (cmd == "export") return export_csv(rest, out, err);
   if (cmd == "import") return import_csv(rest, out, err);
+  if (cmd == "backup") return kdbtool_backup(rest, out, err);
+  if (cmd == "restore") return kdbtool_restore(rest, out, err);
+  if (cmd == "backups") return kdbtool_backups(rest, out, err);
   err << "kdbtool: unknown command '" << cmd << "'\n" << kUsage;
   return 1;
 }

@@ -1,0 +1,241 @@
+#include "store/backup.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <tuple>
+
+#include "platform/gbk.h"
+#include "store/check.h"
+#include "store/snapshot_files.h"
+
+namespace pennacle {
+
+using snapshot::utf8;
+
+namespace {
+
+constexpr std::string_view kSnapshotDirName = "backups";
+constexpr std::string_view kSnapshotExtension = ".kdb";
+constexpr std::string_view kSnapshotAuxExtension = ".KDT";
+constexpr size_t kStampDigits = 8 + 1 + 6;  // YYYYMMDD-HHMMSS
+constexpr size_t kMaxSequenceDigits = 4;
+
+std::string stem_of(std::string_view gbk_file) {
+  const std::string base = snapshot::base_name_of(snapshot::normalized_file(gbk_file));
+  return base.substr(0, base.rfind('.'));
+}
+
+int digits(std::string_view s, size_t at, size_t n) {
+  int v = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (s[i] < '0' || s[i] > '9') return -1;
+    v = v * 10 + (s[i] - '0');
+  }
+  return v;
+}
+
+// "STEM-YYYYMMDD-HHMMSS[-N].kdb": the fields, or false when the name is not a snapshot's.
+bool parse_name(std::string_view name, std::string_view stem, SnapshotName* out) {
+  if (name.size() < stem.size() + 1 + kStampDigits + kSnapshotExtension.size() ||
+      name.substr(0, stem.size()) != stem || name[stem.size()] != '-' ||
+      !name.ends_with(kSnapshotExtension)) {
+    return false;
+  }
+  std::string_view rest = name.substr(stem.size() + 1);
+  rest.remove_suffix(kSnapshotExtension.size());
+  if (rest.size() < kStampDigits || rest[8] != '-') return false;
+  const int date = digits(rest, 0, 8), time = digits(rest, 9, 6);
+  if (date < 0 || time < 0) return false;
+  out->year = date / 10000, out->month = date / 100 % 100, out->day = date % 100;
+  out->hour = time / 10000, out->minute = time / 100 % 100, out->second = time % 100;
+  if (out->month < 1 || out->month > 12 || out->day < 1 || out->day > 31 || out->hour > 23 ||
+      out->minute > 59 || out->second > 60) {
+    return false;
+  }
+  out->sequence = 1;
+  if (rest.size() == kStampDigits) return true;
+  const std::string_view seq = rest.substr(kStampDigits);
+  if (seq.size() < 2 || seq.size() > 1 + kMaxSequenceDigits || seq[0] != '-' || seq[1] == '0') return false;
+  out->sequence = digits(seq, 1, seq.size() - 1);
+  return out->sequence >= 2;
+}
+
+auto order_key(const SnapshotName& s) {
+  return std::tie(s.year, s.month, s.day, s.hour, s.minute, s.second, s.sequence);
+}
+
+SnapshotResult take_locked(FileSystem& fs, const std::string& file, const std::string& dir, std::time_t now,
+                           int32_t wait_ms, bool audit) {
+  SnapshotResult r;
+  snapshot::FilePair source;
+  if (FileCause c = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, &source);
+      c != FileCause::None) {
+    r.error = utf8(file) + ": " + snapshot::cause_text(c);
+    return r;
+  }
+  if (!snapshot::copy_into_snapshot(fs, source, file, dir, now, wait_ms, &r.name, &r.error)) return r;
+  source = {};
+  r.ok = true;
+  if (audit) {
+    const CheckReport check = check_database(r.name.path);
+    r.sound = check.sound;
+    r.live = check.live;
+    r.report = check.lines;
+    return r;
+  }
+  snapshot::FilePair copy;
+  std::string problem = "the snapshot cannot be opened again";
+  if (snapshot::open_pair(fs, r.name.path, FileAccess::Read, FileShare::DenyNone, &copy) == FileCause::None)
+    problem = snapshot::structure_problem(*copy.main, copy.aux.get());
+  r.sound = problem.empty();
+  if (!r.sound) r.report.push_back(problem);
+  return r;
+}
+
+int remove_locked(FileSystem& fs, const std::string& file, const std::string& dir, int keep,
+                  std::string* error) {
+  const std::vector<SnapshotName> all = list_snapshots(file, dir);
+  const size_t kept = static_cast<size_t>(std::max(keep, 0));
+  if (all.size() <= kept) return 0;
+  const size_t excess = all.size() - kept;
+  for (size_t i = 0; i < excess; ++i) {
+    // The record file first: a listed snapshot never lacks its auxiliary file.
+    if (!snapshot::remove_if_present(fs, all[i].path, error) ||
+        !snapshot::remove_if_present(fs, all[i].aux_path, error)) {
+      return -1;
+    }
+  }
+  if (fs.sync_directory_of(all[0].path) != FileCause::None) {
+    *error = "cannot sync the folder " + utf8(dir);
+    return -1;
+  }
+  return static_cast<int>(excess);
+}
+
+}  // namespace
+
+std::string default_snapshot_directory(std::string_view gbk_file) {
+  return snapshot::directory_of(snapshot::normalized_file(gbk_file)) + "/" + std::string(kSnapshotDirName);
+}
+
+std::string aux_path_of(std::string_view gbk_file) {
+  const std::string f = snapshot::normalized_file(gbk_file);
+  return f.substr(0, f.rfind('.')) + ".KDT";
+}
+
+namespace snapshot {
+
+SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now,
+                           int sequence) {
+  std::tm t{};
+  localtime_r(&now, &t);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "-%04d%02d%02d-%02d%02d%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                t.tm_hour, t.tm_min, t.tm_sec);
+  std::string base = gbk_dir + "/" + stem_of(gbk_file) + stamp;
+  if (sequence > 1) base += "-" + std::to_string(sequence);
+  SnapshotName n;
+  parse_name(snapshot::base_name_of(base) + std::string(kSnapshotExtension), stem_of(gbk_file), &n);
+  n.path = base + std::string(kSnapshotExtension);
+  n.aux_path = base + std::string(kSnapshotAuxExtension);
+  return n;
+}
+
+}  // namespace snapshot
+
+std::vector<SnapshotName> list_snapshots(std::string_view gbk_file, std::string_view gbk_dir) {
+  std::vector<SnapshotName> out;
+  const std::string stem = stem_of(gbk_file);
+  const std::optional<std::string> dir = gbk_to_utf8(gbk_dir);
+  if (!dir) return out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(*dir, ec)) {
+    std::error_code type_ec;
+    if (!entry.is_regular_file(type_ec)) continue;
+    const std::optional<std::string> name = utf8_to_gbk(entry.path().filename().string());
+    SnapshotName s;
+    if (!name || !parse_name(*name, stem, &s)) continue;
+    const std::string base =
+        std::string(gbk_dir) + "/" + name->substr(0, name->size() - kSnapshotExtension.size());
+    s.path = base + std::string(kSnapshotExtension);
+    s.aux_path = base + std::string(kSnapshotAuxExtension);
+    out.push_back(std::move(s));
+  }
+  std::sort(out.begin(), out.end(),
+            [](const SnapshotName& a, const SnapshotName& b) { return order_key(a) < order_key(b); });
+  return out;
+}
+
+SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir,
+                             const SnapshotOptions& options) {
+  FileSystem& fs = options.files ? *options.files : posix_file_system();
+  const std::string file = snapshot::normalized_file(gbk_file);
+  const std::string dir = gbk_dir.empty() ? default_snapshot_directory(file) : std::string(gbk_dir);
+  SnapshotResult r;
+  if (!snapshot::exists(file)) {
+    r.error = utf8(file) + ": " + snapshot::cause_text(FileCause::NotFound);
+    return r;
+  }
+  snapshot::DirLock lock;
+  if (!snapshot::ensure_directory(fs, dir, &r.error) || !lock.acquire(fs, dir, options.wait_ms, &r.error))
+    return r;
+  return take_locked(fs, file, dir, options.now ? options.now : std::time(nullptr), options.wait_ms,
+                     options.audit);
+}
+
+int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
+                         FileSystem* files) {
+  FileSystem& fs = files ? *files : posix_file_system();
+  snapshot::DirLock lock;
+  if (!snapshot::exists(gbk_dir)) return 0;
+  if (!lock.acquire(fs, std::string(gbk_dir), kSnapshotWaitMs, error)) return -1;
+  return remove_locked(fs, std::string(gbk_file), std::string(gbk_dir), keep, error);
+}
+
+DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files) {
+  FileSystem& fs = files ? *files : posix_file_system();
+  const std::string file = snapshot::normalized_file(gbk_file);
+  DailyBackupResult r;
+  if (!snapshot::exists(file)) {
+    r.status = DailyBackup::NoFile;
+    if (snapshot::exists(file + std::string(kRestoringSuffix))) {
+      r.message = "an interrupted restore left " + utf8(file) + std::string(kRestoringSuffix) +
+                  ": run the same kdbtool restore again";
+    }
+    return r;
+  }
+  const std::string dir = default_snapshot_directory(file);
+  snapshot::DirLock lock;
+  if (!snapshot::ensure_directory(fs, dir, &r.message) || !lock.acquire(fs, dir, kSnapshotWaitMs, &r.message))
+    return r;
+  std::tm today{};
+  localtime_r(&now, &today);
+  const std::vector<SnapshotName> existing = list_snapshots(file, dir);
+  if (!existing.empty()) {
+    const SnapshotName& newest = existing.back();
+    if (newest.year == today.tm_year + 1900 && newest.month == today.tm_mon + 1 &&
+        newest.day == today.tm_mday) {
+      r.status = DailyBackup::AlreadyToday;
+      return r;
+    }
+  }
+  SnapshotResult s = take_locked(fs, file, dir, now, kSnapshotWaitMs, false);
+  if (!s.ok) {
+    r.message = s.error;
+    return r;
+  }
+  r.status = DailyBackup::Taken;
+  r.name = s.name;
+  if (!s.sound) {
+    // Old snapshots stay: they may be the last good copies.
+    r.message = utf8(s.name.path) + ": " + (s.report.empty() ? std::string("unsound") : s.report[0]) +
+                "; no older snapshot was removed";
+    return r;
+  }
+  if (remove_locked(fs, file, dir, keep, &r.message) < 0) r.message = "removing old snapshots: " + r.message;
+  return r;
+}
+
+}  // namespace pennacle

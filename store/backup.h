@@ -1,0 +1,110 @@
+// Snapshots of a record file and its auxiliary file: taken under the store's locks so a writer in
+// another process cannot tear them, named by the local date and time they were taken, kept in a
+// folder (by default backups/ beside the file), and put back in place durably.
+//
+// A snapshot of FILE "dir/data.kdb" is "dir/backups/data-YYYYMMDD-HHMMSS.kdb" with its auxiliary
+// file "data-YYYYMMDD-HHMMSS.KDT"; a second snapshot in the same second gets "-2", "-3", ... after
+// the time. Every change to a snapshot folder (new snapshot, rotation) holds the exclusive lock of
+// its file ".lock", so two programs never pick the same name.
+//
+// Messages are UTF-8 (for the terminal); paths are GBK, as everywhere inside the program.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace pennacle {
+
+// How long a snapshot waits for another program to finish an operation on the file.
+inline constexpr int32_t kSnapshotWaitMs = 2000;
+// Snapshots the daily backup keeps.
+inline constexpr int kKeptSnapshots = 30;
+
+struct SnapshotName {
+  std::string path;      // GBK, the snapshot's record file
+  std::string aux_path;  // GBK, its auxiliary file (it may not exist: a table without chains)
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  int sequence = 1;  // 1 for the first snapshot of its second
+};
+
+// "dir/backups" for "dir/data.kdb".
+std::string default_snapshot_directory(std::string_view gbk_file);
+// The auxiliary file of a record file: its path with the extension replaced by "KDT".
+std::string aux_path_of(std::string_view gbk_file);
+
+// The snapshots of `gbk_file` in `gbk_dir`, oldest first. Files whose names do not parse are not
+// snapshots and are left out. A missing folder has none.
+std::vector<SnapshotName> list_snapshots(std::string_view gbk_file, std::string_view gbk_dir);
+
+struct SnapshotOptions {
+  std::time_t now = 0;  // the time the name carries; 0: the current time
+  int32_t wait_ms = kSnapshotWaitMs;
+  bool audit = true;            // run the full audit on the snapshot (check_database)
+  FileSystem* files = nullptr;  // nullptr: the real file system
+};
+
+struct SnapshotResult {
+  bool ok = false;     // the snapshot is complete, synced and named
+  bool sound = false;  // it passed the audit (or, without the audit, the structure check)
+  SnapshotName name;
+  int32_t live = 0;                 // live records, when audited
+  std::vector<std::string> report;  // audit lines, or the structure problem
+  std::string error;                // when !ok
+};
+
+// Copies `gbk_file` and its auxiliary file into a new snapshot in `gbk_dir` (made when missing).
+// The whole record file and the whole auxiliary file are locked while they are copied; the copies
+// are synced under temporary names, then renamed (auxiliary file first) and the folder synced.
+// A snapshot that fails the audit is kept (it is what the file holds) and reported unsound.
+SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir,
+                             const SnapshotOptions& options);
+
+// Removes the oldest snapshots of `gbk_file` in `gbk_dir` beyond the newest `keep`. Returns the
+// number removed, or -1 with `error` set.
+int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
+                         FileSystem* files = nullptr);
+
+enum class DailyBackup { Taken, AlreadyToday, NoFile, Failed };
+struct DailyBackupResult {
+  DailyBackup status = DailyBackup::Failed;
+  std::string message;  // UTF-8, one line, when Failed or when the snapshot is unsound
+  SnapshotName name;    // when Taken
+};
+
+// The backup at program start: when `gbk_file` exists and the newest snapshot in backups/ beside it
+// is not from the local day of `now`, takes one (with the structure check instead of the full
+// audit, to keep start-up quick) and keeps the newest `keep`. Older snapshots are removed only
+// after a sound new one is in place.
+DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep = kKeptSnapshots,
+                               FileSystem* files = nullptr);
+
+struct RestoreResult {
+  bool ok = false;
+  std::vector<std::string> lines;  // what was done, for the terminal
+  std::string error;               // when !ok
+  bool kept = false;               // the replaced file was kept as a snapshot
+  SnapshotName kept_name;
+};
+
+// Replaces `gbk_file` (and its auxiliary file) with the snapshot `gbk_snapshot`:
+// 1. the snapshot must pass the audit;
+// 2. the file must not be open anywhere: it is opened exclusively, which fails while any program
+//    (Pennacle, kdbtool) has it open, and stays open so until the end;
+// 3. the file is kept as one more snapshot in backups/ beside it;
+// 4. the snapshot is copied beside the file as "FILE.restoring" and "AUX.restoring", synced;
+// 5. the file is removed, the auxiliary copy renamed into place, then the record copy: the pair is
+//    never a mismatch, and a crash before the end leaves no record file at all (the program and
+//    kdbtool then report it missing) with the ".restoring" copies beside it. A second run of the
+//    same restore finishes the work.
+RestoreResult restore_snapshot(std::string_view gbk_snapshot, std::string_view gbk_file,
+                               FileSystem* files = nullptr);
+
+// The suffix of the copies a restore puts beside the file before renaming them into place.
+inline constexpr std::string_view kRestoringSuffix = ".restoring";
+
+}  // namespace pennacle

@@ -1,0 +1,292 @@
+#include "store/snapshot_files.h"
+
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "platform/gbk.h"
+#include "store/format.h"
+#include "store/locks.h"
+
+namespace pennacle::snapshot {
+namespace {
+
+constexpr size_t kCopyChunk = 1 << 20;
+constexpr int kMaxSequence = 9999;  // snapshots in one second
+constexpr std::string_view kLockName = ".lock";
+constexpr std::string_view kTempMain = ".snapshot.kdb.tmp";
+constexpr std::string_view kTempAux = ".snapshot.KDT.tmp";
+
+std::filesystem::path fs_path(std::string_view gbk) {
+  return std::filesystem::path(gbk_to_utf8(gbk).value_or(std::string(gbk)));
+}
+
+}  // namespace
+
+std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
+
+std::string directory_of(std::string_view p) {
+  const size_t slash = p.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  return slash == 0 ? "/" : std::string(p.substr(0, slash));
+}
+
+std::string base_name_of(std::string_view p) {
+  const size_t slash = p.rfind('/');
+  return std::string(slash == std::string_view::npos ? p : p.substr(slash + 1));
+}
+
+std::string normalized_file(std::string_view gbk_file) {
+  std::string f(gbk_file);
+  const std::string base = base_name_of(f);
+  if (base.find('.') == std::string::npos) f += '.';
+  if (!f.empty() && f.back() == '.') f += "KDB";
+  return f;
+}
+
+bool exists(std::string_view gbk_path) {
+  std::error_code ec;
+  return std::filesystem::exists(fs_path(gbk_path), ec);
+}
+
+bool same_file(std::string_view a, std::string_view b) {
+  std::error_code ec;
+  return std::filesystem::equivalent(fs_path(a), fs_path(b), ec) && !ec;
+}
+
+std::string cause_text(FileCause c) {
+  switch (c) {
+    case FileCause::NotFound:
+      return "it does not exist";
+    case FileCause::SharingViolation:
+      return "another program holds it exclusively";
+    case FileCause::LockViolation:
+      return "another program is writing it";
+    case FileCause::AccessDenied:
+      return "access is denied";
+    case FileCause::DiskFull:
+      return "the disk is full";
+    default:
+      return "file error " + std::to_string(file_cause_code(c));
+  }
+}
+
+bool remove_if_present(FileSystem& fs, const std::string& gbk_path, std::string* error) {
+  const FileCause c = fs.remove(gbk_path);
+  if (c == FileCause::None || c == FileCause::NotFound) return true;
+  *error = "cannot remove " + utf8(gbk_path) + ": " + cause_text(c);
+  return false;
+}
+
+bool ensure_directory(FileSystem& fs, const std::string& gbk_dir, std::string* error) {
+  std::error_code ec;
+  const bool made = std::filesystem::create_directories(fs_path(gbk_dir), ec);
+  if (ec) {
+    *error = "cannot make the folder " + utf8(gbk_dir) + ": " + ec.message();
+    return false;
+  }
+  if (made && fs.sync_directory_of(gbk_dir) != FileCause::None) {
+    *error = "cannot sync the folder holding " + utf8(gbk_dir);
+    return false;
+  }
+  return true;
+}
+
+bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error) {
+  const std::string path = gbk_dir + "/" + std::string(kLockName);
+  FileCause c = fs.open(path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
+  if (c == FileCause::NotFound) {
+    c = fs.create(path, &file_);
+    if (c == FileCause::AccessDenied) c = fs.open(path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
+  }
+  if (c != FileCause::None) {
+    *error = "cannot open " + utf8(path) + ": " + cause_text(c);
+    return false;
+  }
+  if (int32_t rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != 0) {
+    file_.reset();
+    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" + std::to_string(rc) + ")";
+    return false;
+  }
+  return true;
+}
+
+DirLock::~DirLock() {
+  if (file_) file_->close();  // closing releases the lock
+}
+
+FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
+                    FilePair* out) {
+  if (FileCause c = fs.open(gbk_file, access, share, &out->main); c != FileCause::None) return c;
+  const FileCause c = fs.open(aux_path_of(gbk_file), access, share, &out->aux);
+  if (c == FileCause::NotFound) out->aux.reset();
+  return c == FileCause::NotFound ? FileCause::None : c;
+}
+
+namespace {
+
+bool copy_bytes(File& from, File& to, std::string* error) {
+  uint64_t size = 0;
+  if (FileCause c = from.size(&size); c != FileCause::None)
+    return *error = "cannot read: " + cause_text(c), false;
+  std::vector<uint8_t> buf(kCopyChunk);
+  for (uint64_t at = 0; at < size;) {
+    size_t got = 0;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - at));
+    if (FileCause c = from.read_at(at, buf.data(), want, &got); c != FileCause::None || got != want) {
+      *error = "cannot read: " + (c == FileCause::None ? std::string("the file ended early") : cause_text(c));
+      return false;
+    }
+    if (FileCause c = to.write_at(at, buf.data(), got); c != FileCause::None) {
+      *error = "cannot write the copy: " + cause_text(c);
+      return false;
+    }
+    at += got;
+  }
+  return true;
+}
+
+bool create_fresh(FileSystem& fs, const std::string& path, std::unique_ptr<File>* out, std::string* error) {
+  if (!remove_if_present(fs, path, error)) return false;
+  if (FileCause c = fs.create(path, out); c != FileCause::None) {
+    *error = "cannot make " + utf8(path) + ": " + cause_text(c);
+    return false;
+  }
+  return true;
+}
+
+bool sync_file(File& f, const std::string& path, std::string* error) {
+  if (FileCause c = f.sync(); c != FileCause::None) {
+    *error = "cannot sync " + utf8(path) + ": " + cause_text(c);
+    return false;
+  }
+  return true;
+}
+
+// Both whole files locked (record file first, as the store's operations take them), copied,
+// released.
+bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait_ms, std::string* error) {
+  if (int32_t rc = platform_lock(*source.main, kWholeFile, true, wait_ms); rc != 0) {
+    *error = "the file stays busy in another program (" + std::to_string(rc) + "); try again";
+    return false;
+  }
+  if (source.aux) {
+    if (int32_t rc = platform_lock(*source.aux, kWholeFile, true, wait_ms); rc != 0) {
+      platform_lock(*source.main, kWholeFile, false, 0);
+      *error = "the auxiliary file stays busy in another program (" + std::to_string(rc) + "); try again";
+      return false;
+    }
+  }
+  const bool ok = copy_bytes(*source.main, main_copy, error) &&
+                  (!source.aux || copy_bytes(*source.aux, *aux_copy, error));
+  if (source.aux) platform_lock(*source.aux, kWholeFile, false, 0);
+  platform_lock(*source.main, kWholeFile, false, 0);
+  return ok;
+}
+
+}  // namespace
+
+bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std::string* error) {
+  std::unique_ptr<File> to;
+  if (!create_fresh(fs, gbk_to, &to, error)) return false;
+  const bool ok = copy_bytes(from, *to, error) && sync_file(*to, gbk_to, error);
+  to->close();
+  return ok;
+}
+
+bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
+                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
+                        std::string* error) {
+  // Under the folder's lock nobody else uses these names: one left over is from a run that died.
+  const std::string temp_main = gbk_dir + "/" + std::string(kTempMain);
+  const std::string temp_aux = gbk_dir + "/" + std::string(kTempAux);
+  std::unique_ptr<File> main_copy, aux_copy;
+  if (!create_fresh(fs, temp_main, &main_copy, error)) return false;
+  if (!remove_if_present(fs, temp_aux, error)) return false;
+  if (source.aux && !create_fresh(fs, temp_aux, &aux_copy, error)) return false;
+  // The copies are synced after the source's locks are gone: writers wait only for the copying.
+  bool ok = copy_locked(source, *main_copy, aux_copy.get(), wait_ms, error) &&
+            sync_file(*main_copy, temp_main, error) && (!aux_copy || sync_file(*aux_copy, temp_aux, error));
+  main_copy->close();
+  if (aux_copy) aux_copy->close();
+  for (int sequence = 1; ok; ++sequence) {
+    if (sequence > kMaxSequence) return *error = "too many snapshots in one second", false;
+    *name = snapshot_name(gbk_file, gbk_dir, now, sequence);
+    if (!exists(name->path) && !exists(name->aux_path)) break;
+  }
+  if (ok && aux_copy) {
+    if (FileCause c = fs.rename(temp_aux, name->aux_path); c != FileCause::None) {
+      *error = "cannot name the snapshot " + utf8(name->aux_path) + ": " + cause_text(c);
+      ok = false;
+    }
+  }
+  if (ok) {
+    if (FileCause c = fs.rename(temp_main, name->path); c != FileCause::None) {
+      *error = "cannot name the snapshot " + utf8(name->path) + ": " + cause_text(c);
+      ok = false;
+    }
+  }
+  if (ok && fs.sync_directory_of(name->path) != FileCause::None) {
+    *error = "cannot sync the folder " + utf8(gbk_dir);
+    ok = false;
+  }
+  if (!ok) {
+    std::string ignored;
+    remove_if_present(fs, temp_main, &ignored);
+    remove_if_present(fs, temp_aux, &ignored);
+  }
+  return ok;
+}
+
+std::string structure_problem(File& main, File* aux) {
+  uint64_t size = 0;
+  FileHeader h;
+  size_t got = 0;
+  if (main.size(&size) != FileCause::None ||
+      main.read_at(0, h.raw.data(), h.raw.size(), &got) != FileCause::None || got != h.raw.size() ||
+      size < static_cast<uint64_t>(kFieldTableOffset)) {
+    return "the record file is shorter than its header";
+  }
+  if (h.protected_file()) return "a password-protected file: its structure cannot be checked";
+  if (!h.plain()) return "not a record file";
+  if (h.version() > kFileVersion) return "a newer file version";
+  if (h.record_length() <= 0 || h.record_length() > kMaxRecordLength || h.record_count() < 0 ||
+      h.next_serial() < 1)
+    return "the header's counts are out of range";
+  uint8_t count_bytes[4];
+  if (main.read_at(kFieldCountOffset, count_bytes, 4, &got) != FileCause::None || got != 4)
+    return "no field count";
+  const int64_t fields = get_i32(count_bytes);
+  const int64_t data_start = kFieldTableOffset + fields * kDescriptorSize;
+  if (fields <= 0 || data_start > static_cast<int64_t>(size))
+    return "the field table does not fit in the file";
+  std::vector<uint8_t> table(static_cast<size_t>(fields * kDescriptorSize));
+  if (main.read_at(kFieldTableOffset, table.data(), table.size(), &got) != FileCause::None ||
+      got != table.size())
+    return "the field table cannot be read";
+  std::vector<FieldDescriptor> descriptors(static_cast<size_t>(fields));
+  bool chains = false;
+  for (size_t i = 0; i < descriptors.size(); ++i) {
+    if (!parse_descriptor(&table[i * kDescriptorSize], &descriptors[i]))
+      return "a field name is not terminated";
+    chains = chains || is_chain_type(descriptors[i].type);
+  }
+  if (!descriptors_valid(descriptors, h.record_length())) return "the field table is not valid";
+  if (static_cast<int64_t>(size) < data_start + int64_t{h.record_count()} * h.record_length())
+    return "the file holds fewer records than its header counts";
+  if (!chains) return "";
+  uint8_t raw[kAuxHeaderSize];
+  uint64_t aux_size = 0;
+  if (!aux || aux->size(&aux_size) != FileCause::None ||
+      aux->read_at(0, raw, sizeof raw, &got) != FileCause::None || got != sizeof raw) {
+    return "the table has memo or byte-set fields but no readable auxiliary file";
+  }
+  const AuxHeader a = AuxHeader::parse(raw);
+  if (!a.magic_ok || !a.sane()) return "the auxiliary file's header is not valid";
+  if (a.version != h.version()) return "the auxiliary file's version differs from the record file's";
+  if (static_cast<int64_t>(aux_size / kAuxBlockSize) < a.block_count)
+    return "the auxiliary file holds fewer blocks than its header counts";
+  return "";
+}
+
+}  // namespace pennacle::snapshot

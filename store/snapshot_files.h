@@ -1,0 +1,65 @@
+// Pieces the snapshot and restore code share: paths, the snapshot folder's lock, copying a record
+// file and its auxiliary file under their locks, and the quick structure check.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/file.h"
+#include "store/backup.h"
+
+namespace pennacle::snapshot {
+
+std::string utf8(std::string_view gbk);
+std::string directory_of(std::string_view gbk_path);  // "." when the path has no '/'
+std::string base_name_of(std::string_view gbk_path);
+// The record file name as the store opens it: ".KDB" added when the last component has no '.'.
+std::string normalized_file(std::string_view gbk_file);
+bool exists(std::string_view gbk_path);
+// Both paths name one existing file.
+bool same_file(std::string_view a, std::string_view b);
+// Removes a file; a missing one is no failure.
+bool remove_if_present(FileSystem& fs, const std::string& gbk_path, std::string* error);
+// Makes the folder when missing and syncs its parent so the folder survives a power cut.
+bool ensure_directory(FileSystem& fs, const std::string& gbk_dir, std::string* error);
+// "the file is busy ..." and the like for a file cause.
+std::string cause_text(FileCause c);
+
+// The exclusive lock of a snapshot folder, held while the folder's files are named or removed.
+class DirLock {
+ public:
+  bool acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error);
+  ~DirLock();
+
+ private:
+  std::unique_ptr<File> file_;
+};
+
+// A record file and its auxiliary file, open.
+struct FilePair {
+  std::unique_ptr<File> main, aux;
+};
+// Opens `gbk_file` and, when it exists, its auxiliary file with the same access and sharing.
+FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
+                    FilePair* out);
+
+// The snapshot of `gbk_file` in `gbk_dir` taken at local time `now`, the `sequence`-th in its second.
+SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now,
+                           int sequence);
+
+// Copies an open pair into a new snapshot in `gbk_dir` (REQUIRES: the folder's DirLock is held):
+// both whole files are locked while they are copied, the copies synced under temporary names,
+// renamed auxiliary file first, and the folder synced.
+bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
+                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
+                        std::string* error);
+
+// Copies every byte of `from` into a new file `gbk_to` (an old one is replaced) and syncs it.
+bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std::string* error);
+
+// A quick look at a record file and its auxiliary file: header, field table and lengths. "" when
+// they hang together, else what is wrong (UTF-8).
+std::string structure_problem(File& main, File* aux);
+
+}  // namespace pennacle::snapshot
