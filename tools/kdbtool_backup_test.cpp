@@ -1,0 +1,156 @@
+#include "tools/kdbtool_backup.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "platform/gbk.h"
+#include "store/backup.h"
+#include "store/test_support.h"
+#include "tools/kdbtool.h"
+
+namespace pennacle {
+namespace {
+
+using namespace pennacle::testing;
+namespace fs = std::filesystem;
+
+// Literals here are GBK; the tool speaks UTF-8.
+std::string u8(std::string_view gbk) { return gbk_to_utf8(gbk).value(); }
+
+class KdbtoolBackup : public StoreTest {
+ protected:
+  int run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return kdbtool_main(args, out_, err_);
+  }
+  // Import rows numbered from `from`: each one distinct in every column.
+  std::string bills_csv(int from, int n) {
+    std::string csv = u8("类型,金额,付款方式,时间,备注\n");
+    for (int i = from; i < from + n; ++i) {
+      csv += u8(i % 2 ? "收入" : "支出") + "," + std::to_string(i + 1) + "," + u8("微信") + ",2024-01-" +
+             (i % 28 < 9 ? "0" : "") + std::to_string(i % 28 + 1) + " 10:00:00," + u8("备注") +
+             std::to_string(i) + "\n";
+    }
+    return csv;
+  }
+  // The bills of a file as kdbtool exports them, without the header row.
+  std::vector<CsvRecord> exported(const std::string& file) {
+    EXPECT_EQ(run({"export", file}), 0) << err_.str();
+    std::vector<CsvRecord> rows;
+    std::string problem;
+    EXPECT_TRUE(parse_csv(out_.str(), &rows, &problem)) << problem;
+    if (!rows.empty()) rows.erase(rows.begin());
+    return rows;
+  }
+  std::string import_into(const std::string& db, int from, int n) {
+    const std::string csv = path("bills" + std::to_string(from) + ".csv");
+    write_bytes(csv, bills_csv(from, n));
+    EXPECT_EQ(run({"import", db, csv}), 0) << err_.str();
+    return csv;
+  }
+  std::ostringstream out_, err_;
+};
+
+TEST_F(KdbtoolBackup, ASnapshotTakenWhileAnotherProcessImportsPassesTheAuditAndHoldsAPrefix) {
+  constexpr int kBills = 1500;
+  const std::string db = path("data.kdb");
+  ASSERT_EQ(run({"create", db}), 0) << err_.str();
+  const pid_t child = fork();
+  if (child == 0) {
+    // An import that writes each bill as it reads it, waiting for the snapshot's locks as kdbtool
+    // does.
+    set_db_wait_time(2000);
+    if (!open_db(db)) _exit(2);
+    for (int i = 0; i < kBills; ++i) {
+      if (!append_bill(i + 1, i % 2 ? "收入" : "支出", i + 1, "微信", 45000 + i, "备注" + std::to_string(i)))
+        _exit(3);
+      usleep(100);
+    }
+    close_db(db);
+    _exit(0);
+  }
+  // Snapshots from the moment the first bill is stored until the import ends.
+  while (get32(read_bytes(db), kCountOffset) == 0) usleep(1000);
+  int status = 0;
+  for (;;) {
+    const bool ended = waitpid(child, &status, WNOHANG) == child;
+    ASSERT_EQ(run({"backup", db}), 0) << err_.str() << out_.str();
+    if (ended) break;
+  }
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the import went through beside the snapshots";
+  const std::vector<CsvRecord> all = exported(db);
+  ASSERT_EQ(all.size(), static_cast<size_t>(kBills));
+  int during = 0;
+  for (const SnapshotName& s : list_snapshots(db, path("backups"))) {
+    ASSERT_EQ(run({"check", s.path}), 0) << s.path << "\n" << out_.str();
+    const std::vector<CsvRecord> rows = exported(s.path);
+    ASSERT_LE(rows.size(), all.size());
+    for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].cells, all[i].cells) << s.path << " row " << i;
+    during += rows.size() > 0 && rows.size() < all.size();
+  }
+  EXPECT_GT(during, 0) << "at least one snapshot fell inside the import";
+}
+
+TEST_F(KdbtoolBackup, BackupsListsEachSnapshotWithItsDateAndBillCount) {
+  const std::string db = path("data.kdb");
+  ASSERT_EQ(run({"create", db}), 0);
+  import_into(db, 0, 3);
+  ASSERT_EQ(run({"backup", db}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("snapshot: " + path("backups/data-")), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("3 bill(s); sound"), std::string::npos) << out_.str();
+  import_into(db, 3, 2);
+  ASSERT_EQ(run({"backup", db, path("elsewhere")}), 0) << err_.str();
+  ASSERT_EQ(run({"backup", db}), 0) << err_.str();
+  ASSERT_EQ(run({"backups", db}), 0) << err_.str();
+  std::istringstream lines(out_.str());
+  std::vector<std::string> got;
+  for (std::string line; std::getline(lines, line);) got.push_back(line);
+  ASSERT_EQ(got.size(), 3u) << out_.str();
+  EXPECT_NE(got[0].find("  3 bill(s)  "), std::string::npos) << got[0];
+  EXPECT_NE(got[1].find("  5 bill(s)  "), std::string::npos) << got[1];
+  const SnapshotName& first = list_snapshots(db, path("backups")).at(0);
+  char date[64];
+  std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d  ", first.year, first.month, first.day,
+                first.hour, first.minute, first.second);
+  EXPECT_EQ(got[0].substr(0, 21), date) << "the date and time come first";
+  EXPECT_EQ(got[2], "2 snapshot(s) in " + path("backups"));
+  ASSERT_EQ(run({"backups", db, path("elsewhere")}), 0);
+  EXPECT_NE(out_.str().find("  5 bill(s)  "), std::string::npos) << out_.str();
+  EXPECT_NE(run({"backup"}), 0);
+  EXPECT_NE(err_.str().find("backup needs FILE"), std::string::npos);
+  EXPECT_NE(run({"backup", path("missing.kdb")}), 0);
+  EXPECT_NE(err_.str().find("does not exist"), std::string::npos) << err_.str();
+}
+
+TEST_F(KdbtoolBackup, RestoreRefusesWhileTheFileIsOpenThenPutsTheSnapshotBack) {
+  const std::string db = path("data.kdb");
+  ASSERT_EQ(run({"create", db}), 0);
+  import_into(db, 0, 4);
+  ASSERT_EQ(run({"backup", db}), 0);
+  const std::string snap = list_snapshots(db, path("backups")).at(0).path;
+  import_into(db, 4, 6);
+  const std::vector<CsvRecord> before = exported(db);
+  ASSERT_TRUE(open_db(db));  // as the window holds it
+  EXPECT_EQ(run({"restore", snap, db}), 1);
+  close_db(db);
+  EXPECT_NE(err_.str().find("is open in another program"), std::string::npos) << err_.str();
+  EXPECT_EQ(exported(db).size(), 10u);
+  ASSERT_EQ(run({"restore", snap, db}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("now holds the snapshot"), std::string::npos) << out_.str();
+  EXPECT_EQ(exported(db).size(), 4u);
+  // The replaced file is the newest snapshot, with every bill it had.
+  const std::vector<SnapshotName> all = list_snapshots(db, path("backups"));
+  ASSERT_EQ(all.size(), 2u);
+  const std::vector<CsvRecord> kept = exported(all[1].path);
+  ASSERT_EQ(kept.size(), before.size());
+  for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].cells, before[i].cells);
+}
+
+}  // namespace
+}  // namespace pennacle
