@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds Pennacle (Release) into build/ and starts it. The program never
-# creates its record file: a missing build/bin/data.kdb is made here with kdbtool.
+# Builds Pennacle (Release) in build-release/, installs it for this user (scripts/install.sh: the
+# program directory ~/.local/lib/pennacle, or PENNACLE_HOME=DIR, with the ledger data.kdb beside
+# the program, links in ~/.local/bin and a desktop entry) and starts the installed program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPENNACLE_SANITIZE=
-cmake --build build -j"$(nproc)"
-if [[ -x build/bin/kdbtool && ! -e build/bin/data.kdb ]]; then
-  build/bin/kdbtool create build/bin/data.kdb
-fi
-if [[ ! -x build/bin/pennacle ]]; then
-  echo "build/bin/pennacle is not built yet (see README: what is not built yet)." >&2
-  exit 0
-fi
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPENNACLE_SANITIZE=
+cmake --build build-release -j"$(nproc)"
+bash scripts/install.sh build-release
+home=$(realpath -m "${PENNACLE_HOME:-$HOME/.local/lib/pennacle}")
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-  echo "No display. Run it under a virtual one: xvfb-run -a build/bin/pennacle" >&2
+  echo "No display to show the window on. Start it under a virtual one:" >&2
+  printf '  xvfb-run -a %q\n' "$home/pennacle" >&2
   exit 1
 fi
-exec build/bin/pennacle
+exec "$home/pennacle"
