@@ -1,0 +1,107 @@
+// The daily backup of the real program: a copy of the binary in a directory of its own with a
+// data.kdb, started offscreen and stopped once it has opened its ledger.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "store/backup.h"
+#include "store/record_store.h"
+#include "store/test_support.h"
+
+#ifdef PENNACLE_BINARY
+
+namespace pennacle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::read_bytes;
+
+class StartBackup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::path(PENNACLE_TEST_DIR) / ("start-backup-" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    fs::copy_file(PENNACLE_BINARY, dir_ / "pennacle");
+    data_ = (dir_ / "data.kdb").string();
+    ASSERT_EQ(create_database(data_, ledger_fields()), 0);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // Starts the program with its standard error in `err`, waits until its window holds the ledger
+  // open (two looks in a row, so not the backup's short look at it), and ends it.
+  bool run_until_ledger_open(const fs::path& err) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      if (!freopen(err.c_str(), "w", stderr)) _exit(126);
+      const std::string program = (dir_ / "pennacle").string();
+      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    bool held = false;
+    for (int polls = 0, in_a_row = 0; polls < 1200 && !held; ++polls) {
+      in_a_row = holds_ledger(pid) ? in_a_row + 1 : 0;
+      held = in_a_row >= 2;
+      std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return held;
+  }
+  bool holds_ledger(pid_t pid) {
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+      std::error_code link_ec;
+      if (fs::read_symlink(fd.path(), link_ec) == fs::path(data_)) return true;
+    }
+    return false;
+  }
+
+  // The program's lines on standard error (Qt may add its own).
+  static std::vector<std::string> backup_lines(const fs::path& err) {
+    std::vector<std::string> out;
+    std::istringstream in(read_bytes(err.string()));
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("pennacle: daily backup: ")) out.push_back(line);
+    }
+    return out;
+  }
+
+  fs::path dir_;
+  std::string data_;
+};
+
+TEST_F(StartBackup, TheFirstStartOfTheDayTakesASnapshotAndTheNextNone) {
+  ASSERT_TRUE(run_until_ledger_open(dir_ / "err1.txt"));
+  std::vector<SnapshotName> all = list_snapshots(data_, (dir_ / "backups").string());
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(read_bytes(all[0].path), read_bytes(data_));
+  EXPECT_EQ(backup_lines(dir_ / "err1.txt"), std::vector<std::string>{});
+  ASSERT_TRUE(run_until_ledger_open(dir_ / "err2.txt"));
+  EXPECT_EQ(list_snapshots(data_, (dir_ / "backups").string()).size(), 1u);
+}
+
+TEST_F(StartBackup, AFailedBackupIsOneLineOnStandardErrorAndTheProgramGoesOn) {
+  testing::write_bytes((dir_ / "backups").string(), "not a folder");
+  ASSERT_TRUE(run_until_ledger_open(dir_ / "err.txt")) << "the window opened the ledger all the same";
+  const std::vector<std::string> lines = backup_lines(dir_ / "err.txt");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("cannot make the folder"), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace pennacle
+
+#endif
