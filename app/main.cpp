@@ -2,6 +2,7 @@
 // engine, the main window and its message loop.
 #include <cstdio>
 #include <ctime>
+#include <thread>
 
 #include "app/ledger.h"
 #include "app/skins.h"
@@ -15,17 +16,26 @@ namespace {
 
 pennacle::MainWindowView g_view;
 
-void exit_routine() {
-  pennacle::ReleaseSkinEngine();
-  pennacle::ReleaseLedgerState();
+// One snapshot a day of the ledger: copied before the window opens the ledger, then synced, named
+// and rotated beside the running program. The exit routine waits for that second half. A failure
+// never stops the program: it is one line on stderr.
+pennacle::StartBackup g_backup;
+std::thread g_backup_finisher;
+
+void report_backup(const pennacle::DailyBackupResult& r) {
+  if (!r.message.empty()) std::fprintf(stderr, "pennacle: daily backup: %s\n", r.message.c_str());
 }
 
-// One snapshot a day of the ledger, taken before the window opens it. A failure never stops the
-// program: it is one line on stderr.
 void take_daily_backup() {
-  const pennacle::DailyBackupResult r =
-      pennacle::daily_backup(pennacle::ledger_data_path(), std::time(nullptr));
-  if (!r.message.empty()) std::fprintf(stderr, "pennacle: daily backup: %s\n", r.message.c_str());
+  if (!g_backup.begin(pennacle::ledger_data_path(), std::time(nullptr)))
+    return report_backup(g_backup.result());
+  g_backup_finisher = std::thread([] { report_backup(g_backup.finish()); });
+}
+
+void exit_routine() {
+  if (g_backup_finisher.joinable()) g_backup_finisher.join();
+  pennacle::ReleaseSkinEngine();
+  pennacle::ReleaseLedgerState();
 }
 
 }  // namespace

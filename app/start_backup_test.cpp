@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -40,8 +41,9 @@ class StartBackup : public ::testing::Test {
   }
 
   // Starts the program with its standard error in `err`, waits until its window holds the ledger
-  // open (two looks in a row, so not the backup's short look at it), and ends it.
-  bool run_until_ledger_open(const fs::path& err) {
+  // open (two looks in a row, so not the backup's short look at it) and `also` holds, and ends it.
+  bool run_until_ledger_open(
+      const fs::path& err, const std::function<bool()>& also = [] { return true; }) {
     const pid_t pid = fork();
     if (pid == 0) {
       setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -53,7 +55,7 @@ class StartBackup : public ::testing::Test {
     bool held = false;
     for (int polls = 0, in_a_row = 0; polls < 1200 && !held; ++polls) {
       in_a_row = holds_ledger(pid) ? in_a_row + 1 : 0;
-      held = in_a_row >= 2;
+      held = in_a_row >= 2 && also();
       std::this_thread::sleep_for(50ms);
     }
     kill(pid, SIGKILL);
@@ -69,6 +71,7 @@ class StartBackup : public ::testing::Test {
     return false;
   }
 
+  std::vector<SnapshotName> snapshots() const { return list_snapshots(data_, (dir_ / "backups").string()); }
   // The program's lines on standard error (Qt may add its own).
   static std::vector<std::string> backup_lines(const fs::path& err) {
     std::vector<std::string> out;
@@ -84,13 +87,14 @@ class StartBackup : public ::testing::Test {
 };
 
 TEST_F(StartBackup, TheFirstStartOfTheDayTakesASnapshotAndTheNextNone) {
-  ASSERT_TRUE(run_until_ledger_open(dir_ / "err1.txt"));
-  std::vector<SnapshotName> all = list_snapshots(data_, (dir_ / "backups").string());
+  // The snapshot is named beside the running program.
+  ASSERT_TRUE(run_until_ledger_open(dir_ / "err1.txt", [&] { return snapshots().size() == 1; }));
+  std::vector<SnapshotName> all = snapshots();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(read_bytes(all[0].path), read_bytes(data_));
   EXPECT_EQ(backup_lines(dir_ / "err1.txt"), std::vector<std::string>{});
   ASSERT_TRUE(run_until_ledger_open(dir_ / "err2.txt"));
-  EXPECT_EQ(list_snapshots(data_, (dir_ / "backups").string()).size(), 1u);
+  EXPECT_EQ(snapshots().size(), 1u);
 }
 
 TEST_F(StartBackup, AFailedBackupIsOneLineOnStandardErrorAndTheProgramGoesOn) {

@@ -194,48 +194,87 @@ int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, in
   return remove_locked(fs, std::string(gbk_file), std::string(gbk_dir), keep, error);
 }
 
-DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files) {
-  FileSystem& fs = files ? *files : posix_file_system();
-  const std::string file = snapshot::normalized_file(gbk_file);
-  DailyBackupResult r;
-  if (!snapshot::exists(file)) {
+struct StartBackup::State {
+  FileSystem* fs = nullptr;
+  std::string file, dir;
+  std::time_t now = 0;
+  int keep = kKeptSnapshots;
+  snapshot::DirLock lock;
+  snapshot::TempCopy copy;
+  DailyBackupResult result;
+};
+
+StartBackup::StartBackup() : s_(std::make_unique<State>()) {}
+StartBackup::~StartBackup() = default;
+const DailyBackupResult& StartBackup::result() const { return s_->result; }
+
+bool StartBackup::begin(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files) {
+  const bool more = copy_first_half(gbk_file, now, keep, files);
+  if (!more) s_->lock.release();  // nothing more to do in the folder
+  return more;
+}
+
+bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files) {
+  State& s = *s_;
+  s.fs = files ? files : &posix_file_system();
+  s.file = snapshot::normalized_file(gbk_file);
+  s.now = now;
+  s.keep = keep;
+  DailyBackupResult& r = s.result;
+  if (!snapshot::exists(s.file)) {
     r.status = DailyBackup::NoFile;
-    if (snapshot::exists(file + std::string(kRestoringSuffix))) {
-      r.message = "an interrupted restore left " + utf8(file) + std::string(kRestoringSuffix) +
+    if (snapshot::exists(s.file + std::string(kRestoringSuffix))) {
+      r.message = "an interrupted restore left " + utf8(s.file) + std::string(kRestoringSuffix) +
                   ": run the same kdbtool restore again";
     }
-    return r;
+    return false;
   }
-  const std::string dir = default_snapshot_directory(file);
-  snapshot::DirLock lock;
-  if (!snapshot::ensure_directory(fs, dir, &r.message) || !lock.acquire(fs, dir, kSnapshotWaitMs, &r.message))
-    return r;
+  s.dir = default_snapshot_directory(s.file);
+  if (!snapshot::ensure_directory(*s.fs, s.dir, &r.message) ||
+      !s.lock.acquire(*s.fs, s.dir, kSnapshotWaitMs, &r.message))
+    return false;
   std::tm today{};
   localtime_r(&now, &today);
-  const std::vector<SnapshotName> existing = list_snapshots(file, dir);
+  const std::vector<SnapshotName> existing = list_snapshots(s.file, s.dir);
   if (!existing.empty()) {
     const SnapshotName& newest = existing.back();
     if (newest.year == today.tm_year + 1900 && newest.month == today.tm_mon + 1 &&
         newest.day == today.tm_mday) {
       r.status = DailyBackup::AlreadyToday;
-      return r;
+      return false;
     }
   }
-  SnapshotResult s = take_locked(fs, file, dir, now, kSnapshotWaitMs, false);
-  if (!s.ok) {
-    r.message = s.error;
-    return r;
+  snapshot::FilePair source;
+  if (FileCause c = snapshot::open_pair(*s.fs, s.file, FileAccess::Read, FileShare::DenyNone, &source);
+      c != FileCause::None) {
+    r.message = utf8(s.file) + ": " + snapshot::cause_text(c);
+    return false;
   }
+  return snapshot::copy_to_temps(*s.fs, source, s.dir, kSnapshotWaitMs, &s.copy, &r.message);
+}
+
+DailyBackupResult StartBackup::finish() {
+  State& s = *s_;
+  DailyBackupResult& r = s.result;
+  struct Unlock {
+    snapshot::DirLock& lock;
+    ~Unlock() { lock.release(); }
+  } unlock{s.lock};
+  const std::string problem = snapshot::structure_problem(*s.copy.main, s.copy.aux.get());
+  if (!snapshot::name_temps(*s.fs, s.copy, s.file, s.dir, s.now, &r.name, &r.message)) return r;
   r.status = DailyBackup::Taken;
-  r.name = s.name;
-  if (!s.sound) {
+  if (!problem.empty()) {
     // Old snapshots stay: they may be the last good copies.
-    r.message = utf8(s.name.path) + ": " + (s.report.empty() ? std::string("unsound") : s.report[0]) +
-                "; no older snapshot was removed";
-    return r;
+    r.message = utf8(r.name.path) + ": " + problem + "; no older snapshot was removed";
+  } else if (remove_locked(*s.fs, s.file, s.dir, s.keep, &r.message) < 0) {
+    r.message = "removing old snapshots: " + r.message;
   }
-  if (remove_locked(fs, file, dir, keep, &r.message) < 0) r.message = "removing old snapshots: " + r.message;
   return r;
+}
+
+DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files) {
+  StartBackup b;
+  return b.begin(gbk_file, now, keep, files) ? b.finish() : b.result();
 }
 
 }  // namespace pennacle

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,10 +77,35 @@ struct DailyBackupResult {
   SnapshotName name;    // when Taken
 };
 
-// The backup at program start: when `gbk_file` exists and the newest snapshot in backups/ beside it
-// is not from the local day of `now`, takes one (with the structure check instead of the full
-// audit, to keep start-up quick) and keeps the newest `keep`. Older snapshots are removed only
-// after a sound new one is in place.
+// The backup at program start, in two halves so that start-up waits only for the copying.
+// begin: when `gbk_file` exists and the newest snapshot in backups/ beside it is not from the local
+// day of `now`, copies the files under their locks into temporary files. finish: syncs the copies,
+// runs the structure check (the full audit would make start-up slow), names the snapshot and keeps
+// the newest `keep`; older snapshots are removed only after a sound new one is in place. finish
+// touches no open database, so it may run on another thread while the program works; the folder
+// stays locked from begin until finish ends. A StartBackup destroyed between the halves leaves
+// its temporary files, which the next snapshot in the folder removes.
+class StartBackup {
+ public:
+  StartBackup();
+  ~StartBackup();
+  StartBackup(const StartBackup&) = delete;
+  StartBackup& operator=(const StartBackup&) = delete;
+
+  // True when finish has work to do; otherwise result() says why not (NoFile, AlreadyToday, Failed).
+  bool begin(std::string_view gbk_file, std::time_t now, int keep = kKeptSnapshots,
+             FileSystem* files = nullptr);
+  // REQUIRES: begin returned true. Once.
+  DailyBackupResult finish();
+  const DailyBackupResult& result() const;
+
+ private:
+  bool copy_first_half(std::string_view gbk_file, std::time_t now, int keep, FileSystem* files);
+  struct State;
+  std::unique_ptr<State> s_;
+};
+
+// Both halves at once.
 DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep = kKeptSnapshots,
                                FileSystem* files = nullptr);
 

@@ -173,16 +173,39 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
     const DailyBackupResult r = daily_backup(file, noon);
     ASSERT_EQ(r.status, DailyBackup::Taken) << "day " << d << ": " << r.message;
     EXPECT_TRUE(r.message.empty()) << r.message;
-    EXPECT_EQ(daily_backup(file, noon + 3 * 3600).status, DailyBackup::AlreadyToday) << "day " << d;
+    StartBackup again;
+    EXPECT_FALSE(again.begin(file, noon + 3 * 3600));
+    EXPECT_EQ(again.result().status, DailyBackup::AlreadyToday) << "day " << d;
+    if (d == 0) {
+      EXPECT_TRUE(snap(file, noon, 60).ok) << "a start with nothing to do leaves the folder free";
+    }
   }
   const std::vector<SnapshotName> all = list_snapshots(file, path("backups"));
   ASSERT_EQ(all.size(), 30u);
+  // Day 0 had one more (a snapshot of kdbtool's kind); the oldest went first.
   EXPECT_EQ(std::tie(all.front().month, all.front().day), std::make_tuple(1, 6));
   EXPECT_EQ(std::tie(all.back().month, all.back().day), std::make_tuple(2, 4));
   for (const SnapshotName& s : all) EXPECT_TRUE(fs::exists(s.aux_path)) << s.aux_path;
   // Auxiliary files of removed snapshots went with them: 30 pairs and the lock.
   EXPECT_EQ(names_in(path("backups")).size(), 61u);
   EXPECT_EQ(bills_in(file), 5);
+}
+
+TEST_F(Backup, TheStartSnapshotHoldsTheFileAsItWasBeforeTheProgramWroteAndLocksItsFolder) {
+  const std::string file = ledger_with(4);
+  StartBackup start;
+  ASSERT_TRUE(start.begin(file, std::time(nullptr)));
+  const std::string before = read_bytes(file);
+  add_bills(file, 4, 2);  // the program at work while the second half runs
+  const SnapshotResult meanwhile = snap(file, 0, 60);
+  EXPECT_FALSE(meanwhile.ok) << "another snapshot waits for the folder";
+  EXPECT_NE(meanwhile.error.find("another backup or restore"), std::string::npos) << meanwhile.error;
+  const DailyBackupResult r = start.finish();
+  ASSERT_EQ(r.status, DailyBackup::Taken) << r.message;
+  EXPECT_EQ(read_bytes(r.name.path), before);
+  EXPECT_EQ(bills_in(r.name.path), 4);
+  EXPECT_EQ(bills_in(file), 6);
+  EXPECT_TRUE(snap(file, 0, 60).ok) << "the folder is free again";
 }
 
 TEST_F(Backup, AnUnsoundDailySnapshotRemovesNoOlderOne) {

@@ -111,8 +111,9 @@ bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_m
   return true;
 }
 
-DirLock::~DirLock() {
+void DirLock::release() {
   if (file_) file_->close();  // closing releases the lock
+  file_.reset();
 }
 
 FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
@@ -194,34 +195,44 @@ bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std
   return ok;
 }
 
-bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
-                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
-                        std::string* error) {
+bool copy_to_temps(FileSystem& fs, FilePair& source, const std::string& gbk_dir, int32_t wait_ms,
+                   TempCopy* out, std::string* error) {
   // Under the folder's lock nobody else uses these names: one left over is from a run that died.
-  const std::string temp_main = gbk_dir + "/" + std::string(kTempMain);
-  const std::string temp_aux = gbk_dir + "/" + std::string(kTempAux);
-  std::unique_ptr<File> main_copy, aux_copy;
-  if (!create_fresh(fs, temp_main, &main_copy, error)) return false;
-  if (!remove_if_present(fs, temp_aux, error)) return false;
-  if (source.aux && !create_fresh(fs, temp_aux, &aux_copy, error)) return false;
-  // The copies are synced after the source's locks are gone: writers wait only for the copying.
-  bool ok = copy_locked(source, *main_copy, aux_copy.get(), wait_ms, error) &&
-            sync_file(*main_copy, temp_main, error) && (!aux_copy || sync_file(*aux_copy, temp_aux, error));
-  main_copy->close();
-  if (aux_copy) aux_copy->close();
+  out->main_path = gbk_dir + "/" + std::string(kTempMain);
+  out->aux_path = gbk_dir + "/" + std::string(kTempAux);
+  if (!create_fresh(fs, out->main_path, &out->main, error)) return false;
+  if (!remove_if_present(fs, out->aux_path, error)) return false;
+  if (source.aux && !create_fresh(fs, out->aux_path, &out->aux, error)) return false;
+  if (copy_locked(source, *out->main, out->aux.get(), wait_ms, error)) return true;
+  out->main.reset();
+  out->aux.reset();
+  std::string ignored;
+  remove_if_present(fs, out->main_path, &ignored);
+  remove_if_present(fs, out->aux_path, &ignored);
+  return false;
+}
+
+bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, const std::string& gbk_dir,
+                std::time_t now, SnapshotName* name, std::string* error) {
+  // Synced after the source's locks are gone: writers wait only for the copying.
+  bool ok = sync_file(*copy.main, copy.main_path, error) &&
+            (!copy.aux || sync_file(*copy.aux, copy.aux_path, error));
+  const bool has_aux = copy.aux != nullptr;
+  copy.main.reset();
+  copy.aux.reset();
   for (int sequence = 1; ok; ++sequence) {
     if (sequence > kMaxSequence) return *error = "too many snapshots in one second", false;
     *name = snapshot_name(gbk_file, gbk_dir, now, sequence);
     if (!exists(name->path) && !exists(name->aux_path)) break;
   }
-  if (ok && aux_copy) {
-    if (FileCause c = fs.rename(temp_aux, name->aux_path); c != FileCause::None) {
+  if (ok && has_aux) {
+    if (FileCause c = fs.rename(copy.aux_path, name->aux_path); c != FileCause::None) {
       *error = "cannot name the snapshot " + utf8(name->aux_path) + ": " + cause_text(c);
       ok = false;
     }
   }
   if (ok) {
-    if (FileCause c = fs.rename(temp_main, name->path); c != FileCause::None) {
+    if (FileCause c = fs.rename(copy.main_path, name->path); c != FileCause::None) {
       *error = "cannot name the snapshot " + utf8(name->path) + ": " + cause_text(c);
       ok = false;
     }
@@ -232,10 +243,18 @@ bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk
   }
   if (!ok) {
     std::string ignored;
-    remove_if_present(fs, temp_main, &ignored);
-    remove_if_present(fs, temp_aux, &ignored);
+    remove_if_present(fs, copy.main_path, &ignored);
+    remove_if_present(fs, copy.aux_path, &ignored);
   }
   return ok;
+}
+
+bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
+                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
+                        std::string* error) {
+  TempCopy copy;
+  return copy_to_temps(fs, source, gbk_dir, wait_ms, &copy, error) &&
+         name_temps(fs, copy, gbk_file, gbk_dir, now, name, error);
 }
 
 std::string structure_problem(File& main, File* aux) {

@@ -30,7 +30,8 @@ std::string cause_text(FileCause c);
 class DirLock {
  public:
   bool acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error);
-  ~DirLock();
+  void release();
+  ~DirLock() { release(); }
 
  private:
   std::unique_ptr<File> file_;
@@ -48,9 +49,21 @@ FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess acce
 SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now,
                            int sequence);
 
-// Copies an open pair into a new snapshot in `gbk_dir` (REQUIRES: the folder's DirLock is held):
-// both whole files are locked while they are copied, the copies synced under temporary names,
-// renamed auxiliary file first, and the folder synced.
+// Copies of a pair under temporary names in a snapshot folder, not yet synced or named.
+struct TempCopy {
+  std::unique_ptr<File> main, aux;
+  std::string main_path, aux_path;
+};
+
+// The first half of a snapshot (REQUIRES: the folder's DirLock is held): both whole source files
+// are locked while they are copied into the temporary files.
+bool copy_to_temps(FileSystem& fs, FilePair& source, const std::string& gbk_dir, int32_t wait_ms,
+                   TempCopy* out, std::string* error);
+// The second half: the copies are synced, renamed to the first free name of `now` (auxiliary file
+// first) and the folder synced. On failure the temporary files are removed.
+bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, const std::string& gbk_dir,
+                std::time_t now, SnapshotName* name, std::string* error);
+// Both halves.
 bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
                         const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
                         std::string* error);
