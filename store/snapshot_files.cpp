@@ -1,10 +1,13 @@
 #include "store/snapshot_files.h"
 
+#include <time.h>
+
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
 #include "platform/gbk.h"
+#include "store/errors.h"
 #include "store/format.h"
 #include "store/locks.h"
 
@@ -12,6 +15,7 @@ namespace pennacle::snapshot {
 namespace {
 
 constexpr size_t kCopyChunk = 1 << 20;
+constexpr long kPollNanoseconds = 1000000;
 constexpr int kMaxSequence = 9999;  // snapshots in one second
 constexpr std::string_view kLockName = ".lock";
 constexpr std::string_view kTempMain = ".snapshot.kdb.tmp";
@@ -164,15 +168,27 @@ bool sync_file(File& f, const std::string& path, std::string* error) {
   return true;
 }
 
+// The whole file, tried every millisecond while `wait_ms` allows: a writer that stores bill after
+// bill leaves only short gaps between its locks, which the store's 20 to 39 ms pause would miss.
+int32_t lock_whole(File& f, int32_t wait_ms) {
+  const uint32_t started = tick_count();
+  for (;;) {
+    const int32_t rc = platform_lock(f, kWholeFile, true, 0);
+    if (rc == 0 || (rc != kDbLockFile && rc != kDbSharing) || !wait_allows(wait_ms, started)) return rc;
+    const timespec pause{0, kPollNanoseconds};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 // Both whole files locked (record file first, as the store's operations take them), copied,
 // released.
 bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait_ms, std::string* error) {
-  if (int32_t rc = platform_lock(*source.main, kWholeFile, true, wait_ms); rc != 0) {
+  if (int32_t rc = lock_whole(*source.main, wait_ms); rc != 0) {
     *error = "the file stays busy in another program (" + std::to_string(rc) + "); try again";
     return false;
   }
   if (source.aux) {
-    if (int32_t rc = platform_lock(*source.aux, kWholeFile, true, wait_ms); rc != 0) {
+    if (int32_t rc = lock_whole(*source.aux, wait_ms); rc != 0) {
       platform_lock(*source.main, kWholeFile, false, 0);
       *error = "the auxiliary file stays busy in another program (" + std::to_string(rc) + "); try again";
       return false;

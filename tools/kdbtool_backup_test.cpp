@@ -57,19 +57,19 @@ class KdbtoolBackup : public StoreTest {
 };
 
 TEST_F(KdbtoolBackup, ASnapshotTakenWhileAnotherProcessImportsPassesTheAuditAndHoldsAPrefix) {
-  constexpr int kBills = 1500;
+  constexpr int kBills = 400;
   const std::string db = path("data.kdb");
   ASSERT_EQ(run({"create", db}), 0) << err_.str();
   const pid_t child = fork();
   if (child == 0) {
-    // An import that writes each bill as it reads it, waiting for the snapshot's locks as kdbtool
-    // does.
+    // An import that stores each bill as it reads it (each one synced), waiting for the snapshot's
+    // locks as kdbtool does.
     set_db_wait_time(2000);
     if (!open_db(db)) _exit(2);
     for (int i = 0; i < kBills; ++i) {
       if (!append_bill(i + 1, i % 2 ? "收入" : "支出", i + 1, "微信", 45000 + i, "备注" + std::to_string(i)))
         _exit(3);
-      usleep(100);
+      usleep(300);  // reading the next row
     }
     close_db(db);
     _exit(0);
