@@ -73,7 +73,7 @@ int kdbtool_backup(const std::vector<std::string>& args, std::ostream& out, std:
     return fail(err, "backup needs FILE and maybe DIR (see kdbtool backup --help)");
   if (!to_gbk(args, &paths, err)) return 1;
   const SnapshotResult r = take_snapshot(paths[0], paths.size() > 1 ? paths[1] : "", SnapshotOptions{});
-  if (!r.ok) return fail(err, "backup of " + args[0] + " failed: " + r.error);
+  if (!r.ok) return fail(err, "backup failed: " + r.error);
   out << "snapshot: " << utf8(r.name.path) << "\n";
   if (!r.sound) {
     for (const std::string& line : r.report) out << line << "\n";
