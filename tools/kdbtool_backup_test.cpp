@@ -114,7 +114,7 @@ TEST_F(KdbtoolBackup, BackupsListsEachSnapshotWithItsDateAndBillCount) {
   ASSERT_EQ(got.size(), 3u) << out_.str();
   EXPECT_NE(got[0].find("  3 bill(s)  "), std::string::npos) << got[0];
   EXPECT_NE(got[1].find("  5 bill(s)  "), std::string::npos) << got[1];
-  const SnapshotName& first = list_snapshots(db, path("backups")).at(0);
+  const SnapshotName first = list_snapshots(db, path("backups")).at(0);
   char date[64];
   std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d  ", first.year, first.month, first.day,
                 first.hour, first.minute, first.second);
