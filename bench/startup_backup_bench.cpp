@@ -3,9 +3,9 @@
 // snapshot copied first and finished (synced, checked, named) beside the start, against the same
 // start without it, alternating in one run. Two lines: the whole start until the list is filled
 // (fastest of each kind, medians beside), and the start until the window's handler is done, which
-// is what waits for the copy. The target:
-// no more than 100 ms slower at 100,000 bills. Each round starts with nothing waiting to be written
-// (as a start on a new day does), the file itself in the page cache.
+// is what waits for the copy. The target: no more than 100 ms slower at 100,000 bills. Each round
+// starts with nothing waiting to be written (as a start on a new day does), the file itself in the
+// page cache.
 //
 //   startup_backup_bench [--records N] [--rounds R] [--dir DIR]   (defaults 100000, 7, the temp dir)
 #include <stdlib.h>
