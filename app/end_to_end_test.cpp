@@ -168,7 +168,9 @@ class Program {
   std::optional<int> status_;
 };
 
-// As a window manager does for the close box: WM_DELETE_WINDOW to the window.
+// As a window manager does for the close box: WM_DELETE_WINDOW to the window. The server may drop
+// the unread requests of a client that has hung up (it closes a connection as soon as it sees the
+// hang-up), so the message is known to be delivered only once a reply to a later request is in.
 void ask_to_close(const std::string& display, uint32_t window) {
   xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
   if (xcb_connection_has_error(c)) {
@@ -190,7 +192,7 @@ void ask_to_close(const std::string& display, uint32_t window) {
   ev.data.data32[0] = atom("WM_DELETE_WINDOW");
   ev.data.data32[1] = XCB_CURRENT_TIME;
   xcb_send_event(c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&ev));
-  xcb_flush(c);
+  std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
   xcb_disconnect(c);
 }
 
@@ -251,18 +253,38 @@ class EndToEnd : public ::testing::Test {
     return title;
   }
 
+  std::string make_data_file() {
+    const std::string data = (dir_ / "data.kdb").string();
+#ifdef KDBTOOL_BINARY
+    EXPECT_EQ(std::system((std::string(KDBTOOL_BINARY) + " create '" + data + "' >/dev/null").c_str()), 0);
+#else
+    EXPECT_EQ(create_database(data, ledger_fields()), 0);
+#endif
+    return data;
+  }
+  // The program's main window once it is up; a failure names what is there instead.
+  std::optional<std::string> main_window(Program& program) {
+    auto main = wait_for([&]() -> std::optional<std::string> {
+      auto w = words(xdo("search --onlyvisible --name '^Pennacle'"));
+      if (w.empty()) return std::nullopt;
+      return w[0];
+    });
+    if (!main) {
+      for (const std::string& w : visible_windows(program.pid()))
+        ADD_FAILURE() << w << ": " << xdo("getwindowname " + w);
+      ADD_FAILURE() << "no main window; exit status "
+                    << program.exit_status(std::chrono::milliseconds(100)).value_or(-1);
+    }
+    return main;
+  }
+
   VirtualDisplay display_;
   fs::path dir_;
   std::string binary_;
 };
 
 TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
-  const std::string data = (dir_ / "data.kdb").string();
-#ifdef KDBTOOL_BINARY
-  ASSERT_EQ(std::system((std::string(KDBTOOL_BINARY) + " create '" + data + "' >/dev/null").c_str()), 0);
-#else
-  ASSERT_EQ(create_database(data, ledger_fields()), 0);
-#endif
+  const std::string data = make_data_file();
   {
     const Text path(data);
     ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
@@ -273,17 +295,8 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
     call_command(db_close, {});
   }
   Program program(binary_, dir_.string(), display_.name());
-  auto main = wait_for([&]() -> std::optional<std::string> {
-    auto w = words(xdo("search --onlyvisible --name '^Pennacle'"));
-    if (w.empty()) return std::nullopt;
-    return w[0];
-  });
-  if (!main) {
-    for (const std::string& w : visible_windows(program.pid()))
-      ADD_FAILURE() << w << ": " << xdo("getwindowname " + w);
-  }
-  ASSERT_TRUE(main) << "no main window; exit status "
-                    << program.exit_status(std::chrono::milliseconds(100)).value_or(-1);
+  auto main = main_window(program);
+  ASSERT_TRUE(main);
   EXPECT_EQ(xdo("getwindowname " + *main), utf8("Pennacle           --连接数据库成功..."));
   std::this_thread::sleep_for(500ms);
 
@@ -320,12 +333,7 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
   EXPECT_EQ(clip, utf8(SummaryText(totals, FormatDateTime(std::nullopt, 0, 1).view())));
   EXPECT_EQ(answer_box(program.pid(), *main), utf8("复制成功"));
 
-  // Without a window manager the toolkit now and then drops a close request; like a user who
-  // clicks the close box again, ask once more after a while.
-  const auto main_id = static_cast<uint32_t>(std::stoul(*main));
-  ask_to_close(display_.name(), main_id);
-  for (int attempt = 0; attempt < 4 && !program.exit_status(3s); ++attempt)
-    ask_to_close(display_.name(), main_id);
+  ask_to_close(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
   EXPECT_EQ(program.exit_status(), std::optional<int>(0));
 
   const std::vector<std::string> expected_remarks = {"工资", "书", "", ""};
@@ -344,6 +352,36 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
   EXPECT_EQ(bills[2].method, "支付宝");
   EXPECT_EQ(bills[2].number, 4.0);
   EXPECT_EQ(bills[3].number, 5.0);
+}
+
+// One close request closes the window: right after a message box was answered, and with the focus
+// in an edit box under the skin. Repeated, since a lost request would show only now and then.
+TEST_F(EndToEnd, OneCloseRequestClosesTheWindow) {
+  const std::string data = make_data_file();
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    Program program(binary_, dir_.string(), display_.name());
+    const auto main = main_window(program);
+    ASSERT_TRUE(main);
+    std::this_thread::sleep_for(200ms);
+    if (round % 2 == 0) {
+      click(*main, 428, 353);  // "添加记录" without an amount: "数据不能为空!"
+      const auto box = other_window(program.pid(), *main);
+      ASSERT_TRUE(box) << "no box";
+      EXPECT_EQ(xdo("getwindowname " + *box), utf8("信息："));
+      press_return_in(program.pid(), *box);
+    } else {
+      click(*main, 216, 417);  // into the remark box
+      xdo("type x");
+    }
+    ask_to_close(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
+    ASSERT_EQ(program.exit_status(10s), std::optional<int>(0));
+  }
+  const Text path(data);
+  ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+  EXPECT_TRUE(stored_bills().empty()) << "an add without an amount wrote a bill";
+  call_command(db_close, {});
 }
 
 TEST_F(EndToEnd, WithoutARecordFileOneBoxThenStatusZero) {

@@ -1,7 +1,5 @@
 #include "app/window_view.h"
 
-#include <QApplication>
-
 #include "app/ledger.h"
 #include "app/skins.h"
 #include "runtime/convert.h"
@@ -87,12 +85,7 @@ void MainWindowView::popup_record_menu() {
 
 void MainWindowView::apply_skin(int32_t number) { ApplySkin(number); }
 
-void MainWindowView::detach_skin() {
-  // Restyling a window whose edit box holds the focus while it is being destroyed leaves it open
-  // and the program running: the window is going, so its focus goes first.
-  if (QWidget* focus = QApplication::focusWidget()) focus->clearFocus();
-  DetachSkin();
-}
+void MainWindowView::detach_skin() { DetachSkin(); }
 
 void MainWindowView::list_clear() {
   const Command cmd = pennacle::list_clear;
