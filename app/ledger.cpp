@@ -2,6 +2,7 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,8 @@ std::mutex g_state_mu;
 std::unique_ptr<LedgerState> g_state;  // GUARDED_BY(g_state_mu)
 
 std::string g_directory_override;
+// Where "now" comes from; null: the `now` command.
+std::atomic<double (*)()> g_clock{nullptr};
 
 LedgerView& view() {
   if (g_view == nullptr) report_fatal_message("指定窗口或窗口组件不存在或尚未载入");
@@ -109,15 +112,26 @@ int32_t int_of(Command cmd, std::initializer_list<Value> args) {
   return call_command(cmd, args).int_payload();
 }
 
+double ledger_now() {
+  double (*clock)() = g_clock.load();
+  return clock ? clock() : call_command(now, {}).double_payload();
+}
+
 bool of_today(double t) {
-  return FormatDateTime(t, 2, 1).view() == FormatDateTime(std::nullopt, 2, 1).view();
+  return FormatDateTime(t, 2, 1).view() == FormatDateTime(ledger_now(), 2, 1).view();
 }
 bool of_this_year(double t) {
-  return int_of(year_of, {Value::of_date_time(t)}) == int_of(year_of, {call_command(now, {})});
+  return int_of(year_of, {Value::of_date_time(t)}) == int_of(year_of, {Value::of_date_time(ledger_now())});
 }
 bool of_this_month(double t) {
   return of_this_year(t) &&
-         int_of(month_of, {Value::of_date_time(t)}) == int_of(month_of, {call_command(now, {})});
+         int_of(month_of, {Value::of_date_time(t)}) == int_of(month_of, {Value::of_date_time(ledger_now())});
+}
+
+// Adds a bill's amount to a period's sum. An amount that is not a finite number (written by some
+// other program) would spoil the sum for good, so it stays out; the bill still counts.
+void add_amount(double* sum, double amount) {
+  if (std::isfinite(amount)) *sum += amount;
 }
 
 void publish(const PeriodTotals& totals, const PeriodCounts& counts) {
@@ -177,6 +191,8 @@ std::string ledger_data_path() {
 
 void set_ledger_directory_for_test(std::string_view gbk_dir) { g_directory_override = std::string(gbk_dir); }
 
+void set_ledger_clock_for_test(double (*clock)()) { g_clock = clock; }
+
 // ---- The record list -------------------------------------------------------------------------
 
 bool start_refresh() {
@@ -223,15 +239,15 @@ void RefreshRecordList() {
     const bool expense = rec.type.view() == "支出";
     if (of_today(rec.time)) {
       ++counts.todayCount;
-      (expense ? totals.todayExpense : totals.todayIncome) += rec.amount;
+      add_amount(expense ? &totals.todayExpense : &totals.todayIncome, rec.amount);
     }
     if (of_this_year(rec.time)) {
       ++counts.yearCount;
-      (expense ? totals.yearExpense : totals.yearIncome) += rec.amount;
+      add_amount(expense ? &totals.yearExpense : &totals.yearIncome, rec.amount);
     }
     if (of_this_month(rec.time)) {
       ++counts.monthCount;
-      (expense ? totals.monthExpense : totals.monthIncome) += rec.amount;
+      add_amount(expense ? &totals.monthExpense : &totals.monthIncome, rec.amount);
     }
     for (int32_t c = 0; c < 5; ++c) v.list_set_cell_text(r, c + 1, cells[c]);
     call_command(db_skip, {});
@@ -251,7 +267,8 @@ void wait_for_refreshes() {
 // ---- Pieces ----------------------------------------------------------------------------------
 
 bool bill_entry_valid(const BillEntry& e) {
-  return !e.type.empty() && e.amount > kMinimumAmount && !e.method.empty();
+  // An amount that is not a finite number (a pasted "1e999") fails like one not above the minimum.
+  return !e.type.empty() && std::isfinite(e.amount) && e.amount > kMinimumAmount && !e.method.empty();
 }
 
 std::string SummaryText(const PeriodTotals& t, std::string_view date) {
@@ -272,7 +289,7 @@ std::string SummaryText(const PeriodTotals& t, std::string_view date) {
 
 void MainWindow_Created(int, const Value*, Value*) {
   LedgerView& v = view();
-  v.set_date_label(FormatDateTime(std::nullopt, 0, 1).view());
+  v.set_date_label(FormatDateTime(ledger_now(), 0, 1).view());
   bool opened = false;
   {
     std::lock_guard lock(g_ledger);
@@ -309,7 +326,7 @@ void AddRecord_Click(int, const Value*, Value*) {
   e.type = Text(v.input_text(LedgerInput::Type));
   const Text amount_text(v.input_text(LedgerInput::Amount));
   e.amount = call_command(to_number, {amount_text.value()}).double_payload();
-  e.time = call_command(now, {}).double_payload();
+  e.time = ledger_now();
   e.remark = Text(v.input_text(LedgerInput::Remark));
   e.method = Text(v.input_text(LedgerInput::Method));
   if (!bill_entry_valid(e)) {
@@ -333,7 +350,7 @@ void AddRecord_Click(int, const Value*, Value*) {
 }
 
 void Summary_Click(int, const Value*, Value*) {
-  const std::string text = SummaryText(last_period_totals(), FormatDateTime(std::nullopt, 0, 1).view());
+  const std::string text = SummaryText(last_period_totals(), FormatDateTime(ledger_now(), 0, 1).view());
   if (view().set_clipboard_text(text)) {
     box(text, 0, "复制成功");
   } else {

@@ -62,6 +62,9 @@ PeriodCounts last_period_counts();
 std::string ledger_data_path();
 // Tests run the handlers on a data file in a directory of their own (GBK; empty: the program's).
 void set_ledger_directory_for_test(std::string_view gbk_dir);
+// The clock the handlers and the refresh read for "now" (a date-time value): the date line, the
+// time of a new bill, the periods and the summary's date. Tests fix it; null gives the real one.
+void set_ledger_clock_for_test(double (*clock)());
 
 // ---- Handlers (the command shape of the window runtime) ---------------------------------------
 
@@ -86,7 +89,7 @@ void wait_for_refreshes();
 
 // ---- Pieces of the handlers ------------------------------------------------------------------
 
-// The amount must be above this, the type and the method not empty.
+// The amount must be a finite number above this, the type and the method not empty.
 inline constexpr double kMinimumAmount = 0.0000001;
 bool bill_entry_valid(const BillEntry& entry);
 

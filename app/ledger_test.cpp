@@ -39,52 +39,7 @@ std::vector<std::string> lines_of(const std::string& s) {
   return out;
 }
 
-class Ledger : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    set_ledger_view(&view_);
-    set_ledger_directory_for_test(dir_.path());
-    CreateLedgerState();
-  }
-  void TearDown() override {
-    wait_for_refreshes();
-    if (started_) MainWindow_Destroyed(0, nullptr, nullptr);
-    set_ledger_directory_for_test("");
-    set_ledger_view(nullptr);
-    ReleaseLedgerState();
-  }
-  void make_data_file() { ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), 0); }
-  // A started window whose first refresh has finished.
-  void start() {
-    make_data_file();
-    MainWindow_Created(0, nullptr, nullptr);
-    started_ = true;
-    wait_for_refreshes();
-  }
-  void refresh() {
-    ASSERT_TRUE(start_refresh());
-    wait_for_refreshes();
-  }
-  void type_bill(std::string type, std::string amount, std::string method, std::string remark = "") {
-    view_.set_input(LedgerInput::Type, std::move(type));
-    view_.set_input(LedgerInput::Amount, std::move(amount));
-    view_.set_input(LedgerInput::Method, std::move(method));
-    view_.set_input(LedgerInput::Remark, std::move(remark));
-  }
-  void add() {
-    AddRecord_Click(0, nullptr, nullptr);
-    wait_for_refreshes();
-  }
-  std::string last_box() {
-    auto b = view_.boxes();
-    return b.empty() ? std::string() : b.back().text;
-  }
-
-  TempDir dir_;
-  RecordingView view_;
-  bool started_ = false;
-};
+using Ledger = testing::LedgerFixture;
 
 TEST_F(Ledger, StartOnAnEmptyFileConnectsAndShowsZeros) {
   start();
@@ -154,7 +109,7 @@ TEST(SummaryText, SumsInTheGeneralNumberForm) {
 
 TEST_F(Ledger, AmountsThatAreNotAboveTheMinimumAreRefused) {
   start();
-  for (const char* amount : {"0", "0.0000001", "-5", ".", "", "0.00000001"}) {
+  for (const char* amount : {"0", "0.0000001", "-5", ".", "", "0.00000001", "1e999", "-1e999"}) {
     SCOPED_TRACE(amount);
     type_bill("支出", amount, "支付宝");
     const size_t before = view_.boxes().size();
@@ -338,45 +293,6 @@ TEST_F(Ledger, DeleteOfARowTheFileNoLongerHoldsDeletesNothing) {
   bills = stored_bills();
   ASSERT_EQ(bills.size(), 1u);
   EXPECT_EQ(bills[0].remark, "three");
-}
-
-TEST_F(Ledger, PeriodsByCalendarDate) {
-  start();
-  const double now = now_time();
-  const DateTimeParts p = date_time_parts(now);
-  ASSERT_TRUE(append_bill("支出", 5, "a", now));
-  ASSERT_TRUE(append_bill("收入", 7, "a", now));
-  ASSERT_TRUE(append_bill("其他", 1, "a", now)) << "any type but 支出 is an income";
-  const int last_year_day = (p.month == 2 && p.day == 29) ? 28 : p.day;
-  ASSERT_TRUE(
-      append_bill("支出", 100, "a", make_date_time(p.year - 1, p.month, last_year_day, p.hour, p.minute)));
-  const bool first_of_month = p.day == 1;
-  if (!first_of_month) {
-    ASSERT_TRUE(append_bill("收入", 3, "a", now - 1));
-  }
-  // Later today counts like any other bill of today.
-  const double tonight = make_date_time(p.year, p.month, p.day, 23, 59, 59);
-  ASSERT_TRUE(append_bill("支出", 0.5, "a", tonight));
-  refresh();
-  // A refresh in a day's last second could see midnight pass; the file's dates are fixed.
-  if (date_time_parts(now_time()).day != p.day) GTEST_SKIP() << "midnight passed during the test";
-  const PeriodTotals t = last_period_totals();
-  const PeriodCounts c = last_period_counts();
-  EXPECT_EQ(c.todayCount, 4);
-  EXPECT_EQ(t.todayExpense, 5.5);
-  EXPECT_EQ(t.todayIncome, 8.0);
-  EXPECT_EQ(c.monthCount, first_of_month ? 4 : 5);
-  EXPECT_EQ(t.monthExpense, 5.5);
-  EXPECT_EQ(t.monthIncome, first_of_month ? 8.0 : 11.0);
-  EXPECT_EQ(t.yearExpense, 5.5) << "last year's bill counts in no period";
-  EXPECT_EQ(view_.pane(1), "4");
-  EXPECT_EQ(view_.pane(3), first_of_month ? "4" : "5");
-  EXPECT_EQ(view_.rows().size(), first_of_month ? 5u : 6u);
-  // Two refreshes in a row start from zero each time.
-  refresh();
-  EXPECT_EQ(last_period_counts().todayCount, 4);
-  EXPECT_EQ(last_period_totals().todayExpense, 5.5);
-  EXPECT_EQ(view_.pane(1), "4");
 }
 
 // Every finished refresh shows the file as one walk saw it: rows 1..n, each once.

@@ -1,5 +1,5 @@
 // Test support for the ledger's handlers: a window stand-in that records what the handlers show,
-// and a program directory of its own with a fresh "data.kdb".
+// a program directory of its own with a fresh "data.kdb", and a fixture running the handlers there.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -218,5 +218,53 @@ inline bool append_bill(std::string_view type, double amount, std::string_view m
                                      m.value(), Value::of_date_time(time), r.value()});
   return v.is(Kind::Logical) && v.lo != 0;
 }
+
+// The handlers on a fresh data file in a directory of their own, with a recording window.
+class LedgerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(dir_.path().empty());
+    set_ledger_view(&view_);
+    set_ledger_directory_for_test(dir_.path());
+    CreateLedgerState();
+  }
+  void TearDown() override {
+    wait_for_refreshes();
+    if (started_) MainWindow_Destroyed(0, nullptr, nullptr);
+    set_ledger_directory_for_test("");
+    set_ledger_view(nullptr);
+    ReleaseLedgerState();
+  }
+  void make_data_file() { ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), 0); }
+  // A started window whose first refresh has finished.
+  void start() {
+    make_data_file();
+    MainWindow_Created(0, nullptr, nullptr);
+    started_ = true;
+    wait_for_refreshes();
+  }
+  void refresh() {
+    ASSERT_TRUE(start_refresh());
+    wait_for_refreshes();
+  }
+  void type_bill(std::string type, std::string amount, std::string method, std::string remark = "") {
+    view_.set_input(LedgerInput::Type, std::move(type));
+    view_.set_input(LedgerInput::Amount, std::move(amount));
+    view_.set_input(LedgerInput::Method, std::move(method));
+    view_.set_input(LedgerInput::Remark, std::move(remark));
+  }
+  void add() {
+    AddRecord_Click(0, nullptr, nullptr);
+    wait_for_refreshes();
+  }
+  std::string last_box() {
+    auto b = view_.boxes();
+    return b.empty() ? std::string() : b.back().text;
+  }
+
+  TempDir dir_;
+  RecordingView view_;
+  bool started_ = false;
+};
 
 }  // namespace pennacle::testing

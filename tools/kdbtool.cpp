@@ -3,6 +3,7 @@
 #include "tools/kdbtool.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -329,8 +330,8 @@ std::string check_csv_bill(const CsvRecord& row, const int (&col)[5], const Data
     b->amount = text_to_double(*amount);
     if (b->type.empty()) {
       why = "类型 is empty";
-    } else if (!(b->amount > kMinAmount)) {
-      why = "金额 '" + cell(1) + "' is not above 0.0000001";
+    } else if (!(std::isfinite(b->amount) && b->amount > kMinAmount)) {
+      why = "金额 '" + cell(1) + "' is not a number above 0.0000001";
     } else if (b->channel.empty()) {
       why = "付款方式 is empty";
     } else if (cell(3).empty()) {

@@ -70,10 +70,10 @@ TEST_F(Kdbtool, ABadRowWritesNothingAndNamesItsLine) {
   const std::string before = read_bytes(db);
   write_bytes(csv, u8("支出,5,微信,2024-01-01\n支出,0.0000001,微信\n收入,abc,微信\n,5,微信\n支出,5,\n"
                       "支出,5,微信,2023-02-29\n支出,5,") +
-                       std::string(65, 'c') + "\n" + u8("支出,-5,微信\n"));
+                       std::string(65, 'c') + "\n" + u8("支出,-5,微信\n支出,1e999,微信\n"));
   EXPECT_EQ(run({"import", db, csv}), 1);
   const std::string e = err_.str();
-  for (int line = 2; line <= 8; ++line)
+  for (int line = 2; line <= 9; ++line)
     EXPECT_NE(e.find("line " + std::to_string(line) + ":"), std::string::npos) << line;
   EXPECT_EQ(e.find("line 1:"), std::string::npos);
   EXPECT_EQ(read_bytes(db), before);
