@@ -1,15 +1,20 @@
 // Skin 27 on the program's own main window (the carried template, no record file behind it):
-// screenshots without a skin, with skin 27 and after detach, and the look after detach equal to
-// the look before attach.
+// screenshots without a skin, with skin 27 and after detach, the look after detach equal to the
+// look before attach, and the fonts the template gives kept under the skin.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontInfo>
+#include <QPushButton>
+#include <QTableView>
 
+#include "app/carried_data.h"
 #include "app/skin_test_support.h"
 #include "app/skins.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
 #include "ui/skin_engine.h"
+#include "ui/skin_format.h"
 
 namespace pennacle {
 namespace {
@@ -26,15 +31,88 @@ void fill_rows() {
   }
 }
 
-TEST(SkinOnMainWindow, Skin27AttachesAndDetachRestoresTheLook) {
+// The main window with its rows and a date line, as the program shows it.
+QWidget* load_main_window() {
   start_main_window_runtime(MainWindowHandlers{});
   StartUp();
-  ASSERT_NE(skin_engine().BaseAddress(), 0u);
-  ASSERT_TRUE(load_window(kMainWindowId));
+  EXPECT_NE(skin_engine().BaseAddress(), 0u);
+  if (!load_window(kMainWindowId)) return nullptr;
   fill_rows();
-  QWidget* top = window_widget(kMainWindowId);
+  const Text date("2026年12月08日 12:30:05");
+  set_property(kMainWindowId, kUnitDateLabel, 8, -1, date.value());
+  return window_widget(kMainWindowId);
+}
+
+TEST(SkinOnMainWindow, Skin27AttachesAndDetachRestoresTheLook) {
+  QWidget* top = load_main_window();
   ASSERT_NE(top, nullptr);
   testing::expect_skin_round_trip(top, QString::fromUtf8(SCREENSHOT_DIR), "main_window");
+  close_window(kMainWindowId);
+}
+
+// Rows of `image` that hold ink: pixels away from the colour of its top left corner.
+int ink_height(const QImage& image) {
+  const QColor ground = image.pixelColor(0, 0);
+  int first = -1, last = -1;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      const int away = std::abs(c.red() - ground.red()) + std::abs(c.green() - ground.green()) +
+                       std::abs(c.blue() - ground.blue());
+      if (away < 96) continue;
+      if (first < 0) first = y;
+      last = y;
+      break;
+    }
+  return first < 0 ? 0 : last - first + 1;
+}
+
+// The ink of a label as its window shows it (a transparent label has no ground of its own), down
+// to where `below` begins.
+int label_ink(QWidget* label, QWidget* below) {
+  QWidget* top = label->window();
+  QRect shown = QRect(label->mapTo(top, QPoint(0, 0)), label->size()).intersected(top->rect());
+  shown.setBottom(std::min(shown.bottom(), below->mapTo(top, QPoint(0, 0)).y() - 1));
+  return ink_height(testing::look(top).copy(shown));
+}
+
+// The ink of a list row's first cell.
+int row_ink(QTableView* list) {
+  const QRect cell = list->visualRect(list->model()->index(0, 1)).adjusted(2, 1, -2, -1);
+  return ink_height(testing::look(list->viewport()).copy(cell));
+}
+
+// A skin's font is for the controls whose template gives none: the 24-pixel date line and the
+// 14-pixel list keep their fonts, the buttons take the skin's.
+TEST(SkinOnMainWindow, TheTemplatesFontsHoldUnderTheSkin) {
+  QWidget* top = load_main_window();
+  ASSERT_NE(top, nullptr);
+  QWidget* label = unit_widget(kMainWindowId, kUnitDateLabel);
+  auto* list = unit_widget(kMainWindowId, kUnitRecordList)->findChild<QTableView*>();
+  if (!list) list = qobject_cast<QTableView*>(unit_widget(kMainWindowId, kUnitRecordList));
+  QWidget* button = unit_widget(kMainWindowId, kUnitAddButton);
+  ASSERT_TRUE(label && list && button);
+  const int date_ink = label_ink(label, list);
+  const int list_ink = row_ink(list);
+  ASSERT_GT(date_ink, 14) << "no date line drawn";
+  ASSERT_GT(list_ink, 6) << "no row text drawn";
+
+  ApplySkin(kProgramSkin);
+  ASSERT_TRUE(skin_attached());
+  testing::look(top);
+  EXPECT_EQ(QFontInfo(label->font()).pixelSize(), 24);
+  EXPECT_EQ(label_ink(label, list), date_ink);
+  EXPECT_EQ(QFontInfo(list->font()).pixelSize(), 14);
+  EXPECT_EQ(row_ink(list), list_ink);
+  const ByteSetHeader* block = carried_skin(kProgramSkin);
+  const std::string_view bytes = byteset_view(block);
+  const auto skin = read_skin({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+  ASSERT_TRUE(skin && skin->font);
+  EXPECT_EQ(button->font().family(), QString::fromStdString(skin->font->family));
+  EXPECT_EQ(button->font().pointSize(), skin->font->point_size);
+  EXPECT_TRUE(testing::look(top).save(QString::fromUtf8(SCREENSHOT_DIR) + "/main_window_skin_27_fonts.png"));
+  DetachSkin();
+  EXPECT_EQ(label_ink(label, list), date_ink);
   close_window(kMainWindowId);
 }
 

@@ -50,16 +50,6 @@ class Kinds : public ::testing::Test {
   }
 };
 
-// Types UTF-16 text with key events: QTest types only Latin-1 itself.
-void type(QWidget* w, std::u16string_view text) {
-  for (char16_t ch : text) {
-    if (ch < 0x80)
-      QTest::keyClick(w, static_cast<char>(ch));
-    else
-      QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(QChar(ch)), Qt::NoModifier);
-  }
-}
-
 EditBoxSettings mode(int32_t m) {
   EditBoxSettings s;
   s.input_mode = m;
@@ -145,17 +135,6 @@ TEST_F(Kinds, LetterCaseLengthLimitInBytesAndPassword) {
   edit = load_edit(mode(kInputReadOnly));
   type(edit, u"x");
   EXPECT_EQ(content(), "");
-}
-
-TEST_F(Kinds, PasteOfTextGbkCannotHoldIsRefused) {
-  QWidget* edit = load_edit(EditBoxSettings());
-  type(edit, u"ok");
-  QApplication::clipboard()->setText(QString::fromUtf8("\xF0\x9F\x98\x80"));  // an emoji
-  QTest::keySequence(edit, QKeySequence::Paste);
-  EXPECT_EQ(content(), "ok");
-  QApplication::clipboard()->setText(QStringLiteral("备注"));
-  QTest::keySequence(edit, QKeySequence::Paste);
-  EXPECT_EQ(content(), "ok备注");
 }
 
 TEST_F(Kinds, MultiLineBoxKeepsLineBreaksAsCarriageReturnLineFeed) {

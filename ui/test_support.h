@@ -148,4 +148,16 @@ inline void start(std::vector<WindowTemplate> windows) {
 
 inline std::string text_of(Value v) { return Text::from_result(v).str(); }
 
+// Types text with key events, one per character (a character beyond 16 bits in one event, as a
+// keyboard gives it): QTest types only Latin-1 itself.
+inline void type(QWidget* w, std::u16string_view text) {
+  const QString all = QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+  for (char32_t ch : all.toUcs4()) {
+    if (ch < 0x80)
+      QTest::keyClick(w, static_cast<char>(ch));
+    else
+      QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString::fromUcs4(&ch, 1), Qt::NoModifier);
+  }
+}
+
 }  // namespace pennacle::testing

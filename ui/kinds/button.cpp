@@ -86,7 +86,7 @@ class ButtonControl : public Control {
     w_->setText(to_qstring(s_.caption));
     w_->setDefault(s_.type == 1);
     // Qt buttons centre vertically whatever is asked; the horizontal placement follows the setting.
-    w_->setStyleSheet(QString::fromLatin1(text_align(s_.h_align)));
+    set_kind_style_sheet(w_, QString::fromLatin1(text_align(s_.h_align)));
     QPixmap pm;
     if (!s_.picture.empty() && pm.loadFromData(reinterpret_cast<const uchar*>(s_.picture.data()),
                                                static_cast<uint>(s_.picture.size()))) {

@@ -7,6 +7,7 @@
 #include <QStyledItemDelegate>
 
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/text_filter.h"
 #include "ui/template/kind_settings.h"
 #include "ui/text_codec.h"
 #include "ui/widget_style.h"
@@ -34,7 +35,7 @@ class SimpleCombo : public QWidget {
   explicit SimpleCombo(QWidget* parent)
       : QWidget(parent), combo_(new QComboBox(this)), list_(new QListView(this)) {
     combo_->setEditable(true);
-    combo_->setStyleSheet(QStringLiteral("QComboBox::drop-down { width: 0px; border: none; }"));
+    set_kind_style_sheet(combo_, QStringLiteral("QComboBox::drop-down { width: 0px; border: none; }"));
     list_->setModel(combo_->model());
     list_->setFocusPolicy(Qt::NoFocus);
     setFocusProxy(combo_);
@@ -240,7 +241,12 @@ class ComboBoxControl : public Control {
     // Types 0 and 1 have a text field; the simple form keeps the open list it was made with.
     const bool editable = s_.type != 2;
     if (w_->isEditable() != editable) w_->setEditable(editable);
-    if (edit()) edit()->setMaxLength(s_.max_length > 0 ? s_.max_length : 32767);
+    if (!edit()) return;
+    edit()->setMaxLength(s_.max_length > 0 ? s_.max_length : 32767);
+    // What is typed or pasted keeps only the characters GBK can hold, so the text read back is
+    // the text shown.
+    if (!gbk_) gbk_ = new GbkValidator(w_);
+    w_->setValidator(gbk_);
   }
 
   void apply_look() {
@@ -260,6 +266,7 @@ class ComboBoxControl : public Control {
   QPointer<QComboBox> w_;
   QPointer<QWidget> outer_;  // the combo, or the simple form around it
   ItemHeight* delegate_;
+  QPointer<GbkValidator> gbk_;  // owned by the combo
 };
 
 std::unique_ptr<Control> create_combo_box(const CreateParams& p) {

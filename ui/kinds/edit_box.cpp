@@ -4,6 +4,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QScrollBar>
@@ -12,6 +13,7 @@
 
 #include "runtime/convert.h"
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/text_filter.h"
 #include "ui/template/input_modes.h"
 #include "ui/template/kind_settings.h"
 #include "ui/text_codec.h"
@@ -24,19 +26,21 @@ namespace {
 struct EditRules {
   int32_t mode = 0;
   int32_t letter_case = 0;
-  int32_t max_length = 0;  // bytes, 0 for none
+  int32_t max_length = 0;      // bytes, 0 for none
+  bool hide_selection = true;  // while the box lacks the focus
 
-  // Whether every typed character passes the mode's filter and fits in GBK.
-  bool accepts(const QString& typed) const {
+  // The typed characters the mode's filter lets through and GBK can hold.
+  QString accepted(const QString& typed) const {
+    QString kept;
     for (char32_t ch : typed.toUcs4())
-      if (!input_mode_accepts(mode, ch) || !gbk_can_hold(ch)) return false;
-    return true;
+      if (input_mode_accepts(mode, ch) && gbk_can_hold(ch)) kept.append(QString::fromUcs4(&ch, 1));
+    return kept;
   }
   QString cased(const QString& typed) const {
     return letter_case == 1 ? typed.toLower() : letter_case == 2 ? typed.toUpper() : typed;
   }
-  // A text the box may hold after a user edit: GBK only, within the byte limit.
-  bool holds(const QString& text) const {
+  // Whether the box may hold a text after a user edit: within the byte limit.
+  bool fits(const QString& text) const {
     auto gbk = to_gbk(text);
     return gbk && (max_length <= 0 || gbk->size() <= static_cast<size_t>(max_length));
   }
@@ -50,14 +54,15 @@ struct EditRules {
   }
 };
 
-// A key event with printable text that the rules refuse is swallowed; one they accept may come back
-// with its letters re-cased. Returns the event to pass on, or nullptr to drop the key.
+// A typed key against the rules: a key that types no printable character always passes; one whose
+// characters the rules refuse is swallowed (*drop); one they accept may come back with its letters
+// re-cased. Returns the event to pass on instead, or nullptr for the key itself.
 std::unique_ptr<QKeyEvent> filtered_key(const EditRules& rules, QKeyEvent* e, bool* drop) {
   *drop = false;
   const QString text = e->text();
-  if (text.isEmpty() || (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+  if (!types_printable(text) || (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
     return nullptr;
-  if (!rules.accepts(text)) {
+  if (rules.accepted(text) != text) {
     *drop = true;
     return nullptr;
   }
@@ -67,21 +72,57 @@ std::unique_ptr<QKeyEvent> filtered_key(const EditRules& rules, QKeyEvent* e, bo
                                      static_cast<ushort>(e->count()));
 }
 
+// An input method's committed text keeps the characters the rules accept.
+std::unique_ptr<QInputMethodEvent> filtered_commit(const EditRules& rules, QInputMethodEvent* e) {
+  const QString kept = rules.accepted(e->commitString());
+  if (kept == e->commitString()) return nullptr;
+  auto out = std::make_unique<QInputMethodEvent>(e->preeditString(), e->attributes());
+  out->setCommitString(kept, e->replacementStart(), e->replacementLength());
+  return out;
+}
+
+// A selection as anchor and cursor position, in characters.
+struct Selection {
+  int anchor = 0;
+  int position = 0;
+  int start() const { return std::min(anchor, position); }
+  int length() const { return std::abs(position - anchor); }
+};
+
+// Hides the selection while the box lacks the focus (property 13): it is kept here, collapsed in
+// the widget, and put back when the focus returns. Property reads see it all the time.
+class HiddenSelection {
+ public:
+  std::optional<Selection> kept;
+  // The focus goes: `current` is what the widget showed.
+  void on_focus_out(const EditRules& rules, Selection current) {
+    if (rules.hide_selection && current.length() > 0) kept = current;
+  }
+};
+
 class LineBox : public QLineEdit {
  public:
   LineBox(QWidget* parent, std::shared_ptr<const EditRules> rules)
-      : QLineEdit(parent), rules_(std::move(rules)) {
-    connect(this, &QLineEdit::textEdited, this, [this](const QString& t) {
-      if (!rules_->holds(t)) {
-        QSignalBlocker block(this);
-        setText(last_good_);
-      } else {
-        last_good_ = t;
-      }
-    });
-    connect(this, &QLineEdit::textChanged, this, [this](const QString& t) {
-      if (rules_->holds(t)) last_good_ = t;
-    });
+      : QLineEdit(parent), rules_(std::move(rules)), validator_(new GbkValidator(this)) {
+    setValidator(validator_);
+    connect(this, &QLineEdit::textChanged, this, [this] { hidden_.kept.reset(); });
+  }
+  void rules_changed() { validator_->set_max_bytes(rules_->max_length); }
+
+  Selection selection() const {
+    if (hidden_.kept) return *hidden_.kept;
+    const int pos = cursorPosition();
+    if (!hasSelectedText()) return {pos, pos};
+    const int start = selectionStart(), end = start + static_cast<int>(selectedText().size());
+    return {pos == start ? end : start, pos};
+  }
+  void select(Selection s) {
+    hidden_.kept.reset();
+    setSelection(s.anchor, s.position - s.anchor);
+    if (!hasFocus() && rules_->hide_selection && s.length() > 0) {
+      hidden_.kept = s;
+      setCursorPosition(s.position);
+    }
   }
 
  protected:
@@ -92,27 +133,50 @@ class LineBox : public QLineEdit {
     QLineEdit::keyPressEvent(replaced ? replaced.get() : e);
   }
   void inputMethodEvent(QInputMethodEvent* e) override {
-    if (!e->commitString().isEmpty() && !rules_->accepts(e->commitString())) return e->accept();
-    QLineEdit::inputMethodEvent(e);
+    auto replaced = filtered_commit(*rules_, e);
+    QLineEdit::inputMethodEvent(replaced ? replaced.get() : e);
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    if (auto s = std::exchange(hidden_.kept, std::nullopt)) setSelection(s->anchor, s->position - s->anchor);
+    QLineEdit::focusInEvent(e);
   }
   void focusOutEvent(QFocusEvent* e) override {
-    if (auto t = rules_->rewrite(text())) setText(*t);
+    if (auto t = rules_->rewrite(text())) {
+      setText(*t);
+      return QLineEdit::focusOutEvent(e);
+    }
+    // The line edit drops its selection when the focus goes; the box keeps it.
+    const Selection s = selection();
     QLineEdit::focusOutEvent(e);
+    hidden_.on_focus_out(*rules_, s);
+    if (hidden_.kept)
+      setCursorPosition(s.position);
+    else
+      setSelection(s.anchor, s.position - s.anchor);
+  }
+  bool event(QEvent* e) override {
+    // A line edit also drops the selection of an unfocused box when its window is activated.
+    if (e->type() == QEvent::WindowActivate && !hasFocus()) return QWidget::event(e);
+    return QLineEdit::event(e);
   }
 
  private:
   std::shared_ptr<const EditRules> rules_;
-  QString last_good_;
+  GbkValidator* validator_;
+  HiddenSelection hidden_;
 };
 
 class TextBox : public QPlainTextEdit {
  public:
   TextBox(QWidget* parent, std::shared_ptr<const EditRules> rules)
       : QPlainTextEdit(parent), rules_(std::move(rules)) {
+    // Tab moves on to the next control, as everywhere else in a window; Ctrl+Tab types a tab.
+    setTabChangesFocus(true);
     connect(this, &QPlainTextEdit::textChanged, this, [this] {
       if (setting_) return;
+      hidden_.kept.reset();
       QString t = toPlainText();
-      if (rules_->holds(t)) {
+      if (rules_->fits(t)) {
         last_good_ = t;
         return;
       }
@@ -124,29 +188,68 @@ class TextBox : public QPlainTextEdit {
     setting_ = true;
     setPlainText(t);
     last_good_ = t;
+    hidden_.kept.reset();
     setting_ = false;
+  }
+  Selection selection() const {
+    if (hidden_.kept) return *hidden_.kept;
+    return {textCursor().anchor(), textCursor().position()};
+  }
+  void select(Selection s) {
+    hidden_.kept.reset();
+    show_selection(s);
+    if (!hasFocus() && rules_->hide_selection && s.length() > 0) {
+      hidden_.kept = s;
+      show_selection({s.position, s.position});
+    }
   }
 
  protected:
   void keyPressEvent(QKeyEvent* e) override {
+    if (e->key() == Qt::Key_Tab && e->modifiers() == Qt::ControlModifier) {
+      insertPlainText(QStringLiteral("\t"));
+      return e->accept();
+    }
     bool drop = false;
     auto replaced = filtered_key(*rules_, e, &drop);
     if (drop) return e->accept();
     QPlainTextEdit::keyPressEvent(replaced ? replaced.get() : e);
   }
   void inputMethodEvent(QInputMethodEvent* e) override {
-    if (!e->commitString().isEmpty() && !rules_->accepts(e->commitString())) return e->accept();
-    QPlainTextEdit::inputMethodEvent(e);
+    auto replaced = filtered_commit(*rules_, e);
+    QPlainTextEdit::inputMethodEvent(replaced ? replaced.get() : e);
+  }
+  // A paste or a drop keeps the characters GBK can hold (the input mode filters typing only).
+  void insertFromMimeData(const QMimeData* source) override {
+    if (!source || !source->hasText()) return;
+    QMimeData kept;
+    kept.setText(gbk_only(source->text()));
+    QPlainTextEdit::insertFromMimeData(&kept);
+  }
+  void focusInEvent(QFocusEvent* e) override {
+    if (auto s = std::exchange(hidden_.kept, std::nullopt)) show_selection(*s);
+    QPlainTextEdit::focusInEvent(e);
   }
   void focusOutEvent(QFocusEvent* e) override {
     if (auto t = rules_->rewrite(toPlainText())) set_text(*t);
+    const Selection s = selection();
     QPlainTextEdit::focusOutEvent(e);
+    hidden_.on_focus_out(*rules_, s);
+    if (hidden_.kept) show_selection({s.position, s.position});
   }
 
  private:
+  void show_selection(Selection s) {
+    QTextCursor c = textCursor();
+    c.setPosition(s.anchor);
+    c.setPosition(s.position, QTextCursor::KeepAnchor);
+    setTextCursor(c);
+  }
+
   std::shared_ptr<const EditRules> rules_;
   QString last_good_;
   bool setting_ = false;
+  HiddenSelection hidden_;
 };
 
 // Up and down arrows at the right edge of a one-line box: a step of 1 within the stored range.
@@ -362,32 +465,21 @@ class EditBoxControl : public Control {
     if (line_) line_->setText(t);
     if (text_) text_->set_text(t);
   }
-  int selection_start() const {
-    if (line_) return line_->hasSelectedText() ? line_->selectionStart() : line_->cursorPosition();
-    if (text_) return text_->textCursor().selectionStart();
-    return 0;
-  }
-  int selection_length() const {
-    if (line_) return static_cast<int>(line_->selectedText().size());
-    if (text_) return text_->textCursor().selectionEnd() - text_->textCursor().selectionStart();
-    return 0;
-  }
-  QString selected_text() const {
-    if (line_) return line_->selectedText();
-    if (text_)
-      return text_->textCursor().selectedText().replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+  Selection selection() const {
+    if (line_) return line_->selection();
+    if (text_) return text_->selection();
     return {};
   }
+  int selection_start() const { return selection().start(); }
+  int selection_length() const { return selection().length(); }
+  QString selected_text() const { return text().mid(selection_start(), selection_length()); }
   void set_selection(int start, int length) {
     const int size = static_cast<int>(text().size());
     start = std::clamp(start, 0, size);
     length = std::clamp(length, 0, size - start);
-    if (line_) line_->setSelection(start, length);
+    if (line_) line_->select({start, start + length});
     if (text_) {
-      QTextCursor c = text_->textCursor();
-      c.setPosition(start);
-      c.setPosition(start + length, QTextCursor::KeepAnchor);
-      text_->setTextCursor(c);
+      text_->select({start, start + length});
       text_->ensureCursorVisible();
     }
   }
@@ -401,6 +493,8 @@ class EditBoxControl : public Control {
     rules_->mode = s_.input_mode;
     rules_->letter_case = s_.letter_case;
     rules_->max_length = s_.max_length;
+    rules_->hide_selection = s_.hide_selection;
+    if (line_) line_->rules_changed();
     if (!widget_) return;
     apply_font(widget_, s_.font);
     QPalette pal = widget_->palette();
@@ -413,8 +507,8 @@ class EditBoxControl : public Control {
       line_->setAlignment(align | Qt::AlignVCenter);
       line_->setReadOnly(s_.input_mode == kInputReadOnly);
       line_->setEchoMode(s_.input_mode == kInputPassword ? QLineEdit::Password : QLineEdit::Normal);
-      line_->setStyleSheet(
-          QStringLiteral("QLineEdit { lineedit-password-character: %1; }").arg(s_.password_char));
+      set_kind_style_sheet(
+          line_, QStringLiteral("QLineEdit { lineedit-password-character: %1; }").arg(s_.password_char));
     }
     if (text_) {
       text_->setFrameShape(s_.border == 0 ? QFrame::NoFrame : QFrame::StyledPanel);

@@ -27,7 +27,7 @@ class TransLabelWidget : public QWidget {
   // background under the old text is drawn again.
   void changed() {
     clamp();
-    setFont(qfont(s_.font));
+    apply_font(this, s_.font);
     QWidget* top = window();
     if (top && top != this)
       top->update(QRect(mapTo(top, QPoint(0, 0)), size()));
