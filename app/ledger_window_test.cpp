@@ -14,11 +14,13 @@
 #include "app/date_format.h"
 #include "app/ledger.h"
 #include "app/ledger_test_support.h"
+#include "app/skins.h"
 #include "app/window_view.h"
 #include "platform/gbk.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
+#include "ui/skin_engine.h"
 #include "ui/testing/message_box_watcher.h"
 #include "ui/window_runtime.h"
 
@@ -198,6 +200,106 @@ TEST_F(LedgerWindow, AnAddWhileARefreshRunsDoesNotHang) {
   EXPECT_EQ(rows(), 3001);
   EXPECT_EQ(cell(3000, 0), "3001");
   EXPECT_EQ(cell(3000, 2), "7");
+}
+
+// What the user types or pastes: a payment channel GBK can hold only in part, an amount pasted
+// past the typing filter that is no finite number, and Delete in the amount box.
+TEST_F(LedgerWindow, TypedAndPastedInputs) {
+  open_window();
+  MessageBoxWatcher boxes;
+  QLineEdit* amount = inner<QLineEdit>(kUnitAmountEdit);
+  QComboBox* method = inner<QComboBox>(kUnitPaymentCombo);
+  amount->setFocus();
+  QTest::keyClicks(amount, "12.5");
+  QTest::keyClick(amount, Qt::Key_Home);
+  QTest::sendKeyEvent(QTest::Click, amount, Qt::Key_Delete, QString(QChar(0x7F)), Qt::NoModifier);
+  EXPECT_EQ(amount->text(), "2.5") << "Delete does nothing in the amount box";
+  method->lineEdit()->selectAll();
+  method->setFocus();
+  for (const QString& ch : {q("现"), q("金"), QString::fromUtf8("\xF0\x9F\x98\x80")})
+    QTest::sendKeyEvent(QTest::Click, method->lineEdit(), Qt::Key_unknown, ch, Qt::NoModifier);
+  EXPECT_EQ(method->currentText(), q("现金"));
+  QTest::mouseClick(w(kUnitAddButton), Qt::LeftButton);
+  settle();
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text, q("添加成功"));
+  ASSERT_EQ(stored_bills().size(), 1u);
+  EXPECT_EQ(stored_bills()[0].method, "现金");
+  EXPECT_EQ(stored_bills()[0].amount, 2.5);
+
+  amount->selectAll();
+  QApplication::clipboard()->setText(QStringLiteral("1e999"));
+  QTest::keySequence(amount, QKeySequence::Paste);
+  EXPECT_EQ(amount->text(), "1e999") << "a paste is not filtered";
+  QTest::mouseClick(w(kUnitAddButton), Qt::LeftButton);
+  settle();
+  EXPECT_EQ(boxes.boxes().back().text, q("数据不能为空!"));
+  EXPECT_EQ(stored_bills().size(), 1u);
+  EXPECT_EQ(last_period_totals().todayExpense, 2.5);
+}
+
+// Tab leaves the remark box and the list alike; the list keeps its selected row, and a later
+// "删除记录" deletes that row.
+TEST_F(LedgerWindow, TabMovesOnAndTheSelectedRowStays) {
+  seed(3, current_date_time());
+  open_window();
+  auto* remark = inner<QPlainTextEdit>(kUnitRemarkEdit);
+  remark->setFocus();
+  QTest::keyClicks(remark, "ab");
+  QTest::keyClick(remark, Qt::Key_Tab);
+  EXPECT_FALSE(remark->hasFocus());
+  EXPECT_EQ(view_.input_text(LedgerInput::Remark), "ab");
+  click_row(1, Qt::LeftButton);
+  ASSERT_EQ(view_.selected_row(), 1);
+  for (int i = 0; i < 3; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_FALSE(list()->hasFocus());
+  EXPECT_EQ(view_.selected_row(), 1);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  settle();
+  const auto bills = stored_bills();
+  ASSERT_EQ(bills.size(), 2u);
+  EXPECT_EQ(bills[0].remark, "备注1");
+  EXPECT_EQ(bills[1].remark, "备注3");
+}
+
+// Under skin 27 the list and the remark box show their selection only while they have the focus
+// (the list does not ask to always show it; the remark box asks to hide it).
+TEST_F(LedgerWindow, SelectionsShowOnlyWithTheFocusUnderTheSkin) {
+  seed(3, current_date_time());
+  StartUp();
+  open_window();
+  ASSERT_TRUE(skin_attached());
+  QWidget* elsewhere = inner<QLineEdit>(kUnitAmountEdit);
+  QTableView* l = list();
+  const QRect row(0, l->rowViewportPosition(1), l->viewport()->width(), l->rowHeight(1));
+  auto row_look = [&] {
+    settle();
+    return l->viewport()->grab(row).toImage();
+  };
+  elsewhere->setFocus();
+  const QImage plain_row = row_look();
+  click_row(1, Qt::LeftButton);
+  EXPECT_NE(row_look(), plain_row) << "no selection shown with the focus";
+  elsewhere->setFocus();
+  EXPECT_EQ(row_look(), plain_row);
+  EXPECT_EQ(view_.selected_row(), 1);
+
+  auto* remark = inner<QPlainTextEdit>(kUnitRemarkEdit);
+  auto remark_look = [&] {
+    settle();
+    return remark->viewport()->grab().toImage();
+  };
+  remark->setFocus();
+  QTest::keyClicks(remark, "abcdef");
+  elsewhere->setFocus();
+  const QImage plain_remark = remark_look();
+  remark->setFocus();
+  remark->selectAll();
+  EXPECT_NE(remark_look(), plain_remark);
+  elsewhere->setFocus();
+  EXPECT_EQ(remark_look(), plain_remark);
+  Value selected_text = get_property(kMainWindowId, kUnitRemarkEdit, 26);
+  EXPECT_EQ(Text::from_result(selected_text).str(), "abcdef") << "the box keeps its selection";
 }
 
 TEST_F(LedgerWindow, ClosingTheWindowClosesTheStore) {

@@ -37,6 +37,8 @@ QPalette skinned_palette(const Skin& skin, QPalette palette) {
 
 // The font goes into the style sheet rather than QApplication::setFont: widgets keep size hints
 // from an application font change after it is undone, so the look would not come back exactly.
+// A control whose template gives a font keeps it: its own style sheet states that font, and a
+// widget's own sheet wins over the application's (ui/widget_style.h).
 QString font_rule(const SkinFont& font) {
   QString family = QString::fromUtf8(font.family.data(), static_cast<qsizetype>(font.family.size()));
   family.remove(QRegularExpression(QStringLiteral("[\\\"{};]")));

@@ -4,8 +4,10 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTableView>
 #include <algorithm>
 #include <atomic>
@@ -16,6 +18,7 @@
 
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
+#include "ui/kinds/list_drawing.h"
 #include "ui/template/list_view_settings.h"
 #include "ui/text_codec.h"
 #include "ui/widget_style.h"
@@ -195,19 +198,45 @@ class ListModel : public QAbstractTableModel {
   int shown_ = 0;
 };
 
+// The list takes the keyboard as the system list view does: it is one tab stop (Tab and Shift+Tab
+// leave it), Up, Down, Home, End, PageUp and PageDown move the selected row, Left and Right scroll
+// sideways.
 class ListWidget : public QTableView {
  public:
-  ListWidget(ListViewControl* owner, QWidget* parent) : QTableView(parent), owner_(owner) {}
+  ListWidget(ListViewControl* owner, QWidget* parent)
+      : QTableView(parent), owner_(owner), cells_(new ListCellDelegate(this)) {
+    setTabKeyNavigation(false);
+    setItemDelegate(cells_);
+  }
   void detach() { owner_ = nullptr; }
+  void set_drawing(bool always_show_selection, bool full_row) {
+    cells_->set_always_show_selection(always_show_selection);
+    full_row_ = full_row;
+    viewport()->update();
+  }
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
   bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+  void paintEvent(QPaintEvent* e) override;
+  // The selection and the focus frame show or go with the focus.
+  void focusInEvent(QFocusEvent* e) override {
+    QTableView::focusInEvent(e);
+    viewport()->update();
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    QTableView::focusOutEvent(e);
+    viewport()->update();
+  }
 
  private:
   ListViewControl* owner_;
+  ListCellDelegate* cells_;  // owned by the view
+  bool full_row_ = true;
   bool after_double_click_ = false;
 };
 
@@ -634,15 +663,8 @@ class ListViewControl : public Control {
     QPalette pal = view_->palette();
     pal.setColor(QPalette::Text, qcolor(s_.text_colour));
     pal.setColor(QPalette::Base, qcolor(s_.background));
-    // Without "always show the selection" the selection is not drawn while the list lacks focus.
-    const QPalette app = QApplication::palette(view_);
-    pal.setColor(QPalette::Inactive, QPalette::Highlight,
-                 s_.always_show_selection ? app.color(QPalette::Inactive, QPalette::Highlight)
-                                          : qcolor(s_.text_background));
-    pal.setColor(QPalette::Inactive, QPalette::HighlightedText,
-                 s_.always_show_selection ? app.color(QPalette::Inactive, QPalette::HighlightedText)
-                                          : qcolor(s_.text_colour));
     view_->setPalette(pal);
+    view_->set_drawing(s_.always_show_selection, report && s_.full_row_select);
     view_->setFrameShape(frame_shape(s_.border));
     view_->setFrameShadow(s_.border == 2 ? QFrame::Raised : s_.border == 5 ? QFrame::Plain : QFrame::Sunken);
     view_->setLineWidth(s_.border == 3 ? 1 : 2);
@@ -749,6 +771,26 @@ void ListWidget::mouseDoubleClickEvent(QMouseEvent* e) {
   after_double_click_ = true;
   if (e->button() == Qt::RightButton) return;
   QTableView::mouseDoubleClickEvent(e);
+}
+
+void ListWidget::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Left || e->key() == Qt::Key_Right) {
+    horizontalScrollBar()->triggerAction(e->key() == Qt::Key_Left ? QAbstractSlider::SliderSingleStepSub
+                                                                  : QAbstractSlider::SliderSingleStepAdd);
+    return e->accept();
+  }
+  QTableView::keyPressEvent(e);
+}
+
+QModelIndex ListWidget::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+  // Home and End go to the first and the last row, not along the row.
+  if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
+  return QTableView::moveCursor(action, modifiers);
+}
+
+void ListWidget::paintEvent(QPaintEvent* e) {
+  QTableView::paintEvent(e);
+  paint_row_focus(this, full_row_);
 }
 
 bool ListWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
