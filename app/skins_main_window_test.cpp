@@ -110,7 +110,6 @@ TEST(SkinOnMainWindow, TheTemplatesFontsHoldUnderTheSkin) {
   ASSERT_TRUE(skin && skin->font);
   EXPECT_EQ(button->font().family(), QString::fromStdString(skin->font->family));
   EXPECT_EQ(button->font().pointSize(), skin->font->point_size);
-  EXPECT_TRUE(testing::look(top).save(QString::fromUtf8(SCREENSHOT_DIR) + "/main_window_skin_27_fonts.png"));
   DetachSkin();
   EXPECT_EQ(label_ink(label, list), date_ink);
   close_window(kMainWindowId);
