@@ -67,13 +67,22 @@ bool make_files(const fs::path& dir, int n, double now) {
       nullptr, nullptr, nullptr);
   sqlite3_stmt* ins = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
+  // The bills go in groups of 1000, as kdbtool import stores them: one pair of syncs a group.
+  std::vector<Text> texts;
+  std::vector<std::vector<Value>> rows;
   for (int i = 0; i < n; ++i) {
     const Bill b = bill(i, now);
-    const Text type(b.type), method(b.method), remark(b.remark);
-    if (!call_command(db_append, {Value::of_double(i + 1.0), type.value(), Value::of_double(b.amount),
-                                  method.value(), Value::of_date_time(b.time), remark.value()})
-             .lo) {
-      return false;
+    texts.emplace_back(b.type);
+    const Value type = texts.back().value();
+    texts.emplace_back(b.method);
+    const Value method = texts.back().value();
+    texts.emplace_back(b.remark);
+    rows.push_back({Value::of_double(i + 1.0), type, Value::of_double(b.amount), method,
+                    Value::of_date_time(b.time), texts.back().value()});
+    if (rows.size() == 1000 || i + 1 == n) {
+      if (db_append_rows(rows) != 0) return false;
+      rows.clear();
+      texts.clear();
     }
     sqlite3_bind_double(ins, 1, i + 1.0);
     sqlite3_bind_text(ins, 2, b.type, -1, SQLITE_STATIC);
