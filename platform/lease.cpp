@@ -18,7 +18,7 @@ class LeaseWatcher {
   LeaseWatcher() : signal_(SIGRTMIN + 7) {
     std::thread([this] { run(); }).detach();
     MutexLock lock(mu_);
-    started_.wait(mu_, [this] { return tid_ != 0; });
+    while (tid_ == 0) started_.wait(mu_);
   }
 
   int signal() const { return signal_; }

@@ -12,18 +12,48 @@ bool bad_range(uint64_t offset, uint64_t length) {
 
 }  // namespace
 
-bool SoleFile::set_alone(bool alone) {
+bool SoleFile::enter_alone() {
+  MutexLock lock(mu_);
+  drop_pages();
+  held_.clear();
+  alone_ = base_->size(&size_) == FileCause::None;
+  return alone_;
+}
+
+FileCause SoleFile::leave_alone() {
+  MutexLock lock(mu_);
+  FileCause first = FileCause::None;
+  if (alone_) {
+    for (const Range& r : held_) {
+      const FileCause c = base_->lock(r.offset, r.length);
+      if (c != FileCause::None && c != FileCause::LockUnsupported && first == FileCause::None) first = c;
+    }
+  }
+  held_.clear();
   drop_pages();
   alone_ = false;
-  if (!alone) return true;
-  if (base_->size(&size_) != FileCause::None) return false;
-  alone_ = true;
-  return true;
+  return first;
+}
+
+bool SoleFile::alone() const {
+  MutexLock lock(mu_);
+  return alone_;
+}
+
+size_t SoleFile::pages() const {
+  MutexLock lock(mu_);
+  return loaded_.size();
 }
 
 void SoleFile::drop_pages() {
   pages_.clear();
   loaded_.clear();
+}
+
+void SoleFile::reread() {
+  drop_pages();
+  // Without a length the pages cannot be trusted: every call goes to the file from here.
+  if (base_->size(&size_) != FileCause::None) alone_ = false;
 }
 
 uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
@@ -45,6 +75,7 @@ uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
 }
 
 FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
+  MutexLock lock(mu_);
   if (!alone_) return base_->read_at(offset, buf, n, got);
   *got = 0;
   if (offset > static_cast<uint64_t>(INT64_MAX) - n) return FileCause::BadSeek;
@@ -64,38 +95,43 @@ FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
   return FileCause::None;
 }
 
-FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
-  const FileCause c = base_->write_at(offset, buf, n);
-  if (!alone_) return c;
-  if (c != FileCause::None) {
-    // Part of the write may have landed: read everything again from the file.
-    if (!set_alone(true)) alone_ = false;
-    return c;
-  }
-  const auto* in = static_cast<const uint8_t*>(buf);
+void SoleFile::patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) {
   const uint64_t end = offset + n;
   for (uint64_t index = offset / kPageSize; index < pages_.size() && index * kPageSize < end; ++index) {
     if (!pages_[index]) continue;
     const uint64_t from = std::max(offset, index * kPageSize);
     const uint64_t to = std::min(end, (index + 1) * kPageSize);
-    std::memcpy(pages_[index].get() + (from - index * kPageSize), in + (from - offset),
+    std::memcpy(pages_[index].get() + (from - index * kPageSize), bytes + (from - offset),
                 static_cast<size_t>(to - from));
   }
-  size_ = std::max(size_, end);
+}
+
+FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
+  MutexLock lock(mu_);
+  const FileCause c = base_->write_at(offset, buf, n);
+  if (!alone_) return c;
+  if (c != FileCause::None) {
+    reread();  // part of the write may have landed
+    return c;
+  }
+  patch_pages(offset, static_cast<const uint8_t*>(buf), n);
+  size_ = std::max(size_, offset + n);
   return c;
 }
 
 FileCause SoleFile::size(uint64_t* out) {
+  MutexLock lock(mu_);
   if (!alone_) return base_->size(out);
   *out = size_;
   return FileCause::None;
 }
 
 FileCause SoleFile::set_size(uint64_t length) {
+  MutexLock lock(mu_);
   const FileCause c = base_->set_size(length);
   if (!alone_) return c;
   if (c != FileCause::None) {
-    if (!set_alone(true)) alone_ = false;
+    reread();
     return c;
   }
   if (length < size_) {
@@ -111,17 +147,31 @@ FileCause SoleFile::set_size(uint64_t length) {
 }
 
 FileCause SoleFile::lock(uint64_t offset, uint64_t length) {
+  MutexLock lock(mu_);
   if (!alone_) return base_->lock(offset, length);
-  return bad_range(offset, length) ? FileCause::BadSeek : FileCause::None;
+  if (bad_range(offset, length)) return FileCause::BadSeek;
+  held_.push_back({offset, length});
+  return FileCause::None;
 }
 
 FileCause SoleFile::unlock(uint64_t offset, uint64_t length) {
+  MutexLock lock(mu_);
   if (!alone_) return base_->unlock(offset, length);
-  return bad_range(offset, length) ? FileCause::BadSeek : FileCause::None;
+  if (bad_range(offset, length)) return FileCause::BadSeek;
+  // The store unlocks exactly the ranges it locked; the latest match goes.
+  for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+    if (it->offset == offset && it->length == length) {
+      held_.erase(std::next(it).base());
+      break;
+    }
+  }
+  return FileCause::None;
 }
 
 void SoleFile::close() {
+  MutexLock lock(mu_);
   drop_pages();
+  held_.clear();
   alone_ = false;
   base_->close();
 }

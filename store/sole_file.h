@@ -1,9 +1,14 @@
 // A record file or auxiliary file as the store uses it. While this process is the file's only
 // opener (it holds a lease, so no other process can open the file, let alone lock or write it),
 // locks need not reach the platform and bytes once read cannot change behind the store's back:
-// lock and unlock do nothing and reads are served from pages already read. The store's own writes
-// go to the file at once and into those pages, so they stay what the file holds. Leaving the mode
-// drops the pages; from then on every call reaches the file.
+// lock and unlock only note the range, and reads are served from pages already read. The store's
+// own writes go to the file at once and into those pages, so they stay what the file holds.
+//
+// Leaving the mode can happen at any moment, also in the middle of an operation on another thread
+// (another process is waiting to open the file): every range held is then taken at the platform
+// before leave_alone returns, the pages are dropped, and the operation goes on with every call
+// reaching the file. So the other process sees exactly the locks it would have seen without the
+// mode, and nothing it reads was ever only in this process's pages.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +17,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/mutex.h"
 
 namespace pennacle {
 
@@ -23,34 +29,47 @@ class SoleFile final : public File {
 
   explicit SoleFile(std::unique_ptr<File> base) : base_(std::move(base)) {}
 
-  // Enters or leaves the mode. Entering fails (false) when the file's length cannot be had.
-  [[nodiscard]] bool set_alone(bool alone);
-  bool alone() const { return alone_; }
+  // Enters the mode. The caller holds the file's lease and no lock on the file. False when the
+  // file's length cannot be had.
+  [[nodiscard]] bool enter_alone() EXCLUDES(mu_);
+  // Leaves the mode: takes at the platform every range locked meanwhile, drops the pages. The
+  // first range the platform refuses is returned (no other open can hold one while the lease
+  // is held, so a refusal means the file system lost its locks); None otherwise.
+  FileCause leave_alone() EXCLUDES(mu_);
+  bool alone() const EXCLUDES(mu_);
   // Pages held now (for tests and the memory figures of the benchmarks).
-  size_t pages() const { return loaded_.size(); }
+  size_t pages() const EXCLUDES(mu_);
 
-  FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) override;
-  FileCause write_at(uint64_t offset, const void* buf, size_t n) override;
-  FileCause size(uint64_t* out) override;
-  FileCause set_size(uint64_t length) override;
-  FileCause lock(uint64_t offset, uint64_t length) override;
-  FileCause unlock(uint64_t offset, uint64_t length) override;
+  FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) override EXCLUDES(mu_);
+  FileCause write_at(uint64_t offset, const void* buf, size_t n) override EXCLUDES(mu_);
+  FileCause size(uint64_t* out) override EXCLUDES(mu_);
+  FileCause set_size(uint64_t length) override EXCLUDES(mu_);
+  FileCause lock(uint64_t offset, uint64_t length) override EXCLUDES(mu_);
+  FileCause unlock(uint64_t offset, uint64_t length) override EXCLUDES(mu_);
   FileCause sync() override { return base_->sync(); }
-  void close() override;
+  void close() override EXCLUDES(mu_);
   bool take_lease(std::function<void()> on_break) override { return base_->take_lease(std::move(on_break)); }
   void release_lease() override { base_->release_lease(); }
   FileCause id(FileId* out) override { return base_->id(out); }
 
  private:
+  struct Range {
+    uint64_t offset, length;
+  };
   // The page holding `index`, read from the file when it is not held; nullptr on a read failure.
-  uint8_t* page(uint64_t index, FileCause* cause);
-  void drop_pages();
+  uint8_t* page(uint64_t index, FileCause* cause) REQUIRES(mu_);
+  void drop_pages() REQUIRES(mu_);
+  // After a failed write: what the file holds is read again.
+  void reread() REQUIRES(mu_);
+  void patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) REQUIRES(mu_);
 
-  std::unique_ptr<File> base_;
-  bool alone_ = false;
-  uint64_t size_ = 0;                              // the file's length while alone
-  std::vector<std::unique_ptr<uint8_t[]>> pages_;  // by page index; null when not held
-  std::deque<uint64_t> loaded_;                    // indexes of held pages, oldest first
+  const std::unique_ptr<File> base_;
+  mutable Mutex mu_;
+  bool alone_ GUARDED_BY(mu_) = false;
+  uint64_t size_ GUARDED_BY(mu_) = 0;        // the file's length while alone
+  std::vector<Range> held_ GUARDED_BY(mu_);  // ranges locked while alone, in the order taken
+  std::vector<std::unique_ptr<uint8_t[]>> pages_ GUARDED_BY(mu_);  // by page index; null when not held
+  std::deque<uint64_t> loaded_ GUARDED_BY(mu_);                    // indexes of held pages, oldest first
 };
 
 }  // namespace pennacle

@@ -1,8 +1,12 @@
 #include "store/sole_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "platform/fault_file.h"
 #include "store/test_support.h"
@@ -30,7 +34,7 @@ TEST_F(SoleFileTest, AloneServesWhatTheFileHoldsAcrossWritesAndCuts) {
   write_bytes(p, model);
   FaultFileSystem faults(posix_file_system());
   auto f = open_sole(faults, p);
-  ASSERT_TRUE(f->set_alone(true));
+  ASSERT_TRUE(f->enter_alone());
   std::mt19937 rng(5);
   for (int step = 0; step < 3000; ++step) {
     const uint64_t at = rng() % 300000;
@@ -71,7 +75,7 @@ TEST_F(SoleFileTest, AloneLocksAndRereadsReachNoPlatformCall) {
   auto f = open_sole(faults, p);
   char buf[16];
   size_t got = 0;
-  ASSERT_TRUE(f->set_alone(true));
+  ASSERT_TRUE(f->enter_alone());
   faults.reset();
   for (int i = 0; i < 100; ++i) {
     ASSERT_EQ(f->lock(16, 1), FileCause::None);
@@ -83,7 +87,7 @@ TEST_F(SoleFileTest, AloneLocksAndRereadsReachNoPlatformCall) {
   // The same ranges are refused in both modes.
   EXPECT_EQ(f->lock(0, 0), FileCause::BadSeek);
   // Leaving the mode drops the pages: every call reaches the file again.
-  ASSERT_TRUE(f->set_alone(false));
+  ASSERT_EQ(f->leave_alone(), FileCause::None);
   EXPECT_EQ(f->pages(), 0u);
   faults.reset();
   ASSERT_EQ(f->lock(16, 1), FileCause::None);
@@ -100,7 +104,7 @@ TEST_F(SoleFileTest, AFailedWriteIsReadBackFromTheFile) {
   write_bytes(p, std::string(1000, 'o'));
   FaultFileSystem faults(posix_file_system());
   auto f = open_sole(faults, p);
-  ASSERT_TRUE(f->set_alone(true));
+  ASSERT_TRUE(f->enter_alone());
   char c = 0;
   size_t got = 0;
   ASSERT_EQ(f->read_at(10, &c, 1, &got), FileCause::None);
@@ -109,6 +113,69 @@ TEST_F(SoleFileTest, AFailedWriteIsReadBackFromTheFile) {
   ASSERT_EQ(f->read_at(10, &c, 1, &got), FileCause::None);
   EXPECT_EQ(c, 'o');
   EXPECT_TRUE(f->alone());
+  f->close();
+}
+
+// Another process must meet exactly the locks it would meet without the mode: leaving it takes
+// every range held meanwhile at the platform, and a later unlock releases it there.
+TEST_F(SoleFileTest, LeavingTakesTheHeldRangesAtThePlatform) {
+  const std::string p = path("l.bin");
+  write_bytes(p, std::string(1000, 'x'));
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  ASSERT_TRUE(f->enter_alone());
+  ASSERT_EQ(f->lock(16, 1), FileCause::None);
+  ASSERT_EQ(f->lock(600, 1), FileCause::None);
+  ASSERT_EQ(f->unlock(600, 1), FileCause::None);
+  auto other_process_can_lock = [&](uint64_t at) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::unique_ptr<File> g;
+      if (posix_file_system().open(p, FileAccess::ReadWrite, FileShare::DenyNone, &g) != FileCause::None)
+        _exit(2);
+      _exit(g->lock(at, 1) == FileCause::None ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  ASSERT_EQ(f->leave_alone(), FileCause::None);
+  EXPECT_FALSE(other_process_can_lock(16));
+  EXPECT_TRUE(other_process_can_lock(600));
+  ASSERT_EQ(f->unlock(16, 1), FileCause::None);
+  EXPECT_TRUE(other_process_can_lock(16));
+  f->close();
+}
+
+// The mode can end on another thread in the middle of an operation; the operation's reads and
+// writes stay those of the file, and its locks end up at the platform.
+TEST_F(SoleFileTest, LeavingFromAnotherThreadMidOperationKeepsTheFileAndTheLocks) {
+  const std::string p = path("t.bin");
+  write_bytes(p, std::string(200000, '\0'));
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(f->enter_alone());
+    std::atomic<bool> stop{false};
+    std::thread op([&] {
+      uint32_t v = 0;
+      for (uint64_t at = 0; !stop.load(); at = (at + 4096) % 190000) {
+        ASSERT_EQ(f->lock(at, 1), FileCause::None);
+        ASSERT_EQ(f->write_at(at, &v, 4), FileCause::None);
+        uint32_t back = 0;
+        size_t got = 0;
+        ASSERT_EQ(f->read_at(at, &back, 4, &got), FileCause::None);
+        ASSERT_EQ(back, v);
+        ASSERT_EQ(f->unlock(at, 1), FileCause::None);
+        ++v;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(200 * round));
+    EXPECT_EQ(f->leave_alone(), FileCause::None);
+    stop = true;
+    op.join();
+    EXPECT_FALSE(f->alone());
+  }
   f->close();
 }
 
