@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <optional>
 
@@ -145,24 +146,25 @@ class PosixFile final : public File {
 
   bool take_lease(std::function<void()> on_break) override {
     int signal = 0, tid = 0;
-    if (fd_ < 0 || leased_ || !lease_watcher_ready(&signal, &tid)) return false;
+    if (fd_ < 0 || lease_token_ != 0 || !lease_watcher_ready(&signal, &tid)) return false;
     f_owner_ex owner{F_OWNER_TID, tid};
     if (fcntl(fd_, F_SETSIG, signal) != 0 || fcntl(fd_, F_SETOWN_EX, &owner) != 0) return false;
     // Watched before the lease exists, so a break that comes at once is not missed.
-    watch_lease(fd_, std::move(on_break));
+    const uint64_t token = watch_lease(fd_, std::move(on_break));
     if (fcntl(fd_, F_SETLEASE, F_WRLCK) != 0) {
-      unwatch_lease(fd_);
+      unwatch_lease(fd_, token);
       return false;
     }
-    leased_ = true;
+    lease_token_ = token;
     return true;
   }
 
+  // The watch goes with its own token, so a lease taken again meanwhile keeps its watch.
   void release_lease() override {
-    if (!leased_) return;
-    leased_ = false;
+    const uint64_t token = lease_token_.exchange(0);
+    if (token == 0) return;
     fcntl(fd_, F_SETLEASE, F_UNLCK);
-    unwatch_lease(fd_);
+    unwatch_lease(fd_, token);
   }
 
   FileCause id(FileId* out) override {
@@ -178,7 +180,7 @@ class PosixFile final : public File {
   int fd_;
   bool fd_writable_;
   bool may_write_;
-  bool leased_ = false;
+  std::atomic<uint64_t> lease_token_{0};  // 0: no lease
 };
 
 // Paths travel as GBK and reach the kernel as UTF-8; one that GBK cannot decode is a bad path.

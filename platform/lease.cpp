@@ -26,13 +26,15 @@ class LeaseWatcher {
     MutexLock lock(mu_);
     return tid_;
   }
-  void watch(int fd, std::function<void()> on_break) {
+  uint64_t watch(int fd, std::function<void()> on_break) {
     MutexLock lock(mu_);
-    callbacks_[fd] = std::move(on_break);
+    callbacks_[fd] = {++last_token_, std::move(on_break)};
+    return last_token_;
   }
-  void unwatch(int fd) {
+  void unwatch(int fd, uint64_t token) {
     MutexLock lock(mu_);
-    callbacks_.erase(fd);
+    auto it = callbacks_.find(fd);
+    if (it != callbacks_.end() && it->second.token == token) callbacks_.erase(it);
   }
 
  private:
@@ -55,7 +57,7 @@ class LeaseWatcher {
       {
         MutexLock lock(mu_);
         auto it = callbacks_.find(info.si_fd);
-        if (it != callbacks_.end()) on_break = it->second;
+        if (it != callbacks_.end()) on_break = it->second.on_break;
       }
       // Called without the watcher's mutex: the callback may take the store's locks, and the
       // store may be watching or unwatching another file meanwhile.
@@ -67,7 +69,12 @@ class LeaseWatcher {
   Mutex mu_;
   CondVar started_;
   int tid_ GUARDED_BY(mu_) = 0;
-  std::map<int, std::function<void()>> callbacks_ GUARDED_BY(mu_);
+  struct Watch {
+    uint64_t token;
+    std::function<void()> on_break;
+  };
+  uint64_t last_token_ GUARDED_BY(mu_) = 0;
+  std::map<int, Watch> callbacks_ GUARDED_BY(mu_);
 };
 
 // Never destroyed: its thread lives as long as the process.
@@ -85,8 +92,10 @@ bool lease_watcher_ready(int* signal, int* tid) {
   return *tid > 0;
 }
 
-void watch_lease(int fd, std::function<void()> on_break) { watcher().watch(fd, std::move(on_break)); }
+uint64_t watch_lease(int fd, std::function<void()> on_break) {
+  return watcher().watch(fd, std::move(on_break));
+}
 
-void unwatch_lease(int fd) { watcher().unwatch(fd); }
+void unwatch_lease(int fd, uint64_t token) { watcher().unwatch(fd, token); }
 
 }  // namespace pennacle

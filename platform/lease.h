@@ -3,6 +3,7 @@
 // at once whatever the other threads are doing (the window idle, a worker blocked).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 namespace pennacle {
@@ -11,8 +12,10 @@ namespace pennacle {
 // cannot be had. Leases are then not taken.
 bool lease_watcher_ready(int* signal, int* tid);
 // What to call when the lease on `fd` breaks; replaces an earlier callback for the descriptor.
-void watch_lease(int fd, std::function<void()> on_break);
-// Forgets the descriptor; a break already in flight for it is then ignored.
-void unwatch_lease(int fd);
+// Returns the watch's token.
+uint64_t watch_lease(int fd, std::function<void()> on_break);
+// Forgets the watch with `token`; a break already in flight for it is then ignored. A newer watch
+// of the same descriptor stays.
+void unwatch_lease(int fd, uint64_t token);
 
 }  // namespace pennacle
