@@ -10,10 +10,11 @@
 
 #include "app/date_format.h"
 #include "app/ledger_test_support.h"
-#include "platform/fault_file.h"
 #include "runtime/fatal.h"
 #include "runtime/program_end.h"
 #include "store/record_store.h"
+#include "testing/fatal_capture.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {
@@ -23,10 +24,8 @@ using testing::RecordingView;
 using testing::stored_bills;
 using testing::TempDir;
 
-struct FatalCaught {
-  FatalReport report;
-};
-[[noreturn]] void throw_fatal(const FatalReport& r) { throw FatalCaught{r}; }
+using testing::FatalCaught;
+using testing::throw_fatal;
 
 double now_time() { return current_date_time(); }
 

@@ -14,6 +14,7 @@
 #include "app/ledger.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
+#include "testing/temp_dir.h"
 
 namespace pennacle::testing {
 
@@ -155,25 +156,6 @@ class RecordingView final : public LedgerView {
   int input_reads_ = 0;
   int32_t hold_row_ = -1;
   bool holding_ = false;
-};
-
-// A temporary program directory; removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "pennacle-app-XXXXXX").string();
-    if (mkdtemp(t.data()) != nullptr) path_ = t;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
 };
 
 // One stored bill as the file holds it.

@@ -33,7 +33,7 @@ class StartBackup : public ::testing::Test {
     fs::create_directories(dir_);
     fs::copy_file(PENNACLE_BINARY, dir_ / "pennacle");
     data_ = (dir_ / "data.kdb").string();
-    ASSERT_EQ(create_database(data_, ledger_fields()), 0);
+    ASSERT_EQ(create_database(data_, ledger_fields()), DbCode::Ok);
   }
   void TearDown() override {
     std::error_code ec;

@@ -55,7 +55,7 @@ Bill bill(int i, double now) {
 
 bool make_files(const fs::path& dir, int n, double now) {
   const std::string kdb = (dir / "data.kdb").string();
-  if (create_database(kdb, ledger_fields()) != 0) return false;
+  if (create_database(kdb, ledger_fields()) != DbCode::Ok) return false;
   const Text path(kdb);
   if (!call_command(db_open, {path.value()}).lo) return false;
   sqlite3* db = nullptr;
@@ -163,7 +163,7 @@ int run(int n) {
   fs::create_directories(empty);
   fs::create_directories(full);
   const double now_value = current_date_time();
-  if (create_database((empty / "data.kdb").string(), ledger_fields()) != 0 ||
+  if (create_database((empty / "data.kdb").string(), ledger_fields()) != DbCode::Ok ||
       !make_files(full, n, now_value)) {
     std::fprintf(stderr, "refresh_bench: cannot make the files in %s\n", base.c_str());
     return 1;

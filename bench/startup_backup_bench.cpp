@@ -40,7 +40,7 @@ using Clock = std::chrono::steady_clock;
 // in groups of 1000, as kdbtool import stores them.
 bool make_ledger(const std::string& kdb, int n) {
   constexpr int kGroup = 1000;
-  if (create_database(kdb, ledger_fields()) != 0) return false;
+  if (create_database(kdb, ledger_fields()) != DbCode::Ok) return false;
   const Text path(kdb), method("微信");
   if (!call_command(db_open, {path.value()}).lo) return false;
   const double now = current_date_time();
@@ -55,7 +55,7 @@ bool make_ledger(const std::string& kdb, int n) {
                       Value::of_double(1 + (i % 997) * 0.25), method.value(),
                       Value::of_date_time(now - (i % 730)), texts.back().value()});
     }
-    if (db_append_rows(rows) != 0) return false;
+    if (db_append_rows(rows) != DbCode::Ok) return false;
   }
   call_command(db_close, {});
   return true;

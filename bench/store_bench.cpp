@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "platform/gbk.h"
 #include "store/record_store.h"
 #include "tools/kdbtool.h"
@@ -107,7 +107,7 @@ double time_import(const std::string& dir, int bills, int* syncs) {
   const std::string csv_path = dir + "/import.csv", kdb = dir + "/import.kdb";
   FILE* f = std::fopen(csv_path.c_str(), "wb");
   if (!f || std::fwrite(csv.data(), 1, csv.size(), f) != csv.size() || std::fclose(f) != 0) die("csv");
-  if (create_database(kdb, ledger_fields()) != 0) die("cannot create the import file");
+  if (create_database(kdb, ledger_fields()) != DbCode::Ok) die("cannot create the import file");
   FaultFileSystem counting(posix_file_system());  // no faults armed: it only counts
   set_store_file_system(&counting);
   std::ostringstream out, err;
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
   const std::string dir = tmpl;
   const std::string kdb = dir + "/data.kdb";
-  if (create_database(kdb, ledger_fields()) != 0) die("cannot create the record file");
+  if (create_database(kdb, ledger_fields()) != DbCode::Ok) die("cannot create the record file");
   Text name(kdb);
   if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
 
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     std::vector<Text> keep;
     std::vector<Value> v = bill_values(i, count + 1.0, &keep);
     if (!call_command(db_append, {v[0], v[1], v[2], v[3], v[4], v[5]}).lo)
-      die("append failed: " + std::to_string(db_last_error()));
+      die("append failed: " + std::to_string(code_number(db_last_error())));
   }
   const double ours_append = (now_ns() - t0) / appends;
 
@@ -171,7 +171,7 @@ int main(int argc, char** argv) {
     keep.reserve(3000);
     std::vector<std::vector<Value>> rows;
     for (int i = from; i < std::min(n, from + 1000); ++i) rows.push_back(bill_values(i, i + 1.0, &keep));
-    if (db_append_rows(rows) != 0) die("group append failed: " + std::to_string(db_last_error()));
+    if (db_append_rows(rows) != DbCode::Ok) die("group append failed: " + std::to_string(code_number(db_last_error())));
   }
   const double ours_group = (now_ns() - t0) / std::max(1, n - appends);
   t0 = now_ns();
@@ -270,7 +270,7 @@ int main(int argc, char** argv) {
   stat(kdb.c_str(), &st);
   const int64_t kept_bytes = (st.st_size - info.data_start) / 10 * 9;
   t0 = now_ns();
-  if (!call_command(db_purge, {}).lo) die("purge failed: " + std::to_string(db_last_error()));
+  if (!call_command(db_purge, {}).lo) die("purge failed: " + std::to_string(code_number(db_last_error())));
   const double ours_purge = now_ns() - t0;
 
   // A plain copy of the same bytes in the same batch size, from the file into another file.
@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
 
   // The same purge on bills without remarks: no chains to free, only records to move.
   const std::string plain = dir + "/plain.kdb";
-  if (create_database(plain, ledger_fields()) != 0) die("cannot create the second record file");
+  if (create_database(plain, ledger_fields()) != DbCode::Ok) die("cannot create the second record file");
   Text plain_name(plain);
   if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
   for (int from = 0; from < n; from += 1000) {
@@ -317,7 +317,7 @@ int main(int argc, char** argv) {
       rows.push_back({Value::of_double(i + 1.0), type, Value::of_double(i + 1.0), keep.back().value(),
                       Value::of_date_time(45000), Value{}});
     }
-    if (db_append_rows(rows) != 0) die("group append failed");
+    if (db_append_rows(rows) != DbCode::Ok) die("group append failed");
   }
   for (int32_t k = 1; k <= n; k += 10) {
     call_command(db_go_to, {Value::of_int(k)});

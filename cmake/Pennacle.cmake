@@ -18,6 +18,23 @@ if(PENNACLE_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(PENNACLE_THREAD_SAFETY AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "PENNACLE_THREAD_SAFETY needs clang (-Wthread-safety)")
+endif()
+if(PENNACLE_THREAD_SAFETY)
+  add_compile_options(-Wthread-safety -Werror)
+endif()
+
+# pennacle_thread_safety(target...): targets the thread-safety build compiles (thread_safety_check).
+add_custom_target(thread_safety_check)
+function(pennacle_thread_safety)
+  foreach(t ${ARGN})
+    if(TARGET ${t})
+      add_dependencies(thread_safety_check ${t})
+    endif()
+  endforeach()
+endfunction()
+
 find_package(GTest)
 find_package(Threads REQUIRED)
 

@@ -34,7 +34,7 @@ bool is_blank_at(std::string_view s, size_t i) {
 std::string last_character(std::string_view s) {
   std::string last;
   for (size_t i = 0; i < s.size();) {
-    size_t w = is_lead_byte(s[i]) && i + 1 < s.size() ? 2 : 1;
+    size_t w = is_gbk_lead_byte(s[i]) && i + 1 < s.size() ? 2 : 1;
     last = std::string(s.substr(i, w));
     i += w;
   }
@@ -55,7 +55,7 @@ void check_normalise(std::string_view in) {
   std::string dropped = normalise_width(in, true);
   for (size_t i = 0; i < dropped.size();) {
     CHECK(!is_blank_at(dropped, i));
-    i += is_lead_byte(dropped[i]) ? 2 : 1;
+    i += is_gbk_lead_byte(dropped[i]) ? 2 : 1;
   }
 }
 
@@ -93,7 +93,7 @@ void check_trim(std::string_view in) {
     CHECK(!is_blank_at(t, 0));
     std::string last = last_character(t);
     CHECK(last != " " && last != "\xA1\xA1");
-    CHECK(!(last.size() == 1 && is_lead_byte(last[0])));
+    CHECK(!(last.size() == 1 && is_gbk_lead_byte(last[0])));
   }
 }
 

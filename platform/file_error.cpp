@@ -55,41 +55,4 @@ FileCause file_cause_from_errno(int err, bool locking) {
   }
 }
 
-int32_t file_cause_code(FileCause cause) {
-  switch (cause) {
-    case FileCause::None:
-    case FileCause::LockUnsupported:
-      return 0;
-    case FileCause::Generic:
-      return -1;
-    case FileCause::NotFound:
-      return -3;
-    case FileCause::BadPath:
-      return -4;
-    case FileCause::TooManyFiles:
-      return -5;
-    case FileCause::AccessDenied:
-      return -6;
-    case FileCause::BadHandle:
-      return -7;
-    case FileCause::RemoveCurrentDir:
-      return -8;
-    case FileCause::DirectoryFull:
-      return -9;
-    case FileCause::BadSeek:
-      return -10;
-    case FileCause::HardwareIo:
-      return -11;
-    case FileCause::SharingViolation:
-      return -12;
-    case FileCause::LockViolation:
-      return -13;
-    case FileCause::DiskFull:
-      return -14;
-    case FileCause::EndOfFile:
-      return -15;
-  }
-  return -1;
-}
-
 }  // namespace pennacle

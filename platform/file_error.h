@@ -1,11 +1,11 @@
-// Why a file operation failed, in the terms the record store reports to its callers.
+// Why a file operation failed: the causes a file object reports, whatever the host's error numbers.
 #pragma once
 
 #include <cstdint>
 
 namespace pennacle {
 
-// The causes a file object can report. Each maps to one store code (file_cause_code).
+// The causes a file object can report (the record store gives each its code: db_code_of).
 enum class FileCause : int32_t {
   None = 0,
   Generic,           // any failure not listed below
@@ -28,8 +28,5 @@ enum class FileCause : int32_t {
 // The cause behind an errno value. `locking` is set for results of lock and unlock calls, where
 // EAGAIN/EACCES mean a conflicting lock rather than denied access.
 FileCause file_cause_from_errno(int err, bool locking = false);
-
-// The store's code for a cause: 0, -1, -3 .. -15.
-int32_t file_cause_code(FileCause cause);
 
 }  // namespace pennacle

@@ -3,21 +3,12 @@
 #include <mutex>
 
 #include "platform/program_path.h"
+#include "runtime/args.h"
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
 
 namespace pennacle {
 namespace {
-
-std::string_view text_arg(int argc, const Value* args, int i) {
-  const Value& v = arg(argc, args, i);
-  return v.is(Kind::Text) ? v.text() : std::string_view();
-}
-
-std::string_view byteset_arg(int argc, const Value* args, int i) {
-  const Value& v = arg(argc, args, i);
-  return v.is(Kind::ByteSet) ? byteset_view(v.byteset()) : std::string_view();
-}
 
 void set_text(Value* result, std::string_view s) {
   *result = Value::make(Kind::Text, reinterpret_cast<uintptr_t>(new_text_block(s)));
@@ -39,7 +30,7 @@ bool same_bytes(std::string_view a, std::string_view b, bool case_sensitive) {
 // The character at `i` as one number, and how many bytes it takes.
 uint32_t char_at(std::string_view s, size_t& i, bool case_sensitive) {
   auto c = static_cast<unsigned char>(s[i++]);
-  if (!is_lead_byte(c)) return case_sensitive ? c : fold(c);
+  if (!is_gbk_lead_byte(c)) return case_sensitive ? c : fold(c);
   // A lead byte at the end pairs with the terminator, as the text in memory has it.
   uint32_t trail = i < s.size() ? static_cast<unsigned char>(s[i++]) : 0;
   return c * 256u + trail;
@@ -57,9 +48,9 @@ const ProgramDirectory& fixed_directory() {
 }
 
 template <typename Op>
-void fold_ints(int argc, const Value* args, Value* result, Op op) {
-  int32_t acc = argc > 0 ? value_to_int(args[0]) : 0;
-  for (int i = 1; i < argc; ++i) acc = op(acc, value_to_int(args[i]));
+void fold_ints(const Args& a, Value* result, Op op) {
+  int32_t acc = a.integer(0);
+  for (int i = 1; i < a.count(); ++i) acc = op(acc, a.integer(i));
   *result = Value::of_int(acc);
 }
 
@@ -82,7 +73,7 @@ std::string trim_spaces(std::string_view s) {
   while (i < s.size()) {
     if (blank_at(i, width)) {
       i += width;
-    } else if (is_lead_byte(s[i])) {
+    } else if (is_gbk_lead_byte(s[i])) {
       if (i + 1 >= s.size()) break;  // a lone lead byte at the end is cut
       i += 2;
       end = i;
@@ -104,7 +95,7 @@ std::string replace_text(std::string_view t, std::string_view find, std::string_
       out += replacement;
       pos += find.size();
       if (left > 0 && --left == 0) break;
-    } else if (is_lead_byte(t[pos])) {
+    } else if (is_gbk_lead_byte(t[pos])) {
       if (pos + 1 >= t.size()) break;
       out.append(t.data() + pos, 2);
       pos += 2;
@@ -145,64 +136,62 @@ bool init_program_directory(std::string& error) {
 // ---- Commands --------------------------------------------------------------------------------
 
 void bit_and(int argc, const Value* args, Value* result) {
-  fold_ints(argc, args, result, [](int32_t a, int32_t b) { return a & b; });
+  fold_ints(Args(argc, args), result, [](int32_t a, int32_t b) { return a & b; });
 }
 
 void bit_or(int argc, const Value* args, Value* result) {
-  fold_ints(argc, args, result, [](int32_t a, int32_t b) { return a | b; });
+  fold_ints(Args(argc, args), result, [](int32_t a, int32_t b) { return a | b; });
 }
 
 void text_length(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(static_cast<int32_t>(text_arg(argc, args, 0).size()));
+  *result = Value::of_int(static_cast<int32_t>(Args(argc, args).text(0).size()));
 }
 
 void byteset_length(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(static_cast<int32_t>(byteset_arg(argc, args, 0).size()));
+  *result = Value::of_int(static_cast<int32_t>(Args(argc, args).bytes(0).size()));
 }
 
 void program_directory(int, const Value*, Value* result) { set_text(result, program_directory()); }
 
 void to_number(int argc, const Value* args, Value* result) {
-  *result = Value::of_double(value_to_double(arg(argc, args, 0)));
+  *result = Value::of_double(value_to_double(Args(argc, args)[0]));
 }
 
 void to_integer(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(value_to_int(arg(argc, args, 0)));
+  *result = Value::of_int(Args(argc, args).integer(0));
 }
 
 void trim_spaces(int argc, const Value* args, Value* result) {
-  set_text(result, trim_spaces(text_arg(argc, args, 0)));
+  set_text(result, trim_spaces(Args(argc, args).text(0)));
 }
 
 void replace_text(int argc, const Value* args, Value* result) {
-  const Value& start = arg(argc, args, 3);
-  const Value& count = arg(argc, args, 4);
-  set_text(result,
-           replace_text(text_arg(argc, args, 0), text_arg(argc, args, 1), text_arg(argc, args, 2),
-                        start.omitted() ? 1 : value_to_int(start), count.omitted() ? -1 : value_to_int(count),
-                        value_to_int(arg(argc, args, 5)) != 0));
+  const Args a(argc, args);
+  set_text(result, replace_text(a.text(0), a.text(1), a.text(2), a.integer(3, 1), a.integer(4, -1),
+                                a.integer(5) != 0));
 }
 
 void space_text(int argc, const Value* args, Value* result) {
-  int32_t n = value_to_int(arg(argc, args, 0));
+  const int32_t n = Args(argc, args).integer(0);
   set_text(result, n < 1 ? std::string() : std::string(static_cast<size_t>(n), ' '));
 }
 
 void compare_texts(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(
-      compare_texts(text_arg(argc, args, 0), text_arg(argc, args, 1), value_to_int(arg(argc, args, 2)) != 0));
+  const Args a(argc, args);
+  *result = Value::of_int(compare_texts(a.text(0), a.text(1), a.integer(2) != 0));
 }
 
 void byteset_get_value(int argc, const Value* args, Value* result) {
   static constexpr Kind kKinds[] = {Kind::Byte,    Kind::Short,    Kind::Int,
                                     Kind::Int64,   Kind::Float,    Kind::Double,
                                     Kind::Logical, Kind::DateTime, Kind::SubroutineRef};
-  const int32_t kind_number = value_to_int(arg(argc, args, 1));
+  const Args a(argc, args);
+  const int32_t kind_number = a.integer(1);
   if (kind_number < 1 || kind_number > 10) report_fatal_message("“欲取出数据的类型”参数值无效");
   const Kind kind = kind_number == 10 ? Kind::Text : kKinds[kind_number - 1];
 
-  const std::string_view bytes = byteset_arg(argc, args, 0);
-  const Value& position = arg(argc, args, 2);
+  const std::string_view bytes = a.bytes(0);
+  const Value& position = a[2];
   int32_t* by_ref = nullptr;
   int64_t pos = 1;  // 1-based
   if (position.kind == (static_cast<uint32_t>(Kind::Int) | kArrayFlag)) {
@@ -237,34 +226,28 @@ void byteset_get_value(int argc, const Value* args, Value* result) {
 }
 
 void to_text(int argc, const Value* args, Value* result) {
-  set_text(result, value_to_text(arg(argc, args, 0)));
+  set_text(result, value_to_text(Args(argc, args)[0]));
 }
-
-namespace {
-double date_arg(int argc, const Value* args, int i) {
-  const Value& v = arg(argc, args, i);
-  return v.is(Kind::DateTime) ? v.double_payload() : 0.0;
-}
-}  // namespace
 
 void year_of(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(date_time_parts(date_arg(argc, args, 0)).year);
+  *result = Value::of_int(date_time_parts(Args(argc, args).date_time(0)).year);
 }
 
 void month_of(int argc, const Value* args, Value* result) {
-  *result = Value::of_int(date_time_parts(date_arg(argc, args, 0)).month);
+  *result = Value::of_int(date_time_parts(Args(argc, args).date_time(0)).month);
 }
 
 void now(int, const Value*, Value* result) { *result = Value::of_date_time(current_date_time()); }
 
 void pointer_to_text(int argc, const Value* args, Value* result) {
-  const auto* p = reinterpret_cast<const char*>(static_cast<uintptr_t>(arg(argc, args, 0).payload()));
+  const auto* p = static_cast<const char*>(Args(argc, args)[0].pointer());
   set_text(result, p ? std::string_view(p) : std::string_view());
 }
 
 void pointer_to_byteset(int argc, const Value* args, Value* result) {
-  const auto* p = reinterpret_cast<const char*>(static_cast<uintptr_t>(arg(argc, args, 0).payload()));
-  int32_t length = value_to_int(arg(argc, args, 1));
+  const Args a(argc, args);
+  const auto* p = static_cast<const char*>(a[0].pointer());
+  const int32_t length = a.integer(1);
   set_byteset(result,
               p && length > 0 ? std::string_view(p, static_cast<size_t>(length)) : std::string_view());
 }

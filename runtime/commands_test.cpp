@@ -11,6 +11,7 @@
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
+#include "testing/fatal_capture.h"
 
 namespace pennacle {
 namespace {
@@ -142,13 +143,9 @@ TEST(CompareTexts, CaseAndCharacters) {
   EXPECT_NE(compare_texts("\x81\x41", "\x81\x61", false), 0);
 }
 
-[[noreturn]] void throwing_hook(const FatalReport& r) { throw r; }
-
-class ByteSetGetValue : public testing::Test {
+class ByteSetGetValue : public ::testing::Test {
  protected:
-  void SetUp() override { previous_ = set_fatal_hook(throwing_hook); }
-  void TearDown() override { set_fatal_hook(previous_); }
-  FatalHook previous_ = nullptr;
+  testing::CatchFatal catch_fatal_;
 };
 
 TEST_F(ByteSetGetValue, EmptyByteSetReadsZero) {
@@ -166,8 +163,8 @@ TEST_F(ByteSetGetValue, KindOutsideOneToTenIsFatal) {
     try {
       call_command(byteset_get_value, {b.value(), Value::of_int(kind)});
       ADD_FAILURE() << "kind " << kind << " was accepted";
-    } catch (const FatalReport& r) {
-      EXPECT_EQ(r.message, "“欲取出数据的类型”参数值无效");
+    } catch (const testing::FatalCaught& f) {
+      EXPECT_EQ(f.report.message, "“欲取出数据的类型”参数值无效");
     }
   }
 }

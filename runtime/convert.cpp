@@ -118,7 +118,7 @@ std::string normalise_width(std::string_view text, bool drop_spaces) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     auto c = static_cast<unsigned char>(text[i]);
-    if (!is_lead_byte(c)) {
+    if (!is_gbk_lead_byte(c)) {
       if (!(drop_spaces && c == ' ')) out += static_cast<char>(c);
       ++i;
       continue;

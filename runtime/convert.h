@@ -1,21 +1,17 @@
 // Conversions between value kinds: numbers and texts, date-time values and their parts.
 //
-// Texts are GBK bytes. A byte with its top bit set starts a two-byte character; walks that must not
-// mistake a trail byte for an ASCII character go by whole characters. None of these conversions
-// depends on the process locale.
+// Texts are GBK bytes, walked by whole characters (platform/gbk.h) so that a trail byte is never
+// taken for an ASCII character. None of these conversions depends on the process locale.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "platform/gbk.h"
 #include "runtime/value.h"
 
 namespace pennacle {
-
-// A GBK lead byte: the byte after it belongs to the same character.
-constexpr bool is_lead_byte(unsigned char c) { return (c & 0x80) != 0; }
-constexpr bool is_lead_byte(char c) { return is_lead_byte(static_cast<unsigned char>(c)); }
 
 // ---- Numbers and texts -----------------------------------------------------------------------
 

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <ctime>
 #include <limits>
+#include <optional>
 
 #include "runtime/fatal.h"
+#include "testing/fatal_capture.h"
 
 namespace pennacle {
 namespace {
@@ -17,7 +19,7 @@ struct NumberCase {
   const char* text;
 };
 
-class DoubleToText : public testing::TestWithParam<NumberCase> {};
+class DoubleToText : public ::testing::TestWithParam<NumberCase> {};
 
 TEST_P(DoubleToText, GeneralFormWithThreeExponentDigits) {
   EXPECT_EQ(value_to_text(Value::of_double(GetParam().value)), GetParam().text);
@@ -25,7 +27,7 @@ TEST_P(DoubleToText, GeneralFormWithThreeExponentDigits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DoubleToText,
-    testing::Values(NumberCase{0.0, "0"}, NumberCase{-0.5, "-0.5"}, NumberCase{1234567.891, "1234567.891"},
+    ::testing::Values(NumberCase{0.0, "0"}, NumberCase{-0.5, "-0.5"}, NumberCase{1234567.891, "1234567.891"},
                     NumberCase{1e-5, "1e-005"}, NumberCase{12.5, "12.5"}, NumberCase{100.0, "100"},
                     NumberCase{0.1 + 0.2, "0.3"}, NumberCase{-3.75, "-3.75"}, NumberCase{1e13, "1e+013"},
                     NumberCase{123456789012345.0, "1.234567890123e+014"}, NumberCase{0.0001, "0.0001"},
@@ -101,12 +103,12 @@ struct ParseCase {
   double value;
 };
 
-class TextToDouble : public testing::TestWithParam<ParseCase> {};
+class TextToDouble : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(TextToDouble, ReadsTheLeadingNumber) { EXPECT_EQ(text_to_double(GetParam().text), GetParam().value); }
 
 INSTANTIATE_TEST_SUITE_P(Cases, TextToDouble,
-                         testing::Values(ParseCase{"", 0}, ParseCase{"１２３", 123}, ParseCase{"1,000", 1},
+                         ::testing::Values(ParseCase{"", 0}, ParseCase{"１２３", 123}, ParseCase{"1,000", 1},
                                          ParseCase{"１２．５", 12.5}, ParseCase{" 12.5元", 12.5},
                                          ParseCase{"abc", 0}, ParseCase{"\t\n-3.75", -3.75},
                                          ParseCase{"+.5", 0.5}, ParseCase{"7.", 7}, ParseCase{".", 0},
@@ -149,7 +151,6 @@ TEST(TextToInt, WholeNumbersWrapIn32Bits) {
   EXPECT_EQ(text_to_int("12.9"), 12);
   EXPECT_EQ(text_to_int("- 5"), 0);
   EXPECT_EQ(text_to_int(""), 0);
-  EXPECT_EQ(text_to_int(std::string(1000, '9')), text_to_int(std::string(1000, '9')));
 }
 
 TEST(ValueToNumber, ByKind) {
@@ -182,23 +183,16 @@ TEST(ValueToNumber, NonFiniteRealsGiveZeroNotUndefinedBehaviour) {
   EXPECT_EQ(value_to_int(Value::of_double(-9223372036854775808.0)), 0);  // exactly INT64_MIN: low word 0
 }
 
-[[noreturn]] void throwing_hook(const FatalReport& r) { throw r; }
-
 TEST(RequireNumber, AcceptsOnlyTheSixNumericKinds) {
   EXPECT_EQ(require_number(Value::of_short(9), 1, 2), 9.0);
   EXPECT_EQ(require_number(Value::of_double(0.5), 1, 2), 0.5);
-  FatalHook previous = set_fatal_hook(throwing_hook);
   Text t("12");
-  try {
-    require_number(t.value(), 0x1234, 7);
-    ADD_FAILURE() << "a text was taken as a number";
-  } catch (const FatalReport& r) {
-    EXPECT_EQ(r.code, kFaultNotNumeric);
-    EXPECT_EQ(r.message, "未得到所需要的数值型数据");
-    EXPECT_EQ(r.location, 0x1234);
-    EXPECT_EQ(r.second, 7);
-  }
-  set_fatal_hook(previous);
+  std::optional<FatalReport> r = testing::fatal_report_of([&] { require_number(t.value(), 0x1234, 7); });
+  ASSERT_TRUE(r.has_value()) << "a text was taken as a number";
+  EXPECT_EQ(r->code, kFaultNotNumeric);
+  EXPECT_EQ(r->message, "未得到所需要的数值型数据");
+  EXPECT_EQ(r->location, 0x1234);
+  EXPECT_EQ(r->second, 7);
 }
 
 TEST(DateTimeParts, RoundsToTheNearestSecond) {

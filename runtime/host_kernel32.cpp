@@ -1,10 +1,9 @@
 // The built-in host libraries: what this program asks of kernel32 and oleaut32, answered the way
 // their Windows namesakes answer the same arguments.
 //
-// Word size: every argument is one pointer-sized word. In the original each is a 32-bit stack
-// word and a double takes two of them; here a double comes as its 64-bit pattern in one word
-// (double_word). Addresses given out (VirtualAlloc, module and procedure tokens) stay below 4 GiB
-// so that they also fit the 32-bit slots of a mapped PE32 image.
+// Word size: every argument is one pointer-sized word, so a buffer travels as its address and a
+// double as its 64-bit pattern (double_word). Addresses given out (VirtualAlloc, module and
+// procedure tokens) stay below 4 GiB so that they also fit the 32-bit slots of a mapped PE32 image.
 #include <langinfo.h>
 
 #include <cmath>
@@ -15,19 +14,11 @@
 #include "platform/gbk.h"
 #include "platform/locale_clock.h"
 #include "platform/low_memory.h"
+#include "runtime/args.h"
 #include "runtime/host_libraries.h"
 
 namespace pennacle {
 namespace {
-
-Word arg(std::span<const Word> a, size_t i) { return i < a.size() ? a[i] : 0; }
-int32_t int_arg(std::span<const Word> a, size_t i) {
-  return static_cast<int32_t>(static_cast<uint32_t>(arg(a, i)));
-}
-template <typename T>
-T* ptr_arg(std::span<const Word> a, size_t i) {
-  return reinterpret_cast<T*>(arg(a, i));
-}
 
 // The result convention of the locale functions: with a size of 0 the size needed (terminator
 // included); a buffer too small gives 0; else the characters written, terminator included.
@@ -102,16 +93,82 @@ std::string number(unsigned v, bool pad) {
   return buf;
 }
 
-bool is_gbk_lead(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
-bool is_gbk_trail(unsigned char c) { return c >= 0x40 && c <= 0xFE && c != 0x7F; }
-
-// Length of the character at s[i]: 2 for a lead byte with its trail byte, else 1.
-size_t char_length(std::string_view s, size_t i) {
-  if (is_gbk_lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
-      is_gbk_trail(static_cast<unsigned char>(s[i + 1]))) {
-    return 2;
+// Copies the quoted text that starts after the quote at p[*i] ("''" inside it is one quote) and
+// moves *i past the closing quote.
+void copy_quoted(std::string_view p, size_t* i, std::string* out) {
+  for (++*i; *i < p.size();) {
+    if (p[*i] == '\'') {
+      if (*i + 1 < p.size() && p[*i + 1] == '\'') {
+        *out += '\'';
+        *i += 2;
+        continue;
+      }
+      ++*i;
+      return;
+    }
+    const size_t n = gbk_char_length(p, *i);
+    out->append(p.substr(*i, n));
+    *i += n;
   }
-  return 1;
+}
+
+bool is_element(char c, bool date) {
+  return date ? (c == 'd' || c == 'M' || c == 'y' || c == 'g')
+              : (c == 'h' || c == 'H' || c == 'm' || c == 's' || c == 't');
+}
+
+// The flags that leave a time element out: seconds, minutes (with seconds), the AM/PM marker.
+bool dropped_by(char c, uint32_t flags) {
+  return (c == 's' && (flags & (kTimeNoSeconds | kTimeNoMinutesOrSeconds))) ||
+         (c == 'm' && (flags & kTimeNoMinutesOrSeconds)) || (c == 't' && (flags & kTimeNoTimeMarker));
+}
+
+// A dropped element takes its unit along when one follows it ("02时03分" from "hh时mm分ss秒"),
+// else the separator before it ("02:03" from "hh:mm:ss", "2:03 PM" from "h:mm:ss tt"). *i is just
+// past the element; `last_element_end` is where the text after the last rendered element begins.
+void drop_element(std::string_view p, size_t* i, bool any_element, size_t last_element_end, std::string* out) {
+  size_t end = *i;
+  bool unit = false;
+  while (end < p.size() && std::strchr("hHmst", p[end]) == nullptr) {
+    unit = unit || static_cast<unsigned char>(p[end]) >= 0x80;  // a unit is a Chinese character
+    end += gbk_char_length(p, end);
+  }
+  if (unit) {
+    *i = end;
+  } else if (any_element) {
+    out->resize(last_element_end);
+  }
+}
+
+// One element: `run` times the letter `c`.
+std::string render_element(char c, size_t run, const SystemTime& st, uint32_t flags) {
+  const unsigned h12 = st.hour % 12 == 0 ? 12 : st.hour % 12;
+  switch (c) {
+    case 'd': {
+      if (run <= 2) return number(st.day, run == 2);
+      const int64_t dow = (days_from_civil(st.year, st.month, st.day) % 7 + 11) % 7;  // 1970-01-01: Thursday
+      return locale_text(static_cast<nl_item>((run == 3 ? ABDAY_1 : DAY_1) + dow));
+    }
+    case 'M':
+      if (run <= 2) return number(st.month, run == 2);
+      return locale_text(static_cast<nl_item>((run == 3 ? ABMON_1 : MON_1) + st.month - 1));
+    case 'y':
+      return run <= 2 ? number(st.year % 100, run == 2) : number(st.year, false);
+    case 'h':
+      return number((flags & kTimeForce24Hour) ? st.hour : h12, run >= 2);
+    case 'H':
+      return number(st.hour, run >= 2);
+    case 'm':
+      return number(st.minute, run >= 2);
+    case 's':
+      return number(st.second, run >= 2);
+    case 't': {
+      std::string marker = locale_text(st.hour < 12 ? AM_STR : PM_STR);
+      return run == 1 && !marker.empty() ? marker.substr(0, gbk_char_length(marker, 0)) : marker;
+    }
+    default:
+      return {};  // 'g': no era names here
+  }
 }
 
 }  // namespace
@@ -129,31 +186,14 @@ std::string render_picture(std::string_view p, const SystemTime& st, bool date, 
   std::string out;
   size_t last_element_end = 0;  // where the text after the last rendered element begins
   bool any_element = false;
-  size_t i = 0;
-  while (i < p.size()) {
+  for (size_t i = 0; i < p.size();) {
     const char c = p[i];
     if (c == '\'') {
-      ++i;
-      while (i < p.size()) {
-        if (p[i] == '\'') {
-          if (i + 1 < p.size() && p[i + 1] == '\'') {
-            out += '\'';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        size_t n = char_length(p, i);
-        out.append(p.substr(i, n));
-        i += n;
-      }
+      copy_quoted(p, &i, &out);
       continue;
     }
-    const bool element = date ? (c == 'd' || c == 'M' || c == 'y' || c == 'g')
-                              : (c == 'h' || c == 'H' || c == 'm' || c == 's' || c == 't');
-    if (!element) {
-      size_t n = char_length(p, i);  // a trail byte is never taken for a letter
+    if (!is_element(c, date)) {
+      const size_t n = gbk_char_length(p, i);  // a trail byte is never taken for a letter
       out.append(p.substr(i, n));
       i += n;
       continue;
@@ -161,68 +201,11 @@ std::string render_picture(std::string_view p, const SystemTime& st, bool date, 
     size_t run = 1;
     while (i + run < p.size() && p[i + run] == c) ++run;
     i += run;
-    bool drop = false;
-    if (!date) {
-      drop = (c == 's' && (flags & (kTimeNoSeconds | 1))) || (c == 'm' && (flags & 1)) ||
-             (c == 't' && (flags & kTimeNoTimeMarker));
-    }
-    if (drop) {
-      // A dropped element takes its unit along when one follows it ("02时03分" from "hh时mm分ss秒"),
-      // else the separator before it ("02:03" from "hh:mm:ss", "2:03 PM" from "h:mm:ss tt").
-      size_t end = i;
-      bool unit = false;
-      while (end < p.size() && std::strchr("hHmst", p[end]) == nullptr) {
-        unit = unit || static_cast<unsigned char>(p[end]) >= 0x80;
-        end += char_length(p, end);
-      }
-      if (unit) {
-        i = end;
-      } else if (any_element) {
-        out.resize(last_element_end);
-      }
+    if (!date && dropped_by(c, flags)) {
+      drop_element(p, &i, any_element, last_element_end, &out);
       continue;
     }
-    const unsigned h12 = st.hour % 12 == 0 ? 12 : st.hour % 12;
-    switch (c) {
-      case 'd':
-        if (run <= 2) {
-          out += number(st.day, run == 2);
-        } else {
-          int64_t dow =
-              (days_from_civil(st.year, st.month, st.day) % 7 + 11) % 7;  // 1970-01-01 was a Thursday
-          out += locale_text(static_cast<nl_item>((run == 3 ? ABDAY_1 : DAY_1) + dow));
-        }
-        break;
-      case 'M':
-        if (run <= 2) {
-          out += number(st.month, run == 2);
-        } else {
-          out += locale_text(static_cast<nl_item>((run == 3 ? ABMON_1 : MON_1) + st.month - 1));
-        }
-        break;
-      case 'y':
-        out += run <= 2 ? number(st.year % 100, run == 2) : number(st.year, false);
-        break;
-      case 'g':
-        break;  // no era names here
-      case 'h':
-        out += number((flags & kTimeForce24Hour) ? st.hour : h12, run >= 2);
-        break;
-      case 'H':
-        out += number(st.hour, run >= 2);
-        break;
-      case 'm':
-        out += number(st.minute, run >= 2);
-        break;
-      case 's':
-        out += number(st.second, run >= 2);
-        break;
-      case 't': {
-        std::string marker = locale_text(st.hour < 12 ? AM_STR : PM_STR);
-        out += run == 1 && !marker.empty() ? marker.substr(0, char_length(marker, 0)) : marker;
-        break;
-      }
-    }
+    out += render_element(c, run, st, flags);
     any_element = true;
     last_element_end = out.size();
   }
@@ -258,8 +241,9 @@ bool variant_time_to_system_time(double t, SystemTime* st) {
 namespace {
 
 // GetLocaleInfoA(locale, type, buffer, size). The locale is the user's (LC_TIME).
-Word GetLocaleInfoA(std::span<const Word> a) {
-  const Word type = arg(a, 1) & ~Word{0x80000000};  // LOCALE_NOUSEROVERRIDE changes nothing here
+Word GetLocaleInfoA(std::span<const Word> words) {
+  const WordArgs a(words);
+  const Word type = a.word(1) & ~Word{0x80000000};  // LOCALE_NOUSEROVERRIDE changes nothing here
   const bool h24 = locale_uses_24_hour_clock();
   std::string_view value;
   switch (type) {
@@ -281,44 +265,47 @@ Word GetLocaleInfoA(std::span<const Word> a) {
     default:
       return 0;  // ERROR_INVALID_FLAGS
   }
-  return copy_out(value, ptr_arg<char>(a, 2), int_arg(a, 3));
+  return copy_out(value, a.pointer<char>(2), a.int32(3));
 }
 
 // GetDateFormatA(locale, flags, time, picture, buffer, size). No time: now.
-Word GetDateFormatA(std::span<const Word> a) {
-  const Word flags = arg(a, 1);
-  const auto* given = ptr_arg<const SystemTime>(a, 2);
-  const char* picture = ptr_arg<const char>(a, 3);
+Word GetDateFormatA(std::span<const Word> words) {
+  const WordArgs a(words);
+  const Word flags = a.word(1);
+  const auto* given = a.pointer<const SystemTime>(2);
+  const char* picture = a.pointer<const char>(3);
   if (picture != nullptr && (flags & 3) != 0) return 0;  // a picture excludes the short/long flags
   SystemTime st = given ? *given : now_local();
   if (!valid_date(st)) return 0;
   std::string_view pic = picture       ? std::string_view(picture)
                          : (flags & 2) ? "yyyy'年'M'月'd'日'"
                                        : "yyyy/M/d";
-  return copy_out(render_picture(pic, st, true, 0), ptr_arg<char>(a, 4), int_arg(a, 5));
+  return copy_out(render_picture(pic, st, true, 0), a.pointer<char>(4), a.int32(5));
 }
 
 // GetTimeFormatA(locale, flags, time, picture, buffer, size). No time: now.
-Word GetTimeFormatA(std::span<const Word> a) {
-  const auto flags = static_cast<uint32_t>(arg(a, 1));
-  const auto* given = ptr_arg<const SystemTime>(a, 2);
-  const char* picture = ptr_arg<const char>(a, 3);
+Word GetTimeFormatA(std::span<const Word> words) {
+  const WordArgs a(words);
+  const auto flags = static_cast<uint32_t>(a.word(1));
+  const auto* given = a.pointer<const SystemTime>(2);
+  const char* picture = a.pointer<const char>(3);
   SystemTime st = given ? *given : now_local();
   if (!valid_time(st)) return 0;
   std::string_view pic = picture                       ? std::string_view(picture)
                          : locale_uses_24_hour_clock() ? "H:mm:ss"
                                                        : "h:mm:ss tt";
-  return copy_out(render_picture(pic, st, false, flags), ptr_arg<char>(a, 4), int_arg(a, 5));
+  return copy_out(render_picture(pic, st, false, flags), a.pointer<char>(4), a.int32(5));
 }
 
 // lstrcpynA(target, source, count): copies at most count - 1 bytes and a terminator; returns the
 // target. A count of 0 touches nothing and returns the target unchanged, which the program uses to
 // learn the address of a byte set. A negative count copies nothing (Windows would copy without
 // bound).
-Word lstrcpynA(std::span<const Word> a) {
-  char* dst = ptr_arg<char>(a, 0);
-  const char* src = ptr_arg<const char>(a, 1);
-  const int32_t n = int_arg(a, 2);
+Word lstrcpynA(std::span<const Word> words) {
+  const WordArgs a(words);
+  char* dst = a.pointer<char>(0);
+  const char* src = a.pointer<const char>(1);
+  const int32_t n = a.int32(2);
   if (n <= 0) return reinterpret_cast<Word>(dst);
   if (dst == nullptr || src == nullptr) return 0;
   int32_t i = 0;
@@ -328,12 +315,13 @@ Word lstrcpynA(std::span<const Word> a) {
 }
 
 // VirtualAlloc(address, size, type, protection).
-Word VirtualAlloc(std::span<const Word> a) {
-  const Word address = arg(a, 0);
-  const Word size = arg(a, 1);
-  const Word type = arg(a, 2) & ~Word{0x100000};  // MEM_TOP_DOWN: only a placement hint
+Word VirtualAlloc(std::span<const Word> words) {
+  const WordArgs a(words);
+  const Word address = a.word(0);
+  const Word size = a.word(1);
+  const Word type = a.word(2) & ~Word{0x100000};  // MEM_TOP_DOWN: only a placement hint
   PageAccess access;
-  switch (arg(a, 3)) {
+  switch (a.word(3)) {
     case kPageNoAccess:
       access = PageAccess::kNone;
       break;
@@ -366,10 +354,11 @@ Word VirtualAlloc(std::span<const Word> a) {
 }
 
 // VirtualFree(address, size, type): release takes size 0 and the base of a reservation.
-Word VirtualFree(std::span<const Word> a) {
-  const Word address = arg(a, 0);
-  const Word size = arg(a, 1);
-  switch (arg(a, 2)) {
+Word VirtualFree(std::span<const Word> words) {
+  const WordArgs a(words);
+  const Word address = a.word(0);
+  const Word size = a.word(1);
+  switch (a.word(2)) {
     case kMemRelease:
       return size == 0 && low_release(address) ? 1 : 0;
     case kMemDecommit: {
@@ -385,43 +374,49 @@ Word VirtualFree(std::span<const Word> a) {
 }
 
 // RtlMoveMemory(target, source, count): overlapping ranges allowed; no result.
-Word RtlMoveMemory(std::span<const Word> a) {
-  void* dst = ptr_arg<void>(a, 0);
-  const void* src = ptr_arg<const void>(a, 1);
-  const Word n = arg(a, 2);
+Word RtlMoveMemory(std::span<const Word> words) {
+  const WordArgs a(words);
+  void* dst = a.pointer<void>(0);
+  const void* src = a.pointer<const void>(1);
+  const Word n = a.word(2);
   if (n != 0 && dst != nullptr && src != nullptr) std::memmove(dst, src, n);
   return 0;
 }
 
-Word GetModuleHandleA(std::span<const Word> a) {
-  const char* name = ptr_arg<const char>(a, 0);
+Word GetModuleHandleA(std::span<const Word> words) {
+  const WordArgs a(words);
+  const char* name = a.pointer<const char>(0);
   return host_module_handle(name ? std::string_view(name) : std::string_view());
 }
 
-Word LoadLibraryA(std::span<const Word> a) {
-  const char* name = ptr_arg<const char>(a, 0);
+Word LoadLibraryA(std::span<const Word> words) {
+  const WordArgs a(words);
+  const char* name = a.pointer<const char>(0);
   return name ? host_load_library(name) : 0;
 }
 
 // GetProcAddress(module, name): a "name" whose high bits are 0 is an ordinal.
-Word GetProcAddress(std::span<const Word> a) {
-  const Word name = arg(a, 1);
-  if ((name >> 16) == 0) return host_proc_address(arg(a, 0), static_cast<uint16_t>(name));
-  return host_proc_address(arg(a, 0), std::string_view(reinterpret_cast<const char*>(name)));
+Word GetProcAddress(std::span<const Word> words) {
+  const WordArgs a(words);
+  const Word name = a.word(1);
+  if ((name >> 16) == 0) return host_proc_address(a.word(0), static_cast<uint16_t>(name));
+  return host_proc_address(a.word(0), std::string_view(reinterpret_cast<const char*>(name)));
 }
 
-Word FreeLibrary(std::span<const Word> a) {
-  if (arg(a, 0) == 0) return 0;
-  host_free_library(arg(a, 0));
+Word FreeLibrary(std::span<const Word> words) {
+  const WordArgs a(words);
+  if (a.word(0) == 0) return 0;
+  host_free_library(a.word(0));
   return 1;
 }
 
 // VariantTimeToSystemTime(time as double_word, broken-down time): 1 on success, else 0.
-Word VariantTimeToSystemTime(std::span<const Word> a) {
-  auto* st = ptr_arg<SystemTime>(a, 1);
+Word VariantTimeToSystemTime(std::span<const Word> words) {
+  const WordArgs a(words);
+  auto* st = a.pointer<SystemTime>(1);
   if (st == nullptr) return 0;
   double t;
-  const uint64_t bits = arg(a, 0);
+  const uint64_t bits = a.word(0);
   std::memcpy(&t, &bits, sizeof t);
   return variant_time_to_system_time(t, st) ? 1 : 0;
 }

@@ -126,6 +126,7 @@ struct SystemTime {
 
 // Arguments and results of the host functions that this program uses.
 inline constexpr Word kLocaleITime = 0x23;
+inline constexpr Word kTimeNoMinutesOrSeconds = 0x1;
 inline constexpr Word kTimeNoSeconds = 0x2;
 inline constexpr Word kTimeNoTimeMarker = 0x4;
 inline constexpr Word kTimeForce24Hour = 0x8;

@@ -10,24 +10,13 @@
 
 #include "runtime/fatal.h"
 #include "runtime/host_libraries.h"
+#include "testing/fatal_capture.h"
 
 namespace pennacle {
 namespace {
 
-struct FatalCaught {
-  FatalReport report;
-};
-
-void throwing_hook(const FatalReport& r) { throw FatalCaught{r}; }
-
-class FatalCatcher {
- public:
-  FatalCatcher() : previous_(set_fatal_hook(throwing_hook)) {}
-  ~FatalCatcher() { set_fatal_hook(previous_); }
-
- private:
-  FatalHook previous_;
-};
+using FatalCatcher = testing::CatchFatal;
+using testing::FatalCaught;
 
 Word word(const void* p) { return reinterpret_cast<Word>(p); }
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "runtime/fatal.h"
+#include "testing/fatal_capture.h"
 
 namespace pennacle {
 namespace {
@@ -68,19 +71,15 @@ TEST(Value, RecordWords) {
   EXPECT_TRUE(Value{}.omitted());
 }
 
-[[noreturn]] void throwing_hook(const FatalReport& r) { throw r; }
-
 TEST(Fatal, AllocationFailureTakesTheFatalPath) {
-  FatalHook previous = set_fatal_hook(throwing_hook);
-  try {
+  std::optional<FatalReport> r = testing::fatal_report_of([] {
     [[maybe_unused]] void* p = allocate(SIZE_MAX / 2);
-    FAIL() << "allocate returned";
-  } catch (const FatalReport& r) {
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.message.rfind("分配 ", 0), 0u);
-    EXPECT_NE(r.message.find(" 字节内存失败!"), std::string::npos);
-  }
-  set_fatal_hook(previous);
+    release(p);
+  });
+  ASSERT_TRUE(r.has_value()) << "allocate returned";
+  EXPECT_EQ(r->code, 0);
+  EXPECT_EQ(r->message.rfind("分配 ", 0), 0u);
+  EXPECT_NE(r->message.find(" 字节内存失败!"), std::string::npos);
 }
 
 }  // namespace

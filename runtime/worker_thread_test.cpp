@@ -7,6 +7,7 @@
 
 #include "runtime/commands.h"
 #include "runtime/fatal.h"
+#include "testing/fatal_capture.h"
 
 namespace pennacle {
 namespace {
@@ -85,33 +86,29 @@ TEST(WorkerThread, ClosingTheHandleDoesNotStopTheThread) {
   EXPECT_TRUE(close_thread_handle(b));
 }
 
-struct Fatal {
-  FatalReport report;
-};
-void throw_fatal(const FatalReport& r) { throw Fatal{r}; }
+using testing::FatalCaught;
 
 TEST(WorkerThread, RoutineThatIsNoSubroutineIsABadArgument) {
-  FatalHook previous = set_fatal_hook(throw_fatal);
+  testing::CatchFatal catcher;
   try {
     call_command(start_worker_thread, {Value::of_int(1234)});
     ADD_FAILURE() << "started a thread at a number";
-  } catch (const Fatal& f) {
+  } catch (const FatalCaught& f) {
     EXPECT_EQ(f.report.code, kFaultBadArgumentKind);
   }
   try {
     call_command(start_worker_thread, {});
     ADD_FAILURE() << "started a thread without a routine";
-  } catch (const Fatal& f) {
+  } catch (const FatalCaught& f) {
     EXPECT_EQ(f.report.code, kFaultBadArgumentKind);
   }
   int32_t plain = 0;
   try {
     call_command(start_worker_thread, {thread_routine_value(count_run), Value(), Value::of_int(plain)});
     ADD_FAILURE() << "a handle variable passed by value";
-  } catch (const Fatal& f) {
+  } catch (const FatalCaught& f) {
     EXPECT_EQ(f.report.code, kFaultBadArgumentKind);
   }
-  set_fatal_hook(previous);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -16,55 +17,54 @@ using Block = std::array<uint8_t, kAuxBlockSize>;
 
 int64_t block_offset(int32_t b) { return int64_t{b} * kAuxBlockSize; }
 
-int32_t cause_code(FileCause c) {
-  int32_t code = file_cause_code(c);
-  return code == kDbUnknown ? kDbAuxAccess : code;
-}
+// A file error inside a chain: a failure without a cause of its own is AuxAccess.
+DbCode chain_code(FileCause c) { return db_code_of(c, DbCode::AuxAccess); }
 
-// Reads `n` bytes at `offset`; a short read is -59.
-int32_t read_exact(File& f, int64_t offset, void* buf, size_t n) {
+// Reads `n` bytes at `offset`; a short read is AuxAccess.
+DbCode read_exact(File& f, int64_t offset, void* buf, size_t n) {
   size_t got = 0;
   if (FileCause c = f.read_at(static_cast<uint64_t>(offset), buf, n, &got); c != FileCause::None) {
-    return cause_code(c);
+    return chain_code(c);
   }
-  return got == n ? 0 : kDbAuxAccess;
+  return got == n ? DbCode::Ok : DbCode::AuxAccess;
 }
 
-int32_t write_exact(File& f, int64_t offset, const void* buf, size_t n) {
+DbCode write_exact(File& f, int64_t offset, const void* buf, size_t n) {
   FileCause c = f.write_at(static_cast<uint64_t>(offset), buf, n);
-  return c == FileCause::None ? 0 : cause_code(c);
+  return c == FileCause::None ? DbCode::Ok : chain_code(c);
 }
 
-int32_t read_links(File& f, int32_t b, AuxLinks* links) {
+DbCode read_links(File& f, int32_t b, AuxLinks* links) {
   uint8_t raw[kAuxLinkSize];
-  if (int32_t rc = read_exact(f, block_offset(b), raw, sizeof raw); rc != 0) return rc;
+  if (DbCode rc = read_exact(f, block_offset(b), raw, sizeof raw); rc != DbCode::Ok) return rc;
   *links = AuxLinks::parse(raw);
-  return 0;
+  return DbCode::Ok;
 }
 
-int32_t write_links(File& f, int32_t b, const AuxLinks& links) {
+DbCode write_links(File& f, int32_t b, const AuxLinks& links) {
   uint8_t raw[kAuxLinkSize];
   links.encode(raw);
   return write_exact(f, block_offset(b), raw, sizeof raw);
 }
 
-// The locks one chain routine holds on the auxiliary file; all are released when it ends.
+// The locks one chain routine holds on the auxiliary file; all are released when it ends. An unlock
+// of a byte this open holds fails only with a closed file, whose locks are gone with it.
 class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
-    for (int64_t p : held_) platform_lock(f_, p, false, 0);
+    for (int64_t p : held_) std::ignore = platform_lock(f_, p, false, 0);
   }
-  int32_t lock(int64_t position) {
-    int32_t rc = platform_lock(f_, position, true, wait_ms_);
-    if (rc == 0) held_.push_back(position);
+  DbCode lock(int64_t position) {
+    DbCode rc = platform_lock(f_, position, true, wait_ms_);
+    if (rc == DbCode::Ok) held_.push_back(position);
     return rc;
   }
   void unlock(int64_t position) {
     auto it = std::find(held_.begin(), held_.end(), position);
     if (it == held_.end()) return;
     held_.erase(it);
-    platform_lock(f_, position, false, 0);
+    std::ignore = platform_lock(f_, position, false, 0);
   }
 
  private:
@@ -73,14 +73,14 @@ class HeldLocks {
   std::vector<int64_t> held_;
 };
 
-int32_t read_header(File& f, AuxHeader* h) {
+DbCode read_header(File& f, AuxHeader* h) {
   uint8_t raw[kAuxHeaderSize];
-  if (int32_t rc = read_exact(f, 0, raw, sizeof raw); rc != 0) return rc;
+  if (DbCode rc = read_exact(f, 0, raw, sizeof raw); rc != DbCode::Ok) return rc;
   *h = AuxHeader::parse(raw);
-  return h->magic_ok && h->sane() ? 0 : kDbAuxAccess;
+  return h->magic_ok && h->sane() ? DbCode::Ok : DbCode::AuxAccess;
 }
 
-int32_t write_header(File& f, const AuxHeader& h) {
+DbCode write_header(File& f, const AuxHeader& h) {
   uint8_t raw[kAuxHeaderSize];
   h.encode(raw);
   return write_exact(f, 0, raw, sizeof raw);
@@ -89,23 +89,23 @@ int32_t write_header(File& f, const AuxHeader& h) {
 // The free-list head, if it can be trusted: inside the file and marked free. A head that is not
 // (a crash between writing a chain and its header) is dropped with the whole list: those blocks
 // leak, but none is handed out twice.
-int32_t trusted_head(File& f, AuxHeader* h, AuxLinks* head_links) {
+DbCode trusted_head(File& f, AuxHeader* h, AuxLinks* head_links) {
   if (h->free_count > 0 && h->first_free > 0 && h->first_free < h->block_count) {
-    if (int32_t rc = read_links(f, h->first_free, head_links); rc != 0 && rc != kDbAuxAccess)
+    if (DbCode rc = read_links(f, h->first_free, head_links); rc != DbCode::Ok && rc != DbCode::AuxAccess)
       return rc;
-    else if (rc == 0 && head_links->used == 0)
-      return 0;
+    else if (rc == DbCode::Ok && head_links->used == 0)
+      return DbCode::Ok;
   }
   h->free_count = 0;
   h->first_free = 0;
-  return 0;
+  return DbCode::Ok;
 }
 
 }  // namespace
 
-int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
+DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
   out->clear();
-  if (first == 0) return 0;
+  if (first == 0) return DbCode::Ok;
   HeldLocks locks(aux, wait_ms);
   int64_t previous = -1;
   int32_t b = first;
@@ -113,22 +113,22 @@ int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) 
   // A block met twice is a loop; a block past the end of the file reads short.
   std::unordered_set<int32_t> seen;
   for (;;) {
-    if (b < 1 || b >= kMaxAuxBlocks || !seen.insert(b).second) return kDbAuxAccess;
-    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    if (b < 1 || b >= kMaxAuxBlocks || !seen.insert(b).second) return DbCode::AuxAccess;
+    if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     if (previous >= 0) locks.unlock(previous);
     previous = block_offset(b);
-    if (int32_t rc = read_exact(aux, block_offset(b), block.data(), block.size()); rc != 0) return rc;
+    if (DbCode rc = read_exact(aux, block_offset(b), block.data(), block.size()); rc != DbCode::Ok) return rc;
     AuxLinks links = AuxLinks::parse(block.data());
-    if (links.used < 1 || links.used > kAuxDataSize) return kDbAuxAccess;
+    if (links.used < 1 || links.used > kAuxDataSize) return DbCode::AuxAccess;
     out->append(reinterpret_cast<const char*>(block.data() + kAuxLinkSize), static_cast<size_t>(links.used));
-    if (links.next == 0) return 0;
+    if (links.next == 0) return DbCode::Ok;
     b = links.next;
   }
 }
 
-int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first) {
+DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first) {
   *first = 0;
-  if (bytes.empty()) return 0;
+  if (bytes.empty()) return DbCode::Ok;
   HeldLocks locks(aux, wait_ms);
   AuxHeader h;
   bool have_header = false;
@@ -138,31 +138,31 @@ int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t*
   for (size_t pos = 0; pos < bytes.size(); pos += kAuxDataSize) {
     const size_t part = std::min<size_t>(kAuxDataSize, bytes.size() - pos);
     if (!have_header) {
-      if (int32_t rc = locks.lock(0); rc != 0) return rc;
-      if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+      if (DbCode rc = locks.lock(0); rc != DbCode::Ok) return rc;
+      if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
       have_header = true;
     }
     int32_t b = 0;
     AuxLinks head;
-    if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
+    if (DbCode rc = trusted_head(aux, &h, &head); rc != DbCode::Ok) return rc;
     if (h.first_free != 0 && head.next >= 0 && head.next < h.block_count && head.next != h.first_free) {
       b = h.first_free;
       h.first_free = head.next;
       --h.free_count;
       if (h.first_free == 0) h.free_count = 0;
     } else {
-      if (h.block_count >= kMaxAuxBlocks) return kDbAuxAccess;
+      if (h.block_count >= kMaxAuxBlocks) return DbCode::AuxAccess;
       h.free_count = 0;  // an unusable list is dropped, not followed
       h.first_free = 0;
       b = h.block_count++;
     }
-    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     if (previous != 0) {
       AuxLinks pl = AuxLinks::parse(prev_block.data());
       pl.next = b;
       pl.encode(prev_block.data());
-      if (int32_t rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
-          rc != 0) {
+      if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
+          rc != DbCode::Ok) {
         return rc;
       }
       locks.unlock(block_offset(previous));
@@ -175,12 +175,12 @@ int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t*
     previous = b;
     prev_block = block;
   }
-  if (int32_t rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size()); rc != 0) {
+  if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size()); rc != DbCode::Ok) {
     return rc;
   }
-  if (int32_t rc = write_header(aux, h); rc != 0) return rc;
+  if (DbCode rc = write_header(aux, h); rc != DbCode::Ok) return rc;
   *first = chain_first;
-  return 0;
+  return DbCode::Ok;
 }
 
 namespace {
@@ -188,18 +188,18 @@ namespace {
 // Puts one chain on the free list held in `h` (the header, read and locked by the caller);
 // `head` holds the links of the list's first block. Nothing is written for a chain that does not
 // check out whole.
-int32_t free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLinks& head, bool* touched_end) {
+DbCode free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLinks& head, bool* touched_end) {
   HeldLocks locks(aux, wait_ms);
   std::vector<int32_t> blocks;
   std::vector<AuxLinks> links;
   std::unordered_set<int32_t> seen;  // a loop ends the walk at its first repeat
   for (int32_t b = first;;) {
-    if (b < 1 || b >= h.block_count || !seen.insert(b).second) return kDbAuxAccess;
-    if (int32_t rc = locks.lock(block_offset(b)); rc != 0) return rc;
+    if (b < 1 || b >= h.block_count || !seen.insert(b).second) return DbCode::AuxAccess;
+    if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     AuxLinks l;
-    if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
-    if (l.used == 0 && blocks.empty()) return 0;  // already freed (a purge that did not finish)
-    if (l.used < 1 || l.used > kAuxDataSize) return kDbAuxAccess;
+    if (DbCode rc = read_links(aux, b, &l); rc != DbCode::Ok) return rc;
+    if (l.used == 0 && blocks.empty()) return DbCode::Ok;  // already freed (a purge that did not finish)
+    if (l.used < 1 || l.used > kAuxDataSize) return DbCode::AuxAccess;
     blocks.push_back(b);
     links.push_back(l);
     if (l.next == 0) break;
@@ -215,28 +215,28 @@ int32_t free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLin
     l.used = 0;
     if (i == 0) l.previous = 0;
     if (i + 1 == blocks.size()) l.next = h.first_free;
-    if (int32_t rc = write_links(aux, blocks[i], l); rc != 0) return rc;
+    if (DbCode rc = write_links(aux, blocks[i], l); rc != DbCode::Ok) return rc;
     if (i == 0) new_head = l;
     if (blocks[i] == h.block_count - 1) *touched_end = true;
   }
   if (h.first_free != 0) {
     head.previous = blocks.back();
-    if (int32_t rc = write_links(aux, h.first_free, head); rc != 0) return rc;
+    if (DbCode rc = write_links(aux, h.first_free, head); rc != DbCode::Ok) return rc;
   }
   h.first_free = first;
   head = new_head;
   h.free_count =
       static_cast<int32_t>(std::min<int64_t>(int64_t{h.free_count} + blocks.size(), h.block_count - 1));
-  return 0;
+  return DbCode::Ok;
 }
 
 // Trim: free blocks at the end of the file leave the list and the file.
-int32_t trim(File& aux, AuxHeader& h) {
+DbCode trim(File& aux, AuxHeader& h) {
   const int32_t old_count = h.block_count;
   int32_t b = old_count - 1;
   for (; b > 0; --b) {
     AuxLinks l;
-    if (int32_t rc = read_links(aux, b, &l); rc != 0) return rc;
+    if (DbCode rc = read_links(aux, b, &l); rc != DbCode::Ok) return rc;
     if (l.used > 0) break;
     const bool next_ok = l.next > 0 && l.next < old_count && l.next != b;
     bool linked = false;
@@ -246,10 +246,10 @@ int32_t trim(File& aux, AuxHeader& h) {
       linked = true;
     } else if (l.previous > 0 && l.previous < old_count && l.previous != b) {
       AuxLinks pl;
-      if (int32_t rc = read_links(aux, l.previous, &pl); rc != 0) return rc;
+      if (DbCode rc = read_links(aux, l.previous, &pl); rc != DbCode::Ok) return rc;
       if (pl.used == 0 && pl.next == b) {
         pl.next = next_ok ? l.next : 0;
-        if (int32_t rc = write_links(aux, l.previous, pl); rc != 0) return rc;
+        if (DbCode rc = write_links(aux, l.previous, pl); rc != DbCode::Ok) return rc;
         linked = true;
         new_prev = l.previous;
       }
@@ -257,9 +257,9 @@ int32_t trim(File& aux, AuxHeader& h) {
     // A block that is not on the list (its free was cut short) is simply dropped with the file end.
     if (linked && next_ok) {
       AuxLinks nl;
-      if (int32_t rc = read_links(aux, l.next, &nl); rc != 0) return rc;
+      if (DbCode rc = read_links(aux, l.next, &nl); rc != DbCode::Ok) return rc;
       nl.previous = new_prev;
-      if (int32_t rc = write_links(aux, l.next, nl); rc != 0) return rc;
+      if (DbCode rc = write_links(aux, l.next, nl); rc != DbCode::Ok) return rc;
     }
     if (linked && h.free_count > 0) --h.free_count;
   }
@@ -267,75 +267,76 @@ int32_t trim(File& aux, AuxHeader& h) {
   if (h.first_free >= h.block_count) h.first_free = 0;
   if (h.first_free == 0) h.free_count = 0;
   h.free_count = std::min(h.free_count, h.block_count - 1);
-  return 0;
+  return DbCode::Ok;
 }
 
 }  // namespace
 
-int32_t free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms) {
-  if (std::all_of(firsts.begin(), firsts.end(), [](int32_t f) { return f == 0; })) return 0;
+DbCode free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms) {
+  if (std::all_of(firsts.begin(), firsts.end(), [](int32_t f) { return f == 0; })) return DbCode::Ok;
   HeldLocks locks(aux, wait_ms);
-  if (int32_t rc = locks.lock(0); rc != 0) return rc;
+  if (DbCode rc = locks.lock(0); rc != DbCode::Ok) return rc;
   AuxHeader h;
-  if (int32_t rc = read_header(aux, &h); rc != 0) return rc;
+  if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
   AuxLinks head;
-  if (int32_t rc = trusted_head(aux, &h, &head); rc != 0) return rc;
+  if (DbCode rc = trusted_head(aux, &h, &head); rc != DbCode::Ok) return rc;
   const int32_t old_count = h.block_count;
-  int32_t result = 0;
+  DbCode result = DbCode::Ok;
   bool touched_end = false;
   for (int32_t first : firsts) {
     if (first == 0) continue;
     // A chain that cannot be freed is remembered; the others are freed all the same.
-    if (int32_t rc = free_one(aux, first, wait_ms, h, head, &touched_end); rc != 0) result = rc;
+    if (DbCode rc = free_one(aux, first, wait_ms, h, head, &touched_end); rc != DbCode::Ok) result = rc;
   }
   if (touched_end) {
-    if (int32_t rc = trim(aux, h); rc != 0) return rc;
+    if (DbCode rc = trim(aux, h); rc != DbCode::Ok) return rc;
   }
   // The header goes first: a crash before the cut leaves spare blocks past the count, which the
   // next chain simply overwrites.
-  if (int32_t rc = write_header(aux, h); rc != 0) return rc;
+  if (DbCode rc = write_header(aux, h); rc != DbCode::Ok) return rc;
   if (h.block_count != old_count) {
     if (FileCause c = aux.set_size(static_cast<uint64_t>(block_offset(h.block_count)));
         c != FileCause::None) {
-      return cause_code(c);
+      return chain_code(c);
     }
   }
   return result;
 }
 
-int32_t free_chain(File& aux, int32_t first, int32_t wait_ms) { return free_chains(aux, {first}, wait_ms); }
+DbCode free_chain(File& aux, int32_t first, int32_t wait_ms) { return free_chains(aux, {first}, wait_ms); }
 
-int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms) {
-  if (int32_t rc = platform_lock(aux, kWholeFile, true, wait_ms); rc != 0) return rc;
-  int32_t result = 0;
+DbCode validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms) {
+  if (DbCode rc = platform_lock(aux, kWholeFile, true, wait_ms); rc != DbCode::Ok) return rc;
+  DbCode result = DbCode::Ok;
   uint8_t raw[kAuxHeaderSize];
   size_t got = 0;
   uint64_t size = 0;
   if (aux.read_at(0, raw, sizeof raw, &got) != FileCause::None) {
-    result = kDbOpenFailed;
+    result = DbCode::OpenFailed;
   } else if (got < sizeof raw) {
-    result = kDbAuxReadFailed;
+    result = DbCode::AuxReadFailed;
   } else {
     AuxHeader h = AuxHeader::parse(raw);
     if (!h.magic_ok || !h.sane()) {
-      result = kDbAuxReadFailed;
+      result = DbCode::AuxReadFailed;
     } else if (h.version != version) {
-      result = kDbAuxVersion;
+      result = DbCode::AuxVersion;
     } else if (aux.size(&size) != FileCause::None) {
-      result = kDbOpenFailed;
+      result = DbCode::OpenFailed;
     } else if (static_cast<int64_t>(size / kAuxBlockSize) < h.block_count) {
       if (!writable) {
-        result = kDbAuxDamaged;
+        result = DbCode::AuxDamaged;
       } else {
         uint8_t count[4];
         put_i32(count, static_cast<int32_t>(size / kAuxBlockSize));
         if (aux.write_at(16, count, 4) != FileCause::None || aux.sync() != FileCause::None) {
-          result = kDbOpenFailed;
+          result = DbCode::OpenFailed;
         }
       }
     }
   }
-  platform_lock(aux, kWholeFile, false, 0);
+  // The check's result stands whether or not the whole-file lock could be let go.
+  std::ignore = platform_lock(aux, kWholeFile, false, 0);
   return result;
 }
 

@@ -2,7 +2,7 @@
 // memo and byte-set values, and a doubly linked free list.
 //
 // Every walk is bounded by the block count, so a cycle or a block number outside the file ends
-// with -59 instead of an endless walk. Writes are ordered so that a crash at any point leaves at
+// with AuxAccess instead of an endless walk. Writes are ordered so that a crash at any point leaves at
 // worst blocks that nothing references (leaked), never a block shared by two chains: a free-list
 // head that is not marked free is not trusted, and freeing a chain whose first block is already
 // free does nothing.
@@ -14,26 +14,27 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "store/errors.h"
 #include "store/format.h"
 
 namespace pennacle {
 
 // Reads the value of the chain starting at `first` (0: empty). Blocks are locked hand over hand.
-// Returns 0, a mapped file code, or -59.
-int32_t read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out);
+// Returns Ok, the code of a file error, or AuxAccess.
+DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out);
 
 // Writes `bytes` as a new chain; `*first` receives its first block (0 for no bytes).
-int32_t write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first);
+DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first);
 
 // Puts the chain starting at `first` on the free list and trims free blocks at the end of the file.
-int32_t free_chain(File& aux, int32_t first, int32_t wait_ms);
+DbCode free_chain(File& aux, int32_t first, int32_t wait_ms);
 // The same for many chains under one hold of the header, in order. A chain that cannot be freed
 // is left alone and its code returned; the others are freed all the same.
-int32_t free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms);
+DbCode free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_ms);
 
 // The open-time check: header, version against `version`, and the block count against the file
 // length (corrected when writable). Takes the whole-file lock for the time of the check.
-int32_t validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms);
+DbCode validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms);
 
 // The bytes of a valid empty auxiliary file.
 std::string empty_aux_file(uint32_t version);

@@ -118,18 +118,18 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   put32(s, 1024 + 4, 1);
   put32(s, 1024 + 8, 10);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), -59);
-  EXPECT_EQ(free_chain(*f, 1, 0), -59);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess);
+  EXPECT_EQ(free_chain(*f, 1, 0), DbCode::AuxAccess);
   EXPECT_EQ(read_bytes(aux_), s);  // a chain that does not check out is not freed at all
-  EXPECT_EQ(read_chain(*f, 9, 0, &out), -59);
-  EXPECT_EQ(read_chain(*f, -1, 0, &out), -59);
+  EXPECT_EQ(read_chain(*f, 9, 0, &out), DbCode::AuxAccess);
+  EXPECT_EQ(read_chain(*f, -1, 0, &out), DbCode::AuxAccess);
   put32(s, 1024 + 8, 501);  // used above 500
   put32(s, 1024 + 4, 0);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), -59);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess);
   put32(s, 1024 + 8, 3);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), 0);
+  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::Ok);
   EXPECT_EQ(out.size(), 13u);
   // The same cycle reached from a record: the read fails, the store goes on.
   ASSERT_TRUE(add("x"));  // takes block 3
@@ -139,7 +139,7 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   write_bytes(aux_, s + aux().substr(3 * 512));
   write_bytes(db_, kdb);
   EXPECT_EQ(read_text("备注"), "");
-  EXPECT_EQ(db_last_error(), -59);
+  EXPECT_EQ(db_last_error(), DbCode::AuxAccess);
 }
 
 TEST_F(AuxChains, AnUntrustedFreeListIsDroppedNotFollowed) {
@@ -157,10 +157,10 @@ TEST_F(AuxChains, AnUntrustedFreeListIsDroppedNotFollowed) {
   // Freeing a chain whose first block is already free changes nothing.
   ASSERT_TRUE(add("tail"));  // block 3 keeps block 2 from being trimmed
   auto f = open_aux();
-  ASSERT_EQ(free_chain(*f, 2, 0), 0);
+  ASSERT_EQ(free_chain(*f, 2, 0), DbCode::Ok);
   EXPECT_EQ(links(2).used, 0);
   std::string after_first = aux();
-  EXPECT_EQ(free_chain(*f, 2, 0), 0);
+  EXPECT_EQ(free_chain(*f, 2, 0), DbCode::Ok);
   EXPECT_EQ(aux(), after_first);
 }
 

@@ -22,11 +22,6 @@ constexpr std::string_view kSnapshotAuxExtension = ".KDT";
 constexpr size_t kStampDigits = 8 + 1 + 6;  // YYYYMMDD-HHMMSS
 constexpr size_t kMaxSequenceDigits = 4;
 
-std::string stem_of(std::string_view gbk_file) {
-  const std::string base = snapshot::base_name_of(snapshot::normalized_file(gbk_file));
-  return base.substr(0, base.rfind('.'));
-}
-
 int digits(std::string_view s, size_t at, size_t n) {
   int v = 0;
   for (size_t i = at; i < at + n; ++i) {
@@ -118,11 +113,6 @@ int remove_locked(FileSystem& fs, const std::string& file, const std::string& di
 
 std::string default_snapshot_directory(std::string_view gbk_file) {
   return snapshot::directory_of(snapshot::normalized_file(gbk_file)) + "/" + std::string(kSnapshotDirName);
-}
-
-std::string aux_path_of(std::string_view gbk_file) {
-  const std::string f = snapshot::normalized_file(gbk_file);
-  return f.substr(0, f.rfind('.')) + ".KDT";
 }
 
 namespace snapshot {

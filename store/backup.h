@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "store/paths.h"
 
 namespace pennacle {
 
@@ -35,8 +36,6 @@ struct SnapshotName {
 
 // "dir/backups" for "dir/data.kdb".
 std::string default_snapshot_directory(std::string_view gbk_file);
-// The auxiliary file of a record file: its path with the extension replaced by "KDT".
-std::string aux_path_of(std::string_view gbk_file);
 
 // The snapshots of `gbk_file` in `gbk_dir`, oldest first. Files whose names do not parse are not
 // snapshots and are left out. A missing folder has none.

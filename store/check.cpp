@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 #include <unordered_set>
 
 #include "platform/gbk.h"
 #include "store/aux_file.h"
 #include "store/locks.h"
+#include "store/paths.h"
 #include "store/record_store.h"
 
 namespace pennacle {
@@ -30,12 +32,12 @@ class Checker {
     Value ro = Value::of_int(1);
     Value result = call_command(db_open, {name.value(), Value{}, ro});
     if (!result.lo) {
-      error(std::string(gbk_to_utf8_lossy(db_error_text(db_last_error()))) + " (" +
-            std::to_string(db_last_error()) + ")");
+      const DbCode code = db_last_error();
+      error(gbk_to_utf8_lossy(db_error_text(code)) + " (" + std::to_string(code_number(code)) + ")");
       return;
     }
     DatabaseInfo info;
-    db_current_info(&info);
+    if (!db_current_info(&info)) return error("the database opened but is not current");
     walk(info);
     Text full(info.full_path);
     call_command(db_close, {full.value()});
@@ -50,18 +52,17 @@ class Checker {
     }
     // The whole file while it is read: an operation of another instance in between would show a
     // half-done state.
-    if (int32_t rc = platform_lock(*main, kWholeFile, true, kCheckWaitMs); rc != 0) {
-      return error("the file is busy (" + std::to_string(rc) + ")");
+    if (DbCode rc = platform_lock(*main, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+      return error("the file is busy (" + std::to_string(code_number(rc)) + ")");
     }
     bool has_chains = false;
     for (const FieldDescriptor& f : info.fields) has_chains = has_chains || is_chain_type(f.type);
     if (has_chains) {
-      std::string aux_path = info.full_path.substr(0, info.full_path.rfind('.')) + ".KDT";
-      if (fs.open(aux_path, FileAccess::Read, FileShare::DenyNone, &aux_) != FileCause::None) {
+      if (fs.open(aux_path_of(info.full_path), FileAccess::Read, FileShare::DenyNone, &aux_) != FileCause::None) {
         return error("cannot open the auxiliary file");
       }
-      if (int32_t rc = platform_lock(*aux_, kWholeFile, true, kCheckWaitMs); rc != 0) {
-        return error("the auxiliary file is busy (" + std::to_string(rc) + ")");
+      if (DbCode rc = platform_lock(*aux_, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+        return error("the auxiliary file is busy (" + std::to_string(code_number(rc)) + ")");
       }
       read_aux_header();
     }
@@ -107,8 +108,9 @@ class Checker {
       }
     }
     if (aux_) walk_free_list();
-    platform_lock(*main, kWholeFile, false, 0);
-    if (aux_) platform_lock(*aux_, kWholeFile, false, 0);
+    // Read only: nothing depends on letting the locks go before the files close.
+    std::ignore = platform_lock(*main, kWholeFile, false, 0);
+    if (aux_) std::ignore = platform_lock(*aux_, kWholeFile, false, 0);
   }
 
   void info_line(const DatabaseInfo& db, int32_t count, int32_t next) {

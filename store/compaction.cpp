@@ -57,24 +57,22 @@ uint32_t crc32(uint32_t crc, const uint8_t* p, size_t n) {
   return ~crc;
 }
 
-int32_t io_code(FileCause c) { return file_cause_code(c); }
-
-int32_t read_all(File& f, int64_t pos, uint8_t* buf, size_t n, int32_t short_code) {
+DbCode read_all(File& f, int64_t pos, uint8_t* buf, size_t n, DbCode short_code) {
   size_t got = 0;
   if (FileCause c = f.read_at(static_cast<uint64_t>(pos), buf, n, &got); c != FileCause::None) {
-    return io_code(c);
+    return db_code_of(c);
   }
-  return got == n ? 0 : short_code;
+  return got == n ? DbCode::Ok : short_code;
 }
 
-int32_t write_all(File& f, int64_t pos, const uint8_t* buf, size_t n) {
+DbCode write_all(File& f, int64_t pos, const uint8_t* buf, size_t n) {
   FileCause c = f.write_at(static_cast<uint64_t>(pos), buf, n);
-  return c == FileCause::None ? 0 : io_code(c);
+  return c == FileCause::None ? DbCode::Ok : db_code_of(c);
 }
 
-int32_t sync_file(File& f) {
+DbCode sync_file(File& f) {
   FileCause c = f.sync();
-  return c == FileCause::None ? 0 : io_code(c);
+  return c == FileCause::None ? DbCode::Ok : db_code_of(c);
 }
 
 int64_t batch_records(const RecordFile& rf) { return std::max<int64_t>(1, kBatchBytes / rf.record_length); }
@@ -127,54 +125,54 @@ struct Trailer {
 };
 
 // Writes the record count and cuts the file behind the last counted record.
-int32_t shorten(const RecordFile& rf, int32_t count) {
+DbCode shorten(const RecordFile& rf, int32_t count) {
   uint8_t raw[4];
   put_i32(raw, count);
-  if (int32_t rc = write_all(rf.file, kCountOffset, raw, sizeof raw); rc != 0) return rc;
+  if (DbCode rc = write_all(rf.file, kCountOffset, raw, sizeof raw); rc != DbCode::Ok) return rc;
   if (FileCause c = rf.file.set_size(static_cast<uint64_t>(rf.record_pos(count))); c != FileCause::None) {
-    return io_code(c);
+    return db_code_of(c);
   }
   return sync_file(rf.file);  // barrier 3
 }
 
 // Steps 2 and 3: the copy into place, then the count and the cut.
-int32_t apply_move(const RecordFile& rf, const Trailer& t) {
+DbCode apply_move(const RecordFile& rf, const Trailer& t) {
   const int64_t per = batch_records(rf);
   std::vector<uint8_t> buf;
   for (int64_t done = 0; done < t.moved;) {
     const int64_t n = std::min<int64_t>(per, t.moved - done);
     buf.resize(static_cast<size_t>(n * rf.record_length));
-    if (int32_t rc =
-            read_all(rf.file, rf.record_pos(t.old_count + done), buf.data(), buf.size(), kDbRecordReadFailed);
-        rc != 0) {
+    if (DbCode rc =
+            read_all(rf.file, rf.record_pos(t.old_count + done), buf.data(), buf.size(), DbCode::RecordReadFailed);
+        rc != DbCode::Ok) {
       return rc;
     }
-    if (int32_t rc = write_all(rf.file, rf.record_pos(t.first + done), buf.data(), buf.size()); rc != 0) {
+    if (DbCode rc = write_all(rf.file, rf.record_pos(t.first + done), buf.data(), buf.size()); rc != DbCode::Ok) {
       return rc;
     }
     done += n;
   }
-  if (int32_t rc = sync_file(rf.file); rc != 0) return rc;  // barrier 2
+  if (DbCode rc = sync_file(rf.file); rc != DbCode::Ok) return rc;  // barrier 2
   return shorten(rf, static_cast<int32_t>(t.new_count()));
 }
 
 // The checksum of `n` records of the copy behind `old_count` records.
-int32_t copy_crc(const RecordFile& rf, int32_t old_count, int32_t n, uint32_t* crc) {
+DbCode copy_crc(const RecordFile& rf, int32_t old_count, int32_t n, uint32_t* crc) {
   *crc = 0;
   const int64_t per = batch_records(rf);
   std::vector<uint8_t> buf;
   for (int64_t done = 0; done < n;) {
     const int64_t k = std::min<int64_t>(per, n - done);
     buf.resize(static_cast<size_t>(k * rf.record_length));
-    if (int32_t rc =
-            read_all(rf.file, rf.record_pos(old_count + done), buf.data(), buf.size(), kDbRecordReadFailed);
-        rc != 0) {
+    if (DbCode rc =
+            read_all(rf.file, rf.record_pos(old_count + done), buf.data(), buf.size(), DbCode::RecordReadFailed);
+        rc != DbCode::Ok) {
       return rc;
     }
     *crc = crc32(*crc, buf.data(), buf.size());
     done += k;
   }
-  return 0;
+  return DbCode::Ok;
 }
 
 // Step 1: one walk over every record decides which go, and copies the ones that move behind the
@@ -184,7 +182,7 @@ class Walk {
   Walk(const RecordFile& rf, Removal what, int32_t count)
       : rf_(rf), what_(what), count_(count), dropped_(static_cast<size_t>(count), false) {}
 
-  int32_t run();
+  DbCode run();
 
   bool dropped_any() const { return first_drop_ >= 0; }
   int32_t first_drop() const { return static_cast<int32_t>(first_drop_); }
@@ -196,9 +194,9 @@ class Walk {
  private:
   bool drops(const uint8_t* rec, int64_t k);
   bool stale_copy(const uint8_t* rec, int64_t k);
-  int32_t index_kept(int64_t end);
-  int32_t copy_out(const uint8_t* rec);
-  int32_t flush();
+  DbCode index_kept(int64_t end);
+  DbCode copy_out(const uint8_t* rec);
+  DbCode flush();
   void note_chains(const uint8_t* rec, std::vector<int32_t>* into) const;
 
   const RecordFile& rf_;
@@ -214,10 +212,10 @@ class Walk {
   bool indexed_ = false;
   std::unordered_map<int32_t, int64_t> kept_by_serial_;
   std::vector<int32_t> freed_chains_, live_chains_;
-  int32_t read_rc_ = 0;
+  DbCode read_rc_ = DbCode::Ok;
 };
 
-int32_t Walk::run() {
+DbCode Walk::run() {
   const int64_t reclen = rf_.record_length;
   const int64_t per = batch_records(rf_);
   out_at_ = rf_.record_pos(count_);
@@ -225,19 +223,19 @@ int32_t Walk::run() {
   for (int64_t k = 0; k < count_;) {
     const int64_t n = std::min<int64_t>(per, count_ - k);
     buf.resize(static_cast<size_t>(n * reclen));
-    if (int32_t rc = read_all(rf_.file, rf_.record_pos(k), buf.data(), buf.size(), kDbRecordReadFailed);
-        rc != 0) {
+    if (DbCode rc = read_all(rf_.file, rf_.record_pos(k), buf.data(), buf.size(), DbCode::RecordReadFailed);
+        rc != DbCode::Ok) {
       return rc;
     }
     for (int64_t i = 0; i < n; ++i) {
       const uint8_t* rec = &buf[static_cast<size_t>(i * reclen)];
       const bool drop = drops(rec, k + i);
-      if (read_rc_ != 0) return read_rc_;
+      if (read_rc_ != DbCode::Ok) return read_rc_;
       if (drop) {
         dropped_[static_cast<size_t>(k + i)] = true;
         if (first_drop_ < 0) first_drop_ = k + i;
       } else if (first_drop_ >= 0) {
-        if (int32_t rc = copy_out(rec); rc != 0) return rc;
+        if (DbCode rc = copy_out(rec); rc != DbCode::Ok) return rc;
       }
     }
     k += n;
@@ -263,12 +261,12 @@ bool Walk::drops(const uint8_t* rec, int64_t k) {
 }
 
 bool Walk::stale_copy(const uint8_t* rec, int64_t k) {
-  if (!indexed_ && (read_rc_ = index_kept(k)) != 0) return false;
+  if (!indexed_ && (read_rc_ = index_kept(k)) != DbCode::Ok) return false;
   auto it = kept_by_serial_.find(get_i32(rec));
   if (it == kept_by_serial_.end()) return false;
   std::vector<uint8_t> kept(static_cast<size_t>(rf_.record_length));
   if ((read_rc_ = read_all(rf_.file, rf_.record_pos(it->second), kept.data(), kept.size(),
-                           kDbRecordReadFailed)) != 0) {
+                           DbCode::RecordReadFailed)) != DbCode::Ok) {
     return false;
   }
   return std::memcmp(kept.data(), rec, kept.size()) == 0;
@@ -276,33 +274,33 @@ bool Walk::stale_copy(const uint8_t* rec, int64_t k) {
 
 // The serials of the live records kept before record `end`, read once when the first possible stale
 // copy shows up (a file without one never pays for the index).
-int32_t Walk::index_kept(int64_t end) {
+DbCode Walk::index_kept(int64_t end) {
   indexed_ = true;
   uint8_t raw[4];
   for (int64_t k = 0; k < end; ++k) {
     if (dropped_[static_cast<size_t>(k)]) continue;
-    if (int32_t rc = read_all(rf_.file, rf_.record_pos(k), raw, sizeof raw, kDbRecordReadFailed); rc != 0)
+    if (DbCode rc = read_all(rf_.file, rf_.record_pos(k), raw, sizeof raw, DbCode::RecordReadFailed); rc != DbCode::Ok)
       return rc;
     if (get_i32(raw) > 0) kept_by_serial_.emplace(get_i32(raw), k);
   }
-  return 0;
+  return DbCode::Ok;
 }
 
-int32_t Walk::copy_out(const uint8_t* rec) {
+DbCode Walk::copy_out(const uint8_t* rec) {
   out_.insert(out_.end(), rec, rec + rf_.record_length);
   ++moved_;
-  return static_cast<int64_t>(out_.size()) >= kBatchBytes ? flush() : 0;
+  return static_cast<int64_t>(out_.size()) >= kBatchBytes ? flush() : DbCode::Ok;
 }
 
-int32_t Walk::flush() {
-  if (out_.empty()) return 0;
+DbCode Walk::flush() {
+  if (out_.empty()) return DbCode::Ok;
   // The copy must stay inside the range every lock position addresses.
-  if (out_at_ + static_cast<int64_t>(out_.size()) + kTrailerSize > kWholeFileLength) return kDbUnknown;
-  if (int32_t rc = write_all(rf_.file, out_at_, out_.data(), out_.size()); rc != 0) return rc;
+  if (out_at_ + static_cast<int64_t>(out_.size()) + kTrailerSize > kWholeFileLength) return DbCode::Unknown;
+  if (DbCode rc = write_all(rf_.file, out_at_, out_.data(), out_.size()); rc != DbCode::Ok) return rc;
   crc_ = crc32(crc_, out_.data(), out_.size());
   out_at_ += static_cast<int64_t>(out_.size());
   out_.clear();
-  return 0;
+  return DbCode::Ok;
 }
 
 void Walk::note_chains(const uint8_t* rec, std::vector<int32_t>* into) const {
@@ -319,16 +317,16 @@ std::vector<int32_t> Walk::chains_to_free() {
   return std::move(freed_chains_);
 }
 
-int32_t read_count(File& f, int32_t* count) {
+DbCode read_count(File& f, int32_t* count) {
   uint8_t raw[4];
-  if (int32_t rc = read_all(f, kCountOffset, raw, sizeof raw, kDbCountFailed); rc != 0) return rc;
+  if (DbCode rc = read_all(f, kCountOffset, raw, sizeof raw, DbCode::CountFailed); rc != DbCode::Ok) return rc;
   *count = std::max(0, get_i32(raw));
-  return 0;
+  return DbCode::Ok;
 }
 
 // Steps 1 to 3 once the walk has found what goes. `*committed` is set once the copy and its trailer
 // are on the disk: from then on the move is finished by whoever meets the trailer next.
-int32_t move_and_shorten(const RecordFile& rf, const Walk& walk, int32_t old_count, bool* committed) {
+DbCode move_and_shorten(const RecordFile& rf, const Walk& walk, int32_t old_count, bool* committed) {
   *committed = false;
   if (walk.moved() == 0) {
     *committed = true;
@@ -344,67 +342,67 @@ int32_t move_and_shorten(const RecordFile& rf, const Walk& walk, int32_t old_cou
   uint8_t raw[kTrailerSize];
   t.encode(raw);
   const int64_t at = rf.record_pos(old_count) + int64_t{t.moved} * rf.record_length;
-  if (int32_t rc = write_all(rf.file, at, raw, sizeof raw); rc != 0) return rc;
-  if (int32_t rc = sync_file(rf.file); rc != 0) return rc;  // barrier 1
+  if (DbCode rc = write_all(rf.file, at, raw, sizeof raw); rc != DbCode::Ok) return rc;
+  if (DbCode rc = sync_file(rf.file); rc != DbCode::Ok) return rc;  // barrier 1
   *committed = true;
   return apply_move(rf, t);
 }
 
 }  // namespace
 
-int32_t finish_interrupted_compaction(const RecordFile& rf, int32_t* count) {
+DbCode finish_interrupted_compaction(const RecordFile& rf, int32_t* count) {
   uint64_t size = 0;
-  if (FileCause c = rf.file.size(&size); c != FileCause::None) return io_code(c);
-  if (static_cast<int64_t>(size) < rf.record_pos(*count) + kTrailerSize) return 0;
+  if (FileCause c = rf.file.size(&size); c != FileCause::None) return db_code_of(c);
+  if (static_cast<int64_t>(size) < rf.record_pos(*count) + kTrailerSize) return DbCode::Ok;
   uint8_t raw[kTrailerSize];
-  if (int32_t rc =
-          read_all(rf.file, static_cast<int64_t>(size) - kTrailerSize, raw, sizeof raw, kDbRecordReadFailed);
-      rc != 0) {
+  if (DbCode rc =
+          read_all(rf.file, static_cast<int64_t>(size) - kTrailerSize, raw, sizeof raw, DbCode::RecordReadFailed);
+      rc != DbCode::Ok) {
     return rc;
   }
   Trailer t;
-  if (!Trailer::parse(raw, &t) || !t.fits(rf, size, *count)) return 0;
+  if (!Trailer::parse(raw, &t) || !t.fits(rf, size, *count)) return DbCode::Ok;
   uint32_t crc = 0;
-  if (int32_t rc = copy_crc(rf, t.old_count, t.moved, &crc); rc != 0) return rc;
-  if (crc != t.copy_crc) return 0;  // the copy never became whole, so nothing had moved yet
-  if (int32_t rc = apply_move(rf, t); rc != 0) return rc;
+  if (DbCode rc = copy_crc(rf, t.old_count, t.moved, &crc); rc != DbCode::Ok) return rc;
+  if (crc != t.copy_crc) return DbCode::Ok;  // the copy never became whole, so nothing had moved yet
+  if (DbCode rc = apply_move(rf, t); rc != DbCode::Ok) return rc;
   *count = static_cast<int32_t>(t.new_count());
-  return 0;
+  return DbCode::Ok;
 }
 
-int32_t compact_records(const RecordFile& rf, Removal what, int32_t* count) {
+DbCode compact_records(const RecordFile& rf, Removal what, int32_t* count) {
   *count = 0;
   int32_t old_count = 0;
-  if (int32_t rc = read_count(rf.file, &old_count); rc != 0) return rc;
+  if (DbCode rc = read_count(rf.file, &old_count); rc != DbCode::Ok) return rc;
   *count = old_count;
   // A move a cut left half done is finished first, and what else lies behind the counted records
   // goes, so the new copy and its trailer end the file.
-  if (int32_t rc = finish_interrupted_compaction(rf, &old_count); rc != 0) return rc;
+  if (DbCode rc = finish_interrupted_compaction(rf, &old_count); rc != DbCode::Ok) return rc;
   *count = old_count;
   uint64_t size = 0;
-  if (FileCause c = rf.file.size(&size); c != FileCause::None) return io_code(c);
+  if (FileCause c = rf.file.size(&size); c != FileCause::None) return db_code_of(c);
   const int64_t end = rf.record_pos(old_count);
   if (static_cast<int64_t>(size) > end) {
-    if (FileCause c = rf.file.set_size(static_cast<uint64_t>(end)); c != FileCause::None) return io_code(c);
+    if (FileCause c = rf.file.set_size(static_cast<uint64_t>(end)); c != FileCause::None) return db_code_of(c);
   }
   Walk walk(rf, what, old_count);
-  int32_t rc = walk.run();
+  DbCode rc = walk.run();
   bool committed = false;
-  if (rc == 0 && walk.dropped_any()) rc = move_and_shorten(rf, walk, old_count, &committed);
-  if (rc != 0) {
+  if (rc == DbCode::Ok && walk.dropped_any()) rc = move_and_shorten(rf, walk, old_count, &committed);
+  if (rc != DbCode::Ok) {
     // Before the copy is whole on the disk no slot has changed, so the copy simply goes.
     if (!committed) std::ignore = rf.file.set_size(static_cast<uint64_t>(end));
     return rc;
   }
-  if (!walk.dropped_any()) return 0;
+  if (!walk.dropped_any()) return DbCode::Ok;
   *count = walk.first_drop() + walk.moved();
   std::vector<int32_t> chains = walk.chains_to_free();
-  if (chains.empty()) return 0;
-  if (!rf.aux) return kDbAuxAccess;
+  if (chains.empty()) return DbCode::Ok;
+  if (!rf.aux) return DbCode::AuxAccess;
   // A chain that cannot be freed is lost space; the others are freed and synced all the same.
-  const int32_t chain_rc = free_chains(*rf.aux, chains, rf.wait_ms);
-  const int32_t sync_rc = sync_file(*rf.aux);  // barrier 4
-  return chain_rc != 0 ? chain_rc : sync_rc;
+  const DbCode chain_rc = free_chains(*rf.aux, chains, rf.wait_ms);
+  const DbCode sync_rc = sync_file(*rf.aux);  // barrier 4
+  return chain_rc != DbCode::Ok ? chain_rc : sync_rc;
 }
 
 }  // namespace pennacle

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "store/errors.h"
 #include "store/format.h"
 
 namespace pennacle {
@@ -42,14 +43,14 @@ enum class Removal {
   StaleCopiesOnly,
 };
 
-// Removes records as `what` says, keeping the order of the rest and the next serial. Returns 0 or a
-// store code; `*count` receives the record count afterwards (the old one when nothing changed or
-// the removal failed before the file was shortened). Every write is on the disk when it returns 0.
-[[nodiscard]] int32_t compact_records(const RecordFile& rf, Removal what, int32_t* count);
+// Removes records as `what` says, keeping the order of the rest and the next serial. `*count`
+// receives the record count afterwards (the old one when nothing changed or the removal failed
+// before the file was shortened). Every write is on the disk when it returns Ok.
+DbCode compact_records(const RecordFile& rf, Removal what, int32_t* count);
 
 // Finishes a compaction that a cut left half done, when the file ends in a trailer that checks out
 // against the header. `*count` is the header's record count; it receives the count afterwards.
-// Returns 0 (also when there was nothing to finish) or a store code.
-[[nodiscard]] int32_t finish_interrupted_compaction(const RecordFile& rf, int32_t* count);
+// Returns Ok also when there was nothing to finish.
+DbCode finish_interrupted_compaction(const RecordFile& rf, int32_t* count);
 
 }  // namespace pennacle

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
 
@@ -40,7 +40,7 @@ class Compaction : public StoreTest {
     call_command(db_go_first, {});
     for (int32_t i = 0; i < n; ++i) {
       int32_t serial = 0;
-      EXPECT_EQ(db_current_serial(&serial), 0);
+      EXPECT_EQ(db_current_serial(&serial), DbCode::Ok);
       if (serial > 0) out.push_back(read_double("金额"));
       call_command(db_skip, {});
     }

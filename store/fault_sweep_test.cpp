@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
 
@@ -36,7 +36,7 @@ class FaultSweep : public StoreTest {
     p_ = path("f.kdb");
     std::filesystem::remove(p_);
     std::filesystem::remove(path("f.KDT"));
-    ASSERT_EQ(create_database(p_, ledger_fields()), 0);
+    ASSERT_EQ(create_database(p_, ledger_fields()), DbCode::Ok);
     ASSERT_TRUE(open_db(p_));
     for (int i = 1; i <= n; ++i) ASSERT_TRUE(append_bill(i, "支出", i, "微信", 44000 + i, remark_for(i)));
     for (int d : deleted) {
@@ -54,10 +54,10 @@ class FaultSweep : public StoreTest {
     call_command(db_go_first, {});
     for (int32_t i = 0; i < n; ++i) {
       int32_t serial = 0;
-      EXPECT_EQ(db_current_serial(&serial), 0);
+      EXPECT_EQ(db_current_serial(&serial), DbCode::Ok);
       if (serial > 0) {
         Bill b{read_double("金额"), read_text("备注")};
-        EXPECT_EQ(db_last_error(), 0) << "serial " << serial;
+        EXPECT_EQ(db_last_error(), DbCode::Ok) << "serial " << serial;
         if (out.count(serial) && duplicates) ++*duplicates;
         out[serial] = b;
       }
@@ -150,7 +150,7 @@ TEST_F(FaultSweep, PurgeAndChainFree) {
 TEST_F(FaultSweep, PurgeThatFailsToReadPartWayKeepsEveryRecordOnce) {
   // Records of 100 KB: one record per batch, so the walk stops after moving some.
   std::string p = path("big.kdb");
-  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), 0);
+  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), DbCode::Ok);
   track(p);
   FaultFileSystem faults(posix_file_system());
   set_store_file_system(&faults);
@@ -166,14 +166,13 @@ TEST_F(FaultSweep, PurgeThatFailsToReadPartWayKeepsEveryRecordOnce) {
   faults.reset();
   faults.fail_nth(FileOp::Read, 6, FileCause::HardwareIo);  // the count, then records 1..4 read
   EXPECT_FALSE(ok(db_purge));
-  EXPECT_EQ(db_last_error(), -11);
+  EXPECT_EQ(db_last_error(), DbCode::HardwareFault);
   std::vector<int32_t> values;
   const int32_t n = record_count();
   call_command(db_go_first, {});
   for (int32_t i = 0; i < n; ++i) {
     int32_t serial = 0;
-    db_current_serial(&serial);
-    if (serial > 0) values.push_back(read_field("n").int_payload());
+    if (db_current_serial(&serial) == DbCode::Ok && serial > 0) values.push_back(read_field("n").int_payload());
     call_command(db_skip, {});
   }
   EXPECT_EQ(values, (std::vector<int32_t>{1, 4, 5, 6}));
@@ -205,34 +204,34 @@ TEST_F(FaultSweep, FailedWritesReportTheirCodeAndLeaveTheFileSound) {
   ASSERT_TRUE(open_db(p_));
   faults.fail_nth(FileOp::Write, 1, FileCause::DiskFull);
   EXPECT_FALSE(append_bill(4, "支出", 4, "微信", 44004, ""));
-  EXPECT_EQ(db_last_error(), -14);
+  EXPECT_EQ(db_last_error(), DbCode::DiskFull);
   EXPECT_EQ(record_count(), 3);
   // A memo that cannot be stored: the record is appended all the same, with the code.
   faults.fail_nth(FileOp::Write, 1, FileCause::DiskFull);
   EXPECT_FALSE(append_bill(4, "支出", 4, "微信", 44004, "memo"));
-  EXPECT_EQ(db_last_error(), -14);
+  EXPECT_EQ(db_last_error(), DbCode::DiskFull);
   EXPECT_EQ(record_count(), 4);
   EXPECT_EQ(read_text("备注"), "");
   faults.fail_nth(FileOp::Read, 1, FileCause::HardwareIo);
   EXPECT_EQ(record_count(), 0);
-  EXPECT_EQ(db_last_error(), -11);
+  EXPECT_EQ(db_last_error(), DbCode::HardwareFault);
   faults.fail_nth(FileOp::Lock, 1, FileCause::LockViolation);
   EXPECT_FALSE(ok(db_delete));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   close_db();
   // A file error while the open validates the file is -21; the open itself maps its cause.
   faults.fail_nth(FileOp::Read, 1, FileCause::HardwareIo);
   EXPECT_FALSE(open_db(p_));
-  EXPECT_EQ(db_last_error(), -21);
+  EXPECT_EQ(db_last_error(), DbCode::OpenFailed);
   faults.fail_nth(FileOp::Open, 1, FileCause::TooManyFiles);
   EXPECT_FALSE(open_db(p_));
-  EXPECT_EQ(db_last_error(), -5);
+  EXPECT_EQ(db_last_error(), DbCode::TooManyFiles);
   faults.fail_nth(FileOp::Open, 2, FileCause::NotFound);  // the auxiliary file
   EXPECT_FALSE(open_db(p_));
-  EXPECT_EQ(db_last_error(), -35);
+  EXPECT_EQ(db_last_error(), DbCode::AuxReadFailed);
   faults.fail_nth(FileOp::Lock, 1, FileCause::LockViolation);  // the whole file at open
   EXPECT_FALSE(open_db(p_));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   set_store_file_system(nullptr);
   check(expected_live(3, {}, 0), 4, 0);
 }

@@ -6,16 +6,13 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/gbk.h"
+
 namespace pennacle {
 namespace {
 
 constexpr double kMinDateTime = -657434.0;
 constexpr double kMaxDateTime = 2958465.0;
-
-// One GBK character: its length (1 or 2) at `i`; a lone lead byte at the end counts as 1.
-size_t char_length(std::string_view s, size_t i) {
-  return (static_cast<uint8_t>(s[i]) >= 0x81 && i + 1 < s.size()) ? 2 : 1;
-}
 
 bool is_letter(uint8_t a, uint8_t b, size_t len) {
   if (len == 1) return (a >= 'A' && a <= 'Z') || (a >= 'a' && a <= 'z');
@@ -162,8 +159,8 @@ bool valid_name(std::string_view s, size_t max_chars) {
   if (s.empty()) return false;
   size_t chars = 0;
   for (size_t i = 0; i < s.size();) {
-    size_t len = char_length(s, i);
-    if (len == 1 && static_cast<uint8_t>(s[i]) >= 0x80) return false;  // a cut double-byte character
+    const size_t len = gbk_char_length(s, i);
+    if (len == 1 && static_cast<uint8_t>(s[i]) >= 0x80) return false;  // no letter, digit or ideograph
     uint8_t a = static_cast<uint8_t>(s[i]);
     uint8_t b = len == 2 ? static_cast<uint8_t>(s[i + 1]) : 0;
     bool ok = is_letter(a, b, len) || is_chinese(a, b, len) || (chars > 0 && is_digit(a, b, len));
@@ -177,7 +174,7 @@ bool valid_name(std::string_view s, size_t max_chars) {
 bool names_equal(std::string_view a, std::string_view b) {
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {
-    size_t la = char_length(a, i), lb = char_length(b, j);
+    const size_t la = gbk_char_length(a, i), lb = gbk_char_length(b, j);
     if (la != lb || folded(a, i, la) != folded(b, j, lb)) return false;
     i += la;
     j += lb;

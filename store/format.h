@@ -33,7 +33,12 @@ inline constexpr char kAuxMagic[4] = {'Q', 'K', 'D', 'T'};
 inline constexpr uint32_t kFileVersion = 0x00010000;
 
 inline constexpr int64_t kHeaderSize = 112;
+inline constexpr int64_t kVersionOffset = 4;
 inline constexpr int64_t kCountOffset = 16;  // record count, then next serial: one 8-byte unit
+inline constexpr int64_t kNextSerialOffset = 20;
+inline constexpr int64_t kRecordLengthOffset = 24;
+inline constexpr int64_t kPasswordCheckOffset = 28;
+inline constexpr size_t kPasswordCheckSize = 32;
 inline constexpr int64_t kFieldCountOffset = 112;
 inline constexpr int64_t kDescriptorSize = 72;
 inline constexpr int64_t kFieldTableOffset = 116;
@@ -65,11 +70,13 @@ struct FileHeader {
 
   bool plain() const { return std::memcmp(raw.data(), kPlainMagic, 4) == 0; }
   bool protected_file() const { return std::memcmp(raw.data(), kProtectedMagic, 4) == 0; }
-  uint32_t version() const { return static_cast<uint32_t>(get_i32(&raw[4])); }
-  int32_t record_count() const { return get_i32(&raw[16]); }
-  int32_t next_serial() const { return get_i32(&raw[20]); }
-  int32_t record_length() const { return get_i32(&raw[24]); }
-  std::string_view password_check() const { return {reinterpret_cast<const char*>(&raw[28]), 32}; }
+  uint32_t version() const { return static_cast<uint32_t>(get_i32(&raw[kVersionOffset])); }
+  int32_t record_count() const { return get_i32(&raw[kCountOffset]); }
+  int32_t next_serial() const { return get_i32(&raw[kNextSerialOffset]); }
+  int32_t record_length() const { return get_i32(&raw[kRecordLengthOffset]); }
+  std::string_view password_check() const {
+    return {reinterpret_cast<const char*>(&raw[kPasswordCheckOffset]), kPasswordCheckSize};
+  }
 };
 
 struct FieldDescriptor {

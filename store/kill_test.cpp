@@ -106,10 +106,10 @@ class KillTest : public StoreTest {
       call_command(db_go_first, {});
       for (int32_t i = 0; i < n; ++i) {
         int32_t serial = 0;
-        if (db_current_serial(&serial) == 0 && serial > 0) {
+        if (db_current_serial(&serial) == DbCode::Ok && serial > 0) {
           const std::string r = read_text("备注");
           int w = 0, seq = 0;
-          if (db_last_error() == 0 && !parse_remark(r, &w, &seq))
+          if (db_last_error() == DbCode::Ok && !parse_remark(r, &w, &seq))
             say("X torn remark of serial " + std::to_string(serial));
         }
         call_command(db_skip, {});
@@ -163,7 +163,7 @@ class KillTest : public StoreTest {
     call_command(db_go_first, {});
     for (int32_t i = 0; i < n; ++i) {
       int32_t serial = 0;
-      ASSERT_EQ(db_current_serial(&serial), 0);
+      ASSERT_EQ(db_current_serial(&serial), DbCode::Ok);
       if (serial > 0) {
         Key k;
         ASSERT_TRUE(parse_remark(read_text("备注"), &k.first, &k.second)) << "serial " << serial;

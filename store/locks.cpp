@@ -2,10 +2,11 @@
 
 #include <time.h>
 
+#include <tuple>
+
 #include "store/format.h"
 
 namespace pennacle {
-namespace {}  // namespace
 
 uint32_t tick_count() {
   timespec ts{};
@@ -27,13 +28,13 @@ void conflict_sleep() {
   }
 }
 
-int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms) {
+DbCode platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms) {
   uint32_t started = 0;
   bool conflicted = false;
   for (;;) {
     FileCause cause = lock ? file.lock(static_cast<uint64_t>(start), static_cast<uint64_t>(length))
                            : file.unlock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
-    if (cause == FileCause::None || cause == FileCause::LockUnsupported) return 0;
+    if (cause == FileCause::None || cause == FileCause::LockUnsupported) return DbCode::Ok;
     const bool conflict = cause == FileCause::LockViolation || cause == FileCause::SharingViolation;
     if (lock && conflict && wait_ms != 0) {
       // The clock is read at the first conflict: a lock that is had at once costs no clock call.
@@ -46,12 +47,11 @@ int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock
         continue;
       }
     }
-    if (cause == FileCause::Generic) return lock ? -28 : -29;
-    return file_cause_code(cause);
+    return db_code_of(cause, lock ? DbCode::LockFailed : DbCode::UnlockFailed);
   }
 }
 
-int32_t platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms) {
+DbCode platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms) {
   if (position == kWholeFile) return platform_lock_range(file, 0, kWholeFileLength, lock, wait_ms);
   return platform_lock_range(file, position, 1, lock, wait_ms);
 }
@@ -72,7 +72,8 @@ int32_t LockTable::nesting(int64_t position) const {
 
 void LockTable::relock_singles(File& file, int32_t wait_ms) {
   for (size_t i = 0; i < entries_.size();) {
-    if (entries_[i].position != kWholeFile && platform_lock(file, entries_[i].position, true, wait_ms) != 0) {
+    if (entries_[i].position != kWholeFile &&
+        platform_lock(file, entries_[i].position, true, wait_ms) != DbCode::Ok) {
       entries_.erase(entries_.begin() + static_cast<long>(i));
       continue;
     }
@@ -80,57 +81,58 @@ void LockTable::relock_singles(File& file, int32_t wait_ms) {
   }
 }
 
-int32_t LockTable::lock(File& file, int64_t position, int32_t wait_ms) {
+DbCode LockTable::lock(File& file, int64_t position, int32_t wait_ms) {
   if (int i = find(position); i >= 0) {
     ++entries_[static_cast<size_t>(i)].nesting;
-    return 0;
+    return DbCode::Ok;
   }
   if (!holds(kWholeFile)) {
     if (position != kWholeFile) {
-      if (int32_t rc = platform_lock(file, position, true, wait_ms); rc != 0) return rc;
+      if (DbCode rc = platform_lock(file, position, true, wait_ms); rc != DbCode::Ok) return rc;
     } else {
       // Same-owner ranges merge at the platform, so the single bytes are let go first and taken
-      // back if the whole file cannot be had.
-      for (const Entry& e : entries_) platform_lock(file, e.position, false, 0);
-      if (int32_t rc = platform_lock(file, kWholeFile, true, wait_ms); rc != 0) {
+      // back if the whole file cannot be had. A byte that cannot be let go stays locked: harmless.
+      for (const Entry& e : entries_) std::ignore = platform_lock(file, e.position, false, 0);
+      if (DbCode rc = platform_lock(file, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
         relock_singles(file, 0);
         return rc;
       }
     }
   }
   entries_.push_back({position, 0});
-  return 0;
+  return DbCode::Ok;
 }
 
-int32_t LockTable::unlock(File& file, int64_t position) {
+DbCode LockTable::unlock(File& file, int64_t position) {
   int i = find(position);
-  if (i < 0) return -29;
+  if (i < 0) return DbCode::UnlockFailed;
   Entry& e = entries_[static_cast<size_t>(i)];
   if (e.nesting > 0) {
     --e.nesting;
-    return 0;
+    return DbCode::Ok;
   }
   entries_.erase(entries_.begin() + i);
   if (position != kWholeFile) {
     if (!holds(kWholeFile)) return platform_lock(file, position, false, 0);
-    return 0;
+    return DbCode::Ok;
   }
-  int32_t rc = platform_lock(file, kWholeFile, false, 0);
+  DbCode rc = platform_lock(file, kWholeFile, false, 0);
   relock_singles(file, 0);
   return rc;
 }
 
 void LockTable::release_all(File& file) {
+  // At close: the file's locks go with its descriptor anyway, so a failed unlock changes nothing.
   if (holds(kWholeFile)) {
-    platform_lock(file, kWholeFile, false, 0);
+    std::ignore = platform_lock(file, kWholeFile, false, 0);
   } else {
-    for (const Entry& e : entries_) platform_lock(file, e.position, false, 0);
+    for (const Entry& e : entries_) std::ignore = platform_lock(file, e.position, false, 0);
   }
   entries_.clear();
 }
 
-int32_t LockTable::lock_all(File& file, int32_t* exclusive, int32_t wait_ms) {
-  if (++*exclusive > 1) return 0;
+DbCode LockTable::lock_all(File& file, int32_t* exclusive, int32_t wait_ms) {
+  if (++*exclusive > 1) return DbCode::Ok;
   ranges_.clear();
   if (!holds(kWholeFile)) {
     ranges_.push_back({0, kWholeFileLength, false});
@@ -148,29 +150,29 @@ int32_t LockTable::lock_all(File& file, int32_t* exclusive, int32_t wait_ms) {
     }
   }
   for (Range& r : ranges_) {
-    int32_t rc = platform_lock_range(file, r.start, r.end - r.start, true, wait_ms);
-    if (rc == 0) {
+    DbCode rc = platform_lock_range(file, r.start, r.end - r.start, true, wait_ms);
+    if (rc == DbCode::Ok) {
       r.locked = true;
       continue;
     }
-    for (Range& taken : ranges_) {
-      if (taken.locked) platform_lock_range(file, taken.start, taken.end - taken.start, false, 0);
-    }
-    ranges_.clear();
+    release_ranges(file);
     --*exclusive;
     return rc;
   }
-  return 0;
+  return DbCode::Ok;
 }
 
 void LockTable::unlock_all(File& file, int32_t* exclusive) {
   if (*exclusive <= 0) return;
-  if (--*exclusive == 0) {
-    for (const Range& r : ranges_) {
-      if (r.locked) platform_lock_range(file, r.start, r.end - r.start, false, 0);
-    }
-    ranges_.clear();
+  if (--*exclusive == 0) release_ranges(file);
+}
+
+void LockTable::release_ranges(File& file) {
+  // An unlock of a range this open holds fails only with a closed file, whose locks are gone.
+  for (const Range& r : ranges_) {
+    if (r.locked) std::ignore = platform_lock_range(file, r.start, r.end - r.start, false, 0);
   }
+  ranges_.clear();
 }
 
 }  // namespace pennacle

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "store/errors.h"
 
 namespace pennacle {
 
@@ -28,26 +29,26 @@ bool wait_allows(int32_t wait_ms, uint32_t started);
 // The pause between two tries: 20 to 39 milliseconds.
 void conflict_sleep();
 
-// Locks or unlocks [start, start + length) with the retry rule. Returns 0 or a store code: the
-// mapped file code (-13 for a conflict, -12 for a sharing conflict), else -28 / -29. A file system
-// that cannot lock counts as locked.
-int32_t platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms);
+// Locks or unlocks [start, start + length) with the retry rule. Returns Ok or the code of the file
+// error (LockFile for a conflict, Sharing for a sharing conflict), LockFailed / UnlockFailed for a
+// failure without a cause of its own. A file system that cannot lock counts as locked.
+DbCode platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms);
 // One position: a single byte, or the whole file for kWholeFile.
-int32_t platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms);
+DbCode platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms);
 
 // The locks one open database holds on its main file, with nesting.
 class LockTable {
  public:
   // Takes a position (a byte, or kWholeFile). A position already held only nests.
-  int32_t lock(File& file, int64_t position, int32_t wait_ms);
-  // -29 for a position not held.
-  int32_t unlock(File& file, int64_t position);
+  DbCode lock(File& file, int64_t position, int32_t wait_ms);
+  // UnlockFailed for a position not held.
+  DbCode unlock(File& file, int64_t position);
   // At close: releases at the platform whatever the table holds, then empties it.
   void release_all(File& file);
 
   // lock_all: every byte of the file except the single bytes this table holds. `exclusive` is the
   // database's exclusive counter; while it is above 0 the count-slot and record locks are skipped.
-  int32_t lock_all(File& file, int32_t* exclusive, int32_t wait_ms);
+  DbCode lock_all(File& file, int32_t* exclusive, int32_t wait_ms);
   void unlock_all(File& file, int32_t* exclusive);
 
   bool holds(int64_t position) const;
@@ -67,6 +68,8 @@ class LockTable {
   // After the whole-file lock is gone (or could not be had), the single bytes are taken again;
   // entries whose byte cannot be had are dropped.
   void relock_singles(File& file, int32_t wait_ms);
+  // Lets go of every range lock_all took.
+  void release_ranges(File& file);
 
   std::vector<Entry> entries_;
   std::vector<Range> ranges_;

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/test_support.h"
 
 namespace pennacle {
@@ -41,35 +41,35 @@ class Locks : public StoreTest {
 
 TEST_F(Locks, RepeatedLocksNestAndUnlockingWhatIsNotHeldFails) {
   LockTable t;
-  ASSERT_EQ(t.lock(*mine_, 300, 0), 0);
-  ASSERT_EQ(t.lock(*mine_, 300, 0), 0);
+  ASSERT_EQ(t.lock(*mine_, 300, 0), DbCode::Ok);
+  ASSERT_EQ(t.lock(*mine_, 300, 0), DbCode::Ok);
   EXPECT_EQ(t.nesting(300), 1);
-  EXPECT_EQ(t.unlock(*mine_, 300), 0);
+  EXPECT_EQ(t.unlock(*mine_, 300), DbCode::Ok);
   EXPECT_FALSE(free_byte(300));  // still held once
-  EXPECT_EQ(t.unlock(*mine_, 300), 0);
+  EXPECT_EQ(t.unlock(*mine_, 300), DbCode::Ok);
   EXPECT_TRUE(free_byte(300));
-  EXPECT_EQ(t.unlock(*mine_, 300), -29);
-  EXPECT_EQ(t.unlock(*mine_, kWholeFile), -29);
-  // A conflict with another open fails at once with -13 and records nothing.
+  EXPECT_EQ(t.unlock(*mine_, 300), DbCode::UnlockFailed);
+  EXPECT_EQ(t.unlock(*mine_, kWholeFile), DbCode::UnlockFailed);
+  // A conflict with another open fails at once (LockFile) and records nothing.
   ASSERT_EQ(other_->lock(16, 1), FileCause::None);
-  EXPECT_EQ(t.lock(*mine_, 16, 0), -13);
+  EXPECT_EQ(t.lock(*mine_, 16, 0), DbCode::LockFile);
   EXPECT_FALSE(t.holds(16));
 }
 
 TEST_F(Locks, WholeFileEntryAndSingleBytesStayConsistent) {
   LockTable t;
-  ASSERT_EQ(t.lock(*mine_, 16, 0), 0);
-  ASSERT_EQ(t.lock(*mine_, kWholeFile, 0), 0);
+  ASSERT_EQ(t.lock(*mine_, 16, 0), DbCode::Ok);
+  ASSERT_EQ(t.lock(*mine_, kWholeFile, 0), DbCode::Ok);
   EXPECT_FALSE(free_byte(1000));
-  ASSERT_EQ(t.lock(*mine_, 500, 0), 0);  // only recorded: the whole file is held
-  EXPECT_EQ(t.unlock(*mine_, 500), 0);
+  ASSERT_EQ(t.lock(*mine_, 500, 0), DbCode::Ok);  // only recorded: the whole file is held
+  EXPECT_EQ(t.unlock(*mine_, 500), DbCode::Ok);
   EXPECT_FALSE(free_byte(500));
-  ASSERT_EQ(t.unlock(*mine_, kWholeFile), 0);
+  ASSERT_EQ(t.unlock(*mine_, kWholeFile), DbCode::Ok);
   EXPECT_TRUE(free_byte(1000));
   EXPECT_FALSE(free_byte(16));  // taken back after the whole file went
   // The whole file cannot be had while another open holds a byte: the single bytes stay.
   ASSERT_EQ(other_->lock(2000, 1), FileCause::None);
-  EXPECT_EQ(t.lock(*mine_, kWholeFile, 0), -13);
+  EXPECT_EQ(t.lock(*mine_, kWholeFile, 0), DbCode::LockFile);
   EXPECT_FALSE(t.holds(kWholeFile));
   EXPECT_FALSE(free_byte(16));
   t.release_all(*mine_);
@@ -79,16 +79,16 @@ TEST_F(Locks, WholeFileEntryAndSingleBytesStayConsistent) {
 TEST_F(Locks, LockAllLeavesOutTheBytesTheTableHolds) {
   LockTable t;
   const int64_t record3 = 188 + 2 * 8;
-  ASSERT_EQ(t.lock(*mine_, record3, 0), 0);
+  ASSERT_EQ(t.lock(*mine_, record3, 0), DbCode::Ok);
   int32_t exclusive = 0;
-  ASSERT_EQ(t.lock_all(*mine_, &exclusive, 0), 0);
+  ASSERT_EQ(t.lock_all(*mine_, &exclusive, 0), DbCode::Ok);
   EXPECT_EQ(exclusive, 1);
   // The record's byte is held by the table; its neighbours and the rest by lock_all.
   EXPECT_FALSE(free_byte(record3 - 1));
   EXPECT_FALSE(free_byte(record3 + 1));
   EXPECT_FALSE(free_byte(0));
   EXPECT_FALSE(free_byte(0x7FFFFFFE));
-  ASSERT_EQ(t.lock_all(*mine_, &exclusive, 0), 0);  // nested: nothing more taken
+  ASSERT_EQ(t.lock_all(*mine_, &exclusive, 0), DbCode::Ok);  // nested: nothing more taken
   t.unlock_all(*mine_, &exclusive);
   EXPECT_FALSE(free_byte(0));
   t.unlock_all(*mine_, &exclusive);
@@ -98,7 +98,7 @@ TEST_F(Locks, LockAllLeavesOutTheBytesTheTableHolds) {
   EXPECT_FALSE(free_byte(record3));
   // lock_all against another holder fails and takes nothing.
   ASSERT_EQ(other_->lock(50, 1), FileCause::None);
-  EXPECT_EQ(t.lock_all(*mine_, &exclusive, 0), -13);
+  EXPECT_EQ(t.lock_all(*mine_, &exclusive, 0), DbCode::LockFile);
   EXPECT_EQ(exclusive, 0);
   ASSERT_EQ(other_->unlock(50, 1), FileCause::None);
   EXPECT_TRUE(free_byte(0));
@@ -108,7 +108,7 @@ TEST_F(Locks, AnExclusiveOpenTakesNoCountOrRecordLocks) {
   FaultFileSystem counting(posix_file_system());
   set_store_file_system(&counting);
   std::string p = path("x.kdb");
-  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}}), 0);
+  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}}), DbCode::Ok);
   track(p);
   for (int share : {4, 1}) {
     ASSERT_TRUE(open_db(p, 0, share));
@@ -196,22 +196,22 @@ TEST_F(Locks, RecordAndCountSlotConflictsBetweenProcesses) {
   record_holder.start();
   ASSERT_TRUE(ok(db_go_to, {Value::of_int(2)}));
   EXPECT_EQ(read_double("金额"), 0);
-  EXPECT_EQ(db_last_error(), -13);  // at once: the wait time is 0
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);  // at once: the wait time is 0
   EXPECT_FALSE(ok(db_delete));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   ASSERT_TRUE(ok(db_go_to, {Value::of_int(3)}));
   EXPECT_EQ(read_double("金额"), 3);  // other records are free
   EXPECT_FALSE(ok(db_purge));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   EXPECT_EQ(record_holder.finish(), 0);
   ASSERT_TRUE(ok(db_go_to, {Value::of_int(2)}));
   EXPECT_EQ(read_double("金额"), 2);
 
   count_holder.start();
   EXPECT_FALSE(append_bill(4, "支出", 4, "微信", 44000, ""));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   EXPECT_EQ(record_count(), 0);  // after the 2-second retry of the count slot
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   EXPECT_EQ(count_holder.finish(), 0);
   EXPECT_EQ(record_count(), 3);
 }
@@ -224,9 +224,9 @@ TEST_F(Locks, OpenFailsAgainstAHeldRecordLockInAnotherProcess) {
   Child holder(hold_byte(p, 116 + 72 * 6));
   holder.start();
   EXPECT_FALSE(open_db(p));
-  EXPECT_EQ(db_last_error(), -13);
+  EXPECT_EQ(db_last_error(), DbCode::LockFile);
   EXPECT_FALSE(open_db(p, 0, 2));  // deny read: the other process already reads
-  EXPECT_EQ(db_last_error(), -12);
+  EXPECT_EQ(db_last_error(), DbCode::Sharing);
   EXPECT_EQ(holder.finish(), 0);
   EXPECT_TRUE(open_db(p));
 }
@@ -254,7 +254,7 @@ TEST_F(Locks, AWaitTimeRetriesUntilTheOtherProcessLetsGo) {
   }
   set_db_wait_time(-1);
   EXPECT_EQ(read_double("金额"), 7);  // retried until the lock came free
-  EXPECT_EQ(db_last_error(), 0);
+  EXPECT_EQ(db_last_error(), DbCode::Ok);
   set_db_wait_time(0);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -274,7 +274,7 @@ TEST_F(Locks, DenyModesBetweenProcesses) {
   for (const Case& c : cases) {
     Child child([&] {
       bool opened = open_db(p, c.child_read_only, c.child_share);
-      return opened ? 0 : (db_last_error() == -12 ? 12 : 1);
+      return opened ? 0 : (db_last_error() == DbCode::Sharing ? 12 : 1);
     });
     ASSERT_TRUE(open_db(p, 0, c.parent_share));
     child.start();

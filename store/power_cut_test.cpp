@@ -10,7 +10,7 @@
 #include <map>
 #include <set>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
 
@@ -34,7 +34,7 @@ std::string remark_for(int i) {
 // Every field of the current record, as one string.
 std::string current_values() {
   DatabaseInfo info;
-  db_current_info(&info);
+  if (!db_current_info(&info)) return "no current database";
   std::string out;
   for (size_t i = 1; i <= info.fields.size(); ++i) {
     Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i))});
@@ -75,7 +75,7 @@ class PowerCut : public StoreTest {
   // purged when `purge` (so the free list has blocks).
   void build_ledger(int n, std::vector<int> deleted, bool purge, bool remarks = true) {
     p_ = path("data.kdb");
-    ASSERT_EQ(create_database(p_, ledger_fields()), 0);
+    ASSERT_EQ(create_database(p_, ledger_fields()), DbCode::Ok);
     ASSERT_TRUE(open_db(p_));
     for (int i = 1; i <= n; ++i)
       ASSERT_TRUE(append_bill(i, "支出", i, "微信", 44000 + i, remarks ? remark_for(i) : ""));
@@ -98,11 +98,11 @@ class PowerCut : public StoreTest {
     call_command(db_go_first, {});
     for (int32_t i = 0; i < n; ++i) {
       int32_t serial = 0;
-      EXPECT_EQ(db_current_serial(&serial), 0);
+      EXPECT_EQ(db_current_serial(&serial), DbCode::Ok);
       if (serial > 0) {
         if (out.count(serial) && duplicates) ++*duplicates;
         out[serial] = current_values();
-        EXPECT_EQ(db_last_error(), 0) << "serial " << serial;
+        EXPECT_EQ(db_last_error(), DbCode::Ok) << "serial " << serial;
       }
       call_command(db_skip, {});
     }
@@ -112,7 +112,7 @@ class PowerCut : public StoreTest {
   // The values `op` gives a new bill, read back in a scratch ledger.
   std::string values_of_bill(double number, double amount, const std::string& remark) {
     std::string scratch = path("scratch.kdb");
-    EXPECT_EQ(create_database(scratch, ledger_fields()), 0);
+    EXPECT_EQ(create_database(scratch, ledger_fields()), DbCode::Ok);
     EXPECT_TRUE(open_db(scratch));
     EXPECT_TRUE(append_bill(number, "收入", amount, "银行卡", 45000, remark));
     std::string v = current_values();
@@ -241,7 +241,7 @@ TEST_F(PowerCut, AppendOfAGroupKeepsAllOrNothing) {
           rows.push_back({Value::of_double(i), type, Value::of_double(i + 0.5), channel,
                           Value::of_date_time(45000), keep.back().value()});
         }
-        return db_append_rows(rows) == 0;
+        return db_append_rows(rows) == DbCode::Ok;
       },
       e);
 }
@@ -268,7 +268,7 @@ TEST_F(PowerCut, PurgeWithRemarksFreesChainsAndTrims) {
 TEST_F(PowerCut, PurgeThatMovesRecordsOverManyBatches) {
   // Records of 100 KB: one record per batch.
   p_ = path("big.kdb");
-  ASSERT_EQ(create_database(p_, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), 0);
+  ASSERT_EQ(create_database(p_, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), DbCode::Ok);
   ASSERT_TRUE(open_db(p_));
   for (int i = 1; i <= 7; ++i) {
     Text t("row" + std::to_string(i));
@@ -358,7 +358,7 @@ TEST_F(PowerCut, CreateLeavesAFileThatSurvivesOnceReported) {
     FaultFileSystem faults(posix_file_system());
     set_store_file_system(&faults);
     faults.crash_after_writes(k);
-    const bool done = create_database(p_, ledger_fields()) == 0;
+    const bool done = create_database(p_, ledger_fields()) == DbCode::Ok;
     set_store_file_system(nullptr);
     for (CutKeeps keeps : {CutKeeps::Nothing, CutKeeps::Everything, CutKeeps::RandomSectors}) {
       SCOPED_TRACE("cut at write " + std::to_string(k));

@@ -8,8 +8,11 @@
 // and writers apart; with the wait time 0 a conflict fails at once.
 //
 // What an operation reports as done is on the disk: appends, deletes, purges and the repairs of a
-// writable open sync their files at the barriers charted beside append (record_store.cpp) and
+// writable open sync their files at the barriers charted beside append (append.cpp) and
 // compaction (compaction.h) before they return success.
+//
+// The code lives in paths.cpp (file names), open.cpp (open, validation, close), append.cpp,
+// create.cpp and record_store.cpp (the other operations).
 #pragma once
 
 #include <cstdint>
@@ -47,7 +50,7 @@ void db_append(int argc, const Value* args, Value* result);
 // the header that counts them, and that header before it returns, so a cut keeps the whole group or
 // none of it. The current record becomes the last one appended. Codes as db_append; also sets the
 // last error.
-[[nodiscard]] int32_t db_append_rows(const std::vector<std::vector<Value>>& rows);
+DbCode db_append_rows(const std::vector<std::vector<Value>>& rows);
 // db_delete() -> Logical: marks the current record deleted; it stays until db_purge.
 void db_delete(int argc, const Value* args, Value* result);
 // db_purge() -> Logical: removes the deleted records, keeping order and serials.
@@ -66,9 +69,10 @@ struct FieldSpec {
 };
 
 // Writes a new empty database (and its auxiliary file when needed) at `gbk_path` (".KDB" added as
-// db_open adds it). Codes: -16 no fields, -17 bad type, -18 bad name, -19 bad text width,
-// -20 duplicate name, -2 when the file exists, or a mapped file code. Also sets the last error.
-[[nodiscard]] int32_t create_database(std::string_view gbk_path, const std::vector<FieldSpec>& fields);
+// db_open adds it). Codes: NoFields, BadFieldType, BadFieldName, BadFieldSize (a text width below 1
+// or a record too long), DuplicateField, BadPath, CreateFailed when the file exists, or the code of
+// a file error. Also sets the last error.
+DbCode create_database(std::string_view gbk_path, const std::vector<FieldSpec>& fields);
 
 // The ledger's own table: 序号, 类型, 金额, 付款方式, 时间, 备注.
 std::vector<FieldSpec> ledger_fields();
@@ -82,14 +86,15 @@ struct DatabaseInfo {
   int64_t data_start = 0;
   int32_t current = -1;  // zero-based current record
 };
-// The current database's table; false (and -67) when there is none.
-bool db_current_info(DatabaseInfo* out);
-// The serial of the current record (negative when deleted). Returns the code (-60, -10, -62 ...).
-int32_t db_current_serial(int32_t* serial);
+// The current database's table; false (and NoCurrentDatabase) when there is none.
+[[nodiscard]] bool db_current_info(DatabaseInfo* out);
+// The serial of the current record (negative when deleted): Ok, NoCurrentDatabase,
+// NoCurrentRecord, SeekFailed past the last record, RecordReadFailed, or a lock or file code.
+DbCode db_current_serial(int32_t* serial);
 
 // The process-wide wait time in milliseconds (0 at start: conflicts fail at once; -1: no limit).
 void set_db_wait_time(int32_t ms);
-int32_t db_wait_time();
+[[nodiscard]] int32_t db_wait_time();
 
 // The file system the store opens files through (tests put a fault-injecting one here);
 // nullptr restores the real one. Returns the previous one.

@@ -93,24 +93,24 @@ TEST_F(RecordStore, CreateWritesTheExactEmptyLedgerAndAuxiliaryFile) {
   EXPECT_EQ(get32(kdb, 116 + 72 * 5 + 20), 12);  // 备注 is a memo
   EXPECT_EQ(read_bytes(dir_ + "/data.KDT"), aux_header(1, 0, 0));
   // An existing file is never overwritten.
-  EXPECT_EQ(create_database(p, ledger_fields()), kDbCreateFailed);
+  EXPECT_EQ(create_database(p, ledger_fields()), DbCode::CreateFailed);
   EXPECT_EQ(read_bytes(p), kdb);
 }
 
 TEST_F(RecordStore, CreateChecksFieldDefinitions) {
   auto code = [&](std::vector<FieldSpec> f) { return create_database(path("x.kdb"), f); };
-  EXPECT_EQ(code({}), -16);
-  EXPECT_EQ(code({{"a", static_cast<FieldType>(13), 0}}), -17);
-  EXPECT_EQ(code({{"a", static_cast<FieldType>(0), 0}}), -17);
-  EXPECT_EQ(code({{"1a", FieldType::Int, 0}}), -18);
-  EXPECT_EQ(code({{"a_b", FieldType::Int, 0}}), -18);
-  EXPECT_EQ(code({{"", FieldType::Int, 0}}), -18);
-  EXPECT_EQ(code({{"abcdefghijklmnop", FieldType::Int, 0}}), -18);  // 16 characters
-  EXPECT_EQ(code({{"a", FieldType::Text, 0}}), -19);
-  EXPECT_EQ(code({{"Ab", FieldType::Int, 0}, {"aB", FieldType::Int, 0}}), -20);
-  EXPECT_EQ(db_last_error(), -20);
+  EXPECT_EQ(code({}), DbCode::NoFields);
+  EXPECT_EQ(code({{"a", static_cast<FieldType>(13), 0}}), DbCode::BadFieldType);
+  EXPECT_EQ(code({{"a", static_cast<FieldType>(0), 0}}), DbCode::BadFieldType);
+  EXPECT_EQ(code({{"1a", FieldType::Int, 0}}), DbCode::BadFieldName);
+  EXPECT_EQ(code({{"a_b", FieldType::Int, 0}}), DbCode::BadFieldName);
+  EXPECT_EQ(code({{"", FieldType::Int, 0}}), DbCode::BadFieldName);
+  EXPECT_EQ(code({{"abcdefghijklmnop", FieldType::Int, 0}}), DbCode::BadFieldName);  // 16 characters
+  EXPECT_EQ(code({{"a", FieldType::Text, 0}}), DbCode::BadFieldSize);
+  EXPECT_EQ(code({{"Ab", FieldType::Int, 0}, {"aB", FieldType::Int, 0}}), DbCode::DuplicateField);
+  EXPECT_EQ(db_last_error(), DbCode::DuplicateField);
   EXPECT_FALSE(std::filesystem::exists(path("x.kdb")));
-  EXPECT_EQ(code({{"名称Ａ1", FieldType::Int, 0}, {"ｂ２", FieldType::Byte, 0}}), 0);
+  EXPECT_EQ(code({{"名称Ａ1", FieldType::Int, 0}, {"ｂ２", FieldType::Byte, 0}}), DbCode::Ok);
 }
 
 TEST_F(RecordStore, HandWrittenRecordsOfEveryTypeReadBack) {
@@ -175,7 +175,7 @@ TEST_F(RecordStore, HandWrittenRecordsOfEveryTypeReadBack) {
   // By number: 1-based, floating numbers truncated.
   EXPECT_EQ(call_command(db_read_field, {Value::of_int(3)}).int_payload(), -100000);
   EXPECT_EQ(call_command(db_read_field, {Value::of_double(3.9)}).int_payload(), -100000);
-  EXPECT_EQ(db_last_error(), 0);
+  EXPECT_EQ(db_last_error(), DbCode::Ok);
 }
 
 TEST_F(RecordStore, AppendWritesTheRecordAndHeaderBytes) {
@@ -186,7 +186,7 @@ TEST_F(RecordStore, AppendWritesTheRecordAndHeaderBytes) {
                                 {"g", FieldType::Logical, 0},
                                 {"f", FieldType::Float, 0},
                                 {"d", FieldType::Double, 0}}),
-            0);
+            DbCode::Ok);
   track(p);
   ASSERT_TRUE(open_db(p));
   Text exact("abcde"), cut("ab中文"), shorter("xy");
@@ -231,10 +231,10 @@ TEST_F(RecordStore, AppendRefusesAMismatchedKindAndIgnoresExtraValues) {
   std::string before = read_bytes(p);
   Text t("支出"), c("微信"), r("x");
   EXPECT_FALSE(ok(db_append, {Value::of_double(1), Value::of_double(5), Value::of_double(1)}));
-  EXPECT_EQ(db_last_error(), -72);
+  EXPECT_EQ(db_last_error(), DbCode::KindMismatch);
   EXPECT_FALSE(
       ok(db_append, {Value::of_double(1), t.value(), Value::of_double(1), c.value(), Value::of_double(3)}));
-  EXPECT_EQ(db_last_error(), -72);  // a date-time field takes only date-time values
+  EXPECT_EQ(db_last_error(), DbCode::KindMismatch);  // a date-time field takes only date-time values
   EXPECT_EQ(read_bytes(p), before);
   ASSERT_TRUE(ok(db_append, {Value::of_double(1), t.value(), Value::of_double(12.5), c.value(),
                              Value::of_date_time(44000), r.value(), Value::of_int(99), r.value()}));
@@ -245,20 +245,20 @@ TEST_F(RecordStore, AppendRefusesAMismatchedKindAndIgnoresExtraValues) {
 TEST_F(RecordStore, NavigationInAnEmptyDatabase) {
   ASSERT_TRUE(open_db(ledger()));
   call_command(db_go_first, {});
-  EXPECT_EQ(db_last_error(), 0);
+  EXPECT_EQ(db_last_error(), DbCode::Ok);
   EXPECT_EQ(record_count(), 0);
   EXPECT_EQ(read_double("金额"), 0);
-  EXPECT_EQ(db_last_error(), -10);
+  EXPECT_EQ(db_last_error(), DbCode::SeekFailed);
   EXPECT_FALSE(ok(db_skip));
-  EXPECT_EQ(db_last_error(), -26);
+  EXPECT_EQ(db_last_error(), DbCode::AfterLast);
   EXPECT_FALSE(ok(db_skip, {Value::of_int(-1)}));
-  EXPECT_EQ(db_last_error(), -25);
+  EXPECT_EQ(db_last_error(), DbCode::BeforeFirst);
   EXPECT_TRUE(ok(db_go_to, {Value::of_int(5)}));
   DatabaseInfo info;
   ASSERT_TRUE(db_current_info(&info));
   EXPECT_EQ(info.current, 0);
   EXPECT_FALSE(ok(db_delete));
-  EXPECT_EQ(db_last_error(), -60);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentRecord);
 }
 
 TEST_F(RecordStore, SkipAndGoToAtTheEnds) {
@@ -266,16 +266,16 @@ TEST_F(RecordStore, SkipAndGoToAtTheEnds) {
   for (int i = 1; i <= 3; ++i) ASSERT_TRUE(append_bill(i, "支出", i * 10, "微信", 44000, ""));
   DatabaseInfo info;
   auto current = [&] {
-    db_current_info(&info);
+    EXPECT_TRUE(db_current_info(&info));
     return info.current;
   };
   EXPECT_EQ(current(), 2);
   EXPECT_TRUE(ok(db_skip));  // onto the position after the last record
   EXPECT_EQ(current(), 3);
   EXPECT_FALSE(ok(db_skip, {Value::of_int(1)}));
-  EXPECT_EQ(db_last_error(), -26);
+  EXPECT_EQ(db_last_error(), DbCode::AfterLast);
   EXPECT_EQ(read_double("金额"), 0);
-  EXPECT_EQ(db_last_error(), -10);
+  EXPECT_EQ(db_last_error(), DbCode::SeekFailed);
   EXPECT_TRUE(ok(db_go_to, {Value::of_int(0)}));
   EXPECT_EQ(current(), 0);
   EXPECT_TRUE(ok(db_go_to, {Value::of_int(-5)}));
@@ -286,9 +286,9 @@ TEST_F(RecordStore, SkipAndGoToAtTheEnds) {
   EXPECT_TRUE(ok(db_skip, {Value::of_int(-10)}));  // clamped to the position before the first
   EXPECT_EQ(current(), -1);
   EXPECT_FALSE(ok(db_skip, {Value::of_int(-1)}));
-  EXPECT_EQ(db_last_error(), -25);
+  EXPECT_EQ(db_last_error(), DbCode::BeforeFirst);
   EXPECT_EQ(read_double("金额"), 0);
-  EXPECT_EQ(db_last_error(), -60);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentRecord);
   EXPECT_TRUE(ok(db_skip, {Value::of_int(0)}));
   EXPECT_TRUE(ok(db_skip));
   EXPECT_EQ(read_double("金额"), 10);
@@ -306,7 +306,7 @@ TEST_F(RecordStore, DeleteAndPurgeKeepOrderAndNeverReuseSerials) {
   EXPECT_EQ(record_count(), 6);  // counted until the purge
   call_command(db_go_to, {Value::of_int(2)});
   int32_t serial = 0;
-  EXPECT_EQ(db_current_serial(&serial), 0);
+  EXPECT_EQ(db_current_serial(&serial), DbCode::Ok);
   EXPECT_EQ(serial, -2);
   EXPECT_EQ(read_double("金额"), 2);  // deleted records still read
   ASSERT_TRUE(ok(db_purge));
@@ -315,7 +315,7 @@ TEST_F(RecordStore, DeleteAndPurgeKeepOrderAndNeverReuseSerials) {
   std::vector<std::string> remarks;
   call_command(db_go_first, {});
   for (int i = 0; i < 4; ++i) {
-    db_current_serial(&serial);
+    ASSERT_EQ(db_current_serial(&serial), DbCode::Ok);
     serials.push_back(serial);
     remarks.push_back(read_text("备注"));
     call_command(db_skip, {});
@@ -326,62 +326,62 @@ TEST_F(RecordStore, DeleteAndPurgeKeepOrderAndNeverReuseSerials) {
   EXPECT_EQ(s.size(), 116 + 72 * 6 + 4u * get32(s, 24));
   EXPECT_EQ(get32(s, 20), 7);  // next serial unchanged
   ASSERT_TRUE(append_bill(7, "收入", 7, "银行卡", 44007, ""));
-  db_current_serial(&serial);
+  ASSERT_EQ(db_current_serial(&serial), DbCode::Ok);
   EXPECT_EQ(serial, 7);
   // Purging with nothing deleted leaves the file as it is and goes to record 1.
   std::string before = read_bytes(p);
   ASSERT_TRUE(ok(db_purge));
   EXPECT_EQ(read_bytes(p), before);
   DatabaseInfo info;
-  db_current_info(&info);
+  ASSERT_TRUE(db_current_info(&info));
   EXPECT_EQ(info.current, 0);
 }
 
 TEST_F(RecordStore, OpenNamesPathsAndTheRegistry) {
   EXPECT_FALSE(open_db(path("missing.kdb")));
-  EXPECT_EQ(db_last_error(), -3);
-  int32_t other = 1;
+  EXPECT_EQ(db_last_error(), DbCode::NotFound);
+  DbCode other = DbCode::Unknown;
   std::thread([&] { other = db_last_error(); }).join();
-  EXPECT_EQ(other, 0);
+  EXPECT_EQ(other, DbCode::Ok);
   EXPECT_FALSE(ok(db_open, {}));
-  EXPECT_EQ(db_last_error(), -3);
+  EXPECT_EQ(db_last_error(), DbCode::NotFound);
 
   std::string p = path("Book.KDB");
-  ASSERT_EQ(create_database(path("Book"), ledger_fields()), 0);  // the default extension
+  ASSERT_EQ(create_database(path("Book"), ledger_fields()), DbCode::Ok);  // the default extension
   ASSERT_TRUE(std::filesystem::exists(p));
   track(p);
   ASSERT_TRUE(open_db(path("Book")));
   EXPECT_FALSE(open_db(path("book.kdb")));  // another letter case of an open file
-  EXPECT_EQ(db_last_error(), -38);
+  EXPECT_EQ(db_last_error(), DbCode::AlreadyOpen);
   ASSERT_EQ(chdir(dir_.c_str()), 0);
   EXPECT_FALSE(open_db("./sub/../Book.kdb"));
-  EXPECT_EQ(db_last_error(), -38);
+  EXPECT_EQ(db_last_error(), DbCode::AlreadyOpen);
   ASSERT_EQ(chdir("/tmp"), 0);
   std::string q = ledger("other.kdb");
   Text qn(q), bad_alias("1x"), alias("账本");
   EXPECT_FALSE(ok(db_open, {qn.value(), bad_alias.value()}));
-  EXPECT_EQ(db_last_error(), -24);
+  EXPECT_EQ(db_last_error(), DbCode::BadAlias);
   ASSERT_TRUE(ok(db_open, {qn.value(), alias.value()}));
   EXPECT_EQ(record_count(), 0);
   close_db("nothing");
-  EXPECT_EQ(db_last_error(), 0);
+  EXPECT_EQ(db_last_error(), DbCode::Ok);
   ASSERT_TRUE(append_bill(1, "支出", 1, "微信", 44000, ""));
   close_db("BOOK");  // by base name, not current: the current one stays
   EXPECT_EQ(record_count(), 1);
   close_db();
   EXPECT_EQ(record_count(), 0);
-  EXPECT_EQ(db_last_error(), -67);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentDatabase);
   EXPECT_FALSE(ok(db_skip));
-  EXPECT_EQ(db_last_error(), -67);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentDatabase);
   EXPECT_FALSE(append_bill(1, "支出", 1, "微信", 44000, ""));
-  EXPECT_EQ(db_last_error(), -67);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentDatabase);
   // Closed files can be opened again.
   ASSERT_TRUE(open_db(p));
   ASSERT_TRUE(ok(db_open, {qn.value(), alias.value()}));
   close_db("账本");
-  EXPECT_EQ(db_last_error(), 0);
+  EXPECT_EQ(db_last_error(), DbCode::Ok);
   EXPECT_EQ(record_count(), 0);
-  EXPECT_EQ(db_last_error(), -67);  // closing the current one leaves none current
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentDatabase);  // closing the current one leaves none current
 }
 
 TEST_F(RecordStore, IndexNamesArePassedOverWithTheirCodes) {
@@ -389,13 +389,13 @@ TEST_F(RecordStore, IndexNamesArePassedOverWithTheirCodes) {
   Text name(p), idx("a.knx");
   std::vector<Value> args = {name.value(), Value{}, Value{}, Value{}, Value{}, Value{}, idx.value()};
   EXPECT_FALSE(call_command(db_open, {args[0], args[1], args[2], args[3], args[4], args[5], args[6]}).lo);
-  EXPECT_EQ(db_last_error(), -30);
+  EXPECT_EQ(db_last_error(), DbCode::IndexOpenFailed);
   Value many[17];
   many[0] = name.value();
   for (int i = 6; i < 17; ++i) many[i] = idx.value();
   Value result;
   db_open(17, many, &result);
-  EXPECT_EQ(db_last_error(), -34);
+  EXPECT_EQ(db_last_error(), DbCode::TooManyIndexes);
   ASSERT_TRUE(open_db(p));  // nothing of the failed opens stayed open
 }
 
@@ -441,19 +441,19 @@ class RecordStoreMore : public StoreTest {};
 
 TEST_F(RecordStoreMore, TwoOpensOfOneFileInOneProcessKeepTheirSharingModes) {
   std::string p = path("a.kdb");
-  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}}), 0);  // no auxiliary file to link as well
+  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}}), DbCode::Ok);  // no auxiliary file to link as well
   track(p);
   std::filesystem::create_symlink(p, path("b.kdb"));
   track(path("b.kdb"));
   ASSERT_TRUE(open_db(p, 0, 4));
   EXPECT_FALSE(open_db(path("b.kdb")));  // another path to the same file
-  EXPECT_EQ(db_last_error(), -12);
+  EXPECT_EQ(db_last_error(), DbCode::Sharing);
   close_db();
   ASSERT_TRUE(open_db(p, 0, 3));           // deny write
   EXPECT_TRUE(open_db(path("b.kdb"), 1));  // reading is allowed
   close_db();
   EXPECT_FALSE(open_db(path("b.kdb")));  // writing is not
-  EXPECT_EQ(db_last_error(), -12);
+  EXPECT_EQ(db_last_error(), DbCode::Sharing);
 }
 
 TEST_F(RecordStoreMore, CloseByARelativePathOrWithoutTheExtension) {
@@ -462,7 +462,7 @@ TEST_F(RecordStoreMore, CloseByARelativePathOrWithoutTheExtension) {
   ASSERT_EQ(chdir(dir_.c_str()), 0);
   close_db("./book");
   EXPECT_EQ(record_count(), 0);
-  EXPECT_EQ(db_last_error(), -67);
+  EXPECT_EQ(db_last_error(), DbCode::NoCurrentDatabase);
   ASSERT_EQ(chdir("/tmp"), 0);
 }
 
@@ -470,7 +470,7 @@ TEST_F(RecordStoreMore, PurgeDropsOnlyExactStaleCopies) {
   // Serials out of order but different records: both stay. An exact copy of a kept record (what
   // an interrupted purge leaves) goes.
   std::string p = path("s.kdb");
-  ASSERT_EQ(create_database(p, {{"v", FieldType::Int, 0}}), 0);
+  ASSERT_EQ(create_database(p, {{"v", FieldType::Int, 0}}), DbCode::Ok);
   track(p);
   std::string s = read_bytes(p);
   auto rec = [](int32_t serial, int32_t v) {

@@ -1,5 +1,6 @@
 // Putting a snapshot back in place of a record file and its auxiliary file.
 #include <ctime>
+#include <tuple>
 
 #include "store/backup.h"
 #include "store/check.h"
@@ -64,16 +65,17 @@ struct Restore {
   }
 
   bool lock_source(snapshot::FilePair& source, bool lock) {
+    // An unlock fails only with a closed file, whose locks are gone with it.
     if (!lock) {
-      if (source.aux) platform_lock(*source.aux, kWholeFile, false, 0);
-      platform_lock(*source.main, kWholeFile, false, 0);
+      if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
+      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
       return true;
     }
-    if (platform_lock(*source.main, kWholeFile, true, kSnapshotWaitMs) != 0) {
+    if (platform_lock(*source.main, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
       return fail(utf8(snap) + " stays busy in another program; try again");
     }
-    if (source.aux && platform_lock(*source.aux, kWholeFile, true, kSnapshotWaitMs) != 0) {
-      platform_lock(*source.main, kWholeFile, false, 0);
+    if (source.aux && platform_lock(*source.aux, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
+      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
       return fail(utf8(snap) + " stays busy in another program; try again");
     }
     return true;

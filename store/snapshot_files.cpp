@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 #include <vector>
 
 #include "platform/gbk.h"
@@ -71,7 +72,7 @@ std::string cause_text(FileCause c) {
     case FileCause::DiskFull:
       return "the disk is full";
     default:
-      return "file error " + std::to_string(file_cause_code(c));
+      return "file error " + std::to_string(code_number(db_code_of(c)));
   }
 }
 
@@ -107,9 +108,10 @@ bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_m
     *error = "cannot open " + utf8(path) + ": " + cause_text(c);
     return false;
   }
-  if (int32_t rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != 0) {
+  if (DbCode rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
     file_.reset();
-    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" + std::to_string(rc) + ")";
+    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" + std::to_string(code_number(rc)) +
+             ")";
     return false;
   }
   return true;
@@ -170,34 +172,36 @@ bool sync_file(File& f, const std::string& path, std::string* error) {
 
 // The whole file, tried every millisecond while `wait_ms` allows: a writer that stores bill after
 // bill leaves only short gaps between its locks, which the store's 20 to 39 ms pause would miss.
-int32_t lock_whole(File& f, int32_t wait_ms) {
+DbCode lock_whole(File& f, int32_t wait_ms) {
   const uint32_t started = tick_count();
   for (;;) {
-    const int32_t rc = platform_lock(f, kWholeFile, true, 0);
-    if (rc == 0 || (rc != kDbLockFile && rc != kDbSharing) || !wait_allows(wait_ms, started)) return rc;
+    const DbCode rc = platform_lock(f, kWholeFile, true, 0);
+    const bool conflict = rc == DbCode::LockFile || rc == DbCode::Sharing;
+    if (!conflict || !wait_allows(wait_ms, started)) return rc;
     const timespec pause{0, kPollNanoseconds};
     nanosleep(&pause, nullptr);
   }
 }
 
 // Both whole files locked (record file first, as the store's operations take them), copied,
-// released.
+// released. An unlock fails only with a closed file, whose locks are gone with it.
 bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait_ms, std::string* error) {
-  if (int32_t rc = lock_whole(*source.main, wait_ms); rc != 0) {
-    *error = "the file stays busy in another program (" + std::to_string(rc) + "); try again";
+  if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) {
+    *error = "the file stays busy in another program (" + std::to_string(code_number(rc)) + "); try again";
     return false;
   }
   if (source.aux) {
-    if (int32_t rc = lock_whole(*source.aux, wait_ms); rc != 0) {
-      platform_lock(*source.main, kWholeFile, false, 0);
-      *error = "the auxiliary file stays busy in another program (" + std::to_string(rc) + "); try again";
+    if (DbCode rc = lock_whole(*source.aux, wait_ms); rc != DbCode::Ok) {
+      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
+      *error = "the auxiliary file stays busy in another program (" + std::to_string(code_number(rc)) +
+               "); try again";
       return false;
     }
   }
   const bool ok = copy_bytes(*source.main, main_copy, error) &&
                   (!source.aux || copy_bytes(*source.aux, *aux_copy, error));
-  if (source.aux) platform_lock(*source.aux, kWholeFile, false, 0);
-  platform_lock(*source.main, kWholeFile, false, 0);
+  if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
+  std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
   return ok;
 }
 

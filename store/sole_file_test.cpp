@@ -8,7 +8,7 @@
 #include <random>
 #include <thread>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/test_support.h"
 
 namespace pennacle {

@@ -33,9 +33,9 @@ TEST_F(StoreThreads, AppendReadDeleteAndPurgeAtOnce) {
         // Another thread may move the shared position between calls, but each read is whole:
         // a text is one of the written ones, or empty when the position was off the records.
         std::string type = read_text("类型");
-        EXPECT_TRUE(type == "支出" || type == "收入" || (type.empty() && db_last_error() != 0)) << type;
+        EXPECT_TRUE(type == "支出" || type == "收入" || (type.empty() && db_last_error() != DbCode::Ok)) << type;
         std::string remark = read_text("备注");
-        EXPECT_TRUE(remark.size() == 4 || (remark.empty() && db_last_error() != 0)) << remark;
+        EXPECT_TRUE(remark.size() == 4 || (remark.empty() && db_last_error() != DbCode::Ok)) << remark;
         call_command(db_skip, {});
       }
     }
@@ -62,7 +62,7 @@ TEST_F(StoreThreads, AppendReadDeleteAndPurgeAtOnce) {
   int32_t last_serial = 0;
   for (int32_t i = 0; i < count; ++i) {
     int32_t serial = 0;
-    ASSERT_EQ(db_current_serial(&serial), 0);
+    ASSERT_EQ(db_current_serial(&serial), DbCode::Ok);
     EXPECT_GT(serial, last_serial);
     last_serial = serial;
     const double n = read_double("序号");

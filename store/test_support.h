@@ -1,5 +1,5 @@
-// Helpers shared by the store's tests: a temporary directory, file bytes, and short calls of the
-// store's operations.
+// Helpers shared by the store's tests: a fixture with a temporary directory, file bytes, and short
+// calls of the store's operations.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,6 +14,8 @@
 
 #include "runtime/fatal.h"
 #include "store/record_store.h"
+#include "testing/fatal_capture.h"
+#include "testing/temp_dir.h"
 
 namespace pennacle::testing {
 
@@ -35,12 +37,6 @@ inline int32_t get32(const std::string& s, size_t at) {
   if (at + 4 <= s.size()) std::memcpy(&v, &s[at], 4);
   return v;
 }
-
-// A fatal report caught by a test instead of ending the process.
-struct FatalCaught {
-  FatalReport report;
-};
-[[noreturn]] inline void throw_fatal(const FatalReport& r) { throw FatalCaught{r}; }
 
 inline Value text(const Text& t) { return t.value(); }
 
@@ -86,9 +82,8 @@ inline bool append_bill(double number, std::string_view type, double amount, std
 class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/pn_store_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
+    ASSERT_FALSE(tmp_.path().empty());
+    dir_ = tmp_.path();
     previous_hook_ = set_fatal_hook(throw_fatal);
     set_db_wait_time(0);
   }
@@ -101,17 +96,17 @@ class StoreTest : public ::testing::Test {
     for (const std::string& p : opened_) close_db(p);
     set_fatal_hook(previous_hook_);
     set_store_file_system(nullptr);
-    std::filesystem::remove_all(dir_);
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   std::string ledger(const std::string& name = "data.kdb") {
     std::string p = path(name);
-    EXPECT_EQ(create_database(p, ledger_fields()), 0);
+    EXPECT_EQ(create_database(p, ledger_fields()), DbCode::Ok);
     opened_.push_back(p);
     return p;
   }
   void track(const std::string& p) { opened_.push_back(p); }
 
+  TempDir tmp_{"pn_store_"};
   std::string dir_;
   std::vector<std::string> opened_;
   FatalHook previous_hook_ = nullptr;

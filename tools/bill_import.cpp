@@ -17,6 +17,7 @@
 #include "tools/bill_text.h"
 #include "tools/import_log.h"
 #include "tools/kdbtool.h"
+#include "tools/kdbtool_text.h"
 
 namespace pennacle {
 namespace {
@@ -32,17 +33,6 @@ constexpr std::string_view kLogSuffix = ".imports";
 enum LedgerField { kFieldType = 2, kFieldAmount, kFieldChannel, kFieldTime, kFieldRemark };
 
 std::string gbk(std::string_view utf8) { return utf8_to_gbk(utf8).value_or(std::string()); }
-std::string utf8(std::string_view gbk_text) { return gbk_to_utf8_lossy(gbk_text); }
-
-int fail(std::ostream& err, const std::string& what) {
-  err << "kdbtool: " << what << "\n";
-  return 1;
-}
-
-std::string store_message(int32_t code) {
-  return utf8(db_error_text(code)) + " (" + std::to_string(code) + ")";
-}
-
 std::string amount_text(double a) { return utf8(double_to_text(a)); }
 
 std::string pad(const std::string& s, size_t width, bool right = false) {
@@ -131,14 +121,14 @@ std::string read_text_field(int field) {
 }
 
 // Walks the ledger; fingerprints for serials above `fingerprints_after`. Returns 0 or a store code.
-int32_t walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
+DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
-  int32_t rc = db_last_error();
+  DbCode rc = db_last_error();
   call_command(db_go_first, {});
   const std::string expense = gbk("支出");
-  for (int32_t k = 0; k < count && rc == 0; ++k) {
+  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
     int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != 0) break;
+    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
     out->highest_serial = std::max(out->highest_serial, serial < 0 ? -serial : serial);
     if (serial > 0) {
       RecordFacts f;
@@ -151,7 +141,7 @@ int32_t walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
         const std::string channel = read_text_field(kFieldChannel);
         f.fingerprint = bill_fingerprint(type, channel, read_text_field(kFieldRemark));
       }
-      if ((rc = db_last_error()) != 0) break;
+      if ((rc = db_last_error()) != DbCode::Ok) break;
       out->live[serial] = f;
     }
     call_command(db_skip, {});
@@ -269,7 +259,7 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     if (!log.append(intents, true, problem)) return stored;
     if (group.empty()) break;
     std::vector<int32_t> serials;
-    const int32_t rc = append_bill_group(group, &serials);
+    const DbCode rc = append_bill_group(group, &serials);
     std::vector<ImportEntry> done;
     for (size_t i = 0; i < serials.size(); ++i) {
       done.push_back(add[start + i].entry);
@@ -279,9 +269,9 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     }
     stored += serials.size();
     if (!log.append(done, false, problem)) return stored;
-    if (rc != 0) {
+    if (rc != DbCode::Ok) {
       std::string unsynced;
-      (void)log.sync(&unsynced);  // the done entries of the bills that were stored
+      std::ignore = log.sync(&unsynced);  // the done entries of the bills that were stored
       *problem =
           "lines " + std::to_string(group.front().line) + " to " + std::to_string(group.back().line) + ": " +
           store_message(rc) +
@@ -289,7 +279,7 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
       return stored;
     }
   }
-  (void)log.sync(problem);
+  std::ignore = log.sync(problem);
   return stored;
 }
 
@@ -357,7 +347,7 @@ int run_import(const std::string& db_arg, const std::string& export_arg, const E
     return fail(err, problem);
   const std::vector<const ImportEntry*> open = open_intents(log.entries());
   LedgerFacts ledger;
-  if (int32_t rc = walk_ledger(lowest_open_intent(open), &ledger); rc != 0) {
+  if (DbCode rc = walk_ledger(lowest_open_intent(open), &ledger); rc != DbCode::Ok) {
     return fail(err, db_arg + ": " + store_message(rc));
   }
   const Presence presence = resolve(log.entries(), open, ledger, table);
@@ -385,10 +375,10 @@ int run_import(const std::string& db_arg, const std::string& export_arg, const E
 
 }  // namespace
 
-int32_t append_bill_group(const std::vector<LedgerBill>& group, std::vector<int32_t>* serials) {
+DbCode append_bill_group(const std::vector<LedgerBill>& group, std::vector<int32_t>* serials) {
   serials->clear();
   const int32_t count = call_command(db_record_count, {}).int_payload();
-  if (int32_t rc = db_last_error(); rc != 0 || group.empty()) return rc;
+  if (DbCode rc = db_last_error(); rc != DbCode::Ok || group.empty()) return rc;
   std::vector<Text> texts;
   texts.reserve(3 * group.size());
   std::vector<std::vector<Value>> rows;
@@ -402,13 +392,13 @@ int32_t append_bill_group(const std::vector<LedgerBill>& group, std::vector<int3
     rows.push_back({Value::of_double(count + 1.0 + static_cast<double>(i)), type, Value::of_double(b.amount),
                     channel, Value::of_date_time(b.time), texts.back().value()});
   }
-  const int32_t rc = db_append_rows(rows);
+  const DbCode rc = db_append_rows(rows);
   // The group is stored whole or not at all; a remark that could not be stored leaves its bill.
   const auto n = static_cast<int32_t>(group.size());
-  if (rc != 0 && call_command(db_record_count, {}).int_payload() != count + n) return rc;
+  if (rc != DbCode::Ok && call_command(db_record_count, {}).int_payload() != count + n) return rc;
   // One hold of the count slot gives the group consecutive serials, the last one current.
   int32_t last = 0;
-  if (int32_t read = db_current_serial(&last); read != 0) return rc != 0 ? rc : read;
+  if (DbCode read = db_current_serial(&last); read != DbCode::Ok) return rc != DbCode::Ok ? rc : read;
   for (int32_t i = 0; i < n; ++i) serials->push_back(last - n + 1 + i);
   return rc;
 }

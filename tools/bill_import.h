@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "store/errors.h"
 #include "tools/bill_exports.h"
 
 namespace pennacle {
@@ -26,9 +27,9 @@ struct LedgerBill {
 // Appends `group` to the current database (the ledger table) as one group that reaches the disk
 // whole or, after a cut, not at all; each bill numbered as the program numbers a new one: the record
 // count before the group, plus its place in it. `serials` gets the record serial of each bill
-// stored: all of them, or none when the group was not stored. Returns 0 or the store's code (a
-// remark that could not be stored leaves its bill, and the code).
-[[nodiscard]] int32_t append_bill_group(const std::vector<LedgerBill>& group, std::vector<int32_t>* serials);
+// stored: all of them, or none when the group was not stored. Returns the store's code (a remark
+// that could not be stored leaves its bill, and the code).
+DbCode append_bill_group(const std::vector<LedgerBill>& group, std::vector<int32_t>* serials);
 
 // The bills as a table (UTF-8 on `out`) with the count and the totals of 支出 and 收入.
 void print_bill_table(const std::vector<LedgerBill>& bills, std::ostream& out);

@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "store/test_support.h"
 #include "tools/export_samples.h"
 #include "tools/kdbtool.h"

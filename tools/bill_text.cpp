@@ -19,7 +19,6 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kDate1904Offset = 1462.0;
 // Serial 61 is 1900-03-01; below it the 1900 system counts a 29 February that never was.
 constexpr double kFirstTrustedSerial = 61.0;
-constexpr std::string_view kEuroSign = "\u20AC";
 
 // The code point of the UTF-8 sequence at `s[i]` and its length; length 0 when it is malformed.
 size_t utf8_sequence(std::string_view s, size_t i, uint32_t* cp) {
@@ -122,11 +121,7 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
   std::string clean;
   clean.reserve(utf8.size());
   for (char c : utf8) clean += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
-  // The euro sign is the one character GBK writes in a single byte above 0x7F, which every walk
-  // over GBK text here takes for the first byte of two: it counts as a character GBK cannot hold.
-  if (clean.find(kEuroSign) == std::string::npos) {
-    if (std::optional<std::string> whole = utf8_to_gbk(clean)) return *whole;
-  }
+  if (std::optional<std::string> whole = utf8_to_gbk(clean)) return *whole;
   // Character by character: only the ones GBK cannot hold are left out.
   std::string out;
   iconv_t cd = iconv_open("GBK", "UTF-8");
@@ -141,7 +136,7 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
     size_t src_left = n, dst_left = sizeof buf;
     const bool held = iconv(cd, &src, &src_left, &dst, &dst_left) != static_cast<size_t>(-1) && src_left == 0;
     const size_t got = sizeof buf - dst_left;
-    if (held && (got != 1 || !is_lead_byte(buf[0]))) {
+    if (held) {
       out.append(buf, got);
     } else {
       ++*dropped;
@@ -156,7 +151,7 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
 std::string_view cut_gbk(std::string_view gbk, size_t max_bytes) {
   size_t end = 0;
   while (end < gbk.size()) {
-    const size_t width = is_lead_byte(gbk[end]) ? 2 : 1;
+    const size_t width = is_gbk_lead_byte(gbk[end]) ? 2 : 1;
     if (end + width > max_bytes || end + width > gbk.size()) break;
     end += width;
   }

@@ -14,8 +14,7 @@ std::optional<std::string> gb18030_to_utf8(std::string_view text);
 // True when every byte sequence is well-formed UTF-8 (no overlong forms, no surrogates).
 bool is_utf8(std::string_view text);
 
-// UTF-8 to GBK, leaving out every character GBK cannot hold (and the euro sign, whose single byte
-// reads as the first of two) and counting them in `*dropped`.
+// UTF-8 to GBK, leaving out every character GBK cannot hold and counting them in `*dropped`.
 // Control characters become spaces; the text stays readable as a remark.
 // REQUIRES: is_utf8(utf8).
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);

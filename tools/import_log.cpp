@@ -77,7 +77,7 @@ std::string amount_text(double a) {
   return std::string(buf, r.ptr);
 }
 
-std::string cause_text(FileCause c) { return gbk_to_utf8_lossy(db_error_text(file_cause_code(c))); }
+std::string cause_text(FileCause c) { return gbk_to_utf8_lossy(db_error_text(db_code_of(c))); }
 
 }  // namespace
 

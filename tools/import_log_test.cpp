@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "runtime/convert.h"
 #include "store/test_support.h"
 

@@ -11,6 +11,7 @@
 #include <map>
 #include <ostream>
 #include <sstream>
+#include <tuple>
 
 #include "platform/gbk.h"
 #include "runtime/convert.h"
@@ -20,6 +21,7 @@
 #include "tools/bill_import.h"
 #include "tools/bill_text.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_text.h"
 
 namespace pennacle {
 namespace {
@@ -91,24 +93,6 @@ const char* const kImportHelp =
     "whole and loses the group being written, never half a bill: check which bills are there with\n"
     "'kdbtool export FILE' before importing the rest again.\n";
 
-std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
-
-std::string store_message(int32_t code) {
-  return utf8(db_error_text(code)) + " (" + std::to_string(code) + ")";
-}
-
-int fail(std::ostream& err, const std::string& what) {
-  err << "kdbtool: " << what << "\n";
-  return 1;
-}
-
-bool wants_help(const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") return true;
-  }
-  return false;
-}
-
 bool parse_type(std::string t, FieldType* out) {
   static const std::map<std::string, FieldType> kTypes = {{"byte", FieldType::Byte},
                                                           {"short", FieldType::Short},
@@ -176,9 +160,9 @@ int create(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (!custom) fields = ledger_fields();
   std::string path;
   if (!gbk_path(args[0], &path, err)) return 1;
-  if (int32_t rc = create_database(path, fields); rc != 0) {
+  if (DbCode rc = create_database(path, fields); rc != DbCode::Ok) {
     return fail(err, args[0] + ": " + store_message(rc) +
-                         (rc == kDbCreateFailed ? "; the file may already exist" : ""));
+                         (rc == DbCode::CreateFailed ? "; the file may already exist" : ""));
   }
   return 0;
 }
@@ -254,18 +238,18 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (files.size() != 1) return fail(err, "export needs exactly one FILE (see kdbtool export --help)");
   if (!open_database(files[0], true, err)) return 1;
   DatabaseInfo info;
-  db_current_info(&info);
+  std::ignore = db_current_info(&info);  // open_database made it the current one
   std::string csv;
   for (size_t i = 0; i < info.fields.size(); ++i) csv += (i ? "," : "") + csv_cell(utf8(info.fields[i].name));
   csv += all ? ",deleted\r\n" : "\r\n";
   const int32_t count = call_command(db_record_count, {}).int_payload();
-  int32_t rc = db_last_error();
+  DbCode rc = db_last_error();
   call_command(db_go_first, {});
-  for (int32_t k = 0; k < count && rc == 0; ++k) {
+  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
     int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != 0) break;
+    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
     if (serial > 0 || all) {
-      for (size_t i = 0; i < info.fields.size() && rc == 0; ++i) {
+      for (size_t i = 0; i < info.fields.size() && rc == DbCode::Ok; ++i) {
         Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i + 1))});
         rc = db_last_error();
         csv += (i ? "," : "") + csv_cell(cell_of(v));
@@ -275,7 +259,7 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     call_command(db_skip, {});
   }
   close_database();
-  if (rc != 0) return fail(err, files[0] + ": " + store_message(rc));
+  if (rc != DbCode::Ok) return fail(err, files[0] + ": " + store_message(rc));
   out << csv;
   return 0;
 }
@@ -362,9 +346,9 @@ int write_csv_bills(const std::vector<LedgerBill>& bills, const ImportArgs& ia, 
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
     const size_t to = std::min(bills.size(), from + kImportGroup);
     std::vector<int32_t> serials;
-    if (int32_t rc = append_bill_group(
+    if (DbCode rc = append_bill_group(
             {bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)}, &serials);
-        rc != 0) {
+        rc != DbCode::Ok) {
       close_database();
       // A value that could not be stored (a remark) still leaves its bill; any other failure
       // writes nothing of the group.
@@ -424,7 +408,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (!open_database(ia.files[0], ia.options.dry_run, err)) return 1;
   DatabaseInfo info;
-  db_current_info(&info);
+  std::ignore = db_current_info(&info);  // open_database made it the current one
   bool ledger = info.fields.size() >= 6;
   for (int c = 0; c < 5 && ledger; ++c) {
     ledger = names_equal(info.fields[static_cast<size_t>(c + 1)].name, utf8_to_gbk(kNames[c]).value_or(""));

@@ -7,6 +7,7 @@
 #include "platform/gbk.h"
 #include "store/backup.h"
 #include "store/check.h"
+#include "tools/kdbtool_text.h"
 
 namespace pennacle {
 namespace {
@@ -29,33 +30,6 @@ const char* const kBackupsHelp =
     "usage: kdbtool backups FILE [DIR]\n"
     "Lists the snapshots of FILE in DIR (default: backups/ beside FILE), oldest first, with the time each\n"
     "was taken, its bill count and whether it passes the audit.\n";
-
-int fail(std::ostream& err, const std::string& what) {
-  err << "kdbtool: " << what << "\n";
-  return 1;
-}
-
-bool wants_help(const std::vector<std::string>& args) {
-  for (const std::string& a : args) {
-    if (a == "--help" || a == "-h") return true;
-  }
-  return false;
-}
-
-// Command-line paths arrive UTF-8; the store takes GBK.
-bool to_gbk(const std::vector<std::string>& args, std::vector<std::string>* out, std::ostream& err) {
-  for (const std::string& a : args) {
-    std::optional<std::string> g = utf8_to_gbk(a);
-    if (!g) {
-      fail(err, a + ": the path has characters GBK cannot hold");
-      return false;
-    }
-    out->push_back(*g);
-  }
-  return true;
-}
-
-std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
 
 std::string when(const SnapshotName& s) {
   char buf[64];

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 #include "platform/gbk.h"
 #include "store/check.h"
 #include "store/test_support.h"

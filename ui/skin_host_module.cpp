@@ -1,5 +1,6 @@
 // The host module the carried skin engine image imports from (kSkinHostModule). Kept apart from
 // the engine so that code using only the engine does not need the host library table.
+#include "runtime/args.h"
 #include "runtime/outside.h"
 #include "ui/skin_engine.h"
 #include "ui/skin_host.h"
@@ -8,9 +9,10 @@ namespace pennacle {
 namespace {
 
 // Host functions behind the image's imports; arguments as the image's callers pass them.
-Word host_attach(std::span<const Word> args) {
-  const auto* data = reinterpret_cast<const uint8_t*>(args.size() > 0 ? args[0] : 0);
-  const Word length = args.size() > 1 ? args[1] : 0;
+Word host_attach(std::span<const Word> words) {
+  const WordArgs a(words);
+  const auto* data = a.pointer<const uint8_t>(0);
+  const Word length = a.word(1);
   if (data == nullptr || length == 0 || length > (Word{1} << 30)) return 0;
   return skin_attach(std::span<const uint8_t>(data, length)) ? 1 : 0;
 }

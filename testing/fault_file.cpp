@@ -1,4 +1,4 @@
-#include "platform/fault_file.h"
+#include "testing/fault_file.h"
 
 #include <algorithm>
 #include <random>

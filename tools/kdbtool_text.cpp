@@ -1,0 +1,40 @@
+#include "tools/kdbtool_text.h"
+
+#include <optional>
+#include <ostream>
+
+#include "platform/gbk.h"
+
+namespace pennacle {
+
+std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
+
+std::string store_message(DbCode code) {
+  return utf8(db_error_text(code)) + " (" + std::to_string(code_number(code)) + ")";
+}
+
+int fail(std::ostream& err, const std::string& what) {
+  err << "kdbtool: " << what << "\n";
+  return 1;
+}
+
+bool wants_help(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") return true;
+  }
+  return false;
+}
+
+bool to_gbk(const std::vector<std::string>& args, std::vector<std::string>* out, std::ostream& err) {
+  for (const std::string& a : args) {
+    std::optional<std::string> g = utf8_to_gbk(a);
+    if (!g) {
+      fail(err, a + ": the path has characters GBK cannot hold");
+      return false;
+    }
+    out->push_back(*g);
+  }
+  return true;
+}
+
+}  // namespace pennacle
