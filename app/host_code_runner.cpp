@@ -5,16 +5,18 @@
 #include <cassert>
 #include <cstring>
 #include <map>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace pennacle {
 namespace {
 
-std::mutex g_mutex;
-std::map<Word, Word> g_regions;  // base -> size; GUARDED_BY(g_mutex)
+constinit Mutex g_mutex;
+std::map<Word, Word> g_regions GUARDED_BY(g_mutex);  // base -> size
 
-// True when [address, address + n) lies inside one registered region. REQUIRES: g_mutex held.
-bool readable(Word address, Word n) {
+// True when [address, address + n) lies inside one registered region.
+bool readable(Word address, Word n) REQUIRES(g_mutex) {
+  g_mutex.assert_held();
   auto it = g_regions.upper_bound(address);
   if (it == g_regions.begin()) return false;
   --it;
@@ -26,12 +28,12 @@ bool readable(Word address, Word n) {
 
 void add_code_region(Word base, Word size) {
   assert(size > 0);
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_regions[base] = size;
 }
 
 void remove_code_region(Word base) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_regions.erase(base);
 }
 
@@ -42,7 +44,7 @@ uint32_t CallExport(Word code, std::initializer_list<Word> args) {
 
   uint32_t token = 0;
   {
-    std::lock_guard lock(g_mutex);
+    MutexLock lock(g_mutex);
     uint8_t insn[6];
     if (!readable(code, sizeof insn)) return 0;
     std::memcpy(insn, reinterpret_cast<const void*>(code), sizeof insn);

@@ -15,13 +15,13 @@
 
 namespace pennacle {
 
-// The code and slots the runner may read: the mapped images. REQUIRES: size > 0.
+// The code and slots the runner may read: the mapped images. `size` is above 0 (asserted).
 void add_code_region(Word base, Word size);
 void remove_code_region(Word base);
 
 // Calls the code at `code` with ten arguments: the given ones, then zeros (more than ten is a
-// programming fault). Returns the 32-bit result, or 0 when nothing could be run. Like the original,
-// a callee that takes fewer arguments simply does not read the rest.
+// programming fault). Returns the 32-bit result, or 0 when nothing could be run. Ten words are passed
+// whatever the callee declares, so a callee that takes fewer simply does not read the rest.
 uint32_t CallExport(Word code, std::initializer_list<Word> args);
 
 }  // namespace pennacle

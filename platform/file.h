@@ -43,8 +43,8 @@ class File {
   // Cuts or extends (with zeros) the file to exactly `length` bytes.
   [[nodiscard]] virtual FileCause set_size(uint64_t length) = 0;
   // An exclusive lock on [offset, offset + length) that never waits: a range held by another open
-  // gives LockViolation. Locks belong to this open, not to the process or thread.
-  // REQUIRES: offset + length <= kShareLockBase.
+  // gives LockViolation. Locks belong to this open, not to the process or thread. A range reaching
+  // past kShareLockBase (where the sharing modes keep their locks) gives BadSeek.
   [[nodiscard]] virtual FileCause lock(uint64_t offset, uint64_t length) = 0;
   [[nodiscard]] virtual FileCause unlock(uint64_t offset, uint64_t length) = 0;
   // Returns once every write made through any open of this file is on the disk, the length

@@ -5,16 +5,17 @@
 
 #include <iterator>
 #include <map>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace pennacle {
 namespace {
 
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
-std::mutex g_mutex;
+constinit Mutex g_mutex;
 // base -> size of every live reservation.
-std::map<uintptr_t, size_t> g_reservations;  // GUARDED_BY(g_mutex)
+std::map<uintptr_t, size_t> g_reservations GUARDED_BY(g_mutex);
 
 int prot_of(PageAccess access) {
   switch (access) {
@@ -28,8 +29,9 @@ int prot_of(PageAccess access) {
   return PROT_NONE;
 }
 
-// REQUIRES: g_mutex held. The reservation holding all of [address, address + size).
-bool find_locked(uintptr_t address, size_t size, uintptr_t* base, size_t* rsize) {
+// The reservation holding all of [address, address + size).
+bool find_locked(uintptr_t address, size_t size, uintptr_t* base, size_t* rsize) REQUIRES(g_mutex) {
+  g_mutex.assert_held();
   auto it = g_reservations.upper_bound(address);
   if (it == g_reservations.begin()) return false;
   --it;
@@ -81,7 +83,7 @@ uintptr_t low_reserve(uintptr_t at, size_t size, bool commit, PageAccess access,
     ::munmap(p, size);
     return 0;
   }
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   g_reservations[base] = size;
   return base;
 }
@@ -91,7 +93,7 @@ bool low_commit(uintptr_t address, size_t size, PageAccess access) {
   uintptr_t first = address & ~(page - 1);
   if (size == 0 || size > kFourGiB) return false;
   size_t span = ((address + size + page - 1) & ~(page - 1)) - first;
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   uintptr_t base;
   size_t rsize;
   if (!find_locked(first, span, &base, &rsize)) return false;
@@ -103,7 +105,7 @@ bool low_decommit(uintptr_t address, size_t size) {
   uintptr_t first = address & ~(page - 1);
   if (size == 0 || size > kFourGiB) return false;
   size_t span = ((address + size + page - 1) & ~(page - 1)) - first;
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   uintptr_t base;
   size_t rsize;
   if (!find_locked(first, span, &base, &rsize)) return false;
@@ -114,7 +116,7 @@ bool low_decommit(uintptr_t address, size_t size) {
 }
 
 bool low_release(uintptr_t base) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   auto it = g_reservations.find(base);
   if (it == g_reservations.end()) return false;
   ::munmap(reinterpret_cast<void*>(it->first), it->second);
@@ -123,7 +125,7 @@ bool low_release(uintptr_t base) {
 }
 
 bool low_find(uintptr_t address, uintptr_t* base, size_t* size) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return find_locked(address, 1, base, size);
 }
 

@@ -1,44 +1,51 @@
 // A mutex the clang thread-safety analysis understands, and its scoped lock. The mutex also knows
-// which thread holds it, so a function that REQUIRES it can assert that at run time.
+// which thread holds it, so a function that REQUIRES it can assert that at run time. It is made at
+// compile time (constinit), so a global one is ready before any code runs.
 #pragma once
 
 #include <atomic>
 #include <cassert>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "platform/thread_annotations.h"
 
 namespace pennacle {
 
+namespace mutex_internal {
+// One byte per thread: its address names the thread while it lives.
+inline thread_local char t_thread_mark;
+inline const void* this_thread() { return &t_thread_mark; }
+}  // namespace mutex_internal
+
 class CAPABILITY("mutex") Mutex {
  public:
-  Mutex() = default;
+  constexpr Mutex() = default;
   Mutex(const Mutex&) = delete;
   Mutex& operator=(const Mutex&) = delete;
 
   void lock() ACQUIRE() {
     mu_.lock();
-    owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    owner_.store(mutex_internal::this_thread(), std::memory_order_relaxed);
   }
   void unlock() RELEASE() {
-    owner_.store(std::thread::id(), std::memory_order_relaxed);
+    owner_.store(nullptr, std::memory_order_relaxed);
     mu_.unlock();
   }
   bool try_lock() TRY_ACQUIRE(true) {
     if (!mu_.try_lock()) return false;
-    owner_.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    owner_.store(mutex_internal::this_thread(), std::memory_order_relaxed);
     return true;
   }
   // True when the calling thread holds the mutex.
-  bool held() const { return owner_.load(std::memory_order_relaxed) == std::this_thread::get_id(); }
+  bool held() const { return owner_.load(std::memory_order_relaxed) == mutex_internal::this_thread(); }
   // For the precondition of a function annotated REQUIRES(this mutex).
   void assert_held() const ASSERT_CAPABILITY(this) { assert(held()); }
 
  private:
   std::mutex mu_;
-  std::atomic<std::thread::id> owner_{};
+  std::atomic<const void*> owner_{nullptr};
 };
 
 class SCOPED_CAPABILITY MutexLock {

@@ -27,12 +27,16 @@ std::string_view fault_text(int32_t code);
 // The error box text, "\r\n" line ends, GBK.
 std::string fatal_box_text(const FatalReport& report);
 
+// Shows the box and ends the program. Up to the presenter nothing allocates (the text is built in
+// a fixed buffer; a message beyond 4 KiB is cut), so running out of memory can still be reported;
+// only a window id as the location asks the window runtime for names, and a hook gets a copy.
 [[noreturn]] void report_fatal(std::string_view message, int32_t code, int32_t location, int32_t second);
 [[noreturn]] void report_fatal_message(std::string_view message);
 [[noreturn]] void raise_fault(int32_t code, int32_t location, int32_t check);
 
 // Shows the box (text and title GBK) and returns when the user has closed it. The window layer
-// installs a Qt one; the default writes UTF-8 to stderr. Returns the previous presenter.
+// installs a Qt one; the default writes UTF-8 to stderr without allocating. nullptr restores the
+// default. Returns the previous presenter.
 // It is called on whichever thread reported the fault, possibly a worker while the user-interface
 // thread waits on a lock that worker holds: it must not wait on the user-interface thread without
 // a bound.

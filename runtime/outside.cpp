@@ -2,12 +2,12 @@
 
 #include <array>
 #include <cstring>
-#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/low_memory.h"
+#include "platform/mutex.h"
 #include "runtime/commands.h"
 #include "runtime/fatal.h"
 #include "runtime/host_libraries.h"
@@ -34,14 +34,14 @@ struct Library {
 };
 
 struct Table {
-  std::mutex mutex;
-  uintptr_t token_base = 0;
-  std::vector<Library> libraries;                            // GUARDED_BY(mutex)
-  std::unordered_map<HostFunction, size_t> procedure_index;  // GUARDED_BY(mutex)
+  Mutex mutex;
+  uintptr_t token_base = 0;  // set once, before the table is shared
+  std::vector<Library> libraries GUARDED_BY(mutex);
+  std::unordered_map<HostFunction, size_t> procedure_index GUARDED_BY(mutex);
   std::array<std::atomic<HostFunction>, kMaxProcedures> procedures{};
   std::atomic<size_t> procedure_count{0};
-  std::optional<std::string> directory;    // GUARDED_BY(mutex); none: the program directory
-  std::vector<OutsideFunction*> resolved;  // GUARDED_BY(mutex)
+  std::optional<std::string> directory GUARDED_BY(mutex);  // none: the program directory
+  std::vector<OutsideFunction*> resolved GUARDED_BY(mutex);
 };
 
 std::string normalise(std::string_view name);
@@ -53,6 +53,7 @@ Table& table() {
     // Without a reservation the tokens still fit 32 bits; nothing else maps there by itself.
     if (base == 0) base = 0x7E000000;
     t->token_base = (base + kModuleStride - 1) & ~(kModuleStride - 1);
+    MutexLock lock(t->mutex);
     t->libraries.push_back(Library{"", {}, 0, true, 0});
     for (const BuiltinLibrary& b : builtin_host_libraries()) {
       t->libraries.push_back(Library{normalise(b.file_name), b.exports, 0, b.pinned, 0});
@@ -87,11 +88,11 @@ std::string_view base_name(std::string_view s) {
 
 bool has_path(std::string_view s) { return s.find('/') != std::string_view::npos; }
 
-// REQUIRES: t.mutex held.
 Word module_token(const Table& t, size_t slot) { return t.token_base + slot * kModuleStride; }
 
-// REQUIRES: t.mutex held. The slot of a loaded library's token, or -1.
-long slot_of(const Table& t, Word module) {
+// The slot of a loaded library's token, or -1.
+long slot_of(const Table& t, Word module) REQUIRES(t.mutex) {
+  t.mutex.assert_held();
   if (module < t.token_base || (module - t.token_base) % kModuleStride != 0) return -1;
   size_t slot = (module - t.token_base) / kModuleStride;
   if (slot >= t.libraries.size()) return -1;
@@ -100,16 +101,17 @@ long slot_of(const Table& t, Word module) {
   return static_cast<long>(slot);
 }
 
-// REQUIRES: t.mutex held.
-long find_key(const Table& t, const std::string& key) {
+long find_key(const Table& t, const std::string& key) REQUIRES(t.mutex) {
+  t.mutex.assert_held();
   for (size_t i = 1; i < t.libraries.size(); ++i) {
     if (t.libraries[i].key == key) return static_cast<long>(i);
   }
   return -1;
 }
 
-// REQUIRES: t.mutex held. The procedure token of a host function, made on first use.
-Word procedure_token(Table& t, HostFunction f) {
+// The procedure token of a host function, made on first use.
+Word procedure_token(Table& t, HostFunction f) REQUIRES(t.mutex) {
+  t.mutex.assert_held();
   auto it = t.procedure_index.find(f);
   size_t index;
   if (it != t.procedure_index.end()) {
@@ -135,7 +137,7 @@ std::optional<uint16_t> parse_ordinal(std::string_view name) {
   return static_cast<uint16_t>(n);
 }
 
-// The original takes any name holding a drive colon as a full path; here a leading '/' is one too.
+// A full path: a name holding a drive colon (C:\x.dll), or one that starts at a root, '/' or '\'.
 bool is_full_path(std::string_view name) {
   return name.find(':') != std::string_view::npos || (!name.empty() && (name[0] == '/' || name[0] == '\\'));
 }
@@ -170,7 +172,7 @@ OutsideFunction g_entries[kOutsideEntryCount] = {
 void register_host_library(std::string_view file_name, std::span<const HostExport> exports) {
   Table& t = table();
   std::string key = normalise(file_name);
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = find_key(t, key);
   if (slot >= 0) {
     t.libraries[static_cast<size_t>(slot)].exports = exports;
@@ -186,7 +188,7 @@ Word host_load_library(std::string_view file_name) {
   if (file_name.empty()) return 0;
   Table& t = table();
   std::string key = normalise(file_name);
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = find_key(t, key);
   if (slot < 0) return 0;
   Library& lib = t.libraries[static_cast<size_t>(slot)];
@@ -197,7 +199,7 @@ Word host_load_library(std::string_view file_name) {
 
 Word host_module_handle(std::string_view file_name) {
   Table& t = table();
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   if (file_name.empty()) return module_token(t, 0);
   std::string key = normalise(file_name);
   // A bare name matches a loaded library of that file name wherever it was loaded from.
@@ -212,7 +214,7 @@ Word host_module_handle(std::string_view file_name) {
 
 Word host_proc_address(Word module, std::string_view name) {
   Table& t = table();
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = slot_of(t, module);
   if (slot < 0) return 0;
   for (const HostExport& e : t.libraries[static_cast<size_t>(slot)].exports) {
@@ -224,7 +226,7 @@ Word host_proc_address(Word module, std::string_view name) {
 Word host_proc_address(Word module, uint16_t ordinal) {
   if (ordinal == 0) return 0;
   Table& t = table();
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = slot_of(t, module);
   if (slot < 0) return 0;
   for (const HostExport& e : t.libraries[static_cast<size_t>(slot)].exports) {
@@ -235,7 +237,7 @@ Word host_proc_address(Word module, uint16_t ordinal) {
 
 void host_free_library(Word module) {
   Table& t = table();
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = slot_of(t, module);
   if (slot > 0 && t.libraries[static_cast<size_t>(slot)].refs > 0)
     --t.libraries[static_cast<size_t>(slot)].refs;
@@ -244,7 +246,7 @@ void host_free_library(Word module) {
 uint64_t host_load_count(std::string_view file_name) {
   Table& t = table();
   std::string key = normalise(file_name);
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   long slot = find_key(t, key);
   return slot < 0 ? 0 : t.libraries[static_cast<size_t>(slot)].loads;
 }
@@ -265,14 +267,14 @@ Word call_host_address(Word address, std::span<const Word> args) {
 
 void set_library_directory(std::string_view directory) {
   Table& t = table();
-  std::lock_guard lock(t.mutex);
+  MutexLock lock(t.mutex);
   t.directory = std::string(directory);
 }
 
 std::string library_directory() {
   Table& t = table();
   {
-    std::lock_guard lock(t.mutex);
+    MutexLock lock(t.mutex);
     if (t.directory) return *t.directory;
   }
   return program_directory();
@@ -315,7 +317,7 @@ Word resolve_outside(OutsideFunction& f) {
   if (f.address.compare_exchange_strong(expected, address, std::memory_order_acq_rel)) {
     f.module.store(module, std::memory_order_release);
     Table& t = table();
-    std::lock_guard lock(t.mutex);
+    MutexLock lock(t.mutex);
     t.resolved.push_back(&f);
   } else {
     host_free_library(module);  // another thread resolved it first and keeps its library
@@ -339,7 +341,7 @@ void free_outside_libraries() {
   Table& t = table();
   std::vector<OutsideFunction*> resolved;
   {
-    std::lock_guard lock(t.mutex);
+    MutexLock lock(t.mutex);
     resolved.swap(t.resolved);
   }
   for (OutsideFunction* f : resolved) {

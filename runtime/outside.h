@@ -2,9 +2,9 @@
 // name and exported name, resolves on first call and then calls directly.
 //
 // On this host the "system libraries" are built-in host libraries registered in one table
-// ("kernel32.dll", "oleaut32.dll", ...). A host function takes and returns machine words. The
-// original passes 32-bit words; here a word is pointer-sized so that buffers and blocks can be
-// passed by address.
+// ("kernel32.dll", "oleaut32.dll", ...). A host function takes and returns machine words: a 32-bit
+// host passes each argument as one word, and here a word is pointer-sized so that buffers and
+// blocks can be passed by address.
 //
 // Procedure and module addresses handed out by the host loader (GetProcAddress, LoadLibraryA,
 // GetModuleHandleA) are 32-bit tokens, not host pointers, so that they fit the 32-bit import slots
@@ -138,8 +138,8 @@ inline constexpr Word kPageNoAccess = 0x01;
 inline constexpr Word kPageReadWrite = 0x04;
 inline constexpr Word kPageExecuteReadWrite = 0x40;
 
-// A double argument travels as its 64-bit pattern in one word (the original pushes two 32-bit
-// words for it).
+// A double argument travels as its 64-bit pattern in one word (a 32-bit host pushes it as two
+// words).
 Word double_word(double d);
 
 }  // namespace pennacle

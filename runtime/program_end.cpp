@@ -6,16 +6,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
+#include <cassert>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "runtime/outside.h"
 
 namespace pennacle {
 namespace {
 
-std::mutex g_routines_mutex;
-std::vector<ExitRoutine> g_routines;  // GUARDED_BY(g_routines_mutex)
+constinit Mutex g_routines_mutex;
+std::vector<ExitRoutine> g_routines GUARDED_BY(g_routines_mutex);
 
 std::atomic<bool> g_ending{false};
 std::atomic<pid_t> g_ui_tid{0};  // 0: the process's first thread
@@ -58,7 +59,7 @@ void end_on_ui_thread(int32_t code) { end_program(code); }
   if (EndNotice n = g_window_end.load()) n();
   std::vector<ExitRoutine> routines;
   {
-    std::lock_guard lock(g_routines_mutex);
+    MutexLock lock(g_routines_mutex);
     routines.swap(g_routines);
   }
   for (ExitRoutine r : routines) r();
@@ -73,8 +74,9 @@ void end_on_ui_thread(int32_t code) { end_program(code); }
 }  // namespace
 
 void register_exit_routine(ExitRoutine routine) {
+  assert(on_ui_thread());
   if (routine == nullptr) return;
-  std::lock_guard lock(g_routines_mutex);
+  MutexLock lock(g_routines_mutex);
   if (std::find(g_routines.begin(), g_routines.end(), routine) == g_routines.end())
     g_routines.push_back(routine);
 }
@@ -122,7 +124,7 @@ void end_program(int32_t code) {
 
 void end_program_after_fatal() {
   {
-    std::lock_guard lock(g_routines_mutex);
+    MutexLock lock(g_routines_mutex);
     g_routines.clear();
   }
   end_program(-1);

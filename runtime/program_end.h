@@ -1,8 +1,8 @@
 // The end of the program: exit routines, the ordered end sequence, and the hand-over of an end
 // requested on a worker thread to the user-interface thread.
 //
-// Exit status: 0 after a normal end, 255 after a fatal error (the original's -1 keeps its low
-// 8 bits). The process ends with _exit once the exit routines have run, so a worker thread that
+// Exit status: 0 after a normal end, 255 after a fatal error (the code -1: POSIX keeps the low 8
+// bits). The process ends with _exit once the exit routines have run, so a worker thread that
 // is still running never sees static destructors.
 #pragma once
 
@@ -12,8 +12,8 @@ namespace pennacle {
 
 using ExitRoutine = void (*)();
 
-// Appends a routine to the exit routine list unless it is already there. REQUIRES: start-up, on
-// the user-interface thread.
+// Appends a routine to the exit routine list unless it is already there. Called at start-up, on the
+// user-interface thread (asserted).
 void register_exit_routine(ExitRoutine routine);
 
 // Ends the program with `code`, in order:

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/mutex.h"
 #include "runtime/fatal.h"
 #include "runtime/value.h"
 #include "runtime/worker_thread.h"
@@ -148,12 +149,12 @@ TEST(ProgramEnd, SupportLibrariesAndReleaseRunAfterTheRoutines) {
 
 // ---- Worker threads and the user-interface thread ----------------------------------------------
 
-std::mutex g_queue_mutex;
-UiCall g_queued_call = nullptr;  // GUARDED_BY(g_queue_mutex)
-int32_t g_queued_arg = 0;        // GUARDED_BY(g_queue_mutex)
+constinit Mutex g_queue_mutex;
+UiCall g_queued_call GUARDED_BY(g_queue_mutex) = nullptr;
+int32_t g_queued_arg GUARDED_BY(g_queue_mutex) = 0;
 
 bool queue_poster(UiCall call, int32_t argument) {
-  std::lock_guard lock(g_queue_mutex);
+  MutexLock lock(g_queue_mutex);
   g_queued_call = call;
   g_queued_arg = argument;
   return true;
@@ -165,7 +166,7 @@ bool queue_poster(UiCall call, int32_t argument) {
     UiCall call = nullptr;
     int32_t argument = 0;
     {
-      std::lock_guard lock(g_queue_mutex);
+      MutexLock lock(g_queue_mutex);
       call = g_queued_call;
       argument = g_queued_arg;
     }
@@ -179,6 +180,7 @@ void routine_on_which_thread() {
   note(static_cast<pid_t>(::syscall(SYS_gettid)) == g_ui_tid ? "ui" : "worker");
 }
 
+// A plain mutex: the test deadlocks on it on purpose, which the analysis would refuse.
 std::mutex g_ledger_lock;
 
 TEST(ProgramEnd, FatalOnWorkerWhileUiThreadWaitsOnALockStillEnds) {

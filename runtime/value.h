@@ -6,9 +6,8 @@
 // the caller's. Constants (static storage of the program image) can stand wherever an owned block
 // can and are never released.
 //
-// The original runs on a 32-bit host where a block reference is one word. Here a reference is a
-// 64-bit pointer: it travels in both payload words of a value record, and array elements of kind
-// Text or ByteSet are 8 bytes wide.
+// A block reference is a 64-bit pointer: it travels in both payload words of a value record (a
+// 32-bit host fits it in the low one), and array elements of kind Text or ByteSet are 8 bytes wide.
 #pragma once
 
 #include <cstddef>

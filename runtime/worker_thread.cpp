@@ -3,10 +3,10 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <system_error>
 #include <thread>
 
+#include "platform/mutex.h"
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
 
@@ -19,12 +19,13 @@ struct ThreadState {
   std::atomic<int32_t> exit_code{0};
 };
 
-std::mutex g_mutex;
-std::map<int32_t, std::shared_ptr<ThreadState>> g_handles;  // GUARDED_BY(g_mutex)
-int32_t g_next_handle = 0x100;                              // GUARDED_BY(g_mutex)
+constinit Mutex g_mutex;
+std::map<int32_t, std::shared_ptr<ThreadState>> g_handles GUARDED_BY(g_mutex);
+int32_t g_next_handle GUARDED_BY(g_mutex) = 0x100;
 
-// REQUIRES: g_mutex held. Handles are multiples of 4, as on the original system, and never 0.
-int32_t new_handle_locked(std::shared_ptr<ThreadState> state) {
+// Handles are multiples of 4 and never 0, as handles of the host system are.
+int32_t new_handle_locked(std::shared_ptr<ThreadState> state) REQUIRES(g_mutex) {
+  g_mutex.assert_held();
   while (g_next_handle <= 0 || g_handles.count(g_next_handle) != 0) {
     g_next_handle = g_next_handle <= 0 ? 0x100 : g_next_handle + 4;
   }
@@ -70,7 +71,7 @@ void start_worker_thread(int argc, const Value* args, Value* result) {
   if (handle_var != nullptr) {
     int32_t h = 0;
     if (started) {
-      std::lock_guard lock(g_mutex);
+      MutexLock lock(g_mutex);
       h = new_handle_locked(state);
     }
     *handle_var = h;
@@ -79,12 +80,12 @@ void start_worker_thread(int argc, const Value* args, Value* result) {
 }
 
 bool close_thread_handle(int32_t handle) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_handles.erase(handle) != 0;
 }
 
 bool thread_handle_finished(int32_t handle, bool* finished, int32_t* exit_code) {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   auto it = g_handles.find(handle);
   if (it == g_handles.end()) return false;
   *finished = it->second->finished.load(std::memory_order_acquire);
@@ -93,7 +94,7 @@ bool thread_handle_finished(int32_t handle, bool* finished, int32_t* exit_code) 
 }
 
 size_t open_thread_handle_count() {
-  std::lock_guard lock(g_mutex);
+  MutexLock lock(g_mutex);
   return g_handles.size();
 }
 

@@ -1,6 +1,7 @@
 #include "store/backup.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -61,8 +62,8 @@ auto order_key(const SnapshotName& s) {
   return std::tie(s.year, s.month, s.day, s.hour, s.minute, s.second, s.sequence);
 }
 
-SnapshotResult take_locked(FileSystem& fs, const std::string& file, const std::string& dir, std::time_t now,
-                           int32_t wait_ms, bool audit) {
+SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, const std::string& file,
+                           const std::string& dir, std::time_t now, int32_t wait_ms, bool audit) {
   SnapshotResult r;
   snapshot::FilePair source;
   if (FileCause c = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, &source);
@@ -70,7 +71,7 @@ SnapshotResult take_locked(FileSystem& fs, const std::string& file, const std::s
     r.error = utf8(file) + ": " + snapshot::cause_text(c);
     return r;
   }
-  if (!snapshot::copy_into_snapshot(fs, source, file, dir, now, wait_ms, &r.name, &r.error)) return r;
+  if (!snapshot::copy_into_snapshot(fs, folder, source, file, dir, now, wait_ms, &r.name, &r.error)) return r;
   source = {};
   r.ok = true;
   if (audit) {
@@ -171,7 +172,7 @@ SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir
   snapshot::DirLock lock;
   if (!snapshot::ensure_directory(fs, dir, &r.error) || !lock.acquire(fs, dir, options.wait_ms, &r.error))
     return r;
-  return take_locked(fs, file, dir, options.now ? options.now : std::time(nullptr), options.wait_ms,
+  return take_locked(fs, lock, file, dir, options.now ? options.now : std::time(nullptr), options.wait_ms,
                      options.audit);
 }
 
@@ -240,11 +241,12 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
     r.message = utf8(s.file) + ": " + snapshot::cause_text(c);
     return false;
   }
-  return snapshot::copy_to_temps(*s.fs, source, s.dir, kSnapshotWaitMs, &s.copy, &r.message);
+  return snapshot::copy_to_temps(*s.fs, s.lock, source, s.dir, kSnapshotWaitMs, &s.copy, &r.message);
 }
 
 DailyBackupResult StartBackup::finish() {
   State& s = *s_;
+  assert(s.lock.held() && s.copy.main && "begin returned true, and finish runs once");
   DailyBackupResult& r = s.result;
   struct Unlock {
     snapshot::DirLock& lock;

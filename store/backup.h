@@ -94,7 +94,7 @@ class StartBackup {
   // True when finish has work to do; otherwise result() says why not (NoFile, AlreadyToday, Failed).
   bool begin(std::string_view gbk_file, std::time_t now, int keep = kKeptSnapshots,
              FileSystem* files = nullptr);
-  // REQUIRES: begin returned true. Once.
+  // Once, after begin returned true (asserted).
   DailyBackupResult finish();
   const DailyBackupResult& result() const;
 

@@ -198,30 +198,26 @@ int count_index_names(const Args& a) {
   return indexes;
 }
 
+// The latest of `open` whose `key` (a name it goes by) is `name`, or -1.
+int find_by(const std::vector<std::unique_ptr<Database>>& open, std::string Database::*key,
+            std::string_view name) {
+  for (int i = static_cast<int>(open.size()) - 1; i >= 0; --i) {
+    const std::string& k = (*open[static_cast<size_t>(i)]).*key;
+    if (!k.empty() && names_equal(k, name)) return i;
+  }
+  return -1;
+}
+
 // The open database that `name` names: by alias, then base name, then full path, the latest first.
 int find_open(Registry& reg, std::string_view name) REQUIRES(reg.mu) {
   reg.mu.assert_held();
-  const std::vector<std::unique_ptr<Database>>& open = reg.open;
-  auto search = [&](auto key) {
-    for (int i = static_cast<int>(open.size()) - 1; i >= 0; --i) {
-      std::string_view k = key(*open[static_cast<size_t>(i)]);
-      if (!k.empty() && names_equal(k, name)) return i;
-    }
-    return -1;
-  };
-  auto alias = [](const Database& d) -> std::string_view { return d.alias; };
-  auto base_name = [](const Database& d) -> std::string_view { return d.base_name; };
-  auto full_path = [](const Database& d) -> std::string_view { return d.full_path; };
-  int index = search(alias);
-  if (index < 0) index = search(base_name);
-  if (index < 0) index = search(full_path);
+  int index = find_by(reg.open, &Database::alias, name);
+  if (index < 0) index = find_by(reg.open, &Database::base_name, name);
+  if (index < 0) index = find_by(reg.open, &Database::full_path, name);
   if (index < 0) {
     // A path written another way (relative, without the extension) names the same file.
     const std::string full = full_path_of(name);
-    if (!full.empty()) {
-      name = full;
-      index = search(full_path);
-    }
+    if (!full.empty()) index = find_by(reg.open, &Database::full_path, full);
   }
   return index;
 }

@@ -55,8 +55,8 @@ struct Restore {
     snapshot::DirLock lock;
     std::string error;
     if (!snapshot::ensure_directory(fs, dir, &error) || !lock.acquire(fs, dir, kSnapshotWaitMs, &error) ||
-        !snapshot::copy_into_snapshot(fs, held, file, dir, std::time(nullptr), kSnapshotWaitMs, &r.kept_name,
-                                      &error)) {
+        !snapshot::copy_into_snapshot(fs, lock, held, file, dir, std::time(nullptr), kSnapshotWaitMs,
+                                      &r.kept_name, &error)) {
       return fail("cannot keep the file it would replace, so nothing was changed: " + error);
     }
     r.kept = true;

@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <cassert>
+
 #include <filesystem>
 #include <system_error>
 #include <tuple>
@@ -215,8 +217,9 @@ bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std
   return ok;
 }
 
-bool copy_to_temps(FileSystem& fs, FilePair& source, const std::string& gbk_dir, int32_t wait_ms,
-                   TempCopy* out, std::string* error) {
+bool copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
+                   int32_t wait_ms, TempCopy* out, std::string* error) {
+  assert(folder.held());
   // Under the folder's lock nobody else uses these names: one left over is from a run that died.
   out->main_path = gbk_dir + "/" + std::string(kTempMain);
   out->aux_path = gbk_dir + "/" + std::string(kTempAux);
@@ -226,9 +229,9 @@ bool copy_to_temps(FileSystem& fs, FilePair& source, const std::string& gbk_dir,
   if (copy_locked(source, *out->main, out->aux.get(), wait_ms, error)) return true;
   out->main.reset();
   out->aux.reset();
-  std::string ignored;
-  remove_if_present(fs, out->main_path, &ignored);
-  remove_if_present(fs, out->aux_path, &ignored);
+  std::string ignored;  // the copy's failure is the one reported
+  std::ignore = remove_if_present(fs, out->main_path, &ignored);
+  std::ignore = remove_if_present(fs, out->aux_path, &ignored);
   return false;
 }
 
@@ -262,18 +265,18 @@ bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, con
     ok = false;
   }
   if (!ok) {
-    std::string ignored;
-    remove_if_present(fs, copy.main_path, &ignored);
-    remove_if_present(fs, copy.aux_path, &ignored);
+    std::string ignored;  // the naming's failure is the one reported
+    std::ignore = remove_if_present(fs, copy.main_path, &ignored);
+    std::ignore = remove_if_present(fs, copy.aux_path, &ignored);
   }
   return ok;
 }
 
-bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
+bool copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_file,
                         const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
                         std::string* error) {
   TempCopy copy;
-  return copy_to_temps(fs, source, gbk_dir, wait_ms, &copy, error) &&
+  return copy_to_temps(fs, folder, source, gbk_dir, wait_ms, &copy, error) &&
          name_temps(fs, copy, gbk_file, gbk_dir, now, name, error);
 }
 

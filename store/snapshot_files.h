@@ -31,6 +31,7 @@ class DirLock {
  public:
   bool acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error);
   void release();
+  bool held() const { return file_ != nullptr; }
   ~DirLock() { release(); }
 
  private:
@@ -55,16 +56,16 @@ struct TempCopy {
   std::string main_path, aux_path;
 };
 
-// The first half of a snapshot (REQUIRES: the folder's DirLock is held): both whole source files
-// are locked while they are copied into the temporary files.
-bool copy_to_temps(FileSystem& fs, FilePair& source, const std::string& gbk_dir, int32_t wait_ms,
-                   TempCopy* out, std::string* error);
+// The first half of a snapshot: both whole source files are locked while they are copied into the
+// temporary files. `folder` is the lock of gbk_dir, which must be held.
+bool copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
+                   int32_t wait_ms, TempCopy* out, std::string* error);
 // The second half: the copies are synced, renamed to the first free name of `now` (auxiliary file
 // first) and the folder synced. On failure the temporary files are removed.
 bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, const std::string& gbk_dir,
                 std::time_t now, SnapshotName* name, std::string* error);
 // Both halves.
-bool copy_into_snapshot(FileSystem& fs, FilePair& source, const std::string& gbk_file,
+bool copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_file,
                         const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
                         std::string* error);
 

@@ -72,39 +72,39 @@ void put_bytes(std::string* s, uint64_t offset, std::string_view bytes) {
 }  // namespace
 
 void FaultFileSystem::fail_nth(FileOp op, int n, FileCause cause) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   fail_op_ = op;
   fail_at_ = calls_[static_cast<size_t>(op)] + n;
   fail_cause_ = cause;
 }
 
 void FaultFileSystem::crash_after_writes(int n) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   writes_left_ = n;
   crashed_ = false;
 }
 
 void FaultFileSystem::reset() {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   calls_.fill(0);
-  fail_op_ = FileOp::kCount;
+  fail_op_ = FileOp::Count;
   fail_at_ = 0;
   writes_left_ = -1;
   crashed_ = false;
 }
 
 int FaultFileSystem::calls(FileOp op) const {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   return calls_[static_cast<size_t>(op)];
 }
 
 bool FaultFileSystem::crashed() const {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   return crashed_;
 }
 
 FileCause FaultFileSystem::before(FileOp op) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   int n = ++calls_[static_cast<size_t>(op)];
   if (op == FileOp::Write || op == FileOp::SetSize || op == FileOp::Sync) {
     if (crashed_) return FileCause::HardwareIo;
@@ -115,27 +115,27 @@ FileCause FaultFileSystem::before(FileOp op) {
     if (writes_left_ > 0) --writes_left_;
   }
   if (op == fail_op_ && n == fail_at_) {
-    fail_op_ = FileOp::kCount;
+    fail_op_ = FileOp::Count;
     return fail_cause_;
   }
   return FileCause::None;
 }
 
 void FaultFileSystem::wrote(const std::string& path, uint64_t offset, const void* buf, size_t n) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   auto it = models_.find(path);
   if (it == models_.end()) return;
   it->second.pending.push_back({false, offset, std::string(static_cast<const char*>(buf), n)});
 }
 
 void FaultFileSystem::resized(const std::string& path, uint64_t length) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   auto it = models_.find(path);
   if (it != models_.end()) it->second.pending.push_back({true, length, {}});
 }
 
 void FaultFileSystem::synced(const std::string& path) {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   auto it = models_.find(path);
   if (it == models_.end()) return;
   Model& m = it->second;
@@ -150,7 +150,7 @@ void FaultFileSystem::synced(const std::string& path) {
 }
 
 size_t FaultFileSystem::unsynced_writes() const {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   size_t n = 0;
   for (const auto& [path, m] : models_) n += m.pending.size();
   return n;
@@ -159,7 +159,7 @@ size_t FaultFileSystem::unsynced_writes() const {
 // A file that exists before the test touches it counts as durable as it is.
 void FaultFileSystem::model_existing(const std::string& path, File& file) {
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     if (models_.count(path)) return;
   }
   uint64_t size = 0;
@@ -170,7 +170,7 @@ void FaultFileSystem::model_existing(const std::string& path, File& file) {
     if (file.read_at(0, bytes.data(), bytes.size(), &got) != FileCause::None) got = 0;
     bytes.resize(got);
   }
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   Model m;
   m.durable = std::move(bytes);
   models_.emplace(path, std::move(m));
@@ -191,7 +191,7 @@ void FaultFileSystem::apply_power_cut(CutKeeps keeps, uint32_t seed) {
   std::map<std::string, std::string> survivors;
   std::vector<std::string> lost;
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     std::mt19937 rng(seed);
     auto kept = [&] {
       return keeps == CutKeeps::Everything || (keeps == CutKeeps::RandomSectors && rng() % 2);
@@ -247,7 +247,7 @@ FileCause FaultFileSystem::create(std::string_view gbk_path, std::unique_ptr<Fil
   if (c != FileCause::None) return c;
   std::string path(gbk_path);
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     Model m;
     m.entry_durable = false;
     models_[path] = std::move(m);
@@ -258,7 +258,7 @@ FileCause FaultFileSystem::create(std::string_view gbk_path, std::unique_ptr<Fil
 
 FileCause FaultFileSystem::remove(std::string_view gbk_path) {
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     models_.erase(std::string(gbk_path));
   }
   return base_.remove(gbk_path);
@@ -267,7 +267,7 @@ FileCause FaultFileSystem::remove(std::string_view gbk_path) {
 FileCause FaultFileSystem::rename(std::string_view gbk_from, std::string_view gbk_to) {
   FileCause c = base_.rename(gbk_from, gbk_to);
   if (c != FileCause::None) return c;
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   auto node = models_.extract(std::string(gbk_from));
   if (node.empty()) return c;
   Model& m = node.mapped();
@@ -290,7 +290,7 @@ FileCause FaultFileSystem::sync_directory_of(std::string_view gbk_path) {
   FileCause c = base_.sync_directory_of(gbk_path);
   if (c != FileCause::None) return c;
   const std::string dir = directory_of(std::string(gbk_path));
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   for (auto& [path, m] : models_) {
     if (directory_of(path) != dir) continue;
     m.entry_durable = true;

@@ -5,16 +5,16 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/mutex.h"
 
 namespace pennacle {
 
-enum class FileOp { Open, Read, Write, Size, SetSize, Lock, Unlock, Sync, kCount };
+enum class FileOp { Open, Read, Write, Size, SetSize, Lock, Unlock, Sync, Count };
 
 // What a simulated power cut keeps of the writes that were not synced.
 enum class CutKeeps { Nothing, Everything, RandomSectors };
@@ -83,14 +83,14 @@ class FaultFileSystem final : public FileSystem {
   FileCause write_out(const std::string& path, const std::string& bytes);
 
   FileSystem& base_;
-  mutable std::mutex mu_;
-  std::array<int, static_cast<size_t>(FileOp::kCount)> calls_{};  // GUARDED_BY(mu_)
-  FileOp fail_op_ = FileOp::kCount;                               // GUARDED_BY(mu_)
-  int fail_at_ = 0;                                               // GUARDED_BY(mu_)
-  FileCause fail_cause_ = FileCause::None;                        // GUARDED_BY(mu_)
-  int writes_left_ = -1;                                          // -1: no crash armed        GUARDED_BY(mu_)
-  bool crashed_ = false;                                          //                           GUARDED_BY(mu_)
-  std::map<std::string, Model> models_;                           // by path     GUARDED_BY(mu_)
+  mutable Mutex mu_;
+  std::array<int, static_cast<size_t>(FileOp::Count)> calls_ GUARDED_BY(mu_){};
+  FileOp fail_op_ GUARDED_BY(mu_) = FileOp::Count;
+  int fail_at_ GUARDED_BY(mu_) = 0;
+  FileCause fail_cause_ GUARDED_BY(mu_) = FileCause::None;
+  int writes_left_ GUARDED_BY(mu_) = -1;  // -1: no crash armed
+  bool crashed_ GUARDED_BY(mu_) = false;
+  std::map<std::string, Model> models_ GUARDED_BY(mu_);  // by path
 };
 
 }  // namespace pennacle

@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -118,6 +119,7 @@ bool is_utf8(std::string_view text) {
 }
 
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
+  assert(is_utf8(utf8));
   std::string clean;
   clean.reserve(utf8.size());
   for (char c : utf8) clean += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;

@@ -15,8 +15,8 @@ std::optional<std::string> gb18030_to_utf8(std::string_view text);
 bool is_utf8(std::string_view text);
 
 // UTF-8 to GBK, leaving out every character GBK cannot hold and counting them in `*dropped`.
-// Control characters become spaces; the text stays readable as a remark.
-// REQUIRES: is_utf8(utf8).
+// Control characters become spaces; the text stays readable as a remark. `utf8` must be valid
+// UTF-8 (is_utf8; asserted).
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);
 
 // The longest head of a GBK text that fits in `max_bytes` without splitting a double-byte character.

@@ -1,5 +1,6 @@
 #include "tools/import_log.h"
 
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -157,6 +158,7 @@ bool ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_appen
     }
     if (c != FileCause::None) return fail(c, "cannot lock", problem);
   }
+  appending_ = for_append;
   if ((c = file_->size(&size_)) != FileCause::None) return fail(c, "cannot read", problem);
   if (size_ > kMaxLogBytes) {
     *problem = gbk_to_utf8_lossy(path_) + ": larger than an import record can be";
@@ -197,6 +199,7 @@ bool ImportLog::parse(std::string_view bytes, std::string* problem) {
 }
 
 bool ImportLog::append(const std::vector<ImportEntry>& entries, bool sync, std::string* problem) {
+  assert(appending_ && file_);
   std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
   for (const ImportEntry& e : entries) bytes += import_entry_line(e);
   FileCause c = FileCause::None;

@@ -64,8 +64,8 @@ class ImportLog {
   // Bytes after the last sound line: an append cut short, to be written over.
   uint64_t torn_bytes() const { return size_ - sound_end_; }
 
-  // Appends the entries; with `sync` they are on the disk when it returns.
-  // REQUIRES: opened for_append.
+  // Appends the entries; with `sync` they are on the disk when it returns. Only after a successful
+  // open for_append (asserted).
   bool append(const std::vector<ImportEntry>& entries, bool sync, std::string* problem);
   bool sync(std::string* problem);
 
@@ -78,6 +78,7 @@ class ImportLog {
   std::unique_ptr<File> file_;
   std::vector<ImportEntry> entries_;
   uint64_t size_ = 0, sound_end_ = 0;
+  bool appending_ = false;  // opened for_append
   bool directory_synced_ = false;
 };
 
