@@ -24,9 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "testing/fault_file.h"
 #include "platform/gbk.h"
 #include "store/record_store.h"
+#include "testing/fault_file.h"
 #include "tools/kdbtool.h"
 
 using namespace pennacle;
@@ -119,114 +119,101 @@ double time_import(const std::string& dir, int bills, int* syncs) {
   return ns;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the phases share: the directory, the record file (open, with `n` bills once the appends are
+// done) and the SQLite peer holding the same bills.
+struct Run {
+  std::string dir, kdb;
   int n = 100000, appends = 2000;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
-      n = std::atoi(argv[++i]);
-    } else if (std::strcmp(argv[i], "--appends") == 0 && i + 1 < argc) {
-      appends = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: store_bench [--records N] [--appends N]\n");
-      return std::strcmp(argv[i], "--help") == 0 ? 0 : 1;
-    }
-  }
-  if (n < 10 || appends < 1) die("--records must be 10 or more, --appends 1 or more");
-  appends = std::min(appends, n);
-  char tmpl[] = "/tmp/pn_bench_XXXXXX";
-  if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
-  const std::string dir = tmpl;
-  const std::string kdb = dir + "/data.kdb";
-  if (create_database(kdb, ledger_fields()) != DbCode::Ok) die("cannot create the record file");
-  Text name(kdb);
-  if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
+  sqlite3* sdb = nullptr;
+  sqlite3_stmt* ins = nullptr;  // the peer's insert
+  double checksum = 0;          // keeps the reads from being optimised away
+};
 
-  // ---- durable append: each bill on the disk before the call returns ----
+const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
+
+// Each bill on the disk before the call returns, as the program adds one.
+void bench_durable_append(Run& r) {
   double t0 = now_ns();
-  for (int i = 0; i < appends; ++i) {
+  for (int i = 0; i < r.appends; ++i) {
     const int32_t count = call_command(db_record_count, {}).int_payload();
     std::vector<Text> keep;
     std::vector<Value> v = bill_values(i, count + 1.0, &keep);
     if (!call_command(db_append, {v[0], v[1], v[2], v[3], v[4], v[5]}).lo)
       die("append failed: " + std::to_string(code_number(db_last_error())));
   }
-  const double ours_append = (now_ns() - t0) / appends;
-
-  sqlite3* sdb = nullptr;
-  if (sqlite3_open((dir + "/peer.sqlite").c_str(), &sdb) != SQLITE_OK) die("sqlite open");
-  sql(sdb, "PRAGMA synchronous=FULL");
-  sql(sdb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
-  sqlite3_stmt* ins = nullptr;
-  sqlite3_prepare_v2(sdb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
+  const double ours = (now_ns() - t0) / r.appends;
+  if (sqlite3_open((r.dir + "/peer.sqlite").c_str(), &r.sdb) != SQLITE_OK) die("sqlite open");
+  sql(r.sdb, "PRAGMA synchronous=FULL");
+  sql(r.sdb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
+  sqlite3_prepare_v2(r.sdb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &r.ins, nullptr);
   t0 = now_ns();
-  sqlite_insert(sdb, ins, 0, appends, 1);
-  report("durable_append", ours_append, "sqlite_full", (now_ns() - t0) / appends);
+  sqlite_insert(r.sdb, r.ins, 0, r.appends, 1);
+  report("durable_append", ours, "sqlite_full", (now_ns() - t0) / r.appends);
+}
 
-  // ---- the other bills in groups of 1000, as kdbtool import writes them ----
-  t0 = now_ns();
-  for (int from = appends; from < n; from += 1000) {
+// The other bills in groups of 1000, as kdbtool import writes them.
+void bench_group_append(Run& r) {
+  double t0 = now_ns();
+  for (int from = r.appends; from < r.n; from += 1000) {
     std::vector<Text> keep;
     keep.reserve(3000);
     std::vector<std::vector<Value>> rows;
-    for (int i = from; i < std::min(n, from + 1000); ++i) rows.push_back(bill_values(i, i + 1.0, &keep));
-    if (db_append_rows(rows) != DbCode::Ok) die("group append failed: " + std::to_string(code_number(db_last_error())));
+    for (int i = from; i < std::min(r.n, from + 1000); ++i) rows.push_back(bill_values(i, i + 1.0, &keep));
+    if (db_append_rows(rows) != DbCode::Ok)
+      die("group append failed: " + std::to_string(code_number(db_last_error())));
   }
-  const double ours_group = (now_ns() - t0) / std::max(1, n - appends);
+  const double ours = (now_ns() - t0) / std::max(1, r.n - r.appends);
   t0 = now_ns();
-  sqlite_insert(sdb, ins, appends, n, 1000);
-  if (n > appends) report("group_append", ours_group, "sqlite_full_1000", (now_ns() - t0) / (n - appends));
-  sqlite3_finalize(ins);
+  sqlite_insert(r.sdb, r.ins, r.appends, r.n, 1000);
+  if (r.n > r.appends) report("group_append", ours, "sqlite_full_1000", (now_ns() - t0) / (r.n - r.appends));
+  sqlite3_finalize(r.ins);
+  r.ins = nullptr;
+}
 
-  // ---- walk ----
-  const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
-  Text field_names[5] = {Text(kFields[0]), Text(kFields[1]), Text(kFields[2]), Text(kFields[3]),
+// The walk the record list makes (go first, five reads by name and a skip per record) against a
+// SQLite select; then the reads alone, the four fields stored in the record, timed call by call.
+void bench_walk(Run& r, int32_t count, double* walk_ns, double* read_ns) {
+  const Text names[5] = {Text(kFields[0]), Text(kFields[1]), Text(kFields[2]), Text(kFields[3]),
                          Text(kFields[4])};
-  t0 = now_ns();
+  double t0 = now_ns();
   call_command(db_go_first, {});
-  const int32_t count = call_command(db_record_count, {}).int_payload();
-  double checksum = 0;
   for (int32_t k = 0; k < count; ++k) {
-    for (const Text& f : field_names) {
+    for (const Text& f : names) {
       Value v = call_command(db_read_field, {f.value()});
-      if (v.is(Kind::Double)) checksum += v.double_payload();
+      if (v.is(Kind::Double)) r.checksum += v.double_payload();
       release_value(v);
     }
     call_command(db_skip, {});
   }
-  const double walk_ns = now_ns() - t0;
-
-  // The reads alone: the four fields stored in the record itself, timed call by call.
-  double read_ns = 0;
+  *walk_ns = now_ns() - t0;
+  *read_ns = 0;
   call_command(db_go_first, {});
   for (int32_t k = 0; k < count; ++k) {
     for (int f = 0; f < 4; ++f) {
       const double r0 = now_ns();
-      Value v = call_command(db_read_field, {field_names[f].value()});
-      read_ns += now_ns() - r0;
+      Value v = call_command(db_read_field, {names[f].value()});
+      *read_ns += now_ns() - r0;
       release_value(v);
     }
     call_command(db_skip, {});
   }
-  const double ours_walk = walk_ns / count;
-
   sqlite3_stmt* sel = nullptr;
-  sqlite3_prepare_v2(sdb, "SELECT type, amount, channel, time, remark FROM bills", -1, &sel, nullptr);
+  sqlite3_prepare_v2(r.sdb, "SELECT type, amount, channel, time, remark FROM bills", -1, &sel, nullptr);
   t0 = now_ns();
   int rows = 0;
   while (sqlite3_step(sel) == SQLITE_ROW) {
-    checksum += sqlite3_column_double(sel, 1);
+    r.checksum += sqlite3_column_double(sel, 1);
     rows += sqlite3_column_bytes(sel, 0) > 0;
   }
   const double sqlite_walk = (now_ns() - t0) / std::max(rows, 1);
   sqlite3_finalize(sel);
-  report("walk", ours_walk, "sqlite", sqlite_walk);
+  report("walk", *walk_ns / count, "sqlite", sqlite_walk);
+}
 
-  // The floor under one field read: lock the record's byte, pread the field, unlock.
-  DatabaseInfo info;
-  db_current_info(&info);
-  int fd = open(kdb.c_str(), O_RDWR);
+// The floor under one field read: lock the record's byte, pread the field, unlock. Nanoseconds per
+// field.
+double field_read_floor(Run& r, const DatabaseInfo& info, int32_t count) {
+  int fd = open(r.kdb.c_str(), O_RDWR);
   if (fd < 0) die("open for the floor");
   std::vector<int64_t> offsets, widths;
   for (const char* fname : kFields) {
@@ -238,7 +225,7 @@ int main(int argc, char** argv) {
     }
   }
   char buf[256];
-  t0 = now_ns();
+  const double t0 = now_ns();
   for (int32_t k = 0; k < count; ++k) {
     const int64_t rec = info.data_start + int64_t{k} * info.record_length;
     for (size_t f = 0; f < offsets.size(); ++f) {
@@ -249,68 +236,72 @@ int main(int argc, char** argv) {
       fl.l_len = 1;
       if (fcntl(fd, F_OFD_SETLK, &fl) != 0) die("floor lock");
       if (pread(fd, buf, static_cast<size_t>(widths[f]), rec + offsets[f]) < 0) die("floor read");
-      checksum += buf[0];
+      r.checksum += buf[0];
       fl.l_type = F_UNLCK;
       fcntl(fd, F_OFD_SETLK, &fl);
     }
   }
-  const double floor_read = (now_ns() - t0) / (count * 5.0);
+  const double floor = (now_ns() - t0) / (count * 5.0);
   close(fd);
-  // A field read on its own (the four fields inside the record), and a walk's field read with
-  // its share of the skip and of the memo chain.
-  report("field_read", read_ns / (count * 4.0), "syscall_floor", floor_read);
-  report("walk_field_read", walk_ns / (count * 5.0), "syscall_floor", floor_read);
+  return floor;
+}
 
-  // ---- purge ----
+// A plain copy of `bytes` bytes from the record file into another file, in the purge's batch size:
+// nanoseconds without and with the final sync.
+void plain_copy(const Run& r, const DatabaseInfo& info, int64_t bytes, double* copy_ns, double* synced_ns) {
+  int in = open(r.kdb.c_str(), O_RDONLY);
+  int out = open((r.dir + "/copy.bin").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+  std::vector<char> batch(163840 / info.record_length * info.record_length);
+  const double t0 = now_ns();
+  for (int64_t done = 0; done < bytes;) {
+    const size_t step =
+        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(batch.size()), bytes - done));
+    if (pread(in, batch.data(), step, info.data_start + done) < 0) die("copy read");
+    if (pwrite(out, batch.data(), step, info.data_start + done) < 0) die("copy write");
+    done += static_cast<int64_t>(step);
+  }
+  if (ftruncate(out, info.data_start + bytes) != 0) die("copy cut");
+  *copy_ns = now_ns() - t0;
+  if (fdatasync(out) != 0) die("copy sync");
+  *synced_ns = now_ns() - t0;
+  close(in);
+  close(out);
+}
+
+// Every tenth record deleted, then purged, against a plain copy of the kept bytes and SQLite's
+// delete and vacuum. Gives the plain copy's nanoseconds.
+double bench_purge(Run& r, const DatabaseInfo& info, int32_t count) {
   for (int32_t k = 1; k <= count; k += 10) {
     call_command(db_go_to, {Value::of_int(k)});
     if (!call_command(db_delete, {}).lo) die("delete failed");
   }
   struct stat st {};
-  stat(kdb.c_str(), &st);
+  stat(r.kdb.c_str(), &st);
   const int64_t kept_bytes = (st.st_size - info.data_start) / 10 * 9;
-  t0 = now_ns();
+  double t0 = now_ns();
   if (!call_command(db_purge, {}).lo) die("purge failed: " + std::to_string(code_number(db_last_error())));
-  const double ours_purge = now_ns() - t0;
-
-  // A plain copy of the same bytes in the same batch size, from the file into another file.
-  int in = open(kdb.c_str(), O_RDONLY);
-  int out = open((dir + "/copy.bin").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-  std::vector<char> batch(163840 / info.record_length * info.record_length);
+  const double ours = now_ns() - t0;
+  double copy_ns = 0, synced_copy_ns = 0;
+  plain_copy(r, info, kept_bytes, &copy_ns, &synced_copy_ns);
+  report("purge", ours, "plain_copy", copy_ns);
+  report("purge", ours, "plain_copy_synced", synced_copy_ns);
   t0 = now_ns();
-  for (int64_t done = 0; done < kept_bytes;) {
-    const size_t step =
-        static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(batch.size()), kept_bytes - done));
-    if (pread(in, batch.data(), step, info.data_start + done) < 0) die("copy read");
-    if (pwrite(out, batch.data(), step, info.data_start + done) < 0) die("copy write");
-    done += static_cast<int64_t>(step);
-  }
-  ftruncate(out, info.data_start + kept_bytes);
-  const double copy_ns = now_ns() - t0;
-  if (fdatasync(out) != 0) die("copy sync");
-  const double synced_copy_ns = now_ns() - t0;
-  close(in);
-  close(out);
-  report("purge", ours_purge, "plain_copy", copy_ns);
-  report("purge", ours_purge, "plain_copy_synced", synced_copy_ns);
+  sql(r.sdb, "DELETE FROM bills WHERE rowid % 10 = 1");
+  sql(r.sdb, "VACUUM");
+  report("purge", ours, "sqlite_delete_vacuum", now_ns() - t0);
+  return copy_ns;
+}
 
-  t0 = now_ns();
-  sql(sdb, "DELETE FROM bills WHERE rowid % 10 = 1");
-  sql(sdb, "VACUUM");
-  report("purge", ours_purge, "sqlite_delete_vacuum", now_ns() - t0);
-  sqlite3_close(sdb);
-
-  call_command(db_close, {});
-
-  // The same purge on bills without remarks: no chains to free, only records to move.
-  const std::string plain = dir + "/plain.kdb";
+// The same purge on bills without remarks: no chains to free, only records to move.
+void bench_purge_no_memo(const Run& r, double copy_ns) {
+  const std::string plain = r.dir + "/plain.kdb";
   if (create_database(plain, ledger_fields()) != DbCode::Ok) die("cannot create the second record file");
   Text plain_name(plain);
   if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
-  for (int from = 0; from < n; from += 1000) {
+  for (int from = 0; from < r.n; from += 1000) {
     std::vector<Text> keep;
     std::vector<std::vector<Value>> rows;
-    for (int i = from; i < std::min(n, from + 1000); ++i) {
+    for (int i = from; i < std::min(r.n, from + 1000); ++i) {
       keep.emplace_back(kTypes[i % 2]);
       const Value type = keep.back().value();
       keep.emplace_back(kChannels[i % 6]);
@@ -319,31 +310,81 @@ int main(int argc, char** argv) {
     }
     if (db_append_rows(rows) != DbCode::Ok) die("group append failed");
   }
-  for (int32_t k = 1; k <= n; k += 10) {
+  for (int32_t k = 1; k <= r.n; k += 10) {
     call_command(db_go_to, {Value::of_int(k)});
     call_command(db_delete, {});
   }
-  t0 = now_ns();
+  const double t0 = now_ns();
   if (!call_command(db_purge, {}).lo) die("purge failed");
   report("purge_no_memo", now_ns() - t0, "plain_copy", copy_ns);
   call_command(db_close, {});
+}
 
-  // ---- kdbtool import of 10,000 bills ----
+// kdbtool import of 10,000 bills against SQLite inserting them in one transaction.
+void bench_import(const Run& r) {
   int syncs = 0;
-  const double import_ns = time_import(dir, 10000, &syncs);
+  const double import_ns = time_import(r.dir, 10000, &syncs);
   sqlite3* idb = nullptr;
-  if (sqlite3_open((dir + "/import.sqlite").c_str(), &idb) != SQLITE_OK) die("sqlite open");
+  if (sqlite3_open((r.dir + "/import.sqlite").c_str(), &idb) != SQLITE_OK) die("sqlite open");
   sql(idb, "PRAGMA synchronous=FULL");
   sql(idb, "CREATE TABLE bills(n REAL, type TEXT, amount REAL, channel TEXT, time REAL, remark TEXT)");
+  sqlite3_stmt* ins = nullptr;
   sqlite3_prepare_v2(idb, "INSERT INTO bills VALUES(?,?,?,?,?,?)", -1, &ins, nullptr);
-  t0 = now_ns();
+  const double t0 = now_ns();
   sqlite_insert(idb, ins, 0, 10000, 10000);
   const double sqlite_import_ns = now_ns() - t0;
   sqlite3_finalize(ins);
   sqlite3_close(idb);
   report("import_10000", import_ns, "sqlite_full_one_transaction", sqlite_import_ns);
   std::printf("BENCH import_10000 seconds=%.3f syncs=%d\n", import_ns / 1e9, syncs);
-  std::fprintf(stderr, "records %d, checksum %.1f\n", n, checksum);
-  std::string rm = "rm -rf '" + dir + "'";
+}
+
+// --records N and --appends N; exits on anything else.
+void parse_options(int argc, char** argv, Run* r) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
+      r->n = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--appends") == 0 && i + 1 < argc) {
+      r->appends = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: store_bench [--records N] [--appends N]\n");
+      std::exit(std::strcmp(argv[i], "--help") == 0 ? 0 : 1);
+    }
+  }
+  if (r->n < 10 || r->appends < 1) die("--records must be 10 or more, --appends 1 or more");
+  r->appends = std::min(r->appends, r->n);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Run r;
+  parse_options(argc, argv, &r);
+  char tmpl[] = "/tmp/pn_bench_XXXXXX";
+  if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
+  r.dir = tmpl;
+  r.kdb = r.dir + "/data.kdb";
+  if (create_database(r.kdb, ledger_fields()) != DbCode::Ok) die("cannot create the record file");
+  Text name(r.kdb);
+  if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
+  bench_durable_append(r);
+  bench_group_append(r);
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  double walk_ns = 0, read_ns = 0;
+  bench_walk(r, count, &walk_ns, &read_ns);
+  DatabaseInfo info;
+  if (!db_current_info(&info)) die("no current database");
+  const double floor_read = field_read_floor(r, info, count);
+  // A field read on its own (the four fields inside the record), and a walk's field read with its
+  // share of the skip and of the memo chain.
+  report("field_read", read_ns / (count * 4.0), "syscall_floor", floor_read);
+  report("walk_field_read", walk_ns / (count * 5.0), "syscall_floor", floor_read);
+  const double copy_ns = bench_purge(r, info, count);
+  sqlite3_close(r.sdb);
+  call_command(db_close, {});
+  bench_purge_no_memo(r, copy_ns);
+  bench_import(r);
+  std::fprintf(stderr, "records %d, checksum %.1f\n", r.n, r.checksum);
+  std::string rm = "rm -rf '" + r.dir + "'";
   return std::system(rm.c_str()) == 0 ? 0 : 1;
 }

@@ -45,27 +45,8 @@ class Checker {
 
  private:
   void walk(const DatabaseInfo& info) {
-    FileSystem& fs = posix_file_system();
-    std::unique_ptr<File> main;
-    if (fs.open(info.full_path, FileAccess::Read, FileShare::DenyNone, &main) != FileCause::None) {
-      return error("cannot open the file a second time to read it");
-    }
-    // The whole file while it is read: an operation of another instance in between would show a
-    // half-done state.
-    if (DbCode rc = platform_lock(*main, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
-      return error("the file is busy (" + std::to_string(code_number(rc)) + ")");
-    }
-    bool has_chains = false;
-    for (const FieldDescriptor& f : info.fields) has_chains = has_chains || is_chain_type(f.type);
-    if (has_chains) {
-      if (fs.open(aux_path_of(info.full_path), FileAccess::Read, FileShare::DenyNone, &aux_) != FileCause::None) {
-        return error("cannot open the auxiliary file");
-      }
-      if (DbCode rc = platform_lock(*aux_, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
-        return error("the auxiliary file is busy (" + std::to_string(code_number(rc)) + ")");
-      }
-      read_aux_header();
-    }
+    std::unique_ptr<File> main = open_locked(info);
+    if (!main) return;
     uint8_t raw[kHeaderSize];
     size_t got = 0;
     uint64_t size = 0;
@@ -73,18 +54,57 @@ class Checker {
         main->size(&size) != FileCause::None) {
       return error("cannot read the header");
     }
-    const int32_t count = get_i32(raw + 16), next = get_i32(raw + 20);
-    const int64_t reclen = info.record_length;
-    const int64_t end = info.data_start + count * reclen;
+    const int32_t count = get_i32(raw + kCountOffset), next = get_i32(raw + kNextSerialOffset);
+    const int64_t end = info.data_start + count * int64_t{info.record_length};
     info_line(info, count, next);
     if (static_cast<int64_t>(size) > end) {
       note(std::to_string(static_cast<int64_t>(size) - end) +
            " bytes after the last record (dropped at the next writable open)");
     }
+    walk_records(*main, info, count, next);
+    if (aux_) walk_free_list();
+    // Read only: nothing depends on letting the locks go before the files close.
+    std::ignore = platform_lock(*main, kWholeFile, false, 0);
+    if (aux_) std::ignore = platform_lock(*aux_, kWholeFile, false, 0);
+  }
+
+  // The record file, and the auxiliary file when the table has chains, opened a second time and
+  // locked whole while they are read: an operation of another instance in between would show a
+  // half-done state. nullptr after an error.
+  std::unique_ptr<File> open_locked(const DatabaseInfo& info) {
+    FileSystem& fs = posix_file_system();
+    std::unique_ptr<File> main;
+    if (fs.open(info.full_path, FileAccess::Read, FileShare::DenyNone, &main) != FileCause::None) {
+      error("cannot open the file a second time to read it");
+      return nullptr;
+    }
+    if (DbCode rc = platform_lock(*main, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+      error("the file is busy (" + std::to_string(code_number(rc)) + ")");
+      return nullptr;
+    }
+    bool has_chains = false;
+    for (const FieldDescriptor& f : info.fields) has_chains = has_chains || is_chain_type(f.type);
+    if (!has_chains) return main;
+    if (fs.open(aux_path_of(info.full_path), FileAccess::Read, FileShare::DenyNone, &aux_) !=
+        FileCause::None) {
+      error("cannot open the auxiliary file");
+      return nullptr;
+    }
+    if (DbCode rc = platform_lock(*aux_, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+      error("the auxiliary file is busy (" + std::to_string(code_number(rc)) + ")");
+      return nullptr;
+    }
+    read_aux_header();
+    return main;
+  }
+
+  void walk_records(File& main, const DatabaseInfo& info, int32_t count, int32_t next) {
+    const int64_t reclen = info.record_length;
     std::unordered_set<int32_t> serials;
     std::vector<uint8_t> rec(static_cast<size_t>(reclen));
     for (int32_t k = 0; k < count; ++k) {
-      if (main->read_at(static_cast<uint64_t>(info.data_start + k * reclen), rec.data(), rec.size(), &got) !=
+      size_t got = 0;
+      if (main.read_at(static_cast<uint64_t>(info.data_start + k * reclen), rec.data(), rec.size(), &got) !=
               FileCause::None ||
           got != rec.size()) {
         error("record " + std::to_string(k + 1) + " cannot be read");
@@ -107,10 +127,6 @@ class Checker {
         if (is_chain_type(f.type)) walk_chain(get_i32(rec.data() + f.offset), k + 1, serial > 0);
       }
     }
-    if (aux_) walk_free_list();
-    // Read only: nothing depends on letting the locks go before the files close.
-    std::ignore = platform_lock(*main, kWholeFile, false, 0);
-    if (aux_) std::ignore = platform_lock(*aux_, kWholeFile, false, 0);
   }
 
   void info_line(const DatabaseInfo& db, int32_t count, int32_t next) {

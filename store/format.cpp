@@ -188,77 +188,82 @@ bool kind_fits(const FieldDescriptor& f, const Value& v) {
   return v.kind_code() == want || (is_numeric(v.kind_code()) && is_numeric(want));
 }
 
-void encode_field(const FieldDescriptor& f, const Value& v, uint8_t* record) {
-  uint8_t* p = record + f.offset;
-  const Kind k = v.kind_code();
-  // The numeric value in both forms: integers exact, floating values as doubles.
-  const bool integral = k == Kind::Byte || k == Kind::Short || k == Kind::Int || k == Kind::Int64;
-  int64_t iv = 0;
-  double dv = 0;
-  switch (k) {
+namespace {
+
+// A numeric value in both forms: integers exact, floating values as doubles.
+struct Number {
+  bool integral = false;
+  int64_t as_int = 0;  // integers as they are; floating values truncated toward zero
+  double as_double = 0;
+};
+
+Number number_of(const Value& v) {
+  Number n;
+  switch (v.kind_code()) {
     case Kind::Byte:
-      iv = static_cast<uint8_t>(v.lo);
+      n.as_int = static_cast<uint8_t>(v.lo);
       break;
     case Kind::Short:
-      iv = static_cast<int16_t>(v.lo);
+      n.as_int = static_cast<int16_t>(v.lo);
       break;
     case Kind::Int:
-      iv = v.int_payload();
+      n.as_int = v.int_payload();
       break;
     case Kind::Int64:
-      iv = v.int64_payload();
+      n.as_int = v.int64_payload();
       break;
     case Kind::Float:
-      dv = v.float_payload();
-      break;
-    case Kind::Double:
-      dv = v.double_payload();
-      break;
+    case Kind::Double: {
+      const double d = v.is(Kind::Float) ? v.float_payload() : v.double_payload();
+      n.as_int = truncate_to_int64(d);
+      n.as_double = d;
+      return n;
+    }
     default:
-      break;
+      return n;
   }
-  // Integers are narrowed to their low-order bytes; floating values truncated toward zero first.
-  const int64_t as_int = integral ? iv : truncate_to_int64(dv);
-  const double as_double = integral ? static_cast<double>(iv) : dv;
+  n.integral = true;
+  n.as_double = static_cast<double>(n.as_int);
+  return n;
+}
+
+}  // namespace
+
+void encode_field(const FieldDescriptor& f, const Value& v, uint8_t* record) {
+  uint8_t* p = record + f.offset;
+  // Integers are narrowed to their low-order bytes.
+  const Number n = number_of(v);
   switch (f.type) {
     case FieldType::Byte:
-      store<uint8_t>(p, static_cast<uint8_t>(as_int));
-      break;
+      return store<uint8_t>(p, static_cast<uint8_t>(n.as_int));
     case FieldType::Short:
-      store<int16_t>(p, static_cast<int16_t>(as_int));
-      break;
+      return store<int16_t>(p, static_cast<int16_t>(n.as_int));
     case FieldType::Int:
-      store<int32_t>(p, static_cast<int32_t>(as_int));
-      break;
+      return store<int32_t>(p, static_cast<int32_t>(n.as_int));
     case FieldType::Int64:
-      store<int64_t>(p, as_int);
-      break;
+      return store<int64_t>(p, n.as_int);
     case FieldType::Float:
-      store<float>(p, k == Kind::Float ? v.float_payload() : to_float(as_double));
-      break;
+      return store<float>(p, v.is(Kind::Float) ? v.float_payload() : to_float(n.as_double));
     case FieldType::Double:
-      store<double>(p, as_double);
-      break;
+      return store<double>(p, n.as_double);
     case FieldType::Logical:
       *p = v.lo != 0 ? 1 : 0;
-      break;
+      return;
     case FieldType::DateTime:
-      store<double>(p, v.double_payload());
-      break;
+      return store<double>(p, v.double_payload());
     case FieldType::Subroutine:
-      store<uint32_t>(p, v.lo);
-      break;
+      return store<uint32_t>(p, v.lo);
     case FieldType::Text: {
       // The text and its terminator, cut at the width even inside a double-byte character.
       std::string_view t = v.text();
-      size_t n = std::min<size_t>(t.size() + 1, static_cast<size_t>(f.width));
+      size_t len = std::min<size_t>(t.size() + 1, static_cast<size_t>(f.width));
       std::memset(p, 0, static_cast<size_t>(f.width));
-      std::memcpy(p, t.data(), std::min(n, t.size()));
-      break;
+      std::memcpy(p, t.data(), std::min(len, t.size()));
+      return;
     }
     case FieldType::ByteSet:
     case FieldType::Memo:
-      break;
+      return;
   }
 }
 

@@ -114,258 +114,340 @@ void ImageBuilder::set_entry_point(int index, uint32_t offset) {
   entry_offset_ = offset;
 }
 
-BuiltImage ImageBuilder::build() const {
-  if (sections_.empty()) throw std::logic_error("image builder: an image needs a section");
-  if (!imports_.empty() && import_section_ < 0) throw std::logic_error("image builder: imports not placed");
-  if (!exports_.empty() && export_section_ < 0) throw std::logic_error("image builder: exports not placed");
-  if (!relocations_.empty() && reloc_section_ < 0)
-    throw std::logic_error("image builder: relocations not placed");
-  const uint32_t sa = options_.section_alignment, fa = options_.file_alignment;
-  std::vector<Section> secs = sections_;
-  auto sec = [&](int i) -> Section& { return secs.at(static_cast<size_t>(i)); };
-  auto reserve = [&](int i, uint32_t size) {
+// The work of build(): the tables laid out in their sections, the sections placed, the tables and
+// fixups written, then the headers and the file. Each step fills members the later ones read.
+class ImageBuilder::Build {
+ public:
+  explicit Build(const ImageBuilder& b) : b_(b), secs_(b.sections_) {}
+
+  BuiltImage run() {
+    check_placed();
+    plan_imports();
+    plan_exports();
+    place_sections();
+    out_.nt_offset = b_.options_.nt_offset;
+    out_.section_rva = rva_;
+    out_.slot_rva.resize(b_.imports_.size());
+    write_imports();
+    write_exports();
+    apply_fixups();
+    write_file();
+    return std::move(out_);
+  }
+
+ private:
+  static constexpr uint32_t kImportDescriptorSize = 20;
+  static constexpr uint32_t kExportDirectorySize = 40;
+  static constexpr uint32_t kNtHeadersSize = 248;
+  static constexpr uint32_t kSectionHeaderSize = 40;
+
+  Section& sec(int i) { return secs_.at(static_cast<size_t>(i)); }
+  uint32_t rva_of(int i, uint32_t offset) const { return rva_[static_cast<size_t>(i)] + offset; }
+  // Room for `size` bytes at the end of section i, 4-aligned; its offset there.
+  uint32_t reserve(int i, uint32_t size) {
     auto& d = sec(i).data;
     d.resize(align_up(static_cast<uint32_t>(d.size()), 4), 0);
-    auto at = static_cast<uint32_t>(d.size());
+    const auto at = static_cast<uint32_t>(d.size());
     d.resize(d.size() + size, 0);
     return at;
-  };
+  }
+
+  void check_placed() const {
+    if (secs_.empty()) throw std::logic_error("image builder: an image needs a section");
+    if (!b_.imports_.empty() && b_.import_section_ < 0)
+      throw std::logic_error("image builder: imports not placed");
+    if (!b_.exports_.empty() && b_.export_section_ < 0)
+      throw std::logic_error("image builder: exports not placed");
+    if (!b_.relocations_.empty() && b_.reloc_section_ < 0)
+      throw std::logic_error("image builder: relocations not placed");
+  }
 
   // Import table: descriptors, then per module its lookup and address tables, then hint/name
   // entries and module names.
-  std::vector<std::string> modules;
-  std::vector<std::vector<int>> by_module;
-  for (size_t i = 0; i < imports_.size(); ++i) {
-    auto it = std::find(modules.begin(), modules.end(), imports_[i].module);
-    size_t m = static_cast<size_t>(it - modules.begin());
-    if (it == modules.end()) {
-      modules.push_back(imports_[i].module);
-      by_module.emplace_back();
+  void plan_imports() {
+    const auto& imports = b_.imports_;
+    for (size_t i = 0; i < imports.size(); ++i) {
+      auto it = std::find(modules_.begin(), modules_.end(), imports[i].module);
+      const auto m = static_cast<size_t>(it - modules_.begin());
+      if (it == modules_.end()) {
+        modules_.push_back(imports[i].module);
+        by_module_.emplace_back();
+      }
+      by_module_[m].push_back(static_cast<int>(i));
     }
-    by_module[m].push_back(static_cast<int>(i));
-  }
-  uint32_t import_at = 0, import_size = 0;
-  std::vector<uint32_t> ilt_at(modules.size()), iat_at(modules.size()), module_name_at(modules.size());
-  std::vector<uint32_t> hint_at(imports_.size());
-  if (!imports_.empty()) {
-    uint32_t size = static_cast<uint32_t>(modules.size() + 1) * 20;
-    for (size_t m = 0; m < modules.size(); ++m) {
-      ilt_at[m] = size;
-      size += static_cast<uint32_t>(by_module[m].size() + 1) * 4;
-      iat_at[m] = size;
-      size += static_cast<uint32_t>(by_module[m].size() + 1) * 4;
+    ilt_at_.resize(modules_.size());
+    iat_at_.resize(modules_.size());
+    module_name_at_.resize(modules_.size());
+    hint_at_.resize(imports.size());
+    if (imports.empty()) return;
+    uint32_t size = static_cast<uint32_t>(modules_.size() + 1) * kImportDescriptorSize;
+    for (size_t m = 0; m < modules_.size(); ++m) {
+      ilt_at_[m] = size;
+      size += static_cast<uint32_t>(by_module_[m].size() + 1) * 4;
+      iat_at_[m] = size;
+      size += static_cast<uint32_t>(by_module_[m].size() + 1) * 4;
     }
-    for (size_t i = 0; i < imports_.size(); ++i) {
-      if (imports_[i].name.empty()) continue;
-      hint_at[i] = size;
-      size += align_up(static_cast<uint32_t>(2 + imports_[i].name.size() + 1), 2);
+    for (size_t i = 0; i < imports.size(); ++i) {
+      if (imports[i].name.empty()) continue;
+      hint_at_[i] = size;
+      size += align_up(static_cast<uint32_t>(2 + imports[i].name.size() + 1), 2);
     }
-    for (size_t m = 0; m < modules.size(); ++m) {
-      module_name_at[m] = size;
-      size += static_cast<uint32_t>(modules[m].size() + 1);
+    for (size_t m = 0; m < modules_.size(); ++m) {
+      module_name_at_[m] = size;
+      size += static_cast<uint32_t>(modules_[m].size() + 1);
     }
-    import_size = size;
-    import_at = reserve(import_section_, size);
+    import_size_ = size;
+    import_at_ = reserve(b_.import_section_, size);
   }
 
   // Export directory: the directory, its three arrays, the library name, the export names and the
   // forwarder texts. Names are sorted, as a Windows loader's binary search expects.
-  std::vector<size_t> sorted(exports_.size());
-  for (size_t i = 0; i < sorted.size(); ++i) sorted[i] = i;
-  std::sort(sorted.begin(), sorted.end(),
-            [&](size_t a, size_t b) { return exports_[a].name < exports_[b].name; });
-  uint32_t export_at = 0, export_size = 0, dll_name_at = 0;
-  std::vector<uint32_t> export_name_at(exports_.size()), forward_at(exports_.size());
-  const auto n_exports = static_cast<uint32_t>(exports_.size());
-  if (!exports_.empty()) {
-    uint32_t size = 40 + n_exports * 4 + n_exports * 4 + n_exports * 2;
-    dll_name_at = size;
-    size += static_cast<uint32_t>(dll_name_.size() + 1);
-    for (size_t i = 0; i < exports_.size(); ++i) {
-      export_name_at[i] = size;
-      size += static_cast<uint32_t>(exports_[i].name.size() + 1);
-      if (exports_[i].section < 0) {
-        forward_at[i] = size;
-        size += static_cast<uint32_t>(exports_[i].forward.size() + 1);
+  void plan_exports() {
+    const auto& exports = b_.exports_;
+    sorted_.resize(exports.size());
+    for (size_t i = 0; i < sorted_.size(); ++i) sorted_[i] = i;
+    std::sort(sorted_.begin(), sorted_.end(),
+              [&](size_t a, size_t b) { return exports[a].name < exports[b].name; });
+    export_name_at_.resize(exports.size());
+    forward_at_.resize(exports.size());
+    if (exports.empty()) return;
+    const auto n = static_cast<uint32_t>(exports.size());
+    uint32_t size = kExportDirectorySize + n * 4 + n * 4 + n * 2;
+    dll_name_at_ = size;
+    size += static_cast<uint32_t>(b_.dll_name_.size() + 1);
+    for (size_t i = 0; i < exports.size(); ++i) {
+      export_name_at_[i] = size;
+      size += static_cast<uint32_t>(exports[i].name.size() + 1);
+      if (exports[i].section < 0) {
+        forward_at_[i] = size;
+        size += static_cast<uint32_t>(exports[i].forward.size() + 1);
       }
     }
-    export_size = size;
-    export_at = reserve(export_section_, size);
+    export_size_ = size;
+    export_at_ = reserve(b_.export_section_, size);
   }
 
-  // Section placement, redone until the relocation table's size (which depends on the pages the
-  // relocations fall in) no longer changes.
-  const auto n_sections = static_cast<uint32_t>(secs.size());
-  const uint32_t headers_end = options_.nt_offset + 248 + 40 * n_sections;
-  const uint32_t size_of_headers = align_up(headers_end, fa);
-  std::vector<uint32_t> rva(secs.size());
-  uint32_t reloc_at = 0, reloc_size = 0;
-  size_t reloc_base_size =
-      reloc_section_ >= 0 ? align_up(static_cast<uint32_t>(sec(reloc_section_).data.size()), 4) : 0;
-  std::vector<uint8_t> reloc_table;
-  for (int round = 0; round < 8; ++round) {
-    uint32_t next = align_up(size_of_headers, sa);
-    for (size_t i = 0; i < secs.size(); ++i) {
-      rva[i] = next;
-      uint32_t data_size = static_cast<uint32_t>(secs[i].data.size());
-      if (static_cast<int>(i) == reloc_section_)
-        data_size = static_cast<uint32_t>(reloc_base_size) + reloc_size;
-      next = align_up(rva[i] + std::max({data_size, secs[i].virtual_size, 1u}), sa);
-    }
+  // The base relocation blocks for the relocations at the current section addresses.
+  std::vector<uint8_t> relocation_table() const {
     std::map<uint32_t, std::vector<uint16_t>> pages;
-    for (const auto& r : relocations_) {
-      uint32_t at = rva[static_cast<size_t>(r.section)] + r.offset;
+    for (const auto& r : b_.relocations_) {
+      const uint32_t at = rva_of(r.section, r.offset);
       pages[at & ~0xFFFu].push_back(static_cast<uint16_t>((r.type << 12) | (at & 0xFFF)));
     }
-    reloc_table.clear();
+    std::vector<uint8_t> table;
     for (auto& [page, entries] : pages) {
       std::sort(entries.begin(), entries.end());
       if (entries.size() % 2) entries.push_back(0);  // blocks are a whole number of 32-bit words
       pe::BaseRelocationBlock block{page, static_cast<uint32_t>(8 + entries.size() * 2)};
-      size_t at = reloc_table.size();
-      reloc_table.resize(at + block.SizeOfBlock);
-      put(reloc_table, at, block);
-      for (size_t e = 0; e < entries.size(); ++e) put(reloc_table, at + 8 + e * 2, entries[e]);
+      const size_t at = table.size();
+      table.resize(at + block.SizeOfBlock);
+      put(table, at, block);
+      for (size_t e = 0; e < entries.size(); ++e) put(table, at + 8 + e * 2, entries[e]);
     }
-    if (reloc_table.size() == reloc_size) break;
-    reloc_size = static_cast<uint32_t>(reloc_table.size());
+    return table;
   }
-  if (reloc_section_ >= 0 && !reloc_table.empty()) {
-    reloc_at = reserve(reloc_section_, reloc_size);
-    std::memcpy(sec(reloc_section_).data.data() + reloc_at, reloc_table.data(), reloc_size);
+
+  // Section placement, redone until the relocation table's size (which depends on the pages the
+  // relocations fall in) no longer changes; then the table goes into its section.
+  void place_sections() {
+    const uint32_t sa = b_.options_.section_alignment;
+    const auto n_sections = static_cast<uint32_t>(secs_.size());
+    size_of_headers_ = align_up(b_.options_.nt_offset + kNtHeadersSize + kSectionHeaderSize * n_sections,
+                                b_.options_.file_alignment);
+    rva_.resize(secs_.size());
+    const int reloc = b_.reloc_section_;
+    const uint32_t reloc_base_size =
+        reloc >= 0 ? align_up(static_cast<uint32_t>(sec(reloc).data.size()), 4) : 0;
+    std::vector<uint8_t> table;
+    for (int round = 0; round < 8; ++round) {
+      uint32_t next = align_up(size_of_headers_, sa);
+      for (size_t i = 0; i < secs_.size(); ++i) {
+        rva_[i] = next;
+        uint32_t data_size = static_cast<uint32_t>(secs_[i].data.size());
+        if (static_cast<int>(i) == reloc) data_size = reloc_base_size + reloc_size_;
+        next = align_up(rva_[i] + std::max({data_size, secs_[i].virtual_size, 1u}), sa);
+      }
+      table = relocation_table();
+      if (table.size() == reloc_size_) break;
+      reloc_size_ = static_cast<uint32_t>(table.size());
+    }
+    if (reloc >= 0 && !table.empty()) {
+      reloc_at_ = reserve(reloc, reloc_size_);
+      std::memcpy(sec(reloc).data.data() + reloc_at_, table.data(), reloc_size_);
+    }
   }
-  auto rva_of = [&](int i, uint32_t offset) { return rva[static_cast<size_t>(i)] + offset; };
 
-  BuiltImage out;
-  out.nt_offset = options_.nt_offset;
-  out.section_rva = rva;
-  out.slot_rva.resize(imports_.size());
-
-  if (!imports_.empty()) {
-    auto& d = sec(import_section_).data;
-    for (size_t m = 0; m < modules.size(); ++m) {
+  void write_imports() {
+    if (b_.imports_.empty()) return;
+    const int s = b_.import_section_;
+    auto& d = sec(s).data;
+    for (size_t m = 0; m < modules_.size(); ++m) {
       pe::ImportDescriptor desc{};
-      desc.OriginalFirstThunk = rva_of(import_section_, import_at + ilt_at[m]);
-      desc.Name = rva_of(import_section_, import_at + module_name_at[m]);
-      desc.FirstThunk = rva_of(import_section_, import_at + iat_at[m]);
-      put(d, import_at + m * 20, desc);
-      put_text(d, import_at + module_name_at[m], modules[m]);
-      for (size_t k = 0; k < by_module[m].size(); ++k) {
-        const auto id = static_cast<size_t>(by_module[m][k]);
-        const Import& imp = imports_[id];
-        uint32_t thunk = imp.name.empty() ? (pe::kOrdinalFlag | imp.ordinal)
-                                          : rva_of(import_section_, import_at + hint_at[id]);
-        put(d, import_at + ilt_at[m] + k * 4, thunk);
-        put(d, import_at + iat_at[m] + k * 4, thunk);
-        out.slot_rva[id] = rva_of(import_section_, import_at + iat_at[m] + static_cast<uint32_t>(k) * 4);
-        if (!imp.name.empty()) put_text(d, import_at + hint_at[id] + 2, imp.name);
+      desc.OriginalFirstThunk = rva_of(s, import_at_ + ilt_at_[m]);
+      desc.Name = rva_of(s, import_at_ + module_name_at_[m]);
+      desc.FirstThunk = rva_of(s, import_at_ + iat_at_[m]);
+      put(d, import_at_ + m * kImportDescriptorSize, desc);
+      put_text(d, import_at_ + module_name_at_[m], modules_[m]);
+      for (size_t k = 0; k < by_module_[m].size(); ++k) {
+        const auto id = static_cast<size_t>(by_module_[m][k]);
+        const Import& imp = b_.imports_[id];
+        const uint32_t thunk =
+            imp.name.empty() ? (pe::kOrdinalFlag | imp.ordinal) : rva_of(s, import_at_ + hint_at_[id]);
+        put(d, import_at_ + ilt_at_[m] + k * 4, thunk);
+        put(d, import_at_ + iat_at_[m] + k * 4, thunk);
+        out_.slot_rva[id] = rva_of(s, import_at_ + iat_at_[m] + static_cast<uint32_t>(k) * 4);
+        if (!imp.name.empty()) put_text(d, import_at_ + hint_at_[id] + 2, imp.name);
       }
     }
   }
-  if (!exports_.empty()) {
-    auto& d = sec(export_section_).data;
-    const uint32_t base = rva_of(export_section_, export_at);
+
+  void write_exports() {
+    const auto& exports = b_.exports_;
+    if (exports.empty()) return;
+    auto& d = sec(b_.export_section_).data;
+    const uint32_t base = rva_of(b_.export_section_, export_at_);
+    const auto n = static_cast<uint32_t>(exports.size());
+    const uint32_t functions = kExportDirectorySize, names = functions + n * 4, ordinals = names + n * 4;
     pe::ExportDirectory dir{};
-    dir.Name = base + dll_name_at;
+    dir.Name = base + dll_name_at_;
     dir.Base = 1;
-    dir.NumberOfFunctions = n_exports;
-    dir.NumberOfNames = n_exports;
-    dir.AddressOfFunctions = base + 40;
-    dir.AddressOfNames = base + 40 + n_exports * 4;
-    dir.AddressOfNameOrdinals = base + 40 + n_exports * 8;
-    put(d, export_at, dir);
-    put_text(d, export_at + dll_name_at, dll_name_);
-    for (uint32_t i = 0; i < n_exports; ++i) {
-      const Export& e = exports_[i];
-      uint32_t address = e.section < 0 ? base + forward_at[i] : rva_of(e.section, e.offset);
-      put(d, export_at + 40 + i * 4, address);
-      put_text(d, export_at + export_name_at[i], e.name);
-      if (e.section < 0) put_text(d, export_at + forward_at[i], e.forward);
+    dir.NumberOfFunctions = n;
+    dir.NumberOfNames = n;
+    dir.AddressOfFunctions = base + functions;
+    dir.AddressOfNames = base + names;
+    dir.AddressOfNameOrdinals = base + ordinals;
+    put(d, export_at_, dir);
+    put_text(d, export_at_ + dll_name_at_, b_.dll_name_);
+    for (uint32_t i = 0; i < n; ++i) {
+      const Export& e = exports[i];
+      const uint32_t address = e.section < 0 ? base + forward_at_[i] : rva_of(e.section, e.offset);
+      put(d, export_at_ + functions + i * 4, address);
+      put_text(d, export_at_ + export_name_at_[i], e.name);
+      if (e.section < 0) put_text(d, export_at_ + forward_at_[i], e.forward);
     }
-    for (uint32_t k = 0; k < n_exports; ++k) {
-      const auto i = static_cast<uint32_t>(sorted[k]);
-      put(d, export_at + 40 + n_exports * 4 + k * 4, base + export_name_at[i]);
-      put(d, export_at + 40 + n_exports * 8 + k * 2, static_cast<uint16_t>(i));
-    }
-  }
-  for (const auto& f : fixups_) {
-    uint32_t target = f.to_slot ? out.slot_rva[static_cast<size_t>(f.import_id)]
-                                : rva_of(f.target_section, f.target_offset);
-    put(sec(f.section).data, f.offset, options_.image_base + target);
-  }
-
-  // Headers and the file.
-  pe::NtHeaders32 nt{};
-  nt.Signature = pe::kNtSignature;
-  nt.FileHeader.Machine = pe::kMachineI386;
-  nt.FileHeader.NumberOfSections = static_cast<uint16_t>(n_sections);
-  nt.FileHeader.SizeOfOptionalHeader = sizeof(pe::OptionalHeader32);
-  nt.FileHeader.Characteristics = pe::kExecutableImage | pe::kMachine32Bit | (options_.dll ? pe::kDll : 0);
-  auto& opt = nt.OptionalHeader;
-  opt.Magic = pe::kOptionalMagic32;
-  opt.MajorLinkerVersion = 6;
-  opt.ImageBase = options_.image_base;
-  opt.SectionAlignment = sa;
-  opt.FileAlignment = fa;
-  opt.MajorOperatingSystemVersion = 4;
-  opt.MajorSubsystemVersion = 4;
-  opt.SizeOfHeaders = size_of_headers;
-  opt.Subsystem = 2;
-  opt.SizeOfStackReserve = 0x100000;
-  opt.SizeOfStackCommit = 0x1000;
-  opt.SizeOfHeapReserve = 0x100000;
-  opt.SizeOfHeapCommit = 0x1000;
-  opt.NumberOfRvaAndSizes = pe::kDirectoryCount;
-  if (entry_section_ >= 0) opt.AddressOfEntryPoint = rva_of(entry_section_, entry_offset_);
-  out.entry_rva = opt.AddressOfEntryPoint;
-  if (!imports_.empty())
-    opt.DataDirectory[pe::kDirImport] = {rva_of(import_section_, import_at), import_size};
-  if (!exports_.empty())
-    opt.DataDirectory[pe::kDirExport] = {rva_of(export_section_, export_at), export_size};
-  if (reloc_size) opt.DataDirectory[pe::kDirBaseReloc] = {rva_of(reloc_section_, reloc_at), reloc_size};
-
-  std::vector<pe::SectionHeader> headers(secs.size());
-  uint32_t file_at = size_of_headers, image_end = align_up(size_of_headers, sa);
-  for (size_t i = 0; i < secs.size(); ++i) {
-    auto& h = headers[i];
-    std::memcpy(h.Name, secs[i].name.data(), secs[i].name.size());
-    const auto data_size = static_cast<uint32_t>(secs[i].data.size());
-    h.VirtualSize = std::max(data_size, secs[i].virtual_size);
-    h.VirtualAddress = rva[i];
-    h.SizeOfRawData = align_up(data_size, fa);
-    h.PointerToRawData = h.SizeOfRawData ? file_at : 0;
-    h.Characteristics = secs[i].characteristics;
-    file_at += h.SizeOfRawData;
-    image_end = align_up(rva[i] + std::max(h.VirtualSize, 1u), sa);
-    if (secs[i].characteristics & pe::kSectionCode) {
-      opt.SizeOfCode += h.SizeOfRawData;
-      if (!opt.BaseOfCode) opt.BaseOfCode = rva[i];
-    } else {
-      opt.SizeOfInitializedData += h.SizeOfRawData;
-      if (!opt.BaseOfData) opt.BaseOfData = rva[i];
+    for (uint32_t k = 0; k < n; ++k) {
+      const auto i = static_cast<uint32_t>(sorted_[k]);
+      put(d, export_at_ + names + k * 4, base + export_name_at_[i]);
+      put(d, export_at_ + ordinals + k * 2, static_cast<uint16_t>(i));
     }
   }
-  opt.SizeOfImage = image_end;
 
-  out.bytes.assign(file_at, 0);
-  pe::DosHeader dos{};
-  dos.e_magic = pe::kDosMagic;
-  dos.e_cblp = 0x90;
-  dos.e_cp = 3;
-  dos.e_cparhdr = 4;
-  dos.e_maxalloc = 0xFFFF;
-  dos.e_sp = 0xB8;
-  dos.e_lfarlc = 0x40;
-  dos.e_lfanew = static_cast<int32_t>(options_.nt_offset);
-  put(out.bytes, 0, dos);
-  put(out.bytes, options_.nt_offset, nt);
-  for (size_t i = 0; i < headers.size(); ++i) {
-    put(out.bytes, out.section_header_offset(static_cast<int>(i)), headers[i]);
-    out.section_file_offset.push_back(headers[i].PointerToRawData);
-    if (!secs[i].data.empty())
-      std::memcpy(out.bytes.data() + headers[i].PointerToRawData, secs[i].data.data(), secs[i].data.size());
+  void apply_fixups() {
+    for (const auto& f : b_.fixups_) {
+      const uint32_t target = f.to_slot ? out_.slot_rva[static_cast<size_t>(f.import_id)]
+                                        : rva_of(f.target_section, f.target_offset);
+      put(sec(f.section).data, f.offset, b_.options_.image_base + target);
+    }
   }
-  return out;
-}
+
+  pe::NtHeaders32 nt_headers() const {
+    const ImageBuilder::Options& o = b_.options_;
+    pe::NtHeaders32 nt{};
+    nt.Signature = pe::kNtSignature;
+    nt.FileHeader.Machine = pe::kMachineI386;
+    nt.FileHeader.NumberOfSections = static_cast<uint16_t>(secs_.size());
+    nt.FileHeader.SizeOfOptionalHeader = sizeof(pe::OptionalHeader32);
+    nt.FileHeader.Characteristics = pe::kExecutableImage | pe::kMachine32Bit | (o.dll ? pe::kDll : 0);
+    auto& opt = nt.OptionalHeader;
+    opt.Magic = pe::kOptionalMagic32;
+    opt.MajorLinkerVersion = 6;
+    opt.ImageBase = o.image_base;
+    opt.SectionAlignment = o.section_alignment;
+    opt.FileAlignment = o.file_alignment;
+    opt.MajorOperatingSystemVersion = 4;
+    opt.MajorSubsystemVersion = 4;
+    opt.SizeOfHeaders = size_of_headers_;
+    opt.Subsystem = 2;  // a window program
+    opt.SizeOfStackReserve = 0x100000;
+    opt.SizeOfStackCommit = 0x1000;
+    opt.SizeOfHeapReserve = 0x100000;
+    opt.SizeOfHeapCommit = 0x1000;
+    opt.NumberOfRvaAndSizes = pe::kDirectoryCount;
+    if (b_.entry_section_ >= 0) opt.AddressOfEntryPoint = rva_of(b_.entry_section_, b_.entry_offset_);
+    if (!b_.imports_.empty())
+      opt.DataDirectory[pe::kDirImport] = {rva_of(b_.import_section_, import_at_), import_size_};
+    if (!b_.exports_.empty())
+      opt.DataDirectory[pe::kDirExport] = {rva_of(b_.export_section_, export_at_), export_size_};
+    if (reloc_size_)
+      opt.DataDirectory[pe::kDirBaseReloc] = {rva_of(b_.reloc_section_, reloc_at_), reloc_size_};
+    return nt;
+  }
+
+  // The section headers, filling in the sizes and bases of the optional header; the file's length.
+  uint32_t section_headers(pe::OptionalHeader32& opt, std::vector<pe::SectionHeader>* headers) const {
+    const uint32_t sa = b_.options_.section_alignment, fa = b_.options_.file_alignment;
+    headers->resize(secs_.size());
+    uint32_t file_at = size_of_headers_, image_end = align_up(size_of_headers_, sa);
+    for (size_t i = 0; i < secs_.size(); ++i) {
+      auto& h = (*headers)[i];
+      std::memcpy(h.Name, secs_[i].name.data(), secs_[i].name.size());
+      const auto data_size = static_cast<uint32_t>(secs_[i].data.size());
+      h.VirtualSize = std::max(data_size, secs_[i].virtual_size);
+      h.VirtualAddress = rva_[i];
+      h.SizeOfRawData = align_up(data_size, fa);
+      h.PointerToRawData = h.SizeOfRawData ? file_at : 0;
+      h.Characteristics = secs_[i].characteristics;
+      file_at += h.SizeOfRawData;
+      image_end = align_up(rva_[i] + std::max(h.VirtualSize, 1u), sa);
+      if (secs_[i].characteristics & pe::kSectionCode) {
+        opt.SizeOfCode += h.SizeOfRawData;
+        if (!opt.BaseOfCode) opt.BaseOfCode = rva_[i];
+      } else {
+        opt.SizeOfInitializedData += h.SizeOfRawData;
+        if (!opt.BaseOfData) opt.BaseOfData = rva_[i];
+      }
+    }
+    opt.SizeOfImage = image_end;
+    return file_at;
+  }
+
+  static pe::DosHeader dos_header(uint32_t nt_offset) {
+    pe::DosHeader dos{};
+    dos.e_magic = pe::kDosMagic;
+    dos.e_cblp = 0x90;
+    dos.e_cp = 3;
+    dos.e_cparhdr = 4;
+    dos.e_maxalloc = 0xFFFF;
+    dos.e_sp = 0xB8;
+    dos.e_lfarlc = 0x40;
+    dos.e_lfanew = static_cast<int32_t>(nt_offset);
+    return dos;
+  }
+
+  void write_file() {
+    pe::NtHeaders32 nt = nt_headers();
+    out_.entry_rva = nt.OptionalHeader.AddressOfEntryPoint;
+    std::vector<pe::SectionHeader> headers;
+    out_.bytes.assign(section_headers(nt.OptionalHeader, &headers), 0);
+    put(out_.bytes, 0, dos_header(b_.options_.nt_offset));
+    put(out_.bytes, b_.options_.nt_offset, nt);
+    for (size_t i = 0; i < headers.size(); ++i) {
+      put(out_.bytes, out_.section_header_offset(static_cast<int>(i)), headers[i]);
+      out_.section_file_offset.push_back(headers[i].PointerToRawData);
+      if (!secs_[i].data.empty())
+        std::memcpy(out_.bytes.data() + headers[i].PointerToRawData, secs_[i].data.data(),
+                    secs_[i].data.size());
+    }
+  }
+
+  const ImageBuilder& b_;
+  std::vector<Section> secs_;  // the builder's sections, with the tables added
+  BuiltImage out_;
+  // Imports, by module in the order first named.
+  std::vector<std::string> modules_;
+  std::vector<std::vector<int>> by_module_;
+  uint32_t import_at_ = 0, import_size_ = 0;
+  std::vector<uint32_t> ilt_at_, iat_at_, module_name_at_, hint_at_;  // offsets inside the import table
+  // Exports.
+  std::vector<size_t> sorted_;  // export indexes by name
+  uint32_t export_at_ = 0, export_size_ = 0, dll_name_at_ = 0;
+  std::vector<uint32_t> export_name_at_, forward_at_;  // offsets inside the export directory
+  // Placement.
+  uint32_t size_of_headers_ = 0;
+  std::vector<uint32_t> rva_;
+  uint32_t reloc_at_ = 0, reloc_size_ = 0;
+};
+
+BuiltImage ImageBuilder::build() const { return Build(*this).run(); }
 
 }  // namespace pennacle

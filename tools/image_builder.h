@@ -112,6 +112,8 @@ class ImageBuilder {
     std::string forward;
   };
 
+  class Build;  // the work of build()
+
   Section& section(int index);
   int add_import(Import imp);
 

@@ -367,59 +367,43 @@ int write_csv_bills(const std::vector<LedgerBill>& bills, const ImportArgs& ia, 
   return 0;
 }
 
-int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (wants_help(args)) return out << kImportHelp, 0;
-  ImportArgs ia;
-  if (!parse_import_args(args, &ia, err)) return 1;
-  const std::string& csv_file = ia.files[1];
-  std::ifstream in(csv_file, std::ios::binary);
-  if (!in) return fail(err, csv_file + ": cannot read the file");
-  std::error_code size_error;
-  if (std::filesystem::file_size(csv_file, size_error) > kMaxImportBytes && !size_error) {
-    return fail(
-        err, csv_file + ": larger than the " + std::to_string(kMaxImportBytes >> 20) + " MB an import reads");
-  }
-  std::string text((std::istreambuf_iterator<char>(in)), {});
-  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status))
-    return status;
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
-  if (!is_utf8(text)) return not_recognised(err, csv_file, "the file is not UTF-8 text");
-  std::vector<CsvRecord> rows;
-  std::string problem;
-  if (!parse_csv(text, &rows, &problem)) return not_recognised(err, csv_file, problem);
+const std::string kCsvColumns[] = {"类型", "金额", "付款方式", "时间", "备注"};
 
-  // Columns: by a header row naming them, else in the order 类型,金额,付款方式,时间,备注.
-  const std::string kNames[] = {"类型", "金额", "付款方式", "时间", "备注"};
-  int col[5] = {0, 1, 2, 3, 4};
-  size_t first = 0;
-  if (!rows.empty()) {
-    const auto& h = rows[0].cells;
-    if (std::find(h.begin(), h.end(), kNames[0]) != h.end()) {
-      for (int c = 0; c < 5; ++c) {
-        auto it = std::find(h.begin(), h.end(), kNames[c]);
-        col[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
-      }
-      if (col[1] < 0 || col[2] < 0)
-        return fail(err, csv_file + ": the header row needs 金额 and 付款方式 columns");
-      first = 1;
-    } else if (h.size() < 3) {
-      return not_recognised(err, csv_file, "its first row has fewer than 3 cells");
-    }
+enum class Columns { Found, TooFewCells, HeaderMissesColumns };
+
+// Columns: by a header row naming them, else in the order 类型,金额,付款方式,时间,备注. `*first` is the
+// first bill row.
+Columns find_columns(const std::vector<CsvRecord>& rows, int (&col)[5], size_t* first) {
+  *first = 0;
+  if (rows.empty()) return Columns::Found;
+  const auto& h = rows[0].cells;
+  if (std::find(h.begin(), h.end(), kCsvColumns[0]) == h.end()) {
+    return h.size() < 3 ? Columns::TooFewCells : Columns::Found;
   }
-  if (!open_database(ia.files[0], ia.options.dry_run, err)) return 1;
-  DatabaseInfo info;
-  std::ignore = db_current_info(&info);  // open_database made it the current one
+  for (int c = 0; c < 5; ++c) {
+    auto it = std::find(h.begin(), h.end(), kCsvColumns[c]);
+    col[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
+  }
+  if (col[1] < 0 || col[2] < 0) return Columns::HeaderMissesColumns;
+  *first = 1;
+  return Columns::Found;
+}
+
+// The current database is a ledger table: fields 2 to 6 are 类型, 金额, 付款方式, 时间, 备注.
+bool is_ledger_table(const DatabaseInfo& info) {
   bool ledger = info.fields.size() >= 6;
   for (int c = 0; c < 5 && ledger; ++c) {
-    ledger = names_equal(info.fields[static_cast<size_t>(c + 1)].name, utf8_to_gbk(kNames[c]).value_or(""));
+    ledger =
+        names_equal(info.fields[static_cast<size_t>(c + 1)].name, utf8_to_gbk(kCsvColumns[c]).value_or(""));
   }
-  if (!ledger) {
-    close_database();
-    return fail(
-        err, ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
-  }
+  return ledger;
+}
+
+// The bills of the CSV rows from `first` on; every bad row is reported on `err` and counted.
+std::vector<LedgerBill> csv_bills(const std::vector<CsvRecord>& rows, size_t first, const int (&col)[5],
+                                  const DatabaseInfo& info, const std::string& csv_file, std::ostream& err,
+                                  int* bad) {
   std::vector<LedgerBill> bills;
-  int bad = 0;
   for (size_t r = first; r < rows.size(); ++r) {
     const CsvRecord& row = rows[r];
     if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
@@ -427,11 +411,62 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::string why = check_csv_bill(row, col, info, &b);
     if (!why.empty()) {
       err << csv_file << ": line " << row.line << ": " << why << "\n";
-      ++bad;
+      ++*bad;
       continue;
     }
     bills.push_back(std::move(b));
   }
+  return bills;
+}
+
+// The file's text, unless it is larger than an import reads; false with a message.
+bool read_import_file(const std::string& csv_file, std::string* text, std::ostream& err) {
+  std::ifstream in(csv_file, std::ios::binary);
+  if (!in) return fail(err, csv_file + ": cannot read the file"), false;
+  std::error_code size_error;
+  if (std::filesystem::file_size(csv_file, size_error) > kMaxImportBytes && !size_error) {
+    fail(err,
+         csv_file + ": larger than the " + std::to_string(kMaxImportBytes >> 20) + " MB an import reads");
+    return false;
+  }
+  text->assign(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
+
+int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (wants_help(args)) return out << kImportHelp, 0;
+  ImportArgs ia;
+  if (!parse_import_args(args, &ia, err)) return 1;
+  const std::string& csv_file = ia.files[1];
+  std::string text;
+  if (!read_import_file(csv_file, &text, err)) return 1;
+  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status))
+    return status;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
+  if (!is_utf8(text)) return not_recognised(err, csv_file, "the file is not UTF-8 text");
+  std::vector<CsvRecord> rows;
+  std::string problem;
+  if (!parse_csv(text, &rows, &problem)) return not_recognised(err, csv_file, problem);
+  int col[5] = {0, 1, 2, 3, 4};
+  size_t first = 0;
+  switch (find_columns(rows, col, &first)) {
+    case Columns::TooFewCells:
+      return not_recognised(err, csv_file, "its first row has fewer than 3 cells");
+    case Columns::HeaderMissesColumns:
+      return fail(err, csv_file + ": the header row needs 金额 and 付款方式 columns");
+    case Columns::Found:
+      break;
+  }
+  if (!open_database(ia.files[0], ia.options.dry_run, err)) return 1;
+  DatabaseInfo info;
+  std::ignore = db_current_info(&info);  // open_database made it the current one
+  if (!is_ledger_table(info)) {
+    close_database();
+    return fail(
+        err, ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
+  }
+  int bad = 0;
+  const std::vector<LedgerBill> bills = csv_bills(rows, first, col, info, csv_file, err, &bad);
   if (bad > 0) {
     close_database();
     return fail(err, csv_file + ": " + std::to_string(bad) + " bad row(s); nothing was written");
