@@ -52,8 +52,8 @@ void MemoryModule::release_memory(Word memory) {
 }
 
 void MemoryModule::ReleaseHeaders() {
-  dosHeader_ = {};
-  ntHeaders_ = {};
+  dos_header_ = {};
+  nt_headers_ = {};
   std::vector<pe::SectionHeader>().swap(sections_);
 }
 
@@ -70,7 +70,7 @@ bool MemoryModule::LoadFromMemory(const ByteSetHeader* image) {
   const uint32_t size = ImageSize();
   if (size == 0) return false;
 
-  const auto& opt = ntHeaders_.OptionalHeader;
+  const auto& opt = nt_headers_.OptionalHeader;
   Word memory = call_outside(kVirtualAlloc, {opt.ImageBase, size, kMemCommitReserve, kPageExecuteReadWrite});
   if (memory == 0) memory = call_outside(kVirtualAlloc, {0, size, kMemCommitReserve, kPageExecuteReadWrite});
   if (memory == 0) return false;
@@ -78,7 +78,7 @@ bool MemoryModule::LoadFromMemory(const ByteSetHeader* image) {
   add_code_region(memory, size);
 
   MapImage(memory, source);
-  if (!refused_ && ntHeaders_.OptionalHeader.DataDirectory[pe::kDirBaseReloc].Size > 0)
+  if (!refused_ && nt_headers_.OptionalHeader.DataDirectory[pe::kDirBaseReloc].Size > 0)
     ApplyRelocations(memory);
   if (refused_ || !ResolveImports(memory)) {
     release_memory(memory);
@@ -86,8 +86,8 @@ bool MemoryModule::LoadFromMemory(const ByteSetHeader* image) {
   }
   // A DLL without an entry point (offset 0) has nothing to call; calling offset 0 would run the
   // DOS header.
-  const uint32_t entry = ntHeaders_.OptionalHeader.AddressOfEntryPoint;
-  if ((ntHeaders_.FileHeader.Characteristics & pe::kDll) && entry != 0) {
+  const uint32_t entry = nt_headers_.OptionalHeader.AddressOfEntryPoint;
+  if ((nt_headers_.FileHeader.Characteristics & pe::kDll) && entry != 0) {
     if (CallExport(memory + entry, {0, kDllAttach, 0}) == 0) {
       CallExport(memory + entry, {0, kDllDetach, 0});
       release_memory(memory);
@@ -100,8 +100,8 @@ bool MemoryModule::LoadFromMemory(const ByteSetHeader* image) {
 
 void MemoryModule::Unload() {
   if (base_ == 0) return;
-  const uint32_t entry = ntHeaders_.OptionalHeader.AddressOfEntryPoint;
-  if ((ntHeaders_.FileHeader.Characteristics & pe::kDll) && entry != 0)
+  const uint32_t entry = nt_headers_.OptionalHeader.AddressOfEntryPoint;
+  if ((nt_headers_.FileHeader.Characteristics & pe::kDll) && entry != 0)
     CallExport(base_ + entry, {0, kDllDetach, 0});
   release_memory(base_);
   base_ = 0;
@@ -109,7 +109,7 @@ void MemoryModule::Unload() {
 
 Word MemoryModule::FindExport(std::string_view name) const {
   if (base_ == 0) return 0;
-  const pe::ImageDataDirectory dir = ntHeaders_.OptionalHeader.DataDirectory[pe::kDirExport];
+  const pe::ImageDataDirectory dir = nt_headers_.OptionalHeader.DataDirectory[pe::kDirExport];
   if (dir.Size == 0) return 0;
   pe::ExportDirectory exports;
   if (!read_image(base_, dir.VirtualAddress, &exports, kCopyExportData)) return 0;
@@ -139,7 +139,7 @@ Word MemoryModule::FindExport(std::string_view name) const {
 }
 
 Word MemoryModule::EntryPointAddress() const {
-  return base_ == 0 ? 0 : base_ + ntHeaders_.OptionalHeader.AddressOfEntryPoint;
+  return base_ == 0 ? 0 : base_ + nt_headers_.OptionalHeader.AddressOfEntryPoint;
 }
 
 Word MemoryModule::BaseAddress() const { return base_; }
@@ -147,18 +147,18 @@ Word MemoryModule::BaseAddress() const { return base_; }
 bool MemoryModule::ParseHeaders(Word source, Word length) {
   source_length_ = length;
   if (source == 0 || length < sizeof(pe::DosHeader)) return false;
-  move_memory(kCopyDosHeader, address_of(&dosHeader_), source, sizeof(pe::DosHeader));
-  if (dosHeader_.e_magic != pe::kDosMagic) return false;
+  move_memory(kCopyDosHeader, address_of(&dos_header_), source, sizeof(pe::DosHeader));
+  if (dos_header_.e_magic != pe::kDosMagic) return false;
   // e_lfanew is signed: a negative one would point before the bytes.
-  if (dosHeader_.e_lfanew < 0) return false;
-  const uint64_t nt_at = static_cast<uint32_t>(dosHeader_.e_lfanew);
+  if (dos_header_.e_lfanew < 0) return false;
+  const uint64_t nt_at = static_cast<uint32_t>(dos_header_.e_lfanew);
   if (length < nt_at + sizeof(pe::NtHeaders32)) return false;
-  move_memory(kCopyNtHeaders, address_of(&ntHeaders_), source + nt_at, sizeof(pe::NtHeaders32));
-  if (ntHeaders_.Signature != pe::kNtSignature) return false;
-  if (!(ntHeaders_.FileHeader.Characteristics & pe::kExecutableImage)) return false;
-  if (ntHeaders_.FileHeader.SizeOfOptionalHeader != sizeof(pe::OptionalHeader32)) return false;
+  move_memory(kCopyNtHeaders, address_of(&nt_headers_), source + nt_at, sizeof(pe::NtHeaders32));
+  if (nt_headers_.Signature != pe::kNtSignature) return false;
+  if (!(nt_headers_.FileHeader.Characteristics & pe::kExecutableImage)) return false;
+  if (nt_headers_.FileHeader.SizeOfOptionalHeader != sizeof(pe::OptionalHeader32)) return false;
 
-  const uint64_t count = ntHeaders_.FileHeader.NumberOfSections;
+  const uint64_t count = nt_headers_.FileHeader.NumberOfSections;
   const uint64_t table_at = nt_at + sizeof(pe::NtHeaders32);
   if (table_at + count * sizeof(pe::SectionHeader) > length) return false;
   sections_.assign(count, pe::SectionHeader{});
@@ -172,11 +172,11 @@ bool MemoryModule::ParseHeaders(Word source, Word length) {
 }
 
 uint32_t MemoryModule::ImageSize() const {
-  const uint32_t a = ntHeaders_.OptionalHeader.SectionAlignment;
+  const uint32_t a = nt_headers_.OptionalHeader.SectionAlignment;
   if (a == 0) return 0;
   // In 64 bits, so that a section near the top of the address space cannot wrap to a small size.
   auto align = [a](uint64_t v) { return (v + a - 1) / a * a; };
-  uint64_t size = align(ntHeaders_.OptionalHeader.SizeOfHeaders);
+  uint64_t size = align(nt_headers_.OptionalHeader.SizeOfHeaders);
   for (const pe::SectionHeader& s : sections_) {
     const uint64_t extent = s.SizeOfRawData > s.VirtualSize ? s.SizeOfRawData : s.VirtualSize;
     const uint64_t end = align(uint64_t{s.VirtualAddress} + extent);
@@ -192,7 +192,7 @@ uint32_t MemoryModule::AlignUp(uint32_t value, uint32_t alignment) {
 }
 
 void MemoryModule::MapImage(Word target, Word source) {
-  const uint32_t headers = ntHeaders_.OptionalHeader.SizeOfHeaders;
+  const uint32_t headers = nt_headers_.OptionalHeader.SizeOfHeaders;
   if (headers > source_length_ || headers > image_size_) {
     refused_ = true;
     return;
@@ -210,13 +210,13 @@ void MemoryModule::MapImage(Word target, Word source) {
 
   // The copies again, now from the mapped image; where they lie is checked afresh, as the mapped
   // headers need not be the ones parsed (sections may overlay them).
-  if (!read_image(target, 0, &dosHeader_, kCopyDosHeader) || dosHeader_.e_lfanew < 0 ||
-      !read_image(target, static_cast<uint32_t>(dosHeader_.e_lfanew), &ntHeaders_, kCopyNtHeaders)) {
+  if (!read_image(target, 0, &dos_header_, kCopyDosHeader) || dos_header_.e_lfanew < 0 ||
+      !read_image(target, static_cast<uint32_t>(dos_header_.e_lfanew), &nt_headers_, kCopyNtHeaders)) {
     refused_ = true;
     return;
   }
-  const uint64_t table_at = uint64_t{static_cast<uint32_t>(dosHeader_.e_lfanew)} + sizeof(pe::NtHeaders32);
-  const uint64_t count = ntHeaders_.FileHeader.NumberOfSections;
+  const uint64_t table_at = uint64_t{static_cast<uint32_t>(dos_header_.e_lfanew)} + sizeof(pe::NtHeaders32);
+  const uint64_t count = nt_headers_.FileHeader.NumberOfSections;
   if (table_at + count * sizeof(pe::SectionHeader) > image_size_) {
     refused_ = true;
     return;
@@ -232,8 +232,8 @@ void MemoryModule::MapImage(Word target, Word source) {
 
 void MemoryModule::ApplyRelocations(Word target) {
   // A 32-bit difference: adding it wraps around exactly as the 32-bit addresses do.
-  const uint32_t delta = static_cast<uint32_t>(target) - ntHeaders_.OptionalHeader.ImageBase;
-  const pe::ImageDataDirectory dir = ntHeaders_.OptionalHeader.DataDirectory[pe::kDirBaseReloc];
+  const uint32_t delta = static_cast<uint32_t>(target) - nt_headers_.OptionalHeader.ImageBase;
+  const pe::ImageDataDirectory dir = nt_headers_.OptionalHeader.DataDirectory[pe::kDirBaseReloc];
   const uint64_t end = uint64_t{dir.VirtualAddress} + dir.Size;
   if (end > image_size_) {
     refused_ = true;
@@ -271,7 +271,7 @@ void MemoryModule::ApplyRelocations(Word target) {
 }
 
 bool MemoryModule::ResolveImports(Word target) {
-  const pe::ImageDataDirectory dir = ntHeaders_.OptionalHeader.DataDirectory[pe::kDirImport];
+  const pe::ImageDataDirectory dir = nt_headers_.OptionalHeader.DataDirectory[pe::kDirImport];
   if (dir.VirtualAddress == 0) return true;
   for (uint64_t at = dir.VirtualAddress;; at += sizeof(pe::ImportDescriptor)) {
     pe::ImportDescriptor desc;

@@ -65,8 +65,8 @@ class MemoryModule {
   // malformed.
   [[nodiscard]] bool ResolveImports(Word target);
 
-  const pe::DosHeader& dosHeader() const { return dosHeader_; }
-  const pe::NtHeaders32& ntHeaders() const { return ntHeaders_; }
+  const pe::DosHeader& dos_header() const { return dos_header_; }
+  const pe::NtHeaders32& nt_headers() const { return nt_headers_; }
   const std::vector<pe::SectionHeader>& sections() const { return sections_; }
 
  private:
@@ -82,8 +82,8 @@ class MemoryModule {
 
   // Members, in order: the mapped image's address, then the header copies.
   Word base_ = 0;
-  pe::DosHeader dosHeader_{};
-  pe::NtHeaders32 ntHeaders_{};
+  pe::DosHeader dos_header_{};
+  pe::NtHeaders32 nt_headers_{};
   std::vector<pe::SectionHeader> sections_;
 
   Word source_length_ = 0;  // bytes given to the last ParseHeaders

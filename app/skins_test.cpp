@@ -99,10 +99,10 @@ uint32_t read32(Word address) {
 TEST_F(Skins, CarriedEngineLoadsAtItsBaseAndExportsImportJumps) {
   MemoryModule& engine = skin_engine();
   ASSERT_NE(engine.BaseAddress(), 0u);
-  EXPECT_EQ(engine.ntHeaders().OptionalHeader.ImageBase, 0x10000000u);
-  EXPECT_EQ(engine.ntHeaders().OptionalHeader.SectionAlignment, 0x1000u);
-  EXPECT_EQ(engine.ntHeaders().FileHeader.Machine, pe::kMachineI386);
-  EXPECT_TRUE(engine.ntHeaders().FileHeader.Characteristics & pe::kDll);
+  EXPECT_EQ(engine.nt_headers().OptionalHeader.ImageBase, 0x10000000u);
+  EXPECT_EQ(engine.nt_headers().OptionalHeader.SectionAlignment, 0x1000u);
+  EXPECT_EQ(engine.nt_headers().FileHeader.Machine, pe::kMachineI386);
+  EXPECT_TRUE(engine.nt_headers().FileHeader.Characteristics & pe::kDll);
   EXPECT_EQ(engine.sections().size(), 3u);
   for (const Word code :
        {engine.FindExport("Skin_AttachRes"), engine.FindExport("Skin_Detach"), engine.EntryPointAddress()}) {
@@ -113,7 +113,7 @@ TEST_F(Skins, CarriedEngineLoadsAtItsBaseAndExportsImportJumps) {
     EXPECT_GE(slot, engine.BaseAddress());
     EXPECT_TRUE(is_host_address(read32(slot)));
   }
-  EXPECT_GT(engine.ntHeaders().OptionalHeader.DataDirectory[pe::kDirBaseReloc].Size, 0u);
+  EXPECT_GT(engine.nt_headers().OptionalHeader.DataDirectory[pe::kDirBaseReloc].Size, 0u);
 }
 
 TEST_F(Skins, Skin27AttachesAndDetachRestoresTheLook) {

@@ -67,8 +67,9 @@ void round_trip_xlsx(const Sheet& sheet) {
   for (const SheetRow& row : sheet.rows) {
     auto& out = rows[static_cast<size_t>(row.line - 1)];
     for (const SheetCell& c : row.cells) {
-      const auto kind = c.number ? testing::XlsxCell::Number
-                                 : (n++ % 2 ? testing::XlsxCell::Inline : testing::XlsxCell::Shared);
+      const auto kind = c.number
+                            ? testing::XlsxCell::Kind::Number
+                            : (n++ % 2 ? testing::XlsxCell::Kind::Inline : testing::XlsxCell::Kind::Shared);
       out.push_back({c.text, kind});
     }
   }

@@ -2,6 +2,7 @@
 // writing outside the bytes or the mapped image, and FindExport must stay inside the image.
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 
 #include "app/memory_module.h"
 #include "runtime/outside.h"
@@ -19,11 +20,11 @@ constexpr pennacle::HostExport kFuzzHost[] = {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const bool registered = [] {
+  static const bool kRegistered = [] {
     pennacle::register_host_library("pnskin.dll", kFuzzHost);
     return true;
   }();
-  (void)registered;
+  std::ignore = kRegistered;
   pennacle::ByteSet image(std::string_view(reinterpret_cast<const char*>(data), size));
   pennacle::MemoryModule m;
   if (m.LoadFromMemory(image.block())) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
 
 #include "ui/template/kind_settings.h"
 #include "ui/template/list_view_settings.h"
@@ -15,25 +16,25 @@ void decode_settings(const pennacle::UnitTemplate& u) {
   using namespace pennacle;
   switch (u.kind) {
     case kKindWindow:
-      (void)WindowSettings::decode(u.settings);
+      std::ignore = WindowSettings::decode(u.settings);
       break;
     case kKindEditBox:
-      (void)EditBoxSettings::decode(u.settings);
+      std::ignore = EditBoxSettings::decode(u.settings);
       break;
     case kKindComboBox:
-      (void)ComboBoxSettings::decode(u.settings);
+      std::ignore = ComboBoxSettings::decode(u.settings);
       break;
     case kKindButton:
-      (void)ButtonSettings::decode(u.settings);
+      std::ignore = ButtonSettings::decode(u.settings);
       break;
     case kKindGroupBox:
-      (void)GroupBoxSettings::decode(u.settings);
+      std::ignore = GroupBoxSettings::decode(u.settings);
       break;
     case kKindTransLabel:
-      (void)TransLabelSettings::decode(u.settings);
+      std::ignore = TransLabelSettings::decode(u.settings);
       break;
     case kKindStatusBar:
-      (void)StatusBarSettings::decode(u.settings);
+      std::ignore = StatusBarSettings::decode(u.settings);
       break;
     case kKindListView:
       // What the list view reads writes back to the same settings.

@@ -143,17 +143,17 @@ TEST_F(FileTest, SharingModesAreEnforcedBetweenOpens) {
     FileShare second_share;
     bool allowed;
   };
-  const FileAccess R = FileAccess::Read, RW = FileAccess::ReadWrite;
+  const FileAccess ro = FileAccess::Read, rw = FileAccess::ReadWrite;
   const Case cases[] = {
-      {RW, FileShare::DenyNone, RW, FileShare::DenyNone, true},
-      {RW, FileShare::DenyWrite, R, FileShare::DenyNone, true},
-      {RW, FileShare::DenyWrite, RW, FileShare::DenyNone, false},
-      {R, FileShare::DenyNone, R, FileShare::DenyWrite, true},
-      {RW, FileShare::DenyNone, R, FileShare::DenyWrite, false},  // someone already writes
-      {RW, FileShare::DenyRead, R, FileShare::DenyNone, false},
-      {RW, FileShare::DenyNone, R, FileShare::DenyRead, false},  // someone already reads
-      {RW, FileShare::Exclusive, R, FileShare::DenyNone, false},
-      {R, FileShare::DenyNone, RW, FileShare::Exclusive, false},
+      {rw, FileShare::DenyNone, rw, FileShare::DenyNone, true},
+      {rw, FileShare::DenyWrite, ro, FileShare::DenyNone, true},
+      {rw, FileShare::DenyWrite, rw, FileShare::DenyNone, false},
+      {ro, FileShare::DenyNone, ro, FileShare::DenyWrite, true},
+      {rw, FileShare::DenyNone, ro, FileShare::DenyWrite, false},  // someone already writes
+      {rw, FileShare::DenyRead, ro, FileShare::DenyNone, false},
+      {rw, FileShare::DenyNone, ro, FileShare::DenyRead, false},  // someone already reads
+      {rw, FileShare::Exclusive, ro, FileShare::DenyNone, false},
+      {ro, FileShare::DenyNone, rw, FileShare::Exclusive, false},
   };
   for (const Case& c : cases) {
     FileCause first_cause, second_cause;
@@ -165,7 +165,7 @@ TEST_F(FileTest, SharingModesAreEnforcedBetweenOpens) {
     second.reset();
     first.reset();
     // Once both are closed anything opens again.
-    auto again = open(RW, FileShare::Exclusive, &first_cause);
+    auto again = open(rw, FileShare::Exclusive, &first_cause);
     EXPECT_EQ(first_cause, FileCause::None);
   }
 }

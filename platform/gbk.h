@@ -22,7 +22,9 @@ constexpr size_t gbk_char_length(std::string_view s, size_t i) {
 }
 
 // True when s[i] is a lead byte that ends the text.
-constexpr bool gbk_cut_at(std::string_view s, size_t i) { return is_gbk_lead_byte(s[i]) && i + 1 == s.size(); }
+constexpr bool gbk_cut_at(std::string_view s, size_t i) {
+  return is_gbk_lead_byte(s[i]) && i + 1 == s.size();
+}
 
 // nullopt when the input is not valid in its charset or holds a character GBK cannot hold.
 std::optional<std::string> gbk_to_utf8(std::string_view gbk);

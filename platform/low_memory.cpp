@@ -19,11 +19,11 @@ std::map<uintptr_t, size_t> g_reservations GUARDED_BY(g_mutex);
 
 int prot_of(PageAccess access) {
   switch (access) {
-    case PageAccess::kNone:
+    case PageAccess::None:
       return PROT_NONE;
-    case PageAccess::kRead:
+    case PageAccess::Read:
       return PROT_READ;
-    case PageAccess::kReadWrite:
+    case PageAccess::ReadWrite:
       return PROT_READ | PROT_WRITE;
   }
   return PROT_NONE;
@@ -44,8 +44,8 @@ bool find_locked(uintptr_t address, size_t size, uintptr_t* base, size_t* rsize)
 }  // namespace
 
 size_t low_page_size() {
-  static const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  return page;
+  static const size_t kPageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  return kPageSize;
 }
 
 uintptr_t low_reserve(uintptr_t at, size_t size, bool commit, PageAccess access, size_t alignment) {

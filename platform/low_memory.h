@@ -7,7 +7,7 @@
 
 namespace pennacle {
 
-enum class PageAccess { kNone, kRead, kReadWrite };
+enum class PageAccess { None, Read, ReadWrite };
 
 // Reserves `size` bytes (rounded up to whole pages) at `at` when it is not 0, without replacing
 // anything mapped there, else anywhere below 4 GiB. Committed pages start zero-filled; uncommitted

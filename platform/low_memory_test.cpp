@@ -8,7 +8,7 @@ namespace {
 constexpr uint64_t kFourGiB = uint64_t{1} << 32;
 
 TEST(LowMemory, ReservationsLieBelowFourGiBAlignedAndZeroFilled) {
-  uintptr_t a = low_reserve(0, 200000, true, PageAccess::kReadWrite, 0x10000);
+  uintptr_t a = low_reserve(0, 200000, true, PageAccess::ReadWrite, 0x10000);
   ASSERT_NE(a, 0u);
   EXPECT_EQ(a % 0x10000, 0u);
   EXPECT_LE(a + 200000, kFourGiB);
@@ -24,29 +24,29 @@ TEST(LowMemory, ReservationsLieBelowFourGiBAlignedAndZeroFilled) {
 
   // Decommitted pages come back zero-filled when committed again.
   ASSERT_TRUE(low_decommit(a + 4096, 8192));
-  ASSERT_TRUE(low_commit(a + 4096, 8192, PageAccess::kReadWrite));
+  ASSERT_TRUE(low_commit(a + 4096, 8192, PageAccess::ReadWrite));
   EXPECT_EQ(p[5000], 0);
-  EXPECT_FALSE(low_commit(a + size - 10, 4096 * 4, PageAccess::kReadWrite)) << "reaches past the reservation";
+  EXPECT_FALSE(low_commit(a + size - 10, 4096 * 4, PageAccess::ReadWrite)) << "reaches past the reservation";
 
   EXPECT_FALSE(low_release(a + 4096)) << "not a base";
   EXPECT_TRUE(low_release(a));
   EXPECT_FALSE(low_release(a));
   EXPECT_FALSE(low_find(a, &base, &size));
-  EXPECT_FALSE(low_commit(a, 10, PageAccess::kReadWrite));
+  EXPECT_FALSE(low_commit(a, 10, PageAccess::ReadWrite));
 }
 
 TEST(LowMemory, WantedAddressIsExactOrRefused) {
-  uintptr_t a = low_reserve(0, 0x20000, false, PageAccess::kNone, 0x10000);
+  uintptr_t a = low_reserve(0, 0x20000, false, PageAccess::None, 0x10000);
   ASSERT_NE(a, 0u);
-  EXPECT_EQ(low_reserve(a, 0x10000, true, PageAccess::kReadWrite), 0u) << "already reserved there";
+  EXPECT_EQ(low_reserve(a, 0x10000, true, PageAccess::ReadWrite), 0u) << "already reserved there";
   ASSERT_TRUE(low_release(a));
-  EXPECT_EQ(low_reserve(a, 0x10000, true, PageAccess::kReadWrite), a);
+  EXPECT_EQ(low_reserve(a, 0x10000, true, PageAccess::ReadWrite), a);
   EXPECT_TRUE(low_release(a));
-  EXPECT_EQ(low_reserve(a + 1, 0x1000, true, PageAccess::kReadWrite), 0u) << "not on a page";
-  EXPECT_EQ(low_reserve(0, 0, true, PageAccess::kReadWrite), 0u);
-  EXPECT_EQ(low_reserve(kFourGiB - 0x1000, 0x2000, true, PageAccess::kReadWrite), 0u) << "crosses 4 GiB";
-  EXPECT_EQ(low_reserve(kFourGiB, 0x1000, true, PageAccess::kReadWrite), 0u);
-  EXPECT_EQ(low_reserve(0, 0x1000, true, PageAccess::kReadWrite, 0x3000), 0u)
+  EXPECT_EQ(low_reserve(a + 1, 0x1000, true, PageAccess::ReadWrite), 0u) << "not on a page";
+  EXPECT_EQ(low_reserve(0, 0, true, PageAccess::ReadWrite), 0u);
+  EXPECT_EQ(low_reserve(kFourGiB - 0x1000, 0x2000, true, PageAccess::ReadWrite), 0u) << "crosses 4 GiB";
+  EXPECT_EQ(low_reserve(kFourGiB, 0x1000, true, PageAccess::ReadWrite), 0u);
+  EXPECT_EQ(low_reserve(0, 0x1000, true, PageAccess::ReadWrite, 0x3000), 0u)
       << "alignment not a power of two";
 }
 

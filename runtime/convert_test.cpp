@@ -28,11 +28,11 @@ TEST_P(DoubleToText, GeneralFormWithThreeExponentDigits) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DoubleToText,
     ::testing::Values(NumberCase{0.0, "0"}, NumberCase{-0.5, "-0.5"}, NumberCase{1234567.891, "1234567.891"},
-                    NumberCase{1e-5, "1e-005"}, NumberCase{12.5, "12.5"}, NumberCase{100.0, "100"},
-                    NumberCase{0.1 + 0.2, "0.3"}, NumberCase{-3.75, "-3.75"}, NumberCase{1e13, "1e+013"},
-                    NumberCase{123456789012345.0, "1.234567890123e+014"}, NumberCase{0.0001, "0.0001"},
-                    NumberCase{999999999999.0, "999999999999"}, NumberCase{1e100, "1e+100"},
-                    NumberCase{-2.5e-300, "-2.5e-300"}));
+                      NumberCase{1e-5, "1e-005"}, NumberCase{12.5, "12.5"}, NumberCase{100.0, "100"},
+                      NumberCase{0.1 + 0.2, "0.3"}, NumberCase{-3.75, "-3.75"}, NumberCase{1e13, "1e+013"},
+                      NumberCase{123456789012345.0, "1.234567890123e+014"}, NumberCase{0.0001, "0.0001"},
+                      NumberCase{999999999999.0, "999999999999"}, NumberCase{1e100, "1e+100"},
+                      NumberCase{-2.5e-300, "-2.5e-300"}));
 
 TEST(ValueToText, EveryKind) {
   EXPECT_EQ(value_to_text(Value::of_int(-42)), "-42");
@@ -109,14 +109,14 @@ TEST_P(TextToDouble, ReadsTheLeadingNumber) { EXPECT_EQ(text_to_double(GetParam(
 
 INSTANTIATE_TEST_SUITE_P(Cases, TextToDouble,
                          ::testing::Values(ParseCase{"", 0}, ParseCase{"１２３", 123}, ParseCase{"1,000", 1},
-                                         ParseCase{"１２．５", 12.5}, ParseCase{" 12.5元", 12.5},
-                                         ParseCase{"abc", 0}, ParseCase{"\t\n-3.75", -3.75},
-                                         ParseCase{"+.5", 0.5}, ParseCase{"7.", 7}, ParseCase{".", 0},
-                                         ParseCase{"-", 0}, ParseCase{"1e3", 1000}, ParseCase{"1e", 1},
-                                         ParseCase{"1e+", 1}, ParseCase{"2E-2x", 0.02},
-                                         ParseCase{"\xA1\xA1 8", 8}, ParseCase{"－５", -5},
-                                         ParseCase{"0x10", 0}, ParseCase{"0.1", 0.1}, ParseCase{"inf", 0},
-                                         ParseCase{"nan", 0}));
+                                           ParseCase{"１２．５", 12.5}, ParseCase{" 12.5元", 12.5},
+                                           ParseCase{"abc", 0}, ParseCase{"\t\n-3.75", -3.75},
+                                           ParseCase{"+.5", 0.5}, ParseCase{"7.", 7}, ParseCase{".", 0},
+                                           ParseCase{"-", 0}, ParseCase{"1e3", 1000}, ParseCase{"1e", 1},
+                                           ParseCase{"1e+", 1}, ParseCase{"2E-2x", 0.02},
+                                           ParseCase{"\xA1\xA1 8", 8}, ParseCase{"－５", -5},
+                                           ParseCase{"0x10", 0}, ParseCase{"0.1", 0.1}, ParseCase{"inf", 0},
+                                           ParseCase{"nan", 0}));
 
 TEST(TextToDouble, OutOfRangeGivesInfinityOrZero) {
   EXPECT_EQ(text_to_double("1e999"), std::numeric_limits<double>::infinity());

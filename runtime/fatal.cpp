@@ -168,7 +168,7 @@ std::string fatal_box_text(const FatalReport& r) {
 void report_fatal(std::string_view message, int32_t code, int32_t location, int32_t second) {
   if (FatalHook hook = g_hook.load()) {
     hook(FatalReport{std::string(message), code, location, second});  // tests: they may allocate
-    std::abort();  // a hook must not return
+    std::abort();                                                     // a hook must not return
   }
   FixedText text;
   write_box_text(message, code, location, second, &text);

@@ -77,8 +77,8 @@ TEST(FatalPath, ExhaustedMemoryIsReportedOnStandardErrorWithoutAllocating) {
   set_fatal_presenter(previous);
   EXPECT_TRUE(ended);
   EXPECT_EQ(g_allocations.load(), 0);
-  const std::string box = "错误\n运行时出错!\r\n\r\n错误信息：分配 " + std::to_string(static_cast<int>(SIZE_MAX / 2)) +
-                          " 字节内存失败!\r\n\r\n0, 0\r\n\n";
+  const std::string box = "错误\n运行时出错!\r\n\r\n错误信息：分配 " +
+                          std::to_string(static_cast<int>(SIZE_MAX / 2)) + " 字节内存失败!\r\n\r\n0, 0\r\n\n";
   EXPECT_EQ(written, gbk_to_utf8(box).value_or("<not GBK>"));
 }
 
@@ -87,13 +87,18 @@ TEST(FatalPath, BytesGbkCannotReadBecomeReplacementCharacters) {
   set_fatal_end(end_by_throwing);
   const std::string written = standard_error_of([] {
     try {
-      report_fatal_message("a\xFF" "b");
+      report_fatal_message(
+          "a\xFF"
+          "b");
     } catch (const EndReached&) {
     }
   });
   set_fatal_end(nullptr);
   set_fatal_presenter(previous);
-  EXPECT_NE(written.find("a\xEF\xBF\xBD" "b"), std::string::npos) << written;
+  EXPECT_NE(written.find("a\xEF\xBF\xBD"
+                         "b"),
+            std::string::npos)
+      << written;
 }
 
 }  // namespace

@@ -126,7 +126,8 @@ bool dropped_by(char c, uint32_t flags) {
 // A dropped element takes its unit along when one follows it ("02时03分" from "hh时mm分ss秒"),
 // else the separator before it ("02:03" from "hh:mm:ss", "2:03 PM" from "h:mm:ss tt"). *i is just
 // past the element; `last_element_end` is where the text after the last rendered element begins.
-void drop_element(std::string_view p, size_t* i, bool any_element, size_t last_element_end, std::string* out) {
+void drop_element(std::string_view p, size_t* i, bool any_element, size_t last_element_end,
+                  std::string* out) {
   size_t end = *i;
   bool unit = false;
   while (end < p.size() && std::strchr("hHmst", p[end]) == nullptr) {
@@ -323,18 +324,18 @@ Word VirtualAlloc(std::span<const Word> words) {
   PageAccess access;
   switch (a.word(3)) {
     case kPageNoAccess:
-      access = PageAccess::kNone;
+      access = PageAccess::None;
       break;
     case 0x02:  // PAGE_READONLY
     case 0x10:  // PAGE_EXECUTE
     case 0x20:  // PAGE_EXECUTE_READ
-      access = PageAccess::kRead;
+      access = PageAccess::Read;
       break;
     case kPageReadWrite:
     case 0x08:  // PAGE_WRITECOPY
     case kPageExecuteReadWrite:
-    case 0x80:                          // PAGE_EXECUTE_WRITECOPY
-      access = PageAccess::kReadWrite;  // never executable: no code of a mapped image runs natively
+    case 0x80:                         // PAGE_EXECUTE_WRITECOPY
+      access = PageAccess::ReadWrite;  // never executable: no code of a mapped image runs natively
       break;
     default:
       return 0;

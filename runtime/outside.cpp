@@ -49,7 +49,7 @@ std::string normalise(std::string_view name);
 Table& table() {
   static Table* t = [] {
     auto* t = new Table;  // never destroyed: worker threads may still call host functions at exit
-    uintptr_t base = low_reserve(0, kTokenAreaSize + kModuleStride, false, PageAccess::kNone);
+    uintptr_t base = low_reserve(0, kTokenAreaSize + kModuleStride, false, PageAccess::None);
     // Without a reservation the tokens still fit 32 bits; nothing else maps there by itself.
     if (base == 0) base = 0x7E000000;
     t->token_base = (base + kModuleStride - 1) & ~(kModuleStride - 1);

@@ -2,8 +2,8 @@
 # Debian 12 packages for building, testing and running Pennacle. Run as root.
 set -euo pipefail
 pkgs=(
-  cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  libgtest-dev libgmock-dev libbenchmark-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev
+  cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy
+  libgtest-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
   xvfb xauth xdotool xclip imagemagick fonts-wqy-microhei locales desktop-file-utils
 )

@@ -152,7 +152,8 @@ DbCode db_append_rows(const std::vector<std::vector<Value>>& rows) {
   if (db) {
     std::vector<Row> r;
     r.reserve(rows.size());
-    for (const std::vector<Value>& values : rows) r.push_back({static_cast<int>(values.size()), values.data()});
+    for (const std::vector<Value>& values : rows)
+      r.push_back({static_cast<int>(values.size()), values.data()});
     rc = append_rows(*db, r, reg.wait_ms);
   }
   set_db_last_error(rc);

@@ -175,7 +175,8 @@ DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* 
     previous = b;
     prev_block = block;
   }
-  if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size()); rc != DbCode::Ok) {
+  if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
+      rc != DbCode::Ok) {
     return rc;
   }
   if (DbCode rc = write_header(aux, h); rc != DbCode::Ok) return rc;

@@ -5,9 +5,9 @@
 
 #include <filesystem>
 
-#include "testing/fault_file.h"
 #include "store/locks.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

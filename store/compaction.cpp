@@ -142,12 +142,13 @@ DbCode apply_move(const RecordFile& rf, const Trailer& t) {
   for (int64_t done = 0; done < t.moved;) {
     const int64_t n = std::min<int64_t>(per, t.moved - done);
     buf.resize(static_cast<size_t>(n * rf.record_length));
-    if (DbCode rc =
-            read_all(rf.file, rf.record_pos(t.old_count + done), buf.data(), buf.size(), DbCode::RecordReadFailed);
+    if (DbCode rc = read_all(rf.file, rf.record_pos(t.old_count + done), buf.data(), buf.size(),
+                             DbCode::RecordReadFailed);
         rc != DbCode::Ok) {
       return rc;
     }
-    if (DbCode rc = write_all(rf.file, rf.record_pos(t.first + done), buf.data(), buf.size()); rc != DbCode::Ok) {
+    if (DbCode rc = write_all(rf.file, rf.record_pos(t.first + done), buf.data(), buf.size());
+        rc != DbCode::Ok) {
       return rc;
     }
     done += n;
@@ -164,8 +165,8 @@ DbCode copy_crc(const RecordFile& rf, int32_t old_count, int32_t n, uint32_t* cr
   for (int64_t done = 0; done < n;) {
     const int64_t k = std::min<int64_t>(per, n - done);
     buf.resize(static_cast<size_t>(k * rf.record_length));
-    if (DbCode rc =
-            read_all(rf.file, rf.record_pos(old_count + done), buf.data(), buf.size(), DbCode::RecordReadFailed);
+    if (DbCode rc = read_all(rf.file, rf.record_pos(old_count + done), buf.data(), buf.size(),
+                             DbCode::RecordReadFailed);
         rc != DbCode::Ok) {
       return rc;
     }
@@ -279,7 +280,8 @@ DbCode Walk::index_kept(int64_t end) {
   uint8_t raw[4];
   for (int64_t k = 0; k < end; ++k) {
     if (dropped_[static_cast<size_t>(k)]) continue;
-    if (DbCode rc = read_all(rf_.file, rf_.record_pos(k), raw, sizeof raw, DbCode::RecordReadFailed); rc != DbCode::Ok)
+    if (DbCode rc = read_all(rf_.file, rf_.record_pos(k), raw, sizeof raw, DbCode::RecordReadFailed);
+        rc != DbCode::Ok)
       return rc;
     if (get_i32(raw) > 0) kept_by_serial_.emplace(get_i32(raw), k);
   }
@@ -319,7 +321,8 @@ std::vector<int32_t> Walk::chains_to_free() {
 
 DbCode read_count(File& f, int32_t* count) {
   uint8_t raw[4];
-  if (DbCode rc = read_all(f, kCountOffset, raw, sizeof raw, DbCode::CountFailed); rc != DbCode::Ok) return rc;
+  if (DbCode rc = read_all(f, kCountOffset, raw, sizeof raw, DbCode::CountFailed); rc != DbCode::Ok)
+    return rc;
   *count = std::max(0, get_i32(raw));
   return DbCode::Ok;
 }
@@ -355,8 +358,8 @@ DbCode finish_interrupted_compaction(const RecordFile& rf, int32_t* count) {
   if (FileCause c = rf.file.size(&size); c != FileCause::None) return db_code_of(c);
   if (static_cast<int64_t>(size) < rf.record_pos(*count) + kTrailerSize) return DbCode::Ok;
   uint8_t raw[kTrailerSize];
-  if (DbCode rc =
-          read_all(rf.file, static_cast<int64_t>(size) - kTrailerSize, raw, sizeof raw, DbCode::RecordReadFailed);
+  if (DbCode rc = read_all(rf.file, static_cast<int64_t>(size) - kTrailerSize, raw, sizeof raw,
+                           DbCode::RecordReadFailed);
       rc != DbCode::Ok) {
     return rc;
   }
@@ -383,7 +386,8 @@ DbCode compact_records(const RecordFile& rf, Removal what, int32_t* count) {
   if (FileCause c = rf.file.size(&size); c != FileCause::None) return db_code_of(c);
   const int64_t end = rf.record_pos(old_count);
   if (static_cast<int64_t>(size) > end) {
-    if (FileCause c = rf.file.set_size(static_cast<uint64_t>(end)); c != FileCause::None) return db_code_of(c);
+    if (FileCause c = rf.file.set_size(static_cast<uint64_t>(end)); c != FileCause::None)
+      return db_code_of(c);
   }
   Walk walk(rf, what, old_count);
   DbCode rc = walk.run();

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

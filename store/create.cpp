@@ -51,7 +51,8 @@ std::string empty_record_file(const std::vector<FieldSpec>& fields) {
   put_i32(p + kNextSerialOffset, 1);
   put_i32(p + kRecordLengthOffset, offset);
   put_i32(p + kFieldCountOffset, static_cast<int32_t>(descs.size()));
-  for (size_t i = 0; i < descs.size(); ++i) encode_descriptor(descs[i], p + kFieldTableOffset + kDescriptorSize * i);
+  for (size_t i = 0; i < descs.size(); ++i)
+    encode_descriptor(descs[i], p + kFieldTableOffset + kDescriptorSize * i);
   return bytes;
 }
 

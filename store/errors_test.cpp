@@ -48,11 +48,11 @@ TEST(ErrorTable, PrintsTheNumberAndTheMessageInUtf8) {
 }
 
 TEST(FileErrors, EachCauseHasACodeOfItsOwnAndGenericFailuresTakeTheCallersCode) {
-  const FileCause with_codes[] = {FileCause::NotFound,     FileCause::BadPath,          FileCause::TooManyFiles,
-                                  FileCause::AccessDenied, FileCause::BadHandle,        FileCause::RemoveCurrentDir,
-                                  FileCause::DirectoryFull, FileCause::BadSeek,         FileCause::HardwareIo,
-                                  FileCause::SharingViolation, FileCause::LockViolation, FileCause::DiskFull,
-                                  FileCause::EndOfFile};
+  const FileCause with_codes[] = {
+      FileCause::NotFound,   FileCause::BadPath,          FileCause::TooManyFiles,  FileCause::AccessDenied,
+      FileCause::BadHandle,  FileCause::RemoveCurrentDir, FileCause::DirectoryFull, FileCause::BadSeek,
+      FileCause::HardwareIo, FileCause::SharingViolation, FileCause::LockViolation, FileCause::DiskFull,
+      FileCause::EndOfFile};
   std::set<DbCode> seen;
   for (FileCause c : with_codes) {
     const DbCode code = db_code_of(c, DbCode::AuxAccess);

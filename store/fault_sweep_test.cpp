@@ -5,9 +5,9 @@
 
 #include <map>
 
-#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {
@@ -172,7 +172,8 @@ TEST_F(FaultSweep, PurgeThatFailsToReadPartWayKeepsEveryRecordOnce) {
   call_command(db_go_first, {});
   for (int32_t i = 0; i < n; ++i) {
     int32_t serial = 0;
-    if (db_current_serial(&serial) == DbCode::Ok && serial > 0) values.push_back(read_field("n").int_payload());
+    if (db_current_serial(&serial) == DbCode::Ok && serial > 0)
+      values.push_back(read_field("n").int_payload());
     call_command(db_skip, {});
   }
   EXPECT_EQ(values, (std::vector<int32_t>{1, 4, 5, 6}));

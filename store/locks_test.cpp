@@ -6,8 +6,8 @@
 
 #include <functional>
 
-#include "testing/fault_file.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kMaxIndexFiles = 10;
 // db_open's argument positions; the one between the share mode and the password is not used.
-constexpr int kNameArg = 0, kAliasArg = 1, kReadOnlyArg = 2, kShareArg = 3, kPasswordArg = 5, kFirstIndexArg = 6;
+constexpr int kNameArg = 0, kAliasArg = 1, kReadOnlyArg = 2, kShareArg = 3, kPasswordArg = 5,
+              kFirstIndexArg = 6;
 // A password of "?" asks for one, which the store never does: it counts as none.
 constexpr std::string_view kAskForPassword = "?";
 
@@ -62,7 +63,8 @@ DbCode repair_for_writing(Database& db, uint64_t size, int32_t count) {
 // The 112 header bytes: magic, password, record length, counts and version.
 DbCode check_header(Database& db, std::string_view password) {
   size_t got = 0;
-  if (db.file->read_at(0, db.header.raw.data(), kHeaderSize, &got) != FileCause::None) return DbCode::OpenFailed;
+  if (db.file->read_at(0, db.header.raw.data(), kHeaderSize, &got) != FileCause::None)
+    return DbCode::OpenFailed;
   if (got < static_cast<size_t>(kHeaderSize)) return DbCode::NotDatabase;
   const bool has_password = !password.empty() && password != kAskForPassword;
   if (db.header.plain()) {
@@ -137,7 +139,8 @@ DbCode open_main(FileSystem& fs, Database& db, FileAccess access, FileShare shar
   for (;;) {
     FileCause c = fs.open(db.full_path, access, share, &db.file);
     if (c == FileCause::None) return DbCode::Ok;
-    if ((c == FileCause::SharingViolation || c == FileCause::LockViolation) && wait_allows(wait_ms, started)) {
+    if ((c == FileCause::SharingViolation || c == FileCause::LockViolation) &&
+        wait_allows(wait_ms, started)) {
       conflict_sleep();
       continue;
     }

@@ -80,7 +80,8 @@ std::string stem_of(std::string_view path) {
 std::string aux_path_of(std::string_view gbk_file) {
   const size_t slash = gbk_file.rfind('/');
   const size_t dot = gbk_file.rfind('.');
-  const bool has_extension = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
+  const bool has_extension =
+      dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash);
   return std::string(has_extension ? gbk_file.substr(0, dot) : gbk_file) + "." + std::string(kAuxExtension);
 }
 

@@ -10,9 +10,9 @@
 #include <map>
 #include <set>
 
-#include "testing/fault_file.h"
 #include "store/check.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

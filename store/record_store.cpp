@@ -128,7 +128,8 @@ DbCode delete_held(Database& db, int64_t position) {
   if (serial > 0) {
     uint8_t raw[kSerialSize];
     put_i32(raw, -serial);
-    if (FileCause c = db.file->write_at(static_cast<uint64_t>(position), raw, sizeof raw); c != FileCause::None) {
+    if (FileCause c = db.file->write_at(static_cast<uint64_t>(position), raw, sizeof raw);
+        c != FileCause::None) {
       return db_code_of(c);
     }
   }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "store/backup.h"
 #include "store/test_support.h"
@@ -96,15 +97,15 @@ TEST_F(Restore, RefusesWhileThisOrAnotherProcessHasTheFileOpen) {
   if (child == 0) {
     const bool opened = open_db(file_, 1);
     char c = opened ? 'y' : 'n';
-    (void)!write(ready[1], &c, 1);
-    (void)!read(release[0], &c, 1);
+    std::ignore = write(ready[1], &c, 1);
+    std::ignore = read(release[0], &c, 1);
     _exit(0);
   }
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_EQ(c, 'y');
   const RestoreResult other = restore_snapshot(snapshot_.path, file_);
-  (void)!write(release[1], &c, 1);
+  std::ignore = write(release[1], &c, 1);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_FALSE(other.ok);

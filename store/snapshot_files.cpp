@@ -3,7 +3,6 @@
 #include <time.h>
 
 #include <cassert>
-
 #include <filesystem>
 #include <system_error>
 #include <tuple>
@@ -112,8 +111,8 @@ bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_m
   }
   if (DbCode rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
     file_.reset();
-    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" + std::to_string(code_number(rc)) +
-             ")";
+    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" +
+             std::to_string(code_number(rc)) + ")";
     return false;
   }
   return true;
@@ -217,8 +216,8 @@ bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std
   return ok;
 }
 
-bool copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
-                   int32_t wait_ms, TempCopy* out, std::string* error) {
+bool copy_to_temps(FileSystem& fs, [[maybe_unused]] const DirLock& folder, FilePair& source,
+                   const std::string& gbk_dir, int32_t wait_ms, TempCopy* out, std::string* error) {
   assert(folder.held());
   // Under the folder's lock nobody else uses these names: one left over is from a run that died.
   out->main_path = gbk_dir + "/" + std::string(kTempMain);

@@ -8,8 +8,8 @@
 #include <random>
 #include <thread>
 
-#include "testing/fault_file.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

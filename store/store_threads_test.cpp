@@ -33,7 +33,8 @@ TEST_F(StoreThreads, AppendReadDeleteAndPurgeAtOnce) {
         // Another thread may move the shared position between calls, but each read is whole:
         // a text is one of the written ones, or empty when the position was off the records.
         std::string type = read_text("类型");
-        EXPECT_TRUE(type == "支出" || type == "收入" || (type.empty() && db_last_error() != DbCode::Ok)) << type;
+        EXPECT_TRUE(type == "支出" || type == "收入" || (type.empty() && db_last_error() != DbCode::Ok))
+            << type;
         std::string remark = read_text("备注");
         EXPECT_TRUE(remark.size() == 4 || (remark.empty() && db_last_error() != DbCode::Ok)) << remark;
         call_command(db_skip, {});

@@ -131,12 +131,12 @@ TEST(WeChatExport, A1904WorkbookCountsItsSerialsFromThen) {
   }
   rows.push_back(header);
   // Days from 1899-12-30 to 1904-01-01.
-  rows.push_back({{serial_text("2023-03-01 12:30:45", 1462), XlsxCell::Number},
+  rows.push_back({{serial_text("2023-03-01 12:30:45", 1462), XlsxCell::Kind::Number},
                   {u8("商户消费")},
                   {u8("示例超市")},
                   {u8("商品A")},
                   {u8("支出")},
-                  {"28.16", XlsxCell::Number},
+                  {"28.16", XlsxCell::Kind::Number},
                   {u8("零钱")},
                   {u8("支付成功")},
                   {"42000010"}});

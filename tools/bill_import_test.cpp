@@ -9,8 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "testing/fault_file.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 #include "tools/export_samples.h"
 #include "tools/kdbtool.h"
 

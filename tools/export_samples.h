@@ -118,28 +118,28 @@ inline std::string wechat_xlsx(const std::vector<SampleRow>& rows,
         "导出时间：[2023-04-01 10:00:00]", "", "共7笔记录", "收入：2笔 299.00元", "支出：4笔 262.66元",
         "中性交易：2笔 150.00元", "注：", "1. 充值/提现等交易，将计入中性交易", "2. 示例文字", "", "",
         "----------------------微信支付账单明细列表--------------------"}) {
-    sheet.push_back({{u8(line), XlsxCell::Inline}});
+    sheet.push_back({{u8(line), XlsxCell::Kind::Inline}});
   }
   std::vector<XlsxCell> header;
   for (const char* h : {"交易时间", "交易类型", "交易对方", "商品", "收/支", "金额(元)", "支付方式",
                         "当前状态", "交易单号", "商户单号", "备注"}) {
-    header.push_back({u8(h), XlsxCell::Shared});
+    header.push_back({u8(h), XlsxCell::Kind::Shared});
   }
   sheet.push_back(header);
   for (size_t i = 0; i < rows.size(); ++i) {
     const SampleRow& r = rows[i];
     const bool serial = i < serials.size() && !serials[i].empty();
-    sheet.push_back({{serial ? serials[i] : r.time, serial ? XlsxCell::Number : XlsxCell::Shared},
-                     {u8(r.category), XlsxCell::Shared},
-                     {u8(r.counterpart), XlsxCell::Inline},
-                     {u8(r.goods), XlsxCell::Shared},
-                     {u8(r.direction), XlsxCell::Shared},
-                     {r.amount, XlsxCell::Number},
-                     {u8("零钱"), XlsxCell::Shared},
-                     {u8(r.status), XlsxCell::Shared},
-                     {r.order + "\t", XlsxCell::Inline},
-                     {r.merchant, XlsxCell::Inline},
-                     {"/", XlsxCell::Shared}});
+    sheet.push_back({{serial ? serials[i] : r.time, serial ? XlsxCell::Kind::Number : XlsxCell::Kind::Shared},
+                     {u8(r.category), XlsxCell::Kind::Shared},
+                     {u8(r.counterpart), XlsxCell::Kind::Inline},
+                     {u8(r.goods), XlsxCell::Kind::Shared},
+                     {u8(r.direction), XlsxCell::Kind::Shared},
+                     {r.amount, XlsxCell::Kind::Number},
+                     {u8("零钱"), XlsxCell::Kind::Shared},
+                     {u8(r.status), XlsxCell::Kind::Shared},
+                     {r.order + "\t", XlsxCell::Kind::Inline},
+                     {r.merchant, XlsxCell::Kind::Inline},
+                     {"/", XlsxCell::Kind::Shared}});
   }
   return make_xlsx(sheet);
 }

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "testing/fault_file.h"
 #include "runtime/convert.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

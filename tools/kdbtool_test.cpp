@@ -4,10 +4,10 @@
 
 #include <sstream>
 
-#include "testing/fault_file.h"
 #include "platform/gbk.h"
 #include "store/check.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {

@@ -11,26 +11,26 @@ namespace {
 // Qt's colour role numbers.
 namespace role {
 enum : uint8_t {
-  WindowText = 0,
-  Button = 1,
-  Light = 2,
-  Midlight = 3,
-  Dark = 4,
-  Mid = 5,
-  Text = 6,
-  BrightText = 7,
-  ButtonText = 8,
-  Base = 9,
-  Window = 10,
-  Shadow = 11,
-  Highlight = 12,
-  HighlightedText = 13,
-  Link = 14,
-  LinkVisited = 15,
-  AlternateBase = 16,
-  ToolTipBase = 18,
-  ToolTipText = 19,
-  PlaceholderText = 20,
+  kWindowText = 0,
+  kButton = 1,
+  kLight = 2,
+  kMidlight = 3,
+  kDark = 4,
+  kMid = 5,
+  kText = 6,
+  kBrightText = 7,
+  kButtonText = 8,
+  kBase = 9,
+  kWindow = 10,
+  kShadow = 11,
+  kHighlight = 12,
+  kHighlightedText = 13,
+  kLink = 14,
+  kLinkVisited = 15,
+  kAlternateBase = 16,
+  kToolTipBase = 18,
+  kToolTipText = 19,
+  kPlaceholderText = 20,
 };
 }  // namespace role
 constexpr uint8_t kDisabled = 1, kAll = 3;
@@ -183,29 +183,29 @@ Skin make_skin(const Theme& t) {
   auto add = [&](uint8_t group, uint8_t role, uint32_t rgb) {
     s.palette.push_back(SkinColour{group, role, 0xFF000000u | rgb});
   };
-  add(kAll, role::Window, t.window);
-  add(kAll, role::WindowText, t.text);
-  add(kAll, role::Base, t.base);
-  add(kAll, role::AlternateBase, alt);
-  add(kAll, role::Text, t.text);
-  add(kAll, role::Button, button);
-  add(kAll, role::ButtonText, t.text);
-  add(kAll, role::Highlight, t.accent);
-  add(kAll, role::HighlightedText, t.accent_text);
-  add(kAll, role::ToolTipBase, t.base);
-  add(kAll, role::ToolTipText, t.text);
-  add(kAll, role::PlaceholderText, disabled);
-  add(kAll, role::Link, title);
-  add(kAll, role::LinkVisited, title);
-  add(kAll, role::BrightText, t.dark ? 0xFFFFFF : 0x000000);
-  add(kAll, role::Light, mix(button, 0xFFFFFF, 0.5));
-  add(kAll, role::Midlight, mix(button, 0xFFFFFF, 0.25));
-  add(kAll, role::Mid, border);
-  add(kAll, role::Dark, mix(button, t.text, 0.25));
-  add(kAll, role::Shadow, border);
-  add(kDisabled, role::WindowText, disabled);
-  add(kDisabled, role::Text, disabled);
-  add(kDisabled, role::ButtonText, disabled);
+  add(kAll, role::kWindow, t.window);
+  add(kAll, role::kWindowText, t.text);
+  add(kAll, role::kBase, t.base);
+  add(kAll, role::kAlternateBase, alt);
+  add(kAll, role::kText, t.text);
+  add(kAll, role::kButton, button);
+  add(kAll, role::kButtonText, t.text);
+  add(kAll, role::kHighlight, t.accent);
+  add(kAll, role::kHighlightedText, t.accent_text);
+  add(kAll, role::kToolTipBase, t.base);
+  add(kAll, role::kToolTipText, t.text);
+  add(kAll, role::kPlaceholderText, disabled);
+  add(kAll, role::kLink, title);
+  add(kAll, role::kLinkVisited, title);
+  add(kAll, role::kBrightText, t.dark ? 0xFFFFFF : 0x000000);
+  add(kAll, role::kLight, mix(button, 0xFFFFFF, 0.5));
+  add(kAll, role::kMidlight, mix(button, 0xFFFFFF, 0.25));
+  add(kAll, role::kMid, border);
+  add(kAll, role::kDark, mix(button, t.text, 0.25));
+  add(kAll, role::kShadow, border);
+  add(kDisabled, role::kWindowText, disabled);
+  add(kDisabled, role::kText, disabled);
+  add(kDisabled, role::kButtonText, disabled);
   if (t.family) s.font = SkinFont{static_cast<uint16_t>(t.point_size), 400, t.family};
 
   std::string sheet = kStyleTemplate;

@@ -83,7 +83,7 @@ TEST(XlsxReader, RefusesWhatDoesNotHoldTogether) {
     std::string bytes;
     const char* says;
   };
-  std::string damaged = make_xlsx({{{"some text that is long enough to be packed", XlsxCell::Inline}}});
+  std::string damaged = make_xlsx({{{"some text that is long enough to be packed", XlsxCell::Kind::Inline}}});
   ASSERT_FALSE(damaged.empty());
   const size_t at = damaged.find("xl/worksheets/sheet1.xml");  // the local header; its data follows
   ASSERT_NE(at, std::string::npos);
@@ -116,9 +116,11 @@ TEST(XlsxReader, RefusesWhatDoesNotHoldTogether) {
 
 TEST(XlsxReader, WhatTheWriterWritesComesBack) {
   const std::vector<std::vector<XlsxCell>> rows = {
-      {{"<&>\"'", XlsxCell::Shared}, {" padded\t", XlsxCell::Inline}, {"-1.5e3", XlsxCell::Number}},
+      {{"<&>\"'", XlsxCell::Kind::Shared},
+       {" padded\t", XlsxCell::Kind::Inline},
+       {"-1.5e3", XlsxCell::Kind::Number}},
       {},
-      {{"", XlsxCell::Shared}, {"a\r\nb", XlsxCell::Shared}}};
+      {{"", XlsxCell::Kind::Shared}, {"a\r\nb", XlsxCell::Kind::Shared}}};
   Sheet s;
   std::string problem;
   ASSERT_TRUE(read(make_xlsx(rows), &s, &problem)) << problem;

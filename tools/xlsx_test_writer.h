@@ -11,9 +11,9 @@
 namespace pennacle::testing {
 
 struct XlsxCell {
-  enum Kind { Shared, Inline, Number };
+  enum class Kind { Shared, Inline, Number };
   std::string text;  // UTF-8
-  Kind kind = Shared;
+  Kind kind = Kind::Shared;
 };
 
 inline std::string xml_escape(std::string_view s) {
@@ -61,9 +61,9 @@ inline void sheet_parts(const std::vector<std::vector<XlsxCell>>& rows, std::str
       const XlsxCell& cell = rows[r][c];
       if (cell.text.empty()) continue;
       const std::string ref = " r=\"" + column_name(c) + row + "\"";
-      if (cell.kind == XlsxCell::Number) {
+      if (cell.kind == XlsxCell::Kind::Number) {
         *sheet += "<c" + ref + "><v>" + xml_escape(cell.text) + "</v></c>";
-      } else if (cell.kind == XlsxCell::Inline) {
+      } else if (cell.kind == XlsxCell::Kind::Inline) {
         *sheet += "<c" + ref + " t=\"inlineStr\"><is><t xml:space=\"preserve\">" + xml_escape(cell.text) +
                   "</t></is></c>";
       } else {
