@@ -80,7 +80,7 @@ bool make_files(const fs::path& dir, int n, double now) {
     rows.push_back({Value::of_double(i + 1.0), type, Value::of_double(b.amount), method,
                     Value::of_date_time(b.time), texts.back().value()});
     if (rows.size() == 1000 || i + 1 == n) {
-      if (db_append_rows(rows) != 0) return false;
+      if (db_append_rows(rows) != DbCode::Ok) return false;
       rows.clear();
       texts.clear();
     }
