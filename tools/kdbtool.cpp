@@ -115,17 +115,6 @@ bool parse_type(std::string t, FieldType* out) {
   return true;
 }
 
-// Command-line paths arrive UTF-8; the store takes GBK.
-bool gbk_path(const std::string& path, std::string* out, std::ostream& err) {
-  std::optional<std::string> g = utf8_to_gbk(path);
-  if (!g) {
-    fail(err, path + ": the path has characters GBK cannot hold");
-    return false;
-  }
-  *out = *g;
-  return true;
-}
-
 int create(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kCreateHelp, 0;
   if (args.empty()) return fail(err, "create needs a FILE (see kdbtool create --help)");
@@ -159,7 +148,7 @@ int create(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   if (!custom) fields = ledger_fields();
   std::string path;
-  if (!gbk_path(args[0], &path, err)) return 1;
+  if (!to_gbk(args[0], &path, err)) return 1;
   if (DbCode rc = create_database(path, fields); rc != DbCode::Ok) {
     return fail(err, args[0] + ": " + store_message(rc) +
                          (rc == DbCode::CreateFailed ? "; the file may already exist" : ""));
@@ -171,7 +160,7 @@ int check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
   if (wants_help(args)) return out << kCheckHelp, 0;
   if (args.size() != 1) return fail(err, "check needs exactly one FILE (see kdbtool check --help)");
   std::string path;
-  if (!gbk_path(args[0], &path, err)) return 1;
+  if (!to_gbk(args[0], &path, err)) return 1;
   CheckReport r = check_database(path);
   for (const std::string& line : r.lines) out << line << "\n";
   out << r.records << " records (" << r.live << " live, " << r.deleted << " deleted)";
@@ -186,7 +175,7 @@ int check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 // Opens FILE as the program does (or read-only); prints the store's message on failure.
 bool open_database(const std::string& arg, bool read_only, std::ostream& err) {
   std::string path;
-  if (!gbk_path(arg, &path, err)) return false;
+  if (!to_gbk(arg, &path, err)) return false;
   set_db_wait_time(kToolWaitMs);
   Text name(path);
   Value ro = read_only ? Value::of_int(1) : Value{};
@@ -474,110 +463,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   return write_csv_bills(bills, ia, out, err);
 }
 
-bool two_digits(std::string_view s, size_t at, int* v) {
-  if (at + 2 > s.size() || !std::isdigit(static_cast<unsigned char>(s[at])) ||
-      !std::isdigit(static_cast<unsigned char>(s[at + 1]))) {
-    return false;
-  }
-  *v = (s[at] - '0') * 10 + (s[at + 1] - '0');
-  return true;
-}
-
 }  // namespace
-
-bool parse_date_time(std::string_view s, double* out) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-  if (s.size() < 10) return false;
-  for (size_t i = 0; i < 4; ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
-    y = y * 10 + (s[i] - '0');
-  }
-  if (s[4] != '-' || s[7] != '-' || !two_digits(s, 5, &mo) || !two_digits(s, 8, &d)) return false;
-  if (s.size() > 10) {
-    if ((s[10] != ' ' && s[10] != 'T') || s.size() < 16 || s[13] != ':' || !two_digits(s, 11, &h) ||
-        !two_digits(s, 14, &mi)) {
-      return false;
-    }
-    if (s.size() > 16 && (s.size() != 19 || s[16] != ':' || !two_digits(s, 17, &se))) return false;
-  }
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] + (mo == 2 && leap)) return false;
-  if (h > 23 || mi > 59 || se > 59) return false;
-  *out = make_date_time(y, mo, d, h, mi, se);
-  return true;
-}
-
-std::string format_date_time(double d) {
-  DateTimeParts p = date_time_parts(d);
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
-                p.second);
-  return buf;
-}
-
-bool parse_csv(std::string_view t, std::vector<CsvRecord>* out, std::string* problem) {
-  out->clear();
-  int line = 1;
-  size_t i = 0;
-  while (i < t.size()) {
-    CsvRecord rec;
-    rec.line = line;
-    for (;;) {
-      std::string cell;
-      if (i < t.size() && t[i] == '"') {
-        const int started = line;
-        ++i;
-        for (;;) {
-          if (i >= t.size()) {
-            *problem = "line " + std::to_string(started) + ": a quoted cell is never closed";
-            return false;
-          }
-          if (t[i] == '"') {
-            if (i + 1 < t.size() && t[i + 1] == '"') {
-              cell += '"';
-              i += 2;
-              continue;
-            }
-            ++i;
-            break;
-          }
-          if (t[i] == '\n') ++line;
-          cell += t[i++];
-        }
-        if (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') {
-          *problem = "line " + std::to_string(line) + ": text after a closing quote";
-          return false;
-        }
-      } else {
-        while (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') cell += t[i++];
-      }
-      rec.cells.push_back(std::move(cell));
-      if (i < t.size() && t[i] == ',') {
-        ++i;
-        continue;
-      }
-      if (i < t.size() && t[i] == '\r') ++i;
-      if (i < t.size() && t[i] == '\n') {
-        ++i;
-        ++line;
-      }
-      break;
-    }
-    out->push_back(std::move(rec));
-  }
-  return true;
-}
-
-std::string csv_cell(std::string_view s) {
-  if (s.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(s);
-  std::string q = "\"";
-  for (char c : s) {
-    if (c == '"') q += '"';
-    q += c;
-  }
-  return q + "\"";
-}
 
 int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

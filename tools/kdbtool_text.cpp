@@ -25,14 +25,21 @@ bool wants_help(const std::vector<std::string>& args) {
   return false;
 }
 
-bool to_gbk(const std::vector<std::string>& args, std::vector<std::string>* out, std::ostream& err) {
-  for (const std::string& a : args) {
-    std::optional<std::string> g = utf8_to_gbk(a);
-    if (!g) {
-      fail(err, a + ": the path has characters GBK cannot hold");
-      return false;
-    }
-    out->push_back(*g);
+bool to_gbk(const std::string& path, std::string* out, std::ostream& err) {
+  std::optional<std::string> g = utf8_to_gbk(path);
+  if (!g) {
+    fail(err, path + ": the path has characters GBK cannot hold");
+    return false;
+  }
+  *out = std::move(*g);
+  return true;
+}
+
+bool to_gbk(const std::vector<std::string>& paths, std::vector<std::string>* out, std::ostream& err) {
+  for (const std::string& p : paths) {
+    std::string g;
+    if (!to_gbk(p, &g, err)) return false;
+    out->push_back(std::move(g));
   }
   return true;
 }

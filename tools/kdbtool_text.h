@@ -20,6 +20,7 @@ int fail(std::ostream& err, const std::string& what);
 bool wants_help(const std::vector<std::string>& args);
 // Command-line paths arrive UTF-8; the store takes GBK. False, with a message, for a path GBK cannot
 // hold.
-bool to_gbk(const std::vector<std::string>& args, std::vector<std::string>* out, std::ostream& err);
+bool to_gbk(const std::string& path, std::string* out, std::ostream& err);
+bool to_gbk(const std::vector<std::string>& paths, std::vector<std::string>* out, std::ostream& err);
 
 }  // namespace pennacle
