@@ -21,8 +21,7 @@ class FileTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(tmp_.path().empty());
     dir_ = tmp_.path();
-    path_ = tmp_.file("a.bin");
-    std::ofstream(path_) << "0123456789";
+    path_ = tmp_.write("a.bin", "0123456789");
   }
 
   std::unique_ptr<File> open(FileAccess a, FileShare s, FileCause* cause = nullptr) {

@@ -175,17 +175,10 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
   return rc;
 }
 
+// The sharing of share mode 1 to 3; any other is exclusive.
 FileShare share_of(int32_t share_mode) {
-  switch (share_mode) {
-    case 1:
-      return FileShare::DenyNone;
-    case 2:
-      return FileShare::DenyRead;
-    case 3:
-      return FileShare::DenyWrite;
-    default:
-      return FileShare::Exclusive;
-  }
+  constexpr FileShare kShares[] = {FileShare::DenyNone, FileShare::DenyRead, FileShare::DenyWrite};
+  return share_mode >= 1 && share_mode <= 3 ? kShares[share_mode - 1] : FileShare::Exclusive;
 }
 
 // The index files named after the password: texts, or arrays of texts.

@@ -30,6 +30,21 @@ DbCode read_count(Database& db, int32_t wait_ms, int32_t* count, int32_t* next) 
   return rc;
 }
 
+// Moves the current record of the current database: `to` gets it and the record count (read under
+// the count-slot lock when `with_count`, else 0) and gives the operation's code.
+template <typename To>
+void move_current(Value* result, bool with_count, To to) {
+  Registry& reg = registry();
+  MutexLock g(reg.mu);
+  Database* db = reg.current_db();
+  if (!db) return finish(result, DbCode::NoCurrentDatabase);
+  int32_t count = 0, next = 0;
+  if (with_count) {
+    if (DbCode rc = read_count(*db, reg.wait_ms, &count, &next); rc != DbCode::Ok) return finish(result, rc);
+  }
+  finish(result, to(&db->current, count));
+}
+
 // Why db_read_field cannot go on; these end the program.
 enum class FieldFault { None, NoDatabase, BadArgumentKind, NoSuchField };
 
@@ -180,33 +195,22 @@ void db_go_first(int, const Value*, Value* result) {
 }
 
 void db_go_to(int argc, const Value* args, Value* result) {
-  const Args a(argc, args);
-  Registry& reg = registry();
-  MutexLock g(reg.mu);
-  Database* db = reg.current_db();
-  if (!db) return finish(result, DbCode::NoCurrentDatabase);
-  int32_t count = 0, next = 0;
-  if (DbCode rc = read_count(*db, reg.wait_ms, &count, &next); rc != DbCode::Ok) return finish(result, rc);
-  int64_t n = int64_t{a.number(0, 0)} - 1;
-  n = std::min<int64_t>(n, int64_t{count} - 1);
-  db->current = static_cast<int32_t>(std::max<int64_t>(n, 0));
-  finish(result, DbCode::Ok);
+  const int64_t n = Args(argc, args).number(0, 0);  // 1-based
+  move_current(result, true, [n](int32_t* current, int32_t count) {
+    *current = static_cast<int32_t>(std::max<int64_t>(std::min<int64_t>(n - 1, int64_t{count} - 1), 0));
+    return DbCode::Ok;
+  });
 }
 
 void db_skip(int argc, const Value* args, Value* result) {
-  const Args a(argc, args);
-  Registry& reg = registry();
-  MutexLock g(reg.mu);
-  Database* db = reg.current_db();
-  if (!db) return finish(result, DbCode::NoCurrentDatabase);
-  const int64_t n = a.number(0, 1);
-  if (n == 0) return finish(result, DbCode::Ok);
-  int32_t count = 0, next = 0;
-  if (DbCode rc = read_count(*db, reg.wait_ms, &count, &next); rc != DbCode::Ok) return finish(result, rc);
-  if (n < 0 && (count == 0 || db->current < 0)) return finish(result, DbCode::BeforeFirst);
-  if (n > 0 && (count == 0 || db->current >= count)) return finish(result, DbCode::AfterLast);
-  db->current = static_cast<int32_t>(std::clamp<int64_t>(int64_t{db->current} + n, -1, count));
-  finish(result, DbCode::Ok);
+  const int64_t n = Args(argc, args).number(0, 1);
+  move_current(result, n != 0, [n](int32_t* current, int32_t count) {
+    if (n == 0) return DbCode::Ok;
+    if (n < 0 && (count == 0 || *current < 0)) return DbCode::BeforeFirst;
+    if (n > 0 && (count == 0 || *current >= count)) return DbCode::AfterLast;
+    *current = static_cast<int32_t>(std::clamp<int64_t>(int64_t{*current} + n, -1, count));
+    return DbCode::Ok;
+  });
 }
 
 void db_read_field(int argc, const Value* args, Value* result) {

@@ -17,8 +17,7 @@ class FaultFileTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_FALSE(tmp_.path().empty());
     dir_ = tmp_.path();
-    path_ = tmp_.file("a.bin");
-    std::ofstream(path_) << "0123456789";
+    path_ = tmp_.write("a.bin", "0123456789");
   }
 
   testing::TempDir tmp_;

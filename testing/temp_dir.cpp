@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace pennacle::testing {
@@ -13,6 +14,13 @@ TempDir::TempDir(const std::string& prefix) {
   if (ec) base = "/tmp";
   std::string pattern = (base / (prefix + "XXXXXX")).string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+}
+
+std::string TempDir::write(const std::string& name, std::string_view bytes) const {
+  const std::string p = file(name);
+  std::ofstream(p, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return p;
 }
 
 TempDir::~TempDir() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace pennacle::testing {
 
@@ -18,6 +19,8 @@ class TempDir {
   const std::string& path() const { return path_; }
   // path() + "/" + name.
   std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // Writes a file `name` holding `bytes`; its path.
+  std::string write(const std::string& name, std::string_view bytes) const;
 
  private:
   std::string path_;

@@ -13,19 +13,15 @@
 #include "testing/fault_file.h"
 #include "tools/export_samples.h"
 #include "tools/kdbtool.h"
+#include "tools/kdbtool_test_support.h"
 
 namespace pennacle {
 namespace {
 
 using namespace pennacle::testing;
 
-class BillImport : public StoreTest {
+class BillImport : public KdbtoolTest {
  protected:
-  int run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return kdbtool_main(args, out_, err_);
-  }
   std::string make_ledger(const std::string& name = "data.kdb") {
     const std::string db = path(name);
     EXPECT_EQ(run({"create", db}), 0) << err_.str();
@@ -52,7 +48,6 @@ class BillImport : public StoreTest {
   }
   void cut_sweep(const std::string& bytes, const std::function<void(const std::string&)>& prepare,
                  const std::vector<std::string>& want);
-  std::ostringstream out_, err_;
 };
 
 TEST_F(BillImport, ExportShowsTheImportedBillsExactly) {

@@ -11,6 +11,7 @@
 #include "store/backup.h"
 #include "store/test_support.h"
 #include "tools/kdbtool.h"
+#include "tools/kdbtool_test_support.h"
 
 namespace pennacle {
 namespace {
@@ -18,16 +19,8 @@ namespace {
 using namespace pennacle::testing;
 namespace fs = std::filesystem;
 
-// Literals here are GBK; the tool speaks UTF-8.
-std::string u8(std::string_view gbk) { return gbk_to_utf8(gbk).value(); }
-
-class KdbtoolBackup : public StoreTest {
+class KdbtoolBackup : public KdbtoolTest {
  protected:
-  int run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return kdbtool_main(args, out_, err_);
-  }
   // Import rows numbered from `from`: each one distinct in every column.
   std::string bills_csv(int from, int n) {
     std::string csv = u8("类型,金额,付款方式,时间,备注\n");
@@ -53,7 +46,6 @@ class KdbtoolBackup : public StoreTest {
     EXPECT_EQ(run({"import", db, csv}), 0) << err_.str();
     return csv;
   }
-  std::ostringstream out_, err_;
 };
 
 TEST_F(KdbtoolBackup, ASnapshotTakenWhileAnotherProcessImportsPassesTheAuditAndHoldsAPrefix) {

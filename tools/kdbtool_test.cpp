@@ -8,24 +8,14 @@
 #include "store/check.h"
 #include "store/test_support.h"
 #include "testing/fault_file.h"
+#include "tools/kdbtool_test_support.h"
 
 namespace pennacle {
 namespace {
 
 using namespace pennacle::testing;
 
-// Literals here are GBK; the tool speaks UTF-8.
-std::string u8(std::string_view gbk) { return gbk_to_utf8(gbk).value(); }
-
-class Kdbtool : public StoreTest {
- protected:
-  int run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return kdbtool_main(args, out_, err_);
-  }
-  std::ostringstream out_, err_;
-};
+using Kdbtool = KdbtoolTest;
 
 TEST_F(Kdbtool, CreateImportExportRoundTripsTheBillsExactly) {
   const std::string db = path("data.kdb"), csv = path("bills.csv");

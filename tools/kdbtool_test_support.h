@@ -1,0 +1,25 @@
+// What kdbtool's tests share: a store test that runs command lines and keeps what they print.
+#pragma once
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "store/test_support.h"
+#include "tools/export_samples.h"  // u8: literals in the tests are GBK, the tool speaks UTF-8
+#include "tools/kdbtool.h"
+
+namespace pennacle::testing {
+
+class KdbtoolTest : public StoreTest {
+ protected:
+  // Runs one command line; what it printed is in out_ and err_.
+  int run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return kdbtool_main(args, out_, err_);
+  }
+  std::ostringstream out_, err_;
+};
+
+}  // namespace pennacle::testing
