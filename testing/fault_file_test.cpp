@@ -12,16 +12,12 @@
 namespace pennacle {
 namespace {
 
+// A file "a.bin" holding "0123456789" in a directory of its own.
 class FaultFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(tmp_.path().empty());
-    dir_ = tmp_.path();
-    path_ = tmp_.write("a.bin", "0123456789");
-  }
-
   testing::TempDir tmp_;
-  std::string dir_, path_;
+  const std::string dir_ = tmp_.path();
+  const std::string path_ = tmp_.write("a.bin", "0123456789");
 };
 
 TEST_F(FaultFileTest, FaultLayerFailsTheNthCallOnceAndCrashesAfterNWrites) {
