@@ -20,6 +20,12 @@ std::atomic<int> g_allocations{0};
 
 }  // namespace
 
+// The replacements below take their memory from malloc and give it back with free, in pairs g++
+// cannot see once it inlines them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(std::size_t n) {
   if (g_counting.load()) ++g_allocations;
   if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
@@ -79,7 +85,10 @@ TEST(FatalPath, ExhaustedMemoryIsReportedOnStandardErrorWithoutAllocating) {
   EXPECT_EQ(g_allocations.load(), 0);
   const std::string box = "错误\n运行时出错!\r\n\r\n错误信息：分配 " +
                           std::to_string(static_cast<int>(SIZE_MAX / 2)) + " 字节内存失败!\r\n\r\n0, 0\r\n\n";
-  EXPECT_EQ(written, gbk_to_utf8(box).value_or("<not GBK>"));
+  // A sanitizer may say before it that the allocation failed; the box is what ends the text.
+  const std::string expected = gbk_to_utf8(box).value_or("<not GBK>");
+  ASSERT_GE(written.size(), expected.size()) << written;
+  EXPECT_EQ(written.substr(written.size() - expected.size()), expected);
 }
 
 TEST(FatalPath, BytesGbkCannotReadBecomeReplacementCharacters) {
