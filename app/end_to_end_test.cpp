@@ -258,7 +258,7 @@ class EndToEnd : public ::testing::Test {
 #ifdef KDBTOOL_BINARY
     EXPECT_EQ(std::system((std::string(KDBTOOL_BINARY) + " create '" + data + "' >/dev/null").c_str()), 0);
 #else
-    EXPECT_EQ(create_database(data, ledger_fields()), 0);
+    EXPECT_EQ(create_database(data, ledger_fields()), DbCode::Ok);
 #endif
     return data;
   }

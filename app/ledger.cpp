@@ -149,7 +149,7 @@ void refresh_finished() {
 // The selected row still shows record n: the same cells the refresh would write for it now.
 bool current_record_matches(int32_t row) {
   int32_t serial = 0;
-  if (db_current_serial(&serial) != 0 || serial < 0) return false;
+  if (db_current_serial(&serial) != DbCode::Ok || serial < 0) return false;
   const std::array<std::string, 5> cells = record_cells(read_current_record());
   for (int32_t c = 0; c < 5; ++c) {
     if (view().list_get_cell_text(row, c + 1) != cells[c]) return false;

@@ -385,7 +385,7 @@ class LedgerFaults : public Ledger {
     Ledger::TearDown();
   }
   void open_table(const std::vector<FieldSpec>& fields) {
-    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", fields), 0);
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", fields), DbCode::Ok);
     const Text path(ledger_data_path());
     ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
   }

@@ -217,7 +217,9 @@ class LedgerFixture : public ::testing::Test {
     set_ledger_view(nullptr);
     ReleaseLedgerState();
   }
-  void make_data_file() { ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), 0); }
+  void make_data_file() {
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), DbCode::Ok);
+  }
   // A started window whose first refresh has finished.
   void start() {
     make_data_file();

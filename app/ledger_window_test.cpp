@@ -39,7 +39,7 @@ class LedgerWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), 0);
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), DbCode::Ok);
     set_ledger_directory_for_test(dir_.path());
   }
   void TearDown() override {
@@ -65,7 +65,7 @@ class LedgerWindow : public ::testing::Test {
       rows.push_back({Value::of_double(i), type, Value::of_double(i), channel, Value::of_date_time(time),
                       texts.back().value()});
     }
-    ASSERT_EQ(db_append_rows(rows), 0);
+    ASSERT_EQ(db_append_rows(rows), DbCode::Ok);
     call_command(db_close, {});
   }
   void open_window() {

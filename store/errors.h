@@ -108,12 +108,6 @@ DbCode db_code_of(FileCause cause, DbCode generic = DbCode::Unknown);
 // "-13 (加锁文件失败)": the number and its message in UTF-8, for test failures and diagnostics.
 std::ostream& operator<<(std::ostream& out, DbCode code);
 
-#ifdef PENNACLE_INT_RESULT_BRIDGE
-// app/ledger.cpp and two of the ledger's window tests still compare a result with 0. The bridge goes
-// (with its definition in app/CMakeLists.txt) once they name DbCode::Ok.
-constexpr bool operator==(DbCode code, int32_t number) { return code_number(code) == number; }
-#endif
-
 // The calling thread's last result code; Ok before its first store operation.
 DbCode db_last_error();
 void set_db_last_error(DbCode code);
