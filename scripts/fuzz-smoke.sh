@@ -11,7 +11,14 @@ for target in "$build"/bin/*_fuzz; do
   dirs=("$corpus")
   [[ -d $seeds ]] && dirs+=("$seeds")
   echo "fuzz smoke: $name for ${seconds}s"
-  "$target" -max_total_time="$seconds" -print_final_stats=1 "${dirs[@]}" 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY)' || true
-  test "${PIPESTATUS[0]}" -eq 0
-  rm -rf "$corpus"
+  log=$(mktemp)
+  status=0
+  "$target" -max_total_time="$seconds" -print_final_stats=1 "${dirs[@]}" >"$log" 2>&1 || status=$?
+  grep -E '^(stat::number_of_executed_units|==|SUMMARY)' "$log" || true
+  if ((status != 0)); then
+    echo "fuzz smoke: $name failed with status $status; its last lines:" >&2
+    tail -n 40 "$log" >&2
+    exit 1
+  fi
+  rm -rf "$corpus" "$log"
 done
