@@ -4,9 +4,10 @@
 #pragma once
 
 #include <atomic>
-#include <cassert>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include "platform/thread_annotations.h"
@@ -40,10 +41,18 @@ class CAPABILITY("mutex") Mutex {
   }
   // True when the calling thread holds the mutex.
   bool held() const { return owner_.load(std::memory_order_relaxed) == mutex_internal::this_thread(); }
-  // For the precondition of a function annotated REQUIRES(this mutex).
-  void assert_held() const ASSERT_CAPABILITY(this) { assert(held()); }
+  // For the precondition of a function annotated REQUIRES(this mutex). Checked in every build: a
+  // caller without the mutex is a programming fault that would otherwise be a silent race.
+  void assert_held() const ASSERT_CAPABILITY(this) {
+    if (!held()) not_held();
+  }
 
  private:
+  [[noreturn]] static void not_held() {
+    std::fputs("pennacle: a function that needs a mutex was called without it\n", stderr);
+    std::abort();
+  }
+
   std::mutex mu_;
   std::atomic<const void*> owner_{nullptr};
 };

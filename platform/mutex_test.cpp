@@ -40,5 +40,12 @@ TEST(Mutex, KnowsItsHolderAndWaitsKeepIt) {
   mu.unlock();
 }
 
+TEST(MutexDeathTest, APreconditionWithoutTheMutexEndsTheProgram) {
+  Mutex mu;
+  EXPECT_DEATH(mu.assert_held(), "called without it");
+  MutexLock lock(mu);
+  mu.assert_held();  // held: nothing happens
+}
+
 }  // namespace
 }  // namespace pennacle
