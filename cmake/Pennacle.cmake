@@ -72,14 +72,15 @@ endfunction()
 
 add_custom_target(tsan_tests)
 
-# pennacle_add_tests(LIBS ... [TSAN name...]): every *_test.cpp beside the code becomes one
-# executable and one CTest test. Tests named under TSAN also run in the TSan build (label tsan);
+# pennacle_add_tests([BOTH_STORE_MODES] LIBS ... [TSAN name...]): every *_test.cpp beside the code
+# becomes one executable and one CTest test. Tests named under TSAN also run in the TSan build (label tsan);
 # in a TSan build only those are made.
 function(pennacle_add_tests)
   if(PENNACLE_FUZZ OR NOT GTest_FOUND)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "LIBS;TSAN" ${ARGN})
+  cmake_parse_arguments(ARG "BOTH_STORE_MODES" "" "LIBS;TSAN" ${ARGN})
+  set(env "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/tsan.supp")
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   foreach(src ${tests})
     get_filename_component(name ${src} NAME_WE)
@@ -91,7 +92,13 @@ function(pennacle_add_tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
     pennacle_target(${name})
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/tsan.supp")
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "${env}")
+    # BOTH_STORE_MODES: the test runs a second time with the store's full lock protocol forced.
+    if(ARG_BOTH_STORE_MODES)
+      add_test(NAME ${name}_full_protocol COMMAND ${name})
+      set_tests_properties(${name}_full_protocol PROPERTIES TIMEOUT 300
+                           ENVIRONMENT "${env};PENNACLE_STORE_FULL_PROTOCOL=1")
+    endif()
     if(NOT tsan_index EQUAL -1)
       set_tests_properties(${name} PROPERTIES LABELS tsan)
       add_dependencies(tsan_tests ${name})

@@ -14,13 +14,16 @@
 #include "store/errors.h"
 #include "store/format.h"
 #include "store/locks.h"
+#include "store/sole_mode.h"
 
 namespace pennacle {
 
 // One open database. Reached only through the registry, under its mutex.
 struct Database {
+  // Both files are SoleFiles (store/sole_file.h) once opened.
   std::unique_ptr<File> file;
-  std::unique_ptr<File> aux;  // only when the table has memo or byte-set fields
+  std::unique_ptr<File> aux;       // only when the table has memo or byte-set fields
+  std::shared_ptr<SoleMode> sole;  // set when the open succeeds
   bool read_only = false;
   int32_t exclusive = 0;  // above 0: count-slot and record locks are skipped
   std::string full_path, base_name, alias;
@@ -51,9 +54,13 @@ struct Registry {
   int32_t wait_ms GUARDED_BY(mu) = 0;
   FileSystem* fs GUARDED_BY(mu) = nullptr;  // nullptr: the real file system
 
+  // The current database, at the start of an operation: it takes the sole-opener mode when the
+  // process is alone with its files.
   Database* current_db() REQUIRES(mu) {
     mu.assert_held();
-    return current >= 0 ? open[static_cast<size_t>(current)].get() : nullptr;
+    Database* db = current >= 0 ? open[static_cast<size_t>(current)].get() : nullptr;
+    if (db && db->sole) db->sole->maybe_enter();
+    return db;
   }
   FileSystem& files() REQUIRES(mu) {
     mu.assert_held();

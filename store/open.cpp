@@ -9,6 +9,7 @@
 #include "store/database.h"
 #include "store/paths.h"
 #include "store/record_store.h"
+#include "store/sole_file.h"
 
 namespace pennacle {
 namespace {
@@ -148,11 +149,24 @@ DbCode open_main(FileSystem& fs, Database& db, FileAccess access, FileShare shar
   }
 }
 
+// Before this process opens a file again (another path may reach it): an open of a file it holds a
+// lease on would wait for that lease, which only this process can give up.
+void leave_own_leases(Registry& reg, std::string_view path) REQUIRES(reg.mu) {
+  reg.mu.assert_held();
+  FileId id;
+  if (reg.files().id_of(path, &id) != FileCause::None) return;
+  for (const auto& o : reg.open) {
+    if (o->sole && o->sole->holds_file(id)) o->sole->leave();
+  }
+}
+
 DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare share, std::string_view password)
     REQUIRES(reg.mu) {
   reg.mu.assert_held();
   FileSystem& fs = reg.files();
+  leave_own_leases(reg, db.full_path);
   if (DbCode rc = open_main(fs, db, access, share, reg.wait_ms); rc != DbCode::Ok) return rc;
+  db.file = std::make_unique<SoleFile>(std::move(db.file));
   if (share == FileShare::DenyRead || share == FileShare::Exclusive) db.exclusive = 1;
   // The whole file from before the header is read until the checks are done, so that no other
   // instance changes it in between (exclusive opens keep everyone out already).
@@ -164,9 +178,12 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
   const bool needs_aux = std::any_of(db.fields.begin(), db.fields.end(),
                                      [](const FieldDescriptor& f) { return is_chain_type(f.type); });
   if (rc == DbCode::Ok && needs_aux) {
-    if (fs.open(aux_path_of(db.full_path), access, share, &db.aux) != FileCause::None) {
+    const std::string aux_path = aux_path_of(db.full_path);
+    leave_own_leases(reg, aux_path);
+    if (fs.open(aux_path, access, share, &db.aux) != FileCause::None) {
       rc = DbCode::AuxReadFailed;
     } else {
+      db.aux = std::make_unique<SoleFile>(std::move(db.aux));
       rc = validate_aux(*db.aux, db.header.version(), !db.read_only, reg.wait_ms);
     }
   }
@@ -221,6 +238,7 @@ int find_open(Registry& reg, std::string_view name) REQUIRES(reg.mu) {
 }  // namespace
 
 void close_database(Database& db) {
+  if (db.sole) db.sole->detach();
   if (db.file) {
     if (db.exclusive == 0) db.locks.release_all(*db.file);
     db.file->close();
@@ -257,6 +275,8 @@ void db_open(int argc, const Value* args, Value* result) {
     return finish(result, rc);
   }
   db->current = 0;
+  db->sole = std::make_shared<SoleMode>(static_cast<SoleFile*>(db->file.get()),
+                                        static_cast<SoleFile*>(db->aux.get()));
   reg.open.push_back(std::move(db));
   reg.current = static_cast<int>(reg.open.size()) - 1;
   finish(result, DbCode::Ok);

@@ -313,4 +313,27 @@ FileSystem* set_store_file_system(FileSystem* fs) {
   return old;
 }
 
+bool set_sole_opener_allowed(bool allowed) {
+  const bool was = SoleMode::allowed();
+  SoleMode::allow(allowed);
+  if (!allowed) {
+    // Databases in the mode leave it now, so that what follows runs the full protocol.
+    Registry& reg = registry();
+    MutexLock g(reg.mu);
+    for (const auto& db : reg.open) {
+      if (db->sole) db->sole->leave();
+    }
+  }
+  return was;
+}
+
+bool sole_opener_allowed() { return SoleMode::allowed(); }
+
+bool db_current_alone() {
+  Registry& reg = registry();
+  MutexLock g(reg.mu);
+  Database* db = reg.current >= 0 ? reg.open[static_cast<size_t>(reg.current)].get() : nullptr;
+  return db && db->sole && db->sole->alone();
+}
+
 }  // namespace pennacle

@@ -100,4 +100,12 @@ void set_db_wait_time(int32_t ms);
 // nullptr restores the real one. Returns the previous one.
 FileSystem* set_store_file_system(FileSystem* fs);
 
+// Whether the store may use the sole-opener mode while no other process has a database's files
+// open (store/sole_mode.h); false forces the full lock protocol everywhere. It starts false when
+// the environment sets PENNACLE_STORE_FULL_PROTOCOL=1. Returns the previous setting.
+bool set_sole_opener_allowed(bool allowed);
+[[nodiscard]] bool sole_opener_allowed();
+// Whether the current database is in the sole-opener mode now.
+[[nodiscard]] bool db_current_alone();
+
 }  // namespace pennacle

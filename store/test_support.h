@@ -86,6 +86,7 @@ class StoreTest : public ::testing::Test {
     dir_ = tmp_.path();
     previous_hook_ = set_fatal_hook(throw_fatal);
     set_db_wait_time(0);
+    sole_allowed_ = sole_opener_allowed();  // the environment's choice, put back after the test
   }
   void TearDown() override {
     for (int i = 0; i < 16; ++i) {
@@ -96,8 +97,11 @@ class StoreTest : public ::testing::Test {
     for (const std::string& p : opened_) close_db(p);
     set_fatal_hook(previous_hook_);
     set_store_file_system(nullptr);
+    std::ignore = set_sole_opener_allowed(sole_allowed_);
   }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
+  // For a test about the platform calls of the lock protocol themselves: no sole-opener mode.
+  void full_protocol() { std::ignore = set_sole_opener_allowed(false); }
   std::string ledger(const std::string& name = "data.kdb") {
     std::string p = path(name);
     EXPECT_EQ(create_database(p, ledger_fields()), DbCode::Ok);
@@ -107,6 +111,7 @@ class StoreTest : public ::testing::Test {
   void track(const std::string& p) { opened_.push_back(p); }
 
   TempDir tmp_{"pn_store_"};
+  bool sole_allowed_ = true;
   std::string dir_;
   std::vector<std::string> opened_;
   FatalHook previous_hook_ = nullptr;
