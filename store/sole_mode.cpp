@@ -9,9 +9,9 @@
 namespace pennacle {
 namespace {
 
-// A failed try is not repeated sooner: another process has the file open, and trying costs a
-// system call per file.
-constexpr uint32_t kRetryMs = 1000;
+// A failed try is not repeated sooner: another process has the file open, and a try costs a few
+// system calls. Soon enough that the mode comes back quickly after a kdbtool run.
+constexpr uint32_t kRetryMs = 100;
 
 std::atomic<bool>& allowed_flag() {
   static std::atomic<bool> flag{[] {

@@ -4,7 +4,7 @@
 // given up, and the lease watcher's thread is told at once.
 //
 //   event                                   what happens
-//   an operation starts, mode not held      take both leases (at most once a second), enter
+//   an operation starts, mode not held      take both leases (at most ten tries a second), enter
 //   another process opens either file       the watcher thread leaves the mode at once, also in
 //                                           the middle of an operation: every lock held
 //                                           logically is taken at the platform, the cached
@@ -37,7 +37,7 @@ class SoleMode : public std::enable_shared_from_this<SoleMode> {
   SoleMode(SoleFile* main, SoleFile* aux);
 
   // At the start of an operation: enters the mode when the leases can be had. A failed try is
-  // not repeated for a second. REQUIRES: no lock held on either file.
+  // not repeated for a tenth of a second. REQUIRES: no lock held on either file.
   void maybe_enter() EXCLUDES(mu_);
   // Leaves the mode (idempotent). Safe from any thread at any moment.
   void leave() EXCLUDES(mu_);

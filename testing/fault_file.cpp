@@ -91,6 +91,9 @@ void FaultFileSystem::reset() {
   fail_at_ = 0;
   writes_left_ = -1;
   crashed_ = false;
+  pause_op_ = FileOp::Count;
+  paused_ = false;
+  pause_changed_.notify_all();
 }
 
 int FaultFileSystem::calls(FileOp op) const {
@@ -114,11 +117,38 @@ FileCause FaultFileSystem::before(FileOp op) {
     }
     if (writes_left_ > 0) --writes_left_;
   }
+  if (op == pause_op_ && n == pause_at_) {
+    pause_op_ = FileOp::Count;
+    paused_ = true;
+    pause_changed_.notify_all();
+    while (paused_) pause_changed_.wait(mu_);
+  }
   if (op == fail_op_ && n == fail_at_) {
     fail_op_ = FileOp::Count;
     return fail_cause_;
   }
   return FileCause::None;
+}
+
+void FaultFileSystem::pause_nth(FileOp op, int n) {
+  MutexLock g(mu_);
+  pause_op_ = op;
+  pause_at_ = calls_[static_cast<size_t>(op)] + n;
+}
+
+bool FaultFileSystem::wait_until_paused(std::chrono::milliseconds limit) {
+  MutexLock g(mu_);
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (!paused_) {
+    if (pause_changed_.wait_until(mu_, until) == std::cv_status::timeout) return paused_;
+  }
+  return true;
+}
+
+void FaultFileSystem::resume() {
+  MutexLock g(mu_);
+  paused_ = false;
+  pause_changed_.notify_all();
 }
 
 void FaultFileSystem::wrote(const std::string& path, uint64_t offset, const void* buf, size_t n) {

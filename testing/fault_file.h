@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,14 +20,16 @@ enum class FileOp { Open, Read, Write, Size, SetSize, Lock, Unlock, Sync, Count 
 // What a simulated power cut keeps of the writes that were not synced.
 enum class CutKeeps { Nothing, Everything, RandomSectors };
 
-// Counts calls by kind over every file opened through it. Three kinds of fault:
+// Counts calls by kind over every file opened through it. Three kinds of fault, and a pause:
 // - fail_nth: the n-th call of one kind (counted from the arming) fails with a cause, once;
 // - crash_after_writes: after n more writes (write_at, set_size and syncs, file or directory)
 //   succeed, every later one does nothing and fails, as if the process had died or the power gone
 //   just then; reads still see the file;
 // - power cuts: every file opened or created through it has a model of what the disk holds: its
 //   bytes as of its last sync and the writes made since, in order. apply_power_cut rewrites the
-//   real files as a cut would leave them (after crash_after_writes has stopped the writer).
+//   real files as a cut would leave them (after crash_after_writes has stopped the writer);
+// - pause_nth: the n-th call of one kind waits inside until resume(), so a test can act while an
+//   operation stands still at a chosen point (holding its locks).
 // Thread-safe.
 class FaultFileSystem final : public FileSystem {
  public:
@@ -40,6 +43,11 @@ class FaultFileSystem final : public FileSystem {
   void reset();
   int calls(FileOp op) const;
   bool crashed() const;
+
+  void pause_nth(FileOp op, int n);
+  // True once a paused call waits; false when none does within `limit`.
+  bool wait_until_paused(std::chrono::milliseconds limit);
+  void resume();
 
   // Writes every modelled file as a power cut now would leave it: its synced bytes, then each
   // unsynced write split at sector boundaries, every piece kept or lost as `keeps` says (seeded for
@@ -90,6 +98,10 @@ class FaultFileSystem final : public FileSystem {
   FileCause fail_cause_ GUARDED_BY(mu_) = FileCause::None;
   int writes_left_ GUARDED_BY(mu_) = -1;  // -1: no crash armed
   bool crashed_ GUARDED_BY(mu_) = false;
+  FileOp pause_op_ GUARDED_BY(mu_) = FileOp::Count;
+  int pause_at_ GUARDED_BY(mu_) = 0;
+  bool paused_ GUARDED_BY(mu_) = false;
+  CondVar pause_changed_;
   std::map<std::string, Model> models_ GUARDED_BY(mu_);  // by path
 };
 
