@@ -6,18 +6,12 @@
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
+#include "ui/template/list_view_settings.h"
 #include "ui/ui_commands.h"
 #include "ui/window_runtime.h"
 
 namespace pennacle {
 namespace {
-
-// Property numbers of the units the ledger reads and writes.
-constexpr int32_t kPropCaption = 8;       // window, label
-constexpr int32_t kPropEditContent = 8;   // edit box
-constexpr int32_t kPropComboContent = 9;  // combo box text
-constexpr int32_t kPropComboSelection = 19;
-constexpr int32_t kPropListSelectedRow = 35;
 
 Value list_ref() { return unit_reference(kMainWindowId, kUnitRecordList); }
 
@@ -28,39 +22,39 @@ std::string text_property(int32_t unit, int32_t property) {
 
 }  // namespace
 
-std::string MainWindowView::window_caption() { return text_property(0, kPropCaption); }
+std::string MainWindowView::window_caption() { return text_property(0, WindowSettings::kCaption); }
 
 void MainWindowView::set_window_caption(std::string_view text) {
   const Text t(text);
-  set_property(kMainWindowId, 0, kPropCaption, -1, t.value());
+  set_property(kMainWindowId, 0, WindowSettings::kCaption, kWholeValue, t.value());
 }
 
 void MainWindowView::set_date_label(std::string_view text) {
   const Text t(text);
-  set_property(kMainWindowId, kUnitDateLabel, kPropCaption, -1, t.value());
+  set_property(kMainWindowId, kUnitDateLabel, TransLabelSettings::kCaption, kWholeValue, t.value());
 }
 
 std::string MainWindowView::input_text(LedgerInput input) {
   switch (input) {
     case LedgerInput::Type:
-      return text_property(kUnitTypeCombo, kPropComboContent);
+      return text_property(kUnitTypeCombo, ComboBoxSettings::kContent);
     case LedgerInput::Amount:
-      return text_property(kUnitAmountEdit, kPropEditContent);
+      return text_property(kUnitAmountEdit, EditBoxSettings::kContent);
     case LedgerInput::Method:
-      return text_property(kUnitPaymentCombo, kPropComboContent);
+      return text_property(kUnitPaymentCombo, ComboBoxSettings::kContent);
     case LedgerInput::Remark:
-      return text_property(kUnitRemarkEdit, kPropEditContent);
+      return text_property(kUnitRemarkEdit, EditBoxSettings::kContent);
   }
   return {};
 }
 
 void MainWindowView::select_first_choices() {
-  set_property(kMainWindowId, kUnitTypeCombo, kPropComboSelection, -1, Value::of_int(0));
-  set_property(kMainWindowId, kUnitPaymentCombo, kPropComboSelection, -1, Value::of_int(0));
+  for (int32_t combo : {kUnitTypeCombo, kUnitPaymentCombo})
+    set_property(kMainWindowId, combo, ComboBoxSettings::kCurrent, kWholeValue, Value::of_int(0));
 }
 
 int32_t MainWindowView::selected_row() {
-  return value_to_int(get_property(kMainWindowId, kUnitRecordList, kPropListSelectedRow));
+  return value_to_int(get_property(kMainWindowId, kUnitRecordList, ListViewSettings::kCurrentRow));
 }
 
 void MainWindowView::message_box(std::string_view text, int32_t style,

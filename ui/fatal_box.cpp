@@ -3,10 +3,9 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "runtime/fatal.h"
 #include "ui/text_codec.h"
 #include "ui/window_runtime.h"
@@ -24,11 +23,36 @@ void show_box_here(const QString& text, const QString& title) {
   box.exec();
 }
 
+// The box handed to the user-interface thread: the worker waits for it to be taken up, then for
+// it to be closed.
 struct Handoff {
-  std::mutex mu;
-  std::condition_variable cv;
-  bool started = false;  // GUARDED_BY(mu)
-  bool done = false;     // GUARDED_BY(mu)
+  Mutex mu;
+  CondVar cv;
+  bool started GUARDED_BY(mu) = false;
+  bool done GUARDED_BY(mu) = false;
+
+  void mark_started() EXCLUDES(mu) {
+    MutexLock lock(mu);
+    started = true;
+    cv.notify_all();
+  }
+  void mark_done() EXCLUDES(mu) {
+    MutexLock lock(mu);
+    done = true;
+    cv.notify_all();
+  }
+  // False when the box was not taken up in time.
+  bool wait_started() EXCLUDES(mu) {
+    const auto deadline = std::chrono::steady_clock::now() + kUiThreadTakeUp;
+    MutexLock lock(mu);
+    while (!started)
+      if (cv.wait_until(mu, deadline) == std::cv_status::timeout) return started;
+    return true;
+  }
+  void wait_done() EXCLUDES(mu) {
+    MutexLock lock(mu);
+    while (!done) cv.wait(mu);
+  }
 };
 
 }  // namespace
@@ -47,25 +71,15 @@ void show_fatal_box(std::string_view text, std::string_view title) {
   }
   auto h = std::make_shared<Handoff>();
   post_to_ui_thread([h, qtext, qtitle] {
-    {
-      std::lock_guard lock(h->mu);
-      h->started = true;
-    }
-    h->cv.notify_all();
+    h->mark_started();
     show_box_here(qtext, qtitle);
-    {
-      std::lock_guard lock(h->mu);
-      h->done = true;
-    }
-    h->cv.notify_all();
+    h->mark_done();
   });
-  std::unique_lock lock(h->mu);
-  if (!h->cv.wait_for(lock, kUiThreadTakeUp, [&] { return h->started; })) {
-    lock.unlock();
+  if (!h->wait_started()) {
     if (g_fallback) g_fallback(text, title);
     return;
   }
-  h->cv.wait(lock, [&] { return h->done; });
+  h->wait_done();
 }
 
 void install_fatal_box() {

@@ -2,9 +2,8 @@
 // loaded window gets.
 //
 // A kind creates its control from the unit's stored settings (refusing a block whose format
-// version is too high), and reads and writes its own properties (numbers from 8 on, passed here
-// as number - 8) as raw data; the window runtime converts between raw data and value records by
-// the kind's property table.
+// version is too high), and reads and writes its own properties (numbers from 8 on) as raw data;
+// the window runtime converts between raw data and value records by the property's type.
 //
 // Controls live on the user-interface thread. A kind command that may run on a worker thread
 // holds its control through the shared_ptr that find_control gives, touches only state the control
@@ -18,32 +17,10 @@
 #include <string>
 #include <vector>
 
+#include "ui/template/property_table.h"
 #include "ui/template/window_template.h"
 
 namespace pennacle {
-
-// How the runtime converts a property's raw data to and from a value record.
-enum class PropType {
-  Integer,  // Int
-  Logical,  // Logical
-  Text,     // Text (a new copy when read)
-  Choice,   // Int; a negative value written becomes 0
-  Colour,   // Int: 0x00BBGGRR, or 0xFF000000 for the button face
-  Font,     // the 60-byte font record; a sub-field reads or writes one part
-  Picture,  // byte blocks from here on
-  Icon,
-  Cursor,
-  Sound,
-  FileName,  // Text
-  ImageList,
-  Block,
-};
-
-// Raw property data: numbers in `number`, texts (GBK) and blocks in `bytes`.
-struct PropertyData {
-  int64_t number = 0;
-  std::string bytes;
-};
 
 class Control {
  public:
@@ -56,9 +33,9 @@ class Control {
   virtual QWidget* widget() const = 0;
   // Where the children of a container go; their coordinates are relative to it.
   virtual QWidget* container() const { return widget(); }
-  // Kind property `index` (property number - 8). False when the kind has no such property.
-  virtual bool get(int index, PropertyData* out) = 0;
-  virtual bool set(int index, const PropertyData& in) = 0;
+  // Kind property `number` (8 on). False when the kind has no such property.
+  virtual bool get(int number, PropertyData* out) = 0;
+  virtual bool set(int number, const PropertyData& in) = 0;
   // Sent once all units exist, and once the window is shown.
   virtual void creation_finished() {}
   virtual void window_ready() {}
@@ -101,13 +78,14 @@ struct KindDescriptor {
   const char* name = "";
   bool window_unit = true;  // has events and a live widget
   bool menu_item = false;
-  std::vector<PropType> properties;  // from property 8 on
+  std::vector<PropType> properties;  // the types of properties 8, 9, ...
   CreateControl create = nullptr;
 };
 
-// The kind table. Registering a reference again replaces the earlier kind.
+// The kind table. Registering a reference again replaces the earlier kind; a descriptor found
+// before stays valid for as long as its holder keeps it.
 void register_kind(KindDescriptor kind);
-const KindDescriptor* find_kind(uint32_t reference);
+std::shared_ptr<const KindDescriptor> find_kind(uint32_t reference);
 // The kinds built in: window, menu and the basic controls; called by runtime_start.
 void register_builtin_kinds();
 

@@ -51,10 +51,43 @@ void load_start_window(int32_t window_id);
 // time the loop is about to wait.
 void run_message_loop();
 
-// Property `property` of a unit (0 to 7 common, 8 on the kind's; a menu item has 0 to 3).
-// `sub` selects a part of a font (0 angle, 1 bold, 2 italic, 3 underline, 4 strike-out, 5 size in
-// points, 6 face name), -1 the whole value. The caller owns the result (texts are new copies).
-[[nodiscard]] Value get_property(int32_t window_id, int32_t unit_id, int32_t property, int32_t sub = -1);
+// Properties every window and control has; the kind's own follow from kFirstKindProperty on
+// (their numbers are in the kinds' settings structs).
+enum CommonProperty : int32_t {
+  kPropLeft = 0,
+  kPropTop = 1,
+  kPropWidth = 2,
+  kPropHeight = 3,
+  kPropTag = 4,
+  kPropVisible = 5,
+  kPropDisabled = 6,
+  kPropMousePointer = 7,
+  kFirstKindProperty = 8,
+};
+// The properties of a menu item.
+enum MenuItemProperty : int32_t {
+  kMenuPropCaption = 0,
+  kMenuPropChecked = 1,
+  kMenuPropDisabled = 2,
+  kMenuPropVisible = 3,
+};
+// The part of a font property a sub-field reads or writes; kWholeValue for the font record.
+enum FontPart : int32_t {
+  kWholeValue = -1,
+  kFontAngle = 0,  // tenths of a degree
+  kFontBold = 1,
+  kFontItalic = 2,
+  kFontUnderline = 3,
+  kFontStrikeOut = 4,
+  kFontSize = 5,  // points
+  kFontFace = 6,
+};
+
+// Property `property` of a unit (CommonProperty, then the kind's; a menu item has its own four).
+// `sub` selects a part of a font (FontPart), kWholeValue the whole value. The caller owns the
+// result (texts are new copies).
+[[nodiscard]] Value get_property(int32_t window_id, int32_t unit_id, int32_t property,
+                                 int32_t sub = kWholeValue);
 void set_property(int32_t window_id, int32_t unit_id, int32_t property, int32_t sub, const Value& value);
 
 // The live control; fatal "指定窗口或窗口组件不存在或尚未载入" when the window is not loaded or the
@@ -69,6 +102,9 @@ struct EventResult {
   bool has_result = false;  // and gave a result
   Value result;             // owned by the caller when it holds a block
 };
+// True when the handler gave a logical false, which refuses what the event announced (a close, a
+// label edit); releases the result.
+bool handler_refused(EventResult result);
 // Fires an event of a unit (0: the window's own unit) with up to five Int arguments.
 EventResult fire_event(int32_t window_id, int32_t unit_id, int32_t event,
                        std::initializer_list<int32_t> args = {});

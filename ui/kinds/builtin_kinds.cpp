@@ -1,6 +1,6 @@
 #include <map>
-#include <mutex>
 
+#include "platform/mutex.h"
 #include "ui/kind.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/list_view.h"
@@ -9,10 +9,16 @@
 namespace pennacle {
 namespace {
 
-std::mutex g_mu;
-std::map<uint32_t, KindDescriptor>& kinds() {
-  static auto* k = new std::map<uint32_t, KindDescriptor>;
-  return *k;
+// Descriptors are shared and never changed once registered: registering a reference again puts a
+// new descriptor in its place, and whoever holds the old one keeps it.
+struct KindRegistry {
+  Mutex mu;
+  std::map<uint32_t, std::shared_ptr<const KindDescriptor>> kinds GUARDED_BY(mu);
+};
+
+KindRegistry& registry() {
+  static auto* r = new KindRegistry;  // lives to the end: workers may still look kinds up
+  return *r;
 }
 
 KindDescriptor menu_kind() { return KindDescriptor{kKindMenu, "menu", false, true, {}, nullptr}; }
@@ -20,15 +26,17 @@ KindDescriptor menu_kind() { return KindDescriptor{kKindMenu, "menu", false, tru
 }  // namespace
 
 void register_kind(KindDescriptor kind) {
-  std::lock_guard lock(g_mu);
-  kinds()[kind.reference] = std::move(kind);
+  auto shared = std::make_shared<const KindDescriptor>(std::move(kind));
+  KindRegistry& r = registry();
+  MutexLock lock(r.mu);
+  r.kinds[shared->reference] = std::move(shared);
 }
 
-const KindDescriptor* find_kind(uint32_t reference) {
-  // Entries are never removed, and std::map keeps element addresses stable.
-  std::lock_guard lock(g_mu);
-  auto it = kinds().find(reference);
-  return it == kinds().end() ? nullptr : &it->second;
+std::shared_ptr<const KindDescriptor> find_kind(uint32_t reference) {
+  KindRegistry& r = registry();
+  MutexLock lock(r.mu);
+  auto it = r.kinds.find(reference);
+  return it == r.kinds.end() ? nullptr : it->second;
 }
 
 void register_builtin_kinds() {

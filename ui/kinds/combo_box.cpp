@@ -7,6 +7,7 @@
 #include <QStyledItemDelegate>
 
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/settings_control.h"
 #include "ui/kinds/text_filter.h"
 #include "ui/template/kind_settings.h"
 #include "ui/text_codec.h"
@@ -70,143 +71,98 @@ QComboBox* make_combo(int32_t type, QWidget* parent, QWidget** outer) {
   return combo;
 }
 
-class ComboBoxControl : public Control {
+class ComboBoxControl final : public SettingsControl<ComboBoxSettings> {
  public:
-  ComboBoxControl(const CreateParams& p, ComboBoxSettings s)
-      : Control(p.window_id, p.unit.id), s_(std::move(s)) {
+  ComboBoxControl(const CreateParams& p, ComboBoxSettings s) : SettingsControl(p, std::move(s)) {
     QWidget* outer = nullptr;
-    w_ = make_combo(s_.type, p.parent, &outer);
+    w_ = make_combo(settings_.type, p.parent, &outer);
     outer_ = outer;
     w_->setInsertPolicy(QComboBox::NoInsert);
     w_->setFocusPolicy(Qt::StrongFocus);
-    delegate_ = new ItemHeight(w_, s_.extra_height);
+    delegate_ = new ItemHeight(w_, settings_.extra_height);
     w_->setItemDelegate(delegate_);
-    apply_type();
-    apply_look();
+    apply(Apply::Widget);
     fill_items();
-    select(s_.current);
-    if (s_.type != 2 && w_->lineEdit()) {
-      w_->setEditText(to_qstring(s_.content));
-      w_->lineEdit()->setSelection(s_.sel_start, s_.sel_length);
+    select(settings_.current);
+    if (settings_.type != 2 && w_->lineEdit()) {
+      w_->setEditText(to_qstring(settings_.content));
+      w_->lineEdit()->setSelection(settings_.sel_start, settings_.sel_length);
     }
   }
   QWidget* widget() const override { return outer_; }
 
-  bool get(int index, PropertyData* out) override {
-    switch (index) {
-      case 0:
-        out->number = s_.type;
-        return true;
-      case 1:
+ private:
+  // The text, its selection, the current item and the item list live in the combo.
+  bool read_live(Property p, PropertyData* out) override {
+    switch (p) {
+      case ComboBoxSettings::kContent:
         out->bytes = to_gbk(w_->currentText()).value_or(std::string());
         return true;
-      case 2:
-        out->number = s_.max_length;
-        return true;
-      case 3:
+      case ComboBoxSettings::kSelStart:
         out->number = edit() ? edit()->selectionStart() : 0;
         return true;
-      case 4:
+      case ComboBoxSettings::kSelLength:
         out->number = edit() ? edit()->selectedText().size() : 0;
         return true;
-      case 5:
+      case ComboBoxSettings::kSelectedText:
         out->bytes = edit() ? to_gbk(edit()->selectedText()).value_or(std::string()) : std::string();
         return true;
-      case 6:
-        out->number = s_.sorted;
-        return true;
-      case 7:
-        out->number = s_.extra_height;
-        return true;
-      case 8:
-        out->number = s_.text_colour;
-        return true;
-      case 9:
-        out->number = s_.background;
-        return true;
-      case 10:
-        out->bytes = s_.font;
-        return true;
-      case 11:
+      case ComboBoxSettings::kCurrent:
         out->number = w_->currentIndex();
         return true;
-      case 12:
+      case ComboBoxSettings::kItems:
         out->bytes = encode_items(items());
         return true;
-      case 13: {
-        std::vector<int32_t> values;
-        for (int i = 0; i < w_->count(); ++i) values.push_back(w_->itemData(i).toInt());
-        out->bytes = encode_item_values(values);
+      case ComboBoxSettings::kItemValues:
+        out->bytes = encode_item_values(item_values());
         return true;
-      }
       default:
         return false;
     }
   }
 
-  bool set(int index, const PropertyData& in) override {
+  bool write_live(Property p, const PropertyData& in) override {
     const auto n = static_cast<int32_t>(in.number);
-    switch (index) {
-      case 0:
-        s_.type = n > 2 ? 1 : (s_.type == 0 ? 0 : std::max(n, 1));
+    switch (p) {
+      case ComboBoxSettings::kType:
+        // The simple form keeps the open list it was made with; the others switch between them.
+        settings_.type = n > 2 ? 1 : (settings_.type == 0 ? 0 : std::max(n, 1));
         apply_type();
         return true;
-      case 1:
+      case ComboBoxSettings::kContent:
         if (w_->isEditable()) w_->setEditText(to_qstring(in.bytes));
         return true;
-      case 2:
-        s_.max_length = n;
-        apply_type();
+      case ComboBoxSettings::kSelStart:
+      case ComboBoxSettings::kSelLength:
+        select_text(p, n);
         return true;
-      case 3:
-      case 4:
-        if (edit()) {
-          int start = index == 3 ? n : edit()->selectionStart();
-          int length = index == 4 ? n : static_cast<int>(edit()->selectedText().size());
-          edit()->setSelection(std::max(start, 0), std::max(length, 0));
-        }
-        return true;
-      case 5:
+      case ComboBoxSettings::kSelectedText:
         if (edit()) edit()->insert(to_qstring(in.bytes));
         return true;
-      case 6:
-        s_.sorted = n != 0;
-        if (s_.sorted) w_->model()->sort(0);
+      case ComboBoxSettings::kSorted:
+        settings_.sorted = n != 0;
+        if (settings_.sorted) w_->model()->sort(0);
         return true;
-      case 7:
-        s_.extra_height = n;
-        delegate_->set_extra(n);
-        return true;
-      case 8:
-        s_.text_colour = static_cast<uint32_t>(n);
-        break;
-      case 9:
-        s_.background = static_cast<uint32_t>(n);
-        break;
-      case 10:
-        s_.font = in.bytes;
-        break;
-      case 11:
+      case ComboBoxSettings::kCurrent:
         select(n);
         return true;
-      case 12: {
-        auto items = decode_items(in.bytes);
-        s_.items = items ? *items : std::vector<std::string>();
-        s_.values.clear();
+      case ComboBoxSettings::kItems:
+        settings_.items = decode_items(in.bytes).value_or(std::vector<std::string>());
+        settings_.values.clear();
         fill_items();
         return true;
-      }
-      case 13: {
-        auto values = decode_item_values(in.bytes);
-        for (int i = 0; values && i < w_->count() && i < static_cast<int>(values->size()); ++i)
-          w_->setItemData(i, (*values)[static_cast<size_t>(i)]);
+      case ComboBoxSettings::kItemValues:
+        set_item_values(in.bytes);
         return true;
-      }
       default:
         return false;
     }
+  }
+
+  void apply(Apply) override {
+    apply_type();
+    delegate_->set_extra(settings_.extra_height);
     apply_look();
-    return true;
   }
 
  private:
@@ -216,6 +172,28 @@ class ComboBoxControl : public Control {
     std::vector<std::string> out;
     for (int i = 0; i < w_->count(); ++i) out.push_back(to_gbk(w_->itemText(i)).value_or(std::string()));
     return out;
+  }
+
+  std::vector<int32_t> item_values() const {
+    std::vector<int32_t> values;
+    for (int i = 0; i < w_->count(); ++i) values.push_back(w_->itemData(i).toInt());
+    return values;
+  }
+
+  // Values for the first items, as many as both have.
+  void set_item_values(std::string_view bytes) {
+    auto values = decode_item_values(bytes);
+    for (int i = 0; values && i < w_->count() && i < static_cast<int>(values->size()); ++i)
+      w_->setItemData(i, (*values)[static_cast<size_t>(i)]);
+  }
+
+  // Selection start or length in the text field, the other part kept; negatives taken as 0.
+  void select_text(Property p, int32_t n) {
+    if (!edit()) return;
+    const int start = p == ComboBoxSettings::kSelStart ? n : edit()->selectionStart();
+    const int length =
+        p == ComboBoxSettings::kSelLength ? n : static_cast<int>(edit()->selectedText().size());
+    edit()->setSelection(std::max(start, 0), std::max(length, 0));
   }
 
   // The selection clamped to -1..count-1; no event fires.
@@ -230,19 +208,20 @@ class ComboBoxControl : public Control {
     const QSignalBlocker block(w_);
     QString text = w_->isEditable() ? w_->currentText() : QString();
     w_->clear();
-    for (size_t i = 0; i < s_.items.size(); ++i)
-      w_->addItem(to_qstring(s_.items[i]), i < s_.values.size() ? QVariant(s_.values[i]) : QVariant(0));
-    if (s_.sorted) w_->model()->sort(0);
+    const ComboBoxSettings& s = settings_;
+    for (size_t i = 0; i < s.items.size(); ++i)
+      w_->addItem(to_qstring(s.items[i]), i < s.values.size() ? QVariant(s.values[i]) : QVariant(0));
+    if (s.sorted) w_->model()->sort(0);
     w_->setCurrentIndex(-1);
     if (w_->isEditable()) w_->setEditText(text);
   }
 
   void apply_type() {
     // Types 0 and 1 have a text field; the simple form keeps the open list it was made with.
-    const bool editable = s_.type != 2;
+    const bool editable = settings_.type != 2;
     if (w_->isEditable() != editable) w_->setEditable(editable);
     if (!edit()) return;
-    edit()->setMaxLength(s_.max_length > 0 ? s_.max_length : 32767);
+    edit()->setMaxLength(settings_.max_length > 0 ? settings_.max_length : 32767);
     // What is typed or pasted keeps only the characters GBK can hold, so the text read back is
     // the text shown.
     if (!gbk_) gbk_ = new GbkValidator(w_);
@@ -250,10 +229,10 @@ class ComboBoxControl : public Control {
   }
 
   void apply_look() {
-    apply_font(w_, s_.font);
+    apply_font(w_, settings_.font);
     QPalette pal = w_->palette();
-    pal.setColor(QPalette::Text, qcolor(s_.text_colour));
-    pal.setColor(QPalette::Base, qcolor(s_.background));
+    pal.setColor(QPalette::Text, qcolor(settings_.text_colour));
+    pal.setColor(QPalette::Base, qcolor(settings_.background));
     w_->setPalette(pal);
   }
 
@@ -262,30 +241,16 @@ class ComboBoxControl : public Control {
     outer_ = nullptr;
   }
 
-  ComboBoxSettings s_;
   QPointer<QComboBox> w_;
   QPointer<QWidget> outer_;  // the combo, or the simple form around it
   ItemHeight* delegate_;
   QPointer<GbkValidator> gbk_;  // owned by the combo
 };
 
-std::unique_ptr<Control> create_combo_box(const CreateParams& p) {
-  auto s = ComboBoxSettings::decode(p.unit.settings);
-  if (!s) return nullptr;
-  return std::make_unique<ComboBoxControl>(p, std::move(*s));
-}
-
 }  // namespace
 
 KindDescriptor combo_box_kind() {
-  using P = PropType;
-  return {kKindComboBox,
-          "ComboBox",
-          true,
-          false,
-          {P::Choice, P::Text, P::Integer, P::Integer, P::Integer, P::Text, P::Logical, P::Integer, P::Colour,
-           P::Colour, P::Font, P::Integer, P::Block, P::Block},
-          create_combo_box};
+  return settings_kind<ComboBoxSettings>(kKindComboBox, "ComboBox", create_from_settings<ComboBoxControl>);
 }
 
 }  // namespace pennacle

@@ -13,6 +13,7 @@
 
 #include "runtime/convert.h"
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/settings_control.h"
 #include "ui/kinds/text_filter.h"
 #include "ui/template/input_modes.h"
 #include "ui/template/kind_settings.h"
@@ -298,85 +299,40 @@ class SpinArrows : public QWidget {
   QToolButton* down_;
 };
 
-class EditBoxControl : public Control {
+class EditBoxControl final : public SettingsControl<EditBoxSettings> {
  public:
-  EditBoxControl(const CreateParams& p, EditBoxSettings s)
-      : Control(p.window_id, p.unit.id), s_(std::move(s)) {
+  EditBoxControl(const CreateParams& p, EditBoxSettings s) : SettingsControl(p, std::move(s)) {
     rules_ = std::make_shared<EditRules>();
-    if (s_.multi_line) {
+    if (settings_.multi_line) {
       text_ = new TextBox(p.parent, rules_);
       widget_ = text_;
-      text_->set_text(to_qstring(s_.content));
+      text_->set_text(to_qstring(settings_.content));
     } else {
       line_ = new LineBox(p.parent, rules_);
       widget_ = line_;
-      line_->setText(to_qstring(s_.content));
-      if (s_.spin_type != 0) spin_ = new SpinArrows(line_);
+      line_->setText(to_qstring(settings_.content));
+      if (settings_.spin_type != 0) spin_ = new SpinArrows(line_);
     }
     widget_->setFocusPolicy(Qt::StrongFocus);
-    apply();
-    set_selection(s_.sel_start, s_.sel_length);
+    apply(Apply::Widget);
+    set_selection(settings_.sel_start, settings_.sel_length);
   }
-  ~EditBoxControl() override = default;
   QWidget* widget() const override { return widget_; }
 
-  bool get(int index, PropertyData* out) override {
-    switch (index) {
-      case 0:
+ private:
+  // The text and its selection live in the widget.
+  bool read_live(Property p, PropertyData* out) override {
+    switch (p) {
+      case EditBoxSettings::kContent:
         out->bytes = to_gbk(outside_form(text())).value_or(std::string());
         return true;
-      case 1:
-        out->number = s_.border;
-        return true;
-      case 2:
-        out->number = s_.text_colour;
-        return true;
-      case 3:
-        out->number = s_.background;
-        return true;
-      case 4:
-        out->bytes = s_.font;
-        return true;
-      case 5:
-        out->number = s_.hide_selection;
-        return true;
-      case 6:
-        out->number = s_.max_length;
-        return true;
-      case 7:
-        out->number = s_.multi_line;
-        return true;
-      case 8:
-        out->number = s_.scroll_bars;
-        return true;
-      case 9:
-        out->number = s_.alignment;
-        return true;
-      case 10:
-        out->number = s_.input_mode;
-        return true;
-      case 11:
-        out->bytes = std::string(1, static_cast<char>(s_.password_char));
-        return true;
-      case 12:
-        out->number = s_.letter_case;
-        return true;
-      case 13:
-        out->number = s_.spin_type;
-        return true;
-      case 14:
-        out->number = s_.spin_min;
-        return true;
-      case 15:
-        out->number = s_.spin_max;
-        return true;
-      case 16:
+      case EditBoxSettings::kSelStart:
         out->number = selection_start();
         return true;
-      case 17:
+      case EditBoxSettings::kSelLength:
         out->number = selection_length();
         return true;
-      case 18:
+      case EditBoxSettings::kSelectedText:
         out->bytes = to_gbk(outside_form(selected_text())).value_or(std::string());
         return true;
       default:
@@ -384,71 +340,24 @@ class EditBoxControl : public Control {
     }
   }
 
-  bool set(int index, const PropertyData& in) override {
+  bool write_live(Property p, const PropertyData& in) override {
     const auto n = static_cast<int32_t>(in.number);
-    switch (index) {
-      case 0:
+    switch (p) {
+      case EditBoxSettings::kContent:
         set_text(inside_form(to_qstring(in.bytes)));
         return true;
-      case 1:
-        s_.border = n;
-        break;
-      case 2:
-        s_.text_colour = static_cast<uint32_t>(n);
-        break;
-      case 3:
-        s_.background = static_cast<uint32_t>(n);
-        break;
-      case 4:
-        s_.font = in.bytes;
-        break;
-      case 5:
-        s_.hide_selection = n != 0;
-        break;
-      case 6:
-        s_.max_length = n;
-        break;
-      case 7:
-        s_.multi_line = n != 0;
-        break;  // the box keeps the form it was made with
-      case 8:
-        s_.scroll_bars = n;
-        break;
-      case 9:
-        s_.alignment = n;
-        break;
-      case 10:
-        s_.input_mode = n;
-        break;
-      case 11:
-        s_.password_char = in.bytes.empty() ? '*' : static_cast<uint8_t>(in.bytes[0]);
-        break;
-      case 12:
-        s_.letter_case = n;
-        break;
-      case 13:
-        s_.spin_type = n;
-        break;
-      case 14:
-        s_.spin_min = n;
-        break;
-      case 15:
-        s_.spin_max = n;
-        break;
-      case 16:
+      case EditBoxSettings::kSelStart:
         set_selection(n, selection_length());
         return true;
-      case 17:
+      case EditBoxSettings::kSelLength:
         set_selection(selection_start(), n);
         return true;
-      case 18:
+      case EditBoxSettings::kSelectedText:
         replace_selection(inside_form(to_qstring(in.bytes)));
         return true;
       default:
         return false;
     }
-    apply();
-    return true;
   }
 
  private:
@@ -459,7 +368,7 @@ class EditBoxControl : public Control {
   QString text() const {
     if (line_) return line_->text();
     if (text_) return text_->toPlainText();
-    return to_qstring(s_.content);
+    return to_qstring(settings_.content);
   }
   void set_text(const QString& t) {
     if (line_) line_->setText(t);
@@ -488,33 +397,34 @@ class EditBoxControl : public Control {
     if (text_) text_->insertPlainText(t);
   }
 
-  void apply() {
-    if (spin_) spin_->set_range(s_.spin_min, s_.spin_max);
-    rules_->mode = s_.input_mode;
-    rules_->letter_case = s_.letter_case;
-    rules_->max_length = s_.max_length;
-    rules_->hide_selection = s_.hide_selection;
+  void apply(Apply) override {
+    const EditBoxSettings& s = settings_;
+    if (spin_) spin_->set_range(s.spin_min, s.spin_max);
+    rules_->mode = s.input_mode;
+    rules_->letter_case = s.letter_case;
+    rules_->max_length = s.max_length;
+    rules_->hide_selection = s.hide_selection;
     if (line_) line_->rules_changed();
     if (!widget_) return;
-    apply_font(widget_, s_.font);
+    apply_font(widget_, s.font);
     QPalette pal = widget_->palette();
-    pal.setColor(QPalette::Text, qcolor(s_.text_colour));
-    pal.setColor(QPalette::Base, qcolor(s_.background));
+    pal.setColor(QPalette::Text, qcolor(s.text_colour));
+    pal.setColor(QPalette::Base, qcolor(s.background));
     widget_->setPalette(pal);
-    const Qt::Alignment align = h_alignment(s_.alignment);
+    const Qt::Alignment align = h_alignment(s.alignment);
     if (line_) {
-      line_->setFrame(s_.border != 0);
+      line_->setFrame(s.border != 0);
       line_->setAlignment(align | Qt::AlignVCenter);
-      line_->setReadOnly(s_.input_mode == kInputReadOnly);
-      line_->setEchoMode(s_.input_mode == kInputPassword ? QLineEdit::Password : QLineEdit::Normal);
+      line_->setReadOnly(s.input_mode == kInputReadOnly);
+      line_->setEchoMode(s.input_mode == kInputPassword ? QLineEdit::Password : QLineEdit::Normal);
       set_kind_style_sheet(
-          line_, QStringLiteral("QLineEdit { lineedit-password-character: %1; }").arg(s_.password_char));
+          line_, QStringLiteral("QLineEdit { lineedit-password-character: %1; }").arg(s.password_char));
     }
     if (text_) {
-      text_->setFrameShape(s_.border == 0 ? QFrame::NoFrame : QFrame::StyledPanel);
-      text_->setReadOnly(s_.input_mode == kInputReadOnly);
-      const bool horizontal = s_.scroll_bars == 1 || s_.scroll_bars == 3;
-      const bool vertical = s_.scroll_bars == 2 || s_.scroll_bars == 3;
+      text_->setFrameShape(s.border == 0 ? QFrame::NoFrame : QFrame::StyledPanel);
+      text_->setReadOnly(s.input_mode == kInputReadOnly);
+      const bool horizontal = s.scroll_bars == 1 || s.scroll_bars == 3;
+      const bool vertical = s.scroll_bars == 2 || s.scroll_bars == 3;
       // Without a horizontal scroll the lines wrap at the box width.
       text_->setLineWrapMode(horizontal ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
       text_->setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
@@ -531,7 +441,6 @@ class EditBoxControl : public Control {
     widget_ = nullptr;
   }
 
-  EditBoxSettings s_;
   std::shared_ptr<EditRules> rules_;  // shared with the widget
   QPointer<QWidget> widget_;
   QPointer<LineBox> line_;
@@ -539,24 +448,10 @@ class EditBoxControl : public Control {
   QPointer<SpinArrows> spin_;
 };
 
-std::unique_ptr<Control> create_edit_box(const CreateParams& p) {
-  auto s = EditBoxSettings::decode(p.unit.settings);
-  if (!s) return nullptr;
-  return std::make_unique<EditBoxControl>(p, std::move(*s));
-}
-
 }  // namespace
 
 KindDescriptor edit_box_kind() {
-  using P = PropType;
-  return {kKindEditBox,
-          "EditBox",
-          true,
-          false,
-          {P::Text, P::Choice, P::Colour, P::Colour, P::Font, P::Logical, P::Integer, P::Logical, P::Choice,
-           P::Choice, P::Choice, P::Text, P::Choice, P::Choice, P::Integer, P::Integer, P::Integer,
-           P::Integer, P::Text},
-          create_edit_box};
+  return settings_kind<EditBoxSettings>(kKindEditBox, "EditBox", create_from_settings<EditBoxControl>);
 }
 
 }  // namespace pennacle

@@ -16,6 +16,7 @@
 
 #include "runtime/value.h"
 #include "ui/kind.h"
+#include "ui/kinds/list_rows.h"
 
 namespace pennacle {
 
@@ -37,15 +38,6 @@ void list_clear(int argc, const Value* args, Value* result);
 
 // ---- Plain forms (any thread) -----------------------------------------------------------------
 
-struct ListInsertArgs {
-  int32_t position = -1;
-  std::string_view text;
-  int32_t image = -1;
-  bool has_state_image = false;
-  int32_t state_image = 0;  // the index as passed (the number stored is index + 1)
-  int32_t indent = 0;
-  int32_t value = 0;
-};
 int32_t list_insert_row(int32_t window_id, int32_t unit_id, const ListInsertArgs& args);
 void list_set_cell_text(int32_t window_id, int32_t unit_id, int32_t row, int32_t column,
                         std::string_view text);
@@ -54,15 +46,6 @@ void list_clear(int32_t window_id, int32_t unit_id);
 int32_t list_row_count(int32_t window_id, int32_t unit_id);
 
 // A row's attributes as the store holds them (tests and the check-box path).
-struct ListRowState {
-  bool exists = false;
-  int32_t image = -1;
-  int32_t state_image = 0;
-  int32_t indent = 0;
-  int32_t value = 0;
-  bool selected = false;
-  bool focused = false;
-};
 ListRowState list_row_state(int32_t window_id, int32_t unit_id, int32_t row);
 
 // Rows the view shows now (user-interface thread); it catches up with the store at each update.

@@ -8,10 +8,12 @@
 #include <QToolTip>
 #include <QWidget>
 #include <atomic>
-#include <mutex>
 
+#include "platform/mutex.h"
+#include "runtime/args.h"
 #include "runtime/fatal.h"
 #include "ui/kinds/basic_kinds.h"
+#include "ui/kinds/settings_control.h"
 #include "ui/template/kind_settings.h"
 #include "ui/text_codec.h"
 #include "ui/widget_style.h"
@@ -22,11 +24,13 @@ namespace {
 
 // The pane table, shared between the commands (any thread) and the widget (user-interface thread).
 struct PaneStore {
-  std::mutex mu;
-  std::vector<StatusPane> panes;  // GUARDED_BY(mu)
+  Mutex mu;
+  std::vector<StatusPane> panes GUARDED_BY(mu);
   std::atomic<bool> repaint_posted{false};
   QPointer<QWidget> widget;  // user-interface thread only
 };
+
+constexpr const char* kNoControl = "指定窗口或窗口组件不存在或尚未载入";
 
 // Right edges of the panes: running sums of the widths; a -1 width reaches the right edge and
 // ends the list (the panes after it get no room).
@@ -61,7 +65,7 @@ class StatusBarWidget : public QWidget {
   void paintEvent(QPaintEvent*) override {
     std::vector<StatusPane> panes;
     {
-      std::lock_guard lock(store_->mu);
+      MutexLock lock(store_->mu);
       panes = store_->panes;
     }
     QPainter p(this);
@@ -85,7 +89,7 @@ class StatusBarWidget : public QWidget {
   bool event(QEvent* e) override {
     if (e->type() == QEvent::ToolTip) {
       auto* help = static_cast<QHelpEvent*>(e);
-      std::lock_guard lock(store_->mu);
+      MutexLock lock(store_->mu);
       const auto rects = pane_rects(store_->panes, rect());
       for (size_t i = 0; i < rects.size(); ++i)
         if (rects[i].contains(help->pos()) && !store_->panes[i].tip.empty()) {
@@ -123,82 +127,25 @@ class Docker : public QObject {
   int position_;
 };
 
-class StatusBarControl : public Control {
+class StatusBarControl final : public SettingsControl<StatusBarSettings> {
  public:
   StatusBarControl(const CreateParams& p, StatusBarSettings s)
-      : Control(p.window_id, p.unit.id), s_(std::move(s)), store_(std::make_shared<PaneStore>()) {
-    store_->panes = s_.panes;
+      : SettingsControl(p, std::move(s)), store_(std::make_shared<PaneStore>()) {
+    {
+      MutexLock lock(store_->mu);
+      store_->panes = settings_.panes;
+    }
     w_ = new StatusBarWidget(p.parent, store_);
     store_->widget = w_;
-    docker_ = new Docker(w_, s_.position);
+    docker_ = new Docker(w_, settings_.position);
     grip_ = new QSizeGrip(w_);
-    apply();
+    apply(Apply::Widget);
   }
   QWidget* widget() const override { return w_; }
   const std::shared_ptr<PaneStore>& store() const { return store_; }
 
   void creation_finished() override { follow_parent(); }
   void window_ready() override { follow_parent(); }
-
-  bool get(int index, PropertyData* out) override {
-    switch (index) {
-      case 0:
-        out->number = s_.background;
-        return true;
-      case 1:
-        out->number = s_.position;
-        return true;
-      case 2:
-        out->number = s_.size_grip;
-        return true;
-      case 3:
-        out->bytes = s_.font;
-        return true;
-      case 4:
-        out->bytes = s_.image_list;
-        return true;
-      case 5: {
-        StatusBarSettings copy;
-        std::lock_guard lock(store_->mu);
-        copy.panes = store_->panes;
-        out->bytes = copy.encode_panes();
-        return true;
-      }
-      default:
-        return false;
-    }
-  }
-
-  bool set(int index, const PropertyData& in) override {
-    const auto n = static_cast<int32_t>(in.number);
-    switch (index) {
-      case 0:
-        s_.background = static_cast<uint32_t>(n);
-        break;
-      case 1:
-        s_.position = n > 2 ? 0 : n;
-        break;
-      case 2:
-        s_.size_grip = n != 0;
-        break;
-      case 3:
-        s_.font = in.bytes;
-        break;
-      case 4:
-        s_.image_list = in.bytes;
-        break;
-      case 5: {
-        auto panes = StatusBarSettings::decode_panes(in.bytes);
-        std::lock_guard lock(store_->mu);
-        store_->panes = panes ? std::move(*panes) : std::vector<StatusPane>();
-        break;
-      }
-      default:
-        return false;
-    }
-    apply();
-    return true;
-  }
 
  private:
   void follow_parent() {
@@ -211,12 +158,29 @@ class StatusBarControl : public Control {
     docker_->dock();
   }
 
-  void apply() {
+  // The pane table lives in the store, where the commands change it.
+  bool read_live(Property, PropertyData* out) override {
+    MutexLock lock(store_->mu);
+    out->bytes = encode_panes(store_->panes);
+    return true;
+  }
+  bool write_live(Property, const PropertyData& in) override {
+    auto panes = decode_panes(in.bytes);
+    {
+      MutexLock lock(store_->mu);
+      store_->panes = panes ? std::move(*panes) : std::vector<StatusPane>();
+    }
+    apply(Apply::Widget);
+    return true;
+  }
+
+  void apply(Apply) override {
     if (!w_) return;
-    apply_font(w_, s_.font);
-    w_->set_background(qcolor(s_.background));
-    docker_->set_position(s_.position);
-    grip_->setVisible(s_.size_grip);
+    const StatusBarSettings& s = settings_;
+    apply_font(w_, s.font);
+    w_->set_background(qcolor(s.background));
+    docker_->set_position(s.position);
+    grip_->setVisible(s.size_grip);
     grip_->move(w_->width() - grip_->sizeHint().width(), w_->height() - grip_->sizeHint().height());
     follow_parent();
     w_->update();
@@ -227,7 +191,6 @@ class StatusBarControl : public Control {
     w_ = nullptr;
   }
 
-  StatusBarSettings s_;
   std::shared_ptr<PaneStore> store_;
   QPointer<StatusBarWidget> w_;
   QPointer<Docker> docker_;
@@ -235,16 +198,10 @@ class StatusBarControl : public Control {
   QPointer<QWidget> watched_;
 };
 
-std::unique_ptr<Control> create_status_bar(const CreateParams& p) {
-  auto s = StatusBarSettings::decode(p.unit.settings);
-  if (!s) return nullptr;
-  return std::make_unique<StatusBarControl>(p, std::move(*s));
-}
-
 std::shared_ptr<PaneStore> store_of(int32_t window_id, int32_t unit_id) {
   std::shared_ptr<Control> c = find_control(window_id, unit_id);
   auto* bar = dynamic_cast<StatusBarControl*>(c.get());
-  if (!bar) report_fatal_message("指定窗口或窗口组件不存在或尚未载入");
+  if (!bar) report_fatal_message(kNoControl);
   return bar->store();
 }
 
@@ -253,7 +210,7 @@ std::shared_ptr<PaneStore> store_of(int32_t window_id, int32_t unit_id) {
 void status_set_pane_text(int32_t window_id, int32_t unit_id, int32_t pane, std::string_view text) {
   std::shared_ptr<PaneStore> store = store_of(window_id, unit_id);
   {
-    std::lock_guard lock(store->mu);
+    MutexLock lock(store->mu);
     if (pane < 0 || static_cast<size_t>(pane) >= store->panes.size()) return;
     store->panes[static_cast<size_t>(pane)].text.assign(text);
   }
@@ -267,29 +224,21 @@ void status_set_pane_text(int32_t window_id, int32_t unit_id, int32_t pane, std:
 }
 
 void status_set_pane_text_command(int argc, const Value* args, Value* /*result*/) {
+  const Args a(argc, args);
   int32_t window_id = 0, unit_id = 0;
-  if (!read_unit_reference(arg(argc, args, 0), &window_id, &unit_id))
-    report_fatal_message("指定窗口或窗口组件不存在或尚未载入");
-  const Value& index = arg(argc, args, 1);
-  const Value& text = arg(argc, args, 2);
-  status_set_pane_text(window_id, unit_id, index.int_payload(), text.is(Kind::Text) ? text.text() : "");
+  if (!read_unit_reference(a[0], &window_id, &unit_id)) report_fatal_message(kNoControl);
+  status_set_pane_text(window_id, unit_id, a[1].int_payload(), a.text(2));
 }
 
 std::string status_pane_text(int32_t window_id, int32_t unit_id, int32_t pane) {
   std::shared_ptr<PaneStore> store = store_of(window_id, unit_id);
-  std::lock_guard lock(store->mu);
+  MutexLock lock(store->mu);
   if (pane < 0 || static_cast<size_t>(pane) >= store->panes.size()) return {};
   return store->panes[static_cast<size_t>(pane)].text;
 }
 
 KindDescriptor status_bar_kind() {
-  using P = PropType;
-  return {kKindStatusBar,
-          "StatusBar",
-          true,
-          false,
-          {P::Colour, P::Choice, P::Logical, P::Font, P::ImageList, P::Block},
-          create_status_bar};
+  return settings_kind<StatusBarSettings>(kKindStatusBar, "StatusBar", create_from_settings<StatusBarControl>);
 }
 
 }  // namespace pennacle

@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "ui/runtime_internal.h"
+#include "ui/template/unit_events.h"
 #include "ui/text_codec.h"
 #include "ui/widget_style.h"
 #include "ui/window_runtime.h"
@@ -21,41 +22,8 @@ constexpr int kFixedFrame = 3;
 constexpr int kSizingFrame = 4;
 constexpr int kClientEdge = 2;
 
-enum Field {
-  kCaptionText = 0,
-  kBorder = 1,
-  kBackground = 2,
-  kPicture = 3,
-  kPictureMode = 4,
-  kSound = 5,
-  kSoundMode = 6,
-  kControlBox = 7,
-  kMaximizeBox = 8,
-  kMinimizeBox = 9,
-  kPosition = 10,
-  kMovable = 11,
-  kIcon = 12,
-  kFlag21 = 13,
-  kFlag22 = 14,
-  kFlag23 = 15,
-  kHelpFile = 16,
-  kHelpContext = 17,
-  kTaskbar = 18,
-  kFlag27 = 19,
-  kShape = 20,
-  kTopmost = 21,
-  kFlag30 = 22,
-  kClassName = 23,
-};
-
 bool resizable(int32_t border) { return border == 1 || border == 3 || border == 5; }
 bool tool_window(int32_t border) { return border == 3 || border == 4; }
-
-std::unique_ptr<Control> create_window(const CreateParams& p) {
-  auto s = WindowSettings::decode(p.unit.settings);
-  if (!s) return nullptr;
-  return std::make_unique<WindowControl>(p.window_id, p.unit, std::move(*s), p.parent);
-}
 
 }  // namespace
 
@@ -87,33 +55,32 @@ void RuntimeWindow::closeEvent(QCloseEvent* e) {
 
 void RuntimeWindow::moveEvent(QMoveEvent* e) {
   QWidget::moveEvent(e);
-  if (owner_) fire_event(owner_->window_id(), 0, 3);
+  if (owner_) fire_event(owner_->window_id(), 0, kWindowMoved);
 }
 
 void RuntimeWindow::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   relayout();
-  if (owner_) fire_event(owner_->window_id(), 0, 4);
+  if (owner_) fire_event(owner_->window_id(), 0, kWindowResized);
 }
 
 void RuntimeWindow::showEvent(QShowEvent* e) {
   QWidget::showEvent(e);
-  if (owner_ && !e->spontaneous()) fire_event(owner_->window_id(), 0, 10);
+  if (owner_ && !e->spontaneous()) fire_event(owner_->window_id(), 0, kWindowShown);
 }
 
 void RuntimeWindow::hideEvent(QHideEvent* e) {
   QWidget::hideEvent(e);
-  if (owner_ && !e->spontaneous()) fire_event(owner_->window_id(), 0, 11);
+  if (owner_ && !e->spontaneous()) fire_event(owner_->window_id(), 0, kWindowHidden);
 }
 
-WindowControl::WindowControl(int32_t window_id, const UnitTemplate& unit, WindowSettings settings,
-                             QWidget* owner)
-    : Control(window_id, unit.id), settings_(std::move(settings)), owner_(owner) {
+WindowControl::WindowControl(const CreateParams& p, WindowSettings settings)
+    : SettingsControl(p, std::move(settings)), owner_(p.parent) {
   window_ = new RuntimeWindow(this, settings_.taskbar ? nullptr : owner_, Qt::Window);
   window_->setAttribute(Qt::WA_DeleteOnClose, false);
   apply_flags();
   apply_look();
-  set_outer_geometry(QRect(unit.left, unit.top, unit.width, unit.height));
+  set_outer_geometry(QRect(p.unit.left, p.unit.top, p.unit.width, p.unit.height));
   if (settings_.position == 1) centre();
 }
 
@@ -225,203 +192,51 @@ void WindowControl::apply_look() {
   }
 }
 
-bool WindowControl::get(int index, PropertyData* out) {
-  const WindowSettings& s = settings_;
-  switch (index) {
-    case kCaptionText:
-      out->bytes = window_ ? to_gbk(window_->windowTitle()).value_or(s.caption) : s.caption;
+bool WindowControl::read_live(Property p, PropertyData* out) {
+  switch (p) {
+    case WindowSettings::kCaption:
+      out->bytes = window_ ? to_gbk(window_->windowTitle()).value_or(settings_.caption) : settings_.caption;
       return true;
-    case kBorder:
-      out->number = s.border;
-      return true;
-    case kBackground:
-      out->number = s.background;
-      return true;
-    case kPicture:
-      out->bytes = s.picture;
-      return true;
-    case kPictureMode:
-      out->number = s.picture_mode;
-      return true;
-    case kSound:
-      out->bytes = s.sound;
-      return true;
-    case kSoundMode:
-      out->number = s.sound_mode;
-      return true;
-    case kControlBox:
-      out->number = s.control_box;
-      return true;
-    case kMaximizeBox:
-      out->number = s.maximize_box;
-      return true;
-    case kMinimizeBox:
-      out->number = s.minimize_box;
-      return true;
-    case kPosition:
+    case WindowSettings::kPosition:
       out->number = window_ && window_->isMinimized() ? 2 : window_ && window_->isMaximized() ? 3 : 0;
-      return true;
-    case kMovable:
-      out->number = s.movable;
-      return true;
-    case kIcon:
-      out->bytes = s.icon;
-      return true;
-    case kFlag21:
-      out->number = s.flag21;
-      return true;
-    case kFlag22:
-      out->number = s.flag22;
-      return true;
-    case kFlag23:
-      out->number = s.flag23;
-      return true;
-    case kHelpFile:
-      out->bytes = s.help_file;
-      return true;
-    case kHelpContext:
-      out->number = s.help_context;
-      return true;
-    case kTaskbar:
-      out->number = s.taskbar;
-      return true;
-    case kFlag27:
-      out->number = s.flag27;
-      return true;
-    case kShape:
-      out->number = s.shape;
-      return true;
-    case kTopmost:
-      out->number = s.topmost;
-      return true;
-    case kFlag30:
-      out->number = s.flag30;
-      return true;
-    case kClassName:
-      out->bytes = s.class_name;
       return true;
     default:
       return false;
   }
 }
 
-bool WindowControl::set(int index, const PropertyData& in) {
-  const QRect outer = outer_geometry();  // kept across a change of frame
-  WindowSettings& s = settings_;
-  const int32_t n = static_cast<int32_t>(in.number);
-  bool flags = false;
-  switch (index) {
-    case kCaptionText:
-      s.caption = in.bytes;
-      break;
-    case kBorder:
-      s.border = n > 6 ? 2 : n;
-      flags = true;
-      break;
-    case kBackground:
-      s.background = static_cast<uint32_t>(n);
-      break;
-    case kPicture:
-      s.picture = in.bytes;
-      break;
-    case kPictureMode:
-      s.picture_mode = n;
-      break;
-    case kSound:
-      s.sound = in.bytes;
-      break;
-    case kSoundMode:
-      s.sound_mode = n;
-      break;
-    case kControlBox:
-      s.control_box = n != 0;
-      flags = true;
-      break;
-    case kMaximizeBox:
-      s.maximize_box = n != 0;
-      flags = true;
-      break;
-    case kMinimizeBox:
-      s.minimize_box = n != 0;
-      flags = true;
-      break;
-    case kPosition:
-      s.position = n;
-      if (window_ && n == 1) centre();
-      if (window_ && window_->isVisible()) {
-        if (n == 2)
-          window_->showMinimized();
-        else if (n == 3)
-          window_->showMaximized();
-        else
-          window_->showNormal();
-      }
-      return true;
-    case kMovable:
-      s.movable = n != 0;
-      break;
-    case kIcon:
-      s.icon = in.bytes;
-      break;
-    case kFlag21:
-      s.flag21 = n != 0;
-      break;
-    case kFlag22:
-      s.flag22 = n != 0;
-      break;
-    case kFlag23:
-      s.flag23 = n != 0;
-      break;
-    case kHelpFile:
-      s.help_file = in.bytes;
-      break;
-    case kHelpContext:
-      s.help_context = n;
-      break;
-    case kTaskbar:
-      s.taskbar = n != 0;
-      flags = true;
-      break;
-    case kFlag27:
-      s.flag27 = n != 0;
-      break;
-    case kShape:
-      s.shape = n;
-      break;
-    case kTopmost:
-      s.topmost = n != 0;
-      flags = true;
-      break;
-    case kFlag30:
-      s.flag30 = n != 0;
-      break;
-    case kClassName:
-      s.class_name = in.bytes;
-      break;
-    default:
-      return false;
+// Position: 1 centres the window; a shown window is minimized (2), maximized (3) or restored.
+bool WindowControl::write_live(Property p, const PropertyData& in) {
+  if (p != WindowSettings::kPosition) return false;
+  const auto n = static_cast<int32_t>(in.number);
+  settings_.position = n;
+  if (window_ && n == 1) centre();
+  if (window_ && window_->isVisible()) {
+    if (n == 2)
+      window_->showMinimized();
+    else if (n == 3)
+      window_->showMaximized();
+    else
+      window_->showNormal();
   }
-  if (!window_) return true;
-  if (flags) {
-    apply_flags();
-    set_outer_geometry(outer);
-  }
-  apply_look();
   return true;
 }
 
+void WindowControl::before_apply(Apply how) {
+  if (how == Apply::Frame) kept_outer_ = outer_geometry();
+}
+
+void WindowControl::apply(Apply how) {
+  if (!window_) return;
+  if (how == Apply::Frame) {
+    apply_flags();
+    set_outer_geometry(kept_outer_);
+  }
+  apply_look();
+}
+
 KindDescriptor window_kind() {
-  using P = PropType;
-  return KindDescriptor{
-      kKindWindow,
-      "window",
-      true,
-      false,
-      {P::Text,     P::Choice,  P::Colour,  P::Picture, P::Choice, P::Sound,   P::Choice,  P::Logical,
-       P::Logical,  P::Logical, P::Choice,  P::Logical, P::Icon,   P::Logical, P::Logical, P::Logical,
-       P::FileName, P::Integer, P::Logical, P::Logical, P::Choice, P::Logical, P::Logical, P::Text},
-      create_window,
-  };
+  return settings_kind<WindowSettings>(kKindWindow, "window", create_from_settings<WindowControl>);
 }
 
 }  // namespace pennacle

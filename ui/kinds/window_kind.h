@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "ui/kind.h"
+#include "ui/kinds/settings_control.h"
 #include "ui/template/kind_settings.h"
 
 namespace pennacle {
@@ -41,18 +41,16 @@ class RuntimeWindow : public QWidget {
   QWidget* client_;
 };
 
-class WindowControl : public Control {
+class WindowControl final : public SettingsControl<WindowSettings> {
  public:
-  WindowControl(int32_t window_id, const UnitTemplate& unit, WindowSettings settings, QWidget* owner);
+  // `p.parent` is the hidden owner, for windows kept out of the task bar.
+  WindowControl(const CreateParams& p, WindowSettings settings);
   ~WindowControl() override;
 
   QWidget* widget() const override { return window_; }
   QWidget* container() const override { return window_ ? window_->client() : nullptr; }
-  bool get(int index, PropertyData* out) override;
-  bool set(int index, const PropertyData& in) override;
 
   RuntimeWindow* window() const { return window_; }
-  const WindowSettings& settings() const { return settings_; }
   // Frame and caption around the widget, from the border style.
   QMargins frame_margins() const;
   // Outer rectangle (screen coordinates, frame included).
@@ -65,13 +63,17 @@ class WindowControl : public Control {
 
  private:
   friend class RuntimeWindow;
+  bool read_live(Property p, PropertyData* out) override;
+  bool write_live(Property p, const PropertyData& in) override;
+  void before_apply(Apply how) override;
+  void apply(Apply how) override;
   void detach_widget() override;
   void apply_flags();
   void apply_look();
 
-  WindowSettings settings_;
   QPointer<RuntimeWindow> window_;
-  QWidget* owner_;  // the hidden owner, for windows kept out of the task bar
+  QWidget* owner_;   // the hidden owner, for windows kept out of the task bar
+  QRect kept_outer_;  // the outer rectangle a change of frame keeps
 };
 
 // Kind descriptor of `window`.

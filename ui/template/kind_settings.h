@@ -1,8 +1,6 @@
 // Stored settings of the window kind and the basic control kinds: the kind-specific tail of a unit
-// record. Each block starts with the kind's format version; a block with a higher version than
-// the one a kind knows is refused (the unit then fails to load). An empty block means every
-// setting at its default. Fields follow in property-number order; integers and colours are 32-bit
-// words, logicals 32-bit 0/1, texts zero-terminated, fonts and other blobs count-prefixed blocks.
+// record, read and written through each kind's property table (ui/template/property_table.h).
+// Fields follow the table's order; each struct names its property numbers.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace pennacle {
+#include "ui/template/property_table.h"
 
-// The system button-face colour.
-inline constexpr uint32_t kColourButtonFace = 0xFF000000;
-inline constexpr uint32_t kColourWhite = 0x00FFFFFF;
+namespace pennacle {
 
 // The 60-byte font record: height (negative: character height in pixels), width, escapement,
 // orientation, weight, italic, underline, strike-out, character set, four precision/quality
@@ -32,33 +28,58 @@ struct LogFont {
   bool operator==(const LogFont&) const = default;
 };
 
-struct WindowSettings {
+struct WindowSettings : StoredSettings<WindowSettings> {
+  enum Property : int32_t {
+    kCaption = 8,
+    kBorder = 9,
+    kBackground = 10,
+    kPicture = 11,
+    kPictureMode = 12,
+    kSound = 13,
+    kSoundMode = 14,
+    kControlBox = 15,
+    kMaximizeBox = 16,
+    kMinimizeBox = 17,
+    kPosition = 18,
+    kMovable = 19,
+    kIcon = 20,
+    kFlag21 = 21,
+    kFlag22 = 22,
+    kFlag23 = 23,
+    kHelpFile = 24,
+    kHelpContext = 25,
+    kTaskbar = 26,
+    kFlag27 = 27,
+    kShape = 28,
+    kTopmost = 29,
+    kFlag30 = 30,
+    kClassName = 31,
+  };
   static constexpr uint32_t kVersion = 1;
-  std::string caption;                      // 8
-  int32_t border = 2;                       // 9
-  uint32_t background = kColourButtonFace;  // 10
-  std::string picture;                      // 11
-  int32_t picture_mode = 1;                 // 12
-  std::string sound;                        // 13
-  int32_t sound_mode = 0;                   // 14
-  bool control_box = true;                  // 15
-  bool maximize_box = false;                // 16
-  bool minimize_box = true;                 // 17
-  int32_t position = 1;                     // 18
-  bool movable = true;                      // 19
-  std::string icon;                         // 20
-  bool flag21 = false, flag22 = true, flag23 = false;
-  std::string help_file;     // 24
-  int32_t help_context = 0;  // 25
-  bool taskbar = true;       // 26
-  bool flag27 = false;
-  int32_t shape = 0;     // 28
-  bool topmost = false;  // 29
-  bool flag30 = false;
-  std::string class_name;  // 31
+  static const KindTable<WindowSettings>& table();
 
-  std::string encode() const;
-  static std::optional<WindowSettings> decode(std::string_view bytes);
+  std::string caption;
+  int32_t border = 2;  // 0 none, 1 resizable, 2 fixed, 3 and 4 thin, 5 and 6 sunken edge
+  uint32_t background = kColourButtonFace;
+  std::string picture;
+  int32_t picture_mode = 1;
+  std::string sound;
+  int32_t sound_mode = 0;
+  bool control_box = true;
+  bool maximize_box = false;
+  bool minimize_box = true;
+  int32_t position = 1;  // 0 as stored, 1 centred, 2 minimized, 3 maximized
+  bool movable = true;
+  std::string icon;
+  bool flag21 = false, flag22 = true, flag23 = false;
+  std::string help_file;
+  int32_t help_context = 0;
+  bool taskbar = true;
+  bool flag27 = false;
+  int32_t shape = 0;
+  bool topmost = false;
+  bool flag30 = false;
+  std::string class_name;
 };
 
 enum EditInputMode : int32_t {
@@ -76,118 +97,160 @@ enum EditInputMode : int32_t {
   kInputDateTime = 11,
 };
 
-struct EditBoxSettings {
+struct EditBoxSettings : StoredSettings<EditBoxSettings> {
+  enum Property : int32_t {
+    kContent = 8,
+    kBorder = 9,
+    kTextColour = 10,
+    kBackground = 11,
+    kFont = 12,
+    kHideSelection = 13,
+    kMaxLength = 14,
+    kMultiLine = 15,
+    kScrollBars = 16,
+    kAlignment = 17,
+    kInputMode = 18,
+    kPasswordChar = 19,
+    kLetterCase = 20,
+    kSpinType = 21,
+    kSpinMin = 22,
+    kSpinMax = 23,
+    kSelStart = 24,
+    kSelLength = 25,
+    kSelectedText = 26,  // live only
+  };
   static constexpr uint32_t kVersion = 2;
-  std::string content;                                  // 8
-  int32_t border = 1;                                   // 9
-  uint32_t text_colour = 0;                             // 10
-  uint32_t background = kColourWhite;                   // 11
-  std::string font;                                     // 12
-  bool hide_selection = true;                           // 13
-  int32_t max_length = 0;                               // 14, bytes
-  bool multi_line = false;                              // 15
-  int32_t scroll_bars = 0;                              // 16
-  int32_t alignment = 0;                                // 17
-  int32_t input_mode = 0;                               // 18
-  uint8_t password_char = '*';                          // 19
-  int32_t letter_case = 0;                              // 20
-  int32_t spin_type = 0, spin_min = 0, spin_max = 100;  // 21..23
-  int32_t sel_start = 0, sel_length = 0;                // 24, 25
+  static const KindTable<EditBoxSettings>& table();
 
-  std::string encode() const;
-  static std::optional<EditBoxSettings> decode(std::string_view bytes);
+  std::string content;
+  int32_t border = 1;
+  uint32_t text_colour = 0;
+  uint32_t background = kColourWhite;
+  std::string font;
+  bool hide_selection = true;
+  int32_t max_length = 0;  // bytes
+  bool multi_line = false;
+  int32_t scroll_bars = 0;
+  int32_t alignment = 0;
+  int32_t input_mode = 0;
+  uint8_t password_char = '*';
+  int32_t letter_case = 0;
+  int32_t spin_type = 0, spin_min = 0, spin_max = 100;
+  int32_t sel_start = 0, sel_length = 0;
 };
 
-struct ComboBoxSettings {
+struct ComboBoxSettings : StoredSettings<ComboBoxSettings> {
+  enum Property : int32_t {
+    kType = 8,
+    kContent = 9,
+    kMaxLength = 10,
+    kSelStart = 11,
+    kSelLength = 12,
+    kSelectedText = 13,  // live only
+    kSorted = 14,
+    kExtraHeight = 15,
+    kTextColour = 16,
+    kBackground = 17,
+    kFont = 18,
+    kCurrent = 19,
+    kItems = 20,
+    kItemValues = 21,
+  };
   static constexpr uint32_t kVersion = 3;
-  int32_t type = 1;                       // 8
-  std::string content;                    // 9
-  int32_t max_length = 0;                 // 10
-  int32_t sel_start = 0, sel_length = 0;  // 11, 12
-  bool sorted = false;                    // 14
-  int32_t extra_height = 1;               // 15
-  uint32_t text_colour = 0;               // 16
-  uint32_t background = kColourWhite;     // 17
-  std::string font;                       // 18
-  int32_t current = -1;                   // 19
-  std::vector<std::string> items;         // 20
-  std::vector<int32_t> values;            // 21, empty or one per item
+  static const KindTable<ComboBoxSettings>& table();
 
-  std::string encode() const;
-  static std::optional<ComboBoxSettings> decode(std::string_view bytes);
+  int32_t type = 1;  // 0 simple, 1 drop-down with a text field, 2 drop-down list
+  std::string content;
+  int32_t max_length = 0;
+  int32_t sel_start = 0, sel_length = 0;
+  bool sorted = false;
+  int32_t extra_height = 1;
+  uint32_t text_colour = 0;
+  uint32_t background = kColourWhite;
+  std::string font;
+  int32_t current = -1;
+  std::vector<std::string> items;
+  std::vector<int32_t> values;  // empty or one per item
 };
 
-struct ButtonSettings {
+struct ButtonSettings : StoredSettings<ButtonSettings> {
+  enum Property : int32_t {
+    kPicture = 8,
+    kType = 9,
+    kCaption = 10,
+    kHorizontalAlign = 11,
+    kVerticalAlign = 12,
+    kFont = 13,
+  };
   static constexpr uint32_t kVersion = 1;
-  std::string picture;           // 8
-  int32_t type = 0;              // 9
-  std::string caption = "按钮";  // 10
-  int32_t h_align = 1;           // 11
-  int32_t v_align = 1;           // 12
-  std::string font;              // 13
+  static const KindTable<ButtonSettings>& table();
 
-  std::string encode() const;
-  static std::optional<ButtonSettings> decode(std::string_view bytes);
+  std::string picture;
+  int32_t type = 0;  // 1: the default button
+  std::string caption = "按钮";
+  int32_t h_align = 1;
+  int32_t v_align = 1;
+  std::string font;
 };
 
-struct GroupBoxSettings {
+struct GroupBoxSettings : StoredSettings<GroupBoxSettings> {
+  enum Property : int32_t {
+    kCaption = 8,
+    kAlignment = 9,
+    kTextColour = 10,
+    kBackground = 11,
+    kFont = 12,
+  };
   static constexpr uint32_t kVersion = 1;
-  std::string caption;                      // 8
-  int32_t alignment = 0;                    // 9
-  uint32_t text_colour = 0;                 // 10
-  uint32_t background = kColourButtonFace;  // 11
-  std::string font;                         // 12
+  static const KindTable<GroupBoxSettings>& table();
 
-  std::string encode() const;
-  static std::optional<GroupBoxSettings> decode(std::string_view bytes);
+  std::string caption;
+  int32_t alignment = 0;
+  uint32_t text_colour = 0;
+  uint32_t background = kColourButtonFace;
+  std::string font;
 };
 
-struct TransLabelSettings {
+struct TransLabelSettings : StoredSettings<TransLabelSettings> {
+  enum Property : int32_t {
+    kCaption = 8,
+    kEffect = 9,
+    kFont = 10,
+    kTextColour = 11,
+    kHorizontalAlign = 12,
+    kWordWrap = 13,
+    kVerticalAlign = 14,
+  };
   static constexpr uint32_t kVersion = 1;
-  std::string caption;       // 8
-  int32_t effect = 0;        // 9, 0..3
-  std::string font;          // 10
-  uint32_t text_colour = 0;  // 11
-  int32_t h_align = 0;       // 12, 0..2
-  bool word_wrap = false;    // 13
-  int32_t v_align = 1;       // 14, 0..2
+  static const KindTable<TransLabelSettings>& table();
 
-  std::string encode() const;
-  static std::optional<TransLabelSettings> decode(std::string_view bytes);
+  std::string caption;
+  int32_t effect = 0;  // 0..3
+  std::string font;
+  uint32_t text_colour = 0;
+  int32_t h_align = 0;  // 0..2
+  bool word_wrap = false;
+  int32_t v_align = 1;  // 0..2
 };
 
-struct StatusPane {
-  int32_t width = 0;   // -1: to the right edge, and no pane after it gets a width
-  uint32_t style = 0;  // 0 sunken, 256 no border, 512 raised
-  int32_t icon = -1;
-  std::string text;
-  std::string tip;
-  bool operator==(const StatusPane&) const = default;
-};
-inline constexpr uint32_t kPaneNoBorders = 256;
-inline constexpr uint32_t kPanePopOut = 512;
-
-struct StatusBarSettings {
+struct StatusBarSettings : StoredSettings<StatusBarSettings> {
+  enum Property : int32_t {
+    kBackground = 8,
+    kPosition = 9,
+    kSizeGrip = 10,
+    kFont = 11,
+    kImageList = 12,
+    kPanes = 13,
+  };
   static constexpr uint32_t kVersion = 1;
-  uint32_t background = kColourButtonFace;  // 8
-  int32_t position = 0;                     // 9: 0 bottom, 1 top, 2 free
-  bool size_grip = false;                   // 10
-  std::string font;                         // 11
-  std::string image_list;                   // 12
-  std::vector<StatusPane> panes;            // 13
+  static const KindTable<StatusBarSettings>& table();
 
-  std::string encode() const;
-  static std::optional<StatusBarSettings> decode(std::string_view bytes);
-  // The pane table block alone (property 13).
-  std::string encode_panes() const;
-  static std::optional<std::vector<StatusPane>> decode_panes(std::string_view bytes);
+  uint32_t background = kColourButtonFace;
+  int32_t position = 0;  // 0 bottom, 1 top, 2 free
+  bool size_grip = false;
+  std::string font;
+  std::string image_list;
+  std::vector<StatusPane> panes;
 };
-
-// Item lists of a combo box (properties 20 and 21): a count, then the texts zero-terminated or
-// the 32-bit values.
-std::string encode_items(const std::vector<std::string>& items);
-std::optional<std::vector<std::string>> decode_items(std::string_view bytes);
-std::string encode_item_values(const std::vector<int32_t>& values);
-std::optional<std::vector<int32_t>> decode_item_values(std::string_view bytes);
 
 }  // namespace pennacle

@@ -5,6 +5,7 @@
 
 #include "ui/template/kind_settings.h"
 #include "ui/template/list_view_settings.h"
+#include "ui/template/unit_events.h"
 
 namespace pennacle {
 namespace {
@@ -77,7 +78,7 @@ TemplateSet main_window_template_set() {
   ws.topmost = false;
   ws.flag21 = ws.flag22 = ws.flag23 = ws.flag27 = ws.flag30 = false;
   UnitTemplate win = control(kUnitMainWindow, kKindWindow, "主窗口", 0, 50, 50, 520, 524, false, ws.encode());
-  win.bindings = {{0, kSlotMainWindowCreated}, {2, kSlotMainWindowDestroyed}};
+  win.bindings = {{kWindowCreated, kSlotMainWindowCreated}, {kWindowDestroyed, kSlotMainWindowDestroyed}};
   w.units.push_back(std::move(win));
 
   w.units.push_back(menu_item(kUnitMenu, "菜单", 0, kMenuHidden, kNoHandler));
@@ -86,11 +87,11 @@ TemplateSet main_window_template_set() {
 
   UnitTemplate b2 = control(kUnitSummaryButton, kKindButton, "按钮2", kUnitGroupBox, 360, 104, 136, 56, true,
                             button("生成信息"));
-  b2.bindings = {{0, kSlotSummaryClick}};
+  b2.bindings = {{kButtonClicked, kSlotSummaryClick}};
   w.units.push_back(std::move(b2));
   UnitTemplate b1 = control(kUnitAddButton, kKindButton, "按钮1", kUnitGroupBox, 360, 24, 136, 64, true,
                             button("添加记录"));
-  b1.bindings = {{0, kSlotAddRecordClick}};
+  b1.bindings = {{kButtonClicked, kSlotAddRecordClick}};
   w.units.push_back(std::move(b1));
 
   EditBoxSettings remark;
@@ -159,7 +160,7 @@ TemplateSet main_window_template_set() {
                   {false, -1, 0, 96, "付款方式"}, {false, -1, 0, 190, "时间"}, {false, -1, 0, 0, "备注"}};
   UnitTemplate lv =
       control(kUnitRecordList, kKindListView, "超级列表框1", 0, 0, 41, 512, 256, true, list.encode());
-  lv.bindings = {{5, kSlotRecordListRightClick}};
+  lv.bindings = {{kListRightClicked, kSlotRecordListRightClick}};
   w.units.push_back(std::move(lv));
 
   TransLabelSettings date;
