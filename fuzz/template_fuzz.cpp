@@ -1,10 +1,9 @@
 // Window template reader: any byte sequence is read or refused without reading outside it, and
 // what is read writes back to a form that reads to the same templates. Each unit's kind settings
-// go through their decoder too.
+// go through their kind's decoder, and what a decoder reads writes back to the same settings.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-#include <tuple>
 
 #include "ui/template/kind_settings.h"
 #include "ui/template/list_view_settings.h"
@@ -12,40 +11,42 @@
 
 namespace {
 
-void decode_settings(const pennacle::UnitTemplate& u) {
-  using namespace pennacle;
+using namespace pennacle;
+
+template <class S>
+void round_trip(std::string_view bytes) {
+  auto s = S::decode(bytes);
+  if (!s) return;
+  const std::string written = s->encode();
+  auto again = S::decode(written);
+  if (!again || again->encode() != written) std::abort();
+}
+
+void decode_settings(const UnitTemplate& u) {
   switch (u.kind) {
     case kKindWindow:
-      std::ignore = WindowSettings::decode(u.settings);
-      break;
+      return round_trip<WindowSettings>(u.settings);
     case kKindEditBox:
-      std::ignore = EditBoxSettings::decode(u.settings);
-      break;
+      return round_trip<EditBoxSettings>(u.settings);
     case kKindComboBox:
-      std::ignore = ComboBoxSettings::decode(u.settings);
-      break;
+      return round_trip<ComboBoxSettings>(u.settings);
     case kKindButton:
-      std::ignore = ButtonSettings::decode(u.settings);
-      break;
+      return round_trip<ButtonSettings>(u.settings);
     case kKindGroupBox:
-      std::ignore = GroupBoxSettings::decode(u.settings);
-      break;
+      return round_trip<GroupBoxSettings>(u.settings);
     case kKindTransLabel:
-      std::ignore = TransLabelSettings::decode(u.settings);
-      break;
+      return round_trip<TransLabelSettings>(u.settings);
     case kKindStatusBar:
-      std::ignore = StatusBarSettings::decode(u.settings);
-      break;
+      return round_trip<StatusBarSettings>(u.settings);
     case kKindListView:
-      // What the list view reads writes back to the same settings.
-      if (auto s = ListViewSettings::decode(u.settings)) {
-        auto again = ListViewSettings::decode(s->encode());
-        if (!again || again->encode() != s->encode()) std::abort();
-      }
-      break;
+      return round_trip<ListViewSettings>(u.settings);
     default:
+      // Any other unit's settings go through every list block and the font record.
       (void)decode_items(u.settings);
       (void)decode_item_values(u.settings);
+      (void)decode_panes(u.settings);
+      (void)decode_columns(u.settings);
+      (void)decode_rows(u.settings);
       (void)LogFont::decode(u.settings);
   }
 }
@@ -54,11 +55,11 @@ void decode_settings(const pennacle::UnitTemplate& u) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  auto set = pennacle::read_templates(bytes);
+  auto set = read_templates(bytes);
   if (!set) return 0;
   for (const auto& w : set->windows)
     for (const auto& u : w.units) decode_settings(u);
-  auto again = pennacle::read_templates(pennacle::write_templates(*set));
+  auto again = read_templates(write_templates(*set));
   if (!again || !(*again == *set)) std::abort();
   return 0;
 }

@@ -196,6 +196,11 @@ TEST(MainWindowTemplate, ControlSettings) {
   EXPECT_EQ(type->type, 2);
   EXPECT_EQ(type->items, (std::vector<std::string>{"支出", "收入"}));
   EXPECT_EQ(type->current, 0);
+}
+
+TEST(MainWindowTemplate, LabelAndGroupSettings) {
+  const WindowTemplate w = carried();
+  ASSERT_EQ(w.units.size(), 18u);
   struct Label {
     int32_t id;
     const char* caption;
@@ -225,7 +230,11 @@ TEST(MainWindowTemplate, ControlSettings) {
   ASSERT_TRUE(group);
   EXPECT_EQ(group->caption, "操作");
   EXPECT_EQ(group->alignment, 0);
+}
 
+TEST(MainWindowTemplate, ListAndStatusBarSettings) {
+  const WindowTemplate w = carried();
+  ASSERT_EQ(w.units.size(), 18u);
   auto list = ListViewSettings::decode(w.find(kUnitRecordList)->settings);
   ASSERT_TRUE(list);
   EXPECT_EQ(list->view, kListViewReport);

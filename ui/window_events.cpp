@@ -79,7 +79,8 @@ void fire_focus_event(QWidget* widget, FocusEvent event) {
 
 }  // namespace
 
-EventResult fire_event(int32_t window_id, int32_t unit_id, int32_t event, std::initializer_list<int32_t> args) {
+EventResult fire_event(int32_t window_id, int32_t unit_id, int32_t event,
+                       std::initializer_list<int32_t> args) {
   if (on_ui_thread()) return fire_here(window_id, unit_id, event, {args.begin(), args.size()});
   EventResult out;
   const std::vector<int32_t> copy(args);

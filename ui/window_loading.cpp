@@ -81,7 +81,8 @@ bool create_controls(LiveWindow& lw) {
     w->setParent(client);
     w->setGeometry(u.left, u.top, u.width, u.height);
     w->setEnabled(!(u.state & kStateDisabled));
-    if (w->focusPolicy() != Qt::NoFocus) w->setFocusPolicy(u.state & kStateTabStop ? Qt::StrongFocus : Qt::ClickFocus);
+    if (w->focusPolicy() != Qt::NoFocus)
+      w->setFocusPolicy(u.state & kStateTabStop ? Qt::StrongFocus : Qt::ClickFocus);
     tag_widget(w, lw.id, u.id);
     w->setProperty(kControlIdProperty, control_id);
     control_id += kControlIdStep;

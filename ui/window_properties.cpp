@@ -41,7 +41,9 @@ std::string value_as_bytes(const Value& v) {
 int32_t points_from_height(int32_t h) {
   return (std::abs(h) * kPointsPerInch + kPixelsPerInch / 2) / kPixelsPerInch;
 }
-int32_t height_from_points(int32_t p) { return -((p * kPixelsPerInch + kPointsPerInch / 2) / kPointsPerInch); }
+int32_t height_from_points(int32_t p) {
+  return -((p * kPixelsPerInch + kPointsPerInch / 2) / kPointsPerInch);
+}
 
 // The font record of a font property; the default GUI font when none is stored.
 LogFont current_font(std::string_view block) {
@@ -156,7 +158,8 @@ QRect unit_geometry(const LiveWindow& lw, int index, const UnitTemplate& u, QWid
   return index == 0 ? window_control(lw)->outer_geometry() : w->geometry();
 }
 
-Value get_common_property(const LiveWindow& lw, int index, const UnitTemplate& u, QWidget* w, int32_t property) {
+Value get_common_property(const LiveWindow& lw, int index, const UnitTemplate& u, QWidget* w,
+                          int32_t property) {
   switch (property) {
     case kPropLeft:
     case kPropTop:
@@ -193,7 +196,9 @@ Value get_kind_property(const UnitTemplate& u, Control* c, int32_t property, int
 // False when nothing changed.
 bool set_menu_property(UnitTemplate& u, int32_t property, const Value& value) {
   const bool on = value_as_int(value) != 0;
-  auto flag = [&](int32_t bit, bool set) { u.menu_flags = set ? (u.menu_flags | bit) : (u.menu_flags & ~bit); };
+  auto flag = [&](int32_t bit, bool set) {
+    u.menu_flags = set ? (u.menu_flags | bit) : (u.menu_flags & ~bit);
+  };
   switch (property) {
     case kMenuPropCaption: {
       std::string caption = value_as_bytes(value);

@@ -341,16 +341,15 @@ class EditBoxControl final : public SettingsControl<EditBoxSettings> {
   }
 
   bool write_live(Property p, const PropertyData& in) override {
-    const auto n = static_cast<int32_t>(in.number);
     switch (p) {
       case EditBoxSettings::kContent:
         set_text(inside_form(to_qstring(in.bytes)));
         return true;
       case EditBoxSettings::kSelStart:
-        set_selection(n, selection_length());
+        set_selection(static_cast<int32_t>(in.number), selection_length());
         return true;
       case EditBoxSettings::kSelLength:
-        set_selection(selection_start(), n);
+        set_selection(selection_start(), static_cast<int32_t>(in.number));
         return true;
       case EditBoxSettings::kSelectedText:
         replace_selection(inside_form(to_qstring(in.bytes)));

@@ -55,7 +55,8 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
   if (orientation != Qt::Horizontal || section < 0 || size_t(section) >= columns_.size()) return {};
   const ListColumn& column = columns_[size_t(section)];
   if (role == Qt::DisplayRole) return to_qstring(column.title);
-  if (role == Qt::TextAlignmentRole) return QVariant::fromValue(h_alignment(column.alignment) | Qt::AlignVCenter);
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(h_alignment(column.alignment) | Qt::AlignVCenter);
   return {};
 }
 
@@ -181,7 +182,8 @@ void ListWidget::focusOutEvent(QFocusEvent* e) {
 }
 
 bool ListWidget::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
-  if (trigger == AllEditTriggers || !(editTriggers() & trigger)) return QTableView::edit(index, trigger, event);
+  if (trigger == AllEditTriggers || !(editTriggers() & trigger))
+    return QTableView::edit(index, trigger, event);
   if (owner_ && index.isValid() && index.column() == 0 && !owner_->begin_edit(index.row())) return false;
   return QTableView::edit(index, trigger, event);
 }

@@ -32,7 +32,9 @@ bool ListRows::column_exists(int32_t column) const {
 
 size_t ListRows::insert_position(std::string_view key, int32_t position) const {
   mu_.assert_held();
-  auto first = [](const Row& r) { return r.cells.empty() ? std::string_view() : std::string_view(r.cells[0]); };
+  auto first = [](const Row& r) {
+    return r.cells.empty() ? std::string_view() : std::string_view(r.cells[0]);
+  };
   if (sorting_ != kUnsorted) {
     size_t at = 0;
     while (at < rows_.size() && (sorting_ == kSortAscending ? !sorts_before(key, first(rows_[at]))

@@ -163,8 +163,9 @@ class ListViewControl final : public SettingsControl<ListViewSettings>, public L
     view_->setSelectionBehavior(QAbstractItemView::SelectRows);
     view_->setSelectionMode(s.single_selection ? QAbstractItemView::SingleSelection
                                                : QAbstractItemView::ExtendedSelection);
-    view_->setEditTriggers(s.label_editing ? QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
-                                           : QAbstractItemView::NoEditTriggers);
+    view_->setEditTriggers(s.label_editing
+                               ? QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed
+                               : QAbstractItemView::NoEditTriggers);
     view_->setMouseTracking(s.hot_tracking);
     view_->viewport()->setCursor(s.hot_tracking && s.hand_cursor ? Qt::PointingHandCursor : Qt::ArrowCursor);
   }
@@ -205,7 +206,8 @@ class ListViewControl final : public SettingsControl<ListViewSettings>, public L
     QItemSelection sel;
     for (int r : selected) sel.select(model_->index(r, 0), model_->index(r, model_->columnCount({}) - 1));
     sm->select(sel, QItemSelectionModel::ClearAndSelect);
-    sm->setCurrentIndex(focused >= 0 ? model_->index(focused, 0) : QModelIndex(), QItemSelectionModel::NoUpdate);
+    sm->setCurrentIndex(focused >= 0 ? model_->index(focused, 0) : QModelIndex(),
+                        QItemSelectionModel::NoUpdate);
     model_->set_syncing(false);
   }
 
@@ -232,7 +234,9 @@ class ListViewControl final : public SettingsControl<ListViewSettings>, public L
   bool begin_edit(int row) override {
     return !handler_refused(fire_event(window_id(), unit_id(), kListBeginEdit, {row}));
   }
-  bool end_edit(int row) override { return !handler_refused(fire_event(window_id(), unit_id(), kListEndEdit, {row})); }
+  bool end_edit(int row) override {
+    return !handler_refused(fire_event(window_id(), unit_id(), kListEndEdit, {row}));
+  }
   void row_checked(int row, bool on) override { fire(kListCheckToggled, {row, on ? 1 : 0}); }
 
   void detach_widget() override {

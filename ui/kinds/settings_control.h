@@ -18,7 +18,7 @@ class SettingsControl : public Control {
   using Property = typename S::Property;
 
   bool get(int number, PropertyData* out) final {
-    const PropertyRow<S>* row = find_row(S::table(), number);
+    const PropertyRow<S>* row = find_row(S::kTable, number);
     if (!row) return false;
     if (row->kept == Kept::Live) return read_live(row->number, out);
     read_setting(*row, settings_, out);
@@ -26,7 +26,7 @@ class SettingsControl : public Control {
   }
 
   bool set(int number, const PropertyData& in) final {
-    const PropertyRow<S>* row = find_row(S::table(), number);
+    const PropertyRow<S>* row = find_row(S::kTable, number);
     if (!row) return false;
     if (row->apply == Apply::Control) return write_live(row->number, in);
     before_apply(row->apply);
@@ -62,7 +62,7 @@ std::unique_ptr<Control> create_from_settings(const CreateParams& p) {
 // A window-unit kind whose properties are those of the settings' table.
 template <class S>
 KindDescriptor settings_kind(uint32_t reference, const char* name, CreateControl create) {
-  return {reference, name, true, false, property_types(S::table()), create};
+  return {reference, name, true, false, property_types(S::kTable), create};
 }
 
 }  // namespace pennacle

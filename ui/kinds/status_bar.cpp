@@ -238,7 +238,8 @@ std::string status_pane_text(int32_t window_id, int32_t unit_id, int32_t pane) {
 }
 
 KindDescriptor status_bar_kind() {
-  return settings_kind<StatusBarSettings>(kKindStatusBar, "StatusBar", create_from_settings<StatusBarControl>);
+  return settings_kind<StatusBarSettings>(kKindStatusBar, "StatusBar",
+                                          create_from_settings<StatusBarControl>);
 }
 
 }  // namespace pennacle

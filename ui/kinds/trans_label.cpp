@@ -94,7 +94,8 @@ class TransLabelControl final : public SettingsControl<TransLabelSettings> {
 }  // namespace
 
 KindDescriptor trans_label_kind() {
-  return settings_kind<TransLabelSettings>(kKindTransLabel, "TransLabel", create_from_settings<TransLabelControl>);
+  return settings_kind<TransLabelSettings>(kKindTransLabel, "TransLabel",
+                                           create_from_settings<TransLabelControl>);
 }
 
 }  // namespace pennacle

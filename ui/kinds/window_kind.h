@@ -72,7 +72,7 @@ class WindowControl final : public SettingsControl<WindowSettings> {
   void apply_look();
 
   QPointer<RuntimeWindow> window_;
-  QWidget* owner_;   // the hidden owner, for windows kept out of the task bar
+  QWidget* owner_;    // the hidden owner, for windows kept out of the task bar
   QRect kept_outer_;  // the outer rectangle a change of frame keeps
 };
 

@@ -126,17 +126,19 @@ bool valid(const S& s) { return s.values.empty() || s.values.size() == s.items.s
 namespace button {
 using S = ButtonSettings;
 constexpr PropertyRow<S> kRows[] = {
-    {S::kPicture, P::Picture, &S::picture},       {S::kType, P::Choice, &S::type},
-    {S::kCaption, P::Text, &S::caption},          {S::kHorizontalAlign, P::Choice, &S::h_align},
-    {S::kVerticalAlign, P::Choice, &S::v_align},  {S::kFont, P::Font, &S::font},
+    {S::kPicture, P::Picture, &S::picture},      {S::kType, P::Choice, &S::type},
+    {S::kCaption, P::Text, &S::caption},         {S::kHorizontalAlign, P::Choice, &S::h_align},
+    {S::kVerticalAlign, P::Choice, &S::v_align}, {S::kFont, P::Font, &S::font},
 };
 }  // namespace button
 
 namespace group_box {
 using S = GroupBoxSettings;
 constexpr PropertyRow<S> kRows[] = {
-    {S::kCaption, P::Text, &S::caption},         {S::kAlignment, P::Choice, &S::alignment},
-    {S::kTextColour, P::Colour, &S::text_colour}, {S::kBackground, P::Colour, &S::background},
+    {S::kCaption, P::Text, &S::caption},
+    {S::kAlignment, P::Choice, &S::alignment},
+    {S::kTextColour, P::Colour, &S::text_colour},
+    {S::kBackground, P::Colour, &S::background},
     {S::kFont, P::Font, &S::font},
 };
 }  // namespace group_box
@@ -167,40 +169,13 @@ constexpr PropertyRow<S> kRows[] = {
 }  // namespace status_bar
 
 }  // namespace
-
-const KindTable<WindowSettings>& WindowSettings::table() {
-  static constexpr KindTable<WindowSettings> t{kVersion, window::kRows};
-  return t;
-}
-
-const KindTable<EditBoxSettings>& EditBoxSettings::table() {
-  static constexpr KindTable<EditBoxSettings> t{kVersion, edit_box::kRows};
-  return t;
-}
-
-const KindTable<ComboBoxSettings>& ComboBoxSettings::table() {
-  static constexpr KindTable<ComboBoxSettings> t{kVersion, combo_box::kRows, false, combo_box::valid};
-  return t;
-}
-
-const KindTable<ButtonSettings>& ButtonSettings::table() {
-  static constexpr KindTable<ButtonSettings> t{kVersion, button::kRows};
-  return t;
-}
-
-const KindTable<GroupBoxSettings>& GroupBoxSettings::table() {
-  static constexpr KindTable<GroupBoxSettings> t{kVersion, group_box::kRows};
-  return t;
-}
-
-const KindTable<TransLabelSettings>& TransLabelSettings::table() {
-  static constexpr KindTable<TransLabelSettings> t{kVersion, trans_label::kRows};
-  return t;
-}
-
-const KindTable<StatusBarSettings>& StatusBarSettings::table() {
-  static constexpr KindTable<StatusBarSettings> t{kVersion, status_bar::kRows};
-  return t;
-}
+const KindTable<WindowSettings> WindowSettings::kTable{kVersion, window::kRows};
+const KindTable<EditBoxSettings> EditBoxSettings::kTable{kVersion, edit_box::kRows};
+const KindTable<ComboBoxSettings> ComboBoxSettings::kTable{kVersion, combo_box::kRows, false,
+                                                           combo_box::valid};
+const KindTable<ButtonSettings> ButtonSettings::kTable{kVersion, button::kRows};
+const KindTable<GroupBoxSettings> GroupBoxSettings::kTable{kVersion, group_box::kRows};
+const KindTable<TransLabelSettings> TransLabelSettings::kTable{kVersion, trans_label::kRows};
+const KindTable<StatusBarSettings> StatusBarSettings::kTable{kVersion, status_bar::kRows};
 
 }  // namespace pennacle

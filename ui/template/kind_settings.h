@@ -56,7 +56,7 @@ struct WindowSettings : StoredSettings<WindowSettings> {
     kClassName = 31,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<WindowSettings>& table();
+  static const KindTable<WindowSettings> kTable;
 
   std::string caption;
   int32_t border = 2;  // 0 none, 1 resizable, 2 fixed, 3 and 4 thin, 5 and 6 sunken edge
@@ -120,7 +120,7 @@ struct EditBoxSettings : StoredSettings<EditBoxSettings> {
     kSelectedText = 26,  // live only
   };
   static constexpr uint32_t kVersion = 2;
-  static const KindTable<EditBoxSettings>& table();
+  static const KindTable<EditBoxSettings> kTable;
 
   std::string content;
   int32_t border = 1;
@@ -157,7 +157,7 @@ struct ComboBoxSettings : StoredSettings<ComboBoxSettings> {
     kItemValues = 21,
   };
   static constexpr uint32_t kVersion = 3;
-  static const KindTable<ComboBoxSettings>& table();
+  static const KindTable<ComboBoxSettings> kTable;
 
   int32_t type = 1;  // 0 simple, 1 drop-down with a text field, 2 drop-down list
   std::string content;
@@ -183,7 +183,7 @@ struct ButtonSettings : StoredSettings<ButtonSettings> {
     kFont = 13,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<ButtonSettings>& table();
+  static const KindTable<ButtonSettings> kTable;
 
   std::string picture;
   int32_t type = 0;  // 1: the default button
@@ -202,7 +202,7 @@ struct GroupBoxSettings : StoredSettings<GroupBoxSettings> {
     kFont = 12,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<GroupBoxSettings>& table();
+  static const KindTable<GroupBoxSettings> kTable;
 
   std::string caption;
   int32_t alignment = 0;
@@ -222,7 +222,7 @@ struct TransLabelSettings : StoredSettings<TransLabelSettings> {
     kVerticalAlign = 14,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<TransLabelSettings>& table();
+  static const KindTable<TransLabelSettings> kTable;
 
   std::string caption;
   int32_t effect = 0;  // 0..3
@@ -243,7 +243,7 @@ struct StatusBarSettings : StoredSettings<StatusBarSettings> {
     kPanes = 13,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<StatusBarSettings>& table();
+  static const KindTable<StatusBarSettings> kTable;
 
   uint32_t background = kColourButtonFace;
   int32_t position = 0;  // 0 bottom, 1 top, 2 free

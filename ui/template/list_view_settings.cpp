@@ -42,9 +42,6 @@ constexpr PropertyRow<S> kRows[] = {
 
 }  // namespace
 
-const KindTable<ListViewSettings>& ListViewSettings::table() {
-  static constexpr KindTable<ListViewSettings> t{kVersion, kRows, true};
-  return t;
-}
+const KindTable<ListViewSettings> ListViewSettings::kTable{kVersion, kRows, true};
 
 }  // namespace pennacle

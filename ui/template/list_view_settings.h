@@ -53,7 +53,7 @@ struct ListViewSettings : StoredSettings<ListViewSettings> {
     kInitialRows = 37,
   };
   static constexpr uint32_t kVersion = 1;
-  static const KindTable<ListViewSettings>& table();
+  static const KindTable<ListViewSettings> kTable;
 
   int32_t border = 1;
   uint32_t text_colour = 0;

@@ -58,13 +58,6 @@ bool take_row(ByteReader& r, ListRow* row) {
   return true;
 }
 
-// A list field given in its property form, or `fallback` when the block does not read.
-template <class T, class Decode>
-void list_from_data(const PropertyData& in, const std::vector<T>& fallback, std::vector<T>* v, Decode decode) {
-  auto list = decode(in.bytes);
-  *v = list ? std::move(*list) : fallback;
-}
-
 }  // namespace
 
 // ---- Stored forms ----------------------------------------------------------------------------
@@ -158,12 +151,6 @@ void field_to_data(uint32_t v, PropertyData* out) { out->number = v; }
 void field_to_data(bool v, PropertyData* out) { out->number = v; }
 void field_to_data(uint8_t v, PropertyData* out) { out->bytes.assign(1, static_cast<char>(v)); }
 void field_to_data(const std::string& v, PropertyData* out) { out->bytes = v; }
-void field_to_data(const std::vector<std::string>& v, PropertyData* out) { out->bytes = encode_items(v); }
-void field_to_data(const std::vector<int32_t>& v, PropertyData* out) { out->bytes = encode_item_values(v); }
-void field_to_data(const std::vector<StatusPane>& v, PropertyData* out) { out->bytes = encode_panes(v); }
-void field_to_data(const std::vector<ListColumn>& v, PropertyData* out) { out->bytes = encode_columns(v); }
-void field_to_data(const std::vector<ListRow>& v, PropertyData* out) { out->bytes = encode_rows(v); }
-
 void field_from_data(const PropertyData& in, int32_t top, int32_t fallback, int32_t* v) {
   const auto n = static_cast<int32_t>(in.number);
   *v = n > top ? fallback : n;
@@ -180,31 +167,6 @@ void field_from_data(const PropertyData& in, int32_t, uint8_t fallback, uint8_t*
 }
 
 void field_from_data(const PropertyData& in, int32_t, const std::string&, std::string* v) { *v = in.bytes; }
-
-void field_from_data(const PropertyData& in, int32_t, const std::vector<std::string>& fallback,
-                     std::vector<std::string>* v) {
-  list_from_data(in, fallback, v, decode_items);
-}
-
-void field_from_data(const PropertyData& in, int32_t, const std::vector<int32_t>& fallback,
-                     std::vector<int32_t>* v) {
-  list_from_data(in, fallback, v, decode_item_values);
-}
-
-void field_from_data(const PropertyData& in, int32_t, const std::vector<StatusPane>& fallback,
-                     std::vector<StatusPane>* v) {
-  list_from_data(in, fallback, v, decode_panes);
-}
-
-void field_from_data(const PropertyData& in, int32_t, const std::vector<ListColumn>& fallback,
-                     std::vector<ListColumn>* v) {
-  list_from_data(in, fallback, v, decode_columns);
-}
-
-void field_from_data(const PropertyData& in, int32_t, const std::vector<ListRow>& fallback,
-                     std::vector<ListRow>* v) {
-  list_from_data(in, fallback, v, decode_rows);
-}
 
 // ---- List blocks -----------------------------------------------------------------------------
 

@@ -119,11 +119,6 @@ void field_to_data(uint32_t v, PropertyData* out);
 void field_to_data(bool v, PropertyData* out);
 void field_to_data(uint8_t v, PropertyData* out);
 void field_to_data(const std::string& v, PropertyData* out);
-void field_to_data(const std::vector<std::string>& v, PropertyData* out);
-void field_to_data(const std::vector<int32_t>& v, PropertyData* out);
-void field_to_data(const std::vector<StatusPane>& v, PropertyData* out);
-void field_to_data(const std::vector<ListColumn>& v, PropertyData* out);
-void field_to_data(const std::vector<ListRow>& v, PropertyData* out);
 
 // From the property form; `fallback` (the setting's default) for a 32-bit number above `top`, an
 // empty one-byte text, or a list block that does not read.
@@ -132,16 +127,50 @@ void field_from_data(const PropertyData& in, int32_t top, uint32_t fallback, uin
 void field_from_data(const PropertyData& in, int32_t top, bool fallback, bool* v);
 void field_from_data(const PropertyData& in, int32_t top, uint8_t fallback, uint8_t* v);
 void field_from_data(const PropertyData& in, int32_t top, const std::string& fallback, std::string* v);
-void field_from_data(const PropertyData& in, int32_t top, const std::vector<std::string>& fallback,
-                     std::vector<std::string>* v);
-void field_from_data(const PropertyData& in, int32_t top, const std::vector<int32_t>& fallback,
-                     std::vector<int32_t>* v);
-void field_from_data(const PropertyData& in, int32_t top, const std::vector<StatusPane>& fallback,
-                     std::vector<StatusPane>* v);
-void field_from_data(const PropertyData& in, int32_t top, const std::vector<ListColumn>& fallback,
-                     std::vector<ListColumn>* v);
-void field_from_data(const PropertyData& in, int32_t top, const std::vector<ListRow>& fallback,
-                     std::vector<ListRow>* v);
+
+// A list field's property form: the block of setting_types.h for its element type.
+template <class T>
+std::string encode_list(const std::vector<T>& list) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return encode_items(list);
+  } else if constexpr (std::is_same_v<T, int32_t>) {
+    return encode_item_values(list);
+  } else if constexpr (std::is_same_v<T, StatusPane>) {
+    return encode_panes(list);
+  } else if constexpr (std::is_same_v<T, ListColumn>) {
+    return encode_columns(list);
+  } else {
+    static_assert(std::is_same_v<T, ListRow>);
+    return encode_rows(list);
+  }
+}
+
+template <class T>
+std::optional<std::vector<T>> decode_list(std::string_view bytes) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return decode_items(bytes);
+  } else if constexpr (std::is_same_v<T, int32_t>) {
+    return decode_item_values(bytes);
+  } else if constexpr (std::is_same_v<T, StatusPane>) {
+    return decode_panes(bytes);
+  } else if constexpr (std::is_same_v<T, ListColumn>) {
+    return decode_columns(bytes);
+  } else {
+    static_assert(std::is_same_v<T, ListRow>);
+    return decode_rows(bytes);
+  }
+}
+
+template <class T>
+void field_to_data(const std::vector<T>& v, PropertyData* out) {
+  out->bytes = encode_list(v);
+}
+
+template <class T>
+void field_from_data(const PropertyData& in, int32_t, const std::vector<T>& fallback, std::vector<T>* v) {
+  auto list = decode_list<T>(in.bytes);
+  *v = list ? std::move(*list) : fallback;
+}
 
 // ---- The generic paths ----------------------------------------------------------------------
 
@@ -184,7 +213,7 @@ void write_setting(const PropertyRow<S>& row, S& s, const PropertyData& in) {
 
 template <class S>
 std::string encode_settings(const S& s) {
-  const KindTable<S>& table = S::table();
+  const KindTable<S>& table = S::kTable;
   ByteWriter w;
   w.u32(table.version);
   for (const PropertyRow<S>& row : table.rows)
@@ -196,7 +225,7 @@ std::string encode_settings(const S& s) {
 // checks refuse. Never reads outside `bytes`.
 template <class S>
 std::optional<S> decode_settings(std::string_view bytes) {
-  const KindTable<S>& table = S::table();
+  const KindTable<S>& table = S::kTable;
   S s;
   if (bytes.empty()) return s;
   ByteReader r(bytes);

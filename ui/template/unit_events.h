@@ -13,9 +13,9 @@ enum FocusEvent : int32_t {
 };
 
 enum WindowEvent : int32_t {
-  kWindowCreated = 0,       // after loading
-  kWindowCloseQuery = 1,    // a close was asked for (after kWindowCloseRequest); false keeps it open
-  kWindowDestroyed = 2,     // being destroyed, while its controls still exist
+  kWindowCreated = 0,     // after loading
+  kWindowCloseQuery = 1,  // a close was asked for (after kWindowCloseRequest); false keeps it open
+  kWindowDestroyed = 2,   // being destroyed, while its controls still exist
   kWindowMoved = 3,
   kWindowResized = 4,
   kWindowShown = 10,
@@ -35,13 +35,13 @@ enum ButtonEvent : int32_t {
 enum ListViewEvent : int32_t {
   kListCurrentChanged = 0,  // a row gained the focused state
   kListActivated = 1,
-  kListHeaderClicked = 2,   // column index
-  kListHotTracked = 3,      // row index
-  kListClicked = 4,         // after the click selected; no row argument
-  kListRightClicked = 5,    // likewise
-  kListBeginEdit = 6,       // row index; false cancels the edit
-  kListEndEdit = 7,         // row index; false rejects the new text
-  kListCheckToggled = 8,    // row index, check state after the toggle
+  kListHeaderClicked = 2,  // column index
+  kListHotTracked = 3,     // row index
+  kListClicked = 4,        // after the click selected; no row argument
+  kListRightClicked = 5,   // likewise
+  kListBeginEdit = 6,      // row index; false cancels the edit
+  kListEndEdit = 7,        // row index; false rejects the new text
+  kListCheckToggled = 8,   // row index, check state after the toggle
 };
 
 }  // namespace pennacle
