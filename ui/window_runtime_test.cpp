@@ -19,7 +19,6 @@ using namespace pennacle::testing;
 constexpr int32_t kButtonA = 0x16010001;
 constexpr int32_t kButtonB = 0x16010002;
 constexpr int32_t kGroup = 0x16010003;
-constexpr int32_t kLabel = 0x16010004;
 constexpr int32_t kProbe = 0x16010005;
 constexpr uint32_t kProbeKind = 0x00030001;   // a test kind whose creation runs probe_action
 constexpr uint32_t kSilentKind = 0x00030002;  // a test kind without events
