@@ -11,8 +11,37 @@
 #include "runtime/program_end.h"
 #include "ui/window_runtime.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define PN_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PN_THREAD_SANITIZER 1
+#endif
+#endif
+#ifdef PN_THREAD_SANITIZER
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace pennacle {
 namespace {
+
+// Qt hands a posted event to the receiving thread under locks of its own, which the thread
+// sanitizer cannot see; these two tell it that posting an event orders its making before its
+// delivery.
+void event_handed_over(QEvent* e) {
+#ifdef PN_THREAD_SANITIZER
+  __tsan_release(e);
+#else
+  (void)e;
+#endif
+}
+void event_taken_over(QEvent* e) {
+#ifdef PN_THREAD_SANITIZER
+  __tsan_acquire(e);
+#else
+  (void)e;
+#endif
+}
 
 // Calls wait here under a mutex of our own and one posted event wakes the user-interface thread to
 // run them, so the hand-over is visible to the thread sanitizer (Qt's own queued calls synchronise
@@ -52,6 +81,7 @@ const QEvent::Type kRunCalls = static_cast<QEvent::Type>(QEvent::registerEventTy
 class Receiver : public QObject {
  protected:
   bool event(QEvent* e) override {
+    event_taken_over(e);
     // Any other event is an ordinary QObject's and leaves the queue alone.
     if (e->type() != kRunCalls) return QObject::event(e);
     // The batch is taken whole, so that a call running a nested event loop (a message box) does
@@ -76,7 +106,10 @@ QObject* ui_queue_receiver() { return g_receiver.load(); }
 void post_to_ui_thread(std::function<void()> fn) {
   Receiver* receiver = g_receiver.load();
   if (!receiver) return;
-  if (call_queue().push(std::move(fn))) QCoreApplication::postEvent(receiver, new QEvent(kRunCalls));
+  if (!call_queue().push(std::move(fn))) return;
+  auto* wake = new QEvent(kRunCalls);
+  event_handed_over(wake);
+  QCoreApplication::postEvent(receiver, wake);
 }
 
 void run_on_ui_thread(const std::function<void()>& fn) {
