@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
+#include <tuple>
 
 #include "ui/template/kind_settings.h"
 #include "ui/template/list_view_settings.h"
@@ -42,12 +43,12 @@ void decode_settings(const UnitTemplate& u) {
       return round_trip<ListViewSettings>(u.settings);
     default:
       // Any other unit's settings go through every list block and the font record.
-      (void)decode_items(u.settings);
-      (void)decode_item_values(u.settings);
-      (void)decode_panes(u.settings);
-      (void)decode_columns(u.settings);
-      (void)decode_rows(u.settings);
-      (void)LogFont::decode(u.settings);
+      std::ignore = decode_items(u.settings);
+      std::ignore = decode_item_values(u.settings);
+      std::ignore = decode_panes(u.settings);
+      std::ignore = decode_columns(u.settings);
+      std::ignore = decode_rows(u.settings);
+      std::ignore = LogFont::decode(u.settings);
   }
 }
 

@@ -28,18 +28,14 @@ namespace {
 // Qt hands a posted event to the receiving thread under locks of its own, which the thread
 // sanitizer cannot see; these two tell it that posting an event orders its making before its
 // delivery.
-void event_handed_over(QEvent* e) {
+void event_handed_over([[maybe_unused]] QEvent* e) {
 #ifdef PN_THREAD_SANITIZER
   __tsan_release(e);
-#else
-  (void)e;
 #endif
 }
-void event_taken_over(QEvent* e) {
+void event_taken_over([[maybe_unused]] QEvent* e) {
 #ifdef PN_THREAD_SANITIZER
   __tsan_acquire(e);
-#else
-  (void)e;
 #endif
 }
 

@@ -24,7 +24,7 @@ struct LogFont {
   std::string face;  // GBK, at most 31 bytes
 
   std::string encode() const;
-  static std::optional<LogFont> decode(std::string_view bytes);  // exactly 60 bytes
+  [[nodiscard]] static std::optional<LogFont> decode(std::string_view bytes);  // exactly 60 bytes
   bool operator==(const LogFont&) const = default;
 };
 

@@ -224,7 +224,7 @@ std::string encode_settings(const S& s) {
 // nullopt for a version above the kind's, a field that does not read, or a block the table's
 // checks refuse. Never reads outside `bytes`.
 template <class S>
-std::optional<S> decode_settings(std::string_view bytes) {
+[[nodiscard]] std::optional<S> decode_settings(std::string_view bytes) {
   const KindTable<S>& table = S::kTable;
   S s;
   if (bytes.empty()) return s;
@@ -242,7 +242,7 @@ std::optional<S> decode_settings(std::string_view bytes) {
 template <class S>
 struct StoredSettings {
   std::string encode() const { return encode_settings(static_cast<const S&>(*this)); }
-  static std::optional<S> decode(std::string_view bytes) { return decode_settings<S>(bytes); }
+  [[nodiscard]] static std::optional<S> decode(std::string_view bytes) { return decode_settings<S>(bytes); }
 };
 
 }  // namespace pennacle

@@ -53,17 +53,17 @@ struct ListRow {
 // a count, then 32-bit words; panes: a count, then the pane records. The combo box and the status
 // bar store them in these forms too. A decoder refuses a count beyond the bytes left.
 std::string encode_items(const std::vector<std::string>& items);
-std::optional<std::vector<std::string>> decode_items(std::string_view bytes);
+[[nodiscard]] std::optional<std::vector<std::string>> decode_items(std::string_view bytes);
 std::string encode_item_values(const std::vector<int32_t>& values);
-std::optional<std::vector<int32_t>> decode_item_values(std::string_view bytes);
+[[nodiscard]] std::optional<std::vector<int32_t>> decode_item_values(std::string_view bytes);
 std::string encode_panes(const std::vector<StatusPane>& panes);
-std::optional<std::vector<StatusPane>> decode_panes(std::string_view bytes);
+[[nodiscard]] std::optional<std::vector<StatusPane>> decode_panes(std::string_view bytes);
 // The column table: the column records one after the other.
 std::string encode_columns(const std::vector<ListColumn>& columns);
-std::optional<std::vector<ListColumn>> decode_columns(std::string_view bytes);
+[[nodiscard]] std::optional<std::vector<ListColumn>> decode_columns(std::string_view bytes);
 // Initial rows: a row count, then per row image, state image, indent, value, a cell count and the
 // cells zero-terminated; nothing may follow the last row. An empty block is no rows.
 std::string encode_rows(const std::vector<ListRow>& rows);
-std::optional<std::vector<ListRow>> decode_rows(std::string_view bytes);
+[[nodiscard]] std::optional<std::vector<ListRow>> decode_rows(std::string_view bytes);
 
 }  // namespace pennacle

@@ -124,7 +124,7 @@ struct TemplateSet {
 // bytes, a count or offset beyond the data, ids of the wrong form or repeated, a first unit that is
 // not the window, menu items not consecutive, a parent or child that is not a control of the same
 // window, or a parent chain that loops. Never reads outside `data`.
-std::optional<TemplateSet> read_templates(std::string_view data);
+[[nodiscard]] std::optional<TemplateSet> read_templates(std::string_view data);
 
 // The serialized form of `set`; read_templates gives it back unchanged.
 std::string write_templates(const TemplateSet& set);
