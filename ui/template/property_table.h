@@ -71,11 +71,11 @@ using SettingField =
 
 template <class S>
 struct PropertyRow {
-  typename S::Property number;
-  PropType type;
-  SettingField<S> field;
-  Kept kept = Kept::Settings;
-  Apply apply = Apply::Widget;
+  typename S::Property number;  // 8 on
+  PropType type;                // how its values are converted, and its stored form
+  SettingField<S> field;        // where the settings keep it
+  Kept kept = Kept::Settings;   // where a read comes from
+  Apply apply = Apply::Widget;  // what a write does
   // A number written above `top` gives the setting's default instead.
   int32_t top = std::numeric_limits<int32_t>::max();
 };
