@@ -49,10 +49,10 @@ size_t ListRows::insert_position(std::string_view key, int32_t position) const {
 int32_t ListRows::insert(const ListInsertArgs& a) {
   Row row;
   row.cells.emplace_back(cell_text(a.text));
-  row.image = a.image < -1 ? -1 : a.image;
-  if (a.has_state_image) row.state_image = std::max(a.state_image + 1, 0) & kStateImageMask;
-  row.indent = std::max(a.indent, 0);
-  row.value = a.value;
+  row.state.image = a.image < -1 ? -1 : a.image;
+  if (a.has_state_image) row.state.state_image = std::max(a.state_image + 1, 0) & kStateImageMask;
+  row.state.indent = std::max(a.indent, 0);
+  row.state.value = a.value;
   MutexLock lock(mu_);
   // Room for every column at once: the ledger fills all six cells of each new row.
   row.cells.reserve(std::max<size_t>(columns_, 1));
@@ -96,8 +96,7 @@ int32_t ListRows::count() const {
 ListRowState ListRows::state(int32_t row) const {
   MutexLock lock(mu_);
   if (row < 0 || static_cast<size_t>(row) >= rows_.size()) return {};
-  const Row& r = rows_[static_cast<size_t>(row)];
-  return {true, r.image, r.state_image, r.indent, r.value, r.selected, r.focused};
+  return rows_[static_cast<size_t>(row)].state;
 }
 
 void ListRows::set_shape(size_t columns, int32_t sorting) {
@@ -112,10 +111,10 @@ void ListRows::replace(const std::vector<ListRow>& rows) {
   for (const ListRow& r : rows) {
     Row row;
     row.cells = r.cells;
-    row.image = std::max(r.image, -1);
-    row.state_image = std::clamp(r.state_image, 0, kStateImageMask);
-    row.indent = std::max(r.indent, 0);
-    row.value = r.value;
+    row.state.image = std::max(r.image, -1);
+    row.state.state_image = std::clamp(r.state_image, 0, kStateImageMask);
+    row.state.indent = std::max(r.indent, 0);
+    row.state.value = r.value;
     rows_.push_back(std::move(row));
   }
   reshaped_ = true;
@@ -124,30 +123,33 @@ void ListRows::replace(const std::vector<ListRow>& rows) {
 std::vector<ListRow> ListRows::rows() const {
   std::vector<ListRow> out;
   MutexLock lock(mu_);
-  for (const Row& r : rows_) out.push_back({r.cells, r.image, r.state_image, r.indent, r.value});
+  for (const Row& r : rows_)
+    out.push_back({r.cells, r.state.image, r.state.state_image, r.state.indent, r.state.value});
   return out;
 }
 
 void ListRows::select_only(int32_t row) {
   MutexLock lock(mu_);
-  for (Row& r : rows_) r.selected = r.focused = false;
-  if (row >= 0 && static_cast<size_t>(row) < rows_.size())
-    rows_[static_cast<size_t>(row)].selected = rows_[static_cast<size_t>(row)].focused = true;
+  for (Row& r : rows_) r.state.selected = r.state.focused = false;
+  if (row >= 0 && static_cast<size_t>(row) < rows_.size()) {
+    ListRowState& s = rows_[static_cast<size_t>(row)].state;
+    s.selected = s.focused = true;
+  }
   selection_moved_ = true;
 }
 
 int32_t ListRows::first_selected() const {
   MutexLock lock(mu_);
   for (size_t i = 0; i < rows_.size(); ++i)
-    if (rows_[i].selected) return static_cast<int32_t>(i);
+    if (rows_[i].state.selected) return static_cast<int32_t>(i);
   return -1;
 }
 
 void ListRows::set_selected(const std::vector<int>& rows) {
   MutexLock lock(mu_);
-  for (Row& r : rows_) r.selected = false;
+  for (Row& r : rows_) r.state.selected = false;
   for (int r : rows)
-    if (r >= 0 && static_cast<size_t>(r) < rows_.size()) rows_[static_cast<size_t>(r)].selected = true;
+    if (r >= 0 && static_cast<size_t>(r) < rows_.size()) rows_[static_cast<size_t>(r)].state.selected = true;
 }
 
 bool ListRows::set_focused(int row) {
@@ -155,8 +157,8 @@ bool ListRows::set_focused(int row) {
   bool gained = false;
   for (size_t i = 0; i < rows_.size(); ++i) {
     const bool now = row >= 0 && static_cast<size_t>(row) == i;
-    if (now && !rows_[i].focused) gained = true;
-    rows_[i].focused = now;
+    if (now && !rows_[i].state.focused) gained = true;
+    rows_[i].state.focused = now;
   }
   return gained;
 }
@@ -166,21 +168,21 @@ void ListRows::selection(size_t limit, std::vector<int>* selected, int* focused)
   MutexLock lock(mu_);
   const size_t n = std::min(rows_.size(), limit);
   for (size_t i = 0; i < n; ++i) {
-    if (rows_[i].selected) selected->push_back(static_cast<int>(i));
-    if (rows_[i].focused) *focused = static_cast<int>(i);
+    if (rows_[i].state.selected) selected->push_back(static_cast<int>(i));
+    if (rows_[i].state.focused) *focused = static_cast<int>(i);
   }
 }
 
 std::optional<int32_t> ListRows::state_image(size_t row) const {
   MutexLock lock(mu_);
   if (row >= rows_.size()) return std::nullopt;
-  return rows_[row].state_image;
+  return rows_[row].state.state_image;
 }
 
 bool ListRows::set_checked(size_t row, bool on) {
   MutexLock lock(mu_);
   if (row >= rows_.size()) return false;
-  rows_[row].state_image = on ? kChecked : kUnchecked;
+  rows_[row].state.state_image = on ? kChecked : kUnchecked;
   return true;
 }
 

@@ -94,12 +94,7 @@ class ListRows {
  private:
   struct Row {
     std::vector<std::string> cells;  // from column 0; missing cells are empty
-    int32_t image = -1;
-    int32_t state_image = 0;
-    int32_t indent = 0;
-    int32_t value = 0;
-    bool selected = false;
-    bool focused = false;
+    ListRowState state{.exists = true};
   };
 
   bool column_exists(int32_t column) const REQUIRES(mu_);
