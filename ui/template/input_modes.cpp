@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "runtime/convert.h"
+#include "ui/template/kind_settings.h"
 
 namespace pennacle {
 namespace {
@@ -68,16 +70,16 @@ bool input_mode_accepts(int32_t mode, uint32_t ch) {
   if (ch < 32) return true;
   bool digit = ch >= '0' && ch <= '9';
   switch (mode) {
-    case 3:
-    case 6:
-    case 7:
-    case 8:
+    case kInputIntegerText:
+    case kInputShort:
+    case kInputInt:
+    case kInputInt64:
       return digit || ch == '-';
-    case 4:
-    case 9:
-    case 10:
+    case kInputDecimalText:
+    case kInputFloat:
+    case kInputDouble:
       return digit || ch == '-' || ch == '.';
-    case 5:
+    case kInputByte:
       return digit;
     default:
       return true;
@@ -124,19 +126,19 @@ bool parse_date_time(std::string_view t, double* out) {
 std::string canonical_input_text(int32_t mode, std::string_view text) {
   std::string out;
   switch (mode) {
-    case 5:
-      out = clamp_text(read_int64(text), 0, 255);
+    case kInputByte:
+      out = clamp_text(read_int64(text), 0, UINT8_MAX);
       break;
-    case 6:
-      out = clamp_text(read_int64(text), -32768, 32767);
+    case kInputShort:
+      out = clamp_text(read_int64(text), INT16_MIN, INT16_MAX);
       break;
-    case 7:
+    case kInputInt:
       out = clamp_text(read_int64(text), INT32_MIN, INT32_MAX);
       break;
-    case 8:
+    case kInputInt64:
       out = std::to_string(read_int64(text));
       break;
-    case 9: {
+    case kInputFloat: {
       double v = text_to_double(text);
       if (std::isnan(v)) v = 0;
       // Beyond the single-precision range the value saturates instead of becoming infinite.
@@ -145,14 +147,14 @@ std::string canonical_input_text(int32_t mode, std::string_view text) {
       out = value_to_text(Value::of_float(f));
       break;
     }
-    case 10: {
+    case kInputDouble: {
       // An overflowing number saturates: the box never shows "inf".
       double v = text_to_double(text);
       if (!std::isfinite(v))
         v = v < 0 ? -std::numeric_limits<double>::max() : std::numeric_limits<double>::max();
       out = double_to_text(v);
     } break;
-    case 11: {
+    case kInputDateTime: {
       double v = 0;
       if (!parse_date_time(text, &v) || v == 0) return "";
       return date_time_to_text(v);
