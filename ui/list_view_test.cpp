@@ -423,13 +423,14 @@ TEST_F(ListViewTest, RowsFromAWorkerReachTheView) {
 }
 
 TEST_F(ListViewTest, CommandsOnAControlThatIsNotALoadedListAreFatal) {
-  const std::string kMsg = "指定窗口或窗口组件不存在或尚未载入";
-  EXPECT_EQ(fatal_message([] { call_command(list_clear, {unit_reference(0x52019999, kListA)}); }), kMsg);
-  EXPECT_EQ(fatal_message([] { call_command(list_insert_row, {unit_reference(kWin, kLabel)}); }), kMsg);
+  const std::string no_control = "指定窗口或窗口组件不存在或尚未载入";
+  EXPECT_EQ(fatal_message([] { call_command(list_clear, {unit_reference(0x52019999, kListA)}); }),
+            no_control);
+  EXPECT_EQ(fatal_message([] { call_command(list_insert_row, {unit_reference(kWin, kLabel)}); }), no_control);
   EXPECT_EQ(fatal_message([] {
               call_command(list_get_cell_text, {Value::of_int(5), Value::of_int(0)});
             }),
-            kMsg);
+            no_control);
   // A list used a moment ago is still refused once its window has gone.
   EXPECT_EQ(insert(kListA), 0);
   close_window(kWin);
@@ -437,7 +438,7 @@ TEST_F(ListViewTest, CommandsOnAControlThatIsNotALoadedListAreFatal) {
   EXPECT_EQ(fatal_message([] {
               call_command(list_set_cell_text, {unit_reference(kWin, kListA), Value::of_int(0)});
             }),
-            kMsg);
+            no_control);
 }
 
 TEST_F(ListViewTest, SettingsReadBackByPropertyNumber) {

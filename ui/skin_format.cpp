@@ -104,7 +104,7 @@ bool read_record(SkinRecord tag, std::span<const uint8_t> p, Skin& skin, std::st
 }  // namespace
 
 uint32_t skin_crc32(std::span<const uint8_t> bytes) {
-  static const auto table = [] {
+  static const auto kTable = [] {
     std::array<uint32_t, 256> t{};
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
@@ -114,7 +114,7 @@ uint32_t skin_crc32(std::span<const uint8_t> bytes) {
     return t;
   }();
   uint32_t crc = 0xFFFFFFFFu;
-  for (uint8_t b : bytes) crc = table[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  for (uint8_t b : bytes) crc = kTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
   return crc ^ 0xFFFFFFFFu;
 }
 

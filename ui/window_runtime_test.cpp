@@ -20,10 +20,10 @@ constexpr int32_t kButtonA = 0x16010001;
 constexpr int32_t kButtonB = 0x16010002;
 constexpr int32_t kGroup = 0x16010003;
 constexpr int32_t kProbe = 0x16010005;
-constexpr uint32_t kProbeKind = 0x00030001;   // a test kind whose creation runs probe_action
+constexpr uint32_t kProbeKind = 0x00030001;   // a test kind whose creation runs g_probe_action
 constexpr uint32_t kSilentKind = 0x00030002;  // a test kind without events
 
-std::function<void()> probe_action;
+std::function<void()> g_probe_action;
 
 class ProbeControl : public Control {
  public:
@@ -38,7 +38,7 @@ class ProbeControl : public Control {
 
 void register_test_kinds() {
   register_kind({kProbeKind, "Probe", true, false, {}, [](const CreateParams& p) -> std::unique_ptr<Control> {
-                   if (probe_action) probe_action();
+                   if (g_probe_action) g_probe_action();
                    return std::make_unique<ProbeControl>(p);
                  }});
   register_kind(
@@ -55,9 +55,9 @@ UnitTemplate button(int32_t id, const char* caption, int left = 10, int top = 10
 
 class WindowRuntime : public ::testing::Test {
  protected:
-  void SetUp() override { probe_action = nullptr; }
+  void SetUp() override { g_probe_action = nullptr; }
   void TearDown() override {
-    probe_action = nullptr;
+    g_probe_action = nullptr;
     reset_calls();  // handler actions may point into the finished test
     if (is_window_loaded(kWin)) close_window(kWin);
   }
@@ -106,7 +106,7 @@ TEST_F(WindowRuntime, EventsAfterLoadingComeInOrderAndNotWhileLoading) {
   w.units[2].bindings = {{0, 4}};
   start_with({w});
   // The probe is created while loading, after the button (creation runs last to first).
-  probe_action = [] { EXPECT_FALSE(fire_event(kWin, kButtonA, 0).ran); };
+  g_probe_action = [] { EXPECT_FALSE(fire_event(kWin, kButtonA, 0).ran); };
   ASSERT_TRUE(load_window(kWin));
   EXPECT_EQ(count_calls(4), 0);
   ASSERT_GE(calls().size(), 3u);
@@ -131,7 +131,7 @@ TEST_F(WindowRuntime, CommonPropertiesBeforeTheControlExistComeFromTheTemplate) 
   std::vector<int32_t> seen;
   std::string tag;
   std::string fatal;
-  probe_action = [&] {
+  g_probe_action = [&] {
     for (int p = 0; p < 4; ++p) seen.push_back(get_property(kWin, kButtonA, p).int_payload());
     tag = text_of(get_property(kWin, kButtonA, 4));
     fatal = fatal_message([] { (void)get_property(kWin, kButtonA, 8); });

@@ -207,8 +207,8 @@ void read_setting(const PropertyRow<S>& row, const S& s, PropertyData* out) {
 
 template <class S>
 void write_setting(const PropertyRow<S>& row, S& s, const PropertyData& in) {
-  static const S defaults{};
-  with_field(row, [&](auto member) { field_from_data(in, row.top, defaults.*member, &(s.*member)); });
+  static const S kDefaults{};
+  with_field(row, [&](auto member) { field_from_data(in, row.top, kDefaults.*member, &(s.*member)); });
 }
 
 template <class S>
