@@ -1,14 +1,15 @@
 // Shared pieces of the window tests: templates made in code, a handler table that records each
-// call, and a fatal hook that turns a fatal report into an exception.
+// call, and the message of a fatal report caught as an exception (testing/fatal_capture.h).
 #pragma once
 
 #include <QApplication>
 #include <QTest>
-#include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "runtime/fatal.h"
+#include "testing/fatal_capture.h"
 #include "ui/template/kind_settings.h"
 #include "ui/template/window_template.h"
 #include "ui/window_runtime.h"
@@ -18,31 +19,11 @@ namespace pennacle::testing {
 inline constexpr int32_t kWin = 0x52010001;
 inline constexpr int32_t kWinUnit = 0x06010000;
 
-struct Fatal : std::runtime_error {
-  explicit Fatal(const FatalReport& r) : std::runtime_error(r.message), report(r) {}
-  FatalReport report;
-};
-
-// Fatal reports throw Fatal while it lives.
-class CatchFatal {
- public:
-  CatchFatal() : previous_(set_fatal_hook([](const FatalReport& r) { throw Fatal(r); })) {}
-  ~CatchFatal() { set_fatal_hook(previous_); }
-
- private:
-  FatalHook previous_;
-};
-
 // The message of the fatal report `fn` makes, or "" when it makes none.
 template <class Fn>
 std::string fatal_message(Fn fn) {
-  CatchFatal catcher;
-  try {
-    fn();
-  } catch (const Fatal& f) {
-    return f.report.message;
-  }
-  return {};
+  const std::optional<FatalReport> report = fatal_report_of(fn);
+  return report ? report->message : std::string();
 }
 
 struct Call {

@@ -16,7 +16,7 @@ LiveWindow* find_window(int32_t id) REQUIRES(g_registry_mu) {
 
 }  // namespace
 
-Mutex g_registry_mu;
+constinit Mutex g_registry_mu;
 
 Runtime& rt() {
   static Runtime* r = new Runtime;  // lives to the end: workers may still look things up
