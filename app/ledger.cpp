@@ -3,12 +3,11 @@
 #include <array>
 #include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "app/date_format.h"
+#include "platform/mutex.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
@@ -26,26 +25,27 @@ constexpr int32_t kStyleInformation = 0x40;
 LedgerView* g_view = nullptr;
 
 // The ledger lock and what it guards.
-std::mutex g_ledger;
-uint64_t g_refreshed_up_to = 0;  // GUARDED_BY(g_ledger): requests covered by a finished refresh
-bool g_store_closed = false;     // GUARDED_BY(g_ledger)
+constinit Mutex g_ledger;
+// Requests covered by a finished refresh.
+uint64_t g_refreshed_up_to GUARDED_BY(g_ledger) = 0;
+bool g_store_closed GUARDED_BY(g_ledger) = false;
 // Requests so far; a refresh covers every request made before it began.
 std::atomic<uint64_t> g_requested{0};
 // Set when the window goes: a running refresh stops at its next row.
 std::atomic<bool> g_stop{false};
 
 // Refreshes asked for and not yet finished.
-std::mutex g_pending_mu;
-std::condition_variable g_pending_cv;
-int g_pending = 0;  // GUARDED_BY(g_pending_mu)
+constinit Mutex g_pending_mu;
+CondVar g_pending_cv;
+int g_pending GUARDED_BY(g_pending_mu) = 0;
 
 // The results of the last finished refresh, published whole.
 struct LedgerState {
   PeriodTotals totals;
   PeriodCounts counts;
 };
-std::mutex g_state_mu;
-std::unique_ptr<LedgerState> g_state;  // GUARDED_BY(g_state_mu)
+constinit Mutex g_state_mu;
+std::unique_ptr<LedgerState> g_state GUARDED_BY(g_state_mu);
 
 std::string g_directory_override;
 // Where "now" comes from; null: the `now` command.
@@ -135,14 +135,14 @@ void add_amount(double* sum, double amount) {
 }
 
 void publish(const PeriodTotals& totals, const PeriodCounts& counts) {
-  std::lock_guard lock(g_state_mu);
+  MutexLock lock(g_state_mu);
   if (!g_state) g_state = std::make_unique<LedgerState>();
   g_state->totals = totals;
   g_state->counts = counts;
 }
 
 void refresh_finished() {
-  std::lock_guard lock(g_pending_mu);
+  MutexLock lock(g_pending_mu);
   if (--g_pending == 0) g_pending_cv.notify_all();
 }
 
@@ -163,24 +163,24 @@ bool current_record_matches(int32_t row) {
 
 void set_ledger_view(LedgerView* v) { g_view = v; }
 
-void CreateLedgerState() {
+void create_ledger_state() {
   g_stop = false;
-  std::lock_guard lock(g_state_mu);
+  MutexLock lock(g_state_mu);
   g_state = std::make_unique<LedgerState>();
 }
 
-void ReleaseLedgerState() {
-  std::lock_guard lock(g_state_mu);
+void release_ledger_state() {
+  MutexLock lock(g_state_mu);
   g_state.reset();
 }
 
 PeriodTotals last_period_totals() {
-  std::lock_guard lock(g_state_mu);
+  MutexLock lock(g_state_mu);
   return g_state ? g_state->totals : PeriodTotals{};
 }
 
 PeriodCounts last_period_counts() {
-  std::lock_guard lock(g_state_mu);
+  MutexLock lock(g_state_mu);
   return g_state ? g_state->counts : PeriodCounts{};
 }
 
@@ -197,7 +197,7 @@ void set_ledger_clock_for_test(double (*clock)()) { g_clock = clock; }
 
 bool start_refresh() {
   {
-    std::lock_guard lock(g_pending_mu);
+    MutexLock lock(g_pending_mu);
     ++g_pending;
   }
   g_requested.fetch_add(1);
@@ -211,7 +211,7 @@ int32_t RefreshThread(int32_t) {
   // Our request was counted before this thread began.
   const uint64_t wanted = g_requested.load();
   {
-    std::lock_guard lock(g_ledger);
+    MutexLock lock(g_ledger);
     if (!g_store_closed && g_refreshed_up_to < wanted) {
       const uint64_t covers = g_requested.load();
       RefreshRecordList();
@@ -260,8 +260,8 @@ void RefreshRecordList() {
 }
 
 void wait_for_refreshes() {
-  std::unique_lock lock(g_pending_mu);
-  g_pending_cv.wait(lock, [] { return g_pending == 0; });
+  MutexLock lock(g_pending_mu);
+  while (g_pending != 0) g_pending_cv.wait(g_pending_mu);
 }
 
 // ---- Pieces ----------------------------------------------------------------------------------
@@ -292,7 +292,7 @@ void MainWindow_Created(int, const Value*, Value*) {
   v.set_date_label(FormatDateTime(ledger_now(), 0, 1).view());
   bool opened = false;
   {
-    std::lock_guard lock(g_ledger);
+    MutexLock lock(g_ledger);
     const Text path(ledger_data_path());
     opened = logical(call_command(db_open, {path.value()}));
     g_store_closed = !opened;
@@ -313,7 +313,7 @@ void MainWindow_Destroyed(int, const Value*, Value*) {
   // closed and does nothing, instead of reading from no database.
   g_stop = true;
   {
-    std::lock_guard lock(g_ledger);
+    MutexLock lock(g_ledger);
     call_command(db_close, {});
     g_store_closed = true;
   }
@@ -335,7 +335,7 @@ void AddRecord_Click(int, const Value*, Value*) {
   }
   bool added = false;
   {
-    std::lock_guard lock(g_ledger);
+    MutexLock lock(g_ledger);
     const int32_t n = int_of(db_record_count, {});
     added = logical(
         call_command(db_append, {Value::of_double(n + 1.0), e.type.value(), Value::of_double(e.amount),
@@ -363,7 +363,7 @@ void RecordList_RightClick(int, const Value*, Value*) { view().popup_record_menu
 void DeleteRecord_Click(int, const Value*, Value*) {
   LedgerView& v = view();
   {
-    std::lock_guard lock(g_ledger);
+    MutexLock lock(g_ledger);
     const int32_t row = v.selected_row();
     const std::string number = row >= 0 ? v.list_get_cell_text(row, 0) : std::string();
     if (number.empty()) return;

@@ -51,8 +51,8 @@ void set_ledger_view(LedgerView* view);
 
 // Creates PeriodTotals and the counts (program entry) and releases them (exit routine). The
 // handlers create them on first use when the entry did not.
-void CreateLedgerState();
-void ReleaseLedgerState();
+void create_ledger_state();
+void release_ledger_state();
 
 // The totals and counts of the last refresh that finished (all 0 before the first one).
 PeriodTotals last_period_totals();

@@ -41,7 +41,7 @@ struct Scenario {
 };
 
 const std::vector<Scenario>& scenarios() {
-  static const std::vector<Scenario> all = {
+  static const std::vector<Scenario> kAll = {
       {"MidMonth",
        at(2023, 3, 15, 10, 20, 30),
        {
@@ -85,7 +85,7 @@ const std::vector<Scenario>& scenarios() {
            {"收入", 96, at(2023, 12, 31), false, false, false},
        }},
   };
-  return all;
+  return kAll;
 }
 
 // What a refresh must give for these bills, by the periods each one is marked with.

@@ -208,14 +208,14 @@ class LedgerFixture : public ::testing::Test {
     ASSERT_FALSE(dir_.path().empty());
     set_ledger_view(&view_);
     set_ledger_directory_for_test(dir_.path());
-    CreateLedgerState();
+    create_ledger_state();
   }
   void TearDown() override {
     wait_for_refreshes();
     if (started_) MainWindow_Destroyed(0, nullptr, nullptr);
     set_ledger_directory_for_test("");
     set_ledger_view(nullptr);
-    ReleaseLedgerState();
+    release_ledger_state();
   }
   void make_data_file() {
     ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), DbCode::Ok);

@@ -70,7 +70,7 @@ class LedgerWindow : public ::testing::Test {
   }
   void open_window() {
     start_ledger_window_runtime();
-    CreateLedgerState();
+    create_ledger_state();
     set_ledger_view(&view_);
     ASSERT_TRUE(load_window(kMainWindowId));
     settle();

@@ -34,8 +34,8 @@ void take_daily_backup() {
 
 void exit_routine() {
   if (g_backup_finisher.joinable()) g_backup_finisher.join();
-  pennacle::ReleaseSkinEngine();
-  pennacle::ReleaseLedgerState();
+  pennacle::release_skin_engine();
+  pennacle::release_ledger_state();
 }
 
 }  // namespace
@@ -43,8 +43,8 @@ void exit_routine() {
 int main() {
   using namespace pennacle;
   start_ledger_window_runtime();
-  CreateSkinEngine();
-  CreateLedgerState();
+  create_skin_engine();
+  create_ledger_state();
   register_exit_routine(exit_routine);
   StartUp();
   set_ledger_view(&g_view);

@@ -39,6 +39,8 @@ inline constexpr uint32_t kSectionExecute = 0x20000000;
 inline constexpr uint32_t kSectionRead = 0x40000000;
 inline constexpr uint32_t kSectionWrite = 0x80000000;
 
+// The fields keep the names the image format gives them.
+// NOLINTBEGIN(readability-identifier-naming)
 struct DosHeader {
   uint16_t e_magic;
   uint16_t e_cblp, e_cp, e_crlc, e_cparhdr, e_minalloc, e_maxalloc, e_ss, e_sp, e_csum, e_ip, e_cs, e_lfarlc,
@@ -133,5 +135,6 @@ struct ExportDirectory {
   uint32_t AddressOfNameOrdinals;
 };
 static_assert(sizeof(ExportDirectory) == 40);
+// NOLINTEND(readability-identifier-naming)
 
 }  // namespace pennacle::pe

@@ -12,12 +12,12 @@ std::unique_ptr<MemoryModule> g_skin_engine;
 
 }  // namespace
 
-void CreateSkinEngine() {
+void create_skin_engine() {
   if (!g_skin_engine) g_skin_engine = std::make_unique<MemoryModule>();
 }
 
 MemoryModule& skin_engine() {
-  CreateSkinEngine();
+  create_skin_engine();
   return *g_skin_engine;
 }
 
@@ -48,7 +48,7 @@ void DetachSkin() {
   CallExport(detach, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
 }
 
-void ReleaseSkinEngine() {
+void release_skin_engine() {
   if (!g_skin_engine) return;
   g_skin_engine->ReleaseHeaders();
   g_skin_engine.reset();

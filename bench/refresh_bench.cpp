@@ -171,7 +171,7 @@ int run(int n) {
 
   MainWindowView view;
   start_ledger_window_runtime();
-  CreateLedgerState();
+  create_ledger_state();
   set_ledger_view(&view);
   set_ledger_directory_for_test(empty.string());
   if (!load_window(kMainWindowId)) {

@@ -93,7 +93,7 @@ int run(int n, int rounds, const fs::path& parent) {
   }
   MainWindowView view;
   start_ledger_window_runtime();
-  CreateLedgerState();
+  create_ledger_state();
   set_ledger_view(&view);
   set_ledger_directory_for_test(dir.string());
   if (!load_window(kMainWindowId)) return std::fprintf(stderr, "startup_backup_bench: no main window\n"), 1;

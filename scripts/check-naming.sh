@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD:-build-clang}
 paths=("$@")
 if ((${#paths[@]} == 0)); then
-  paths=(platform runtime store tools testing bench fuzz ui app/memory_module app/host_code_runner app/window_view)
+  paths=(platform runtime store tools testing bench fuzz ui app)
 fi
 if [[ ! -f $build/compile_commands.json ]]; then
   echo "check-naming: no $build/compile_commands.json; configure the clang build first:" >&2
