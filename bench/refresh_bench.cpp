@@ -3,7 +3,8 @@
 // given to the same list commands with the same sums. Also the memory the shown rows take above
 // the empty window.
 //
-//   refresh_bench [--records N]      (default 100000)
+//   refresh_bench [--records N] [--mode alone|full|shared]      (default 100000, alone;
+//                                                                 bench/store_mode.h)
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "app/date_format.h"
 #include "app/ledger.h"
 #include "app/window_view.h"
+#include "bench/store_mode.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
@@ -157,7 +159,7 @@ void settle() {
   for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
 }
 
-int run(int n) {
+int run(int n, bench::StoreMode mode) {
   const fs::path base = fs::temp_directory_path() / ("refresh_bench-" + std::to_string(getpid()));
   const fs::path empty = base / "empty", full = base / "full";
   fs::create_directories(empty);
@@ -169,6 +171,8 @@ int run(int n) {
     return 1;
   }
 
+  bench::apply_mode(mode);
+  bench::SecondOpener second(mode);
   MainWindowView view;
   start_ledger_window_runtime();
   create_ledger_state();
@@ -184,6 +188,7 @@ int run(int n) {
   // The full file becomes the current database, as if the program had started on it.
   call_command(db_close, {});
   const Text path((full / "data.kdb").string());
+  second.hold((full / "data.kdb").string());
   call_command(db_open, {path.value()});
 
   long long ours = 0, peer = 0, rows_rss = 0;
@@ -211,6 +216,7 @@ int run(int n) {
     return 1;
   }
   const double per = n > 0 ? n : 1;
+  std::printf("BENCH mode %s alone=%d\n", bench::mode_name(mode), db_current_alone() ? 1 : 0);
   std::printf("BENCH refresh_%d_rows ours_ns=%.0f peer=sqlite_same_list_and_sums peer_ns=%.0f ratio=%.3f\n",
               n, ours / per, peer / per, static_cast<double>(ours) / static_cast<double>(peer));
   const double mb = rows_rss / (1024.0 * 1024.0);
@@ -227,15 +233,18 @@ int run(int n) {
 
 int main(int argc, char** argv) {
   int n = 100000;
+  pennacle::bench::StoreMode mode = pennacle::bench::StoreMode::Alone;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) {
       n = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--mode") == 0 && i + 1 < argc) {
+      mode = pennacle::bench::parse_mode(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: refresh_bench [--records N]\n");
+      std::fprintf(stderr, "usage: refresh_bench [--records N] [--mode alone|full|shared]\n");
       return 2;
     }
   }
   if (n < 0) n = 0;
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  return pennacle::run(n);
+  return pennacle::run(n, mode);
 }

@@ -11,6 +11,8 @@
 //                                                                         bytes (and one synced);
 //                                                                         SQLite delete+vacuum
 // One line per figure: BENCH <figure> ours_ns=<per op> peer=<name> peer_ns=<per op> ratio=<ours/peer>
+//
+//   store_bench [--records N] [--appends N] [--mode alone|full|shared]      (bench/store_mode.h)
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/store_mode.h"
 #include "platform/gbk.h"
 #include "store/record_store.h"
 #include "testing/fault_file.h"
@@ -97,7 +100,7 @@ void sqlite_insert(sqlite3* db, sqlite3_stmt* ins, int from, int to, int per_tra
 }
 
 // kdbtool import of `bills` bills into a new ledger: nanoseconds, and the syncs it made.
-double time_import(const std::string& dir, int bills, int* syncs) {
+double time_import(const std::string& dir, int bills, bench::SecondOpener& second, int* syncs) {
   std::string csv = "类型,金额,付款方式,时间,备注\n";
   for (int i = 0; i < bills; ++i) {
     csv += std::string(kTypes[i % 2]) + "," + std::to_string(i * 0.5 + 1) + "," + kChannels[i % 6] +
@@ -108,6 +111,7 @@ double time_import(const std::string& dir, int bills, int* syncs) {
   FILE* f = std::fopen(csv_path.c_str(), "wb");
   if (!f || std::fwrite(csv.data(), 1, csv.size(), f) != csv.size() || std::fclose(f) != 0) die("csv");
   if (create_database(kdb, ledger_fields()) != DbCode::Ok) die("cannot create the import file");
+  second.hold(kdb);
   FaultFileSystem counting(posix_file_system());  // no faults armed: it only counts
   set_store_file_system(&counting);
   std::ostringstream out, err;
@@ -127,6 +131,8 @@ struct Run {
   sqlite3* sdb = nullptr;
   sqlite3_stmt* ins = nullptr;  // the peer's insert
   double checksum = 0;          // keeps the reads from being optimised away
+  bench::StoreMode mode = bench::StoreMode::Alone;
+  bench::SecondOpener* second = nullptr;  // holds each record file open in the shared mode
 };
 
 const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
@@ -208,6 +214,7 @@ void bench_walk(Run& r, int32_t count, double* walk_ns, double* read_ns) {
   const double sqlite_walk = (now_ns() - t0) / std::max(rows, 1);
   sqlite3_finalize(sel);
   report("walk", *walk_ns / count, "sqlite", sqlite_walk);
+  std::printf("BENCH walk alone=%d\n", db_current_alone() ? 1 : 0);
 }
 
 // The floor under one field read: lock the record's byte, pread the field, unlock. Nanoseconds per
@@ -296,6 +303,7 @@ double bench_purge(Run& r, const DatabaseInfo& info, int32_t count) {
 void bench_purge_no_memo(const Run& r, double copy_ns) {
   const std::string plain = r.dir + "/plain.kdb";
   if (create_database(plain, ledger_fields()) != DbCode::Ok) die("cannot create the second record file");
+  r.second->hold(plain);
   Text plain_name(plain);
   if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
   for (int from = 0; from < r.n; from += 1000) {
@@ -323,7 +331,7 @@ void bench_purge_no_memo(const Run& r, double copy_ns) {
 // kdbtool import of 10,000 bills against SQLite inserting them in one transaction.
 void bench_import(const Run& r) {
   int syncs = 0;
-  const double import_ns = time_import(r.dir, 10000, &syncs);
+  const double import_ns = time_import(r.dir, 10000, *r.second, &syncs);
   sqlite3* idb = nullptr;
   if (sqlite3_open((r.dir + "/import.sqlite").c_str(), &idb) != SQLITE_OK) die("sqlite open");
   sql(idb, "PRAGMA synchronous=FULL");
@@ -346,8 +354,10 @@ void parse_options(int argc, char** argv, Run* r) {
       r->n = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--appends") == 0 && i + 1 < argc) {
       r->appends = std::atoi(argv[++i]);
+    } else if (std::strcmp(argv[i], "--mode") == 0 && i + 1 < argc) {
+      r->mode = bench::parse_mode(argv[++i]);
     } else {
-      std::fprintf(stderr, "usage: store_bench [--records N] [--appends N]\n");
+      std::fprintf(stderr, "usage: store_bench [--records N] [--appends N] [--mode alone|full|shared]\n");
       std::exit(std::strcmp(argv[i], "--help") == 0 ? 0 : 1);
     }
   }
@@ -360,12 +370,17 @@ void parse_options(int argc, char** argv, Run* r) {
 int main(int argc, char** argv) {
   Run r;
   parse_options(argc, argv, &r);
+  bench::apply_mode(r.mode);
+  bench::SecondOpener second(r.mode);
+  r.second = &second;
+  std::printf("BENCH mode %s\n", bench::mode_name(r.mode));
   char tmpl[] = "/tmp/pn_bench_XXXXXX";
   if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
   r.dir = tmpl;
   r.kdb = r.dir + "/data.kdb";
   if (create_database(r.kdb, ledger_fields()) != DbCode::Ok) die("cannot create the record file");
   Text name(r.kdb);
+  second.hold(r.kdb);
   if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");
   bench_durable_append(r);
   bench_group_append(r);

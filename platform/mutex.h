@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 
 #include "platform/thread_annotations.h"
 
@@ -85,6 +86,39 @@ class CondVar {
 
  private:
   std::condition_variable_any cv_;
+};
+
+// A lock for sections of a few hundred nanoseconds taken millions of times, nearly always
+// uncontended: one atomic exchange to take, one store to give back, no call into the C library.
+// A waiter spins briefly, then yields its time slice.
+class CAPABILITY("mutex") SpinMutex {
+ public:
+  constexpr SpinMutex() = default;
+  SpinMutex(const SpinMutex&) = delete;
+  SpinMutex& operator=(const SpinMutex&) = delete;
+
+  void lock() ACQUIRE() {
+    for (int tries = 0; taken_.exchange(true, std::memory_order_acquire); ++tries) {
+      while (taken_.load(std::memory_order_relaxed)) {
+        if (++tries > 64) std::this_thread::yield();
+      }
+    }
+  }
+  void unlock() RELEASE() { taken_.store(false, std::memory_order_release); }
+
+ private:
+  std::atomic<bool> taken_{false};
+};
+
+class SCOPED_CAPABILITY SpinLock {
+ public:
+  explicit SpinLock(SpinMutex& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
+  ~SpinLock() RELEASE() { mu_.unlock(); }
+  SpinLock(const SpinLock&) = delete;
+  SpinLock& operator=(const SpinLock&) = delete;
+
+ private:
+  SpinMutex& mu_;
 };
 
 }  // namespace pennacle

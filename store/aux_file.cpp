@@ -53,24 +53,29 @@ class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
-    for (int64_t p : held_) std::ignore = platform_lock(f_, p, false, 0);
+    for (size_t i = 0; i < count_; ++i) std::ignore = platform_lock(f_, held_[i], false, 0);
   }
+  // A chain routine holds the header and two blocks at the most.
   DbCode lock(int64_t position) {
+    if (count_ == held_.size()) return DbCode::LockFailed;
     DbCode rc = platform_lock(f_, position, true, wait_ms_);
-    if (rc == DbCode::Ok) held_.push_back(position);
+    if (rc == DbCode::Ok) held_[count_++] = position;
     return rc;
   }
   void unlock(int64_t position) {
-    auto it = std::find(held_.begin(), held_.end(), position);
-    if (it == held_.end()) return;
-    held_.erase(it);
+    auto end = held_.begin() + static_cast<long>(count_);
+    auto it = std::find(held_.begin(), end, position);
+    if (it == end) return;
+    std::copy(it + 1, end, it);
+    --count_;
     std::ignore = platform_lock(f_, position, false, 0);
   }
 
  private:
   File& f_;
   int32_t wait_ms_;
-  std::vector<int64_t> held_;
+  std::array<int64_t, 4> held_{};
+  size_t count_ = 0;
 };
 
 DbCode read_header(File& f, AuxHeader* h) {
@@ -110,10 +115,16 @@ DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
   int64_t previous = -1;
   int32_t b = first;
   Block block;
-  // A block met twice is a loop; a block past the end of the file reads short.
-  std::unordered_set<int32_t> seen;
+  // A loop is found by meeting a block kept at each power-of-two step (Brent), within about twice
+  // the blocks of the loop and its lead; a block past the end of the file reads short.
+  int32_t kept = 0;
+  uint64_t steps = 0, next_keep = 1;
   for (;;) {
-    if (b < 1 || b >= kMaxAuxBlocks || !seen.insert(b).second) return DbCode::AuxAccess;
+    if (b < 1 || b >= kMaxAuxBlocks || b == kept) return DbCode::AuxAccess;
+    if (++steps == next_keep) {
+      kept = b;
+      next_keep *= 2;
+    }
     if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     if (previous >= 0) locks.unlock(previous);
     previous = block_offset(b);

@@ -142,6 +142,30 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   EXPECT_EQ(db_last_error(), DbCode::AuxAccess);
 }
 
+// Chains that run into a loop after a lead of any length, the loop of any length: each read fails,
+// and before it has read much more than the blocks there are.
+TEST_F(AuxChains, LoopsAfterAnyLeadAreFound) {
+  auto f = open_aux();
+  constexpr int32_t kBlocks = 40;
+  for (int32_t lead = 0; lead < kBlocks; lead += 7) {
+    for (int32_t loop = 1; lead + loop < kBlocks; loop += 5) {
+      std::string s(static_cast<size_t>(kBlocks + 1) * 512, '\0');
+      s.replace(0, 512, aux().substr(0, 512));
+      put32(s, 16, kBlocks + 1);
+      // Blocks 1 .. lead+loop in order, the last one back to block lead+1.
+      const int32_t last = lead + loop;
+      for (int32_t b = 1; b <= last; ++b) {
+        put32(s, b * 512 + 4, b == last ? lead + 1 : b + 1);
+        put32(s, b * 512 + 8, 500);
+      }
+      write_bytes(aux_, s);
+      std::string out;
+      EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess) << lead << "+" << loop;
+      EXPECT_LE(out.size(), 3u * static_cast<size_t>(last) * 500) << lead << "+" << loop;
+    }
+  }
+}
+
 TEST_F(AuxChains, AnUntrustedFreeListIsDroppedNotFollowed) {
   ASSERT_TRUE(add("live"));  // block 1
   // The header claims block 1 is free, as after a crash between a chain write and its header.

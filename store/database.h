@@ -33,6 +33,9 @@ struct Database {
   int64_t data_start = 0;
   int32_t current = 0;  // zero-based; -1 before the first record, record count after the last
   LockTable locks;
+  // Field names as callers last spelled them, with the field each names: a walk names the same few
+  // fields for every record. The fields never change while the table is open.
+  std::vector<std::pair<std::string, size_t>> named_fields;
 
   int64_t record_pos(int64_t k) const { return data_start + k * record_length; }
   [[nodiscard]] DbCode lock(int64_t position, int32_t wait_ms) {

@@ -45,15 +45,23 @@ void move_current(Value* result, bool with_count, To to) {
   finish(result, to(&db->current, count));
 }
 
+constexpr size_t kNamedFieldsKept = 16;
+
 // Why db_read_field cannot go on; these end the program.
 enum class FieldFault { None, NoDatabase, BadArgumentKind, NoSuchField };
 
 // The field an argument names: a name (compared as field names are) or a 1-based number.
-FieldFault find_field(const Database& db, const Args& a, size_t* index) {
+FieldFault find_field(Database& db, const Args& a, size_t* index) {
   const Value& v = a[0];
   if (v.is(Kind::Text)) {
+    const std::string_view name = v.text();
+    for (const auto& [spelled, i] : db.named_fields) {
+      if (spelled == name) return *index = i, FieldFault::None;
+    }
     for (size_t i = 0; i < db.fields.size(); ++i) {
-      if (names_equal(db.fields[i].name, v.text())) return *index = i, FieldFault::None;
+      if (!names_equal(db.fields[i].name, name)) continue;
+      if (db.named_fields.size() < kNamedFieldsKept) db.named_fields.emplace_back(name, i);
+      return *index = i, FieldFault::None;
     }
     return FieldFault::NoSuchField;
   }

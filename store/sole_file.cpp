@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace pennacle {
 namespace {
@@ -13,7 +14,7 @@ bool bad_range(uint64_t offset, uint64_t length) {
 }  // namespace
 
 bool SoleFile::enter_alone() {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   drop_pages();
   held_.clear();
   alone_ = base_->size(&size_) == FileCause::None;
@@ -21,7 +22,7 @@ bool SoleFile::enter_alone() {
 }
 
 FileCause SoleFile::leave_alone() {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   FileCause first = FileCause::None;
   if (alone_) {
     for (const Range& r : held_) {
@@ -36,12 +37,12 @@ FileCause SoleFile::leave_alone() {
 }
 
 bool SoleFile::alone() const {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   return alone_;
 }
 
 size_t SoleFile::pages() const {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   return loaded_.size();
 }
 
@@ -59,15 +60,19 @@ void SoleFile::reread() {
 uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
   *cause = FileCause::None;
   if (index < pages_.size() && pages_[index]) return pages_[index].get();
+  std::unique_ptr<uint8_t[]> bytes;
   if (loaded_.size() >= kMaxPages) {
-    pages_[loaded_.front()].reset();
+    bytes = std::move(pages_[loaded_.front()]);  // the oldest page's buffer serves again
     loaded_.pop_front();
+  } else {
+    bytes.reset(new (std::nothrow) uint8_t[kPageSize]);
+    if (!bytes) return nullptr;
   }
-  auto bytes = std::make_unique<uint8_t[]>(kPageSize);  // zero past the file's end
   const uint64_t at = index * kPageSize;
   const size_t want = static_cast<size_t>(std::min(kPageSize, size_ - std::min(size_, at)));
   size_t got = 0;
   if ((*cause = base_->read_at(at, bytes.get(), want, &got)) != FileCause::None) return nullptr;
+  std::memset(bytes.get() + got, 0, kPageSize - got);  // zeros past the file's end
   if (pages_.size() <= index) pages_.resize(index + 1);
   pages_[index] = std::move(bytes);
   loaded_.push_back(index);
@@ -75,7 +80,7 @@ uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
 }
 
 FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   if (!alone_) return base_->read_at(offset, buf, n, got);
   *got = 0;
   if (offset > static_cast<uint64_t>(INT64_MAX) - n) return FileCause::BadSeek;
@@ -85,6 +90,12 @@ FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
   for (uint64_t at = offset; at < end;) {
     FileCause cause;
     const uint8_t* p = page(at / kPageSize, &cause);
+    if (!p && cause == FileCause::None) {  // no memory for a page: the rest comes from the file
+      size_t direct = 0;
+      cause = base_->read_at(at, out + (at - offset), static_cast<size_t>(end - at), &direct);
+      *got += direct;
+      return cause;
+    }
     if (!p) return cause;
     const uint64_t in_page = at % kPageSize;
     const size_t step = static_cast<size_t>(std::min(end - at, kPageSize - in_page));
@@ -107,7 +118,7 @@ void SoleFile::patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) {
 }
 
 FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   const FileCause c = base_->write_at(offset, buf, n);
   if (!alone_) return c;
   if (c != FileCause::None) {
@@ -120,14 +131,14 @@ FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
 }
 
 FileCause SoleFile::size(uint64_t* out) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   if (!alone_) return base_->size(out);
   *out = size_;
   return FileCause::None;
 }
 
 FileCause SoleFile::set_size(uint64_t length) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   const FileCause c = base_->set_size(length);
   if (!alone_) return c;
   if (c != FileCause::None) {
@@ -147,7 +158,7 @@ FileCause SoleFile::set_size(uint64_t length) {
 }
 
 FileCause SoleFile::lock(uint64_t offset, uint64_t length) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   if (!alone_) return base_->lock(offset, length);
   if (bad_range(offset, length)) return FileCause::BadSeek;
   held_.push_back({offset, length});
@@ -155,7 +166,7 @@ FileCause SoleFile::lock(uint64_t offset, uint64_t length) {
 }
 
 FileCause SoleFile::unlock(uint64_t offset, uint64_t length) {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   if (!alone_) return base_->unlock(offset, length);
   if (bad_range(offset, length)) return FileCause::BadSeek;
   // The store unlocks exactly the ranges it locked; the latest match goes.
@@ -169,7 +180,7 @@ FileCause SoleFile::unlock(uint64_t offset, uint64_t length) {
 }
 
 void SoleFile::close() {
-  MutexLock lock(mu_);
+  SpinLock lock(mu_);
   drop_pages();
   held_.clear();
   alone_ = false;

@@ -56,7 +56,8 @@ class SoleFile final : public File {
   struct Range {
     uint64_t offset, length;
   };
-  // The page holding `index`, read from the file when it is not held; nullptr on a read failure.
+  // The page holding `index`, read from the file when it is not held; nullptr on a read failure
+  // (its cause in `*cause`) or when no memory is left for a page (`*cause` None).
   uint8_t* page(uint64_t index, FileCause* cause) REQUIRES(mu_);
   void drop_pages() REQUIRES(mu_);
   // After a failed write: what the file holds is read again.
@@ -64,7 +65,7 @@ class SoleFile final : public File {
   void patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) REQUIRES(mu_);
 
   const std::unique_ptr<File> base_;
-  mutable Mutex mu_;
+  mutable SpinMutex mu_;
   bool alone_ GUARDED_BY(mu_) = false;
   uint64_t size_ GUARDED_BY(mu_) = 0;        // the file's length while alone
   std::vector<Range> held_ GUARDED_BY(mu_);  // ranges locked while alone, in the order taken
