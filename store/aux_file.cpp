@@ -4,7 +4,6 @@
 #include <array>
 #include <cstring>
 #include <tuple>
-#include <unordered_set>
 #include <vector>
 
 #include "store/errors.h"
@@ -47,34 +46,62 @@ DbCode write_links(File& f, int32_t b, const AuxLinks& links) {
   return write_exact(f, block_offset(b), raw, sizeof raw);
 }
 
+// Finds a loop in a chain without remembering its blocks: the walk meets again a block it keeps
+// at each power-of-two step (Brent), within about three times the blocks of the loop and its lead.
+class LoopFinder {
+ public:
+  bool repeats(int32_t block) {
+    if (block == kept_) return true;
+    if (++steps_ == next_keep_) {
+      kept_ = block;
+      next_keep_ *= 2;
+    }
+    return false;
+  }
+
+ private:
+  int32_t kept_ = 0;  // never a block: blocks are numbered from 1
+  uint64_t steps_ = 0, next_keep_ = 1;
+};
+
 // The locks one chain routine holds on the auxiliary file; all are released when it ends. An unlock
 // of a byte this open holds fails only with a closed file, whose locks are gone with it.
 class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
-    for (size_t i = 0; i < count_; ++i) std::ignore = platform_lock(f_, held_[i], false, 0);
+    for (size_t i = 0; i < count_; ++i) std::ignore = platform_lock(f_, at(i), false, 0);
   }
-  // A chain routine holds the header and two blocks at the most.
   DbCode lock(int64_t position) {
-    if (count_ == held_.size()) return DbCode::LockFailed;
     DbCode rc = platform_lock(f_, position, true, wait_ms_);
-    if (rc == DbCode::Ok) held_[count_++] = position;
+    if (rc != DbCode::Ok) return rc;
+    if (count_ < kInline) {
+      inline_[count_] = position;
+    } else {
+      more_.push_back(position);
+    }
+    ++count_;
     return rc;
   }
   void unlock(int64_t position) {
-    auto end = held_.begin() + static_cast<long>(count_);
-    auto it = std::find(held_.begin(), end, position);
-    if (it == end) return;
-    std::copy(it + 1, end, it);
+    size_t i = 0;
+    while (i < count_ && at(i) != position) ++i;
+    if (i == count_) return;
+    for (; i + 1 < count_; ++i) at(i) = at(i + 1);
     --count_;
+    if (count_ >= kInline) more_.pop_back();
     std::ignore = platform_lock(f_, position, false, 0);
   }
 
  private:
+  // Reading a chain holds two blocks at a time; freeing one holds all of its blocks.
+  static constexpr size_t kInline = 4;
+  int64_t& at(size_t i) { return i < kInline ? inline_[i] : more_[i - kInline]; }
+
   File& f_;
   int32_t wait_ms_;
-  std::array<int64_t, 4> held_{};
+  std::array<int64_t, kInline> inline_{};
+  std::vector<int64_t> more_;
   size_t count_ = 0;
 };
 
@@ -115,16 +142,9 @@ DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
   int64_t previous = -1;
   int32_t b = first;
   Block block;
-  // A loop is found by meeting a block kept at each power-of-two step (Brent), within about twice
-  // the blocks of the loop and its lead; a block past the end of the file reads short.
-  int32_t kept = 0;
-  uint64_t steps = 0, next_keep = 1;
+  LoopFinder loop;  // a block past the end of the file reads short
   for (;;) {
-    if (b < 1 || b >= kMaxAuxBlocks || b == kept) return DbCode::AuxAccess;
-    if (++steps == next_keep) {
-      kept = b;
-      next_keep *= 2;
-    }
+    if (b < 1 || b >= kMaxAuxBlocks || loop.repeats(b)) return DbCode::AuxAccess;
     if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     if (previous >= 0) locks.unlock(previous);
     previous = block_offset(b);
@@ -197,19 +217,39 @@ DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* 
 
 namespace {
 
-// Puts one chain on the free list held in `h` (the header, read and locked by the caller);
-// `head` holds the links of the list's first block. Nothing is written for a chain that does not
-// check out whole.
-DbCode free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLinks& head, bool* touched_end) {
+// The free list while chains are put on it: the header (read and locked by the caller) and the
+// links of the list's first block. The first block's links are written once the next chain is
+// put in front of it, or at the end, so each freed block is written once.
+struct FreeList {
+  AuxHeader h;
+  AuxLinks head;
+  bool head_pending = false;  // `head` not yet written to block h.first_free
+  bool touched_end = false;   // a block at the file's end was freed: trim
+
+  // The links of block b as the file will hold them once the pending write is done.
+  DbCode links_of(File& aux, int32_t b, AuxLinks* l) const {
+    if (head_pending && b == h.first_free) return *l = head, DbCode::Ok;
+    return read_links(aux, b, l);
+  }
+  DbCode write_pending(File& aux) {
+    if (!head_pending) return DbCode::Ok;
+    head_pending = false;
+    return write_links(aux, h.first_free, head);
+  }
+};
+
+// Puts one chain on the free list. Nothing is written for a chain that does not check out whole.
+DbCode free_one(File& aux, int32_t first, int32_t wait_ms, FreeList& list) {
+  AuxHeader& h = list.h;
   HeldLocks locks(aux, wait_ms);
   std::vector<int32_t> blocks;
   std::vector<AuxLinks> links;
-  std::unordered_set<int32_t> seen;  // a loop ends the walk at its first repeat
+  LoopFinder loop;
   for (int32_t b = first;;) {
-    if (b < 1 || b >= h.block_count || !seen.insert(b).second) return DbCode::AuxAccess;
+    if (b < 1 || b >= h.block_count || loop.repeats(b)) return DbCode::AuxAccess;
     if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
     AuxLinks l;
-    if (DbCode rc = read_links(aux, b, &l); rc != DbCode::Ok) return rc;
+    if (DbCode rc = list.links_of(aux, b, &l); rc != DbCode::Ok) return rc;
     if (l.used == 0 && blocks.empty()) return DbCode::Ok;  // already freed (a purge that did not finish)
     if (l.used < 1 || l.used > kAuxDataSize) return DbCode::AuxAccess;
     blocks.push_back(b);
@@ -220,6 +260,7 @@ DbCode free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLink
   if (std::find(blocks.begin(), blocks.end(), h.first_free) != blocks.end()) {
     h.first_free = 0;
     h.free_count = 0;
+    list.head_pending = false;  // that block is written below as part of this chain
   }
   AuxLinks new_head;
   for (size_t i = 0; i < blocks.size(); ++i) {
@@ -227,16 +268,21 @@ DbCode free_one(File& aux, int32_t first, int32_t wait_ms, AuxHeader& h, AuxLink
     l.used = 0;
     if (i == 0) l.previous = 0;
     if (i + 1 == blocks.size()) l.next = h.first_free;
-    if (DbCode rc = write_links(aux, blocks[i], l); rc != DbCode::Ok) return rc;
-    if (i == 0) new_head = l;
-    if (blocks[i] == h.block_count - 1) *touched_end = true;
+    if (i == 0) {
+      new_head = l;  // written when the next chain comes in front, or at the end
+    } else if (DbCode rc = write_links(aux, blocks[i], l); rc != DbCode::Ok) {
+      return rc;
+    }
+    if (blocks[i] == h.block_count - 1) list.touched_end = true;
   }
   if (h.first_free != 0) {
-    head.previous = blocks.back();
-    if (DbCode rc = write_links(aux, h.first_free, head); rc != DbCode::Ok) return rc;
+    list.head.previous = blocks.back();
+    list.head_pending = true;
+    if (DbCode rc = list.write_pending(aux); rc != DbCode::Ok) return rc;
   }
   h.first_free = first;
-  head = new_head;
+  list.head = new_head;
+  list.head_pending = true;
   h.free_count =
       static_cast<int32_t>(std::min<int64_t>(int64_t{h.free_count} + blocks.size(), h.block_count - 1));
   return DbCode::Ok;
@@ -288,19 +334,19 @@ DbCode free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_m
   if (std::all_of(firsts.begin(), firsts.end(), [](int32_t f) { return f == 0; })) return DbCode::Ok;
   HeldLocks locks(aux, wait_ms);
   if (DbCode rc = locks.lock(0); rc != DbCode::Ok) return rc;
-  AuxHeader h;
+  FreeList list;
+  AuxHeader& h = list.h;
   if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
-  AuxLinks head;
-  if (DbCode rc = trusted_head(aux, &h, &head); rc != DbCode::Ok) return rc;
+  if (DbCode rc = trusted_head(aux, &h, &list.head); rc != DbCode::Ok) return rc;
   const int32_t old_count = h.block_count;
   DbCode result = DbCode::Ok;
-  bool touched_end = false;
   for (int32_t first : firsts) {
     if (first == 0) continue;
     // A chain that cannot be freed is remembered; the others are freed all the same.
-    if (DbCode rc = free_one(aux, first, wait_ms, h, head, &touched_end); rc != DbCode::Ok) result = rc;
+    if (DbCode rc = free_one(aux, first, wait_ms, list); rc != DbCode::Ok) result = rc;
   }
-  if (touched_end) {
+  if (DbCode rc = list.write_pending(aux); rc != DbCode::Ok) return rc;
+  if (list.touched_end) {
     if (DbCode rc = trim(aux, h); rc != DbCode::Ok) return rc;
   }
   // The header goes first: a crash before the cut leaves spare blocks past the count, which the

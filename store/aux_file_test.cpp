@@ -105,6 +105,29 @@ TEST_F(AuxChains, FreedBlocksAreReusedAndTrailingFreeBlocksTrimmed) {
   EXPECT_EQ(read_text("备注"), "tail");
 }
 
+// Chains of many blocks, and several in one purge, go on the free list whole, each first block
+// linked to the chain freed after it.
+TEST_F(AuxChains, LongChainsFreedInOnePurge) {
+  ASSERT_TRUE(add(std::string(3000, 'a')));  // blocks 1 .. 6
+  ASSERT_TRUE(add("keep"));                  // block 7
+  ASSERT_TRUE(add(std::string(2100, 'b')));  // blocks 8 .. 12
+  ASSERT_TRUE(add("last"));                  // block 13
+  remove(1);
+  remove(3);
+  ASSERT_TRUE(ok(db_purge));
+  EXPECT_EQ(free_count(), 11);
+  EXPECT_EQ(first_free(), 8);
+  EXPECT_EQ(links(8).prev, 0);
+  EXPECT_EQ(links(12).next, 1);
+  EXPECT_EQ(links(1).prev, 12);
+  EXPECT_EQ(links(6).next, 0);
+  for (int32_t b : {1, 3, 6, 8, 12}) EXPECT_EQ(links(b).used, 0) << b;
+  call_command(db_go_first, {});
+  EXPECT_EQ(read_text("备注"), "keep");
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(2)}));
+  EXPECT_EQ(read_text("备注"), "last");
+}
+
 TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   auto f = open_aux();
   std::string out;
@@ -143,7 +166,7 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
 }
 
 // Chains that run into a loop after a lead of any length, the loop of any length: each read fails,
-// and before it has read much more than the blocks there are.
+// and before it has read much more than the blocks there are; freeing one writes nothing.
 TEST_F(AuxChains, LoopsAfterAnyLeadAreFound) {
   auto f = open_aux();
   constexpr int32_t kBlocks = 40;
@@ -162,6 +185,8 @@ TEST_F(AuxChains, LoopsAfterAnyLeadAreFound) {
       std::string out;
       EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess) << lead << "+" << loop;
       EXPECT_LE(out.size(), 3u * static_cast<size_t>(last) * 500) << lead << "+" << loop;
+      EXPECT_EQ(free_chain(*f, 1, 0), DbCode::AuxAccess) << lead << "+" << loop;
+      EXPECT_EQ(read_bytes(aux_), s) << lead << "+" << loop;
     }
   }
 }

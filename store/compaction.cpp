@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "store/aux_file.h"
+#include "store/crc32.h"
 #include "store/errors.h"
 
 namespace pennacle {
@@ -41,21 +42,6 @@ constexpr int64_t kTrailerSize = 48;
 // step 2, the trailer lets the move be done again; in step 3, a count not yet written is repaired
 // from the file's length at open. Nothing moves when only the last records go: steps 1 and 2 are
 // skipped.
-
-uint32_t crc32(uint32_t crc, const uint8_t* p, size_t n) {
-  static const std::array<uint32_t, 256> kTable = [] {
-    std::array<uint32_t, 256> t{};
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
-    }
-    return t;
-  }();
-  crc = ~crc;
-  for (size_t i = 0; i < n; ++i) crc = kTable[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-  return ~crc;
-}
 
 DbCode read_all(File& f, int64_t pos, uint8_t* buf, size_t n, DbCode short_code) {
   size_t got = 0;

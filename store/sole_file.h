@@ -1,8 +1,9 @@
 // A record file or auxiliary file as the store uses it. While this process is the file's only
 // opener (it holds a lease, so no other process can open the file, let alone lock or write it),
 // locks need not reach the platform and bytes once read cannot change behind the store's back:
-// lock and unlock only note the range, and reads are served from pages already read. The store's
-// own writes go to the file at once and into those pages, so they stay what the file holds.
+// lock and unlock only note the range, and reads shorter than a page are served from pages already
+// read. The store's own writes go to the file at once and into those pages, so they stay what the
+// file holds.
 //
 // Leaving the mode can happen at any moment, also in the middle of an operation on another thread
 // (another process is waiting to open the file): every range held is then taken at the platform
