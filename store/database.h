@@ -38,6 +38,8 @@ struct Database {
   std::vector<std::pair<std::string, size_t>> named_fields;
 
   int64_t record_pos(int64_t k) const { return data_start + k * record_length; }
+  SoleFile& sole_file() { return static_cast<SoleFile&>(*file); }
+  SoleFile* sole_aux() { return static_cast<SoleFile*>(aux.get()); }
   [[nodiscard]] DbCode lock(int64_t position, int32_t wait_ms) {
     return exclusive > 0 ? DbCode::Ok : locks.lock(*file, position, wait_ms);
   }
@@ -83,6 +85,8 @@ inline void finish(Value* result, DbCode code) {
 
 // The record count and next serial (the 8 bytes at offset 16); the caller holds the count slot.
 [[nodiscard]] DbCode read_count_held(Database& db, int32_t* count, int32_t* next);
+// The same from a file that needs no lock (SoleFile::Pinned).
+[[nodiscard]] DbCode read_count_from(File& file, int32_t* count, int32_t* next);
 
 // Closes the files of a database, releasing whatever its lock table holds.
 void close_database(Database& db);

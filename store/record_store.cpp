@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "runtime/args.h"
 #include "runtime/fatal.h"
@@ -23,6 +24,10 @@ constexpr size_t kSmallFieldBytes = 64;
 DbCode read_count(Database& db, int32_t wait_ms, int32_t* count, int32_t* next) {
   *count = 0;
   *next = 1;
+  {
+    SoleFile::Pinned file(db.sole_file());
+    if (file.alone()) return read_count_from(file, count, next);
+  }
   const int32_t w = wait_ms == -1 ? wait_ms : std::max(wait_ms, kCountSlotWaitMs);
   if (DbCode rc = db.lock(kCountOffset, w); rc != DbCode::Ok) return rc;
   const DbCode rc = read_count_held(db, count, next);
@@ -72,8 +77,10 @@ FieldFault find_field(Database& db, const Args& a, size_t* index) {
   return FieldFault::None;
 }
 
-// Reads field `f` of the record at `record` into `*result` (left empty on failure).
-DbCode read_field_at(Database& db, const FieldDescriptor& f, int64_t record, int32_t wait_ms, Value* result) {
+// Reads field `f` of the record at `record` in `file` (its lock held), its chain from `aux`, into
+// `*result` (left empty on failure).
+DbCode read_field_at(File& file, File* aux, const FieldDescriptor& f, int64_t record, int32_t wait_ms,
+                     Value* result) {
   const size_t width = static_cast<size_t>(field_width(f.type, f.width));
   uint8_t small[kSmallFieldBytes];
   std::unique_ptr<uint8_t[]> big;
@@ -84,7 +91,7 @@ DbCode read_field_at(Database& db, const FieldDescriptor& f, int64_t record, int
   }
   if (!buf) return DbCode::NoMemory;
   size_t got = 0;
-  if (FileCause c = db.file->read_at(static_cast<uint64_t>(record + f.offset), buf, width, &got);
+  if (FileCause c = file.read_at(static_cast<uint64_t>(record + f.offset), buf, width, &got);
       c != FileCause::None) {
     return db_code_of(c, DbCode::FieldReadFailed);
   }
@@ -94,15 +101,27 @@ DbCode read_field_at(Database& db, const FieldDescriptor& f, int64_t record, int
     *result = decode_field(f, buf);
     return DbCode::Ok;
   }
-  if (!db.aux) return DbCode::FieldReadFailed;
+  if (!aux) return DbCode::FieldReadFailed;
   std::string bytes;
-  if (DbCode rc = read_chain(*db.aux, get_i32(buf), wait_ms, &bytes); rc != DbCode::Ok) return rc;
+  if (DbCode rc = read_chain(*aux, get_i32(buf), wait_ms, &bytes); rc != DbCode::Ok) return rc;
   if (f.type == FieldType::Memo) {
     *result = Value::of_text_block(new_text_block(bytes));  // cut at a zero byte
   } else {
     *result = Value::of_byteset_block(new_byteset_block(bytes));
   }
   return DbCode::Ok;
+}
+
+// The field read while the process is alone with the files: no lock at all (SoleFile::Pinned).
+// Nothing when it is not alone.
+std::optional<DbCode> read_field_alone(Database& db, const FieldDescriptor& f, int64_t record,
+                                       Value* result) {
+  SoleFile::Pinned file(db.sole_file());
+  if (!file.alone()) return std::nullopt;
+  if (!db.aux) return read_field_at(file, nullptr, f, record, 0, result);
+  SoleFile::Pinned aux(*db.sole_aux());  // after the record file's, as a break leaves them
+  if (!aux.alone()) return std::nullopt;
+  return read_field_at(file, &aux, f, record, 0, result);
 }
 
 // db_read_field under the registry's mutex; a fault is reported by the caller once it is let go.
@@ -119,11 +138,15 @@ FieldFault read_field_locked(Registry& reg, const Args& a, Value* result) REQUIR
     return FieldFault::None;
   }
   const int64_t record = db->record_pos(db->current);
+  if (std::optional<DbCode> rc = read_field_alone(*db, f, record, result)) {
+    set_db_last_error(*rc);
+    return FieldFault::None;
+  }
   if (DbCode rc = db->lock(record, reg.wait_ms); rc != DbCode::Ok) {
     set_db_last_error(rc);
     return FieldFault::None;
   }
-  const DbCode rc = read_field_at(*db, f, record, reg.wait_ms, result);
+  const DbCode rc = read_field_at(*db->file, db->aux.get(), f, record, reg.wait_ms, result);
   std::ignore = db->unlock(record);  // held by this table: only a closed file fails it
   set_db_last_error(rc);
   return FieldFault::None;
@@ -169,11 +192,15 @@ Registry& registry() {
 }
 
 DbCode read_count_held(Database& db, int32_t* count, int32_t* next) {
+  return read_count_from(*db.file, count, next);
+}
+
+DbCode read_count_from(File& file, int32_t* count, int32_t* next) {
   *count = 0;
   *next = 1;
   uint8_t raw[8];
   size_t got = 0;
-  if (FileCause c = db.file->read_at(kCountOffset, raw, sizeof raw, &got); c != FileCause::None) {
+  if (FileCause c = file.read_at(kCountOffset, raw, sizeof raw, &got); c != FileCause::None) {
     return db_code_of(c, DbCode::CountFailed);
   }
   if (got < sizeof raw) return DbCode::CountFailed;

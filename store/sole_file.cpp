@@ -81,9 +81,14 @@ uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
 
 FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
   SpinLock lock(mu_);
+  if (!alone_) return base_->read_at(offset, buf, n, got);
+  return read_pages(offset, buf, n, got);
+}
+
+FileCause SoleFile::read_pages(uint64_t offset, void* buf, size_t n, size_t* got) {
   // Writes go through to the file, so it always holds what the pages hold: a read of a page or
   // more (a purge's batch) goes to it straight, instead of through pages it would only push out.
-  if (!alone_ || n >= kPageSize) return base_->read_at(offset, buf, n, got);
+  if (n >= kPageSize) return base_->read_at(offset, buf, n, got);
   *got = 0;
   if (offset > static_cast<uint64_t>(INT64_MAX) - n) return FileCause::BadSeek;
   if (offset >= size_) return FileCause::None;

@@ -53,7 +53,12 @@ class SoleFile final : public File {
   void release_lease() override { base_->release_lease(); }
   FileCause id(FileId* out) override { return base_->id(out); }
 
+  class Pinned;
+
  private:
+  // read_at while alone, with mu_ held.
+  FileCause read_pages(uint64_t offset, void* buf, size_t n, size_t* got) REQUIRES(mu_);
+
   struct Range {
     uint64_t offset, length;
   };
@@ -72,6 +77,40 @@ class SoleFile final : public File {
   std::vector<Range> held_ GUARDED_BY(mu_);  // ranges locked while alone, in the order taken
   std::vector<std::unique_ptr<uint8_t[]>> pages_ GUARDED_BY(mu_);  // by page index; null when not held
   std::deque<uint64_t> loaded_ GUARDED_BY(mu_);                    // indexes of held pages, oldest first
+};
+
+// A hold on a SoleFile for one operation that only reads: while it lives the mode cannot be left
+// (a break waits for it), so while the file is alone no other process can open it, let alone lock
+// or write it. Reads then come from the pages, and lock and unlock have nothing to guard against:
+// they do nothing, and the operation needs no other lock. When the file is not alone, alone() is
+// false and the caller runs the full protocol through the SoleFile itself, after the hold is gone.
+class SoleFile::Pinned final : public File {
+ public:
+  explicit Pinned(SoleFile& f) ACQUIRE(f.mu_) : f_(f) { f_.mu_.lock(); }
+  ~Pinned() override RELEASE() { f_.mu_.unlock(); }
+  Pinned(const Pinned&) = delete;
+  Pinned& operator=(const Pinned&) = delete;
+
+  // The analysis cannot see that the hold's lifetime is the mutex's.
+  bool alone() const NO_THREAD_SAFETY_ANALYSIS { return f_.alone_; }
+  FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) override NO_THREAD_SAFETY_ANALYSIS {
+    return f_.alone_ ? f_.read_pages(offset, buf, n, got) : FileCause::BadHandle;
+  }
+  FileCause size(uint64_t* out) override NO_THREAD_SAFETY_ANALYSIS {
+    if (!f_.alone_) return FileCause::BadHandle;
+    *out = f_.size_;
+    return FileCause::None;
+  }
+  FileCause lock(uint64_t, uint64_t) override { return FileCause::None; }
+  FileCause unlock(uint64_t, uint64_t) override { return FileCause::None; }
+  // A read-only hold.
+  FileCause write_at(uint64_t, const void*, size_t) override { return FileCause::AccessDenied; }
+  FileCause set_size(uint64_t) override { return FileCause::AccessDenied; }
+  FileCause sync() override { return FileCause::None; }
+  void close() override {}
+
+ private:
+  SoleFile& f_;
 };
 
 }  // namespace pennacle
