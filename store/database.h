@@ -36,6 +36,7 @@ struct Database {
   // Field names as callers last spelled them, with the field each names: a walk names the same few
   // fields for every record. The fields never change while the table is open.
   std::vector<std::pair<std::string, size_t>> named_fields;
+  size_t named_next = 0;  // where the next lookup starts: a walk names its fields in turn
 
   int64_t record_pos(int64_t k) const { return data_start + k * record_length; }
   SoleFile& sole_file() { return static_cast<SoleFile&>(*file); }

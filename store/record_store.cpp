@@ -60,8 +60,12 @@ FieldFault find_field(Database& db, const Args& a, size_t* index) {
   const Value& v = a[0];
   if (v.is(Kind::Text)) {
     const std::string_view name = v.text();
-    for (const auto& [spelled, i] : db.named_fields) {
-      if (spelled == name) return *index = i, FieldFault::None;
+    const size_t known = db.named_fields.size();
+    for (size_t k = 0; k < known; ++k) {
+      const size_t j = (db.named_next + k) % known;
+      if (db.named_fields[j].first != name) continue;
+      db.named_next = j + 1;
+      return *index = db.named_fields[j].second, FieldFault::None;
     }
     for (size_t i = 0; i < db.fields.size(); ++i) {
       if (!names_equal(db.fields[i].name, name)) continue;

@@ -26,7 +26,7 @@ class SoleFile final : public File {
  public:
   static constexpr uint64_t kPageSize = 64 * 1024;
   // Pages kept at most; the oldest loaded goes first, so a walk longer than this streams.
-  static constexpr size_t kMaxPages = 256;  // 16 MiB
+  static constexpr size_t kMaxPages = 64;  // 4 MiB
 
   explicit SoleFile(std::unique_ptr<File> base) : base_(std::move(base)) {}
 
