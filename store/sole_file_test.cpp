@@ -179,5 +179,46 @@ TEST_F(SoleFileTest, LeavingFromAnotherThreadMidOperationKeepsTheFileAndTheLocks
   f->close();
 }
 
+// A hold keeps the mode for as long as it lives: a leave on another thread waits for it, so a read
+// through the hold never meets a file that has stopped being alone, and it needs no lock.
+TEST_F(SoleFileTest, AHoldKeepsTheModeUntilItGoes) {
+  const std::string p = path("h.bin");
+  std::string bytes(100000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i % 251);
+  write_bytes(p, bytes);
+  FaultFileSystem faults(posix_file_system());
+  auto f = open_sole(faults, p);
+  {
+    SoleFile::Pinned held(*f);
+    EXPECT_FALSE(held.alone());  // not alone yet: the caller takes the full protocol
+  }
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(f->enter_alone());
+    std::atomic<bool> stop{false};
+    std::atomic<int> held_reads{0};
+    std::thread op([&] {
+      for (uint64_t at = 0; !stop.load(); at = (at + 997) % 99000) {
+        SoleFile::Pinned held(*f);
+        if (!held.alone()) continue;
+        ASSERT_EQ(held.lock(at, 1), FileCause::None);
+        char back[8];
+        size_t got = 0;
+        ASSERT_EQ(held.read_at(at, back, sizeof back, &got), FileCause::None);
+        ASSERT_EQ(got, sizeof back);
+        ASSERT_EQ(std::string(back, sizeof back), bytes.substr(at, sizeof back));
+        ASSERT_TRUE(held.alone());
+        ++held_reads;
+      }
+    });
+    while (held_reads.load() < 10) std::this_thread::yield();
+    EXPECT_EQ(f->leave_alone(), FileCause::None);
+    stop = true;
+    op.join();
+    EXPECT_FALSE(f->alone());
+  }
+  EXPECT_EQ(faults.calls(FileOp::Lock), 0);  // the holds took no lock at the platform
+  f->close();
+}
+
 }  // namespace
 }  // namespace pennacle
