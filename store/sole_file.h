@@ -84,7 +84,7 @@ class SoleFile final : public File {
 // or write it. Reads then come from the pages, and lock and unlock have nothing to guard against:
 // they do nothing, and the operation needs no other lock. When the file is not alone, alone() is
 // false and the caller runs the full protocol through the SoleFile itself, after the hold is gone.
-class SoleFile::Pinned final : public File {
+class SCOPED_CAPABILITY SoleFile::Pinned final : public File {
  public:
   explicit Pinned(SoleFile& f) ACQUIRE(f.mu_) : f_(f) { f_.mu_.lock(); }
   ~Pinned() override RELEASE() { f_.mu_.unlock(); }
