@@ -50,6 +50,7 @@ void move_current(Value* result, bool with_count, To to) {
   finish(result, to(&db->current, count));
 }
 
+// Spellings of field names remembered per table; a caller naming more is served by the comparison.
 constexpr size_t kNamedFieldsKept = 16;
 
 // Why db_read_field cannot go on; these end the program.
