@@ -15,10 +15,11 @@
 //   (another path to it)                    own leased file would otherwise wait on itself)
 //   the database closes                     the mode is left, the leases given up
 //
-// The break is answered within one file call of an operation in progress, never after the whole
-// operation, so a long purge does not make the other process wait, nor outlast the kernel's
-// lease-break time. Where leases cannot be had (another user's file, a file system without
-// leases, leases disabled, or the full protocol forced), the mode is never entered.
+// The break is answered within one file call of an operation in progress (or one field read made
+// under a hold, SoleFile::Pinned), never after the whole operation, so a long purge does not make
+// the other process wait, nor outlast the kernel's lease-break time. Where leases cannot be had
+// (another user's file, a file system without leases, leases disabled, or the full protocol
+// forced), the mode is never entered.
 #pragma once
 
 #include <atomic>
