@@ -72,6 +72,7 @@ class LockTable {
   void release_ranges(File& file);
 
   std::vector<Entry> entries_;
+  bool whole_ = false;  // kWholeFile is among the entries
   std::vector<Range> ranges_;
 };
 
