@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/gbk.h"
+#include "platform/utf8.h"
 #include "runtime/convert.h"
 
 namespace pennacle {
@@ -20,32 +21,6 @@ constexpr double kSecondsPerDay = 86400.0;
 constexpr double kDate1904Offset = 1462.0;
 // Serial 61 is 1900-03-01; below it the 1900 system counts a 29 February that never was.
 constexpr double kFirstTrustedSerial = 61.0;
-
-// The code point of the UTF-8 sequence at `s[i]` and its length; length 0 when it is malformed.
-size_t utf8_sequence(std::string_view s, size_t i, uint32_t* cp) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = b(i);
-  if (c < 0x80) return *cp = c, 1;
-  size_t n = 0;
-  uint32_t v = 0, min = 0;
-  if ((c & 0xE0) == 0xC0) {
-    n = 2, v = c & 0x1F, min = 0x80;
-  } else if ((c & 0xF0) == 0xE0) {
-    n = 3, v = c & 0x0F, min = 0x800;
-  } else if ((c & 0xF8) == 0xF0) {
-    n = 4, v = c & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-    v = (v << 6) | (b(i + k) & 0x3F);
-  }
-  if (v < min || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
-  *cp = v;
-  return n;
-}
 
 bool is_wide(uint32_t cp) {
   return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF && cp != 0x303F) ||

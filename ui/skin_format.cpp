@@ -3,6 +3,9 @@
 #include <array>
 #include <cstring>
 #include <stdexcept>
+#include <string_view>
+
+#include "platform/utf8.h"
 
 namespace pennacle {
 namespace {
@@ -28,33 +31,11 @@ void add32(std::vector<uint8_t>& out, uint32_t v) {
 }
 
 // Well-formed UTF-8 (no overlongs, no surrogates, nothing past U+10FFFF) without a zero byte.
-bool is_text(std::span<const uint8_t> s) {
-  size_t i = 0;
-  while (i < s.size()) {
-    uint8_t c = s[i];
-    if (c == 0) return false;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t n;
-    uint32_t cp, min;
-    if ((c & 0xE0) == 0xC0) {
-      n = 1, cp = c & 0x1F, min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2, cp = c & 0x0F, min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3, cp = c & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (s.size() - i <= n) return false;
-    for (size_t k = 1; k <= n; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += n + 1;
+bool is_text(std::span<const uint8_t> bytes) {
+  const std::string_view s(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  uint32_t cp = 0;
+  for (size_t i = 0, n = 0; i < s.size(); i += n) {
+    if ((n = utf8_sequence(s, i, &cp)) == 0 || cp == 0) return false;
   }
   return true;
 }
