@@ -58,16 +58,19 @@ class CAPABILITY("mutex") Mutex {
   std::atomic<const void*> owner_{nullptr};
 };
 
-class SCOPED_CAPABILITY MutexLock {
+// Holds a mutex of either kind for a scope.
+template <class M>
+class SCOPED_CAPABILITY ScopedLock {
  public:
-  explicit MutexLock(Mutex& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
-  ~MutexLock() RELEASE() { mu_.unlock(); }
-  MutexLock(const MutexLock&) = delete;
-  MutexLock& operator=(const MutexLock&) = delete;
+  explicit ScopedLock(M& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
+  ~ScopedLock() RELEASE() { mu_.unlock(); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
 
  private:
-  Mutex& mu_;
+  M& mu_;
 };
+using MutexLock = ScopedLock<Mutex>;
 
 // Waits on a Mutex: the wait releases and retakes it, so the thread still holds it afterwards.
 class CondVar {
@@ -115,15 +118,6 @@ class CAPABILITY("mutex") SpinMutex {
   std::atomic<bool> taken_{false};
 };
 
-class SCOPED_CAPABILITY SpinLock {
- public:
-  explicit SpinLock(SpinMutex& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
-  ~SpinLock() RELEASE() { mu_.unlock(); }
-  SpinLock(const SpinLock&) = delete;
-  SpinLock& operator=(const SpinLock&) = delete;
-
- private:
-  SpinMutex& mu_;
-};
+using SpinLock = ScopedLock<SpinMutex>;
 
 }  // namespace pennacle
