@@ -113,7 +113,7 @@ DbCode append_rows(Database& db, std::span<const Row> rows, int32_t wait_ms) {
   if (!kinds_fit(db, rows)) return DbCode::KindMismatch;
   if (DbCode rc = db.lock(kCountOffset, wait_ms); rc != DbCode::Ok) return rc;
   int32_t count = 0, next = 1;
-  DbCode rc = read_count_held(db, &count, &next);
+  DbCode rc = read_count_held(*db.file, &count, &next);
   next = std::max(1, next);
   const int64_t n = static_cast<int64_t>(rows.size());
   // The new records must stay addressable, and the count and serial must not wrap.

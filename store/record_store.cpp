@@ -26,11 +26,11 @@ DbCode read_count(Database& db, int32_t wait_ms, int32_t* count, int32_t* next) 
   *next = 1;
   {
     SoleFile::Pinned file(db.sole_file());
-    if (file.alone()) return read_count_from(file, count, next);
+    if (file.alone()) return read_count_held(file, count, next);
   }
   const int32_t w = wait_ms == -1 ? wait_ms : std::max(wait_ms, kCountSlotWaitMs);
   if (DbCode rc = db.lock(kCountOffset, w); rc != DbCode::Ok) return rc;
-  const DbCode rc = read_count_held(db, count, next);
+  const DbCode rc = read_count_held(*db.file, count, next);
   std::ignore = db.unlock(kCountOffset);  // held by this table: only a closed file fails it
   return rc;
 }
@@ -196,11 +196,7 @@ Registry& registry() {
   return *r;
 }
 
-DbCode read_count_held(Database& db, int32_t* count, int32_t* next) {
-  return read_count_from(*db.file, count, next);
-}
-
-DbCode read_count_from(File& file, int32_t* count, int32_t* next) {
+DbCode read_count_held(File& file, int32_t* count, int32_t* next) {
   *count = 0;
   *next = 1;
   uint8_t raw[8];
