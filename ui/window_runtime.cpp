@@ -36,6 +36,9 @@ void make_application() {
   static int argc = 1;
   static char name[] = "pennacle";
   static char* argv[] = {name, nullptr};
+  // Menu bars are never native (RuntimeWindow); said before the first one is made, Qt does not
+  // ask the session bus for a global menu at all.
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeMenuBar);
   new QApplication(argc, argv);
 }
 
