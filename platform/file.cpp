@@ -159,12 +159,15 @@ class PosixFile final : public File {
     return true;
   }
 
-  // The watch goes with its own token, so a lease taken again meanwhile keeps its watch.
+  // The watch goes with its own token, so a lease taken again meanwhile keeps its watch. The
+  // unlock comes last: the open waiting on the lease goes on at that moment, and whoever made it
+  // may close this file at once.
   void release_lease() override {
     const uint64_t token = lease_token_.exchange(0);
     if (token == 0) return;
-    fcntl(fd_, F_SETLEASE, F_UNLCK);
-    unwatch_lease(fd_, token);
+    const int fd = fd_;
+    unwatch_lease(fd, token);
+    fcntl(fd, F_SETLEASE, F_UNLCK);
   }
 
   FileCause id(FileId* out) override {

@@ -230,5 +230,19 @@ TEST_F(FileTest, ALeaseIsHadOnlyAloneAndAnotherOpenWaitsUntilItIsGivenUp) {
   EXPECT_EQ(ia, ib);
 }
 
+// Giving the lease up lets the waiting open go on, and its opener may then close and free the
+// file at once: the answer to a break must be the last thing done with the file.
+TEST_F(FileTest, AFileMayGoTheMomentItsLeaseIsGivenUp) {
+  for (int round = 0; round < 10000; ++round) {
+    auto a = open(FileAccess::ReadWrite, FileShare::DenyNone);
+    ASSERT_TRUE(a);
+    File* raw = a.get();
+    ASSERT_TRUE(a->take_lease([raw] { raw->release_lease(); }));
+    auto again = open(FileAccess::Read, FileShare::DenyNone);
+    ASSERT_TRUE(again);
+    a.reset();
+  }
+}
+
 }  // namespace
 }  // namespace pennacle

@@ -14,8 +14,8 @@ bool lease_watcher_ready(int* signal, int* tid);
 // What to call when the lease on `fd` breaks; replaces an earlier callback for the descriptor.
 // Returns the watch's token.
 uint64_t watch_lease(int fd, std::function<void()> on_break);
-// Forgets the watch with `token`; a break already in flight for it is then ignored. A newer watch
-// of the same descriptor stays.
+// Forgets the watch with `token`; a break not yet handed to its callback is then ignored, one
+// whose callback already runs goes on. A newer watch of the same descriptor stays.
 void unwatch_lease(int fd, uint64_t token);
 
 }  // namespace pennacle
