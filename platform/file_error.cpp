@@ -3,8 +3,14 @@
 #include <cerrno>
 
 namespace pennacle {
+namespace {
+thread_local int t_last_file_errno = 0;
+}  // namespace
+
+int last_file_errno() { return t_last_file_errno; }
 
 FileCause file_cause_from_errno(int err, bool locking) {
+  if (err != 0) t_last_file_errno = err;
   if (locking) {
     switch (err) {
       case EAGAIN:

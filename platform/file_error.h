@@ -27,6 +27,9 @@ enum class FileCause : int32_t {
 
 // The cause behind an errno value. `locking` is set for results of lock and unlock calls, where
 // EAGAIN/EACCES mean a conflicting lock rather than denied access.
+// Also remembers `err` as this thread's last file error number when it is not 0.
 FileCause file_cause_from_errno(int err, bool locking = false);
+// The error number of the last failure mapped on this thread (0 when none was).
+int last_file_errno();
 
 }  // namespace pennacle
