@@ -21,6 +21,7 @@
 #include "app/date_format.h"
 #include "app/ledger.h"
 #include "app/ledger_test_support.h"
+#include "ledger/bill.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
@@ -262,7 +263,7 @@ class EndToEnd : public ::testing::Test {
 #ifdef KDBTOOL_BINARY
     EXPECT_EQ(std::system((std::string(KDBTOOL_BINARY) + " create '" + data + "' >/dev/null").c_str()), 0);
 #else
-    EXPECT_EQ(create_database(data, ledger_fields()), DbCode::Ok);
+    EXPECT_EQ(create_database(data, bill_table_fields()), DbCode::Ok);
 #endif
     return data;
   }

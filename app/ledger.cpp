@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "app/date_format.h"
+#include "ledger/bill.h"
+#include "ledger/periods.h"
 #include "platform/mutex.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
@@ -16,6 +18,9 @@
 #include "store/record_store.h"
 
 namespace pennacle {
+
+constinit Mutex g_ledger;
+
 namespace {
 
 constexpr std::string_view kConnectedSuffix = "           --连接数据库成功...";
@@ -24,8 +29,7 @@ constexpr int32_t kStyleInformation = 0x40;
 
 LedgerView* g_view = nullptr;
 
-// The ledger lock and what it guards.
-constinit Mutex g_ledger;
+// What the ledger lock guards.
 // Requests covered by a finished refresh.
 uint64_t g_refreshed_up_to GUARDED_BY(g_ledger) = 0;
 bool g_store_closed GUARDED_BY(g_ledger) = false;
@@ -62,50 +66,33 @@ void box(std::string_view text, int32_t style, std::optional<std::string_view> t
 
 bool logical(const Value& v) { return v.is(Kind::Logical) && v.lo != 0; }
 
-// Field names as constants of the program image (never released).
-Value field(const char* name) { return Value::of_text_block(name); }
-
-// One record's fields as a refresh reads them, with the kind checks.
-struct RecordFields {
-  Text type;
-  double amount = 0;
-  Text method;
-  double time = 0;
-  Text remark;
-};
-
-Text read_text_field(const char* name, int32_t check) {
-  Value v = call_command(db_read_field, {field(name)});
-  if (!v.is(Kind::Text)) {
-    release_value(v);
-    raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, check);
+// Reads the current record; a field of a kind the bill does not take is the runtime fault the
+// refresh gives it (an amount that is no number is fault 2, any other field fault 5).
+Bill read_current_record() {
+  Bill b;
+  if (const std::optional<BillField> wrong = read_current_bill(&b)) {
+    switch (*wrong) {
+      case BillField::Amount:
+        raise_fault(kFaultNotNumeric, kLocationRefreshRecordList, 4);
+      case BillField::Channel:
+        raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 5);
+      case BillField::Time:
+        raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 6);
+      case BillField::Remark:
+        raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 11);
+      default:
+        raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 3);
+    }
   }
-  return Text::from_result(v);
-}
-
-RecordFields read_current_record() {
-  RecordFields r;
-  r.type = read_text_field("类型", 3);
-  Value amount = call_command(db_read_field, {field("金额")});
-  if (!is_numeric(amount.kind_code()) || amount.is_array()) release_value(amount);
-  r.amount = require_number(amount, kLocationRefreshRecordList, 4);
-  r.method = read_text_field("付款方式", 5);
-  Value time = call_command(db_read_field, {field("时间")});
-  if (!time.is(Kind::DateTime)) {
-    release_value(time);
-    raise_fault(kFaultKindMismatch, kLocationRefreshRecordList, 6);
-  }
-  r.time = time.double_payload();
-  r.remark = read_text_field("备注", 11);
-  return r;
+  return b;
 }
 
 std::string number_text(double d) { return value_to_text(Value::of_double(d)); }
 std::string time_text(double t) { return value_to_text(Value::of_date_time(t)); }
 
 // Cells 1 to 5 of a record's row.
-std::array<std::string, 5> record_cells(const RecordFields& r) {
-  return {r.type.str(), number_text(r.amount), r.method.str(), time_text(r.time), r.remark.str()};
+std::array<std::string, 5> record_cells(const Bill& b) {
+  return {b.type, number_text(b.amount), b.channel, time_text(b.time), b.remark};
 }
 
 int32_t int_of(Command cmd, std::initializer_list<Value> args) {
@@ -117,21 +104,10 @@ double ledger_now() {
   return clock ? clock() : call_command(now, {}).double_payload();
 }
 
-bool of_today(double t) {
-  return FormatDateTime(t, 2, 1).view() == FormatDateTime(ledger_now(), 2, 1).view();
-}
-bool of_this_year(double t) {
-  return int_of(year_of, {Value::of_date_time(t)}) == int_of(year_of, {Value::of_date_time(ledger_now())});
-}
-bool of_this_month(double t) {
-  return of_this_year(t) &&
-         int_of(month_of, {Value::of_date_time(t)}) == int_of(month_of, {Value::of_date_time(ledger_now())});
-}
-
-// Adds a bill's amount to a period's sum. An amount that is not a finite number (written by some
-// other program) would spoil the sum for good, so it stays out; the bill still counts.
-void add_amount(double* sum, double amount) {
-  if (std::isfinite(amount)) *sum += amount;
+// The periods around the clock's "now", read once. A day is the date line's day: two moments are of
+// one day when their date texts (style 2) agree byte for byte.
+PeriodClock period_clock() {
+  return PeriodClock(ledger_now(), [](double t) { return FormatDateTime(t, 2, 1).str(); });
 }
 
 void publish(const PeriodTotals& totals, const PeriodCounts& counts) {
@@ -195,6 +171,29 @@ void set_ledger_clock_for_test(double (*clock)()) { g_clock = clock; }
 
 // ---- The record list -------------------------------------------------------------------------
 
+namespace {
+
+// One refresh under the ledger lock, unless the store is closed or a refresh that began after the
+// last request has already finished.
+void run_refresh() {
+  // Our request was counted before this began.
+  const uint64_t wanted = g_requested.load();
+  MutexLock lock(g_ledger);
+  if (!g_store_closed && g_refreshed_up_to < wanted) {
+    const uint64_t covers = g_requested.load();
+    RefreshRecordList();
+    g_refreshed_up_to = covers;
+  }
+}
+
+// Starts a refresh on a worker thread; when none can be made, refreshes here, so the list never
+// stays behind the file. List and status calls never wait for this thread, so it may hold the lock.
+void refresh_list() {
+  if (!start_refresh()) run_refresh();
+}
+
+}  // namespace
+
 bool start_refresh() {
   {
     MutexLock lock(g_pending_mu);
@@ -208,47 +207,28 @@ bool start_refresh() {
 }
 
 int32_t RefreshThread(int32_t) {
-  // Our request was counted before this thread began.
-  const uint64_t wanted = g_requested.load();
-  {
-    MutexLock lock(g_ledger);
-    if (!g_store_closed && g_refreshed_up_to < wanted) {
-      const uint64_t covers = g_requested.load();
-      RefreshRecordList();
-      g_refreshed_up_to = covers;
-    }
-  }
+  run_refresh();
   refresh_finished();
   return 0;
 }
 
 void RefreshRecordList() {
+  g_ledger.assert_held();
   LedgerView& v = view();
   call_command(db_go_first, {});
   v.list_clear();
   PeriodTotals totals;
   PeriodCounts counts;
+  const PeriodClock clock = period_clock();
   const int32_t n = int_of(db_record_count, {});
   for (int32_t i = 0; i < n; ++i) {
     // The window is going: its list and the store are no longer there to fill from.
     if (g_stop.load(std::memory_order_relaxed)) return;
     const int32_t r = v.list_insert_row();
     v.list_set_cell_text(r, 0, number_text(r + 1.0));
-    const RecordFields rec = read_current_record();
-    const std::array<std::string, 5> cells = record_cells(rec);
-    const bool expense = rec.type.view() == "支出";
-    if (of_today(rec.time)) {
-      ++counts.todayCount;
-      add_amount(expense ? &totals.todayExpense : &totals.todayIncome, rec.amount);
-    }
-    if (of_this_year(rec.time)) {
-      ++counts.yearCount;
-      add_amount(expense ? &totals.yearExpense : &totals.yearIncome, rec.amount);
-    }
-    if (of_this_month(rec.time)) {
-      ++counts.monthCount;
-      add_amount(expense ? &totals.monthExpense : &totals.monthIncome, rec.amount);
-    }
+    const Bill bill = read_current_record();
+    add_to_periods(clock, bill, &totals, &counts);
+    const std::array<std::string, 5> cells = record_cells(bill);
     for (int32_t c = 0; c < 5; ++c) v.list_set_cell_text(r, c + 1, cells[c]);
     call_command(db_skip, {});
   }
@@ -265,11 +245,6 @@ void wait_for_refreshes() {
 }
 
 // ---- Pieces ----------------------------------------------------------------------------------
-
-bool bill_entry_valid(const BillEntry& e) {
-  // An amount that is not a finite number (a pasted "1e999") fails like one not above the minimum.
-  return !e.type.empty() && std::isfinite(e.amount) && e.amount > kMinimumAmount && !e.method.empty();
-}
 
 std::string SummaryText(const PeriodTotals& t, std::string_view date) {
   const std::string stars(19, '*');
@@ -303,7 +278,7 @@ void MainWindow_Created(int, const Value*, Value*) {
     end_program(0);
   }
   v.set_window_caption(v.window_caption() + std::string(kConnectedSuffix));
-  start_refresh();
+  refresh_list();
   v.select_first_choices();
   v.apply_skin(27);
 }
@@ -322,14 +297,14 @@ void MainWindow_Destroyed(int, const Value*, Value*) {
 
 void AddRecord_Click(int, const Value*, Value*) {
   LedgerView& v = view();
-  BillEntry e;
-  e.type = Text(v.input_text(LedgerInput::Type));
+  Bill b;
+  b.type = v.input_text(LedgerInput::Type);
   const Text amount_text(v.input_text(LedgerInput::Amount));
-  e.amount = call_command(to_number, {amount_text.value()}).double_payload();
-  e.time = ledger_now();
-  e.remark = Text(v.input_text(LedgerInput::Remark));
-  e.method = Text(v.input_text(LedgerInput::Method));
-  if (!bill_entry_valid(e)) {
+  b.amount = call_command(to_number, {amount_text.value()}).double_payload();
+  b.time = ledger_now();
+  b.remark = v.input_text(LedgerInput::Remark);
+  b.channel = v.input_text(LedgerInput::Method);
+  if (!bill_valid(b)) {
     box("数据不能为空!", kStyleError);
     return;
   }
@@ -337,16 +312,16 @@ void AddRecord_Click(int, const Value*, Value*) {
   {
     MutexLock lock(g_ledger);
     const int32_t n = int_of(db_record_count, {});
-    added = logical(
-        call_command(db_append, {Value::of_double(n + 1.0), e.type.value(), Value::of_double(e.amount),
-                                 e.method.value(), Value::of_date_time(e.time), e.remark.value()}));
+    std::array<Text, 3> texts;
+    const BillRow row = bill_row(b, n + 1.0, &texts);
+    added = logical(call_command(db_append, {row[0], row[1], row[2], row[3], row[4], row[5]}));
   }
   if (!added) {
     box("添加记录失败!", kStyleError);
     return;
   }
   box("添加成功", kStyleInformation);
-  start_refresh();
+  refresh_list();
 }
 
 void Summary_Click(int, const Value*, Value*) {
@@ -377,7 +352,7 @@ void DeleteRecord_Click(int, const Value*, Value*) {
       call_command(db_purge, {});
     }
   }
-  start_refresh();
+  refresh_list();
 }
 
 void ViewRemark_Click(int, const Value*, Value*) {

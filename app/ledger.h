@@ -15,36 +15,17 @@
 #include <string_view>
 
 #include "app/ledger_view.h"
+#include "ledger/bill.h"
+#include "ledger/periods.h"
+#include "platform/mutex.h"
 #include "runtime/value.h"
 
 namespace pennacle {
 
-// Sums of bill amounts per period and side.
-struct PeriodTotals {
-  double todayExpense = 0;
-  double todayIncome = 0;
-  double monthExpense = 0;
-  double monthIncome = 0;
-  double yearExpense = 0;
-  double yearIncome = 0;
-};
-
-struct PeriodCounts {
-  int32_t todayCount = 0;
-  int32_t monthCount = 0;
-  int32_t yearCount = 0;
-};
-
-// The bill one click of "添加记录" builds.
-struct BillEntry {
-  Text type;
-  double amount = 0;
-  double time = 0;
-  Text remark;
-  Text method;
-};
-
 // ---- Program-wide state ----------------------------------------------------------------------
+
+// The ledger lock (see the top of this file).
+extern Mutex g_ledger;
 
 // The window the handlers act on (not owned). REQUIRES: set before the main window is loaded.
 void set_ledger_view(LedgerView* view);
@@ -81,17 +62,13 @@ void ViewRemark_Click(int argc, const Value* args, Value* result);
 // A worker thread's routine: one refresh under the ledger lock (see the top of this file).
 int32_t RefreshThread(int32_t parameter);
 // Starts RefreshThread on a new worker thread without waiting; false when no thread could be made.
-bool start_refresh();
-// Rebuilds the list, the counts and the sums from the file. REQUIRES: the ledger lock is held.
-void RefreshRecordList();
+[[nodiscard]] bool start_refresh();
+// Rebuilds the list, the counts and the sums from the file.
+void RefreshRecordList() REQUIRES(g_ledger);
 // Blocks until every refresh asked for so far has finished (tests, the benchmark).
 void wait_for_refreshes();
 
 // ---- Pieces of the handlers ------------------------------------------------------------------
-
-// The amount must be a finite number above this, the type and the method not empty.
-inline constexpr double kMinimumAmount = 0.0000001;
-bool bill_entry_valid(const BillEntry& entry);
 
 // The summary report for these totals under the date line `date` (GBK).
 std::string SummaryText(const PeriodTotals& totals, std::string_view date);

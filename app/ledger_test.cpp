@@ -10,8 +10,10 @@
 
 #include "app/date_format.h"
 #include "app/ledger_test_support.h"
+#include "ledger/bill.h"
 #include "runtime/fatal.h"
 #include "runtime/program_end.h"
+#include "runtime/worker_thread.h"
 #include "store/record_store.h"
 #include "testing/fatal_capture.h"
 #include "testing/fault_file.h"
@@ -221,6 +223,25 @@ TEST_F(Ledger, RunningNumbersAfterADelete) {
   EXPECT_EQ(bills.back().number, 4.0) << "three records, so the new one is 4 again";
 }
 
+// Without a thread for the refresh the list would stay behind the file: it is refreshed at once.
+TEST_F(Ledger, WithoutAThreadTheRefreshRunsAtOnce) {
+  start();
+  refuse_worker_threads_for_test(true);
+  type_bill("支出", "2.5", "微信");
+  add();
+  const auto rows = view_.rows();
+  const double expense = last_period_totals().todayExpense;
+  view_.select(0);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  const auto after_delete = view_.rows();
+  refuse_worker_threads_for_test(false);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][2], "2.5");
+  EXPECT_EQ(expense, 2.5);
+  EXPECT_TRUE(after_delete.empty());
+  EXPECT_TRUE(stored_bills().empty());
+}
+
 TEST_F(Ledger, DeleteRowTwoOfThree) {
   start();
   const double t = now_time();
@@ -391,6 +412,7 @@ class LedgerFaults : public Ledger {
   }
   FatalReport refresh_report() {
     try {
+      MutexLock lock(g_ledger);
       RefreshRecordList();
     } catch (const FatalCaught& c) {
       return c.report;
@@ -402,7 +424,7 @@ class LedgerFaults : public Ledger {
 };
 
 TEST_F(LedgerFaults, FieldsOfTheWrongKindStopTheProgram) {
-  auto fields = ledger_fields();
+  auto fields = bill_table_fields();
   fields[1].type = FieldType::Int;  // 类型
   open_table(fields);
   Text m("a");
@@ -415,7 +437,7 @@ TEST_F(LedgerFaults, FieldsOfTheWrongKindStopTheProgram) {
 }
 
 TEST_F(LedgerFaults, AnAmountThatIsNotANumber) {
-  auto fields = ledger_fields();
+  auto fields = bill_table_fields();
   fields[2] = {"金额", FieldType::Text, 10};
   open_table(fields);
   Text ty("支出"), amount("5"), m("a");
@@ -426,7 +448,7 @@ TEST_F(LedgerFaults, AnAmountThatIsNotANumber) {
 }
 
 TEST_F(LedgerFaults, ATimeThatIsNotADateTime) {
-  auto fields = ledger_fields();
+  auto fields = bill_table_fields();
   fields[4] = {"时间", FieldType::Double, 0};
   open_table(fields);
   Text ty("支出"), m("a");
@@ -437,7 +459,7 @@ TEST_F(LedgerFaults, ATimeThatIsNotADateTime) {
 }
 
 TEST_F(LedgerFaults, AMissingFieldStopsTheProgram) {
-  auto fields = ledger_fields();
+  auto fields = bill_table_fields();
   fields[5].name = "说明";
   open_table(fields);
   Text ty("支出"), m("a");

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/ledger.h"
+#include "ledger/bill.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
 #include "testing/temp_dir.h"
@@ -218,7 +219,7 @@ class LedgerFixture : public ::testing::Test {
     release_ledger_state();
   }
   void make_data_file() {
-    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), DbCode::Ok);
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", bill_table_fields()), DbCode::Ok);
   }
   // A started window whose first refresh has finished.
   void start() {

@@ -16,6 +16,7 @@
 #include "app/ledger_test_support.h"
 #include "app/skins.h"
 #include "app/window_view.h"
+#include "ledger/bill.h"
 #include "platform/gbk.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/list_view.h"
@@ -39,7 +40,7 @@ class LedgerWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
-    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", ledger_fields()), DbCode::Ok);
+    ASSERT_EQ(create_database(dir_.path() + "/data.kdb", bill_table_fields()), DbCode::Ok);
     set_ledger_directory_for_test(dir_.path());
   }
   void TearDown() override {

@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "app/host_code_runner.h"
-#include "app/memory_module.h"
+#include "loader/host_code_runner.h"
+#include "loader/memory_module.h"
 #include "runtime/value.h"
 
 namespace pennacle {

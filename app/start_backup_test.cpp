@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ledger/bill.h"
 #include "store/backup.h"
 #include "store/record_store.h"
 #include "store/test_support.h"
@@ -33,7 +34,7 @@ class StartBackup : public ::testing::Test {
     fs::create_directories(dir_);
     fs::copy_file(PENNACLE_BINARY, dir_ / "pennacle");
     data_ = (dir_ / "data.kdb").string();
-    ASSERT_EQ(create_database(data_, ledger_fields()), DbCode::Ok);
+    ASSERT_EQ(create_database(data_, bill_table_fields()), DbCode::Ok);
   }
   void TearDown() override {
     std::error_code ec;

@@ -21,6 +21,7 @@
 #include "app/ledger.h"
 #include "app/window_view.h"
 #include "bench/store_mode.h"
+#include "ledger/bill.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
@@ -57,7 +58,7 @@ Bill bill(int i, double now) {
 
 bool make_files(const fs::path& dir, int n, double now) {
   const std::string kdb = (dir / "data.kdb").string();
-  if (create_database(kdb, ledger_fields()) != DbCode::Ok) return false;
+  if (create_database(kdb, bill_table_fields()) != DbCode::Ok) return false;
   const Text path(kdb);
   if (!call_command(db_open, {path.value()}).lo) return false;
   sqlite3* db = nullptr;
@@ -165,7 +166,7 @@ int run(int n, bench::StoreMode mode) {
   fs::create_directories(empty);
   fs::create_directories(full);
   const double now_value = current_date_time();
-  if (create_database((empty / "data.kdb").string(), ledger_fields()) != DbCode::Ok ||
+  if (create_database((empty / "data.kdb").string(), bill_table_fields()) != DbCode::Ok ||
       !make_files(full, n, now_value)) {
     std::fprintf(stderr, "refresh_bench: cannot make the files in %s\n", base.c_str());
     return 1;
@@ -195,7 +196,10 @@ int run(int n, bench::StoreMode mode) {
   PeriodCounts ours_counts, peer_counts;
   for (int round = 0; round < 3; ++round) {
     auto t0 = Clock::now();
-    start_refresh();
+    if (!start_refresh()) {
+      std::fprintf(stderr, "refresh_bench: no thread for the refresh\n");
+      return 1;
+    }
     wait_for_refreshes();
     auto t1 = Clock::now();
     ours_counts = last_period_counts();

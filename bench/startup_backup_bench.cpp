@@ -24,6 +24,7 @@
 
 #include "app/ledger.h"
 #include "app/window_view.h"
+#include "ledger/bill.h"
 #include "runtime/convert.h"
 #include "store/backup.h"
 #include "store/record_store.h"
@@ -40,7 +41,7 @@ using Clock = std::chrono::steady_clock;
 // in groups of 1000, as kdbtool import stores them.
 bool make_ledger(const std::string& kdb, int n) {
   constexpr int kGroup = 1000;
-  if (create_database(kdb, ledger_fields()) != DbCode::Ok) return false;
+  if (create_database(kdb, bill_table_fields()) != DbCode::Ok) return false;
   const Text path(kdb), method("微信");
   if (!call_command(db_open, {path.value()}).lo) return false;
   const double now = current_date_time();
@@ -74,8 +75,7 @@ double median(std::vector<double> v) {
 // `ready` receives the moment the window's handler is done (the list fills after it).
 bool start_up(const std::string& kdb, Clock::time_point* ready) {
   const Text path(kdb);
-  if (!call_command(db_open, {path.value()}).lo) return false;
-  start_refresh();
+  if (!call_command(db_open, {path.value()}).lo || !start_refresh()) return false;
   *ready = Clock::now();
   wait_for_refreshes();
   QCoreApplication::processEvents();

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "bench/store_mode.h"
+#include "ledger/bill.h"
 #include "platform/gbk.h"
 #include "store/record_store.h"
 #include "testing/fault_file.h"
@@ -110,7 +111,7 @@ double time_import(const std::string& dir, int bills, bench::SecondOpener& secon
   const std::string csv_path = dir + "/import.csv", kdb = dir + "/import.kdb";
   FILE* f = std::fopen(csv_path.c_str(), "wb");
   if (!f || std::fwrite(csv.data(), 1, csv.size(), f) != csv.size() || std::fclose(f) != 0) die("csv");
-  if (create_database(kdb, ledger_fields()) != DbCode::Ok) die("cannot create the import file");
+  if (create_database(kdb, bill_table_fields()) != DbCode::Ok) die("cannot create the import file");
   second.hold(kdb);
   FaultFileSystem counting(posix_file_system());  // no faults armed: it only counts
   set_store_file_system(&counting);
@@ -302,7 +303,7 @@ double bench_purge(Run& r, const DatabaseInfo& info, int32_t count) {
 // The same purge on bills without remarks: no chains to free, only records to move.
 void bench_purge_no_memo(const Run& r, double copy_ns) {
   const std::string plain = r.dir + "/plain.kdb";
-  if (create_database(plain, ledger_fields()) != DbCode::Ok) die("cannot create the second record file");
+  if (create_database(plain, bill_table_fields()) != DbCode::Ok) die("cannot create the second record file");
   r.second->hold(plain);
   Text plain_name(plain);
   if (!call_command(db_open, {plain_name.value()}).lo) die("cannot open the second record file");
@@ -378,7 +379,7 @@ int main(int argc, char** argv) {
   if (!mkdtemp(tmpl)) die("cannot make a temporary directory");
   r.dir = tmpl;
   r.kdb = r.dir + "/data.kdb";
-  if (create_database(r.kdb, ledger_fields()) != DbCode::Ok) die("cannot create the record file");
+  if (create_database(r.kdb, bill_table_fields()) != DbCode::Ok) die("cannot create the record file");
   Text name(r.kdb);
   second.hold(r.kdb);
   if (!call_command(db_open, {name.value()}).lo) die("cannot open the record file");

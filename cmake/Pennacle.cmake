@@ -55,17 +55,42 @@ function(pennacle_target target)
   endif()
 endfunction()
 
-# pennacle_library(name SOURCES... LIBS ...): a static library from the non-test sources of the
-# calling folder (globbed, so adding a file needs no edit here) plus any extra SOURCES.
+# pennacle_expose(target PATH...): the target, and whatever links it, may include these folders or
+# files (paths from the project root, included as "PATH/..."), and nothing else of the project
+# through it. Each target gets an include root of its own under <build>/include/ holding links to
+# just these paths, so an include of a folder that a target does not link fails to compile.
+function(pennacle_expose target)
+  set(root ${PROJECT_BINARY_DIR}/include/${target})
+  foreach(path ${ARGN})
+    get_filename_component(parent ${root}/${path} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    if(NOT IS_SYMLINK ${root}/${path})
+      file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${path} ${root}/${path} SYMBOLIC)
+    endif()
+  endforeach()
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    target_include_directories(${target} PRIVATE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
+# pennacle_library(name [LIBS ...] [EXCLUDE file...] [EXPOSE path...]): a static library from the
+# non-test sources of the calling folder (globbed, so adding a file needs no edit here). It exposes
+# its own folder (or the EXPOSE paths) and links LIBS publicly: those are the folders it may use.
 function(pennacle_library name)
-  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE;EXPOSE" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER srcs EXCLUDE REGEX "_test\\.cpp$")
   foreach(ex ${ARG_EXCLUDE})
     list(FILTER srcs EXCLUDE REGEX "/${ex}$")
   endforeach()
   add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(NOT ARG_EXPOSE)
+    file(RELATIVE_PATH ARG_EXPOSE ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  pennacle_expose(${name} ${ARG_EXPOSE})
   target_link_libraries(${name} PUBLIC ${ARG_LIBS})
   pennacle_target(${name})
 endfunction()
@@ -117,6 +142,7 @@ function(pennacle_add_fuzzer name)
   cmake_parse_arguments(ARG "" "SOURCE" "LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCE})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  pennacle_expose(${name} fuzz)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   pennacle_target(${name})
   add_dependencies(fuzz_targets ${name})

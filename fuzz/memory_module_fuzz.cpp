@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <tuple>
 
-#include "app/memory_module.h"
+#include "loader/memory_module.h"
 #include "runtime/outside.h"
 
 namespace {

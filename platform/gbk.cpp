@@ -52,6 +52,21 @@ std::optional<std::string> convert(const char* to, const char* from, std::string
 
 std::optional<std::string> gbk_to_utf8(std::string_view gbk) { return convert("UTF-8", "GBK", gbk, false); }
 std::optional<std::string> utf8_to_gbk(std::string_view utf8) { return convert("GBK", "UTF-8", utf8, false); }
+std::optional<std::string> gb18030_to_utf8(std::string_view text) {
+  return convert("UTF-8", "GB18030", text, false);
+}
+
+std::string_view cut_gbk(std::string_view gbk, size_t max_bytes) {
+  size_t end = 0;
+  while (end < gbk.size()) {
+    // A lead byte that ends the text is half a character: it goes too.
+    const size_t width = is_gbk_lead_byte(gbk[end]) ? 2 : 1;
+    if (end + width > max_bytes || end + width > gbk.size()) break;
+    end += width;
+  }
+  return gbk.substr(0, end);
+}
+
 std::string gbk_to_utf8_lossy(std::string_view gbk) {
   return convert("UTF-8", "GBK", gbk, true).value_or(std::string());
 }

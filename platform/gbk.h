@@ -30,6 +30,13 @@ constexpr bool gbk_cut_at(std::string_view s, size_t i) {
 std::optional<std::string> gbk_to_utf8(std::string_view gbk);
 std::optional<std::string> utf8_to_gbk(std::string_view utf8);
 
+// The whole text as UTF-8; nullopt when it is not valid GB18030 (a superset of GBK that bill
+// exports may use).
+std::optional<std::string> gb18030_to_utf8(std::string_view text);
+
+// The longest head of a GBK text that fits in `max_bytes` without splitting a double-byte character.
+std::string_view cut_gbk(std::string_view gbk, size_t max_bytes);
+
 // For diagnostics only: invalid bytes become U+FFFD instead of failing.
 std::string gbk_to_utf8_lossy(std::string_view gbk);
 

@@ -19,6 +19,7 @@ struct ThreadState {
   std::atomic<int32_t> exit_code{0};
 };
 
+std::atomic<bool> g_refuse_threads{false};
 constinit Mutex g_mutex;
 std::map<int32_t, std::shared_ptr<ThreadState>> g_handles GUARDED_BY(g_mutex);
 int32_t g_next_handle GUARDED_BY(g_mutex) = 0x100;
@@ -59,12 +60,13 @@ void start_worker_thread(int argc, const Value* args, Value* result) {
   }
 
   auto state = std::make_shared<ThreadState>();
-  bool started = true;
+  bool started = !g_refuse_threads.load();
   try {
-    std::thread([routine, parameter, state] {
-      state->exit_code.store(routine(parameter));
-      state->finished.store(true, std::memory_order_release);
-    }).detach();
+    if (started)
+      std::thread([routine, parameter, state] {
+        state->exit_code.store(routine(parameter));
+        state->finished.store(true, std::memory_order_release);
+      }).detach();
   } catch (const std::system_error&) {
     started = false;  // the system refused a new thread
   }
@@ -78,6 +80,8 @@ void start_worker_thread(int argc, const Value* args, Value* result) {
   }
   *result = Value::of_logical(started);
 }
+
+void refuse_worker_threads_for_test(bool refuse) { g_refuse_threads = refuse; }
 
 bool close_thread_handle(int32_t handle) {
   MutexLock lock(g_mutex);

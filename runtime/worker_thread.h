@@ -24,6 +24,9 @@ inline Value thread_routine_value(ThreadRoutine routine) {
 // a handle variable that is not a reference to an Int, is runtime fault 11.
 void start_worker_thread(int argc, const Value* args, Value* result);
 
+// Tests: while set, every start fails as when the system has no thread to give.
+void refuse_worker_threads_for_test(bool refuse);
+
 // CloseHandle of a thread handle: false for a handle that is not open.
 bool close_thread_handle(int32_t handle);
 

@@ -93,11 +93,6 @@ DbCode create_files(const std::string& full, const std::vector<FieldSpec>& field
 
 }  // namespace
 
-std::vector<FieldSpec> ledger_fields() {
-  return {{"序号", FieldType::Double, 0},    {"类型", FieldType::Text, 16},    {"金额", FieldType::Double, 0},
-          {"付款方式", FieldType::Text, 64}, {"时间", FieldType::DateTime, 0}, {"备注", FieldType::Memo, 0}};
-}
-
 DbCode create_database(std::string_view gbk_path, const std::vector<FieldSpec>& fields) {
   DbCode rc = check_fields(fields);
   if (rc == DbCode::Ok) {

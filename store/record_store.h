@@ -74,9 +74,6 @@ struct FieldSpec {
 // a file error. Also sets the last error.
 DbCode create_database(std::string_view gbk_path, const std::vector<FieldSpec>& fields);
 
-// The ledger's own table: 序号, 类型, 金额, 付款方式, 时间, 备注.
-std::vector<FieldSpec> ledger_fields();
-
 // ---- Inspection (kdbtool, tests) -------------------------------------------------------------
 
 struct DatabaseInfo {

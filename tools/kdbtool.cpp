@@ -13,13 +13,15 @@
 #include <sstream>
 #include <tuple>
 
+#include "ledger/bill.h"
+#include "ledger/import/bill_csv.h"
+#include "ledger/import/bill_import.h"
+#include "ledger/import/bill_text.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
 #include "store/check.h"
 #include "store/record_store.h"
-#include "tools/bill_import.h"
-#include "tools/bill_text.h"
 #include "tools/kdbtool_backup.h"
 #include "tools/kdbtool_text.h"
 
@@ -28,7 +30,6 @@ namespace {
 
 // The tool waits a little for a running program to finish an operation instead of failing at once.
 constexpr int32_t kToolWaitMs = 2000;
-constexpr double kMinAmount = 0.0000001;
 // The largest file an import reads: years of bills are a few megabytes.
 constexpr size_t kMaxImportBytes = 256u << 20;
 // Bills an import writes with one pair of sync barriers.
@@ -46,11 +47,12 @@ const char* const kUsage =
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
+// The ledger's table is written in by create_help().
 const char* const kCreateHelp =
     "usage: kdbtool create FILE [--field NAME:TYPE[:WIDTH] ...]\n"
     "Makes a new, empty record file; an existing file is never overwritten.\n"
     "Without --field the file gets the ledger's table:\n"
-    "  序号 double, 类型 text:16, 金额 double, 付款方式 text:64, 时间 datetime, 备注 memo\n"
+    "  %s\n"
     "TYPE is one of byte, short, int, int64, float, double, logical, datetime, subroutine, text (with a\n"
     "WIDTH in bytes), byteset, memo. A table with byteset or memo fields also gets FILE's .KDT file.\n";
 
@@ -83,8 +85,8 @@ const char* const kImportHelp =
     "finished by importing the same export again.\n"
     "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
     "\n"
-    "Our own CSV (UTF-8): columns 类型,金额,付款方式,时间,备注 (a header row naming them may come first\n"
-    "and may carry other columns; 时间 and 备注 may be left out; the time defaults to now).\n"
+    "Our own CSV (UTF-8): columns %s (a header row naming them may come first\n"
+    "and may carry other columns; the last two may be left out; the time defaults to now).\n"
     "\n"
     "Every row is checked before anything is written: the amount must be above 0.0000001, the type and\n"
     "the payment channel not empty, the time a date and time. A bad row writes nothing.\n"
@@ -115,8 +117,54 @@ bool parse_type(std::string t, FieldType* out) {
   return true;
 }
 
+const char* type_name(FieldType t) {
+  switch (t) {
+    case FieldType::Byte:
+      return "byte";
+    case FieldType::Short:
+      return "short";
+    case FieldType::Int:
+      return "int";
+    case FieldType::Int64:
+      return "int64";
+    case FieldType::Float:
+      return "float";
+    case FieldType::Double:
+      return "double";
+    case FieldType::Logical:
+      return "logical";
+    case FieldType::DateTime:
+      return "datetime";
+    case FieldType::Subroutine:
+      return "subroutine";
+    case FieldType::Text:
+      return "text";
+    case FieldType::ByteSet:
+      return "byteset";
+    case FieldType::Memo:
+      return "memo";
+  }
+  return "?";
+}
+
+// A help text with its one "%s" replaced by `fill`.
+std::string help_with(std::string_view help, const std::string& fill) {
+  std::string s(help);
+  if (const size_t at = s.find("%s"); at != std::string::npos) s.replace(at, 2, fill);
+  return s;
+}
+
+std::string create_help() {
+  std::string table;
+  for (const FieldSpec& f : bill_table_fields()) {
+    table += (table.empty() ? "" : ", ") + utf8(f.name) + " " + type_name(f.type);
+    if (f.type == FieldType::Text) table += ":" + std::to_string(f.width);
+  }
+  return help_with(kCreateHelp, table);
+}
+
 int create(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (wants_help(args)) return out << kCreateHelp, 0;
+  if (wants_help(args)) return out << create_help(), 0;
   if (args.empty()) return fail(err, "create needs a FILE (see kdbtool create --help)");
   std::vector<FieldSpec> fields;
   bool custom = false;
@@ -146,7 +194,7 @@ int create(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     fields.push_back(std::move(f));
   }
-  if (!custom) fields = ledger_fields();
+  if (!custom) fields = bill_table_fields();
   std::string path;
   if (!to_gbk(args[0], &path, err)) return 1;
   if (DbCode rc = create_database(path, fields); rc != DbCode::Ok) {
@@ -278,66 +326,27 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
 
 int not_recognised(std::ostream& err, const std::string& file, const std::string& why) {
   return fail(err, file + ": not a bill export and not a ledger CSV (" + why +
-                       "): " + expected_export_headers() +
-                       "; a ledger CSV has rows 类型,金额,付款方式[,时间[,备注]] in UTF-8");
-}
-
-// Checks one row of our own CSV and fills `*b`; returns why it cannot be imported, or "".
-std::string check_csv_bill(const CsvRecord& row, const int (&col)[5], const DatabaseInfo& info,
-                           LedgerBill* b) {
-  auto cell = [&](int c) -> std::string {
-    return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
-               ? row.cells[static_cast<size_t>(col[c])]
-               : std::string();
-  };
-  std::string why;
-  *b = LedgerBill{row.line, "", "", "", 0, 0};
-  std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
-                             channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
-  if (!type || !amount || !channel || !remark) {
-    why = "a text has characters GBK cannot hold";
-  } else {
-    b->type = *type;
-    b->channel = *channel;
-    b->remark = *remark;
-    b->amount = text_to_double(*amount);
-    if (b->type.empty()) {
-      why = "类型 is empty";
-    } else if (!(std::isfinite(b->amount) && b->amount > kMinAmount)) {
-      why = "金额 '" + cell(1) + "' is not a number above 0.0000001";
-    } else if (b->channel.empty()) {
-      why = "付款方式 is empty";
-    } else if (cell(3).empty()) {
-      b->time = current_date_time();
-    } else if (!parse_date_time(cell(3), &b->time)) {
-      why = "时间 '" + cell(3) + "' is not YYYY-MM-DD[ HH:MM[:SS]]";
-    }
-  }
-  for (int c : {0, 2, 4}) {
-    const FieldDescriptor& f = info.fields[static_cast<size_t>(c + 1)];
-    const std::string& v = c == 0 ? b->type : c == 2 ? b->channel : b->remark;
-    if (why.empty() && f.type == FieldType::Text && v.size() > static_cast<size_t>(f.width)) {
-      why = utf8(f.name) + " is longer than its " + std::to_string(f.width) + " bytes and would be cut";
-    }
-  }
-  return why;
+                       "): " + expected_export_headers() + "; a ledger CSV has rows " + bill_csv_row_shape() +
+                       " in UTF-8");
 }
 
 // Lists the bills (--dry-run) or appends them group by group.
-int write_csv_bills(const std::vector<LedgerBill>& bills, const ImportArgs& ia, std::ostream& out,
+int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std::ostream& out,
                     std::ostream& err) {
   if (ia.options.dry_run) {
     close_database();
-    print_bill_table(bills, out);
+    std::vector<ImportedBill> table;
+    for (const CsvBill& b : bills) table.push_back({b.line, b.bill});
+    print_bill_table(table, out);
     return 0;
   }
   size_t written = 0;
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
     const size_t to = std::min(bills.size(), from + kImportGroup);
+    std::vector<Bill> group;
+    for (size_t i = from; i < to; ++i) group.push_back(bills[i].bill);
     std::vector<int32_t> serials;
-    if (DbCode rc = append_bill_group(
-            {bills.begin() + static_cast<long>(from), bills.begin() + static_cast<long>(to)}, &serials);
-        rc != DbCode::Ok) {
+    if (DbCode rc = append_bills(group, &serials); rc != DbCode::Ok) {
       close_database();
       // A value that could not be stored (a remark) still leaves its bill; any other failure
       // writes nothing of the group.
@@ -356,58 +365,6 @@ int write_csv_bills(const std::vector<LedgerBill>& bills, const ImportArgs& ia, 
   return 0;
 }
 
-const std::string kCsvColumns[] = {"类型", "金额", "付款方式", "时间", "备注"};
-
-enum class Columns { Found, TooFewCells, HeaderMissesColumns };
-
-// Columns: by a header row naming them, else in the order 类型,金额,付款方式,时间,备注. `*first` is the
-// first bill row.
-Columns find_columns(const std::vector<CsvRecord>& rows, int (&col)[5], size_t* first) {
-  *first = 0;
-  if (rows.empty()) return Columns::Found;
-  const auto& h = rows[0].cells;
-  if (std::find(h.begin(), h.end(), kCsvColumns[0]) == h.end()) {
-    return h.size() < 3 ? Columns::TooFewCells : Columns::Found;
-  }
-  for (int c = 0; c < 5; ++c) {
-    auto it = std::find(h.begin(), h.end(), kCsvColumns[c]);
-    col[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
-  }
-  if (col[1] < 0 || col[2] < 0) return Columns::HeaderMissesColumns;
-  *first = 1;
-  return Columns::Found;
-}
-
-// The current database is a ledger table: fields 2 to 6 are 类型, 金额, 付款方式, 时间, 备注.
-bool is_ledger_table(const DatabaseInfo& info) {
-  bool ledger = info.fields.size() >= 6;
-  for (int c = 0; c < 5 && ledger; ++c) {
-    ledger =
-        names_equal(info.fields[static_cast<size_t>(c + 1)].name, utf8_to_gbk(kCsvColumns[c]).value_or(""));
-  }
-  return ledger;
-}
-
-// The bills of the CSV rows from `first` on; every bad row is reported on `err` and counted.
-std::vector<LedgerBill> csv_bills(const std::vector<CsvRecord>& rows, size_t first, const int (&col)[5],
-                                  const DatabaseInfo& info, const std::string& csv_file, std::ostream& err,
-                                  int* bad) {
-  std::vector<LedgerBill> bills;
-  for (size_t r = first; r < rows.size(); ++r) {
-    const CsvRecord& row = rows[r];
-    if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
-    LedgerBill b;
-    const std::string why = check_csv_bill(row, col, info, &b);
-    if (!why.empty()) {
-      err << csv_file << ": line " << row.line << ": " << why << "\n";
-      ++*bad;
-      continue;
-    }
-    bills.push_back(std::move(b));
-  }
-  return bills;
-}
-
 // The file's text, unless it is larger than an import reads; false with a message.
 bool read_import_file(const std::string& csv_file, std::string* text, std::ostream& err) {
   std::ifstream in(csv_file, std::ios::binary);
@@ -423,42 +380,32 @@ bool read_import_file(const std::string& csv_file, std::string* text, std::ostre
 }
 
 int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (wants_help(args)) return out << kImportHelp, 0;
+  if (wants_help(args)) return out << help_with(kImportHelp, bill_csv_row_shape()), 0;
   ImportArgs ia;
   if (!parse_import_args(args, &ia, err)) return 1;
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;
-  if (int status = 0; import_bill_export(ia.files[0], csv_file, text, ia.options, out, err, &status))
-    return status;
-  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);  // a byte-order mark
-  if (!is_utf8(text)) return not_recognised(err, csv_file, "the file is not UTF-8 text");
-  std::vector<CsvRecord> rows;
-  std::string problem;
-  if (!parse_csv(text, &rows, &problem)) return not_recognised(err, csv_file, problem);
-  int col[5] = {0, 1, 2, 3, 4};
-  size_t first = 0;
-  switch (find_columns(rows, col, &first)) {
-    case Columns::TooFewCells:
-      return not_recognised(err, csv_file, "its first row has fewer than 3 cells");
-    case Columns::HeaderMissesColumns:
-      return fail(err, csv_file + ": the header row needs 金额 and 付款方式 columns");
-    case Columns::Found:
-      break;
+  const Status exported = import_bill_export(ia.files[0], csv_file, text, ia.options, out, err);
+  if (exported.code() != StatusCode::NotFound) return exported.ok() ? 0 : fail(err, exported.message());
+  Result<BillCsv> csv = parse_bill_csv(text);
+  if (!csv.ok()) {
+    if (csv.status().code() == StatusCode::NotFound)
+      return not_recognised(err, csv_file, csv.status().message());
+    return fail(err, csv_file + ": " + csv.status().message());
   }
   if (!open_database(ia.files[0], ia.options.dry_run, err)) return 1;
-  DatabaseInfo info;
-  std::ignore = db_current_info(&info);  // open_database made it the current one
-  if (!is_ledger_table(info)) {
+  Result<BillTable> table = current_bill_table();
+  if (!table.ok()) {
     close_database();
-    return fail(
-        err, ia.files[0] + ": not a ledger table (fields 2 to 6 must be 类型, 金额, 付款方式, 时间, 备注)");
+    return fail(err, ia.files[0] + ": " + table.status().message());
   }
-  int bad = 0;
-  const std::vector<LedgerBill> bills = csv_bills(rows, first, col, info, csv_file, err, &bad);
-  if (bad > 0) {
+  std::vector<CsvRowError> bad;
+  const std::vector<CsvBill> bills = csv_bills(*csv, *table, current_date_time(), &bad);
+  for (const CsvRowError& e : bad) err << csv_file << ": line " << e.line << ": " << e.text << "\n";
+  if (!bad.empty()) {
     close_database();
-    return fail(err, csv_file + ": " + std::to_string(bad) + " bad row(s); nothing was written");
+    return fail(err, csv_file + ": " + std::to_string(bad.size()) + " bad row(s); nothing was written");
   }
   return write_csv_bills(bills, ia, out, err);
 }

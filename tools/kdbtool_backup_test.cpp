@@ -34,9 +34,7 @@ class KdbtoolBackup : public KdbtoolTest {
   // The bills of a file as kdbtool exports them, without the header row.
   std::vector<CsvRecord> exported(const std::string& file) {
     EXPECT_EQ(run({"export", file}), 0) << err_.str();
-    std::vector<CsvRecord> rows;
-    std::string problem;
-    EXPECT_TRUE(parse_csv(out_.str(), &rows, &problem)) << problem;
+    std::vector<CsvRecord> rows = csv_records(out_.str());
     if (!rows.empty()) rows.erase(rows.begin());
     return rows;
   }

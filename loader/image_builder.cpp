@@ -1,4 +1,4 @@
-#include "tools/image_builder.h"
+#include "loader/image_builder.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,5 +1,3 @@
-#include "tools/bill_import.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,9 +7,10 @@
 #include <set>
 #include <sstream>
 
+#include "ledger/import/bill_import.h"
+#include "ledger/import/export_samples.h"
 #include "store/test_support.h"
 #include "testing/fault_file.h"
-#include "tools/export_samples.h"
 #include "tools/kdbtool.h"
 #include "tools/kdbtool_test_support.h"
 
@@ -168,10 +167,10 @@ void BillImport::cut_sweep(const std::string& bytes, const std::function<void(co
     cut.fs = &faults;
     faults.crash_after_writes(k);
     set_store_file_system(&faults);
-    int status = 0;
-    ASSERT_TRUE(import_bill_export(db, "x.csv", bytes, cut, out_, err_, &status));
+    const Status imported = import_bill_export(db, "x.csv", bytes, cut, out_, err_);
+    ASSERT_NE(imported.code(), StatusCode::NotFound);
     finished = !faults.crashed();
-    EXPECT_EQ(status, finished ? 0 : 1) << err_.str();
+    EXPECT_EQ(imported.ok(), finished) << imported.message();
     set_store_file_system(nullptr);
     for (int variant = 0; variant < 4; ++variant) {
       SCOPED_TRACE("cut after write " + std::to_string(k) + ", variant " + std::to_string(variant));
@@ -278,7 +277,7 @@ TEST_F(BillImport, WhatCannotBeImportedWritesNothingAndSaysWhy) {
             0)
       << err_.str();
   EXPECT_EQ(run({"import", ints, write_export("ok.csv", alipay_2023_csv(alipay_rows()))}), 1);
-  EXPECT_NE(err_.str().find(u8("金额 double or float")), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find(u8("金额 must be double or float")), std::string::npos) << err_.str();
 }
 
 TEST_F(BillImport, ARemarkIsCutToATextFieldOnACharacterBoundary) {

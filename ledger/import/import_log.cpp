@@ -1,13 +1,12 @@
-#include "tools/import_log.h"
+#include "ledger/import/import_log.h"
 
 #include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
+#include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
-#include "store/errors.h"
-#include "tools/kdbtool.h"
 
 namespace pennacle {
 namespace {
@@ -78,8 +77,6 @@ std::string amount_text(double a) {
   return std::string(buf, r.ptr);
 }
 
-std::string cause_text(FileCause c) { return gbk_to_utf8_lossy(db_error_text(db_code_of(c))); }
-
 }  // namespace
 
 uint64_t bill_fingerprint(std::string_view type, std::string_view channel, std::string_view remark) {
@@ -132,57 +129,54 @@ ImportLog::~ImportLog() {
   if (file_) file_->close();
 }
 
-bool ImportLog::fail(FileCause cause, const std::string& what, std::string* problem) {
-  *problem = gbk_to_utf8_lossy(path_) + ": " + what + ": " + cause_text(cause);
-  return false;
+Status ImportLog::fail(FileCause cause, std::string_view what) const {
+  return Status::file(cause, gbk_to_utf8_lossy(path_), what);
 }
 
-bool ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_append, std::string* problem) {
+Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_append) {
   fs_ = &fs;
   path_ = gbk_path;
   FileCause c =
       fs.open(gbk_path, for_append ? FileAccess::ReadWrite : FileAccess::Read, FileShare::DenyNone, &file_);
-  if (c == FileCause::NotFound && !for_append) return true;
+  if (c == FileCause::NotFound && !for_append) return Status();
   if (c == FileCause::NotFound) {
     c = fs.create(gbk_path, &file_);
     // Made by another import a moment ago: open that one.
     if (c == FileCause::AccessDenied)
       c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   }
-  if (c != FileCause::None) return fail(c, "cannot open the record of imported bills", problem);
+  if (c != FileCause::None) return fail(c, "cannot open the record of imported bills");
   if (for_append) {
     c = file_->lock(kLockOffset, kLockLength);
     if (c == FileCause::LockViolation || c == FileCause::LockUnsupported) {
-      *problem = gbk_to_utf8_lossy(path_) + ": another import into this ledger is running";
-      return false;
+      return Status::invalid(gbk_to_utf8_lossy(path_) + ": another import into this ledger is running");
     }
-    if (c != FileCause::None) return fail(c, "cannot lock", problem);
+    if (c != FileCause::None) return fail(c, "cannot lock");
   }
   appending_ = for_append;
-  if ((c = file_->size(&size_)) != FileCause::None) return fail(c, "cannot read", problem);
+  if ((c = file_->size(&size_)) != FileCause::None) return fail(c, "cannot read");
   if (size_ > kMaxLogBytes) {
-    *problem = gbk_to_utf8_lossy(path_) + ": larger than an import record can be";
-    return false;
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than an import record can be");
   }
   std::string bytes(static_cast<size_t>(size_), '\0');
   size_t got = 0;
   if ((c = file_->read_at(0, bytes.data(), bytes.size(), &got)) != FileCause::None) {
-    return fail(c, "cannot read", problem);
+    return fail(c, "cannot read");
   }
   bytes.resize(got);
   size_ = got;
-  return parse(bytes, problem);
+  return parse(bytes);
 }
 
-bool ImportLog::parse(std::string_view bytes, std::string* problem) {
+Status ImportLog::parse(std::string_view bytes) {
   entries_.clear();
   sound_end_ = 0;
   // Empty, or a header cut short: the file was being made when an import stopped.
-  if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return true;
+  if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
   if (bytes.substr(0, kHeader.size()) != kHeader) {
-    *problem = gbk_to_utf8_lossy(path_) + ": not a record of imported bills (it does not begin with '" +
-               std::string(kHeader.substr(0, kHeader.size() - 1)) + "'); move it away to import";
-    return false;
+    return Status::corrupt(gbk_to_utf8_lossy(path_) +
+                           ": not a record of imported bills (it does not begin with '" +
+                           std::string(kHeader.substr(0, kHeader.size() - 1)) + "'); move it away to import");
   }
   size_t at = kHeader.size();
   sound_end_ = at;
@@ -195,36 +189,36 @@ bool ImportLog::parse(std::string_view bytes, std::string* problem) {
     at = end + 1;
     sound_end_ = at;
   }
-  return true;
+  return Status();
 }
 
-bool ImportLog::append(const std::vector<ImportEntry>& entries, bool sync, std::string* problem) {
+Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
   assert(appending_ && file_);
   std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
   for (const ImportEntry& e : entries) bytes += import_entry_line(e);
   FileCause c = FileCause::None;
   if (size_ > sound_end_ && (c = file_->set_size(sound_end_)) != FileCause::None) {
-    return fail(c, "cannot cut off an entry torn by an earlier import", problem);
+    return fail(c, "cannot cut off an entry torn by an earlier import");
   }
   size_ = sound_end_;
   if ((c = file_->write_at(sound_end_, bytes.data(), bytes.size())) != FileCause::None) {
-    return fail(c, "cannot write", problem);
+    return fail(c, "cannot write");
   }
   size_ = sound_end_ += bytes.size();
   entries_.insert(entries_.end(), entries.begin(), entries.end());
-  return !sync || this->sync(problem);
+  return sync ? this->sync() : Status();
 }
 
-bool ImportLog::sync(std::string* problem) {
-  if (FileCause c = file_->sync(); c != FileCause::None) return fail(c, "cannot write to the disk", problem);
+Status ImportLog::sync() {
+  if (FileCause c = file_->sync(); c != FileCause::None) return fail(c, "cannot write to the disk");
   // A file made by this import is found after a power cut only once its directory entry is written.
   if (!directory_synced_) {
     if (FileCause c = fs_->sync_directory_of(path_); c != FileCause::None) {
-      return fail(c, "cannot write its folder to the disk", problem);
+      return fail(c, "cannot write its folder to the disk");
     }
     directory_synced_ = true;
   }
-  return true;
+  return Status();
 }
 
 }  // namespace pennacle

@@ -1,4 +1,4 @@
-#include "tools/skin_catalog.h"
+#include "generators/skin_catalog.h"
 
 #include <cmath>
 #include <cstdio>

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace pennacle {
 
 struct SheetCell {
@@ -31,8 +33,8 @@ inline constexpr int kMaxSheetColumns = 256;
 
 // Reads the first worksheet: shared strings, inline strings, numbers, formula results and logicals.
 // Rows come in worksheet order with empty rows left out; a row's cells are placed by their column
-// reference, empty cells as "". False with a message on a damaged archive or XML, a part larger than
-// the reader takes, or a reference outside the sheet.
-bool read_xlsx(std::string_view bytes, Sheet* out, std::string* problem);
+// reference, empty cells as "". Corrupt, with what is wrong, on a damaged archive or XML, a part
+// larger than the reader takes, or a reference outside the sheet.
+Result<Sheet> read_xlsx(std::string_view bytes);
 
 }  // namespace pennacle

@@ -1,13 +1,13 @@
 // This file is compiled with UTF-8 literals: export cells are UTF-8 by the time they are compared.
-#include "tools/bill_exports.h"
+#include "ledger/import/bill_exports.h"
 
 #include <algorithm>
 #include <array>
 #include <map>
 #include <set>
 
-#include "tools/bill_text.h"
-#include "tools/kdbtool.h"
+#include "ledger/import/bill_csv.h"
+#include "ledger/import/bill_text.h"
 
 namespace pennacle {
 namespace {
@@ -145,8 +145,7 @@ std::optional<double> row_time(const RowFields& row, bool date_1904) {
 }
 
 // The bill of a row that is imported; false with the reason when a cell does not hold what it must.
-bool make_bill(const RowFields& row, const ExportOptions& options, bool date_1904, ExportRead* out,
-               std::string* why) {
+bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::string* why) {
   ExportBill b;
   b.line = row.line;
   b.income = row.kind != RowKind::Payment;
@@ -179,10 +178,7 @@ bool make_bill(const RowFields& row, const ExportOptions& options, bool date_190
     out->notices.push_back(
         {row.line, "the remark leaves out " + std::to_string(dropped) + " character(s) GBK cannot hold"});
   }
-  b.remark = std::string(cut_gbk(gbk, options.remark_limit));
-  if (b.remark.size() < gbk.size()) {
-    out->notices.push_back({row.line, "the remark is cut to " + std::to_string(b.remark.size()) + " bytes"});
-  }
+  b.remark = gbk;
   b.order = std::string(row.f[kOrder]);
   out->bills.push_back(std::move(b));
   return true;
@@ -239,9 +235,9 @@ size_t csv_rows(const std::vector<std::string_view>& lines, size_t at, std::vect
   for (size_t n = 1; n <= kMaxLinesPerCsvRow && at + n <= lines.size(); ++n) {
     if (n > 1) chunk += '\n';
     chunk += lines[at + n - 1];
-    std::vector<CsvRecord> records;
-    if (parse_csv(chunk, &records, &problem)) {
-      for (CsvRecord& r : records) {
+    Result<std::vector<CsvRecord>> records = parse_csv(chunk);
+    if (records.ok()) {
+      for (CsvRecord& r : *records) {
         SheetRow row;
         row.line = static_cast<int>(at) + r.line;
         for (std::string& c : r.cells) row.cells.push_back(SheetCell{std::move(c), false});
@@ -249,6 +245,7 @@ size_t csv_rows(const std::vector<std::string_view>& lines, size_t at, std::vect
       }
       return n;
     }
+    problem = records.status().message();
     if (problem.find("never closed") == std::string::npos) break;
   }
   // The line reports what is wrong with it; the lines after it are read on their own.
@@ -271,38 +268,37 @@ void csv_sheet(std::string_view text, Sheet* out) {
 
 }  // namespace
 
-bool load_sheet(std::string_view bytes, Sheet* out, bool* from_xlsx, std::string* problem) {
-  *out = Sheet{};
-  *from_xlsx = bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic;
-  if (*from_xlsx) return read_xlsx(bytes, out, problem);
+bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic; }
+
+Result<Sheet> load_sheet(std::string_view bytes) {
+  if (is_xlsx(bytes)) return read_xlsx(bytes);
   std::string text;
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
     bytes.remove_prefix(kUtf8Bom.size());
-    if (!is_utf8(bytes)) {
-      *problem = "the file begins as UTF-8 but is not UTF-8 text";
-      return false;
-    }
+    if (!is_utf8(bytes)) return Status::invalid("the file begins as UTF-8 but is not UTF-8 text");
     text = bytes;
   } else if (is_utf8(bytes)) {
     text = bytes;
   } else if (std::optional<std::string> converted = gb18030_to_utf8(bytes)) {
     text = std::move(*converted);
   } else {
-    *problem = "the file is neither an XLSX workbook nor text in UTF-8 or GB18030";
-    return false;
+    return Status::invalid("the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
   }
-  csv_sheet(text, out);
-  return true;
+  Sheet sheet;
+  csv_sheet(text, &sheet);
+  return sheet;
 }
 
-ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& options, ExportRead* out,
-                              std::string* problem) {
-  *out = ExportRead{};
-  Sheet sheet;
-  bool from_xlsx = false;
-  if (!load_sheet(bytes, &sheet, &from_xlsx, problem)) {
-    return options.force || from_xlsx ? ExportStatus::Failed : ExportStatus::NotAnExport;
+Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options) {
+  const bool from_xlsx = is_xlsx(bytes);
+  Result<Sheet> loaded = load_sheet(bytes);
+  if (!loaded.ok()) {
+    if (options.force || from_xlsx) return loaded.status();
+    return Status::not_found(loaded.status().message());
   }
+  const Sheet& sheet = *loaded;
+  ExportRead read;
+  ExportRead* out = &read;
   std::vector<ExportSource> sources = {ExportSource::Alipay, ExportSource::WeChat};
   if (options.force) sources = {*options.force};
   Columns columns;
@@ -318,12 +314,11 @@ ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& optio
     }
   }
   if (header == sheet.rows.size()) {
-    if (!options.force && !from_xlsx) return ExportStatus::NotAnExport;
-    *problem = options.force ? "no " + std::string(source_name(*options.force)) + " header row (" +
-                                   header_text(*options.force) + ") in the first " +
-                                   std::to_string(kMaxHeaderLine) + " lines"
-                             : "the workbook is not a bill export: " + expected_export_headers();
-    return ExportStatus::Failed;
+    if (!options.force && !from_xlsx) return Status::not_found("no bill export header row");
+    return Status::invalid(options.force ? "no " + std::string(source_name(*options.force)) +
+                                               " header row (" + header_text(*options.force) +
+                                               ") in the first " + std::to_string(kMaxHeaderLine) + " lines"
+                                         : "the workbook is not a bill export: " + expected_export_headers());
   }
   std::vector<RowFields> rows;
   read_rows(sheet, header, columns, out->source, &rows, out);
@@ -334,13 +329,13 @@ ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& optio
       ++out->neutral;
     } else if (row.kind == RowKind::FailedOrClosed) {
       ++out->failed_or_closed;
-    } else if (!make_bill(row, options, sheet.date_1904, out, &why)) {
+    } else if (!make_bill(row, sheet.date_1904, out, &why)) {
       out->errors.push_back({row.line, why});
     }
   }
   std::stable_sort(out->errors.begin(), out->errors.end(),
                    [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
-  return ExportStatus::Read;
+  return read;
 }
 
 std::string expected_export_headers() {

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/pe_format.h"
+#include "loader/pe_format.h"
 #include "runtime/outside.h"
 #include "runtime/value.h"
 

@@ -14,7 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/xlsx_reader.h"
+#include "ledger/import/xlsx_reader.h"
+#include "platform/status.h"
 
 namespace pennacle {
 
@@ -26,8 +27,8 @@ struct ExportBill {
   bool refund = false;  // a refund, imported as 收入
   double amount = 0;    // absolute, above 0.0000001
   double time = 0;      // the trade time, whole seconds
-  std::string remark;  // GBK: "交易对方 · 商品说明", cut to the remark limit on a character boundary
-  std::string order;   // UTF-8: the order number as the export gives it, padding removed
+  std::string remark;  // GBK: "交易对方 · 商品说明", whole (the import cuts it to what the ledger takes)
+  std::string order;  // UTF-8: the order number as the export gives it, padding removed
 };
 
 // Something about one row: why it cannot be imported, or what was changed on the way in.
@@ -42,23 +43,17 @@ struct ExportRead {
   int neutral = 0;               // neutral rows skipped
   int failed_or_closed = 0;      // failed or closed payments skipped
   std::vector<RowNote> errors;   // rows that cannot be imported, by line
-  std::vector<RowNote> notices;  // remarks shortened or left without characters GBK cannot hold
+  std::vector<RowNote> notices;  // remarks left without characters GBK cannot hold
 };
 
 struct ExportOptions {
   std::optional<ExportSource> force;  // --from: only this source's header is looked for
-  size_t remark_limit = 500;          // bytes of GBK the ledger's 备注 takes
 };
 
-enum class ExportStatus {
-  Read,         // an export: *out holds its bills, counts and row errors
-  NotAnExport,  // no export header and no source forced: the caller may try its own formats
-  Failed,       // *problem says why (damaged XLSX, text in no known charset, forced header missing)
-};
-
-// Reads `bytes` (a whole file) as a bill export.
-ExportStatus read_bill_export(std::string_view bytes, const ExportOptions& options, ExportRead* out,
-                              std::string* problem);
+// Reads `bytes` (a whole file) as a bill export: its bills, counts and row errors. NotFound when it
+// has no export header and no source is forced (the caller may try its own formats); otherwise a
+// failure says why (damaged XLSX, text in no known charset, forced header missing).
+Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options);
 
 // What the header rows of both exports look like, for a message about a file that is neither.
 std::string expected_export_headers();
@@ -67,8 +62,10 @@ std::string expected_export_headers();
 std::string_view source_channel(ExportSource source);
 std::string_view source_name(ExportSource source);  // "Alipay" or "WeChat Pay"
 
+// True when `bytes` begin as an XLSX workbook (a zip archive).
+bool is_xlsx(std::string_view bytes);
 // Reads `bytes` into rows: an XLSX workbook's first sheet, or CSV text in UTF-8 (with or without a
-// byte-order mark) or GB18030. False with a message when it is neither.
-bool load_sheet(std::string_view bytes, Sheet* out, bool* from_xlsx, std::string* problem);
+// byte-order mark) or GB18030. A failure says why when it is neither.
+Result<Sheet> load_sheet(std::string_view bytes);
 
 }  // namespace pennacle

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/gbk.h"
+
 namespace pennacle {
 
-// The whole text as UTF-8; nullopt when it is not valid GB18030.
-std::optional<std::string> gb18030_to_utf8(std::string_view text);
 // True when every byte sequence is well-formed UTF-8 (no overlong forms, no surrogates).
 bool is_utf8(std::string_view text);
 
@@ -18,9 +18,6 @@ bool is_utf8(std::string_view text);
 // Control characters become spaces; the text stays readable as a remark. `utf8` must be valid
 // UTF-8 (is_utf8; asserted).
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);
-
-// The longest head of a GBK text that fits in `max_bytes` without splitting a double-byte character.
-std::string_view cut_gbk(std::string_view gbk, size_t max_bytes);
 
 // A cell without the padding exports put around it: spaces, tabs, line ends, ideographic spaces and
 // a stray byte-order mark.

@@ -1,10 +1,9 @@
 // This file is compiled with UTF-8 literals, like the rest of kdbtool.
-#include "tools/bill_text.h"
+#include "ledger/import/bill_text.h"
 
 #include <iconv.h>
 
 #include <cassert>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -58,31 +57,6 @@ bool valid_moment(int y, int mo, int d, int h, int mi, int se) {
 
 }  // namespace
 
-std::optional<std::string> gb18030_to_utf8(std::string_view text) {
-  iconv_t cd = iconv_open("UTF-8", "GB18030");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::string out(text.size() * 2 + 16, '\0');
-  char* src = const_cast<char*>(text.data());
-  size_t src_left = text.size(), used = 0;
-  std::optional<std::string> result;
-  for (;;) {
-    char* dst = out.data() + used;
-    size_t dst_left = out.size() - used;
-    const size_t rc = iconv(cd, src_left ? &src : nullptr, &src_left, &dst, &dst_left);
-    used = out.size() - dst_left;
-    if (rc != static_cast<size_t>(-1) && src_left == 0) {
-      out.resize(used);
-      result = std::move(out);
-      break;
-    }
-    if (rc != static_cast<size_t>(-1)) continue;
-    if (errno != E2BIG) break;
-    out.resize(out.size() * 2);
-  }
-  iconv_close(cd);
-  return result;
-}
-
 bool is_utf8(std::string_view text) {
   uint32_t cp = 0;
   for (size_t i = 0; i < text.size();) {
@@ -123,16 +97,6 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
   }
   iconv_close(cd);
   return out;
-}
-
-std::string_view cut_gbk(std::string_view gbk, size_t max_bytes) {
-  size_t end = 0;
-  while (end < gbk.size()) {
-    const size_t width = is_gbk_lead_byte(gbk[end]) ? 2 : 1;
-    if (end + width > max_bytes || end + width > gbk.size()) break;
-    end += width;
-  }
-  return gbk.substr(0, end);
 }
 
 std::string_view trim_cell(std::string_view cell) {

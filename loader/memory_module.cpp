@@ -1,8 +1,8 @@
-#include "app/memory_module.h"
+#include "loader/memory_module.h"
 
 #include <cstring>
 
-#include "app/host_code_runner.h"
+#include "loader/host_code_runner.h"
 
 namespace pennacle {
 namespace {

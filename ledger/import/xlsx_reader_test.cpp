@@ -1,8 +1,8 @@
-#include "tools/xlsx_reader.h"
+#include "ledger/import/xlsx_reader.h"
 
 #include <gtest/gtest.h>
 
-#include "tools/xlsx_test_writer.h"
+#include "ledger/import/xlsx_test_writer.h"
 
 namespace pennacle {
 namespace {
@@ -24,7 +24,15 @@ std::string book(const std::string& sheet_data, const std::string& shared_items 
   return zip_parts(parts);
 }
 
-bool read(const std::string& bytes, Sheet* s, std::string* problem) { return read_xlsx(bytes, s, problem); }
+bool read(const std::string& bytes, Sheet* s, std::string* problem) {
+  Result<Sheet> r = read_xlsx(bytes);
+  if (!r.ok()) {
+    *problem = r.status().message();
+    return false;
+  }
+  *s = std::move(*r);
+  return true;
+}
 
 TEST(XlsxReader, ReadsEveryKindOfCellInPlace) {
   const std::string shared =

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/image_builder.h"
-#include "tools/skin_catalog.h"
+#include "generators/skin_catalog.h"
+#include "loader/image_builder.h"
 #include "ui/skin_host.h"
 
 namespace pennacle {

@@ -1,4 +1,4 @@
-#include "tools/xlsx_reader.h"
+#include "ledger/import/xlsx_reader.h"
 
 #include <expat.h>
 #include <zip.h>
@@ -344,9 +344,7 @@ class SheetHandler : public XmlHandler {
   bool in_row_ = false, in_cell_ = false, in_value_ = false, in_text_ = false;
 };
 
-}  // namespace
-
-bool read_xlsx(std::string_view bytes, Sheet* out, std::string* problem) {
+bool read_workbook(std::string_view bytes, Sheet* out, std::string* problem) {
   *out = Sheet{};
   Archive zip;
   if (!zip.open(bytes, problem)) return false;
@@ -376,6 +374,15 @@ bool read_xlsx(std::string_view bytes, Sheet* out, std::string* problem) {
   }
   SheetHandler sheet(shared.strings, &out->rows);
   return parse_xml(xml, sheet_part, sheet, problem);
+}
+
+}  // namespace
+
+Result<Sheet> read_xlsx(std::string_view bytes) {
+  Sheet sheet;
+  std::string problem;
+  if (!read_workbook(bytes, &sheet, &problem)) return Status::corrupt(problem);
+  return sheet;
 }
 
 }  // namespace pennacle

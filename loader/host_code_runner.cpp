@@ -1,4 +1,4 @@
-#include "app/host_code_runner.h"
+#include "loader/host_code_runner.h"
 
 #include <algorithm>
 #include <array>

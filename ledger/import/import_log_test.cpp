@@ -1,6 +1,8 @@
-#include "tools/import_log.h"
+#include "ledger/import/import_log.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 #include "runtime/convert.h"
 #include "store/test_support.h"
@@ -37,8 +39,7 @@ class ImportLogTest : public StoreTest {
   std::string log_path() { return path("data.kdb.imports"); }
   std::vector<ImportEntry> reopen() {
     ImportLog log;
-    std::string problem;
-    EXPECT_TRUE(log.open(posix_file_system(), log_path(), false, &problem)) << problem;
+    EXPECT_TRUE(log.open(posix_file_system(), log_path(), false).ok());
     return log.entries();
   }
 };
@@ -51,11 +52,10 @@ TEST_F(ImportLogTest, EntriesComeBackExactlyWhateverTheirOrderNumbers) {
       entry(ImportEntry::Kind::Intent, "", 12, 123456789.123)};
   {
     ImportLog log;
-    std::string problem;
-    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true, &problem)) << problem;
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
     EXPECT_TRUE(log.entries().empty());
-    ASSERT_TRUE(log.append({entries[0], entries[1]}, true, &problem)) << problem;
-    ASSERT_TRUE(log.append({entries[2], entries[3]}, false, &problem)) << problem;
+    ASSERT_TRUE(log.append({entries[0], entries[1]}, true).ok());
+    ASSERT_TRUE(log.append({entries[2], entries[3]}, false).ok());
     expect_same(log.entries(), entries);
   }
   expect_same(reopen(), entries);
@@ -65,13 +65,12 @@ TEST_F(ImportLogTest, EntriesComeBackExactlyWhateverTheirOrderNumbers) {
 }
 
 TEST_F(ImportLogTest, ATornEndIsIgnoredAndWrittenOver) {
-  std::string problem;
   const ImportEntry a = entry(ImportEntry::Kind::Intent, "A", 1), b = entry(ImportEntry::Kind::Done, "B", 2),
                     c = entry(ImportEntry::Kind::Done, "C", 3);
   {
     ImportLog log;
-    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true, &problem));
-    ASSERT_TRUE(log.append({a, b}, true, &problem));
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
+    ASSERT_TRUE(log.append({a, b}, true).ok());
   }
   const std::string sound = read_bytes(log_path());
   // Every way the last line can be torn: cut anywhere, or a byte of it changed.
@@ -90,55 +89,57 @@ TEST_F(ImportLogTest, ATornEndIsIgnoredAndWrittenOver) {
   write_bytes(log_path(), sound.substr(0, sound.size() - last.size()) + std::string(20, '\0') + "\n" + last);
   {
     ImportLog log;
-    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true, &problem));
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
     expect_same(log.entries(), {a});
     EXPECT_EQ(log.torn_bytes(), 21 + last.size());
-    ASSERT_TRUE(log.append({c}, true, &problem)) << problem;
+    ASSERT_TRUE(log.append({c}, true).ok());
   }
   expect_same(reopen(), {a, c});
   EXPECT_EQ(read_bytes(log_path()), sound.substr(0, sound.size() - last.size()) + import_entry_line(c));
 }
 
 TEST_F(ImportLogTest, AFileBeingMadeIsEmptyAndAForeignOneIsRefused) {
-  std::string problem;
   for (const char* start : {"", "kdbtool imp"}) {
     write_bytes(log_path(), start);
     ImportLog log;
-    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true, &problem)) << problem;
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
     EXPECT_TRUE(log.entries().empty());
-    ASSERT_TRUE(log.append({entry(ImportEntry::Kind::Done, "A", 1)}, true, &problem));
+    ASSERT_TRUE(log.append({entry(ImportEntry::Kind::Done, "A", 1)}, true).ok());
   }
   EXPECT_EQ(reopen().size(), 1u);
   write_bytes(log_path(), "my own notes\n");
   ImportLog log;
-  EXPECT_FALSE(log.open(posix_file_system(), log_path(), true, &problem));
-  EXPECT_NE(problem.find("not a record of imported bills"), std::string::npos) << problem;
+  const Status foreign = log.open(posix_file_system(), log_path(), true);
+  EXPECT_EQ(foreign.code(), StatusCode::Corrupt);
+  EXPECT_NE(foreign.message().find("not a record of imported bills"), std::string::npos) << foreign.message();
   EXPECT_EQ(read_bytes(log_path()), "my own notes\n");
   // Reading a ledger that never had an import finds an empty record and makes no file.
   ImportLog none;
-  EXPECT_TRUE(none.open(posix_file_system(), path("other.imports"), false, &problem));
+  EXPECT_TRUE(none.open(posix_file_system(), path("other.imports"), false).ok());
   EXPECT_FALSE(std::filesystem::exists(path("other.imports")));
 }
 
 TEST_F(ImportLogTest, OneImportAtATimeAndFailuresAreReported) {
-  std::string problem;
   ImportLog first;
-  ASSERT_TRUE(first.open(posix_file_system(), log_path(), true, &problem)) << problem;
+  ASSERT_TRUE(first.open(posix_file_system(), log_path(), true).ok());
   ImportLog second;
-  EXPECT_FALSE(second.open(posix_file_system(), log_path(), true, &problem));
-  EXPECT_NE(problem.find("another import"), std::string::npos) << problem;
+  const Status busy = second.open(posix_file_system(), log_path(), true);
+  EXPECT_NE(busy.message().find("another import"), std::string::npos) << busy.message();
   ImportLog reader;  // a dry run only reads
-  EXPECT_TRUE(reader.open(posix_file_system(), log_path(), false, &problem)) << problem;
+  EXPECT_TRUE(reader.open(posix_file_system(), log_path(), false).ok());
 
   FaultFileSystem faults(posix_file_system());
   ImportLog log;
-  ASSERT_TRUE(log.open(faults, path("f.imports"), true, &problem)) << problem;
+  ASSERT_TRUE(log.open(faults, path("f.imports"), true).ok());
   faults.fail_nth(FileOp::Sync, 1, FileCause::HardwareIo);
-  EXPECT_FALSE(log.append({entry(ImportEntry::Kind::Done, "A", 1)}, true, &problem));
-  EXPECT_NE(problem.find("disk"), std::string::npos) << problem;
+  const Status unsynced = log.append({entry(ImportEntry::Kind::Done, "A", 1)}, true);
+  EXPECT_NE(unsynced.message().find("disk"), std::string::npos) << unsynced.message();
   faults.fail_nth(FileOp::Write, 1, FileCause::DiskFull);
-  EXPECT_FALSE(log.append({entry(ImportEntry::Kind::Done, "B", 2)}, true, &problem));
-  EXPECT_NE(problem.find("cannot write"), std::string::npos) << problem;
+  const Status full = log.append({entry(ImportEntry::Kind::Done, "B", 2)}, true);
+  // The message names the log and what the system said.
+  EXPECT_EQ(full.path(), path("f.imports"));
+  EXPECT_EQ(full.sys_errno(), ENOSPC);
+  EXPECT_NE(full.message().find("cannot write"), std::string::npos) << full.message();
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ledger/import/xlsx_test_writer.h"
 #include "platform/gbk.h"
-#include "tools/xlsx_test_writer.h"
 
 namespace pennacle::testing {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/pe_format.h"
+#include "loader/pe_format.h"
 
 namespace pennacle {
 

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/status.h"
 
 namespace pennacle {
 
@@ -56,9 +57,8 @@ class ImportLog {
 
   // Reads the log at `gbk_path`. A missing file is an empty log; it is created only when
   // `for_append`, which also locks the log so that a second import into the same ledger waits for
-  // none and fails at once. False with a message when the file is not an import log or a file
-  // operation fails.
-  bool open(FileSystem& fs, const std::string& gbk_path, bool for_append, std::string* problem);
+  // none and fails at once. Fails when the file is not an import log or a file operation fails.
+  Status open(FileSystem& fs, const std::string& gbk_path, bool for_append);
 
   const std::vector<ImportEntry>& entries() const { return entries_; }
   // Bytes after the last sound line: an append cut short, to be written over.
@@ -66,12 +66,12 @@ class ImportLog {
 
   // Appends the entries; with `sync` they are on the disk when it returns. Only after a successful
   // open for_append (asserted).
-  bool append(const std::vector<ImportEntry>& entries, bool sync, std::string* problem);
-  bool sync(std::string* problem);
+  Status append(const std::vector<ImportEntry>& entries, bool sync);
+  Status sync();
 
  private:
-  bool parse(std::string_view bytes, std::string* problem);
-  bool fail(FileCause cause, const std::string& what, std::string* problem);
+  Status parse(std::string_view bytes);
+  Status fail(FileCause cause, std::string_view what) const;
 
   FileSystem* fs_ = nullptr;
   std::string path_;

@@ -1,4 +1,4 @@
-#include "app/memory_module.h"
+#include "loader/memory_module.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,9 @@
 #include <deque>
 #include <vector>
 
-#include "app/host_code_runner.h"
+#include "loader/host_code_runner.h"
+#include "loader/image_builder.h"
 #include "platform/low_memory.h"
-#include "tools/image_builder.h"
 
 namespace pennacle {
 namespace {

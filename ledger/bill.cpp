@@ -1,0 +1,177 @@
+#include "ledger/bill.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/gbk.h"
+#include "runtime/commands.h"
+#include "runtime/convert.h"
+
+namespace pennacle {
+namespace {
+
+// The table, in field order. Widths: "支付宝" and every channel the window offers fit in 64 bytes.
+struct FieldDefinition {
+  const char* name;
+  FieldType type;
+  int32_t width;
+};
+constexpr FieldDefinition kTable[kBillFieldCount] = {
+    {"序号", FieldType::Double, 0},    {"类型", FieldType::Text, 16},    {"金额", FieldType::Double, 0},
+    {"付款方式", FieldType::Text, 64}, {"时间", FieldType::DateTime, 0}, {"备注", FieldType::Memo, 0},
+};
+
+bool text_like(FieldType t) { return t == FieldType::Text || t == FieldType::Memo; }
+bool numeric(FieldType t) {
+  return t == FieldType::Byte || t == FieldType::Short || t == FieldType::Int || t == FieldType::Int64 ||
+         t == FieldType::Float || t == FieldType::Double;
+}
+
+bool kind_fits(BillField f, FieldType t) {
+  switch (f) {
+    case BillField::Amount:
+      return numeric(t);
+    case BillField::Time:
+      return t == FieldType::DateTime;
+    case BillField::Number:
+      return true;
+    default:
+      return text_like(t);
+  }
+}
+
+std::string utf8_name(BillField f) { return gbk_to_utf8_lossy(bill_field_name(f)); }
+
+Value field_value(BillField f) { return Value::of_text_block(kTable[static_cast<int32_t>(f) - 1].name); }
+
+// A text field's value; false when the record gives another kind.
+bool read_text(BillField f, std::string* out) {
+  Value v = call_command(db_read_field, {field_value(f)});
+  if (!v.is(Kind::Text)) {
+    release_value(v);
+    return false;
+  }
+  *out = std::string(Text::from_result(v).view());
+  return true;
+}
+
+}  // namespace
+
+bool Bill::is_expense() const { return type == expense_type(); }
+
+std::string_view bill_field_name(BillField field) { return kTable[static_cast<int32_t>(field) - 1].name; }
+std::string_view expense_type() { return "支出"; }
+std::string_view income_type() { return "收入"; }
+
+bool bill_valid(const Bill& b) {
+  // An amount that is not a finite number (a pasted "1e999") fails like one not above the minimum.
+  return !b.type.empty() && std::isfinite(b.amount) && b.amount > kMinimumAmount && !b.channel.empty();
+}
+
+std::vector<FieldSpec> bill_table_fields() {
+  std::vector<FieldSpec> fields;
+  for (const FieldDefinition& d : kTable) fields.push_back({d.name, d.type, d.width});
+  return fields;
+}
+
+Result<BillTable> current_bill_table() {
+  DatabaseInfo info;
+  if (!db_current_info(&info)) return Status::not_found("no database is open");
+  if (info.fields.size() < static_cast<size_t>(kBillFieldCount)) {
+    return Status::invalid("not a ledger table: it has " + std::to_string(info.fields.size()) +
+                           " field(s), a ledger has " + std::to_string(kBillFieldCount));
+  }
+  BillTable t;
+  t.full_path = info.full_path;
+  for (int32_t i = 1; i <= kBillFieldCount; ++i) {
+    const auto f = static_cast<BillField>(i);
+    const FieldDescriptor& d = info.fields[static_cast<size_t>(i - 1)];
+    if (f != BillField::Number && !names_equal(d.name, bill_field_name(f))) {
+      return Status::invalid("not a ledger table: field " + std::to_string(i) + " is " +
+                             gbk_to_utf8_lossy(d.name) + ", a ledger's is " + utf8_name(f));
+    }
+    if (!kind_fits(f, d.type)) {
+      return Status::invalid("not a ledger table: " + utf8_name(f) +
+                             " is of a type a bill cannot keep there " +
+                             "(类型, 付款方式 and 备注 take text or memo, 金额 a number, 时间 a date-time)");
+    }
+    t.fields[static_cast<size_t>(i - 1)] = d;
+  }
+  const FieldDescriptor& remark = t.field(BillField::Remark);
+  t.remark_limit = remark.type == FieldType::Text ? static_cast<size_t>(remark.width) : kMemoRemarkBytes;
+  return t;
+}
+
+bool cut_remark(const BillTable& table, std::string* remark) {
+  if (remark->size() <= table.remark_limit) return false;
+  remark->resize(cut_gbk(*remark, table.remark_limit).size());
+  return true;
+}
+
+double stored_amount(const BillTable& table, double a) {
+  switch (table.field(BillField::Amount).type) {
+    case FieldType::Double:
+      return a;
+    case FieldType::Float:
+      return static_cast<double>(static_cast<float>(a));
+    default:  // an integer field keeps the whole part, as the store writes it
+      return std::trunc(a);
+  }
+}
+
+std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
+  if (!read_text(BillField::Type, &out->type)) return BillField::Type;
+  Value amount = call_command(db_read_field, {field_value(BillField::Amount)});
+  if (!is_numeric(amount.kind_code()) || amount.is_array()) {
+    release_value(amount);
+    return BillField::Amount;
+  }
+  out->amount = value_to_double(amount);
+  if (parts == BillParts::All && !read_text(BillField::Channel, &out->channel)) return BillField::Channel;
+  Value time = call_command(db_read_field, {field_value(BillField::Time)});
+  if (!time.is(Kind::DateTime)) {
+    release_value(time);
+    return BillField::Time;
+  }
+  out->time = time.double_payload();
+  if (parts == BillParts::All && !read_text(BillField::Remark, &out->remark)) return BillField::Remark;
+  return std::nullopt;
+}
+
+BillRow bill_row(const Bill& b, double number, std::array<Text, 3>* texts) {
+  (*texts)[0] = Text(b.type);
+  (*texts)[1] = Text(b.channel);
+  (*texts)[2] = Text(b.remark);
+  return {Value::of_double(number), (*texts)[0].value(),         Value::of_double(b.amount),
+          (*texts)[1].value(),      Value::of_date_time(b.time), (*texts)[2].value()};
+}
+
+DbCode append_bills(const std::vector<Bill>& group, std::vector<int32_t>* serials) {
+  serials->clear();
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  if (DbCode rc = db_last_error(); rc != DbCode::Ok || group.empty()) return rc;
+  std::vector<std::array<Text, 3>> texts(group.size());
+  std::vector<std::vector<Value>> rows;
+  rows.reserve(group.size());
+  for (size_t i = 0; i < group.size(); ++i) {
+    const BillRow row = bill_row(group[i], count + 1.0 + static_cast<double>(i), &texts[i]);
+    rows.emplace_back(row.begin(), row.end());
+  }
+  const DbCode rc = db_append_rows(rows);
+  // The group is stored whole or not at all; a remark that could not be stored leaves its bill.
+  const auto n = static_cast<int32_t>(group.size());
+  if (rc != DbCode::Ok && call_command(db_record_count, {}).int_payload() != count + n) return rc;
+  // One hold of the count slot gives the group consecutive serials, the last one current.
+  int32_t last = 0;
+  if (DbCode read = db_current_serial(&last); read != DbCode::Ok) return rc != DbCode::Ok ? rc : read;
+  for (int32_t i = 0; i < n; ++i) serials->push_back(last - n + 1 + i);
+  return rc;
+}
+
+Status store_status(DbCode code) {
+  if (code == DbCode::Ok) return Status();
+  return Status::store(code_number(code), gbk_to_utf8_lossy(db_error_text(code)) + " (" +
+                                              std::to_string(code_number(code)) + ")");
+}
+
+}  // namespace pennacle

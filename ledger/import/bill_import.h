@@ -1,0 +1,42 @@
+// The import of bills: the dry-run table, and the import of Alipay and WeChat Pay exports without
+// duplicates (ledger/import/import_log.h keeps what was imported).
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ledger/bill.h"
+#include "ledger/import/bill_exports.h"
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace pennacle {
+
+// A bill on its way in, with the line (CSV line or worksheet row) it came from.
+struct ImportedBill {
+  int line = 0;
+  Bill bill;
+};
+
+// The bills as a table (UTF-8 on `out`) with the count and the totals of 支出 and 收入.
+void print_bill_table(const std::vector<ImportedBill>& bills, std::ostream& out);
+
+struct BillImportOptions {
+  std::optional<ExportSource> force;  // --from alipay|wechat
+  bool dry_run = false;
+  FileSystem* fs = nullptr;  // where the record of imported bills is kept; nullptr: the real one
+  size_t group_size = 1000;  // bills appended as one group, between two syncs of that record
+};
+
+// `kdbtool import DB EXPORT` for a bill export held in `bytes` (paths as the user gave them, UTF-8).
+// NotFound, doing nothing, when `bytes` is no bill export and no source is forced. Otherwise
+// imports (or, dry, lists) the bills that the ledger does not hold yet and prints the counts on
+// `out`; each bad row is named on `err`, and a failure says what stopped the import.
+Status import_bill_export(const std::string& db_arg, const std::string& export_arg, std::string_view bytes,
+                          const BillImportOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace pennacle
