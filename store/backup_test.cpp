@@ -107,7 +107,7 @@ TEST_F(Backup, AWriterHoldingALockDelaysTheSnapshotAndOneThatStaysFailsItCleanly
   std::unique_ptr<File> writer;
   ASSERT_EQ(posix_file_system().open(file, FileAccess::ReadWrite, FileShare::DenyNone, &writer),
             FileCause::None);
-  ASSERT_EQ(platform_lock(*writer, kCountOffset, true, 0), DbCode::Ok);
+  ASSERT_EQ(platform_lock(*writer, kCountOffset, 0), DbCode::Ok);
   const SnapshotResult busy = snap(file, 0, 60);
   EXPECT_FALSE(busy.ok);
   EXPECT_NE(busy.error.find("busy"), std::string::npos) << busy.error;
@@ -117,11 +117,11 @@ TEST_F(Backup, AWriterHoldingALockDelaysTheSnapshotAndOneThatStaysFailsItCleanly
   ASSERT_EQ(
       posix_file_system().open(path("data.KDT"), FileAccess::ReadWrite, FileShare::DenyNone, &aux_writer),
       FileCause::None);
-  ASSERT_EQ(platform_lock(*writer, kCountOffset, false, 0), DbCode::Ok);
-  ASSERT_EQ(platform_lock(*aux_writer, 512, true, 0), DbCode::Ok);
+  ASSERT_EQ(platform_unlock(*writer, kCountOffset), DbCode::Ok);
+  ASSERT_EQ(platform_lock(*aux_writer, 512, 0), DbCode::Ok);
   EXPECT_FALSE(snap(file, 0, 60).ok);
   EXPECT_EQ(names_in(path("backups")), std::vector<std::string>{".lock"});
-  ASSERT_EQ(platform_lock(*aux_writer, 512, false, 0), DbCode::Ok);
+  ASSERT_EQ(platform_unlock(*aux_writer, 512), DbCode::Ok);
   const SnapshotResult r = snap(file, 0, 60);
   EXPECT_TRUE(r.ok) << r.error;
   EXPECT_TRUE(r.sound);

@@ -67,15 +67,15 @@ struct Restore {
   bool lock_source(snapshot::FilePair& source, bool lock) {
     // An unlock fails only with a closed file, whose locks are gone with it.
     if (!lock) {
-      if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
+      if (source.aux) std::ignore = platform_unlock(*source.aux, kWholeFile);
+      std::ignore = platform_unlock(*source.main, kWholeFile);
       return true;
     }
-    if (platform_lock(*source.main, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
+    if (platform_lock(*source.main, kWholeFile, kSnapshotWaitMs) != DbCode::Ok) {
       return fail(utf8(snap) + " stays busy in another program; try again");
     }
-    if (source.aux && platform_lock(*source.aux, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
+    if (source.aux && platform_lock(*source.aux, kWholeFile, kSnapshotWaitMs) != DbCode::Ok) {
+      std::ignore = platform_unlock(*source.main, kWholeFile);
       return fail(utf8(snap) + " stays busy in another program; try again");
     }
     return true;

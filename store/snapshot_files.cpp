@@ -109,7 +109,7 @@ bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_m
     *error = "cannot open " + utf8(path) + ": " + cause_text(c);
     return false;
   }
-  if (DbCode rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
+  if (DbCode rc = platform_lock(*file_, kWholeFile, wait_ms); rc != DbCode::Ok) {
     file_.reset();
     *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" +
              std::to_string(code_number(rc)) + ")";
@@ -176,7 +176,7 @@ bool sync_file(File& f, const std::string& path, std::string* error) {
 DbCode lock_whole(File& f, int32_t wait_ms) {
   const uint32_t started = tick_count();
   for (;;) {
-    const DbCode rc = platform_lock(f, kWholeFile, true, 0);
+    const DbCode rc = platform_lock(f, kWholeFile, 0);
     const bool conflict = rc == DbCode::LockFile || rc == DbCode::Sharing;
     if (!conflict || !wait_allows(wait_ms, started)) return rc;
     const timespec pause{0, kPollNanoseconds};
@@ -193,7 +193,7 @@ bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait
   }
   if (source.aux) {
     if (DbCode rc = lock_whole(*source.aux, wait_ms); rc != DbCode::Ok) {
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
+      std::ignore = platform_unlock(*source.main, kWholeFile);
       *error = "the auxiliary file stays busy in another program (" + std::to_string(code_number(rc)) +
                "); try again";
       return false;
@@ -201,8 +201,8 @@ bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait
   }
   const bool ok = copy_bytes(*source.main, main_copy, error) &&
                   (!source.aux || copy_bytes(*source.aux, *aux_copy, error));
-  if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
-  std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
+  if (source.aux) std::ignore = platform_unlock(*source.aux, kWholeFile);
+  std::ignore = platform_unlock(*source.main, kWholeFile);
   return ok;
 }
 
