@@ -176,15 +176,6 @@ SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir
                      options.audit);
 }
 
-int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
-                         FileSystem* files) {
-  FileSystem& fs = files ? *files : posix_file_system();
-  snapshot::DirLock lock;
-  if (!snapshot::exists(gbk_dir)) return 0;
-  if (!lock.acquire(fs, std::string(gbk_dir), kSnapshotWaitMs, error)) return -1;
-  return remove_locked(fs, std::string(gbk_file), std::string(gbk_dir), keep, error);
-}
-
 struct StartBackup::State {
   FileSystem* fs = nullptr;
   std::string file, dir;

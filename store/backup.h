@@ -64,11 +64,6 @@ struct SnapshotResult {
 SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir,
                              const SnapshotOptions& options);
 
-// Removes the oldest snapshots of `gbk_file` in `gbk_dir` beyond the newest `keep`. Returns the
-// number removed, or -1 with `error` set.
-int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
-                         FileSystem* files = nullptr);
-
 enum class DailyBackup { Taken, AlreadyToday, NoFile, Failed };
 struct DailyBackupResult {
   DailyBackup status = DailyBackup::Failed;

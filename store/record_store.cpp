@@ -335,12 +335,6 @@ void set_db_wait_time(int32_t ms) {
   reg.wait_ms = ms;
 }
 
-int32_t db_wait_time() {
-  Registry& reg = registry();
-  MutexLock g(reg.mu);
-  return reg.wait_ms;
-}
-
 FileSystem* set_store_file_system(FileSystem* fs) {
   Registry& reg = registry();
   MutexLock g(reg.mu);
