@@ -196,20 +196,6 @@ Registry& registry() {
   return *r;
 }
 
-DbCode read_count_held(File& file, int32_t* count, int32_t* next) {
-  *count = 0;
-  *next = 1;
-  uint8_t raw[8];
-  size_t got = 0;
-  if (FileCause c = file.read_at(kCountOffset, raw, sizeof raw, &got); c != FileCause::None) {
-    return db_code_of(c, DbCode::CountFailed);
-  }
-  if (got < sizeof raw) return DbCode::CountFailed;
-  *count = std::max(0, get_i32(raw));
-  *next = get_i32(raw + 4);
-  return DbCode::Ok;
-}
-
 void db_record_count(int, const Value*, Value* result) {
   Registry& reg = registry();
   MutexLock g(reg.mu);
