@@ -123,7 +123,8 @@ std::optional<DbCode> read_field_alone(Database& db, const FieldDescriptor& f, i
                                        Value* result) {
   SoleFile::Pinned file(db.sole_file());
   if (!file.alone()) return std::nullopt;
-  if (!db.aux) return read_field_at(file, nullptr, f, record, 0, result);
+  // Only a chain is read from the auxiliary file: any other field needs no hold on it.
+  if (!db.aux || !is_chain_type(f.type)) return read_field_at(file, nullptr, f, record, 0, result);
   SoleFile::Pinned aux(*db.sole_aux());  // after the record file's, as a break leaves them
   if (!aux.alone()) return std::nullopt;
   return read_field_at(file, &aux, f, record, 0, result);
