@@ -101,16 +101,17 @@ TEST_F(StartBackup, TheFirstStartOfTheDayTakesASnapshotAndTheNextNone) {
 TEST_F(StartBackup, RestoreRefusesWhileTheWindowHoldsTheLedger) {
   SnapshotOptions o;
   const SnapshotResult snap = take_snapshot(data_, "", o);
-  ASSERT_TRUE(snap.ok) << snap.error;
+  ASSERT_TRUE(snap.status.ok()) << snap.status.message();
   RestoreResult refused;
   ASSERT_TRUE(run_until_ledger_open(dir_ / "err.txt", [&] {
     refused = restore_snapshot(snap.name.path, data_);
     return true;
   }));
-  EXPECT_FALSE(refused.ok);
-  EXPECT_NE(refused.error.find("is open in another program"), std::string::npos) << refused.error;
+  EXPECT_FALSE(refused.status.ok());
+  EXPECT_NE(refused.status.message().find("is open in another program"), std::string::npos)
+      << refused.status.message();
   EXPECT_EQ(snapshots().size(), 1u) << "nothing kept, and the start found today's snapshot";
-  EXPECT_TRUE(restore_snapshot(snap.name.path, data_).ok) << "once the program is gone";
+  EXPECT_TRUE(restore_snapshot(snap.name.path, data_).status.ok()) << "once the program is gone";
 }
 
 TEST_F(StartBackup, AFailedBackupIsOneLineOnStandardErrorAndTheProgramGoesOn) {

@@ -70,10 +70,10 @@ class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
-    for (size_t i = 0; i < count_; ++i) std::ignore = platform_lock(f_, at(i), false, 0);
+    for (size_t i = 0; i < count_; ++i) std::ignore = platform_unlock(f_, at(i));
   }
   DbCode lock(int64_t position) {
-    DbCode rc = platform_lock(f_, position, true, wait_ms_);
+    DbCode rc = platform_lock(f_, position, wait_ms_);
     if (rc != DbCode::Ok) return rc;
     if (count_ < kInline) {
       inline_[count_] = position;
@@ -90,7 +90,7 @@ class HeldLocks {
     for (; i + 1 < count_; ++i) at(i) = at(i + 1);
     --count_;
     if (count_ >= kInline) more_.pop_back();
-    std::ignore = platform_lock(f_, position, false, 0);
+    std::ignore = platform_unlock(f_, position);
   }
 
  private:
@@ -364,7 +364,7 @@ DbCode free_chains(File& aux, const std::vector<int32_t>& firsts, int32_t wait_m
 DbCode free_chain(File& aux, int32_t first, int32_t wait_ms) { return free_chains(aux, {first}, wait_ms); }
 
 DbCode validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms) {
-  if (DbCode rc = platform_lock(aux, kWholeFile, true, wait_ms); rc != DbCode::Ok) return rc;
+  if (DbCode rc = platform_lock(aux, kWholeFile, wait_ms); rc != DbCode::Ok) return rc;
   DbCode result = DbCode::Ok;
   uint8_t raw[kAuxHeaderSize];
   size_t got = 0;
@@ -394,7 +394,7 @@ DbCode validate_aux(File& aux, uint32_t version, bool writable, int32_t wait_ms)
     }
   }
   // The check's result stands whether or not the whole-file lock could be let go.
-  std::ignore = platform_lock(aux, kWholeFile, false, 0);
+  std::ignore = platform_unlock(aux, kWholeFile);
   return result;
 }
 

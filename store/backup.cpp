@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <tuple>
 
@@ -23,39 +24,44 @@ constexpr std::string_view kSnapshotAuxExtension = ".KDT";
 constexpr size_t kStampDigits = 8 + 1 + 6;  // YYYYMMDD-HHMMSS
 constexpr size_t kMaxSequenceDigits = 4;
 
-int digits(std::string_view s, size_t at, size_t n) {
+// The number the `n` decimal digits at `at` spell; nothing when one is not a digit.
+std::optional<int> digits(std::string_view s, size_t at, size_t n) {
   int v = 0;
   for (size_t i = at; i < at + n; ++i) {
-    if (s[i] < '0' || s[i] > '9') return -1;
+    if (s[i] < '0' || s[i] > '9') return std::nullopt;
     v = v * 10 + (s[i] - '0');
   }
   return v;
 }
 
-// "STEM-YYYYMMDD-HHMMSS[-N].kdb": the fields, or false when the name is not a snapshot's.
-bool parse_name(std::string_view name, std::string_view stem, SnapshotName* out) {
+// "STEM-YYYYMMDD-HHMMSS[-N].kdb": the fields (paths left empty), or nothing when the name is not
+// a snapshot's.
+std::optional<SnapshotName> parse_name(std::string_view name, std::string_view stem) {
   if (name.size() < stem.size() + 1 + kStampDigits + kSnapshotExtension.size() ||
       name.substr(0, stem.size()) != stem || name[stem.size()] != '-' ||
       !name.ends_with(kSnapshotExtension)) {
-    return false;
+    return std::nullopt;
   }
   std::string_view rest = name.substr(stem.size() + 1);
   rest.remove_suffix(kSnapshotExtension.size());
-  if (rest.size() < kStampDigits || rest[8] != '-') return false;
-  const int date = digits(rest, 0, 8), time = digits(rest, 9, 6);
-  if (date < 0 || time < 0) return false;
-  out->year = date / 10000, out->month = date / 100 % 100, out->day = date % 100;
-  out->hour = time / 10000, out->minute = time / 100 % 100, out->second = time % 100;
-  if (out->month < 1 || out->month > 12 || out->day < 1 || out->day > 31 || out->hour > 23 ||
-      out->minute > 59 || out->second > 60) {
-    return false;
+  if (rest.size() < kStampDigits || rest[8] != '-') return std::nullopt;
+  const std::optional<int> date = digits(rest, 0, 8), time = digits(rest, 9, 6);
+  if (!date || !time) return std::nullopt;
+  SnapshotName out;
+  out.year = *date / 10000, out.month = *date / 100 % 100, out.day = *date % 100;
+  out.hour = *time / 10000, out.minute = *time / 100 % 100, out.second = *time % 100;
+  if (out.month < 1 || out.month > 12 || out.day < 1 || out.day > 31 || out.hour > 23 || out.minute > 59 ||
+      out.second > 60) {
+    return std::nullopt;
   }
-  out->sequence = 1;
-  if (rest.size() == kStampDigits) return true;
+  if (rest.size() == kStampDigits) return out;
   const std::string_view seq = rest.substr(kStampDigits);
-  if (seq.size() < 2 || seq.size() > 1 + kMaxSequenceDigits || seq[0] != '-' || seq[1] == '0') return false;
-  out->sequence = digits(seq, 1, seq.size() - 1);
-  return out->sequence >= 2;
+  if (seq.size() < 2 || seq.size() > 1 + kMaxSequenceDigits || seq[0] != '-' || seq[1] == '0')
+    return std::nullopt;
+  const std::optional<int> sequence = digits(seq, 1, seq.size() - 1);
+  if (!sequence || *sequence < 2) return std::nullopt;
+  out.sequence = *sequence;
+  return out;
 }
 
 auto order_key(const SnapshotName& s) {
@@ -66,14 +72,15 @@ SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, cons
                            const std::string& dir, std::time_t now, int32_t wait_ms, bool audit) {
   SnapshotResult r;
   snapshot::FilePair source;
-  if (FileCause c = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, &source);
-      c != FileCause::None) {
-    r.error = utf8(file) + ": " + snapshot::cause_text(c);
+  r.status = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, &source);
+  if (!r.status.ok()) return r;
+  Result<SnapshotName> name = snapshot::copy_into_snapshot(fs, folder, source, file, dir, now, wait_ms);
+  if (!name.ok()) {
+    r.status = name.status();
     return r;
   }
-  if (!snapshot::copy_into_snapshot(fs, folder, source, file, dir, now, wait_ms, &r.name, &r.error)) return r;
+  r.name = std::move(*name);
   source = {};
-  r.ok = true;
   if (audit) {
     const CheckReport check = check_database(r.name.path);
     r.sound = check.sound;
@@ -83,31 +90,26 @@ SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, cons
   }
   snapshot::FilePair copy;
   std::string problem = "the snapshot cannot be opened again";
-  if (snapshot::open_pair(fs, r.name.path, FileAccess::Read, FileShare::DenyNone, &copy) == FileCause::None)
+  if (snapshot::open_pair(fs, r.name.path, FileAccess::Read, FileShare::DenyNone, &copy).ok())
     problem = snapshot::structure_problem(*copy.main, copy.aux.get());
   r.sound = problem.empty();
   if (!r.sound) r.report.push_back(problem);
   return r;
 }
 
-int remove_locked(FileSystem& fs, const std::string& file, const std::string& dir, int keep,
-                  std::string* error) {
+// Removes the oldest snapshots of `file` in `dir` beyond the newest `keep`; the folder's lock is held.
+Status remove_locked(FileSystem& fs, const std::string& file, const std::string& dir, int keep) {
   const std::vector<SnapshotName> all = list_snapshots(file, dir);
   const size_t kept = static_cast<size_t>(std::max(keep, 0));
-  if (all.size() <= kept) return 0;
-  const size_t excess = all.size() - kept;
-  for (size_t i = 0; i < excess; ++i) {
+  if (all.size() <= kept) return {};
+  for (size_t i = 0; i < all.size() - kept; ++i) {
     // The record file first: a listed snapshot never lacks its auxiliary file.
-    if (!snapshot::remove_if_present(fs, all[i].path, error) ||
-        !snapshot::remove_if_present(fs, all[i].aux_path, error)) {
-      return -1;
-    }
+    if (Status s = snapshot::remove_if_present(fs, all[i].path); !s.ok()) return s;
+    if (Status s = snapshot::remove_if_present(fs, all[i].aux_path); !s.ok()) return s;
   }
-  if (fs.sync_directory_of(all[0].path) != FileCause::None) {
-    *error = "cannot sync the folder " + utf8(dir);
-    return -1;
-  }
-  return static_cast<int>(excess);
+  if (FileCause c = fs.sync_directory_of(all[0].path); c != FileCause::None)
+    return snapshot::file_failure(c, dir, "cannot sync the folder");
+  return {};
 }
 
 }  // namespace
@@ -127,8 +129,10 @@ SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_d
                 t.tm_hour, t.tm_min, t.tm_sec);
   std::string base = gbk_dir + "/" + stem_of(gbk_file) + stamp;
   if (sequence > 1) base += "-" + std::to_string(sequence);
-  SnapshotName n;
-  parse_name(snapshot::base_name_of(base) + std::string(kSnapshotExtension), stem_of(gbk_file), &n);
+  // A name made here always parses; its fields come from the same reading as a listed one's.
+  SnapshotName n =
+      parse_name(snapshot::base_name_of(base) + std::string(kSnapshotExtension), stem_of(gbk_file))
+          .value_or(SnapshotName{});
   n.path = base + std::string(kSnapshotExtension);
   n.aux_path = base + std::string(kSnapshotAuxExtension);
   return n;
@@ -146,8 +150,10 @@ std::vector<SnapshotName> list_snapshots(std::string_view gbk_file, std::string_
     std::error_code type_ec;
     if (!entry.is_regular_file(type_ec)) continue;
     const std::optional<std::string> name = utf8_to_gbk(entry.path().filename().string());
-    SnapshotName s;
-    if (!name || !parse_name(*name, stem, &s)) continue;
+    if (!name) continue;
+    std::optional<SnapshotName> parsed = parse_name(*name, stem);
+    if (!parsed) continue;
+    SnapshotName& s = *parsed;
     const std::string base =
         std::string(gbk_dir) + "/" + name->substr(0, name->size() - kSnapshotExtension.size());
     s.path = base + std::string(kSnapshotExtension);
@@ -166,23 +172,15 @@ SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir
   const std::string dir = gbk_dir.empty() ? default_snapshot_directory(file) : std::string(gbk_dir);
   SnapshotResult r;
   if (!snapshot::exists(file)) {
-    r.error = utf8(file) + ": " + snapshot::cause_text(FileCause::NotFound);
+    r.status = snapshot::file_failure(FileCause::NotFound, file, "cannot take a snapshot: it does not exist");
     return r;
   }
   snapshot::DirLock lock;
-  if (!snapshot::ensure_directory(fs, dir, &r.error) || !lock.acquire(fs, dir, options.wait_ms, &r.error))
-    return r;
+  r.status = snapshot::ensure_directory(fs, dir);
+  if (r.status.ok()) r.status = lock.acquire(fs, dir, options.wait_ms);
+  if (!r.status.ok()) return r;
   return take_locked(fs, lock, file, dir, options.now ? options.now : std::time(nullptr), options.wait_ms,
                      options.audit);
-}
-
-int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
-                         FileSystem* files) {
-  FileSystem& fs = files ? *files : posix_file_system();
-  snapshot::DirLock lock;
-  if (!snapshot::exists(gbk_dir)) return 0;
-  if (!lock.acquire(fs, std::string(gbk_dir), kSnapshotWaitMs, error)) return -1;
-  return remove_locked(fs, std::string(gbk_file), std::string(gbk_dir), keep, error);
 }
 
 struct StartBackup::State {
@@ -221,9 +219,12 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
     return false;
   }
   s.dir = default_snapshot_directory(s.file);
-  if (!snapshot::ensure_directory(*s.fs, s.dir, &r.message) ||
-      !s.lock.acquire(*s.fs, s.dir, kSnapshotWaitMs, &r.message))
+  Status made = snapshot::ensure_directory(*s.fs, s.dir);
+  if (made.ok()) made = s.lock.acquire(*s.fs, s.dir, kSnapshotWaitMs);
+  if (!made.ok()) {
+    r.message = made.message();
     return false;
+  }
   std::tm today{};
   localtime_r(&now, &today);
   const std::vector<SnapshotName> existing = list_snapshots(s.file, s.dir);
@@ -236,12 +237,10 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
     }
   }
   snapshot::FilePair source;
-  if (FileCause c = snapshot::open_pair(*s.fs, s.file, FileAccess::Read, FileShare::DenyNone, &source);
-      c != FileCause::None) {
-    r.message = utf8(s.file) + ": " + snapshot::cause_text(c);
-    return false;
-  }
-  return snapshot::copy_to_temps(*s.fs, s.lock, source, s.dir, kSnapshotWaitMs, &s.copy, &r.message);
+  Status copied = snapshot::open_pair(*s.fs, s.file, FileAccess::Read, FileShare::DenyNone, &source);
+  if (copied.ok()) copied = snapshot::copy_to_temps(*s.fs, s.lock, source, s.dir, kSnapshotWaitMs, &s.copy);
+  if (!copied.ok()) r.message = copied.message();
+  return copied.ok();
 }
 
 DailyBackupResult StartBackup::finish() {
@@ -253,13 +252,18 @@ DailyBackupResult StartBackup::finish() {
     ~Unlock() { lock.release(); }
   } unlock{s.lock};
   const std::string problem = snapshot::structure_problem(*s.copy.main, s.copy.aux.get());
-  if (!snapshot::name_temps(*s.fs, s.copy, s.file, s.dir, s.now, &r.name, &r.message)) return r;
+  Result<SnapshotName> name = snapshot::name_temps(*s.fs, s.copy, s.file, s.dir, s.now);
+  if (!name.ok()) {
+    r.message = name.status().message();
+    return r;
+  }
+  r.name = std::move(*name);
   r.status = DailyBackup::Taken;
   if (!problem.empty()) {
     // Old snapshots stay: they may be the last good copies.
     r.message = utf8(r.name.path) + ": " + problem + "; no older snapshot was removed";
-  } else if (remove_locked(*s.fs, s.file, s.dir, s.keep, &r.message) < 0) {
-    r.message = "removing old snapshots: " + r.message;
+  } else if (Status removed = remove_locked(*s.fs, s.file, s.dir, s.keep); !removed.ok()) {
+    r.message = removed.with_context("removing old snapshots").message();
   }
   return r;
 }

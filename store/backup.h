@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/status.h"
 #include "store/paths.h"
 
 namespace pennacle {
@@ -49,12 +50,11 @@ struct SnapshotOptions {
 };
 
 struct SnapshotResult {
-  bool ok = false;     // the snapshot is complete, synced and named
+  Status status;       // ok: the snapshot is complete, synced and named
   bool sound = false;  // it passed the audit (or, without the audit, the structure check)
   SnapshotName name;
   int32_t live = 0;                 // live records, when audited
   std::vector<std::string> report;  // audit lines, or the structure problem
-  std::string error;                // when !ok
 };
 
 // Copies `gbk_file` and its auxiliary file into a new snapshot in `gbk_dir` (made when missing).
@@ -63,11 +63,6 @@ struct SnapshotResult {
 // A snapshot that fails the audit is kept (it is what the file holds) and reported unsound.
 SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir,
                              const SnapshotOptions& options);
-
-// Removes the oldest snapshots of `gbk_file` in `gbk_dir` beyond the newest `keep`. Returns the
-// number removed, or -1 with `error` set.
-int remove_old_snapshots(std::string_view gbk_file, std::string_view gbk_dir, int keep, std::string* error,
-                         FileSystem* files = nullptr);
 
 enum class DailyBackup { Taken, AlreadyToday, NoFile, Failed };
 struct DailyBackupResult {
@@ -109,9 +104,8 @@ DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int k
                                FileSystem* files = nullptr);
 
 struct RestoreResult {
-  bool ok = false;
+  Status status;
   std::vector<std::string> lines;  // what was done, for the terminal
-  std::string error;               // when !ok
   bool kept = false;               // the replaced file was kept as a snapshot
   SnapshotName kept_name;
 };

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "store/locks.h"
@@ -65,7 +66,7 @@ TEST_F(Backup, SnapshotsAreExactCopiesNamedByTimeAndDistinctWithinOneSecond) {
   const std::time_t t = local_time(2025, 3, 4, 5, 6, 7);
   for (int i = 0; i < 3; ++i) {
     const SnapshotResult r = snap(file, t);
-    ASSERT_TRUE(r.ok) << r.error;
+    ASSERT_TRUE(r.status.ok()) << r.status.message();
     EXPECT_TRUE(r.sound);
     EXPECT_EQ(r.live, 3);
   }
@@ -92,8 +93,10 @@ TEST_F(Backup, SnapshotsAreExactCopiesNamedByTimeAndDistinctWithinOneSecond) {
 
 TEST_F(Backup, AMissingFileFailsClearlyAndMakesNoFolder) {
   const SnapshotResult r = snap(path("data.kdb"), 0);
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("does not exist"), std::string::npos) << r.error;
+  EXPECT_FALSE(r.status.ok());
+  EXPECT_NE(r.status.message().find("does not exist"), std::string::npos) << r.status.message();
+  EXPECT_EQ(r.status.path(), path("data.kdb"));
+  EXPECT_EQ(r.status.sys_errno(), ENOENT);
   EXPECT_FALSE(fs::exists(path("backups")));
   const DailyBackupResult d = daily_backup(path("data.kdb"), std::time(nullptr));
   EXPECT_EQ(d.status, DailyBackup::NoFile);
@@ -107,23 +110,23 @@ TEST_F(Backup, AWriterHoldingALockDelaysTheSnapshotAndOneThatStaysFailsItCleanly
   std::unique_ptr<File> writer;
   ASSERT_EQ(posix_file_system().open(file, FileAccess::ReadWrite, FileShare::DenyNone, &writer),
             FileCause::None);
-  ASSERT_EQ(platform_lock(*writer, kCountOffset, true, 0), DbCode::Ok);
+  ASSERT_EQ(platform_lock(*writer, kCountOffset, 0), DbCode::Ok);
   const SnapshotResult busy = snap(file, 0, 60);
-  EXPECT_FALSE(busy.ok);
-  EXPECT_NE(busy.error.find("busy"), std::string::npos) << busy.error;
+  EXPECT_FALSE(busy.status.ok());
+  EXPECT_NE(busy.status.message().find("busy"), std::string::npos) << busy.status.message();
   EXPECT_EQ(names_in(path("backups")), std::vector<std::string>{".lock"}) << "no snapshot, no temporary file";
   // The same for a lock on the auxiliary file alone (a chain being written).
   std::unique_ptr<File> aux_writer;
   ASSERT_EQ(
       posix_file_system().open(path("data.KDT"), FileAccess::ReadWrite, FileShare::DenyNone, &aux_writer),
       FileCause::None);
-  ASSERT_EQ(platform_lock(*writer, kCountOffset, false, 0), DbCode::Ok);
-  ASSERT_EQ(platform_lock(*aux_writer, 512, true, 0), DbCode::Ok);
-  EXPECT_FALSE(snap(file, 0, 60).ok);
+  ASSERT_EQ(platform_unlock(*writer, kCountOffset), DbCode::Ok);
+  ASSERT_EQ(platform_lock(*aux_writer, 512, 0), DbCode::Ok);
+  EXPECT_FALSE(snap(file, 0, 60).status.ok());
   EXPECT_EQ(names_in(path("backups")), std::vector<std::string>{".lock"});
-  ASSERT_EQ(platform_lock(*aux_writer, 512, false, 0), DbCode::Ok);
+  ASSERT_EQ(platform_unlock(*aux_writer, 512), DbCode::Ok);
   const SnapshotResult r = snap(file, 0, 60);
-  EXPECT_TRUE(r.ok) << r.error;
+  EXPECT_TRUE(r.status.ok()) << r.status.message();
   EXPECT_TRUE(r.sound);
 }
 
@@ -137,8 +140,13 @@ TEST_F(Backup, AFailedSyncNamesNoSnapshotAndLeavesNoTemporaryFile) {
     faults.reset();
     faults.fail_nth(FileOp::Sync, n, FileCause::HardwareIo);
     const SnapshotResult r = take_snapshot(file, "", o);
-    EXPECT_FALSE(r.ok) << "sync " << n;
-    EXPECT_NE(r.error.find("cannot sync"), std::string::npos) << r.error;
+    EXPECT_FALSE(r.status.ok()) << "sync " << n;
+    EXPECT_NE(r.status.message().find("cannot sync"), std::string::npos) << r.status.message();
+    // The failure names the copy that would not sync and what the system said.
+    EXPECT_EQ(r.status.code(), StatusCode::File);
+    EXPECT_EQ(r.status.file_cause(), FileCause::HardwareIo);
+    EXPECT_EQ(r.status.sys_errno(), EIO);
+    EXPECT_EQ(r.status.path().rfind(path("backups") + "/", 0), 0u) << r.status.path();
     EXPECT_EQ(names_in(path("backups")), std::vector<std::string>{".lock"});
   }
 }
@@ -148,12 +156,12 @@ TEST_F(Backup, TheStructureCheckNamesACutFile) {
   const std::string aux = read_bytes(path("data.KDT"));
   write_bytes(path("data.KDT"), aux.substr(0, 1024));
   const SnapshotResult r = snap(file, 0);
-  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_TRUE(r.status.ok()) << r.status.message();
   EXPECT_FALSE(r.sound) << "the full audit";
   SnapshotOptions quick;
   quick.audit = false;
   const SnapshotResult q = take_snapshot(file, "", quick);
-  ASSERT_TRUE(q.ok);
+  ASSERT_TRUE(q.status.ok());
   EXPECT_FALSE(q.sound);
   ASSERT_EQ(q.report.size(), 1u);
   EXPECT_NE(q.report[0].find("fewer blocks"), std::string::npos) << q.report[0];
@@ -177,7 +185,7 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
     EXPECT_FALSE(again.begin(file, noon + 3 * 3600));
     EXPECT_EQ(again.result().status, DailyBackup::AlreadyToday) << "day " << d;
     if (d == 0) {
-      EXPECT_TRUE(snap(file, noon, 60).ok) << "a start with nothing to do leaves the folder free";
+      EXPECT_TRUE(snap(file, noon, 60).status.ok()) << "a start with nothing to do leaves the folder free";
     }
   }
   const std::vector<SnapshotName> all = list_snapshots(file, path("backups"));
@@ -198,14 +206,15 @@ TEST_F(Backup, TheStartSnapshotHoldsTheFileAsItWasBeforeTheProgramWroteAndLocksI
   const std::string before = read_bytes(file);
   add_bills(file, 4, 2);  // the program at work while the second half runs
   const SnapshotResult meanwhile = snap(file, 0, 60);
-  EXPECT_FALSE(meanwhile.ok) << "another snapshot waits for the folder";
-  EXPECT_NE(meanwhile.error.find("another backup or restore"), std::string::npos) << meanwhile.error;
+  EXPECT_FALSE(meanwhile.status.ok()) << "another snapshot waits for the folder";
+  EXPECT_NE(meanwhile.status.message().find("another backup or restore"), std::string::npos)
+      << meanwhile.status.message();
   const DailyBackupResult r = start.finish();
   ASSERT_EQ(r.status, DailyBackup::Taken) << r.message;
   EXPECT_EQ(read_bytes(r.name.path), before);
   EXPECT_EQ(bills_in(r.name.path), 4);
   EXPECT_EQ(bills_in(file), 6);
-  EXPECT_TRUE(snap(file, 0, 60).ok) << "the folder is free again";
+  EXPECT_TRUE(snap(file, 0, 60).status.ok()) << "the folder is free again";
 }
 
 TEST_F(Backup, AnUnsoundDailySnapshotRemovesNoOlderOne) {

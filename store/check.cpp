@@ -64,8 +64,8 @@ class Checker {
     walk_records(*main, info, count, next);
     if (aux_) walk_free_list();
     // Read only: nothing depends on letting the locks go before the files close.
-    std::ignore = platform_lock(*main, kWholeFile, false, 0);
-    if (aux_) std::ignore = platform_lock(*aux_, kWholeFile, false, 0);
+    std::ignore = platform_unlock(*main, kWholeFile);
+    if (aux_) std::ignore = platform_unlock(*aux_, kWholeFile);
   }
 
   // The record file, and the auxiliary file when the table has chains, opened a second time and
@@ -78,7 +78,7 @@ class Checker {
       error("cannot open the file a second time to read it");
       return nullptr;
     }
-    if (DbCode rc = platform_lock(*main, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+    if (DbCode rc = platform_lock(*main, kWholeFile, kCheckWaitMs); rc != DbCode::Ok) {
       error("the file is busy (" + std::to_string(code_number(rc)) + ")");
       return nullptr;
     }
@@ -90,7 +90,7 @@ class Checker {
       error("cannot open the auxiliary file");
       return nullptr;
     }
-    if (DbCode rc = platform_lock(*aux_, kWholeFile, true, kCheckWaitMs); rc != DbCode::Ok) {
+    if (DbCode rc = platform_lock(*aux_, kWholeFile, kCheckWaitMs); rc != DbCode::Ok) {
       error("the auxiliary file is busy (" + std::to_string(code_number(rc)) + ")");
       return nullptr;
     }

@@ -305,14 +305,6 @@ std::vector<int32_t> Walk::chains_to_free() {
   return std::move(freed_chains_);
 }
 
-DbCode read_count(File& f, int32_t* count) {
-  uint8_t raw[4];
-  if (DbCode rc = read_all(f, kCountOffset, raw, sizeof raw, DbCode::CountFailed); rc != DbCode::Ok)
-    return rc;
-  *count = std::max(0, get_i32(raw));
-  return DbCode::Ok;
-}
-
 // Steps 1 to 3 once the walk has found what goes. `*committed` is set once the copy and its trailer
 // are on the disk: from then on the move is finished by whoever meets the trailer next.
 DbCode move_and_shorten(const RecordFile& rf, const Walk& walk, int32_t old_count, bool* committed) {
@@ -361,8 +353,8 @@ DbCode finish_interrupted_compaction(const RecordFile& rf, int32_t* count) {
 
 DbCode compact_records(const RecordFile& rf, Removal what, int32_t* count) {
   *count = 0;
-  int32_t old_count = 0;
-  if (DbCode rc = read_count(rf.file, &old_count); rc != DbCode::Ok) return rc;
+  int32_t old_count = 0, next_serial = 0;  // a purge keeps the next serial as it is
+  if (DbCode rc = read_count_held(rf.file, &old_count, &next_serial); rc != DbCode::Ok) return rc;
   *count = old_count;
   // A move a cut left half done is finished first, and what else lies behind the counted records
   // goes, so the new copy and its trailer end the file.

@@ -84,10 +84,6 @@ inline void finish(Value* result, DbCode code) {
   *result = Value::of_logical(code == DbCode::Ok);
 }
 
-// The record count and next serial (the 8 bytes at offset 16) of `file`; the caller holds the count
-// slot, or a SoleFile::Pinned hold that needs no lock.
-[[nodiscard]] DbCode read_count_held(File& file, int32_t* count, int32_t* next);
-
 // Closes the files of a database, releasing whatever its lock table holds.
 void close_database(Database& db);
 

@@ -150,19 +150,10 @@ TEST_F(FaultSweep, PurgeAndChainFree) {
 TEST_F(FaultSweep, PurgeThatFailsToReadPartWayKeepsEveryRecordOnce) {
   // Records of 100 KB: one record per batch, so the walk stops after moving some.
   std::string p = path("big.kdb");
-  ASSERT_EQ(create_database(p, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), DbCode::Ok);
   track(p);
   FaultFileSystem faults(posix_file_system());
   set_store_file_system(&faults);
-  ASSERT_TRUE(open_db(p));
-  for (int i = 1; i <= 6; ++i) {
-    Text t("row" + std::to_string(i));
-    ASSERT_TRUE(ok(db_append, {Value::of_int(i), t.value()}));
-  }
-  for (int d : {2, 3}) {
-    ASSERT_TRUE(ok(db_go_to, {Value::of_int(d)}));
-    ASSERT_TRUE(ok(db_delete));
-  }
+  ASSERT_NO_FATAL_FAILURE(make_big_record_table(p, 6, {2, 3}));
   faults.reset();
   faults.fail_nth(FileOp::Read, 6, FileCause::HardwareIo);  // the count, then records 1..4 read
   EXPECT_FALSE(ok(db_purge));

@@ -338,4 +338,18 @@ void AuxHeader::encode(uint8_t* p) const {
   put_i32(p + 24, first_free);
 }
 
+DbCode read_count_held(File& file, int32_t* count, int32_t* next) {
+  *count = 0;
+  *next = 1;
+  uint8_t raw[8];
+  size_t got = 0;
+  if (FileCause c = file.read_at(kCountOffset, raw, sizeof raw, &got); c != FileCause::None) {
+    return db_code_of(c, DbCode::CountFailed);
+  }
+  if (got < sizeof raw) return DbCode::CountFailed;
+  *count = std::max(0, get_i32(raw));
+  *next = get_i32(raw + 4);
+  return DbCode::Ok;
+}
+
 }  // namespace pennacle

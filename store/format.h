@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file.h"
 #include "runtime/value.h"
+#include "store/errors.h"
 
 namespace pennacle {
 
@@ -149,5 +151,9 @@ struct AuxLinks {
     put_i32(p + 8, used);
   }
 };
+
+// The record count (never below 0) and next serial: the 8 bytes at offset 16 of `file`, read as one
+// unit. The caller holds the count slot, the whole file, or a SoleFile::Pinned hold that needs no lock.
+[[nodiscard]] DbCode read_count_held(File& file, int32_t* count, int32_t* next);
 
 }  // namespace pennacle

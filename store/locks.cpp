@@ -28,32 +28,38 @@ void conflict_sleep() {
   }
 }
 
-DbCode platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms) {
+DbCode platform_lock_range(File& file, int64_t start, int64_t length, int32_t wait_ms) {
   uint32_t started = 0;
   bool conflicted = false;
   for (;;) {
-    FileCause cause = lock ? file.lock(static_cast<uint64_t>(start), static_cast<uint64_t>(length))
-                           : file.unlock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
+    const FileCause cause = file.lock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
     if (cause == FileCause::None || cause == FileCause::LockUnsupported) return DbCode::Ok;
     const bool conflict = cause == FileCause::LockViolation || cause == FileCause::SharingViolation;
-    if (lock && conflict && wait_ms != 0) {
-      // The clock is read at the first conflict: a lock that is had at once costs no clock call.
-      if (!conflicted) {
-        conflicted = true;
-        started = tick_count();
-      }
-      if (wait_allows(wait_ms, started)) {
-        conflict_sleep();
-        continue;
-      }
+    if (!conflict || wait_ms == 0) return db_code_of(cause, DbCode::LockFailed);
+    // The clock is read at the first conflict: a lock that is had at once costs no clock call.
+    if (!conflicted) {
+      conflicted = true;
+      started = tick_count();
     }
-    return db_code_of(cause, lock ? DbCode::LockFailed : DbCode::UnlockFailed);
+    if (!wait_allows(wait_ms, started)) return db_code_of(cause, DbCode::LockFailed);
+    conflict_sleep();
   }
 }
 
-DbCode platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms) {
-  if (position == kWholeFile) return platform_lock_range(file, 0, kWholeFileLength, lock, wait_ms);
-  return platform_lock_range(file, position, 1, lock, wait_ms);
+DbCode platform_unlock_range(File& file, int64_t start, int64_t length) {
+  const FileCause cause = file.unlock(static_cast<uint64_t>(start), static_cast<uint64_t>(length));
+  if (cause == FileCause::None || cause == FileCause::LockUnsupported) return DbCode::Ok;
+  return db_code_of(cause, DbCode::UnlockFailed);
+}
+
+DbCode platform_lock(File& file, int64_t position, int32_t wait_ms) {
+  if (position == kWholeFile) return platform_lock_range(file, 0, kWholeFileLength, wait_ms);
+  return platform_lock_range(file, position, 1, wait_ms);
+}
+
+DbCode platform_unlock(File& file, int64_t position) {
+  if (position == kWholeFile) return platform_unlock_range(file, 0, kWholeFileLength);
+  return platform_unlock_range(file, position, 1);
 }
 
 int LockTable::find(int64_t position) const {
@@ -77,7 +83,7 @@ int32_t LockTable::nesting(int64_t position) const {
 void LockTable::relock_singles(File& file, int32_t wait_ms) {
   for (size_t i = 0; i < entries_.size();) {
     if (entries_[i].position != kWholeFile &&
-        platform_lock(file, entries_[i].position, true, wait_ms) != DbCode::Ok) {
+        platform_lock(file, entries_[i].position, wait_ms) != DbCode::Ok) {
       entries_.erase(entries_.begin() + static_cast<long>(i));
       continue;
     }
@@ -92,12 +98,12 @@ DbCode LockTable::lock(File& file, int64_t position, int32_t wait_ms) {
   }
   if (!holds(kWholeFile)) {
     if (position != kWholeFile) {
-      if (DbCode rc = platform_lock(file, position, true, wait_ms); rc != DbCode::Ok) return rc;
+      if (DbCode rc = platform_lock(file, position, wait_ms); rc != DbCode::Ok) return rc;
     } else {
       // Same-owner ranges merge at the platform, so the single bytes are let go first and taken
       // back if the whole file cannot be had. A byte that cannot be let go stays locked: harmless.
-      for (const Entry& e : entries_) std::ignore = platform_lock(file, e.position, false, 0);
-      if (DbCode rc = platform_lock(file, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
+      for (const Entry& e : entries_) std::ignore = platform_unlock(file, e.position);
+      if (DbCode rc = platform_lock(file, kWholeFile, wait_ms); rc != DbCode::Ok) {
         relock_singles(file, 0);
         return rc;
       }
@@ -119,10 +125,10 @@ DbCode LockTable::unlock(File& file, int64_t position) {
   entries_.erase(entries_.begin() + i);
   if (position == kWholeFile) whole_ = false;
   if (position != kWholeFile) {
-    if (!holds(kWholeFile)) return platform_lock(file, position, false, 0);
+    if (!holds(kWholeFile)) return platform_unlock(file, position);
     return DbCode::Ok;
   }
-  DbCode rc = platform_lock(file, kWholeFile, false, 0);
+  DbCode rc = platform_unlock(file, kWholeFile);
   relock_singles(file, 0);
   return rc;
 }
@@ -130,9 +136,9 @@ DbCode LockTable::unlock(File& file, int64_t position) {
 void LockTable::release_all(File& file) {
   // At close: the file's locks go with its descriptor anyway, so a failed unlock changes nothing.
   if (holds(kWholeFile)) {
-    std::ignore = platform_lock(file, kWholeFile, false, 0);
+    std::ignore = platform_unlock(file, kWholeFile);
   } else {
-    for (const Entry& e : entries_) std::ignore = platform_lock(file, e.position, false, 0);
+    for (const Entry& e : entries_) std::ignore = platform_unlock(file, e.position);
   }
   entries_.clear();
   whole_ = false;
@@ -157,7 +163,7 @@ DbCode LockTable::lock_all(File& file, int32_t* exclusive, int32_t wait_ms) {
     }
   }
   for (Range& r : ranges_) {
-    DbCode rc = platform_lock_range(file, r.start, r.end - r.start, true, wait_ms);
+    DbCode rc = platform_lock_range(file, r.start, r.end - r.start, wait_ms);
     if (rc == DbCode::Ok) {
       r.locked = true;
       continue;
@@ -177,7 +183,7 @@ void LockTable::unlock_all(File& file, int32_t* exclusive) {
 void LockTable::release_ranges(File& file) {
   // An unlock of a range this open holds fails only with a closed file, whose locks are gone.
   for (const Range& r : ranges_) {
-    if (r.locked) std::ignore = platform_lock_range(file, r.start, r.end - r.start, false, 0);
+    if (r.locked) std::ignore = platform_unlock_range(file, r.start, r.end - r.start);
   }
   ranges_.clear();
 }

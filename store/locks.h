@@ -29,12 +29,16 @@ bool wait_allows(int32_t wait_ms, uint32_t started);
 // The pause between two tries: 20 to 39 milliseconds.
 void conflict_sleep();
 
-// Locks or unlocks [start, start + length) with the retry rule. Returns Ok or the code of the file
-// error (LockFile for a conflict, Sharing for a sharing conflict), LockFailed / UnlockFailed for a
-// failure without a cause of its own. A file system that cannot lock counts as locked.
-DbCode platform_lock_range(File& file, int64_t start, int64_t length, bool lock, int32_t wait_ms);
+// Locks [start, start + length) with the retry rule. Returns Ok or the code of the file error
+// (LockFile for a conflict, Sharing for a sharing conflict), LockFailed for a failure without a
+// cause of its own. A file system that cannot lock counts as locked.
+[[nodiscard]] DbCode platform_lock_range(File& file, int64_t start, int64_t length, int32_t wait_ms);
+// Lets go of a range this open holds, at once (an unlock never conflicts). Ok, the code of the file
+// error, or UnlockFailed; a file system that cannot lock counts as unlocked.
+[[nodiscard]] DbCode platform_unlock_range(File& file, int64_t start, int64_t length);
 // One position: a single byte, or the whole file for kWholeFile.
-DbCode platform_lock(File& file, int64_t position, bool lock, int32_t wait_ms);
+[[nodiscard]] DbCode platform_lock(File& file, int64_t position, int32_t wait_ms);
+[[nodiscard]] DbCode platform_unlock(File& file, int64_t position);
 
 // The locks one open database holds on its main file, with nesting.
 class LockTable {

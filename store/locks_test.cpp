@@ -56,6 +56,25 @@ TEST_F(Locks, RepeatedLocksNestAndUnlockingWhatIsNotHeldFails) {
   EXPECT_FALSE(t.holds(16));
 }
 
+TEST_F(Locks, ThePrimitivesLockAndUnlockOnePositionOrTheWholeFile) {
+  ASSERT_EQ(platform_lock(*mine_, 40, 0), DbCode::Ok);
+  EXPECT_FALSE(free_byte(40));
+  EXPECT_TRUE(free_byte(41)) << "one position is one byte";
+  EXPECT_EQ(platform_unlock(*mine_, 40), DbCode::Ok);
+  EXPECT_TRUE(free_byte(40));
+
+  ASSERT_EQ(platform_lock(*mine_, kWholeFile, 0), DbCode::Ok);
+  EXPECT_FALSE(free_byte(0));
+  EXPECT_FALSE(free_byte(kWholeFileLength - 1));
+  EXPECT_EQ(platform_lock(*other_, 7, 0), DbCode::LockFile) << "a conflict without a wait fails at once";
+  EXPECT_EQ(platform_unlock(*mine_, kWholeFile), DbCode::Ok);
+  EXPECT_TRUE(free_byte(kWholeFileLength - 1));
+
+  // An unlock reports the file's failure (a closed file), never a conflict to wait out.
+  mine_->close();
+  EXPECT_EQ(platform_unlock(*mine_, 40), DbCode::BadHandle);
+}
+
 TEST_F(Locks, WholeFileEntryAndSingleBytesStayConsistent) {
   LockTable t;
   ASSERT_EQ(t.lock(*mine_, 16, 0), DbCode::Ok);

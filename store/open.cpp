@@ -172,7 +172,7 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
   // instance changes it in between (exclusive opens keep everyone out already).
   const bool whole_locked = db.exclusive == 0;
   if (whole_locked) {
-    if (DbCode rc = platform_lock(*db.file, kWholeFile, true, reg.wait_ms); rc != DbCode::Ok) return rc;
+    if (DbCode rc = platform_lock(*db.file, kWholeFile, reg.wait_ms); rc != DbCode::Ok) return rc;
   }
   DbCode rc = validate_main(db, password);
   const bool needs_aux = std::any_of(db.fields.begin(), db.fields.end(),
@@ -188,7 +188,7 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
     }
   }
   // The open's result stands either way; the lock goes with the file if it cannot be let go.
-  if (whole_locked) std::ignore = platform_lock(*db.file, kWholeFile, false, 0);
+  if (whole_locked) std::ignore = platform_unlock(*db.file, kWholeFile);
   return rc;
 }
 

@@ -268,16 +268,7 @@ TEST_F(PowerCut, PurgeWithRemarksFreesChainsAndTrims) {
 TEST_F(PowerCut, PurgeThatMovesRecordsOverManyBatches) {
   // Records of 100 KB: one record per batch.
   p_ = path("big.kdb");
-  ASSERT_EQ(create_database(p_, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), DbCode::Ok);
-  ASSERT_TRUE(open_db(p_));
-  for (int i = 1; i <= 7; ++i) {
-    Text t("row" + std::to_string(i));
-    ASSERT_TRUE(ok(db_append, {Value::of_int(i), t.value()}));
-  }
-  for (int d : {1, 5}) {
-    ASSERT_TRUE(ok(db_go_to, {Value::of_int(d)}));
-    ASSERT_TRUE(ok(db_delete));
-  }
+  ASSERT_NO_FATAL_FAILURE(make_big_record_table(p_, 7, {1, 5}));
   start_ = live_records();
   close_db();
   save_start();

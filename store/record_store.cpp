@@ -123,7 +123,8 @@ std::optional<DbCode> read_field_alone(Database& db, const FieldDescriptor& f, i
                                        Value* result) {
   SoleFile::Pinned file(db.sole_file());
   if (!file.alone()) return std::nullopt;
-  if (!db.aux) return read_field_at(file, nullptr, f, record, 0, result);
+  // Only a chain is read from the auxiliary file: any other field needs no hold on it.
+  if (!db.aux || !is_chain_type(f.type)) return read_field_at(file, nullptr, f, record, 0, result);
   SoleFile::Pinned aux(*db.sole_aux());  // after the record file's, as a break leaves them
   if (!aux.alone()) return std::nullopt;
   return read_field_at(file, &aux, f, record, 0, result);
@@ -194,20 +195,6 @@ DbCode delete_held(Database& db, int64_t position) {
 Registry& registry() {
   static Registry* r = new Registry;
   return *r;
-}
-
-DbCode read_count_held(File& file, int32_t* count, int32_t* next) {
-  *count = 0;
-  *next = 1;
-  uint8_t raw[8];
-  size_t got = 0;
-  if (FileCause c = file.read_at(kCountOffset, raw, sizeof raw, &got); c != FileCause::None) {
-    return db_code_of(c, DbCode::CountFailed);
-  }
-  if (got < sizeof raw) return DbCode::CountFailed;
-  *count = std::max(0, get_i32(raw));
-  *next = get_i32(raw + 4);
-  return DbCode::Ok;
 }
 
 void db_record_count(int, const Value*, Value* result) {
@@ -333,12 +320,6 @@ void set_db_wait_time(int32_t ms) {
   Registry& reg = registry();
   MutexLock g(reg.mu);
   reg.wait_ms = ms;
-}
-
-int32_t db_wait_time() {
-  Registry& reg = registry();
-  MutexLock g(reg.mu);
-  return reg.wait_ms;
 }
 
 FileSystem* set_store_file_system(FileSystem* fs) {

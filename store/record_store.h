@@ -91,7 +91,6 @@ DbCode db_current_serial(int32_t* serial);
 
 // The process-wide wait time in milliseconds (0 at start: conflicts fail at once; -1: no limit).
 void set_db_wait_time(int32_t ms);
-[[nodiscard]] int32_t db_wait_time();
 
 // The file system the store opens files through (tests put a fault-injecting one here);
 // nullptr restores the real one. Returns the previous one.

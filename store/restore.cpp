@@ -13,130 +13,140 @@ using snapshot::utf8;
 
 namespace {
 
+// A failure after the first change to the file: what is left is finished by the same restore.
+constexpr std::string_view kCutShort =
+    "the restore stopped half way; run the same restore again to finish it";
+
 struct Restore {
   FileSystem& fs;
   std::string snap, file, file_aux, dir;
   RestoreResult r;
 
-  bool fail(const std::string& why) {
-    r.error = why;
-    return false;
-  }
-
-  bool audit_snapshot() {
+  Status audit_snapshot() {
     const CheckReport check = check_database(snap);
     if (!check.sound) {
       std::string why = utf8(snap) + " does not pass the audit; nothing was changed";
       for (const std::string& line : check.lines) {
         if (line.starts_with("error:")) why += "\n  " + line;
       }
-      return fail(why);
+      return Status::corrupt(why);
     }
     r.lines.push_back("snapshot " + utf8(snap) + ": sound, " + std::to_string(check.live) + " bill(s)");
-    return true;
+    return {};
   }
 
   // The file stays open exclusively until the end: nobody can open it while it is replaced.
-  bool hold_file(snapshot::FilePair* held) {
-    const FileCause c = snapshot::open_pair(fs, file, FileAccess::ReadWrite, FileShare::Exclusive, held);
+  Status hold_file(snapshot::FilePair* held) {
+    Status s = snapshot::open_pair(fs, file, FileAccess::ReadWrite, FileShare::Exclusive, held);
+    const FileCause c = s.file_cause();
     if (c == FileCause::SharingViolation || c == FileCause::LockViolation) {
-      return fail(utf8(file) +
-                  " is open in another program (Pennacle or kdbtool); close it and run restore again");
+      return Status::file(c, s.path(),
+                          "is open in another program (Pennacle or kdbtool); close it and run restore again");
     }
-    if (c == FileCause::NotFound) {
+    if (c == FileCause::NotFound && !held->main) {
       r.lines.push_back(utf8(file) + " does not exist: nothing to keep");
-      return true;
+      return {};
     }
-    if (c != FileCause::None) return fail("cannot open " + utf8(file) + ": " + snapshot::cause_text(c));
-    return true;
+    return s;
   }
 
-  bool keep_replaced(snapshot::FilePair& held) {
+  Status keep_replaced(snapshot::FilePair& held) {
+    constexpr std::string_view kNotKept = "cannot keep the file it would replace, so nothing was changed";
     snapshot::DirLock lock;
-    std::string error;
-    if (!snapshot::ensure_directory(fs, dir, &error) || !lock.acquire(fs, dir, kSnapshotWaitMs, &error) ||
-        !snapshot::copy_into_snapshot(fs, lock, held, file, dir, std::time(nullptr), kSnapshotWaitMs,
-                                      &r.kept_name, &error)) {
-      return fail("cannot keep the file it would replace, so nothing was changed: " + error);
-    }
+    Status s = snapshot::ensure_directory(fs, dir);
+    if (s.ok()) s = lock.acquire(fs, dir, kSnapshotWaitMs);
+    if (!s.ok()) return s.with_context(kNotKept);
+    Result<SnapshotName> kept =
+        snapshot::copy_into_snapshot(fs, lock, held, file, dir, std::time(nullptr), kSnapshotWaitMs);
+    if (!kept.ok()) return kept.status().with_context(kNotKept);
     r.kept = true;
+    r.kept_name = std::move(*kept);
     r.lines.push_back("the replaced file is kept as " + utf8(r.kept_name.path));
-    return true;
+    return {};
   }
 
-  bool lock_source(snapshot::FilePair& source, bool lock) {
-    // An unlock fails only with a closed file, whose locks are gone with it.
-    if (!lock) {
-      if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
-      return true;
+  // Locked as a snapshot is taken: a program writing the snapshot file cannot tear the copy.
+  Status lock_source(snapshot::FilePair& source) {
+    DbCode rc = platform_lock(*source.main, kWholeFile, kSnapshotWaitMs);
+    if (rc == DbCode::Ok && source.aux) {
+      rc = platform_lock(*source.aux, kWholeFile, kSnapshotWaitMs);
+      // An unlock fails only with a closed file, whose locks are gone with it.
+      if (rc != DbCode::Ok) std::ignore = platform_unlock(*source.main, kWholeFile);
     }
-    if (platform_lock(*source.main, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
-      return fail(utf8(snap) + " stays busy in another program; try again");
-    }
-    if (source.aux && platform_lock(*source.aux, kWholeFile, true, kSnapshotWaitMs) != DbCode::Ok) {
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
-      return fail(utf8(snap) + " stays busy in another program; try again");
-    }
-    return true;
+    if (rc == DbCode::Ok) return {};
+    return Status::store(code_number(rc), utf8(snap) + " stays busy in another program; try again");
   }
 
-  // Copies of the snapshot beside the file, synced; true when the snapshot has an auxiliary file.
-  bool stage(bool* has_aux) {
+  // An unlock fails only with a closed file, whose locks are gone with it.
+  static void unlock_source(snapshot::FilePair& source) {
+    if (source.aux) std::ignore = platform_unlock(*source.aux, kWholeFile);
+    std::ignore = platform_unlock(*source.main, kWholeFile);
+  }
+
+  // Copies of the snapshot beside the file, synced; `*has_aux` tells whether the snapshot has an
+  // auxiliary file.
+  Status stage(bool* has_aux) {
     snapshot::FilePair source;
-    if (FileCause c = snapshot::open_pair(fs, snap, FileAccess::Read, FileShare::DenyNone, &source);
-        c != FileCause::None) {
-      return fail("cannot open " + utf8(snap) + ": " + snapshot::cause_text(c));
-    }
+    if (Status s = snapshot::open_pair(fs, snap, FileAccess::Read, FileShare::DenyNone, &source); !s.ok())
+      return s;
     *has_aux = source.aux != nullptr;
-    std::string error;
     const std::string staged_aux = file_aux + std::string(kRestoringSuffix);
-    if (!snapshot::remove_if_present(fs, staged_aux, &error)) return fail(error);
-    // Locked as a snapshot is taken: a program writing the snapshot file cannot tear the copy.
-    if (!lock_source(source, true)) return false;
-    const bool copied =
-        snapshot::copy_to_new_file(fs, *source.main, file + std::string(kRestoringSuffix), &error) &&
-        (!source.aux || snapshot::copy_to_new_file(fs, *source.aux, staged_aux, &error));
-    lock_source(source, false);
-    if (!copied) return fail("cannot copy the snapshot beside the file, so nothing was changed: " + error);
-    if (fs.sync_directory_of(file) != FileCause::None) return fail("cannot sync the folder of " + utf8(file));
-    return true;
+    if (Status s = snapshot::remove_if_present(fs, staged_aux); !s.ok()) return s;
+    if (Status s = lock_source(source); !s.ok()) return s;
+    Status copied = snapshot::copy_to_new_file(fs, *source.main, snap, file + std::string(kRestoringSuffix));
+    if (copied.ok() && source.aux)
+      copied = snapshot::copy_to_new_file(fs, *source.aux, source.aux_path, staged_aux);
+    unlock_source(source);
+    if (!copied.ok())
+      return copied.with_context("cannot copy the snapshot beside the file, so nothing was changed");
+    if (FileCause c = fs.sync_directory_of(file); c != FileCause::None)
+      return snapshot::file_failure(c, snapshot::directory_of(file), "cannot sync the folder");
+    return {};
   }
 
-  bool step(FileCause c, const std::string& what) {
-    if (c == FileCause::None && (c = fs.sync_directory_of(file)) == FileCause::None) return true;
-    return fail(what + ": " + snapshot::cause_text(c) + "; run the same restore again to finish it");
+  // One removal or rename `c` of `path` (doing `what`), then the folder synced.
+  Status step(FileCause c, const std::string& path, std::string_view what) {
+    if (c != FileCause::None) return snapshot::file_failure(c, path, what).with_context(kCutShort);
+    if ((c = fs.sync_directory_of(file)) != FileCause::None)
+      return snapshot::file_failure(c, snapshot::directory_of(file), "cannot sync the folder")
+          .with_context(kCutShort);
+    return {};
   }
 
   // The record file goes first and comes back last, so the pair never mismatches.
-  bool replace(bool has_aux, bool file_had_aux) {
+  Status replace(bool has_aux, bool file_had_aux) {
     const std::string staged = file + std::string(kRestoringSuffix);
     if (has_aux || file_had_aux) {
-      if (snapshot::exists(file) && !step(fs.remove(file), "cannot remove " + utf8(file))) return false;
-      if (has_aux) {
-        if (!step(fs.rename(file_aux + std::string(kRestoringSuffix), file_aux),
-                  "cannot rename into " + utf8(file_aux)))
-          return false;
-      } else if (!step(fs.remove(file_aux), "cannot remove " + utf8(file_aux))) {
-        return false;
+      if (snapshot::exists(file)) {
+        if (Status s = step(fs.remove(file), file, "cannot remove"); !s.ok()) return s;
       }
+      const std::string staged_aux = file_aux + std::string(kRestoringSuffix);
+      Status s = has_aux
+                     ? step(fs.rename(staged_aux, file_aux), file_aux, "cannot rename the copy into place")
+                     : step(fs.remove(file_aux), file_aux, "cannot remove");
+      if (!s.ok()) return s;
     }
-    return step(fs.rename(staged, file), "cannot rename into " + utf8(file));
+    return step(fs.rename(staged, file), file, "cannot rename the copy into place");
   }
 
-  bool run() {
-    if (snapshot::same_file(snap, file)) return fail("the snapshot and the file are the same file");
-    if (!snapshot::exists(snap)) return fail(utf8(snap) + ": " + snapshot::cause_text(FileCause::NotFound));
+  Status run() {
+    if (snapshot::same_file(snap, file))
+      return Status::invalid("the snapshot and the file are the same file");
+    if (!snapshot::exists(snap))
+      return snapshot::file_failure(FileCause::NotFound, snap, "cannot restore it: it does not exist");
     if (snapshot::exists(file + std::string(kRestoringSuffix)))
       r.lines.push_back("an earlier restore was interrupted; this one replaces its copies");
     snapshot::FilePair held;
-    if (!hold_file(&held) || !audit_snapshot()) return false;
-    if (held.main && !keep_replaced(held)) return false;
+    if (Status s = hold_file(&held); !s.ok()) return s;
+    if (Status s = audit_snapshot(); !s.ok()) return s;
+    if (held.main) {
+      if (Status s = keep_replaced(held); !s.ok()) return s;
+    }
     bool has_aux = false;
-    if (!stage(&has_aux)) return false;
-    if (!replace(has_aux, held.aux != nullptr || snapshot::exists(file_aux))) return false;
+    if (Status s = stage(&has_aux); !s.ok()) return s;
+    if (Status s = replace(has_aux, held.aux != nullptr || snapshot::exists(file_aux)); !s.ok()) return s;
     r.lines.push_back(utf8(file) + " now holds the snapshot");
-    return true;
+    return {};
   }
 };
 
@@ -150,7 +160,7 @@ RestoreResult restore_snapshot(std::string_view gbk_snapshot, std::string_view g
               aux_path_of(file),
               default_snapshot_directory(file),
               {}};
-  job.r.ok = job.run();
+  job.r.status = job.run();
   return std::move(job.r);
 }
 

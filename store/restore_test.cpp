@@ -43,7 +43,7 @@ class Restore : public StoreTest {
     add_bills(0, 5);
     SnapshotOptions o;
     const SnapshotResult r = take_snapshot(file_, "", o);
-    ASSERT_TRUE(r.ok && r.sound) << r.error;
+    ASSERT_TRUE(r.status.ok() && r.sound) << r.status.message();
     snapshot_ = r.name;
     add_bills(5, 3);
     old_ = pair(file_);
@@ -68,7 +68,7 @@ class Restore : public StoreTest {
 
 TEST_F(Restore, PutsTheSnapshotInPlaceAndKeepsTheReplacedFileAsOneMore) {
   const RestoreResult r = restore_snapshot(snapshot_.path, file_);
-  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_TRUE(r.status.ok()) << r.status.message();
   EXPECT_EQ(pair(file_), fresh_);
   ASSERT_TRUE(r.kept);
   EXPECT_EQ(pair(r.kept_name.path), old_);
@@ -87,8 +87,8 @@ TEST_F(Restore, RefusesWhileThisOrAnotherProcessHasTheFileOpen) {
   ASSERT_TRUE(open_db(file_));
   RestoreResult r = restore_snapshot(snapshot_.path, file_);
   close_db(file_);
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("open in another program"), std::string::npos) << r.error;
+  EXPECT_FALSE(r.status.ok());
+  EXPECT_NE(r.status.message().find("open in another program"), std::string::npos) << r.status.message();
   // Another process holding it open (read-only, as kdbtool export does).
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
@@ -108,13 +108,14 @@ TEST_F(Restore, RefusesWhileThisOrAnotherProcessHasTheFileOpen) {
   std::ignore = write(release[1], &c, 1);
   int status = 0;
   waitpid(child, &status, 0);
-  EXPECT_FALSE(other.ok);
-  EXPECT_NE(other.error.find("open in another program"), std::string::npos) << other.error;
+  EXPECT_FALSE(other.status.ok());
+  EXPECT_NE(other.status.message().find("open in another program"), std::string::npos)
+      << other.status.message();
   EXPECT_EQ(pair(file_), old_) << "nothing changed";
   EXPECT_EQ(kept().size(), 1u) << "nothing kept";
   EXPECT_FALSE(fs::exists(file_ + std::string(kRestoringSuffix)));
   // Once nobody has it open, the restore goes ahead.
-  EXPECT_TRUE(restore_snapshot(snapshot_.path, file_).ok);
+  EXPECT_TRUE(restore_snapshot(snapshot_.path, file_).status.ok());
   EXPECT_EQ(pair(file_), fresh_);
 }
 
@@ -125,12 +126,12 @@ TEST_F(Restore, RefusesASnapshotThatFailsTheAudit) {
   write_bytes(bad, bytes);
   write_bytes(path("bad.KDT"), fresh_.second);
   const RestoreResult r = restore_snapshot(bad, file_);
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("does not pass the audit"), std::string::npos) << r.error;
-  EXPECT_NE(r.error.find("serial 0"), std::string::npos) << r.error;
+  EXPECT_FALSE(r.status.ok());
+  EXPECT_NE(r.status.message().find("does not pass the audit"), std::string::npos) << r.status.message();
+  EXPECT_NE(r.status.message().find("serial 0"), std::string::npos) << r.status.message();
   EXPECT_EQ(pair(file_), old_);
-  EXPECT_FALSE(restore_snapshot(file_, file_).ok) << "a file cannot be its own snapshot";
-  EXPECT_FALSE(restore_snapshot(path("missing.kdb"), file_).ok);
+  EXPECT_FALSE(restore_snapshot(file_, file_).status.ok()) << "a file cannot be its own snapshot";
+  EXPECT_FALSE(restore_snapshot(path("missing.kdb"), file_).status.ok());
   EXPECT_EQ(pair(file_), old_);
 }
 
@@ -147,20 +148,21 @@ TEST_F(Restore, AStopAtAnyStepNeverLeavesAMismatchedPairAndARerunFinishes) {
       const auto now = pair(file_);
       EXPECT_TRUE(now == old_ || now == fresh_);
     } else {
-      EXPECT_FALSE(r.ok);
+      EXPECT_FALSE(r.status.ok());
       EXPECT_TRUE(fs::exists(file_ + std::string(kRestoringSuffix)));
       EXPECT_FALSE(open_db(file_)) << "the program reports a missing file";
-      EXPECT_NE(r.error.find("run the same restore again"), std::string::npos) << r.error;
+      EXPECT_NE(r.status.message().find("run the same restore again"), std::string::npos)
+          << r.status.message();
     }
     if (!stop.stopped()) {
-      EXPECT_TRUE(r.ok) << r.error;
+      EXPECT_TRUE(r.status.ok()) << r.status.message();
       EXPECT_EQ(pair(file_), fresh_);
       EXPECT_GE(survive, 3) << "remove, rename, rename";
       break;
     }
-    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(r.status.ok());
     const RestoreResult again = restore_snapshot(snapshot_.path, file_);
-    ASSERT_TRUE(again.ok) << again.error;
+    ASSERT_TRUE(again.status.ok()) << again.status.message();
     EXPECT_EQ(pair(file_), fresh_);
     EXPECT_FALSE(fs::exists(file_ + std::string(kRestoringSuffix)));
   }
@@ -170,7 +172,7 @@ TEST_F(Restore, IntoAMissingFileKeepsNothingAndWritesThePair) {
   fs::remove(file_);
   fs::remove(path("data.KDT"));
   const RestoreResult r = restore_snapshot(snapshot_.path, file_);
-  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_TRUE(r.status.ok()) << r.status.message();
   EXPECT_FALSE(r.kept);
   EXPECT_EQ(pair(file_), fresh_);
 }

@@ -60,62 +60,60 @@ bool same_file(std::string_view a, std::string_view b) {
   return std::filesystem::equivalent(fs_path(a), fs_path(b), ec) && !ec;
 }
 
-std::string cause_text(FileCause c) {
+namespace {
+
+// Why in words, where the system's text ("Resource temporarily unavailable") would not say that
+// another program is the reason.
+std::string_view other_program(FileCause c) {
   switch (c) {
-    case FileCause::NotFound:
-      return "it does not exist";
     case FileCause::SharingViolation:
       return "another program holds it exclusively";
     case FileCause::LockViolation:
       return "another program is writing it";
-    case FileCause::AccessDenied:
-      return "access is denied";
-    case FileCause::DiskFull:
-      return "the disk is full";
     default:
-      return "file error " + std::to_string(code_number(db_code_of(c)));
+      return "";
   }
 }
 
-bool remove_if_present(FileSystem& fs, const std::string& gbk_path, std::string* error) {
-  const FileCause c = fs.remove(gbk_path);
-  if (c == FileCause::None || c == FileCause::NotFound) return true;
-  *error = "cannot remove " + utf8(gbk_path) + ": " + cause_text(c);
-  return false;
+}  // namespace
+
+Status file_failure(FileCause cause, std::string_view gbk_path, std::string_view what) {
+  std::string doing(what);
+  if (const std::string_view why = other_program(cause); !why.empty())
+    doing.append(" (").append(why).append(")");
+  return Status::file(cause, utf8(gbk_path), doing);
 }
 
-bool ensure_directory(FileSystem& fs, const std::string& gbk_dir, std::string* error) {
+Status remove_if_present(FileSystem& fs, const std::string& gbk_path) {
+  const FileCause c = fs.remove(gbk_path);
+  if (c == FileCause::None || c == FileCause::NotFound) return {};
+  return file_failure(c, gbk_path, "cannot remove");
+}
+
+Status ensure_directory(FileSystem& fs, const std::string& gbk_dir) {
   std::error_code ec;
   const bool made = std::filesystem::create_directories(fs_path(gbk_dir), ec);
-  if (ec) {
-    *error = "cannot make the folder " + utf8(gbk_dir) + ": " + ec.message();
-    return false;
-  }
-  if (made && fs.sync_directory_of(gbk_dir) != FileCause::None) {
-    *error = "cannot sync the folder holding " + utf8(gbk_dir);
-    return false;
-  }
-  return true;
+  if (ec) return file_failure(file_cause_from_errno(ec.value()), gbk_dir, "cannot make the folder");
+  if (!made) return {};
+  if (FileCause c = fs.sync_directory_of(gbk_dir); c != FileCause::None)
+    return file_failure(c, directory_of(gbk_dir), "cannot sync the folder");
+  return {};
 }
 
-bool DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error) {
+Status DirLock::acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms) {
   const std::string path = gbk_dir + "/" + std::string(kLockName);
   FileCause c = fs.open(path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   if (c == FileCause::NotFound) {
     c = fs.create(path, &file_);
     if (c == FileCause::AccessDenied) c = fs.open(path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   }
-  if (c != FileCause::None) {
-    *error = "cannot open " + utf8(path) + ": " + cause_text(c);
-    return false;
-  }
-  if (DbCode rc = platform_lock(*file_, kWholeFile, true, wait_ms); rc != DbCode::Ok) {
+  if (c != FileCause::None) return file_failure(c, path, "cannot open");
+  if (DbCode rc = platform_lock(*file_, kWholeFile, wait_ms); rc != DbCode::Ok) {
     file_.reset();
-    *error = "another backup or restore is working in " + utf8(gbk_dir) + " (" +
-             std::to_string(code_number(rc)) + ")";
-    return false;
+    return Status::store(code_number(rc), "another backup or restore is working in " + utf8(gbk_dir) + " (" +
+                                              std::to_string(code_number(rc)) + ")");
   }
-  return true;
+  return {};
 }
 
 void DirLock::release() {
@@ -123,52 +121,48 @@ void DirLock::release() {
   file_.reset();
 }
 
-FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
-                    FilePair* out) {
-  if (FileCause c = fs.open(gbk_file, access, share, &out->main); c != FileCause::None) return c;
-  const FileCause c = fs.open(aux_path_of(gbk_file), access, share, &out->aux);
-  if (c == FileCause::NotFound) out->aux.reset();
-  return c == FileCause::NotFound ? FileCause::None : c;
+Status open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
+                 FilePair* out) {
+  out->main_path = gbk_file;
+  out->aux_path = aux_path_of(gbk_file);
+  if (FileCause c = fs.open(gbk_file, access, share, &out->main); c != FileCause::None)
+    return file_failure(c, gbk_file, "cannot open");
+  const FileCause c = fs.open(out->aux_path, access, share, &out->aux);
+  if (c == FileCause::None) return {};
+  out->aux.reset();
+  if (c == FileCause::NotFound) return {};  // a table without chains has none
+  return file_failure(c, out->aux_path, "cannot open");
 }
 
 namespace {
 
-bool copy_bytes(File& from, File& to, std::string* error) {
+Status copy_bytes(File& from, const std::string& from_path, File& to, const std::string& to_path) {
   uint64_t size = 0;
-  if (FileCause c = from.size(&size); c != FileCause::None)
-    return *error = "cannot read: " + cause_text(c), false;
+  if (FileCause c = from.size(&size); c != FileCause::None) return file_failure(c, from_path, "cannot read");
   std::vector<uint8_t> buf(kCopyChunk);
   for (uint64_t at = 0; at < size;) {
     size_t got = 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - at));
-    if (FileCause c = from.read_at(at, buf.data(), want, &got); c != FileCause::None || got != want) {
-      *error = "cannot read: " + (c == FileCause::None ? std::string("the file ended early") : cause_text(c));
-      return false;
-    }
-    if (FileCause c = to.write_at(at, buf.data(), got); c != FileCause::None) {
-      *error = "cannot write the copy: " + cause_text(c);
-      return false;
-    }
+    if (FileCause c = from.read_at(at, buf.data(), want, &got); c != FileCause::None)
+      return file_failure(c, from_path, "cannot read");
+    if (got != want)
+      return file_failure(FileCause::EndOfFile, from_path, "cannot read: the file ended early");
+    if (FileCause c = to.write_at(at, buf.data(), got); c != FileCause::None)
+      return file_failure(c, to_path, "cannot write the copy");
     at += got;
   }
-  return true;
+  return {};
 }
 
-bool create_fresh(FileSystem& fs, const std::string& path, std::unique_ptr<File>* out, std::string* error) {
-  if (!remove_if_present(fs, path, error)) return false;
-  if (FileCause c = fs.create(path, out); c != FileCause::None) {
-    *error = "cannot make " + utf8(path) + ": " + cause_text(c);
-    return false;
-  }
-  return true;
+Status create_fresh(FileSystem& fs, const std::string& path, std::unique_ptr<File>* out) {
+  if (Status s = remove_if_present(fs, path); !s.ok()) return s;
+  if (FileCause c = fs.create(path, out); c != FileCause::None) return file_failure(c, path, "cannot make");
+  return {};
 }
 
-bool sync_file(File& f, const std::string& path, std::string* error) {
-  if (FileCause c = f.sync(); c != FileCause::None) {
-    *error = "cannot sync " + utf8(path) + ": " + cause_text(c);
-    return false;
-  }
-  return true;
+Status sync_file(File& f, const std::string& path) {
+  if (FileCause c = f.sync(); c != FileCause::None) return file_failure(c, path, "cannot sync");
+  return {};
 }
 
 // The whole file, tried every millisecond while `wait_ms` allows: a writer that stores bill after
@@ -176,7 +170,7 @@ bool sync_file(File& f, const std::string& path, std::string* error) {
 DbCode lock_whole(File& f, int32_t wait_ms) {
   const uint32_t started = tick_count();
   for (;;) {
-    const DbCode rc = platform_lock(f, kWholeFile, true, 0);
+    const DbCode rc = platform_lock(f, kWholeFile, 0);
     const bool conflict = rc == DbCode::LockFile || rc == DbCode::Sharing;
     if (!conflict || !wait_allows(wait_ms, started)) return rc;
     const timespec pause{0, kPollNanoseconds};
@@ -184,99 +178,105 @@ DbCode lock_whole(File& f, int32_t wait_ms) {
   }
 }
 
+Status busy(DbCode rc, std::string_view which) {
+  return Status::store(code_number(rc), std::string(which) + " stays busy in another program (" +
+                                            std::to_string(code_number(rc)) + "); try again");
+}
+
 // Both whole files locked (record file first, as the store's operations take them), copied,
 // released. An unlock fails only with a closed file, whose locks are gone with it.
-bool copy_locked(FilePair& source, File& main_copy, File* aux_copy, int32_t wait_ms, std::string* error) {
-  if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) {
-    *error = "the file stays busy in another program (" + std::to_string(code_number(rc)) + "); try again";
-    return false;
-  }
+Status copy_locked(FilePair& source, TempCopy& copy, int32_t wait_ms) {
+  if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) return busy(rc, "the file");
   if (source.aux) {
     if (DbCode rc = lock_whole(*source.aux, wait_ms); rc != DbCode::Ok) {
-      std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
-      *error = "the auxiliary file stays busy in another program (" + std::to_string(code_number(rc)) +
-               "); try again";
-      return false;
+      std::ignore = platform_unlock(*source.main, kWholeFile);
+      return busy(rc, "the auxiliary file");
     }
   }
-  const bool ok = copy_bytes(*source.main, main_copy, error) &&
-                  (!source.aux || copy_bytes(*source.aux, *aux_copy, error));
-  if (source.aux) std::ignore = platform_lock(*source.aux, kWholeFile, false, 0);
-  std::ignore = platform_lock(*source.main, kWholeFile, false, 0);
-  return ok;
+  Status s = copy_bytes(*source.main, source.main_path, *copy.main, copy.main_path);
+  if (s.ok() && source.aux) s = copy_bytes(*source.aux, source.aux_path, *copy.aux, copy.aux_path);
+  if (source.aux) std::ignore = platform_unlock(*source.aux, kWholeFile);
+  std::ignore = platform_unlock(*source.main, kWholeFile);
+  return s;
+}
+
+// Removes both temporary copies after a failure, which is the one reported: a copy left behind is
+// removed by the next snapshot in the folder anyway.
+void remove_temps(FileSystem& fs, const TempCopy& copy) {
+  std::ignore = remove_if_present(fs, copy.main_path);
+  std::ignore = remove_if_present(fs, copy.aux_path);
+}
+
+// The first free name of `now`, sequence 1 first.
+Result<SnapshotName> free_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now) {
+  for (int sequence = 1; sequence <= kMaxSequence; ++sequence) {
+    SnapshotName name = snapshot_name(gbk_file, gbk_dir, now, sequence);
+    if (!exists(name.path) && !exists(name.aux_path)) return name;
+  }
+  return Status::unsupported("too many snapshots in one second");
 }
 
 }  // namespace
 
-bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std::string* error) {
+Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to) {
   std::unique_ptr<File> to;
-  if (!create_fresh(fs, gbk_to, &to, error)) return false;
-  const bool ok = copy_bytes(from, *to, error) && sync_file(*to, gbk_to, error);
+  if (Status s = create_fresh(fs, gbk_to, &to); !s.ok()) return s;
+  Status s = copy_bytes(from, gbk_from, *to, gbk_to);
+  if (s.ok()) s = sync_file(*to, gbk_to);
   to->close();
-  return ok;
+  return s;
 }
 
-bool copy_to_temps(FileSystem& fs, [[maybe_unused]] const DirLock& folder, FilePair& source,
-                   const std::string& gbk_dir, int32_t wait_ms, TempCopy* out, std::string* error) {
+Status copy_to_temps(FileSystem& fs, [[maybe_unused]] const DirLock& folder, FilePair& source,
+                     const std::string& gbk_dir, int32_t wait_ms, TempCopy* out) {
   assert(folder.held());
   // Under the folder's lock nobody else uses these names: one left over is from a run that died.
   out->main_path = gbk_dir + "/" + std::string(kTempMain);
   out->aux_path = gbk_dir + "/" + std::string(kTempAux);
-  if (!create_fresh(fs, out->main_path, &out->main, error)) return false;
-  if (!remove_if_present(fs, out->aux_path, error)) return false;
-  if (source.aux && !create_fresh(fs, out->aux_path, &out->aux, error)) return false;
-  if (copy_locked(source, *out->main, out->aux.get(), wait_ms, error)) return true;
+  if (Status s = create_fresh(fs, out->main_path, &out->main); !s.ok()) return s;
+  if (Status s = remove_if_present(fs, out->aux_path); !s.ok()) return s;
+  if (source.aux) {
+    if (Status s = create_fresh(fs, out->aux_path, &out->aux); !s.ok()) return s;
+  }
+  Status s = copy_locked(source, *out, wait_ms);
+  if (s.ok()) return s;
   out->main.reset();
   out->aux.reset();
-  std::string ignored;  // the copy's failure is the one reported
-  std::ignore = remove_if_present(fs, out->main_path, &ignored);
-  std::ignore = remove_if_present(fs, out->aux_path, &ignored);
-  return false;
+  remove_temps(fs, *out);
+  return s;
 }
 
-bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, const std::string& gbk_dir,
-                std::time_t now, SnapshotName* name, std::string* error) {
+Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file,
+                                const std::string& gbk_dir, std::time_t now) {
   // Synced after the source's locks are gone: writers wait only for the copying.
-  bool ok = sync_file(*copy.main, copy.main_path, error) &&
-            (!copy.aux || sync_file(*copy.aux, copy.aux_path, error));
+  Status s = sync_file(*copy.main, copy.main_path);
+  if (s.ok() && copy.aux) s = sync_file(*copy.aux, copy.aux_path);
   const bool has_aux = copy.aux != nullptr;
   copy.main.reset();
   copy.aux.reset();
-  for (int sequence = 1; ok; ++sequence) {
-    if (sequence > kMaxSequence) return *error = "too many snapshots in one second", false;
-    *name = snapshot_name(gbk_file, gbk_dir, now, sequence);
-    if (!exists(name->path) && !exists(name->aux_path)) break;
+  Result<SnapshotName> name = s.ok() ? free_name(gbk_file, gbk_dir, now) : Result<SnapshotName>(s);
+  if (name.ok() && has_aux) {
+    if (FileCause c = fs.rename(copy.aux_path, name->aux_path); c != FileCause::None)
+      name = file_failure(c, name->aux_path, "cannot name the snapshot");
   }
-  if (ok && has_aux) {
-    if (FileCause c = fs.rename(copy.aux_path, name->aux_path); c != FileCause::None) {
-      *error = "cannot name the snapshot " + utf8(name->aux_path) + ": " + cause_text(c);
-      ok = false;
-    }
+  if (name.ok()) {
+    if (FileCause c = fs.rename(copy.main_path, name->path); c != FileCause::None)
+      name = file_failure(c, name->path, "cannot name the snapshot");
   }
-  if (ok) {
-    if (FileCause c = fs.rename(copy.main_path, name->path); c != FileCause::None) {
-      *error = "cannot name the snapshot " + utf8(name->path) + ": " + cause_text(c);
-      ok = false;
-    }
+  if (name.ok()) {
+    if (FileCause c = fs.sync_directory_of(name->path); c != FileCause::None)
+      name = file_failure(c, gbk_dir, "cannot sync the folder");
   }
-  if (ok && fs.sync_directory_of(name->path) != FileCause::None) {
-    *error = "cannot sync the folder " + utf8(gbk_dir);
-    ok = false;
-  }
-  if (!ok) {
-    std::string ignored;  // the naming's failure is the one reported
-    std::ignore = remove_if_present(fs, copy.main_path, &ignored);
-    std::ignore = remove_if_present(fs, copy.aux_path, &ignored);
-  }
-  return ok;
+  if (!name.ok()) remove_temps(fs, copy);
+  return name;
 }
 
-bool copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_file,
-                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
-                        std::string* error) {
+Result<SnapshotName> copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source,
+                                        const std::string& gbk_file, const std::string& gbk_dir,
+                                        std::time_t now, int32_t wait_ms) {
   TempCopy copy;
-  return copy_to_temps(fs, folder, source, gbk_dir, wait_ms, &copy, error) &&
-         name_temps(fs, copy, gbk_file, gbk_dir, now, name, error);
+  if (Status s = copy_to_temps(fs, folder, source, gbk_dir, wait_ms, &copy); !s.ok()) return s;
+  return name_temps(fs, copy, gbk_file, gbk_dir, now);
 }
 
 std::string structure_problem(File& main, File* aux) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/file.h"
+#include "platform/status.h"
 #include "store/backup.h"
 
 namespace pennacle::snapshot {
@@ -20,16 +21,17 @@ bool exists(std::string_view gbk_path);
 // Both paths name one existing file.
 bool same_file(std::string_view a, std::string_view b);
 // Removes a file; a missing one is no failure.
-bool remove_if_present(FileSystem& fs, const std::string& gbk_path, std::string* error);
+Status remove_if_present(FileSystem& fs, const std::string& gbk_path);
 // Makes the folder when missing and syncs its parent so the folder survives a power cut.
-bool ensure_directory(FileSystem& fs, const std::string& gbk_dir, std::string* error);
-// "the file is busy ..." and the like for a file cause.
-std::string cause_text(FileCause c);
+Status ensure_directory(FileSystem& fs, const std::string& gbk_dir);
+// The failure `cause` of `what` ("cannot open") on `gbk_path`: the path in UTF-8, what was being
+// done, why in words when another program is the reason, and the system's error text.
+Status file_failure(FileCause cause, std::string_view gbk_path, std::string_view what);
 
 // The exclusive lock of a snapshot folder, held while the folder's files are named or removed.
 class DirLock {
  public:
-  bool acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms, std::string* error);
+  Status acquire(FileSystem& fs, const std::string& gbk_dir, int32_t wait_ms);
   void release();
   bool held() const { return file_ != nullptr; }
   ~DirLock() { release(); }
@@ -38,13 +40,15 @@ class DirLock {
   std::unique_ptr<File> file_;
 };
 
-// A record file and its auxiliary file, open.
+// A record file and its auxiliary file, open, with the paths they were opened by (GBK).
 struct FilePair {
   std::unique_ptr<File> main, aux;
+  std::string main_path, aux_path;
 };
-// Opens `gbk_file` and, when it exists, its auxiliary file with the same access and sharing.
-FileCause open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
-                    FilePair* out);
+// Opens `gbk_file` and, when it exists, its auxiliary file with the same access and sharing. A
+// failure names the file that could not be opened; its file_cause() says why.
+Status open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
+                 FilePair* out);
 
 // The snapshot of `gbk_file` in `gbk_dir` taken at local time `now`, the `sequence`-th in its second.
 SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now,
@@ -58,19 +62,20 @@ struct TempCopy {
 
 // The first half of a snapshot: both whole source files are locked while they are copied into the
 // temporary files. `folder` is the lock of gbk_dir, which must be held.
-bool copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
-                   int32_t wait_ms, TempCopy* out, std::string* error);
+Status copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
+                     int32_t wait_ms, TempCopy* out);
 // The second half: the copies are synced, renamed to the first free name of `now` (auxiliary file
-// first) and the folder synced. On failure the temporary files are removed.
-bool name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file, const std::string& gbk_dir,
-                std::time_t now, SnapshotName* name, std::string* error);
+// first) and the folder synced; the snapshot's name. On failure the temporary files are removed.
+Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file,
+                                const std::string& gbk_dir, std::time_t now);
 // Both halves.
-bool copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_file,
-                        const std::string& gbk_dir, std::time_t now, int32_t wait_ms, SnapshotName* name,
-                        std::string* error);
+Result<SnapshotName> copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source,
+                                        const std::string& gbk_file, const std::string& gbk_dir,
+                                        std::time_t now, int32_t wait_ms);
 
-// Copies every byte of `from` into a new file `gbk_to` (an old one is replaced) and syncs it.
-bool copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_to, std::string* error);
+// Copies every byte of `from` (opened by `gbk_from`) into a new file `gbk_to` (an old one is
+// replaced) and syncs it.
+Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to);
 
 // A quick look at a record file and its auxiliary file: header, field table and lengths. "" when
 // they hang together, else what is wrong (UTF-8).

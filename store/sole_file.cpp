@@ -14,7 +14,7 @@ bool bad_range(uint64_t offset, uint64_t length) {
 }  // namespace
 
 bool SoleFile::enter_alone() {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   drop_pages();
   held_.clear();
   alone_ = base_->size(&size_) == FileCause::None;
@@ -22,7 +22,7 @@ bool SoleFile::enter_alone() {
 }
 
 FileCause SoleFile::leave_alone() {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   FileCause first = FileCause::None;
   if (alone_) {
     for (const Range& r : held_) {
@@ -37,12 +37,12 @@ FileCause SoleFile::leave_alone() {
 }
 
 bool SoleFile::alone() const {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   return alone_;
 }
 
 size_t SoleFile::pages() const {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   return loaded_.size();
 }
 
@@ -80,7 +80,7 @@ uint8_t* SoleFile::page(uint64_t index, FileCause* cause) {
 }
 
 FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   if (!alone_) return base_->read_at(offset, buf, n, got);
   return read_pages(offset, buf, n, got);
 }
@@ -125,7 +125,7 @@ void SoleFile::patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) {
 }
 
 FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   const FileCause c = base_->write_at(offset, buf, n);
   if (!alone_) return c;
   if (c != FileCause::None) {
@@ -138,14 +138,14 @@ FileCause SoleFile::write_at(uint64_t offset, const void* buf, size_t n) {
 }
 
 FileCause SoleFile::size(uint64_t* out) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   if (!alone_) return base_->size(out);
   *out = size_;
   return FileCause::None;
 }
 
 FileCause SoleFile::set_size(uint64_t length) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   const FileCause c = base_->set_size(length);
   if (!alone_) return c;
   if (c != FileCause::None) {
@@ -165,7 +165,7 @@ FileCause SoleFile::set_size(uint64_t length) {
 }
 
 FileCause SoleFile::lock(uint64_t offset, uint64_t length) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   if (!alone_) return base_->lock(offset, length);
   if (bad_range(offset, length)) return FileCause::BadSeek;
   held_.push_back({offset, length});
@@ -173,7 +173,7 @@ FileCause SoleFile::lock(uint64_t offset, uint64_t length) {
 }
 
 FileCause SoleFile::unlock(uint64_t offset, uint64_t length) {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   if (!alone_) return base_->unlock(offset, length);
   if (bad_range(offset, length)) return FileCause::BadSeek;
   // The store unlocks exactly the ranges it locked; the latest match goes.
@@ -187,7 +187,7 @@ FileCause SoleFile::unlock(uint64_t offset, uint64_t length) {
 }
 
 void SoleFile::close() {
-  SpinLock lock(mu_);
+  MutexLock lock(mu_);
   drop_pages();
   held_.clear();
   alone_ = false;

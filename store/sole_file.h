@@ -71,7 +71,9 @@ class SoleFile final : public File {
   void patch_pages(uint64_t offset, const uint8_t* bytes, size_t n) REQUIRES(mu_);
 
   const std::unique_ptr<File> base_;
-  mutable SpinMutex mu_;
+  // A blocking mutex, not a spin lock: a hold may span a system call (a page read, a lock taken at
+  // the platform on leaving) or, through Pinned, a whole operation.
+  mutable Mutex mu_;
   bool alone_ GUARDED_BY(mu_) = false;
   uint64_t size_ GUARDED_BY(mu_) = 0;        // the file's length while alone
   std::vector<Range> held_ GUARDED_BY(mu_);  // ranges locked while alone, in the order taken

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -82,6 +83,22 @@ inline bool append_bill(double number, std::string_view type, double amount, std
   Text t(type), c(channel), r(remark);
   return ok(db_append, {Value::of_double(number), t.value(), Value::of_double(amount), c.value(),
                         Value::of_date_time(time), r.value()});
+}
+
+// A table of 100 KB records (a number "n" and a long text "t"), so a purge reads and moves one
+// record per batch: records 1 to `rows` with n = k and t = "rowk", then the records numbered in
+// `deleted` deleted. The table is left open. Call it under ASSERT_NO_FATAL_FAILURE.
+inline void make_big_record_table(const std::string& path, int rows, std::initializer_list<int> deleted) {
+  ASSERT_EQ(create_database(path, {{"n", FieldType::Int, 0}, {"t", FieldType::Text, 100000}}), DbCode::Ok);
+  ASSERT_TRUE(open_db(path));
+  for (int k = 1; k <= rows; ++k) {
+    Text t("row" + std::to_string(k));
+    ASSERT_TRUE(ok(db_append, {Value::of_int(k), t.value()}));
+  }
+  for (int k : deleted) {
+    ASSERT_TRUE(ok(db_go_to, {Value::of_int(k)}));
+    ASSERT_TRUE(ok(db_delete));
+  }
 }
 
 // A temporary directory removed at the end of the test; every database left open is closed.

@@ -47,7 +47,7 @@ int kdbtool_backup(const std::vector<std::string>& args, std::ostream& out, std:
     return fail(err, "backup needs FILE and maybe DIR (see kdbtool backup --help)");
   if (!to_gbk(args, &paths, err)) return 1;
   const SnapshotResult r = take_snapshot(paths[0], paths.size() > 1 ? paths[1] : "", SnapshotOptions{});
-  if (!r.ok) return fail(err, "backup failed: " + r.error);
+  if (!r.status.ok()) return fail(err, "backup failed: " + r.status.message());
   out << "snapshot: " << utf8(r.name.path) << "\n";
   if (!r.sound) {
     for (const std::string& line : r.report) out << line << "\n";
@@ -65,7 +65,7 @@ int kdbtool_restore(const std::vector<std::string>& args, std::ostream& out, std
   if (!to_gbk(args, &paths, err)) return 1;
   const RestoreResult r = restore_snapshot(paths[0], paths[1]);
   for (const std::string& line : r.lines) out << line << "\n";
-  if (!r.ok) return fail(err, "restore failed: " + r.error);
+  if (!r.status.ok()) return fail(err, "restore failed: " + r.status.message());
   return 0;
 }
 
