@@ -5,6 +5,7 @@
 
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "platform/mutex.h"
 
@@ -39,6 +40,24 @@ bool find_locked(uintptr_t address, size_t size, uintptr_t* base, size_t* rsize)
   *base = it->first;
   *rsize = it->second;
   return true;
+}
+
+struct PageSpan {
+  uintptr_t first;
+  size_t length;
+};
+
+// The whole pages under [address, address + size), when they lie inside one reservation; nothing
+// for an empty or oversized range or one that is not reserved whole.
+std::optional<PageSpan> reserved_pages_locked(uintptr_t address, size_t size) REQUIRES(g_mutex) {
+  const size_t page = low_page_size();
+  if (size == 0 || size > kFourGiB) return std::nullopt;
+  const uintptr_t first = address & ~(page - 1);
+  const size_t length = ((address + size + page - 1) & ~(page - 1)) - first;
+  uintptr_t base;
+  size_t rsize;
+  if (!find_locked(first, length, &base, &rsize)) return std::nullopt;
+  return PageSpan{first, length};
 }
 
 }  // namespace
@@ -89,28 +108,17 @@ uintptr_t low_reserve(uintptr_t at, size_t size, bool commit, PageAccess access,
 }
 
 bool low_commit(uintptr_t address, size_t size, PageAccess access) {
-  const size_t page = low_page_size();
-  uintptr_t first = address & ~(page - 1);
-  if (size == 0 || size > kFourGiB) return false;
-  size_t span = ((address + size + page - 1) & ~(page - 1)) - first;
   MutexLock lock(g_mutex);
-  uintptr_t base;
-  size_t rsize;
-  if (!find_locked(first, span, &base, &rsize)) return false;
-  return ::mprotect(reinterpret_cast<void*>(first), span, prot_of(access)) == 0;
+  const std::optional<PageSpan> pages = reserved_pages_locked(address, size);
+  return pages && ::mprotect(reinterpret_cast<void*>(pages->first), pages->length, prot_of(access)) == 0;
 }
 
 bool low_decommit(uintptr_t address, size_t size) {
-  const size_t page = low_page_size();
-  uintptr_t first = address & ~(page - 1);
-  if (size == 0 || size > kFourGiB) return false;
-  size_t span = ((address + size + page - 1) & ~(page - 1)) - first;
   MutexLock lock(g_mutex);
-  uintptr_t base;
-  size_t rsize;
-  if (!find_locked(first, span, &base, &rsize)) return false;
+  const std::optional<PageSpan> pages = reserved_pages_locked(address, size);
+  if (!pages) return false;
   // A fresh inaccessible mapping over the range drops the pages' contents.
-  void* p = ::mmap(reinterpret_cast<void*>(first), span, PROT_NONE,
+  void* p = ::mmap(reinterpret_cast<void*>(pages->first), pages->length, PROT_NONE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED, -1, 0);
   return p != MAP_FAILED;
 }

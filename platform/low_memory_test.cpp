@@ -35,6 +35,39 @@ TEST(LowMemory, ReservationsLieBelowFourGiBAlignedAndZeroFilled) {
   EXPECT_FALSE(low_commit(a, 10, PageAccess::ReadWrite));
 }
 
+TEST(LowMemory, CommitAndDecommitRefuseWhatIsNotReservedWhole) {
+  uintptr_t a = low_reserve(0, 0x10000, false, PageAccess::None, 0x10000);
+  ASSERT_NE(a, 0u);
+  uintptr_t base = 0;
+  size_t size = 0;
+  ASSERT_TRUE(low_find(a, &base, &size));
+  struct Range {
+    uintptr_t address;
+    size_t size;
+    const char* what;
+  };
+  const Range refused[] = {
+      {a, 0, "empty"},
+      {a, size_t{kFourGiB} + 1, "over 4 GiB"},
+      {a + size - 1, 2, "reaches past the end"},
+      {a + size, 1, "one past the end"},
+      {a - 0x1000, 0x2000, "begins before the reservation"},
+  };
+  for (const Range& r : refused) {
+    EXPECT_FALSE(low_commit(r.address, r.size, PageAccess::ReadWrite)) << r.what;
+    EXPECT_FALSE(low_decommit(r.address, r.size)) << r.what;
+  }
+  // Parts of pages stand for their whole pages: the last byte commits its page.
+  ASSERT_TRUE(low_commit(a + size - 1, 1, PageAccess::ReadWrite));
+  auto* last_page = reinterpret_cast<unsigned char*>(a + size - low_page_size());
+  last_page[0] = 7;
+  ASSERT_TRUE(low_decommit(a + size - 1, 1));
+  ASSERT_TRUE(low_commit(a + size - low_page_size(), 1, PageAccess::Read));
+  EXPECT_EQ(last_page[0], 0) << "decommitted whole";
+  EXPECT_TRUE(low_release(a));
+  EXPECT_FALSE(low_decommit(a, 1)) << "released";
+}
+
 TEST(LowMemory, WantedAddressIsExactOrRefused) {
   uintptr_t a = low_reserve(0, 0x20000, false, PageAccess::None, 0x10000);
   ASSERT_NE(a, 0u);

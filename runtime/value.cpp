@@ -116,26 +116,6 @@ void release_value(Value& v) {
   v = Value{};
 }
 
-Text Text::from_result(Value& v) {
-  if (v.is(Kind::Text)) {
-    Text t = adopt(static_cast<char*>(v.pointer()));
-    v = Value{};
-    return t;
-  }
-  release_value(v);
-  return Text();
-}
-
-ByteSet ByteSet::from_result(Value& v) {
-  if (v.is(Kind::ByteSet)) {
-    ByteSet b = adopt(static_cast<ByteSetHeader*>(v.pointer()));
-    v = Value{};
-    return b;
-  }
-  release_value(v);
-  return ByteSet();
-}
-
 Value call_command(Command cmd, std::initializer_list<Value> args) {
   Value result{};
   cmd(static_cast<int>(args.size()), args.begin(), &result);

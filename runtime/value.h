@@ -209,59 +209,44 @@ void release_value(Value& v);
 
 // ---- Owning wrappers ------------------------------------------------------------------------
 
-// Owns one text block, or none for the empty text. Move-only.
-class Text {
+// What Text and ByteSet share: the sole owner of one pool block of kind BlockKind, or of none for
+// the empty value. Move-only; the block goes back to the pool with its owner.
+template <class Self, class Block, Kind BlockKind>
+class OwnedBlock {
  public:
-  Text() = default;
-  explicit Text(std::string_view s) : block_(new_text_block(s)) {}
-  Text(Text&& o) noexcept : block_(o.block_) { o.block_ = nullptr; }
-  Text& operator=(Text&& o) noexcept {
-    if (this != &o) {
-      release(block_);
-      block_ = o.block_;
-      o.block_ = nullptr;
-    }
-    return *this;
-  }
-  Text(const Text&) = delete;
-  Text& operator=(const Text&) = delete;
-  ~Text() { release(block_); }
+  OwnedBlock(const OwnedBlock&) = delete;
+  OwnedBlock& operator=(const OwnedBlock&) = delete;
 
   // Takes ownership of a block (from a command result).
-  static Text adopt(char* block) {
-    Text t;
-    t.block_ = block;
-    return t;
+  static Self adopt(Block* block) {
+    Self owner;
+    owner.block_ = block;
+    return owner;
   }
-  // Takes the text out of a result value; a non-text value gives the empty text and is released.
-  static Text from_result(Value& v);
+  // Takes the block out of a result value; a value of another kind gives the empty one and is
+  // released.
+  static Self from_result(Value& v) {
+    if (v.is(BlockKind)) {
+      Self owner = adopt(static_cast<Block*>(v.pointer()));
+      v = Value{};
+      return owner;
+    }
+    release_value(v);
+    return Self();
+  }
 
-  std::string_view view() const { return text_view(block_); }
-  std::string str() const { return std::string(view()); }
-  const char* c_str() const { return block_ ? block_ : ""; }
-  size_t size() const { return view().size(); }
-  bool empty() const { return block_ == nullptr || *block_ == '\0'; }
-  const char* block() const { return block_; }
+  const Block* block() const { return block_; }
   // Gives the block up to the caller.
-  [[nodiscard]] char* detach() {
-    char* b = block_;
+  [[nodiscard]] Block* detach() {
+    Block* b = block_;
     block_ = nullptr;
     return b;
   }
-  // A value record borrowing this text.
-  Value value() const { return Value::of_text_block(block_); }
 
- private:
-  char* block_ = nullptr;
-};
-
-// Owns one byte-set block, or none for the empty byte set. Move-only.
-class ByteSet {
- public:
-  ByteSet() = default;
-  explicit ByteSet(std::string_view bytes) : block_(new_byteset_block(bytes)) {}
-  ByteSet(ByteSet&& o) noexcept : block_(o.block_) { o.block_ = nullptr; }
-  ByteSet& operator=(ByteSet&& o) noexcept {
+ protected:
+  explicit OwnedBlock(Block* block = nullptr) : block_(block) {}
+  OwnedBlock(OwnedBlock&& o) noexcept : block_(o.block_) { o.block_ = nullptr; }
+  OwnedBlock& operator=(OwnedBlock&& o) noexcept {
     if (this != &o) {
       release(block_);
       block_ = o.block_;
@@ -269,30 +254,37 @@ class ByteSet {
     }
     return *this;
   }
-  ByteSet(const ByteSet&) = delete;
-  ByteSet& operator=(const ByteSet&) = delete;
-  ~ByteSet() { release(block_); }
-
-  static ByteSet adopt(ByteSetHeader* block) {
-    ByteSet b;
-    b.block_ = block;
-    return b;
-  }
-  static ByteSet from_result(Value& v);
-
-  std::string_view view() const { return byteset_view(block_); }
-  size_t size() const { return block_ ? block_->length : 0; }
-  bool empty() const { return size() == 0; }
-  const ByteSetHeader* block() const { return block_; }
-  [[nodiscard]] ByteSetHeader* detach() {
-    ByteSetHeader* b = block_;
-    block_ = nullptr;
-    return b;
-  }
-  Value value() const { return Value::of_byteset_block(block_); }
+  ~OwnedBlock() { release(block_); }
 
  private:
-  ByteSetHeader* block_ = nullptr;
+  Block* block_;
+};
+
+// Owns one text block, or none for the empty text.
+class Text : public OwnedBlock<Text, char, Kind::Text> {
+ public:
+  Text() = default;
+  explicit Text(std::string_view s) : OwnedBlock(new_text_block(s)) {}
+
+  std::string_view view() const { return text_view(block()); }
+  std::string str() const { return std::string(view()); }
+  const char* c_str() const { return block() ? block() : ""; }
+  size_t size() const { return view().size(); }
+  bool empty() const { return block() == nullptr || *block() == '\0'; }
+  // A value record borrowing this text.
+  Value value() const { return Value::of_text_block(block()); }
+};
+
+// Owns one byte-set block, or none for the empty byte set.
+class ByteSet : public OwnedBlock<ByteSet, ByteSetHeader, Kind::ByteSet> {
+ public:
+  ByteSet() = default;
+  explicit ByteSet(std::string_view bytes) : OwnedBlock(new_byteset_block(bytes)) {}
+
+  std::string_view view() const { return byteset_view(block()); }
+  size_t size() const { return block() ? block()->length : 0; }
+  bool empty() const { return size() == 0; }
+  Value value() const { return Value::of_byteset_block(block()); }
 };
 
 // ---- Commands -------------------------------------------------------------------------------

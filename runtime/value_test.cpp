@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <type_traits>
+#include <utility>
 
 #include "runtime/fatal.h"
 #include "testing/fatal_capture.h"
@@ -40,6 +42,81 @@ TEST(Blocks, EmptyTextAndByteSetAreNoBlock) {
   ASSERT_NE(b.block(), nullptr);
   EXPECT_EQ(b.block()->marker, 1u);
   EXPECT_EQ(b.block()->length, 3u);
+}
+
+// Text and ByteSet own their blocks alike; every case runs for both.
+template <class Owner>
+class Owners : public ::testing::Test {
+ protected:
+  // The owner of the other kind, for a result value that is not this owner's.
+  using Other = std::conditional_t<std::is_same_v<Owner, Text>, ByteSet, Text>;
+
+  // A result value owning a block with these bytes, as a command leaves it.
+  template <class Source>
+  static Value result_of(std::string_view bytes) {
+    Source owner(bytes);
+    Value v = owner.value();
+    (void)owner.detach();
+    return v;
+  }
+};
+using OwnerTypes = ::testing::Types<Text, ByteSet>;
+TYPED_TEST_SUITE(Owners, OwnerTypes);
+
+TYPED_TEST(Owners, AreMoveOnly) {
+  static_assert(!std::is_copy_constructible_v<TypeParam> && !std::is_copy_assignable_v<TypeParam>);
+  static_assert(std::is_nothrow_move_constructible_v<TypeParam> &&
+                std::is_nothrow_move_assignable_v<TypeParam>);
+  TypeParam a("abc");
+  const auto* block = a.block();
+  TypeParam b(std::move(a));
+  EXPECT_EQ(b.block(), block);
+  EXPECT_EQ(a.block(), nullptr);
+  EXPECT_TRUE(a.empty());
+
+  TypeParam c("xy");  // its block goes back to the pool on the assignment (a leak under ASan if not)
+  c = std::move(b);
+  EXPECT_EQ(c.block(), block);
+  EXPECT_EQ(c.view(), "abc");
+  EXPECT_EQ(b.block(), nullptr);
+
+  TypeParam& same = c;
+  c = std::move(same);
+  EXPECT_EQ(c.block(), block);
+  EXPECT_EQ(c.view(), "abc");
+}
+
+TYPED_TEST(Owners, DetachGivesTheBlockUpAndAdoptTakesItBack) {
+  TypeParam a("abc");
+  auto* block = a.detach();
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(a.block(), nullptr);
+  EXPECT_TRUE(a.empty());
+  EXPECT_EQ(a.size(), 0u);
+  TypeParam b = TypeParam::adopt(block);
+  EXPECT_EQ(b.block(), block);
+  EXPECT_EQ(b.view(), "abc");
+  EXPECT_EQ(b.size(), 3u);
+}
+
+TYPED_TEST(Owners, FromResultTakesItsOwnKindAndReleasesAnyOther) {
+  Value own = TestFixture::template result_of<TypeParam>("abc");
+  const void* block = own.pointer();
+  TypeParam taken = TypeParam::from_result(own);
+  EXPECT_EQ(taken.block(), block);
+  EXPECT_EQ(taken.view(), "abc");
+  EXPECT_TRUE(own.omitted());
+
+  // The other kind's block is released (a leak under ASan if not) and the value cleared.
+  Value other = TestFixture::template result_of<typename TestFixture::Other>("xyz");
+  TypeParam none = TypeParam::from_result(other);
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(none.block(), nullptr);
+  EXPECT_TRUE(other.omitted());
+
+  Value number = Value::of_int(7);
+  EXPECT_TRUE(TypeParam::from_result(number).empty());
+  EXPECT_TRUE(number.omitted());
 }
 
 TEST(Blocks, ArrayLayoutAndCopyOnWrite) {

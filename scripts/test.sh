@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with ASan+UBSan into build-asan/ and runs every test
 # there. Before that: the threaded tests in a TSan build (build-tsan/), the thread-safety build
-# (build-clang/, clang -Wthread-safety -Werror) with the naming check, and a short smoke run of
-# every fuzz target (build-fuzz/, clang). The last lines printed are CTest's summary of the whole
-# suite. Each build has a folder of its own: the tests never replace the run command's
-# build-release/ or the installed program.
+# (build-clang/, clang -Wthread-safety -Werror) with the naming check and the layering rules, and a
+# short smoke run of every fuzz target (build-fuzz/, clang). The last lines printed are CTest's
+# summary of the whole suite. Each build has a folder of its own: the tests never replace the run
+# command's build-release/ or the installed program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -23,6 +23,9 @@ CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug
   -DPENNACLE_BENCH=ON
 cmake --build build-clang -j"$jobs" --target thread_safety_check
 bash scripts/check-naming.sh
+# The layering rules (includes, Qt, file and function sizes), after the checker's own tests.
+python3 scripts/check_rules_test.py
+bash scripts/check-rules.sh
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENNACLE_FUZZ=ON
 cmake --build build-fuzz -j"$jobs" --target fuzz_targets

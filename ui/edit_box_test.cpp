@@ -17,38 +17,16 @@ namespace {
 
 using namespace pennacle::testing;
 
-constexpr int32_t kEdit = 0x16010001;
-constexpr int32_t kOther = 0x16010002;
-constexpr int32_t kCombo = 0x16010003;
-
-class EditBoxes : public ::testing::Test {
+// The edit box under test, an editable combo box, and the box that takes the focus away.
+class EditBoxes : public EditWindowTest {
  protected:
-  void TearDown() override {
-    if (is_window_loaded(kWin)) close_window(kWin);
-  }
-  // A window with an edit box of these settings, an editable combo box and a second edit box to
-  // move the focus to; the focus starts in the first box.
   QWidget* load_edit(const EditBoxSettings& s) {
-    if (is_window_loaded(kWin)) close_window(kWin);
-    start({window({unit(kEdit, kKindEditBox, s.encode(), 10, 10, 200, s.multi_line ? 80 : 24),
-                   unit(kCombo, kKindComboBox, ComboBoxSettings().encode(), 10, 100, 200, 24),
-                   unit(kOther, kKindEditBox, "", 10, 140, 200, 24)})});
-    EXPECT_TRUE(load_window(kWin));
-    QWidget* top = window_widget(kWin);
-    top->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(top));
-    QWidget* edit = unit_widget(kWin, kEdit);
-    edit->setFocus();
-    return edit;
+    return EditWindowTest::load_edit(
+        s, {unit(kCombo, kKindComboBox, ComboBoxSettings().encode(), 10, 100, 200, 24)});
   }
-  std::string content() { return text_of(get_property(kWin, kEdit, 8)); }
   void set_content(std::string_view gbk) {
     const Text t(gbk);
     set_property(kWin, kEdit, 8, -1, t.value());
-  }
-  void leave() {
-    unit_widget(kWin, kOther)->setFocus();
-    QApplication::processEvents();
   }
   static void paste(QWidget* w, const QString& text) {
     QApplication::clipboard()->setText(text);

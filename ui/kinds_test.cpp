@@ -18,37 +18,11 @@ namespace {
 
 using namespace pennacle::testing;
 
-constexpr int32_t kEdit = 0x16010001;
-constexpr int32_t kOther = 0x16010002;
-constexpr int32_t kCombo = 0x16010003;
 constexpr int32_t kStatus = 0x16010004;
 constexpr int32_t kLabel = 0x16010005;
 constexpr int32_t kButton = 0x16010006;
 
-class Kinds : public ::testing::Test {
- protected:
-  void TearDown() override {
-    reset_calls();  // handler actions may point into the finished test
-    if (is_window_loaded(kWin)) close_window(kWin);
-  }
-  // A window with an edit box of these settings and a second box to move the focus to.
-  QWidget* load_edit(const EditBoxSettings& s) {
-    start({window({unit(kEdit, kKindEditBox, s.encode(), 10, 10, 200, s.multi_line ? 80 : 24),
-                   unit(kOther, kKindEditBox, "", 10, 120, 200, 24)})});
-    EXPECT_TRUE(load_window(kWin));
-    QWidget* top = window_widget(kWin);
-    top->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(top));
-    QWidget* edit = unit_widget(kWin, kEdit);
-    edit->setFocus();
-    return edit;
-  }
-  std::string content() { return text_of(get_property(kWin, kEdit, 8)); }
-  void leave() {
-    unit_widget(kWin, kOther)->setFocus();
-    QApplication::processEvents();
-  }
-};
+class Kinds : public EditWindowTest {};
 
 EditBoxSettings mode(int32_t m) {
   EditBoxSettings s;

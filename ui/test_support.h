@@ -1,6 +1,9 @@
 // Shared pieces of the window tests: templates made in code, a handler table that records each
-// call, and the message of a fatal report caught as an exception (testing/fatal_capture.h).
+// call, the message of a fatal report caught as an exception (testing/fatal_capture.h), and the
+// fixture of the tests that type into an edit box.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QTest>
@@ -140,5 +143,44 @@ inline void type(QWidget* w, std::u16string_view text) {
       QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString::fromUcs4(&ch, 1), Qt::NoModifier);
   }
 }
+
+// A window test around one edit box: every test ends with no window loaded and no handler action
+// left behind.
+class EditWindowTest : public ::testing::Test {
+ protected:
+  static constexpr int32_t kEdit = 0x16010001;   // the edit box under test
+  static constexpr int32_t kOther = 0x16010002;  // the box that takes the focus away
+  static constexpr int32_t kCombo = 0x16010003;
+
+  void TearDown() override {
+    reset_calls();  // handler actions may point into the finished test
+    if (is_window_loaded(kWin)) close_window(kWin);
+  }
+  // A window, loaded afresh, with an edit box of these settings, then the units `between`, then a
+  // second edit box below them to move the focus to; the window is active, the focus in the first box.
+  QWidget* load_edit(const EditBoxSettings& s, std::vector<UnitTemplate> between = {}) {
+    if (is_window_loaded(kWin)) close_window(kWin);
+    std::vector<UnitTemplate> units;
+    units.push_back(unit(kEdit, kKindEditBox, s.encode(), 10, 10, 200, s.multi_line ? 80 : 24));
+    const int other_top = between.empty() ? 120 : between.back().top + between.back().height + 16;
+    for (UnitTemplate& u : between) units.push_back(std::move(u));
+    units.push_back(unit(kOther, kKindEditBox, "", 10, other_top, 200, 24));
+    start({window(std::move(units))});
+    EXPECT_TRUE(load_window(kWin));
+    QWidget* top = window_widget(kWin);
+    top->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(top));
+    QWidget* edit = unit_widget(kWin, kEdit);
+    edit->setFocus();
+    return edit;
+  }
+  // The edit box's text (property 8).
+  std::string content() { return text_of(get_property(kWin, kEdit, 8)); }
+  // Moves the focus to the second box and lets the edit box see it go.
+  void leave() {
+    unit_widget(kWin, kOther)->setFocus();
+    QApplication::processEvents();
+  }
+};
 
 }  // namespace pennacle::testing
