@@ -1,6 +1,7 @@
 #include "app/skins.h"
 
 #include <memory>
+#include <tuple>
 
 #include "app/carried_data.h"
 #include "ui/skin_engine.h"
@@ -24,7 +25,9 @@ MemoryModule& skin_engine() {
 void StartUp() {
   // The host module the image imports from must be known before its imports are bound.
   register_skin_host_module();
-  (void)skin_engine().LoadFromMemory(carried_skin_engine_image());
+  // A failed load is not reported: the engine then has no exports, so attaching and detaching do
+  // nothing and the window keeps its own look.
+  std::ignore = skin_engine().LoadFromMemory(carried_skin_engine_image());
 }
 
 void ApplySkin(int32_t number) {

@@ -32,11 +32,10 @@ ImageBuilder::Section& ImageBuilder::section(int index) {
 
 int ImageBuilder::add_section(std::string name, uint32_t characteristics) {
   if (name.size() > 8) throw std::invalid_argument("image builder: section name longer than 8 bytes");
-  sections_.push_back(Section{std::move(name), characteristics, {}, 0});
+  sections_.push_back(Section{std::move(name), characteristics, {}});
   return static_cast<int>(sections_.size()) - 1;
 }
 
-void ImageBuilder::set_virtual_size(int index, uint32_t size) { section(index).virtual_size = size; }
 
 uint32_t ImageBuilder::append(int index, std::span<const uint8_t> bytes) {
   auto& data = section(index).data;
@@ -265,7 +264,7 @@ class ImageBuilder::Build {
         rva_[i] = next;
         uint32_t data_size = static_cast<uint32_t>(secs_[i].data.size());
         if (static_cast<int>(i) == reloc) data_size = reloc_base_size + reloc_size_;
-        next = align_up(rva_[i] + std::max({data_size, secs_[i].virtual_size, 1u}), sa);
+        next = align_up(rva_[i] + std::max(data_size, 1u), sa);
       }
       table = relocation_table();
       if (table.size() == reloc_size_) break;
@@ -382,7 +381,7 @@ class ImageBuilder::Build {
       auto& h = (*headers)[i];
       std::memcpy(h.Name, secs_[i].name.data(), secs_[i].name.size());
       const auto data_size = static_cast<uint32_t>(secs_[i].data.size());
-      h.VirtualSize = std::max(data_size, secs_[i].virtual_size);
+      h.VirtualSize = data_size;
       h.VirtualAddress = rva_[i];
       h.SizeOfRawData = align_up(data_size, fa);
       h.PointerToRawData = h.SizeOfRawData ? file_at : 0;

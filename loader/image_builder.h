@@ -45,8 +45,6 @@ class ImageBuilder {
 
   // Sections are laid out in the order they are added. Returns the section index.
   int add_section(std::string name, uint32_t characteristics);
-  // Makes the section at least `size` bytes in memory (zero-filled beyond its data).
-  void set_virtual_size(int section, uint32_t size);
 
   // Appending returns the offset of the first appended byte within the section.
   uint32_t append(int section, std::span<const uint8_t> bytes);
@@ -85,7 +83,6 @@ class ImageBuilder {
     std::string name;
     uint32_t characteristics;
     std::vector<uint8_t> data;
-    uint32_t virtual_size = 0;
   };
   struct Import {
     std::string module;

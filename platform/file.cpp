@@ -192,11 +192,11 @@ std::optional<std::string> utf8_from_gbk_path(std::string_view gbk_path) {
   return gbk_to_utf8(gbk_path);
 }
 
-// 0 or the errno of the failed open; -1 for a path that cannot be converted.
+// 0 or the errno of the failed open; EILSEQ for a path that is not GBK text.
 int open_descriptor(std::string_view gbk_path, int flags, int mode, int* fd) {
   *fd = -1;
   std::optional<std::string> path = utf8_from_gbk_path(gbk_path);
-  if (!path) return -1;
+  if (!path) return EILSEQ;
   for (;;) {
     *fd = ::open(path->c_str(), flags | O_CLOEXEC, mode);
     if (*fd >= 0) return 0;
@@ -204,7 +204,6 @@ int open_descriptor(std::string_view gbk_path, int flags, int mode, int* fd) {
   }
 }
 
-FileCause open_cause(int err) { return err < 0 ? FileCause::BadPath : file_cause_from_errno(err); }
 
 class PosixFileSystem final : public FileSystem {
  public:
@@ -214,13 +213,13 @@ class PosixFileSystem final : public FileSystem {
     int fd = -1;
     bool writable = true;
     int err = open_descriptor(gbk_path, O_RDWR, 0, &fd);
-    if (err > 0 && open_cause(err) == FileCause::AccessDenied && access == FileAccess::Read) {
+    if (err > 0 && file_cause_from_errno(err) == FileCause::AccessDenied && access == FileAccess::Read) {
       // Read access only needs a readable descriptor; a writable one is preferred because it can
       // hold exclusive locks.
       writable = false;
       err = open_descriptor(gbk_path, O_RDONLY, 0, &fd);
     }
-    if (err != 0) return open_cause(err);
+    if (err != 0) return file_cause_from_errno(err);
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
@@ -256,7 +255,7 @@ class PosixFileSystem final : public FileSystem {
     int fd = -1;
     int err = open_descriptor(gbk_path, O_RDWR | O_CREAT | O_EXCL, 0644, &fd);
     if (err == EEXIST) return FileCause::AccessDenied;
-    if (err != 0) return open_cause(err);
+    if (err != 0) return file_cause_from_errno(err);
     *out = std::make_unique<PosixFile>(fd, true, true);
     return FileCause::None;
   }

@@ -33,6 +33,7 @@ FileCause file_cause_from_errno(int err, bool locking) {
     case ENAMETOOLONG:
     case ELOOP:
     case EISDIR:
+    case EILSEQ:  // a path that is not text in the program's charset
       return FileCause::BadPath;
     case EMFILE:
     case ENFILE:

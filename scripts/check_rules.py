@@ -5,10 +5,8 @@
       checks every source file under ROOT (default: the repository) for an include of a folder its
       own folder may not use, a Qt header where Qt is not allowed, and a non-test source over 600
       lines; prints one line per violation (file:line: rule) and exits 1 when there is any.
-  python3 scripts/check_rules.py --function-size ROOT < clang-tidy-output
-      turns readability-function-size findings into the same one-line form (each function once,
-      also when its header is seen by many sources); exits 1 when there is any, 2 when clang-tidy
-      reported an error of its own.
+Function sizes are clang-tidy's to count (readability-function-size in .clang-tidy, run by
+scripts/check-tidy.sh), so a data table at namespace scope is no function.
 
 Standard library only, so the check runs wherever the tests run.
 """
@@ -135,52 +133,7 @@ def check_tree(root):
     return problems
 
 
-# clang-tidy: "FILE:LINE:COL: warning: function 'NAME' exceeds recommended size/complexity thresholds
-# [readability-function-size]" and then "FILE:LINE:COL: note: N lines including whitespace and
-# comments (threshold 80)".
-TIDY_WARNING = re.compile(r"^(.+?):(\d+):\d+: (?:warning|error): function '(.+)' exceeds recommended size")
-TIDY_LINES = re.compile(r"^.+?:\d+:\d+: note: (\d+) lines including whitespace and comments \(threshold (\d+)\)")
-TIDY_ERROR = re.compile(r"^(.+?):(\d+):\d+: error: (?!function ')")
-
-
-def function_size_report(root, text):
-    """The function-size findings of clang-tidy output, one line each, and whether it failed."""
-    root = os.path.abspath(root) + "/"
-    found = {}
-    errors = []
-    current = None
-    for line in text.splitlines():
-        warning = TIDY_WARNING.match(line)
-        if warning:
-            path = warning.group(1)
-            path = path[len(root):] if path.startswith(root) else path
-            current = (path, int(warning.group(2)), warning.group(3))
-            found.setdefault(current, None)
-            continue
-        size = TIDY_LINES.match(line)
-        if size and current is not None:
-            found[current] = (int(size.group(1)), int(size.group(2)))
-            continue
-        if TIDY_ERROR.match(line):
-            errors.append(line)
-    report = []
-    for (path, number, name), size in sorted(found.items()):
-        if size is None:
-            report.append(f"{path}:{number}: function '{name}' is over the size limit")
-        else:
-            report.append(f"{path}:{number}: function '{name}' has {size[0]} lines, at most {size[1]}")
-    return report, errors
-
-
 def main(argv):
-    if len(argv) >= 2 and argv[1] == "--function-size":
-        root = argv[2] if len(argv) > 2 else "."
-        report, errors = function_size_report(root, sys.stdin.read())
-        for line in errors:
-            print(line, file=sys.stderr)
-        for line in report:
-            print(line)
-        return 2 if errors else (1 if report else 0)
     root = argv[1] if len(argv) > 1 else os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
     problems = check_tree(root)
     for line in problems:

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with ASan+UBSan into build-asan/ and runs every test
 # there. Before that: the threaded tests in a TSan build (build-tsan/), the thread-safety build
-# (build-clang/, clang -Wthread-safety -Werror) with the naming check and the layering rules, and a
+# (build-clang/, clang -Wthread-safety -Werror) with the clang-tidy checks, and a
 # short smoke run of every fuzz target (build-fuzz/, clang). The last lines printed are CTest's
 # summary of the whole suite. Each build has a folder of its own: the tests never replace the run
 # command's build-release/ or the installed program.
@@ -9,6 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 jobs=$(nproc)
+# The layering rules first: they need no build.
+bash scripts/check-rules.sh
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENNACLE_SANITIZE=address -DPENNACLE_BENCH=ON
 cmake --build build-asan -j"$jobs"
@@ -18,18 +20,16 @@ cmake --build build-tsan -j"$jobs" --target tsan_tests
 ctest --test-dir build-tsan -L tsan --output-on-failure
 
 # Every target named with pennacle_thread_safety() in a CMakeLists.txt, compiled by clang with
-# -Wthread-safety -Werror; then the naming rule over that build's compile database.
+# -Wthread-safety -Werror; then the naming rule and the function sizes over that build's compile
+# database.
 CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPENNACLE_THREAD_SAFETY=ON \
   -DPENNACLE_BENCH=ON
 cmake --build build-clang -j"$jobs" --target thread_safety_check
-bash scripts/check-naming.sh
-# The layering rules (includes, Qt, file and function sizes), after the checker's own tests.
-python3 scripts/check_rules_test.py
-bash scripts/check-rules.sh
+bash scripts/check-tidy.sh
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENNACLE_FUZZ=ON
 cmake --build build-fuzz -j"$jobs" --target fuzz_targets
-BUILD=build-fuzz bash scripts/check-naming.sh fuzz
+BUILD=build-fuzz bash scripts/check-tidy.sh fuzz
 bash scripts/fuzz-smoke.sh build-fuzz 20
 
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
