@@ -36,7 +36,6 @@ int ImageBuilder::add_section(std::string name, uint32_t characteristics) {
   return static_cast<int>(sections_.size()) - 1;
 }
 
-
 uint32_t ImageBuilder::append(int index, std::span<const uint8_t> bytes) {
   auto& data = section(index).data;
   auto at = static_cast<uint32_t>(data.size());

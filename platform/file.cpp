@@ -204,7 +204,6 @@ int open_descriptor(std::string_view gbk_path, int flags, int mode, int* fd) {
   }
 }
 
-
 class PosixFileSystem final : public FileSystem {
  public:
   FileCause open(std::string_view gbk_path, FileAccess access, FileShare share,
