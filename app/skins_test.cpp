@@ -184,9 +184,8 @@ TEST(CarriedSkins, AreWellFormedDistinctAndReadable) {
     EXPECT_EQ(block->marker, kByteSetMarker);
     const std::string_view bytes = byteset_view(block);
     ASSERT_EQ(bytes.substr(0, 4), ".SKN");
-    std::string why;
-    const auto skin = read_skin({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()}, &why);
-    ASSERT_TRUE(skin.has_value()) << "skin " << n << ": " << why;
+    const auto skin = read_skin({reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()});
+    ASSERT_TRUE(skin.ok()) << "skin " << n << ": " << skin.status().message();
     names.insert(skin->name);
     std::map<int, uint32_t> active;  // role -> colour for every group
     std::vector<uint32_t> colours;

@@ -136,7 +136,9 @@ struct Run {
   bench::SecondOpener* second = nullptr;  // holds each record file open in the shared mode
 };
 
-const char* const kFields[] = {"类型", "金额", "付款方式", "时间", "备注"};
+// The five fields the record list reads, by name.
+const BillField kFields[] = {BillField::Type, BillField::Amount, BillField::Channel, BillField::Time,
+                             BillField::Remark};
 
 // Each bill on the disk before the call returns, as the program adds one.
 void bench_durable_append(Run& r) {
@@ -180,8 +182,9 @@ void bench_group_append(Run& r) {
 // The walk the record list makes (go first, five reads by name and a skip per record) against a
 // SQLite select; then the reads alone, the four fields stored in the record, timed call by call.
 void bench_walk(Run& r, int32_t count, double* walk_ns, double* read_ns) {
-  const Text names[5] = {Text(kFields[0]), Text(kFields[1]), Text(kFields[2]), Text(kFields[3]),
-                         Text(kFields[4])};
+  const Text names[5] = {Text(bill_field_name(kFields[0])), Text(bill_field_name(kFields[1])),
+                         Text(bill_field_name(kFields[2])), Text(bill_field_name(kFields[3])),
+                         Text(bill_field_name(kFields[4]))};
   double t0 = now_ns();
   call_command(db_go_first, {});
   for (int32_t k = 0; k < count; ++k) {
@@ -224,9 +227,9 @@ double field_read_floor(Run& r, const DatabaseInfo& info, int32_t count) {
   int fd = open(r.kdb.c_str(), O_RDWR);
   if (fd < 0) die("open for the floor");
   std::vector<int64_t> offsets, widths;
-  for (const char* fname : kFields) {
+  for (const BillField field : kFields) {
     for (const FieldDescriptor& f : info.fields) {
-      if (f.name == fname) {
+      if (f.name == bill_field_name(field)) {
         offsets.push_back(f.offset);
         widths.push_back(field_width(f.type, f.width));
       }

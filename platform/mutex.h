@@ -58,19 +58,17 @@ class CAPABILITY("mutex") Mutex {
   std::atomic<const void*> owner_{nullptr};
 };
 
-// Holds a mutex of either kind for a scope.
-template <class M>
-class SCOPED_CAPABILITY ScopedLock {
+// Holds a Mutex for a scope.
+class SCOPED_CAPABILITY MutexLock {
  public:
-  explicit ScopedLock(M& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
-  ~ScopedLock() RELEASE() { mu_.unlock(); }
-  ScopedLock(const ScopedLock&) = delete;
-  ScopedLock& operator=(const ScopedLock&) = delete;
+  explicit MutexLock(Mutex& mu) ACQUIRE(mu) : mu_(mu) { mu_.lock(); }
+  ~MutexLock() RELEASE() { mu_.unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
 
  private:
-  M& mu_;
+  Mutex& mu_;
 };
-using MutexLock = ScopedLock<Mutex>;
 
 // Waits on a Mutex: the wait releases and retakes it, so the thread still holds it afterwards.
 class CondVar {
@@ -90,34 +88,5 @@ class CondVar {
  private:
   std::condition_variable_any cv_;
 };
-
-// A lock for sections of a few hundred nanoseconds taken millions of times, nearly always
-// uncontended: one atomic exchange to take, one store to give back, no call into the C library.
-// A waiter spins briefly, then yields its time slice, then sleeps in steps of 50 µs (a holder
-// may be inside a write the kernel holds back).
-class CAPABILITY("mutex") SpinMutex {
- public:
-  constexpr SpinMutex() = default;
-  SpinMutex(const SpinMutex&) = delete;
-  SpinMutex& operator=(const SpinMutex&) = delete;
-
-  void lock() ACQUIRE() {
-    for (int tries = 0; taken_.exchange(true, std::memory_order_acquire); ++tries) {
-      while (taken_.load(std::memory_order_relaxed)) {
-        if (++tries > 1000) {
-          std::this_thread::sleep_for(std::chrono::microseconds(50));
-        } else if (tries > 64) {
-          std::this_thread::yield();
-        }
-      }
-    }
-  }
-  void unlock() RELEASE() { taken_.store(false, std::memory_order_release); }
-
- private:
-  std::atomic<bool> taken_{false};
-};
-
-using SpinLock = ScopedLock<SpinMutex>;
 
 }  // namespace pennacle

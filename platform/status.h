@@ -73,6 +73,7 @@ class [[nodiscard]] Result {
   Result(Status failure) : status_(std::move(failure)) {}  // NOLINT: so does a failure; REQUIRES: !ok()
 
   bool ok() const { return status_.ok(); }
+  explicit operator bool() const { return ok(); }
   const Status& status() const { return status_; }
   // REQUIRES: ok().
   T& value() { return value_; }

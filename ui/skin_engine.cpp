@@ -60,7 +60,7 @@ void apply_look(const QPalette& palette, const QString& style_sheet) {
 
 bool skin_attach(std::span<const uint8_t> block) {
   if (!on_ui_thread()) return false;
-  std::optional<Skin> skin = read_skin(block);
+  const Result<Skin> skin = read_skin(block);
   if (!skin) return false;
   if (!g_saved) g_saved = SavedLook{QApplication::palette(), qApp->styleSheet()};
   QString sheet =

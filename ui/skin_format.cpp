@@ -99,7 +99,9 @@ uint32_t skin_crc32(std::span<const uint8_t> bytes) {
   return crc ^ 0xFFFFFFFFu;
 }
 
-std::optional<Skin> read_skin(std::span<const uint8_t> block, std::string* why) {
+namespace {
+
+std::optional<Skin> read_block(std::span<const uint8_t> block, std::string* why) {
   if (block.size() < kSkinHeaderSize) return fail(why, "shorter than the header"), std::nullopt;
   if (std::memcmp(block.data(), kMagic, 4) != 0) return fail(why, "not a skin block"), std::nullopt;
   if (get16(block.data() + 4) != kSkinFormatVersion) return fail(why, "unknown version"), std::nullopt;
@@ -130,6 +132,15 @@ std::optional<Skin> read_skin(std::span<const uint8_t> block, std::string* why) 
   if (at != block.size()) return fail(why, "bytes after the last record"), std::nullopt;
   if (!(seen & (1u << 2)) || !(seen & (1u << 4))) return fail(why, "palette or style missing"), std::nullopt;
   return skin;
+}
+
+}  // namespace
+
+Result<Skin> read_skin(std::span<const uint8_t> block) {
+  std::string why;
+  std::optional<Skin> skin = read_block(block, &why);
+  if (!skin) return Status::corrupt(why);
+  return std::move(*skin);
 }
 
 std::vector<uint8_t> write_skin(const Skin& skin) {
@@ -169,9 +180,8 @@ std::vector<uint8_t> write_skin(const Skin& skin) {
   std::memcpy(out.data() + 8, &length, 4);
   const uint32_t crc = skin_crc32(std::span<const uint8_t>(out).subspan(kSkinHeaderSize));
   std::memcpy(out.data() + 12, &crc, 4);
-  std::string why;
-  if (!read_skin(out, &why))
-    throw std::invalid_argument("skin \"" + skin.name + "\" would be refused: " + why);
+  if (const Result<Skin> back = read_skin(out); !back.ok())
+    throw std::invalid_argument("skin \"" + skin.name + "\" would be refused: " + back.status().message());
   return out;
 }
 

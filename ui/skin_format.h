@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace pennacle {
 
 inline constexpr uint16_t kSkinFormatVersion = 1;
@@ -62,8 +64,8 @@ struct Skin {
   bool operator==(const Skin&) const = default;
 };
 
-// Reads a block; nullopt (with the reason in *why when given) for anything malformed.
-std::optional<Skin> read_skin(std::span<const uint8_t> block, std::string* why = nullptr);
+// Reads a block; Corrupt, saying why, for anything malformed.
+Result<Skin> read_skin(std::span<const uint8_t> block);
 
 // Writes a block that read_skin accepts. Throws std::invalid_argument for a skin it would refuse.
 std::vector<uint8_t> write_skin(const Skin& skin);

@@ -40,9 +40,9 @@ void add_record(std::vector<uint8_t>& b, uint16_t tag, const std::vector<uint8_t
 }
 
 std::string why_refused(const std::vector<uint8_t>& b) {
-  std::string why;
-  EXPECT_FALSE(read_skin(b, &why).has_value());
-  return why;
+  const Result<Skin> skin = read_skin(b);
+  EXPECT_FALSE(skin.ok());
+  return skin.status().message();
 }
 
 TEST(SkinFormat, WrittenBlockReadsBackEqual) {
@@ -50,7 +50,7 @@ TEST(SkinFormat, WrittenBlockReadsBackEqual) {
   const auto block = write_skin(s);
   ASSERT_EQ(std::memcmp(block.data(), ".SKN", 4), 0);
   const auto back = read_skin(block);
-  ASSERT_TRUE(back.has_value());
+  ASSERT_TRUE(back.ok());
   EXPECT_EQ(*back, s);
 }
 
@@ -63,11 +63,11 @@ TEST(SkinFormat, EveryTruncationIsRefused) {
   const auto block = write_skin(sample());
   for (size_t n = 0; n < block.size(); ++n) {
     std::vector<uint8_t> cut(block.begin(), block.begin() + static_cast<long>(n));
-    EXPECT_FALSE(read_skin(cut).has_value()) << "length " << n;
+    EXPECT_FALSE(read_skin(cut).ok()) << "length " << n;
     // Even with the header's length and checksum made to agree, a record cut short is refused.
     if (n >= kSkinHeaderSize && n < block.size()) {
       reseal(cut);
-      EXPECT_FALSE(read_skin(cut).has_value()) << "resealed length " << n;
+      EXPECT_FALSE(read_skin(cut).ok()) << "resealed length " << n;
     }
   }
 }
@@ -77,7 +77,7 @@ TEST(SkinFormat, EverySingleByteChangeIsRefused) {
   for (size_t i = 0; i < block.size(); ++i) {
     auto bad = block;
     bad[i] ^= 0x41;
-    EXPECT_FALSE(read_skin(bad).has_value()) << "byte " << i;
+    EXPECT_FALSE(read_skin(bad).ok()) << "byte " << i;
   }
 }
 
@@ -158,7 +158,7 @@ TEST(SkinFormat, RepeatedRecordIsRefusedAndUnknownRecordSkipped) {
   auto unknown = block;
   add_record(unknown, 99, {1, 2, 3});
   const auto read = read_skin(unknown);
-  ASSERT_TRUE(read.has_value());
+  ASSERT_TRUE(read.ok());
   EXPECT_EQ(*read, sample());
 }
 
@@ -169,7 +169,7 @@ TEST(SkinFormat, PaletteAndStyleAreRequired) {
   add_record(b, 2, {1, 0, 3, 10, 0, 0, 0, 0xFF});
   EXPECT_EQ(why_refused(b), "palette or style missing");
   add_record(b, 4, {'*', '{', '}'});
-  EXPECT_TRUE(read_skin(b).has_value());
+  EXPECT_TRUE(read_skin(b).ok());
 }
 
 }  // namespace

@@ -160,13 +160,13 @@ Result<BillCsv> parse_bill_csv(std::string_view text) {
 namespace {
 
 // Checks one row of our CSV and fills `*b`; returns why it cannot be a bill, or "".
-std::string csv_bill(const CsvRecord& row, const int (&col)[5], const BillTable& table, double now, Bill* b) {
+std::string csv_bill(const CsvRecord& row, const int (&col)[5], const std::vector<std::string>& names,
+                     const BillTable& table, double now, Bill* b) {
   auto cell = [&](int c) -> std::string {
     return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
                ? row.cells[static_cast<size_t>(col[c])]
                : std::string();
   };
-  const std::vector<std::string> names = bill_csv_columns();
   std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
                              channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
   if (!type || !amount || !channel || !remark) return "a text has characters GBK cannot hold";
@@ -197,11 +197,12 @@ std::string csv_bill(const CsvRecord& row, const int (&col)[5], const BillTable&
 std::vector<CsvBill> csv_bills(const BillCsv& csv, const BillTable& table, double now,
                                std::vector<CsvRowError>* errors) {
   std::vector<CsvBill> bills;
+  const std::vector<std::string> names = bill_csv_columns();
   for (size_t r = csv.first; r < csv.rows.size(); ++r) {
     const CsvRecord& row = csv.rows[r];
     if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
     CsvBill b{row.line, Bill{}};
-    const std::string why = csv_bill(row, csv.columns, table, now, &b.bill);
+    const std::string why = csv_bill(row, csv.columns, names, table, now, &b.bill);
     if (!why.empty()) {
       errors->push_back({row.line, why});
       continue;
