@@ -15,6 +15,7 @@
 #include "ledger/bill.h"
 #include "store/backup.h"
 #include "store/record_store.h"
+#include "store/restore.h"
 #include "store/test_support.h"
 
 #ifdef PENNACLE_BINARY

@@ -10,7 +10,10 @@
 
 #include "platform/gbk.h"
 #include "store/check.h"
+#include "store/restore.h"
+#include "store/side_files.h"
 #include "store/snapshot_files.h"
+#include "store/snapshot_manifest.h"
 
 namespace pennacle {
 
@@ -68,18 +71,17 @@ auto order_key(const SnapshotName& s) {
   return std::tie(s.year, s.month, s.day, s.hour, s.minute, s.second, s.sequence);
 }
 
-SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, const std::string& file,
-                           const std::string& dir, std::time_t now, int32_t wait_ms, bool audit) {
+SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, snapshot::FilePair& source,
+                           const std::string& file, const std::string& dir, std::time_t now, int32_t wait_ms,
+                           bool audit) {
   SnapshotResult r;
-  snapshot::FilePair source;
-  r.status = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, &source);
-  if (!r.status.ok()) return r;
   Result<SnapshotName> name = snapshot::copy_into_snapshot(fs, folder, source, file, dir, now, wait_ms);
   if (!name.ok()) {
     r.status = name.status();
     return r;
   }
   r.name = std::move(*name);
+  for (const snapshot::OpenSide& side : source.sides) r.side_paths.push_back(r.name.side_path(side.suffix));
   source = {};
   if (audit) {
     const CheckReport check = check_database(r.name.path);
@@ -97,22 +99,47 @@ SnapshotResult take_locked(FileSystem& fs, const snapshot::DirLock& folder, cons
   return r;
 }
 
-// Removes the oldest snapshots of `file` in `dir` beyond the newest `keep`; the folder's lock is held.
+// Removes the oldest snapshots of `file` in `dir` beyond the newest `keep`, each with every file it
+// has; the folder's lock is held.
 Status remove_locked(FileSystem& fs, const std::string& file, const std::string& dir, int keep) {
   const std::vector<SnapshotName> all = list_snapshots(file, dir);
   const size_t kept = static_cast<size_t>(std::max(keep, 0));
   if (all.size() <= kept) return {};
   for (size_t i = 0; i < all.size() - kept; ++i) {
-    // The record file first: a listed snapshot never lacks its auxiliary file.
-    if (Status s = snapshot::remove_if_present(fs, all[i].path); !s.ok()) return s;
-    if (Status s = snapshot::remove_if_present(fs, all[i].aux_path); !s.ok()) return s;
+    // The record file first: a listed snapshot never lacks a part.
+    for (const std::string& p : all[i].part_paths()) {
+      if (Status s = snapshot::remove_if_present(fs, p); !s.ok()) return s;
+    }
   }
   if (FileCause c = fs.sync_directory_of(all[0].path); c != FileCause::None)
     return snapshot::file_failure(c, dir, "cannot sync the folder");
   return {};
 }
 
+// Opens the source for a snapshot, refusing anything that is not a record file before any folder
+// or file is made for it.
+Status open_source(FileSystem& fs, const std::string& file, snapshot::FilePair* source) {
+  std::error_code ec;
+  const std::optional<std::string> shown = gbk_to_utf8(file);
+  if (shown && std::filesystem::is_directory(*shown, ec))
+    return Status::invalid(utf8(file) + " is a folder, not a record file; nothing was written");
+  if (Status s = snapshot::open_pair(fs, file, FileAccess::Read, FileShare::DenyNone, source); !s.ok())
+    return s;
+  if (const std::string why = snapshot::not_a_record_file(*source->main); !why.empty())
+    return Status::invalid(utf8(file) + ": " + why + "; nothing was written");
+  return {};
+}
+
 }  // namespace
+
+std::string SnapshotName::side_path(std::string_view suffix) const { return side_file_path(path, suffix); }
+
+std::vector<std::string> SnapshotName::part_paths() const {
+  std::vector<std::string> out{path, aux_path};
+  for (std::string_view suffix : kSideFileSuffixes) out.push_back(side_path(suffix));
+  out.push_back(manifest_path);
+  return out;
+}
 
 std::string default_snapshot_directory(std::string_view gbk_file) {
   return snapshot::directory_of(snapshot::normalized_file(gbk_file)) + "/" + std::string(kSnapshotDirName);
@@ -135,6 +162,7 @@ SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_d
           .value_or(SnapshotName{});
   n.path = base + std::string(kSnapshotExtension);
   n.aux_path = base + std::string(kSnapshotAuxExtension);
+  n.manifest_path = manifest_path_of(n.path);
   return n;
 }
 
@@ -158,6 +186,7 @@ std::vector<SnapshotName> list_snapshots(std::string_view gbk_file, std::string_
         std::string(gbk_dir) + "/" + name->substr(0, name->size() - kSnapshotExtension.size());
     s.path = base + std::string(kSnapshotExtension);
     s.aux_path = base + std::string(kSnapshotAuxExtension);
+    s.manifest_path = manifest_path_of(s.path);
     out.push_back(std::move(s));
   }
   std::sort(out.begin(), out.end(),
@@ -175,12 +204,15 @@ SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir
     r.status = snapshot::file_failure(FileCause::NotFound, file, "cannot take a snapshot: it does not exist");
     return r;
   }
+  snapshot::FilePair source;
+  r.status = open_source(fs, file, &source);
+  if (!r.status.ok()) return r;
   snapshot::DirLock lock;
   r.status = snapshot::ensure_directory(fs, dir);
   if (r.status.ok()) r.status = lock.acquire(fs, dir, options.wait_ms);
   if (!r.status.ok()) return r;
-  return take_locked(fs, lock, file, dir, options.now ? options.now : std::time(nullptr), options.wait_ms,
-                     options.audit);
+  return take_locked(fs, lock, source, file, dir, options.now ? options.now : std::time(nullptr),
+                     options.wait_ms, options.audit);
 }
 
 struct StartBackup::State {
@@ -212,14 +244,13 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
   DailyBackupResult& r = s.result;
   if (!snapshot::exists(s.file)) {
     r.status = DailyBackup::NoFile;
-    if (snapshot::exists(s.file + std::string(kRestoringSuffix))) {
-      r.message = "an interrupted restore left " + utf8(s.file) + std::string(kRestoringSuffix) +
-                  ": run the same kdbtool restore again";
-    }
+    r.message = interrupted_restore_message(s.file);
     return false;
   }
+  snapshot::FilePair source;
+  Status made = open_source(*s.fs, s.file, &source);
   s.dir = default_snapshot_directory(s.file);
-  Status made = snapshot::ensure_directory(*s.fs, s.dir);
+  if (made.ok()) made = snapshot::ensure_directory(*s.fs, s.dir);
   if (made.ok()) made = s.lock.acquire(*s.fs, s.dir, kSnapshotWaitMs);
   if (!made.ok()) {
     r.message = made.message();
@@ -236,9 +267,7 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
       return false;
     }
   }
-  snapshot::FilePair source;
-  Status copied = snapshot::open_pair(*s.fs, s.file, FileAccess::Read, FileShare::DenyNone, &source);
-  if (copied.ok()) copied = snapshot::copy_to_temps(*s.fs, s.lock, source, s.dir, kSnapshotWaitMs, &s.copy);
+  Status copied = snapshot::copy_to_temps(*s.fs, s.lock, source, s.dir, kSnapshotWaitMs, &s.copy);
   if (!copied.ok()) r.message = copied.message();
   return copied.ok();
 }

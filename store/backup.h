@@ -1,11 +1,15 @@
-// Snapshots of a record file and its auxiliary file: taken under the store's locks so a writer in
-// another process cannot tear them, named by the local date and time they were taken, kept in a
-// folder (by default backups/ beside the file), and put back in place durably.
+// Snapshots of a record file, its auxiliary file and its side files (store/side_files.h): taken
+// under the store's locks so a writer in another process cannot tear them, named by the local date
+// and time they were taken, sealed by a manifest (store/snapshot_manifest.h), kept in a folder (by
+// default backups/ beside the file). Restoring one is store/restore.h.
 //
 // A snapshot of FILE "dir/data.kdb" is "dir/backups/data-YYYYMMDD-HHMMSS.kdb" with its auxiliary
-// file "data-YYYYMMDD-HHMMSS.KDT"; a second snapshot in the same second gets "-2", "-3", ... after
-// the time. Every change to a snapshot folder (new snapshot, rotation) holds the exclusive lock of
-// its file ".lock", so two programs never pick the same name.
+// file "data-YYYYMMDD-HHMMSS.KDT", its side files "data-YYYYMMDD-HHMMSS.kdb.imports" (and so on) and
+// its manifest "data-YYYYMMDD-HHMMSS.manifest"; a second snapshot in the same second gets "-2",
+// "-3", ... after the time. A snapshot is listed by its record file, which is named last, so a
+// listed snapshot is whole; rotation removes the record file first and then the rest. Every change
+// to a snapshot folder (new snapshot, rotation) holds the exclusive lock of its file ".lock", so two
+// programs never pick the same name.
 //
 // Messages are UTF-8 (for the terminal); paths are GBK, as everywhere inside the program.
 #pragma once
@@ -29,10 +33,16 @@ inline constexpr int32_t kSnapshotWaitMs = 2000;
 inline constexpr int kKeptSnapshots = 30;
 
 struct SnapshotName {
-  std::string path;      // GBK, the snapshot's record file
-  std::string aux_path;  // GBK, its auxiliary file (it may not exist: a table without chains)
+  std::string path;           // GBK, the snapshot's record file
+  std::string aux_path;       // GBK, its auxiliary file (it may not exist: a table without chains)
+  std::string manifest_path;  // GBK (it may not exist: a snapshot of an older version)
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   int sequence = 1;  // 1 for the first snapshot of its second
+
+  // GBK, its side file with `suffix` (it may not exist).
+  std::string side_path(std::string_view suffix) const;
+  // Every file the snapshot may have, record file first, manifest last (existing or not).
+  std::vector<std::string> part_paths() const;
 };
 
 // "dir/backups" for "dir/data.kdb".
@@ -53,13 +63,16 @@ struct SnapshotResult {
   Status status;       // ok: the snapshot is complete, synced and named
   bool sound = false;  // it passed the audit (or, without the audit, the structure check)
   SnapshotName name;
-  int32_t live = 0;                 // live records, when audited
-  std::vector<std::string> report;  // audit lines, or the structure problem
+  std::vector<std::string> side_paths;  // GBK, the side files it holds
+  int32_t live = 0;                     // live records, when audited
+  std::vector<std::string> report;      // audit lines, or the structure problem
 };
 
-// Copies `gbk_file` and its auxiliary file into a new snapshot in `gbk_dir` (made when missing).
-// The whole record file and the whole auxiliary file are locked while they are copied; the copies
-// are synced under temporary names, then renamed (auxiliary file first) and the folder synced.
+// Copies `gbk_file`, its auxiliary file and its side files into a new snapshot in `gbk_dir` (made
+// when missing). A `gbk_file` that is not a record file (a folder, another kind of file) is refused
+// before anything is made. The side files' lock bytes and then the whole record and auxiliary files
+// are locked while they are copied; a running import delays it and, past `wait_ms`, fails it. The
+// copies are synced under temporary names, sealed by the manifest and named (store/snapshot_files.h).
 // A snapshot that fails the audit is kept (it is what the file holds) and reported unsound.
 SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir,
                              const SnapshotOptions& options);
@@ -102,28 +115,5 @@ class StartBackup {
 // Both halves at once.
 DailyBackupResult daily_backup(std::string_view gbk_file, std::time_t now, int keep = kKeptSnapshots,
                                FileSystem* files = nullptr);
-
-struct RestoreResult {
-  Status status;
-  std::vector<std::string> lines;  // what was done, for the terminal
-  bool kept = false;               // the replaced file was kept as a snapshot
-  SnapshotName kept_name;
-};
-
-// Replaces `gbk_file` (and its auxiliary file) with the snapshot `gbk_snapshot`:
-// 1. the snapshot must pass the audit;
-// 2. the file must not be open anywhere: it is opened exclusively, which fails while any program
-//    (Pennacle, kdbtool) has it open, and stays open so until the end;
-// 3. the file is kept as one more snapshot in backups/ beside it;
-// 4. the snapshot is copied beside the file as "FILE.restoring" and "AUX.restoring", synced;
-// 5. the file is removed, the auxiliary copy renamed into place, then the record copy: the pair is
-//    never a mismatch, and a crash before the end leaves no record file at all (the program and
-//    kdbtool then report it missing) with the ".restoring" copies beside it. A second run of the
-//    same restore finishes the work.
-RestoreResult restore_snapshot(std::string_view gbk_snapshot, std::string_view gbk_file,
-                               FileSystem* files = nullptr);
-
-// The suffix of the copies a restore puts beside the file before renaming them into place.
-inline constexpr std::string_view kRestoringSuffix = ".restoring";
 
 }  // namespace pennacle

@@ -5,8 +5,14 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
+#include <thread>
 
+#include "store/check.h"
 #include "store/locks.h"
+#include "store/restore.h"
+#include "store/snapshot_manifest.h"
+#include "store/snapshot_test_support.h"
 #include "store/test_support.h"
 #include "testing/fault_file.h"
 
@@ -175,6 +181,7 @@ TEST_F(Backup, TheStructureCheckNamesACutFile) {
 
 TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
   const std::string file = ledger_with(5);
+  write_bytes(path("data.kdb.imports"), "an import log\n");
   const std::time_t first = local_time(2025, 1, 1, 12, 0, 0);
   for (int d = 0; d < 35; ++d) {
     const std::time_t noon = first + d * kDay;
@@ -193,9 +200,12 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
   // Day 0 had one more (a snapshot of kdbtool's kind); the oldest went first.
   EXPECT_EQ(std::tie(all.front().month, all.front().day), std::make_tuple(1, 6));
   EXPECT_EQ(std::tie(all.back().month, all.back().day), std::make_tuple(2, 4));
-  for (const SnapshotName& s : all) EXPECT_TRUE(fs::exists(s.aux_path)) << s.aux_path;
-  // Auxiliary files of removed snapshots went with them: 30 pairs and the lock.
-  EXPECT_EQ(names_in(path("backups")).size(), 61u);
+  for (const SnapshotName& s : all) {
+    for (const std::string& part : s.part_paths()) EXPECT_TRUE(fs::exists(part)) << part;
+  }
+  // Every file of a removed snapshot went with it: 30 times the record file, its auxiliary file,
+  // its import log and its manifest, and the lock.
+  EXPECT_EQ(names_in(path("backups")).size(), 30u * 4 + 1);
   EXPECT_EQ(bills_in(file), 5);
 }
 
@@ -226,6 +236,255 @@ TEST_F(Backup, AnUnsoundDailySnapshotRemovesNoOlderOne) {
   EXPECT_EQ(r.status, DailyBackup::Taken);
   EXPECT_NE(r.message.find("no older snapshot was removed"), std::string::npos) << r.message;
   EXPECT_EQ(list_snapshots(file, path("backups")).size(), 31u);
+}
+
+// An import log as a test writes one: the store copies side files as bytes, whatever they hold.
+const char kLog[] = "kdbtool imports 1\nD\t2024001\t2024-01-02 10:00:00\t12.5\t-\t1\t00\t0\n";
+
+TEST_F(Backup, ASnapshotHoldsTheImportLogAndAManifestOfEveryFile) {
+  const std::string file = ledger_with(3);
+  write_bytes(path("data.kdb.imports"), kLog);
+  const SnapshotResult r = snap(file, local_time(2025, 3, 4, 5, 6, 7));
+  ASSERT_TRUE(r.status.ok()) << r.status.message();
+  EXPECT_EQ(r.name.side_path("imports"), path("backups/data-20250304-050607.kdb.imports"));
+  EXPECT_EQ(r.name.manifest_path, path("backups/data-20250304-050607.manifest"));
+  EXPECT_EQ(r.side_paths, std::vector<std::string>{r.name.side_path("imports")});
+  EXPECT_EQ(read_bytes(r.name.side_path("imports")), kLog);
+  const SealCheck seal = check_snapshot_seal(r.name.path);
+  ASSERT_EQ(seal.seal, SnapshotSeal::Intact) << seal.detail;
+  // The manifest names each file by its part, with the size and digest of its bytes.
+  ASSERT_EQ(seal.manifest->entries.size(), 3u);
+  for (const auto& [part, source] : {std::pair<std::string, std::string>{"kdb", file},
+                                     {"KDT", path("data.KDT")},
+                                     {"imports", path("data.kdb.imports")}}) {
+    const ManifestEntry* e = seal.manifest->find(part);
+    ASSERT_NE(e, nullptr) << part;
+    ManifestEntry real;
+    ASSERT_TRUE(digest_file(posix_file_system(), source, &real).ok());
+    EXPECT_EQ(e->size, read_bytes(source).size()) << part;
+    EXPECT_EQ(e->digest, real.digest) << part;
+  }
+  // Without a log the snapshot has none, and its manifest names none.
+  fs::remove(path("data.kdb.imports"));
+  const SnapshotResult bare = snap(file, 0);
+  ASSERT_TRUE(bare.status.ok());
+  EXPECT_FALSE(fs::exists(bare.name.side_path("imports")));
+  const SealCheck bare_seal = check_snapshot_seal(bare.name.path);
+  ASSERT_EQ(bare_seal.seal, SnapshotSeal::Intact) << bare_seal.detail;
+  EXPECT_EQ(bare_seal.manifest->find("imports"), nullptr);
+}
+
+// What check_snapshot_seal says of a snapshot after `change` is done to the copy of `part`.
+class SealOf : public Backup {
+ protected:
+  void SetUp() override {
+    Backup::SetUp();
+    file_ = ledger_with(3);
+    write_bytes(path("data.kdb.imports"), kLog);
+    const SnapshotResult r = snap(file_, 0);
+    ASSERT_TRUE(r.status.ok());
+    name_ = r.name;
+  }
+  void flip(const std::string& p, size_t at) {
+    std::string bytes = read_bytes(p);
+    ASSERT_LT(at, bytes.size());
+    bytes[at] ^= 0x01;
+    write_bytes(p, bytes);
+  }
+  std::string file_;
+  SnapshotName name_;
+};
+
+TEST_F(SealOf, AFlippedBitInAnAmountOrARemarkIsDamagedThoughTheAuditPassesIt) {
+  // Bill 2's amount, 1.5: its lowest byte, so the bill reads 1.5000000000000002.
+  const std::string kdb = read_bytes(name_.path);
+  const double amount = 1.5;
+  const size_t at = kdb.find(std::string(reinterpret_cast<const char*>(&amount), sizeof amount));
+  ASSERT_NE(at, std::string::npos);
+  flip(name_.path, at);
+  EXPECT_TRUE(check_database(name_.path).sound) << "the audit cannot see it";
+  SealCheck seal = check_snapshot_seal(name_.path);
+  EXPECT_EQ(seal.seal, SnapshotSeal::Damaged);
+  EXPECT_NE(seal.detail.find("changed since the snapshot was taken"), std::string::npos) << seal.detail;
+  EXPECT_NE(seal.detail.find(name_.path), std::string::npos) << seal.detail;
+  write_bytes(name_.path, kdb);
+  ASSERT_EQ(check_snapshot_seal(name_.path).seal, SnapshotSeal::Intact);
+  // A remark's text in the auxiliary file: the second block holds the first chain.
+  const std::string kdt = read_bytes(name_.aux_path);
+  const size_t remark = kdt.find("备注1");
+  ASSERT_NE(remark, std::string::npos);
+  flip(name_.aux_path, remark + 4);
+  EXPECT_TRUE(check_database(name_.path).sound) << "the audit cannot see it";
+  seal = check_snapshot_seal(name_.path);
+  EXPECT_EQ(seal.seal, SnapshotSeal::Damaged);
+  EXPECT_NE(seal.detail.find(name_.aux_path), std::string::npos) << seal.detail;
+}
+
+TEST_F(SealOf, ALogThatChangedWentMissingOrAppearedIsDamaged) {
+  const std::string log = name_.side_path("imports");
+  flip(log, 30);
+  EXPECT_EQ(check_snapshot_seal(name_.path).seal, SnapshotSeal::Damaged);
+  write_bytes(log, std::string(kLog) + "more");
+  EXPECT_NE(check_snapshot_seal(name_.path).detail.find("changed size"), std::string::npos);
+  fs::remove(log);
+  EXPECT_NE(check_snapshot_seal(name_.path).detail.find("is missing"), std::string::npos);
+  // A snapshot taken without a log gains one.
+  fs::remove(path("data.kdb.imports"));
+  const SnapshotResult bare = snap(file_, 0);
+  write_bytes(bare.name.side_path("imports"), kLog);
+  const SealCheck seal = check_snapshot_seal(bare.name.path);
+  EXPECT_EQ(seal.seal, SnapshotSeal::Damaged);
+  EXPECT_NE(seal.detail.find("not in the snapshot's manifest"), std::string::npos) << seal.detail;
+}
+
+TEST_F(SealOf, ADamagedManifestIsDamagedAndAMissingOneIsAnOlderSnapshot) {
+  const std::string manifest = read_bytes(name_.manifest_path);
+  // Every single changed bit and every cut anywhere in the manifest is seen.
+  for (size_t at = 0; at < manifest.size(); ++at) {
+    for (int bit = 0; bit < 8; ++bit) {
+      std::string bad = manifest;
+      bad[at] = static_cast<char>(bad[at] ^ (1 << bit));
+      ASSERT_FALSE(parse_manifest(bad).ok()) << "byte " << at << " bit " << bit;
+    }
+    ASSERT_FALSE(parse_manifest(manifest.substr(0, at)).ok()) << "cut at " << at;
+  }
+  EXPECT_FALSE(parse_manifest(manifest + "kdb 1 " + std::string(64, '0') + "\n").ok())
+      << "a line after the seal";
+  write_bytes(name_.manifest_path, manifest.substr(0, manifest.size() - 10));
+  const SealCheck cut = check_snapshot_seal(name_.path);
+  EXPECT_EQ(cut.seal, SnapshotSeal::Damaged);
+  EXPECT_NE(cut.detail.find("manifest"), std::string::npos) << cut.detail;
+  fs::remove(name_.manifest_path);
+  EXPECT_EQ(check_snapshot_seal(name_.path).seal, SnapshotSeal::NoManifest);
+}
+
+TEST_F(Backup, ManifestsReadBackWhatIsWrittenAndRefuseWhatThisVersionDoesNotKnow) {
+  Manifest m;
+  for (const char* part : {"kdb", "KDT", "imports"}) {
+    ManifestEntry e;
+    e.part = part;
+    e.size = std::string(part).size() * 1000003;
+    for (size_t i = 0; i < e.digest.size(); ++i) e.digest[i] = static_cast<uint8_t>(i * 7 + e.size);
+    m.entries.push_back(e);
+  }
+  Result<Manifest> back = parse_manifest(encode_manifest(m));
+  ASSERT_TRUE(back.ok()) << back.status().message();
+  ASSERT_EQ(back->entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(back->entries[i].part, m.entries[i].part);
+    EXPECT_EQ(back->entries[i].size, m.entries[i].size);
+    EXPECT_EQ(back->entries[i].digest, m.entries[i].digest);
+  }
+  Manifest twice = m;
+  twice.entries.push_back(m.entries[2]);
+  EXPECT_NE(parse_manifest(encode_manifest(twice)).status().message().find("twice"), std::string::npos);
+  Manifest unknown = m;
+  unknown.entries[2].part = "photos";
+  EXPECT_EQ(parse_manifest(encode_manifest(unknown)).status().code(), StatusCode::Unsupported);
+  Manifest headless = m;
+  headless.entries.erase(headless.entries.begin());
+  EXPECT_NE(parse_manifest(encode_manifest(headless)).status().message().find("no record file"),
+            std::string::npos);
+  EXPECT_FALSE(parse_manifest(std::string(70000, 'x')).ok());
+}
+
+TEST_F(Backup, ARunningImportDelaysTheSnapshotAndOneThatOutlastsTheWaitFailsIt) {
+  const std::string file = ledger_with(2);
+  write_bytes(path("data.kdb.imports"), kLog);
+  // The import log's own lock, as an import holds it for its whole run.
+  std::unique_ptr<File> importer;
+  ASSERT_EQ(posix_file_system().open(path("data.kdb.imports"), FileAccess::ReadWrite, FileShare::DenyNone,
+                                     &importer),
+            FileCause::None);
+  ASSERT_EQ(importer->lock(0, 1), FileCause::None);
+  const SnapshotResult busy = snap(file, 0, 60);
+  EXPECT_FALSE(busy.status.ok());
+  EXPECT_NE(busy.status.message().find("an import into the ledger is running"), std::string::npos)
+      << busy.status.message();
+  EXPECT_EQ(names_in(path("backups")), std::vector<std::string>{".lock"}) << "no snapshot, no temporary file";
+  // While the snapshot copies, the import cannot begin: it finds the log's byte taken.
+  ASSERT_EQ(importer->unlock(0, 1), FileCause::None);
+  FaultFileSystem paused(posix_file_system());
+  paused.pause_nth(FileOp::Write, 1);
+  SnapshotResult r;
+  std::thread taker([&] {
+    SnapshotOptions o;
+    o.files = &paused;
+    r = take_snapshot(file, "", o);
+  });
+  ASSERT_TRUE(paused.wait_until_paused(std::chrono::seconds(10)));
+  EXPECT_EQ(importer->lock(0, 1), FileCause::LockViolation);
+  paused.resume();
+  taker.join();
+  ASSERT_TRUE(r.status.ok()) << r.status.message();
+  EXPECT_EQ(importer->lock(0, 1), FileCause::None) << "released after the copy";
+}
+
+TEST_F(Backup, AFolderOrAFileThatIsNoRecordFileIsRefusedAndLeavesNothing) {
+  fs::create_directory(path("folder.kdb"));
+  SnapshotResult r = snap(path("folder.kdb"), 0);
+  EXPECT_FALSE(r.status.ok());
+  EXPECT_NE(r.status.message().find("is a folder"), std::string::npos) << r.status.message();
+  write_bytes(path("notes.kdb"),
+              "just some notes, long enough to fill a record file's header" + std::string(200, '.'));
+  r = snap(path("notes.kdb"), 0);
+  EXPECT_FALSE(r.status.ok());
+  EXPECT_NE(r.status.message().find("not a record file"), std::string::npos) << r.status.message();
+  write_bytes(path("short.kdb"), "tiny");
+  EXPECT_FALSE(snap(path("short.kdb"), 0).status.ok());
+  EXPECT_FALSE(fs::exists(path("backups")));
+  EXPECT_NE(daily_backup(path("notes.kdb"), std::time(nullptr)).message.find("not a record file"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(path("backups")));
+}
+
+// A power cut at every write and sync of a snapshot, keeping none, all or random sectors of what was
+// not synced: the folder lists the snapshots it had, or those and the new one, whole and intact.
+TEST_F(Backup, APowerCutAtAnyPointLeavesNoSnapshotOrAWholeOne) {
+  const std::string file = ledger_with(6);
+  write_bytes(path("data.kdb.imports"), kLog);
+  const std::map<std::string, std::string> source{
+      {"kdb", read_bytes(file)}, {"KDT", read_bytes(path("data.KDT"))}, {"imports", kLog}};
+  for (int writes = 0;; ++writes) {
+    bool finished = false;
+    for (const auto& [keeps, seed] : power_cut_kinds()) {
+      SCOPED_TRACE("writes " + std::to_string(writes) + ", cut " + std::to_string(static_cast<int>(keeps)) +
+                   "/" + std::to_string(seed));
+      fs::remove_all(path("backups"));
+      fs::create_directory(path("backups"));
+      PowerCutFs cut;
+      FaultFileSystem& faults = cut.faults();
+      faults.crash_after_writes(writes);
+      SnapshotOptions o;
+      o.files = &cut;
+      o.audit = false;
+      const SnapshotResult r = take_snapshot(file, "", o);
+      finished = !faults.crashed();
+      if (finished) {
+        ASSERT_TRUE(r.status.ok()) << r.status.message();
+      }
+      faults.apply_power_cut(keeps, seed);
+      const std::vector<SnapshotName> listed = list_snapshots(file, path("backups"));
+      ASSERT_LE(listed.size(), 1u);
+      if (r.status.ok()) {
+        ASSERT_EQ(listed.size(), 1u) << "a snapshot reported is there";
+      }
+      for (const SnapshotName& s : listed) {
+        const SealCheck seal = check_snapshot_seal(s.path);
+        ASSERT_EQ(seal.seal, SnapshotSeal::Intact) << seal.detail;
+        for (const auto& [part, bytes] : source)
+          ASSERT_EQ(read_bytes(snapshot_part_path(s.path, part)), bytes);
+      }
+      // The next snapshot goes through and is whole, whatever the cut left.
+      const SnapshotResult next = snap(file, 0);
+      ASSERT_TRUE(next.status.ok()) << next.status.message();
+      ASSERT_EQ(check_snapshot_seal(next.name.path).seal, SnapshotSeal::Intact);
+    }
+    if (finished) {
+      EXPECT_GT(writes, 8) << "copies, syncs, manifest and folder syncs were all cut";
+      break;
+    }
+  }
 }
 
 TEST_F(Backup, AnInterruptedRestoreIsNamedAtStart) {

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cassert>
 #include <filesystem>
 #include <system_error>
@@ -12,6 +13,7 @@
 #include "store/errors.h"
 #include "store/format.h"
 #include "store/locks.h"
+#include "store/side_files.h"
 
 namespace pennacle::snapshot {
 namespace {
@@ -20,8 +22,8 @@ constexpr size_t kCopyChunk = 1 << 20;
 constexpr long kPollNanoseconds = 1000000;
 constexpr int kMaxSequence = 9999;  // snapshots in one second
 constexpr std::string_view kLockName = ".lock";
-constexpr std::string_view kTempMain = ".snapshot.kdb.tmp";
-constexpr std::string_view kTempAux = ".snapshot.KDT.tmp";
+constexpr std::string_view kTempPrefix = ".snapshot.";
+constexpr std::string_view kTempSuffix = ".tmp";
 
 std::filesystem::path fs_path(std::string_view gbk) {
   return std::filesystem::path(gbk_to_utf8(gbk).value_or(std::string(gbk)));
@@ -128,18 +130,38 @@ Status open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access,
   if (FileCause c = fs.open(gbk_file, access, share, &out->main); c != FileCause::None)
     return file_failure(c, gbk_file, "cannot open");
   const FileCause c = fs.open(out->aux_path, access, share, &out->aux);
-  if (c == FileCause::None) return {};
-  out->aux.reset();
-  if (c == FileCause::NotFound) return {};  // a table without chains has none
-  return file_failure(c, out->aux_path, "cannot open");
+  if (c != FileCause::None) out->aux.reset();
+  // A table without chains has no auxiliary file.
+  if (c != FileCause::None && c != FileCause::NotFound) return file_failure(c, out->aux_path, "cannot open");
+  for (std::string_view suffix : kSideFileSuffixes) {
+    OpenSide side{std::string(suffix), side_file_path(gbk_file, suffix), nullptr};
+    const FileCause sc = fs.open(side.path, FileAccess::Read, FileShare::DenyNone, &side.file);
+    if (sc == FileCause::NotFound) continue;
+    if (sc != FileCause::None) return file_failure(sc, side.path, "cannot open");
+    out->sides.push_back(std::move(side));
+  }
+  return {};
+}
+
+std::string not_a_record_file(File& main) {
+  FileHeader h;
+  size_t got = 0;
+  if (main.read_at(0, h.raw.data(), h.raw.size(), &got) != FileCause::None)
+    return "it cannot be read as a file";
+  if (got != h.raw.size()) return "it is too short to be a record file";
+  if (!h.plain() && !h.protected_file()) return "it is not a record file";
+  return "";
 }
 
 namespace {
 
-Status copy_bytes(File& from, const std::string& from_path, File& to, const std::string& to_path) {
+// With `digest`, the size and SHA-256 of the bytes copied.
+Status copy_bytes(File& from, const std::string& from_path, File& to, const std::string& to_path,
+                  ManifestEntry* digest = nullptr) {
   uint64_t size = 0;
   if (FileCause c = from.size(&size); c != FileCause::None) return file_failure(c, from_path, "cannot read");
   std::vector<uint8_t> buf(kCopyChunk);
+  Sha256 hash;
   for (uint64_t at = 0; at < size;) {
     size_t got = 0;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), size - at));
@@ -149,8 +171,12 @@ Status copy_bytes(File& from, const std::string& from_path, File& to, const std:
       return file_failure(FileCause::EndOfFile, from_path, "cannot read: the file ended early");
     if (FileCause c = to.write_at(at, buf.data(), got); c != FileCause::None)
       return file_failure(c, to_path, "cannot write the copy");
+    if (digest) hash.add(buf.data(), got);
     at += got;
   }
+  if (!digest) return {};
+  digest->size = size;
+  if (!hash.finish(&digest->digest)) return Status::unsupported("SHA-256 failed in the crypto library");
   return {};
 }
 
@@ -183,89 +209,188 @@ Status busy(DbCode rc, std::string_view which) {
                                             std::to_string(code_number(rc)) + "); try again");
 }
 
-// Both whole files locked (record file first, as the store's operations take them), copied,
-// released. An unlock fails only with a closed file, whose locks are gone with it.
+// The side files' lock bytes, then both whole files (record file first, as the store's operations
+// take them) locked; everything copied; released. An unlock fails only with a closed file, whose
+// locks are gone with it.
 Status copy_locked(FilePair& source, TempCopy& copy, int32_t wait_ms) {
-  if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) return busy(rc, "the file");
+  if (Status s = lock_sides(source.sides, wait_ms); !s.ok()) return s;
+  if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) {
+    unlock_sides(source.sides);
+    return busy(rc, "the file");
+  }
   if (source.aux) {
     if (DbCode rc = lock_whole(*source.aux, wait_ms); rc != DbCode::Ok) {
       std::ignore = platform_unlock(*source.main, kWholeFile);
+      unlock_sides(source.sides);
       return busy(rc, "the auxiliary file");
     }
   }
   Status s = copy_bytes(*source.main, source.main_path, *copy.main, copy.main_path);
   if (s.ok() && source.aux) s = copy_bytes(*source.aux, source.aux_path, *copy.aux, copy.aux_path);
+  for (size_t i = 0; s.ok() && i < source.sides.size(); ++i) {
+    s = copy_bytes(*source.sides[i].file, source.sides[i].path, *copy.sides[i].file, copy.sides[i].path);
+  }
   if (source.aux) std::ignore = platform_unlock(*source.aux, kWholeFile);
   std::ignore = platform_unlock(*source.main, kWholeFile);
+  unlock_sides(source.sides);
   return s;
 }
 
-// Removes both temporary copies after a failure, which is the one reported: a copy left behind is
+// Removes the temporary copies after a failure, which is the one reported: a copy left behind is
 // removed by the next snapshot in the folder anyway.
 void remove_temps(FileSystem& fs, const TempCopy& copy) {
-  std::ignore = remove_if_present(fs, copy.main_path);
-  std::ignore = remove_if_present(fs, copy.aux_path);
+  for (const std::string* p : {&copy.main_path, &copy.aux_path, &copy.manifest_path})
+    std::ignore = remove_if_present(fs, *p);
+  for (const OpenSide& side : copy.sides) std::ignore = remove_if_present(fs, side.path);
 }
 
-// The first free name of `now`, sequence 1 first.
+// The first name of `now` none of whose files exists, sequence 1 first.
 Result<SnapshotName> free_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now) {
   for (int sequence = 1; sequence <= kMaxSequence; ++sequence) {
     SnapshotName name = snapshot_name(gbk_file, gbk_dir, now, sequence);
-    if (!exists(name.path) && !exists(name.aux_path)) return name;
+    const std::vector<std::string> parts = name.part_paths();
+    if (std::none_of(parts.begin(), parts.end(), [](const std::string& p) { return exists(p); })) return name;
   }
   return Status::unsupported("too many snapshots in one second");
 }
 
+std::string temp_path(const std::string& gbk_dir, std::string_view part) {
+  return gbk_dir + "/" + std::string(kTempPrefix) + std::string(part) + std::string(kTempSuffix);
+}
+
+// Syncs the copies and closes them.
+Status sync_copies(TempCopy& copy) {
+  Status s = sync_file(*copy.main, copy.main_path);
+  if (s.ok() && copy.aux) s = sync_file(*copy.aux, copy.aux_path);
+  for (size_t i = 0; s.ok() && i < copy.sides.size(); ++i)
+    s = sync_file(*copy.sides[i].file, copy.sides[i].path);
+  copy.main.reset();
+  copy.aux.reset();
+  for (OpenSide& side : copy.sides) side.file.reset();
+  return s;
+}
+
+// The manifest of the copies as they are on the disk, read back, written and synced beside them.
+Status seal_copies(FileSystem& fs, const TempCopy& copy, bool has_aux) {
+  Manifest m;
+  std::vector<std::pair<std::string, std::string>> parts{{"kdb", copy.main_path}};
+  if (has_aux) parts.emplace_back("KDT", copy.aux_path);
+  for (const OpenSide& side : copy.sides) parts.emplace_back(side.suffix, side.path);
+  for (const auto& [part, path] : parts) {
+    ManifestEntry e;
+    e.part = part;
+    if (Status s = digest_file(fs, path, &e); !s.ok()) return s;
+    m.entries.push_back(std::move(e));
+  }
+  return write_new_file(fs, copy.manifest_path, encode_manifest(m));
+}
+
+Status rename_into(FileSystem& fs, const std::string& from, const std::string& to) {
+  if (FileCause c = fs.rename(from, to); c != FileCause::None)
+    return file_failure(c, to, "cannot name the snapshot");
+  return {};
+}
+
+Status sync_folder(FileSystem& fs, const std::string& gbk_path_in_it) {
+  if (FileCause c = fs.sync_directory_of(gbk_path_in_it); c != FileCause::None)
+    return file_failure(c, directory_of(gbk_path_in_it), "cannot sync the folder");
+  return {};
+}
+
+// Every part but the record file under its name, the folder synced, then the record file.
+Status rename_parts(FileSystem& fs, const TempCopy& copy, bool has_aux, const SnapshotName& name) {
+  Status s;
+  for (size_t i = 0; s.ok() && i < copy.sides.size(); ++i)
+    s = rename_into(fs, copy.sides[i].path, name.side_path(copy.sides[i].suffix));
+  if (s.ok() && has_aux) s = rename_into(fs, copy.aux_path, name.aux_path);
+  if (s.ok()) s = rename_into(fs, copy.manifest_path, name.manifest_path);
+  if (s.ok()) s = sync_folder(fs, name.path);
+  if (s.ok()) s = rename_into(fs, copy.main_path, name.path);
+  if (s.ok()) s = sync_folder(fs, name.path);
+  return s;
+}
+
 }  // namespace
 
-Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to) {
+Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to,
+                        ManifestEntry* digest) {
   std::unique_ptr<File> to;
   if (Status s = create_fresh(fs, gbk_to, &to); !s.ok()) return s;
-  Status s = copy_bytes(from, gbk_from, *to, gbk_to);
+  Status s = copy_bytes(from, gbk_from, *to, gbk_to, digest);
   if (s.ok()) s = sync_file(*to, gbk_to);
   to->close();
   return s;
+}
+
+Status write_new_file(FileSystem& fs, const std::string& gbk_to, std::string_view bytes) {
+  std::unique_ptr<File> to;
+  if (Status s = create_fresh(fs, gbk_to, &to); !s.ok()) return s;
+  Status s;
+  if (FileCause c = to->write_at(0, bytes.data(), bytes.size()); c != FileCause::None)
+    s = file_failure(c, gbk_to, "cannot write");
+  if (s.ok()) s = sync_file(*to, gbk_to);
+  to->close();
+  return s;
+}
+
+Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms) {
+  for (size_t i = 0; i < sides.size(); ++i) {
+    const DbCode rc = platform_lock(*sides[i].file, kSideFileLockByte, wait_ms);
+    if (rc == DbCode::Ok) continue;
+    for (size_t j = 0; j < i; ++j) std::ignore = platform_unlock(*sides[j].file, kSideFileLockByte);
+    return Status::store(code_number(rc), utf8(sides[i].path) +
+                                              " is being written by another program (an import into the "
+                                              "ledger is running); try again when it ends (" +
+                                              std::to_string(code_number(rc)) + ")");
+  }
+  return {};
+}
+
+void unlock_sides(std::vector<OpenSide>& sides) {
+  // An unlock fails only with a closed file, whose locks are gone with it.
+  for (OpenSide& side : sides) std::ignore = platform_unlock(*side.file, kSideFileLockByte);
 }
 
 Status copy_to_temps(FileSystem& fs, [[maybe_unused]] const DirLock& folder, FilePair& source,
                      const std::string& gbk_dir, int32_t wait_ms, TempCopy* out) {
   assert(folder.held());
   // Under the folder's lock nobody else uses these names: one left over is from a run that died.
-  out->main_path = gbk_dir + "/" + std::string(kTempMain);
-  out->aux_path = gbk_dir + "/" + std::string(kTempAux);
-  if (Status s = create_fresh(fs, out->main_path, &out->main); !s.ok()) return s;
-  if (Status s = remove_if_present(fs, out->aux_path); !s.ok()) return s;
-  if (source.aux) {
-    if (Status s = create_fresh(fs, out->aux_path, &out->aux); !s.ok()) return s;
+  out->main_path = temp_path(gbk_dir, "kdb");
+  out->aux_path = temp_path(gbk_dir, "KDT");
+  out->manifest_path = temp_path(gbk_dir, "manifest");
+  for (std::string_view suffix : kSideFileSuffixes) {
+    if (Status s = remove_if_present(fs, temp_path(gbk_dir, suffix)); !s.ok()) return s;
   }
-  Status s = copy_locked(source, *out, wait_ms);
+  if (Status s = remove_if_present(fs, out->manifest_path); !s.ok()) return s;
+  if (Status s = remove_if_present(fs, out->aux_path); !s.ok()) return s;
+  Status s = create_fresh(fs, out->main_path, &out->main);
+  if (s.ok() && source.aux) s = create_fresh(fs, out->aux_path, &out->aux);
+  for (size_t i = 0; s.ok() && i < source.sides.size(); ++i) {
+    out->sides.push_back({source.sides[i].suffix, temp_path(gbk_dir, source.sides[i].suffix), nullptr});
+    s = create_fresh(fs, out->sides.back().path, &out->sides.back().file);
+  }
+  if (s.ok()) s = copy_locked(source, *out, wait_ms);
   if (s.ok()) return s;
   out->main.reset();
   out->aux.reset();
+  for (OpenSide& side : out->sides) side.file.reset();
   remove_temps(fs, *out);
   return s;
 }
 
 Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file,
                                 const std::string& gbk_dir, std::time_t now) {
-  // Synced after the source's locks are gone: writers wait only for the copying.
-  Status s = sync_file(*copy.main, copy.main_path);
-  if (s.ok() && copy.aux) s = sync_file(*copy.aux, copy.aux_path);
+  // Synced and read back after the source's locks are gone: writers wait only for the copying.
   const bool has_aux = copy.aux != nullptr;
-  copy.main.reset();
-  copy.aux.reset();
+  Status s = sync_copies(copy);
+  if (s.ok()) s = seal_copies(fs, copy, has_aux);
   Result<SnapshotName> name = s.ok() ? free_name(gbk_file, gbk_dir, now) : Result<SnapshotName>(s);
-  if (name.ok() && has_aux) {
-    if (FileCause c = fs.rename(copy.aux_path, name->aux_path); c != FileCause::None)
-      name = file_failure(c, name->aux_path, "cannot name the snapshot");
-  }
   if (name.ok()) {
-    if (FileCause c = fs.rename(copy.main_path, name->path); c != FileCause::None)
-      name = file_failure(c, name->path, "cannot name the snapshot");
-  }
-  if (name.ok()) {
-    if (FileCause c = fs.sync_directory_of(name->path); c != FileCause::None)
-      name = file_failure(c, gbk_dir, "cannot sync the folder");
+    if (Status r = rename_parts(fs, copy, has_aux, *name); !r.ok()) {
+      // The record file first: what is left of the attempt is never listed.
+      for (const std::string& p : name->part_paths()) std::ignore = remove_if_present(fs, p);
+      name = r;
+    }
   }
   if (!name.ok()) remove_temps(fs, copy);
   return name;

@@ -5,10 +5,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file.h"
 #include "platform/status.h"
 #include "store/backup.h"
+#include "store/snapshot_manifest.h"
 
 namespace pennacle::snapshot {
 
@@ -40,32 +42,50 @@ class DirLock {
   std::unique_ptr<File> file_;
 };
 
-// A record file and its auxiliary file, open, with the paths they were opened by (GBK).
+// One side file (store/side_files.h), open for reading.
+struct OpenSide {
+  std::string suffix, path;
+  std::unique_ptr<File> file;
+};
+
+// A record file, its auxiliary file and its side files, open, with the paths they were opened by
+// (GBK).
 struct FilePair {
   std::unique_ptr<File> main, aux;
   std::string main_path, aux_path;
+  std::vector<OpenSide> sides;  // those that exist
 };
-// Opens `gbk_file` and, when it exists, its auxiliary file with the same access and sharing. A
-// failure names the file that could not be opened; its file_cause() says why.
+// Opens `gbk_file` and, when it exists, its auxiliary file with the same access and sharing, and
+// each side file that exists for reading, sharing everything. A failure names the file that could
+// not be opened; its file_cause() says why.
 Status open_pair(FileSystem& fs, const std::string& gbk_file, FileAccess access, FileShare share,
                  FilePair* out);
+
+// Whether the open `main` is a record file at all (its header's magic); "" when it is, else what it
+// is instead (UTF-8). A damaged record file is still one: its snapshot keeps the damage.
+std::string not_a_record_file(File& main);
 
 // The snapshot of `gbk_file` in `gbk_dir` taken at local time `now`, the `sequence`-th in its second.
 SnapshotName snapshot_name(const std::string& gbk_file, const std::string& gbk_dir, std::time_t now,
                            int sequence);
 
-// Copies of a pair under temporary names in a snapshot folder, not yet synced or named.
+// Copies of a pair and its side files under temporary names in a snapshot folder, not yet synced or
+// named.
 struct TempCopy {
   std::unique_ptr<File> main, aux;
-  std::string main_path, aux_path;
+  std::string main_path, aux_path, manifest_path;
+  std::vector<OpenSide> sides;
 };
 
-// The first half of a snapshot: both whole source files are locked while they are copied into the
-// temporary files. `folder` is the lock of gbk_dir, which must be held.
+// The first half of a snapshot: the side files' lock bytes, then both whole source files are locked
+// while all are copied into the temporary files. `folder` is the lock of gbk_dir, which must be held.
 Status copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, const std::string& gbk_dir,
                      int32_t wait_ms, TempCopy* out);
-// The second half: the copies are synced, renamed to the first free name of `now` (auxiliary file
-// first) and the folder synced; the snapshot's name. On failure the temporary files are removed.
+// The second half: the copies are synced and read back for the manifest, which is written and synced
+// too; then every part but the record file is renamed to the first free name of `now`, the folder
+// synced, the record file renamed and the folder synced again, so a listed snapshot (one whose
+// record file is there) is whole after a power cut. The snapshot's name. On failure every file of
+// the attempt is removed.
 Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file,
                                 const std::string& gbk_dir, std::time_t now);
 // Both halves.
@@ -74,8 +94,15 @@ Result<SnapshotName> copy_into_snapshot(FileSystem& fs, const DirLock& folder, F
                                         std::time_t now, int32_t wait_ms);
 
 // Copies every byte of `from` (opened by `gbk_from`) into a new file `gbk_to` (an old one is
-// replaced) and syncs it.
-Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to);
+// replaced) and syncs it. With `digest`, the size and SHA-256 of the bytes copied go there.
+Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from, const std::string& gbk_to,
+                        ManifestEntry* digest = nullptr);
+// Writes `bytes` as a new file `gbk_to` (an old one is replaced) and syncs it.
+Status write_new_file(FileSystem& fs, const std::string& gbk_to, std::string_view bytes);
+// Locks byte 0 of every side file as its writers do (store/side_files.h), waiting up to `wait_ms`;
+// on failure none stays locked. unlock_sides lets go of them.
+Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms);
+void unlock_sides(std::vector<OpenSide>& sides);
 
 // A quick look at a record file and its auxiliary file: header, field table and lengths. "" when
 // they hang together, else what is wrong (UTF-8).

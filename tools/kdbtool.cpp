@@ -420,6 +420,7 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   const std::string& cmd = args[0];
   std::vector<std::string> rest(args.begin() + 1, args.end());
   if (cmd == "--help" || cmd == "-h" || cmd == "help") return out << kUsage, 0;
+  if (int stop = stop_after_interrupted_restore(cmd, rest, err)) return stop;
   if (cmd == "create") return create(rest, out, err);
   if (cmd == "check") return check(rest, out, err);
   if (cmd == "export") return export_csv(rest, out, err);

@@ -2,11 +2,14 @@
 #include "tools/kdbtool_backup.h"
 
 #include <cstdio>
+#include <optional>
 #include <ostream>
 
 #include "platform/gbk.h"
 #include "store/backup.h"
 #include "store/check.h"
+#include "store/restore.h"
+#include "store/snapshot_manifest.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -14,22 +17,31 @@ namespace {
 
 const char* const kBackupHelp =
     "usage: kdbtool backup FILE [DIR]\n"
-    "Writes a snapshot of FILE and its .KDT file into DIR (default: backups/ beside FILE), named by the\n"
-    "date and time, e.g. data-20250131-093000.kdb. Both files are locked while they are copied, so a\n"
-    "running Pennacle or kdbtool cannot tear the snapshot; it waits up to 2 seconds for them. The\n"
-    "snapshot is synced to the disk and audited before it is reported.\n";
+    "Writes a snapshot of FILE, its .KDT file and the files beside it (FILE.imports, the record of\n"
+    "imported bills) into DIR (default: backups/ beside FILE), named by the date and time, e.g.\n"
+    "data-20250131-093000.kdb with data-20250131-093000.KDT, data-20250131-093000.kdb.imports and\n"
+    "data-20250131-093000.manifest, which holds the SHA-256 of each. The files are locked while they\n"
+    "are copied, so a running Pennacle or kdbtool cannot tear the snapshot; it waits up to 2 seconds\n"
+    "for them, and fails (try again) while an import into FILE runs longer. The snapshot is synced to\n"
+    "the disk and audited before it is reported. FILE must be a record file: nothing is written for\n"
+    "anything else.\n";
 
 const char* const kRestoreHelp =
     "usage: kdbtool restore SNAPSHOT FILE\n"
-    "Replaces FILE and its .KDT file with a snapshot. The snapshot must pass the audit, and no program may\n"
-    "have FILE open (close Pennacle first). FILE is first kept as one more snapshot in backups/ beside it.\n"
-    "The copy is synced before it takes FILE's place. If the restore is cut short (a crash, a full disk),\n"
-    "FILE is missing rather than mismatched and FILE.restoring lies beside it: run the same restore again.\n";
+    "Replaces FILE, its .KDT file and the files beside it (FILE.imports) with a snapshot. A file beside\n"
+    "FILE that the snapshot lacks is removed: it would be newer than the bills restored. The snapshot\n"
+    "must match its manifest (a snapshot whose bytes changed since it was taken is refused as damaged;\n"
+    "one without a manifest, from an older version, is taken on the audit alone) and pass the audit,\n"
+    "and no program may have FILE open (close Pennacle first). FILE is first kept as one more snapshot\n"
+    "in backups/ beside it. The copies are synced before they take FILE's place. If the restore is cut\n"
+    "short (a crash, a full disk), FILE is missing rather than mismatched and FILE.restoring lies beside\n"
+    "it: every kdbtool command then says so, and the same restore run again finishes it.\n";
 
 const char* const kBackupsHelp =
     "usage: kdbtool backups FILE [DIR]\n"
     "Lists the snapshots of FILE in DIR (default: backups/ beside FILE), oldest first, with the time each\n"
-    "was taken, its bill count and whether it passes the audit.\n";
+    "was taken, its bill count, whether it passes the audit, and \"damaged\" when its bytes changed since\n"
+    "it was taken (its manifest says so) or \"no manifest\" for one taken by an older version.\n";
 
 std::string when(const SnapshotName& s) {
   char buf[64];
@@ -49,6 +61,7 @@ int kdbtool_backup(const std::vector<std::string>& args, std::ostream& out, std:
   const SnapshotResult r = take_snapshot(paths[0], paths.size() > 1 ? paths[1] : "", SnapshotOptions{});
   if (!r.status.ok()) return fail(err, "backup failed: " + r.status.message());
   out << "snapshot: " << utf8(r.name.path) << "\n";
+  for (const std::string& side : r.side_paths) out << "with: " << utf8(side) << "\n";
   if (!r.sound) {
     for (const std::string& line : r.report) out << line << "\n";
     return fail(err, "the snapshot does not pass the audit: " + args[0] +
@@ -79,10 +92,31 @@ int kdbtool_backups(const std::vector<std::string>& args, std::ostream& out, std
   const std::vector<SnapshotName> all = list_snapshots(paths[0], dir);
   for (const SnapshotName& s : all) {
     const CheckReport check = check_database(s.path);
-    out << when(s) << "  " << check.live << " bill(s)  " << utf8(s.path) << (check.sound ? "" : "  NOT sound")
-        << "\n";
+    const SealCheck seal = check_snapshot_seal(s.path);
+    out << when(s) << "  " << check.live << " bill(s)  " << utf8(s.path)
+        << (check.sound ? "" : "  NOT sound");
+    if (seal.seal == SnapshotSeal::Damaged) out << "  damaged: " << seal.detail;
+    if (seal.seal == SnapshotSeal::NoManifest) out << "  no manifest";
+    out << "\n";
   }
   out << all.size() << " snapshot(s) in " << utf8(dir) << "\n";
+  return 0;
+}
+
+int stop_after_interrupted_restore(const std::string& command, const std::vector<std::string>& args,
+                                   std::ostream& err) {
+  if (command == "restore" || wants_help(args)) return 0;
+  for (const std::string& arg : args) {
+    const std::optional<std::string> gbk = utf8_to_gbk(arg);
+    if (!gbk || arg.starts_with("-")) continue;
+    const std::string message = interrupted_restore_message(*gbk, arg);
+    if (message.empty()) continue;
+    if (command == "backups") {
+      err << "kdbtool: note: " << message << "\n";
+      return 0;
+    }
+    return fail(err, message);
+  }
   return 0;
 }
 

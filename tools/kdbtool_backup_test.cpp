@@ -9,7 +9,9 @@
 
 #include "platform/gbk.h"
 #include "store/backup.h"
+#include "store/restore.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 #include "tools/kdbtool.h"
 #include "tools/kdbtool_test_support.h"
 
@@ -140,6 +142,129 @@ TEST_F(KdbtoolBackup, RestoreRefusesWhileTheFileIsOpenThenPutsTheSnapshotBack) {
   const std::vector<CsvRecord> kept = exported(all[1].path);
   ASSERT_EQ(kept.size(), before.size());
   for (size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(kept[i].cells, before[i].cells);
+}
+
+// An Alipay export of `n` paid bills numbered from `from`, each with its own order number.
+std::string alipay_export(int from, int n) {
+  std::vector<SampleRow> rows;
+  for (int i = from; i < from + n; ++i) {
+    const std::string k = std::to_string(1000 + i);
+    rows.push_back({"2023-03-" + std::to_string(10 + i % 18) + " 10:00:00", "餐饮美食", "小店" + k, "午饭",
+                    "支出", std::to_string(10 + i) + ".50", "交易成功", "20230301220014" + k, "M" + k});
+  }
+  return alipay_2023_csv(rows);
+}
+
+TEST_F(KdbtoolBackup, ABackupCarriesTheImportLogAndARestoreBringsItBack) {
+  const std::string db = path("data.kdb"), log = db + ".imports";
+  ASSERT_EQ(run({"create", db}), 0);
+  write_bytes(path("march.csv"), alipay_export(0, 3));
+  ASSERT_EQ(run({"import", db, path("march.csv")}), 0) << err_.str();
+  ASSERT_TRUE(fs::exists(log));
+  const std::string log_then = read_bytes(log);
+  ASSERT_EQ(run({"backup", db}), 0) << err_.str();
+  const SnapshotName snap = list_snapshots(db, path("backups")).at(0);
+  EXPECT_NE(out_.str().find("with: " + snap.side_path("imports")), std::string::npos) << out_.str();
+  EXPECT_EQ(read_bytes(snap.side_path("imports")), log_then);
+  write_bytes(path("april.csv"), alipay_export(3, 2));
+  ASSERT_EQ(run({"import", db, path("april.csv")}), 0) << err_.str();
+  ASSERT_NE(read_bytes(log), log_then);
+  ASSERT_EQ(run({"restore", snap.path, db}), 0) << err_.str();
+  EXPECT_EQ(read_bytes(log), log_then) << "the log of the bills restored";
+  EXPECT_EQ(exported(db).size(), 3u);
+  // Ledger and log agree again: March is there, April comes in again.
+  ASSERT_EQ(run({"import", db, path("march.csv")}), 0) << err_.str();
+  ASSERT_EQ(run({"import", db, path("april.csv")}), 0) << err_.str();
+  EXPECT_EQ(exported(db).size(), 5u);
+}
+
+TEST_F(KdbtoolBackup, BackupsCallsASnapshotWhoseBytesChangedDamagedAndRestoreRefusesIt) {
+  const std::string db = path("data.kdb");
+  ASSERT_EQ(run({"create", db}), 0);
+  import_into(db, 0, 4);
+  ASSERT_EQ(run({"backup", db}), 0) << err_.str();
+  const SnapshotName snap = list_snapshots(db, path("backups")).at(0);
+  // The fourth bill's amount (4 yuan) and the second one's remark ("备注1").
+  const std::vector<CsvRecord> before = exported(snap.path);
+  const std::string kdb = read_bytes(snap.path), kdt = read_bytes(snap.aux_path);
+  // 4.0 is that bill's 序号 first, then its amount; the sixth byte's change makes the amount 4.25.
+  const double four = 4;
+  const std::string four_bytes(reinterpret_cast<const char*>(&four), sizeof four);
+  const size_t second = kdb.find(four_bytes, kdb.find(four_bytes) + 1);
+  const size_t at_remark = kdt.find("备注1");
+  ASSERT_NE(second, std::string::npos);
+  const size_t at_amount = second + 6;
+  ASSERT_NE(at_remark, std::string::npos);
+  for (const auto& [file, at] :
+       {std::pair<std::string, size_t>{snap.path, at_amount}, {snap.aux_path, at_remark + 4}}) {
+    SCOPED_TRACE(file);
+    const std::string good = read_bytes(file);
+    std::string bad = good;
+    bad[at] ^= 0x01;
+    write_bytes(file, bad);
+    ASSERT_EQ(run({"check", snap.path}), 0) << "the audit cannot see it";
+    EXPECT_NE(exported(snap.path)[at == at_amount ? 3 : 1].cells, before[at == at_amount ? 3 : 1].cells)
+        << "the change reached a bill";
+    ASSERT_EQ(run({"backups", db}), 0);
+    EXPECT_NE(out_.str().find("  damaged: " + file + " changed since the snapshot was taken"),
+              std::string::npos)
+        << out_.str();
+    EXPECT_EQ(run({"restore", snap.path, db}), 1);
+    EXPECT_NE(err_.str().find("is damaged"), std::string::npos) << err_.str();
+    EXPECT_EQ(exported(db).size(), 4u);
+    write_bytes(file, good);
+  }
+  ASSERT_EQ(run({"backups", db}), 0);
+  EXPECT_EQ(out_.str().find("damaged"), std::string::npos) << out_.str();
+  fs::remove(snap.manifest_path);  // as an older version took it
+  ASSERT_EQ(run({"backups", db}), 0);
+  EXPECT_NE(out_.str().find("  no manifest\n"), std::string::npos) << out_.str();
+  EXPECT_EQ(run({"restore", snap.path, db}), 0) << err_.str();
+}
+
+TEST_F(KdbtoolBackup, AfterARestoreCutShortEveryCommandSaysSoAndHowToFinishIt) {
+  const std::string db = path("data.kdb");
+  ASSERT_EQ(run({"create", db}), 0);
+  import_into(db, 0, 4);
+  ASSERT_EQ(run({"backup", db}), 0);
+  const std::string snap = list_snapshots(db, path("backups")).at(0).path;
+  import_into(db, 4, 2);
+  // The first restore that stops with the record file removed.
+  for (int sync = 1; fs::exists(db); ++sync) {
+    ASSERT_LT(sync, 100);
+    FaultFileSystem faults(posix_file_system());
+    faults.fail_nth(FileOp::Sync, sync, FileCause::HardwareIo);
+    std::ignore = restore_snapshot(snap, db, &faults);  // failing is the point
+  }
+  const std::string finish = "kdbtool restore " + snap + " " + db;
+  const std::string csv = path("more.csv");
+  write_bytes(csv, bills_csv(10, 1));
+  for (std::vector<std::string> command : std::vector<std::vector<std::string>>{
+           {"export", db}, {"check", db}, {"import", db, csv}, {"backup", db}, {"create", db}}) {
+    SCOPED_TRACE(command[0]);
+    EXPECT_EQ(run(command), 1);
+    EXPECT_NE(err_.str().find(db + " is missing because a restore was cut short"), std::string::npos)
+        << err_.str();
+    EXPECT_NE(err_.str().find("finish it with: " + finish + "\n"), std::string::npos) << err_.str();
+  }
+  EXPECT_FALSE(fs::exists(db)) << "create made no empty ledger in its place";
+  ASSERT_EQ(run({"backups", db}), 0) << "the snapshots are listed, with the note";
+  EXPECT_NE(err_.str().find("finish it with: " + finish), std::string::npos) << err_.str();
+  EXPECT_NE(out_.str().find(snap), std::string::npos);
+  ASSERT_EQ(run({"restore", snap, db}), 0) << err_.str();
+  EXPECT_EQ(exported(db).size(), 4u);
+  EXPECT_EQ(run({"check", db}), 0);
+}
+
+TEST_F(KdbtoolBackup, ABackupOfAFolderOrOfAnotherFileLeavesNothing) {
+  fs::create_directory(path("ledger.kdb"));
+  EXPECT_EQ(run({"backup", path("ledger.kdb")}), 1);
+  EXPECT_NE(err_.str().find("is a folder, not a record file"), std::string::npos) << err_.str();
+  write_bytes(path("notes.txt"), std::string(300, 'n'));
+  EXPECT_EQ(run({"backup", path("notes.txt")}), 1);
+  EXPECT_NE(err_.str().find("not a record file"), std::string::npos) << err_.str();
+  EXPECT_FALSE(fs::exists(path("backups")));
+  EXPECT_FALSE(fs::exists(path("ledger.kdb/backups")));
 }
 
 }  // namespace
