@@ -1,11 +1,16 @@
 // The bill export readers of kdbtool import (Alipay and WeChat Pay CSV, XLSX) on arbitrary bytes.
 // Every bill read keeps the rules of a ledger bill (an amount above 0.0000001, a time in whole
 // seconds, a remark of whole GBK characters, an order number without padding);
-// forcing the source that was recognised reads the same; a workbook's cells written again by our
-// writer read back the same, and so do CSV rows written again cell by cell.
+// forcing the source that was recognised reads the same; rows are placed by sheet and row in a
+// workbook and by line in CSV; a number cell is a plain decimal and a text amount is one below
+// 1e12; a workbook's sheets and cells written again by our writer (number cells in exponent form
+// too) read back the same, and so do CSV rows written again cell by cell.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,7 +34,7 @@ void check(bool ok) {
 bool same(const ExportRead& a, const ExportRead& b) {
   if (a.bills.size() != b.bills.size() || a.neutral != b.neutral ||
       a.failed_or_closed != b.failed_or_closed || a.errors.size() != b.errors.size() ||
-      a.source != b.source) {
+      a.source != b.source || a.sheet != b.sheet) {
     return false;
   }
   for (size_t i = 0; i < a.bills.size(); ++i) {
@@ -42,7 +47,9 @@ bool same(const ExportRead& a, const ExportRead& b) {
   return true;
 }
 
-void check_bills(const ExportRead& r) {
+void check_bills(const ExportRead& r, bool workbook) {
+  check(workbook != r.sheet.empty());
+  check(row_place(r, 1).rfind(workbook ? "sheet " : "line ", 0) == 0);
   int line = 0;
   for (const ExportBill& b : r.bills) {
     check(std::isfinite(b.amount) && b.amount > 0.0000001);
@@ -59,26 +66,50 @@ void check_bills(const ExportRead& r) {
   for (size_t i = 1; i < r.errors.size(); ++i) check(r.errors[i - 1].line <= r.errors[i].line);
 }
 
-// A workbook's rows, written again (each row at its own row number), read back the same.
-void round_trip_xlsx(const Sheet& sheet) {
-  if (sheet.rows.empty() || sheet.rows.back().line > kMaxRoundTripLine) return;
-  std::vector<std::vector<testing::XlsxCell>> rows(static_cast<size_t>(sheet.rows.back().line));
+// A number cell holds a plain decimal: an optional minus, digits, an optional point and digits.
+bool plain_decimal(std::string_view t) {
+  if (!t.empty() && t[0] == '-') t.remove_prefix(1);
+  const size_t point = t.find('.');
+  const std::string_view whole = t.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? "" : t.substr(point + 1);
+  return !whole.empty() && whole.find_first_not_of("0123456789") == std::string_view::npos &&
+         (point == std::string_view::npos ||
+          (!fraction.empty() && fraction.find_first_not_of("0123456789") == std::string_view::npos));
+}
+
+// A workbook's sheets, written again (each row at its own row number, every other number in
+// exponent form), read back the same.
+void round_trip_xlsx(const std::vector<Sheet>& sheets) {
+  std::vector<testing::XlsxSheet> book;
   size_t n = 0;
-  for (const SheetRow& row : sheet.rows) {
-    auto& out = rows[static_cast<size_t>(row.line - 1)];
-    for (const SheetCell& c : row.cells) {
-      const auto kind = c.number
-                            ? testing::XlsxCell::Kind::Number
-                            : (n++ % 2 ? testing::XlsxCell::Kind::Inline : testing::XlsxCell::Kind::Shared);
-      out.push_back({c.text, kind});
+  for (const Sheet& sheet : sheets) {
+    if (!sheet.rows.empty() && sheet.rows.back().line > kMaxRoundTripLine) return;
+    testing::XlsxSheet out{sheet.name, {}};
+    out.rows.resize(sheet.rows.empty() ? 0 : static_cast<size_t>(sheet.rows.back().line));
+    for (const SheetRow& row : sheet.rows) {
+      for (const SheetCell& c : row.cells) {
+        check(!c.number || plain_decimal(c.text));
+        std::string text = c.text;
+        if (c.number && n % 2) text = testing::exponent_text(std::strtod(c.text.c_str(), nullptr));
+        const auto kind = c.number
+                              ? testing::XlsxCell::Kind::Number
+                              : (n % 2 ? testing::XlsxCell::Kind::Inline : testing::XlsxCell::Kind::Shared);
+        out.rows[static_cast<size_t>(row.line - 1)].push_back({text, kind});
+        ++n;
+      }
     }
+    book.push_back(std::move(out));
   }
-  Result<Sheet> read = read_xlsx(testing::make_xlsx(rows, sheet.date_1904));
-  check(read.ok());
-  const Sheet& again = *read;
-  check(again.rows.size() == sheet.rows.size() && again.date_1904 == sheet.date_1904);
-  for (size_t i = 0; i < sheet.rows.size(); ++i) {
-    check(again.rows[i].line == sheet.rows[i].line && again.rows[i].cells == sheet.rows[i].cells);
+  if (book.empty()) return;
+  Result<std::vector<Sheet>> read = read_xlsx(testing::make_workbook(book, sheets[0].date_1904));
+  check(read.ok() && read->size() == sheets.size());
+  for (size_t s = 0; s < sheets.size(); ++s) {
+    const Sheet &sheet = sheets[s], &again = (*read)[s];
+    check(again.name == sheet.name && again.rows.size() == sheet.rows.size() &&
+          again.date_1904 == sheet.date_1904);
+    for (size_t i = 0; i < sheet.rows.size(); ++i) {
+      check(again.rows[i].line == sheet.rows[i].line && again.rows[i].cells == sheet.rows[i].cells);
+    }
   }
 }
 
@@ -94,9 +125,9 @@ void round_trip_csv(const Sheet& sheet) {
     kept.push_back(row.cells);
   }
   if (text.rfind("PK\x03\x04", 0) == 0 || text.rfind("\xEF\xBB\xBF", 0) == 0) return;  // read as other things
-  Result<Sheet> read = load_sheet(text);
-  check(read.ok());
-  const Sheet& again = *read;
+  Result<std::vector<Sheet>> read = load_sheets(text);
+  check(read.ok() && read->size() == 1);
+  const Sheet& again = (*read)[0];
   std::vector<std::vector<SheetCell>> cells;
   for (const SheetRow& row : again.rows) {
     check(row.problem.empty());
@@ -106,18 +137,28 @@ void round_trip_csv(const Sheet& sheet) {
 }
 
 // Deflated parts are out of reach of byte mutations: an input starting with this byte holds the
-// parts themselves, shared strings, worksheet and workbook, split by zero bytes, zipped here.
+// parts themselves, split by zero bytes, zipped here: shared strings, the first worksheet and the
+// workbook, then (when the input goes on) the workbook's relationships and two more worksheets.
 constexpr char kPartsMode = '\x01';
+constexpr size_t kAlwaysParts = 3;
 
 std::string zip_input(std::string_view parts) {
-  static const char* const kNames[] = {"xl/sharedStrings.xml", "xl/worksheets/sheet1.xml", "xl/workbook.xml"};
+  static const char* const kNames[] = {"xl/sharedStrings.xml",     "xl/worksheets/sheet1.xml",
+                                       "xl/workbook.xml",          "xl/_rels/workbook.xml.rels",
+                                       "xl/worksheets/sheet2.xml", "xl/worksheets/sheet3.xml"};
   std::vector<std::pair<std::string, std::string>> files;
-  for (const char* name : kNames) {
+  for (size_t i = 0; i < std::size(kNames) && (i < kAlwaysParts || !parts.empty()); ++i) {
     const size_t end = std::min(parts.find('\0'), parts.size());
-    files.push_back({name, std::string(parts.substr(0, end))});
+    files.push_back({kNames[i], std::string(parts.substr(0, end))});
     parts.remove_prefix(std::min(end + 1, parts.size()));
   }
   return testing::zip_parts(files, true);
+}
+
+// What a text amount reads as keeps the rules of an amount.
+void check_amount(std::string_view bytes) {
+  const std::optional<double> amount = parse_export_amount(bytes.substr(0, 64));
+  check(!amount || (*amount >= 0 && *amount < kExportAmountLimit));
 }
 
 }  // namespace
@@ -132,17 +173,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ExportOptions options;
   Result<ExportRead> r = read_bill_export(bytes, options);
   check(r.ok() || !r.status().message().empty());
+  check_amount(bytes);
   if (r.ok()) {
-    check_bills(*r);
+    check_bills(*r, is_xlsx(bytes));
     options.force = r->source;
     Result<ExportRead> forced = read_bill_export(bytes, options);
     check(forced.ok() && same(*r, *forced));
   }
-  if (Result<Sheet> sheet = load_sheet(bytes); sheet.ok()) {
+  if (Result<std::vector<Sheet>> sheets = load_sheets(bytes); sheets.ok()) {
     if (is_xlsx(bytes)) {
-      round_trip_xlsx(*sheet);
+      round_trip_xlsx(*sheets);
     } else {
-      round_trip_csv(*sheet);
+      check(sheets->size() == 1);
+      round_trip_csv(sheets->front());
     }
   }
   return 0;

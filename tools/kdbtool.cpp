@@ -2,12 +2,16 @@
 // for the store are converted to GBK where they cross.
 #include "tools/kdbtool.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -84,6 +88,13 @@ const char* const kImportHelp =
     "(deleted, or lost by restoring an older backup) is imported again. An import cut short is\n"
     "finished by importing the same export again.\n"
     "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
+    "\n"
+    "Rows and cells: in a CSV export each row has as many cells as the header (a trailing comma is no\n"
+    "cell); any other row is a bad row (an unquoted \"1,234.56\" makes two cells). A text amount is a\n"
+    "plain decimal, thousands commas in groups of three, below 1e12; a workbook's number cells are read\n"
+    "in any form it stores (7.0000000000000007E-2 is 0.07). Every worksheet is searched for the header,\n"
+    "in workbook order, and a workbook's rows are named by sheet and row. EXPORT is a file or a pipe of\n"
+    "at most 256 MB; an empty one is not an export.\n"
     "\n"
     "Our own CSV (UTF-8): columns %s (a header row naming them may come first\n"
     "and may carry other columns; the last two may be left out; the time defaults to now).\n"
@@ -315,6 +326,9 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
     } else if (args[i] == "--from") {
       return fail(err, "--from takes alipay or wechat"), false;
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      // "-" alone is a file name; a file whose name begins with "-" is given as "./-name".
+      return fail(err, "unknown option '" + args[i] + "' (see kdbtool import --help)"), false;
     } else {
       out->files.push_back(args[i]);
     }
@@ -365,17 +379,18 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std
   return 0;
 }
 
-// The file's text, unless it is larger than an import reads; false with a message.
-bool read_import_file(const std::string& csv_file, std::string* text, std::ostream& err) {
-  std::ifstream in(csv_file, std::ios::binary);
-  if (!in) return fail(err, csv_file + ": cannot read the file"), false;
-  std::error_code size_error;
-  if (std::filesystem::file_size(csv_file, size_error) > kMaxImportBytes && !size_error) {
-    fail(err,
-         csv_file + ": larger than the " + std::to_string(kMaxImportBytes >> 20) + " MB an import reads");
-    return false;
-  }
-  text->assign(std::istreambuf_iterator<char>(in), {});
+// True when `bytes` hold nothing but a byte-order mark and white space.
+bool blank(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  return bytes.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The export's bytes, unless it is no file with an export in it; false with a message.
+bool read_import_file(const std::string& file, std::string* text, std::ostream& err) {
+  Result<std::string> read = read_export_input(file, kMaxImportBytes);
+  if (!read.ok()) return fail(err, read.status().message()), false;
+  if (blank(*read)) return fail(err, file + ": the file is empty: not an export"), false;
+  *text = std::move(*read);
   return true;
 }
 
@@ -411,6 +426,38 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 }  // namespace
+
+Result<std::string> read_export_input(const std::string& path, size_t limit) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return Status::invalid(path + ": cannot read the file: " + std::strerror(errno));
+  struct stat st {};
+  std::string why;
+  if (fstat(fd, &st) != 0) {
+    why = std::string("cannot read the file: ") + std::strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    why = "is a directory, not an export file";
+  } else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+    why = "is a device, not an export file";
+  }
+  // Regular files, pipes and sockets alike: the bytes are counted as they come, so a file that grows
+  // while it is read, or a pipe without end, stops at the limit.
+  std::string bytes;
+  char buf[1 << 16];
+  while (why.empty()) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) why = std::string("cannot read the file: ") + std::strerror(errno);
+    if (n <= 0) break;
+    if (static_cast<size_t>(n) > limit - bytes.size()) {
+      why = "larger than the " + std::to_string(limit >> 20) + " MB an import reads";
+    } else {
+      bytes.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  if (!why.empty()) return Status::invalid(path + ": " + why);
+  return bytes;
+}
 
 int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

@@ -2,11 +2,18 @@
 // the terminal and in CSV; GBK inside the files.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace pennacle {
+
+// The bytes of the file or pipe `path` names, counted as they arrive: Invalid, naming the path,
+// when it is a directory or a device, cannot be read, or holds more than `limit` bytes.
+Result<std::string> read_export_input(const std::string& path, size_t limit);
 
 // Runs one command line (without the program name). Returns the exit status: 0 on success,
 // 1 with a message on `err` otherwise.

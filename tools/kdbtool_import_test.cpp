@@ -280,6 +280,114 @@ TEST_F(BillImport, WhatCannotBeImportedWritesNothingAndSaysWhy) {
   EXPECT_NE(err_.str().find(u8("金额 must be double or float")), std::string::npos) << err_.str();
 }
 
+// What the EXPORT argument names must be a file or a pipe holding an export: anything else is
+// refused with a reason and exit status 1, and nothing is written.
+TEST_F(BillImport, InputsThatAreNoExportAreRefusedWithAReason) {
+  const std::string db = make_ledger();
+  const std::string before = read_bytes(db);
+  std::filesystem::create_directory(path("folder"));
+  const std::pair<std::string, std::string> cases[] = {
+      {path("folder"), "is a directory"},
+      {"/dev/zero", "a device"},
+      {"/dev/null", "a device"},
+      {write_export("empty.csv", ""), "is empty: not an export"},
+      {write_export("bom.csv", "\xEF\xBB\xBF\r\n"), "is empty: not an export"},
+      {path("missing.csv"), "cannot read"},
+  };
+  for (const auto& [file, says] : cases) {
+    EXPECT_EQ(run({"import", db, file}), 1) << file;
+    EXPECT_NE(err_.str().find(file + ": "), std::string::npos) << err_.str();
+    EXPECT_NE(err_.str().find(says), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(read_bytes(db), before);
+  EXPECT_FALSE(std::filesystem::exists(db + ".imports"));
+}
+
+// A child writing `bytes` into a pipe, or writing without end when `bytes` is empty; returns the
+// read end's path.
+class PipeWriter {
+ public:
+  explicit PipeWriter(const std::string& bytes) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    child_ = fork();
+    if (child_ == 0) {
+      close(fds[0]);
+      const std::string chunk = bytes.empty() ? std::string(1 << 16, 'x') : bytes;
+      do {
+        for (size_t at = 0; at < chunk.size();) {
+          const ssize_t n = write(fds[1], chunk.data() + at, chunk.size() - at);
+          if (n <= 0) _exit(0);
+          at += static_cast<size_t>(n);
+        }
+      } while (bytes.empty());
+      _exit(0);
+    }
+    close(fds[1]);
+    fd_ = fds[0];
+  }
+  ~PipeWriter() {
+    if (fd_ >= 0) close(fd_);
+    if (child_ > 0) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+  }
+  std::string path() const { return "/dev/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_ = -1;
+  pid_t child_ = -1;
+};
+
+TEST_F(BillImport, APipeIsReadWithTheSameLimitAsAFile) {
+  const std::string db = make_ledger();
+  {
+    PipeWriter export_pipe(wechat_csv(wechat_rows()));
+    ASSERT_EQ(run({"import", db, export_pipe.path()}), 0) << err_.str();
+    EXPECT_EQ(out_.str().substr(0, 8), "added 4,");
+  }
+  // The bytes are counted as they arrive: a pipe without end stops at the limit, like a file.
+  PipeWriter endless("");
+  Result<std::string> read = read_export_input(endless.path(), 1 << 20);
+  ASSERT_FALSE(read.ok());
+  EXPECT_NE(read.status().message().find("larger than the 1 MB an import reads"), std::string::npos)
+      << read.status().message();
+  const std::string big = write_export("big.csv", std::string((1 << 20) + 1, 'x'));
+  read = read_export_input(big, 1 << 20);
+  ASSERT_FALSE(read.ok());
+  EXPECT_NE(read.status().message().find("larger than the 1 MB"), std::string::npos);
+  const std::string exact = write_export("exact.csv", std::string(1 << 20, 'x'));
+  read = read_export_input(exact, 1 << 20);
+  ASSERT_TRUE(read.ok()) << read.status().message();
+  EXPECT_EQ(read->size(), 1u << 20);
+}
+
+TEST_F(BillImport, AnUnknownOptionIsNamed) {
+  const std::string db = make_ledger(), csv = write_export("a.csv", alipay_2023_csv(alipay_rows()));
+  for (const char* option : {"--bogus", "-x", "--dry"}) {
+    EXPECT_EQ(run({"import", db, csv, option}), 1);
+    EXPECT_NE(err_.str().find(std::string("unknown option '") + option + "'"), std::string::npos)
+        << err_.str();
+  }
+  EXPECT_FALSE(std::filesystem::exists(db + ".imports"));
+}
+
+// A workbook's rows are named by sheet and row, never by a line.
+TEST_F(BillImport, WorkbookRowsAreNamedBySheetAndRow) {
+  const std::string db = make_ledger();
+  std::vector<SampleRow> rows = wechat_rows();
+  rows[0].amount = "abc";
+  const std::vector<std::vector<XlsxCell>> notes = {{{u8("说明")}}};
+  const std::string book =
+      write_export("w.xlsx", make_workbook({{u8("说明"), notes}, {u8("账单"), wechat_sheet(rows)}}));
+  EXPECT_EQ(run({"import", db, book}), 1);
+  EXPECT_NE(err_.str().find(book + u8(": sheet 账单, row 18: 金额 'abc' is not an amount")),
+            std::string::npos)
+      << err_.str();
+  EXPECT_EQ(err_.str().find("line"), std::string::npos) << err_.str();
+}
+
 TEST_F(BillImport, ARemarkIsCutToATextFieldOnACharacterBoundary) {
   const std::string db = path("narrow.kdb");
   ASSERT_EQ(run({"create", db, "--field", u8("序号:double"), "--field", u8("类型:text:16"), "--field",

@@ -85,6 +85,8 @@ Result<std::vector<CsvRecord>> parse_csv(std::string_view t) {
           if (t[i] == '\n') ++line;
           cell += t[i++];
         }
+        // Spaces and tabs after the closing quote are padding (WeChat Pay writes a tab there).
+        while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
         if (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') {
           return Status::invalid("line " + std::to_string(line) + ": text after a closing quote");
         }

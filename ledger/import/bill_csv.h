@@ -16,7 +16,8 @@ struct CsvRecord {
   int line = 0;  // the line the record starts on
   std::vector<std::string> cells;
 };
-// The records of `text`. Invalid, naming the line, on a quote that is never closed or text after a
+// The records of `text`. A closing quote may be followed by spaces and tabs before the comma or
+// line end. Invalid, naming the line, on a quote that is never closed or other text after a
 // closing quote.
 Result<std::vector<CsvRecord>> parse_csv(std::string_view text);
 // One cell, quoted when it holds a comma, a quote or a line break.

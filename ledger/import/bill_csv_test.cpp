@@ -27,6 +27,19 @@ TEST(Csv, QuotesLineBreaksAndErrors) {
   EXPECT_EQ(csv_cell("a\nb"), "\"a\nb\"");
 }
 
+// WeChat Pay writes a tab after some closing quotes; spaces and tabs there are padding, anything
+// else is still text after a closing quote.
+TEST(Csv, PaddingAfterAClosingQuoteIsNotText) {
+  Result<std::vector<CsvRecord>> read = parse_csv("\"3985734\"\t,\"129847129\" \t ,\"/\"\t\r\n\"a\"  \nb\n");
+  ASSERT_TRUE(read.ok()) << read.status().message();
+  ASSERT_EQ(read->size(), 3u);
+  EXPECT_EQ((*read)[0].cells, (std::vector<std::string>{"3985734", "129847129", "/"}));
+  EXPECT_EQ((*read)[1].cells, (std::vector<std::string>{"a"}));
+  EXPECT_EQ((*read)[2].line, 3);
+  EXPECT_EQ(parse_csv("\"a\"\t x,b\n").status().message(), "line 1: text after a closing quote");
+  EXPECT_EQ(parse_csv("\"a\" \"b\"\n").status().message(), "line 1: text after a closing quote");
+}
+
 // The columns of our CSV are the ledger's own field names: a header naming them in any order (with
 // other columns between) places each cell, and without one the cells stand in the ledger's order.
 TEST(BillCsv, ColumnsByHeaderOrByOrder) {

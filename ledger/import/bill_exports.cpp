@@ -186,6 +186,21 @@ bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::strin
 
 bool is_footer_start(std::string_view first_cell) { return trim_cell(first_cell).substr(0, 2) == "--"; }
 
+// The cells of a CSV row as its columns: a trailing comma (an empty last cell) is none.
+size_t csv_columns(const SheetRow& row) {
+  const size_t n = row.cells.size();
+  return n > 1 && row.cells.back().text.empty() ? n - 1 : n;
+}
+
+// Why a CSV row cannot stand under `header`: it has another number of cells, so its cells would be
+// read under the wrong names (an unquoted "1,234.56" makes two). "" when it fits. A workbook's
+// cells stand in their columns by reference and always fit.
+std::string width_problem(const Sheet& sheet, const SheetRow& header, const SheetRow& row) {
+  const size_t columns = csv_columns(header);
+  if (!sheet.name.empty() || row.cells.size() == columns || csv_columns(row) == columns) return "";
+  return std::to_string(csv_columns(row)) + " cells, the header has " + std::to_string(columns);
+}
+
 // The data rows after the header, up to a dash line or a summary below them.
 void read_rows(const Sheet& sheet, size_t header, const Columns& columns, ExportSource source,
                std::vector<RowFields>* rows, ExportRead* out) {
@@ -218,7 +233,11 @@ void read_rows(const Sheet& sheet, size_t header, const Columns& columns, Export
     const bool looks_like_time =
         !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
     if (row.cells.size() < needed && !looks_like_time) break;  // a summary below the bills
-    std::string why;
+    std::string why = width_problem(sheet, sheet.rows[header], row);
+    if (!why.empty()) {
+      out->errors.push_back({row.line, why});
+      continue;
+    }
     if (!classify(source, &fields, &why)) {
       out->errors.push_back({row.line, why});
       continue;
@@ -266,11 +285,41 @@ void csv_sheet(std::string_view text, Sheet* out) {
   for (size_t i = 0; i < lines.size();) i += csv_rows(lines, i, &out->rows);
 }
 
+struct HeaderAt {
+  const Sheet* sheet = nullptr;  // none found
+  size_t row = 0;
+  ExportSource source = ExportSource::Alipay;
+  Columns columns;
+};
+
+// The first header row of any of `sources` among the first rows of each sheet, in sheet order.
+HeaderAt find_header(const std::vector<Sheet>& sheets, const std::vector<ExportSource>& sources) {
+  HeaderAt at;
+  for (const Sheet& sheet : sheets) {
+    for (size_t i = 0; i < sheet.rows.size() && sheet.rows[i].line <= kMaxHeaderLine; ++i) {
+      for (ExportSource s : sources) {
+        if (match_header(sheet.rows[i], s, &at.columns)) {
+          at.sheet = &sheet;
+          at.row = i;
+          at.source = s;
+          return at;
+        }
+      }
+    }
+  }
+  return at;
+}
+
 }  // namespace
+
+std::string row_place(const ExportRead& read, int line) {
+  return read.sheet.empty() ? "line " + std::to_string(line)
+                            : "sheet " + read.sheet + ", row " + std::to_string(line);
+}
 
 bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic; }
 
-Result<Sheet> load_sheet(std::string_view bytes) {
+Result<std::vector<Sheet>> load_sheets(std::string_view bytes) {
   if (is_xlsx(bytes)) return read_xlsx(bytes);
   std::string text;
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
@@ -284,42 +333,40 @@ Result<Sheet> load_sheet(std::string_view bytes) {
   } else {
     return Status::invalid("the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
   }
-  Sheet sheet;
-  csv_sheet(text, &sheet);
-  return sheet;
+  std::vector<Sheet> sheets(1);
+  csv_sheet(text, &sheets[0]);
+  return sheets;
 }
 
 Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options) {
   const bool from_xlsx = is_xlsx(bytes);
-  Result<Sheet> loaded = load_sheet(bytes);
+  Result<std::vector<Sheet>> loaded = load_sheets(bytes);
   if (!loaded.ok()) {
     if (options.force || from_xlsx) return loaded.status();
     return Status::not_found(loaded.status().message());
   }
-  const Sheet& sheet = *loaded;
   ExportRead read;
   ExportRead* out = &read;
   std::vector<ExportSource> sources = {ExportSource::Alipay, ExportSource::WeChat};
   if (options.force) sources = {*options.force};
-  Columns columns;
-  size_t header = sheet.rows.size();
-  for (size_t i = 0;
-       i < sheet.rows.size() && sheet.rows[i].line <= kMaxHeaderLine && header == sheet.rows.size(); ++i) {
-    for (ExportSource s : sources) {
-      if (match_header(sheet.rows[i], s, &columns)) {
-        header = i;
-        out->source = s;
-        break;
-      }
-    }
-  }
-  if (header == sheet.rows.size()) {
+  const HeaderAt found = find_header(*loaded, sources);
+  if (!found.sheet) {
+    const size_t n = loaded->size();
+    const std::string where = from_xlsx
+                                  ? " in the first " + std::to_string(kMaxHeaderLine) + " rows of its " +
+                                        std::to_string(n) + (n == 1 ? " sheet" : " sheets")
+                                  : " in the first " + std::to_string(kMaxHeaderLine) + " lines";
     if (!options.force && !from_xlsx) return Status::not_found("no bill export header row");
     return Status::invalid(options.force ? "no " + std::string(source_name(*options.force)) +
-                                               " header row (" + header_text(*options.force) +
-                                               ") in the first " + std::to_string(kMaxHeaderLine) + " lines"
-                                         : "the workbook is not a bill export: " + expected_export_headers());
+                                               " header row (" + header_text(*options.force) + ")" + where
+                                         : "the workbook is not a bill export: no header row" + where + "; " +
+                                               expected_export_headers());
   }
+  const Sheet& sheet = *found.sheet;
+  const size_t header = found.row;
+  const Columns& columns = found.columns;
+  out->source = found.source;
+  out->sheet = sheet.name;
   std::vector<RowFields> rows;
   read_rows(sheet, header, columns, out->source, &rows, out);
   reopen_refunded(&rows);

@@ -44,15 +44,23 @@ struct ExportRead {
   int failed_or_closed = 0;      // failed or closed payments skipped
   std::vector<RowNote> errors;   // rows that cannot be imported, by line
   std::vector<RowNote> notices;  // remarks left without characters GBK cannot hold
+  std::string sheet;             // UTF-8: the worksheet the rows come from; empty for CSV text
 };
+
+// Where row `line` of `read` stands, for messages: "line 17" in CSV text, "sheet 账单, row 17" in a
+// workbook.
+std::string row_place(const ExportRead& read, int line);
 
 struct ExportOptions {
   std::optional<ExportSource> force;  // --from: only this source's header is looked for
 };
 
-// Reads `bytes` (a whole file) as a bill export: its bills, counts and row errors. NotFound when it
-// has no export header and no source is forced (the caller may try its own formats); otherwise a
-// failure says why (damaged XLSX, text in no known charset, forced header missing).
+// Reads `bytes` (a whole file) as a bill export: its bills, counts and row errors. The header is
+// looked for in every worksheet of a workbook, in workbook order; the first that has one is read.
+// In CSV text a row must have as many cells as the header (a trailing comma on either is no cell):
+// any other row is an error, never read with its cells shifted. NotFound when it has no export
+// header and no source is forced (the caller may try its own formats); otherwise a failure says why
+// (damaged XLSX, text in no known charset, forced header missing, how many sheets were searched).
 Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options);
 
 // What the header rows of both exports look like, for a message about a file that is neither.
@@ -64,8 +72,9 @@ std::string_view source_name(ExportSource source);  // "Alipay" or "WeChat Pay"
 
 // True when `bytes` begin as an XLSX workbook (a zip archive).
 bool is_xlsx(std::string_view bytes);
-// Reads `bytes` into rows: an XLSX workbook's first sheet, or CSV text in UTF-8 (with or without a
-// byte-order mark) or GB18030. A failure says why when it is neither.
-Result<Sheet> load_sheet(std::string_view bytes);
+// Reads `bytes` into sheets of rows: an XLSX workbook's worksheets, or CSV text in UTF-8 (with or
+// without a byte-order mark) or GB18030 as one sheet without a name. A failure says why when it is
+// neither.
+Result<std::vector<Sheet>> load_sheets(std::string_view bytes);
 
 }  // namespace pennacle

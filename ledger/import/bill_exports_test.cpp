@@ -222,6 +222,122 @@ TEST(ExportRows, RemarksComeWholeAndWithoutWhatGbkCannotHold) {
   EXPECT_NE(r.notices[0].text.find("1 character"), std::string::npos);
 }
 
+// Each cell stands under its header: a row with more or fewer cells than the header names is
+// refused with its line, never read with its cells shifted, nor skipped as neutral.
+TEST(ExportRows, ARowOfAnotherWidthThanTheHeaderIsRefused) {
+  std::vector<SampleRow> rows = alipay_rows();
+  rows[0].amount = "￥1,234.56";  // unquoted: the comma splits it into two cells
+  std::string text = alipay_2023_csv(rows);
+  const int first = first_bill_line(text, "交易时间,");
+  text.resize(text.find("示例出行") + std::string("示例出行").size());  // the last row cut off
+  Result<ExportRead> r = read_bill_export(text, ExportOptions{});
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  ASSERT_EQ(r->errors.size(), 2u);
+  EXPECT_EQ(r->errors[0].line, first);
+  EXPECT_EQ(r->errors[0].text, "13 cells, the header has 12");
+  EXPECT_EQ(r->errors[1].line, first + 6);
+  EXPECT_EQ(r->errors[1].text, "3 cells, the header has 12");
+  EXPECT_EQ(r->neutral, 1);  // the transfer alone
+  for (const ExportBill& b : r->bills) EXPECT_NE(b.line, first);
+  // The same in a WeChat Pay export; quoted, the amount with its thousands separator reads.
+  std::vector<SampleRow> w = wechat_rows();
+  w[0].amount = "1,234.56";
+  r = read_bill_export(wechat_csv(w), ExportOptions{});
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  ASSERT_EQ(r->errors.size(), 1u);
+  EXPECT_EQ(r->errors[0].line, 18);
+  EXPECT_EQ(r->errors[0].text, "12 cells, the header has 11");
+  std::string quoted = wechat_csv(w);
+  const std::string cell =
+      "\xC2\xA5"
+      "1,234.56";
+  quoted.replace(quoted.find(cell), cell.size(), "\"" + cell + "\"");
+  EXPECT_EQ(read_ok(quoted).bills.at(0).amount, 1234.56);
+  // A trailing comma more or less than the header has is no cell.
+  std::string alipay = alipay_2023_csv(alipay_rows()), wechat = wechat_csv(wechat_rows());
+  for (size_t at = 0; (at = alipay.find("\t,,\r\n", at)) != std::string::npos;) alipay.erase(at + 2, 1);
+  for (size_t at = 0; (at = wechat.find(",\"/\"\n", at)) != std::string::npos; at += 6)
+    wechat.insert(at + 4, ",");
+  expect_bills(read_ok(alipay), kAlipayBills, "rows without the header's trailing comma");
+  expect_bills(read_ok(wechat), kWeChatBills, "rows with a trailing comma");
+}
+
+// WeChat Pay writes a tab after the closing quote of some cells: "3985734"<TAB>,"129847129"<TAB>,"/".
+TEST(WeChatExport, ATabAfterAClosingQuoteIsPadding) {
+  std::string csv = wechat_csv(wechat_rows());
+  for (const SampleRow& r : wechat_rows()) {
+    for (const std::string& n : {r.order, r.merchant}) {
+      const std::string plain = "," + n + "\t,";
+      const size_t at = csv.find(plain);
+      ASSERT_NE(at, std::string::npos) << n;
+      csv.replace(at, plain.size(), ",\"" + n + "\"\t,");
+    }
+  }
+  for (size_t at = 0; (at = csv.find(",\"/\"\n", at)) != std::string::npos; at += 6) csv.insert(at + 4, "\t");
+  expect_bills(read_ok(csv), kWeChatBills, "quoted cells followed by tabs");
+}
+
+// A number cell may hold any form of a number a workbook allows; a text cell holds a plain decimal.
+TEST(WeChatExport, NumberCellsInEveryFormAndTextAmountsThatAreNone) {
+  std::vector<SampleRow> rows = wechat_rows();
+  rows[0].amount = "7.0000000000000007E-2";
+  rows[1].amount = "1E-2";
+  rows[4].amount = exponent_text(199);
+  rows[5].amount = "+1.99E2";
+  ExportRead r = read_ok(wechat_xlsx(rows, {exponent_text(time_of(rows[0].time))}));
+  ASSERT_EQ(r.bills.size(), 4u);
+  EXPECT_EQ(r.bills[0].amount, 0.07);
+  EXPECT_EQ(r.bills[0].time, time_of(rows[0].time));
+  EXPECT_EQ(r.bills[1].amount, 0.01);
+  EXPECT_EQ(r.bills[2].amount, 199);
+  EXPECT_EQ(r.bills[3].amount, 199);
+  // "7E-2" as text is no amount, and neither is a number of 1e12 or more.
+  std::vector<std::vector<XlsxCell>> sheet = wechat_sheet(wechat_rows());
+  sheet[17][5] = {"7E-2", XlsxCell::Kind::Shared};
+  sheet[18][5] = {"1E12", XlsxCell::Kind::Number};
+  Result<ExportRead> bad = read_bill_export(make_workbook({{u8("账单"), sheet}}), ExportOptions{});
+  ASSERT_TRUE(bad.ok()) << bad.status().message();
+  ASSERT_EQ(bad->errors.size(), 2u);
+  EXPECT_EQ(bad->errors[0].line, 18);
+  EXPECT_EQ(bad->errors[1].line, 19);
+  for (const RowNote& e : bad->errors)
+    EXPECT_NE(e.text.find("is not an amount"), std::string::npos) << e.text;
+}
+
+TEST(WeChatExport, EveryWorksheetIsSearchedAndRowsAreNamedBySheet) {
+  const std::vector<std::vector<XlsxCell>> notes = {{{u8("说明")}}, {{u8("示例文字")}}};
+  std::vector<SampleRow> rows = wechat_rows();
+  rows[0].time = "2023-02-30 00:00:00";
+  const std::string book =
+      make_workbook({{u8("说明"), notes}, {u8("账单"), wechat_sheet(rows)}, {u8("汇总"), notes}});
+  Result<ExportRead> r = read_bill_export(book, ExportOptions{});
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  EXPECT_EQ(r->source, ExportSource::WeChat);
+  EXPECT_EQ(r->sheet, u8("账单"));
+  EXPECT_EQ(r->bills.size(), 3u);
+  ASSERT_EQ(r->errors.size(), 1u);
+  EXPECT_EQ(row_place(*r, r->errors[0].line), u8("sheet 账单, row 18"));
+  EXPECT_EQ(row_place(read_ok(wechat_csv(wechat_rows())), 18), "line 18");
+  // No sheet has the header: the message says how many were searched.
+  const std::string none = make_workbook({{"a", notes}, {"b", notes}, {"c", {}}});
+  for (const ExportOptions& o : {ExportOptions{}, ExportOptions{ExportSource::Alipay}}) {
+    const Status s = read_failure(none, o);
+    EXPECT_EQ(s.code(), StatusCode::Invalid);
+    EXPECT_NE(s.message().find("3 sheets"), std::string::npos) << s.message();
+  }
+}
+
+TEST(ExportCells, TextAmountsArePlainDecimalsBelowOneTrillion) {
+  EXPECT_EQ(parse_export_amount("12,345,678.9"), 12345678.9);
+  EXPECT_EQ(parse_export_amount("999,999,999,999.99"), 999999999999.99);
+  EXPECT_EQ(parse_export_amount("0.07"), 0.07);
+  for (const char* bad :
+       {"1,23", "1234,567", "12,3456", "1,234,56", "1,234.5,6", "1e-2", "7.0000000000000007E-2",
+        "1000000000000", "1,000,000,000,000.00", "0x10", "inf", "nan", "+-5"}) {
+    EXPECT_FALSE(parse_export_amount(bad).has_value()) << bad;
+  }
+}
+
 TEST(ExportCells, AmountsAndTimes) {
   EXPECT_EQ(parse_export_amount(u8("￥1,234.50")), 1234.5);
   EXPECT_EQ(parse_export_amount("\xC2\xA5"

@@ -259,7 +259,8 @@ Result<ExportRead> read_export(const std::string& export_arg, std::string_view b
     return read.status().with_context(export_arg);
   }
   if (!read->errors.empty()) {
-    for (const RowNote& e : read->errors) err << export_arg << ": line " << e.line << ": " << e.text << "\n";
+    for (const RowNote& e : read->errors)
+      err << export_arg << ": " << row_place(*read, e.line) << ": " << e.text << "\n";
     return Status::invalid(export_arg + ": " + std::to_string(read->errors.size()) +
                            " bad row(s); nothing was written");
   }
@@ -304,7 +305,8 @@ Status run_import(const std::string& db_arg, const std::string& export_arg, cons
   int already = 0;
   std::vector<RowNote> notices = read.notices;
   const std::vector<PlannedBill> add = plan(read, table, presence, &already, &notices);
-  for (const RowNote& n : notices) out << export_arg << ": line " << n.line << ": " << n.text << "\n";
+  for (const RowNote& n : notices)
+    out << export_arg << ": " << row_place(read, n.line) << ": " << n.text << "\n";
   if (options.dry_run) {
     std::vector<ImportedBill> bills;
     for (const PlannedBill& p : add) bills.push_back(p.bill);

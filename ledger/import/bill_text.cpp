@@ -143,24 +143,28 @@ std::optional<double> parse_export_amount(std::string_view cell) {
   if (!strip_prefix(&s, "-")) strip_prefix(&s, "+");
   if (!currency) strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
   s = trim_cell(s);
+  // Digits with an optional point and fraction; commas only between groups of three digits before
+  // the point (the first group of one to three).
   std::string digits;
-  bool point = false, any = false;
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
+  bool point = false, grouped = false, any = false;
+  size_t group = 0;  // digits before the point since the last comma
+  for (const char c : s) {
     if (c >= '0' && c <= '9') {
       digits += c, any = true;
-    } else if (c == '.' && !point) {
+      if (!point) ++group;
+    } else if (c == '.' && !point && !(grouped && group != 3)) {
       digits += c, point = true;
-    } else if (c == ',' && !point && any && i + 1 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '9') {
-      continue;
+    } else if (c == ',' && !point && group > 0 && (grouped ? group == 3 : group <= 3)) {
+      grouped = true, group = 0;
     } else {
       return std::nullopt;
     }
   }
-  if (!any) return std::nullopt;
+  if (!any || (grouped && !point && group != 3)) return std::nullopt;
   double v = 0;
   const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-  if (ec != std::errc() || end != digits.data() + digits.size() || !std::isfinite(v)) return std::nullopt;
+  if (ec != std::errc() || end != digits.data() + digits.size() || !(v < kExportAmountLimit))
+    return std::nullopt;
   return v;
 }
 

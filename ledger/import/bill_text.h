@@ -26,8 +26,13 @@ std::string_view trim_cell(std::string_view cell);
 // Columns a UTF-8 text takes on a terminal: East Asian wide characters take two.
 size_t display_width(std::string_view utf8);
 
-// An amount cell: an optional currency sign ("¥" or "￥"), an optional sign, digits with an optional
-// point and fraction; thousands commas are allowed. The absolute value, when it is a finite number.
+// Amounts from this on are refused: no bill of a person's comes near, and a double keeps the cents
+// of every amount below it.
+inline constexpr double kExportAmountLimit = 1e12;
+
+// An amount cell: an optional currency sign ("¥" or "￥"), an optional sign, a plain decimal (digits
+// with an optional point and fraction, no exponent), with thousands commas only between groups of
+// three digits ("1,234.56"). The absolute value, when it is below kExportAmountLimit.
 std::optional<double> parse_export_amount(std::string_view cell);
 
 // A trade time cell: "YYYY-MM-DD HH:MM:SS", with "/" instead of "-", one-digit month, day and hour,

@@ -108,10 +108,10 @@ inline std::string wechat_csv(const std::vector<SampleRow>& rows) {
   return s;
 }
 
-// The same rows as a workbook. Amounts as numbers; times as date serials when `serial_times`
-// (given by the caller per row as `time` already holding the serial) else as text.
-inline std::string wechat_xlsx(const std::vector<SampleRow>& rows,
-                               const std::vector<std::string>& serials = {}) {
+// The same rows as a worksheet's cells. Amounts as numbers; times as date serials where `serials`
+// gives one for the row, else as text.
+inline std::vector<std::vector<XlsxCell>> wechat_sheet(const std::vector<SampleRow>& rows,
+                                                       const std::vector<std::string>& serials = {}) {
   std::vector<std::vector<XlsxCell>> sheet;
   for (const char* line :
        {"微信支付账单明细", "微信昵称：[阿明]", "起始时间：[2023-01-01 00:00:00]", "导出类型：[全部]",
@@ -141,7 +141,13 @@ inline std::string wechat_xlsx(const std::vector<SampleRow>& rows,
                      {r.merchant, XlsxCell::Kind::Inline},
                      {"/", XlsxCell::Kind::Shared}});
   }
-  return make_xlsx(sheet);
+  return sheet;
+}
+
+// The same rows as a workbook of one sheet (see wechat_sheet).
+inline std::string wechat_xlsx(const std::vector<SampleRow>& rows,
+                               const std::vector<std::string>& serials = {}) {
+  return make_xlsx(wechat_sheet(rows, serials));
 }
 
 // Alipay rows: a payment, an income, a neutral transfer, a closed payment nobody paid, a closed

@@ -3,15 +3,25 @@
 #include <expat.h>
 #include <zip.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
+#include <map>
+#include <optional>
+#include <tuple>
 
 namespace pennacle {
 namespace {
 
 // One part of the archive may unpack to at most this much; a bill export is far smaller.
 constexpr zip_uint64_t kMaxPartBytes = 64u << 20;
-constexpr size_t kMaxCells = 4'000'000;
+// All parts together, and the sheets a workbook may list: many parts must not add up to a bomb.
+constexpr zip_uint64_t kMaxWorkbookBytes = 4 * kMaxPartBytes;
+constexpr size_t kMaxSheets = 1000;
+constexpr size_t kMaxCells = 4'000'000;  // in all sheets together
+constexpr int kSpreadsheetDigits = 15;   // the significant digits a spreadsheet keeps of a number
 constexpr int kMaxSheetRow = 1'048'576;
 constexpr int kMaxColumnLetters = 3;  // XFD, the last column a worksheet has
 constexpr size_t kMaxRowDigits = 7;
@@ -21,6 +31,7 @@ constexpr const char* kWorkbookPart = "xl/workbook.xml";
 constexpr const char* kWorkbookRelsPart = "xl/_rels/workbook.xml.rels";
 constexpr const char* kSharedStringsPart = "xl/sharedStrings.xml";
 constexpr const char* kFirstSheetPart = "xl/worksheets/sheet1.xml";
+constexpr const char* kFirstSheetName = "sheet1";
 constexpr char kNamespaceSeparator = '|';
 
 class Archive {
@@ -57,6 +68,12 @@ class Archive {
                  std::to_string(kMaxPartBytes) + " a bill export may have";
       return false;
     }
+    if (st.size > kMaxWorkbookBytes - unpacked_) {
+      *problem = name + ": the parts read unpack to more than the " + std::to_string(kMaxWorkbookBytes) +
+                 " bytes a bill export may have";
+      return false;
+    }
+    unpacked_ += st.size;
     zip_file_t* f = zip_fopen_index(zip_, static_cast<zip_uint64_t>(index), 0);
     if (!f) {
       *problem = name + ": " + zip_strerror(zip_);
@@ -83,6 +100,7 @@ class Archive {
 
  private:
   zip_t* zip_ = nullptr;
+  zip_uint64_t unpacked_ = 0;  // by the parts read so far
 };
 
 std::string_view local_name(const char* name) {
@@ -158,36 +176,39 @@ bool parse_xml(const std::string& xml, const std::string& part, XmlHandler& hand
   return ok;
 }
 
-// The first sheet's relationship id and the date system.
+// The sheets in workbook order (name and relationship id) and the date system.
 class WorkbookHandler : public XmlHandler {
  public:
+  struct Entry {
+    std::string name, id;
+  };
   void start(std::string_view name, const char** atts) override {
-    if (name == "sheet" && sheet_id.empty()) {
+    if (name == "sheet") {
+      const char* sheet_name = attribute(atts, "name");
       const char* id = attribute(atts, "id");
-      if (id) sheet_id = id;
+      sheets.push_back({sheet_name ? sheet_name : "", id ? id : ""});
+      if (sheets.size() > kMaxSheets) error = "more sheets than the reader takes";
     } else if (name == "workbookPr") {
       const char* d = attribute(atts, "date1904");
       date_1904 = d && (std::string_view(d) == "1" || std::string_view(d) == "true");
     }
   }
   void end(std::string_view) override {}
-  std::string sheet_id;
+  std::vector<Entry> sheets;
   bool date_1904 = false;
 };
 
+// Every relationship's target by its id.
 class RelsHandler : public XmlHandler {
  public:
-  explicit RelsHandler(std::string id) : id_(std::move(id)) {}
   void start(std::string_view name, const char** atts) override {
     const char* id = attribute(atts, "Id");
     const char* target = attribute(atts, "Target");
-    if (name == "Relationship" && id && target && id_ == id) this->target = target;
+    if (name == "Relationship" && id && target) targets.emplace(id, target);
+    if (targets.size() > kMaxSheets * 4) error = "more relationships than the reader takes";
   }
   void end(std::string_view) override {}
-  std::string target;
-
- private:
-  std::string id_;
+  std::map<std::string, std::string> targets;
 };
 
 // Text runs of <si> items, leaving out phonetic guides (<rPh>).
@@ -235,11 +256,65 @@ bool parse_reference(std::string_view ref, int* column, int* row) {
   return *row >= 1 && *row <= kMaxSheetRow;
 }
 
+// `x` rounded to the digits a spreadsheet keeps, written without an exponent: "0.07", "-1500".
+std::string plain_decimal(double x) {
+  char buf[48];  // "-d.dddddddddddddde-308"
+  std::snprintf(buf, sizeof buf, "%.*e", kSpreadsheetDigits - 1, x);
+  const std::string_view e(buf);
+  const size_t mark = e.find('e');
+  std::string digits;
+  for (char c : e.substr(0, mark)) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  if (digits == "0") return "0";
+  // from_chars cannot fail on what printf wrote: an exponent of at most three digits.
+  int exponent = 0;
+  std::ignore =
+      std::from_chars(e.data() + mark + (e[mark + 1] == '+' ? 2 : 1), e.data() + e.size(), exponent);
+  const long point = exponent + 1L;  // digits before the decimal point
+  std::string out = e[0] == '-' ? "-" : "";
+  if (point <= 0) return out + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+  const size_t whole = static_cast<size_t>(point);
+  if (whole >= digits.size()) return out + digits + std::string(whole - digits.size(), '0');
+  return out + digits.substr(0, whole) + "." + digits.substr(whole);
+}
+
+// A number cell's value (an xsd:double: [+-](digits[.digits]|.digits)[(e|E)[+-]digits], padded
+// with XML white space) as a plain decimal rounded to the digits a spreadsheet keeps; nullopt when
+// it is no finite number.
+std::optional<std::string> plain_number(std::string_view v) {
+  const size_t first = v.find_first_not_of(" \t\r\n"), last = v.find_last_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return std::nullopt;
+  v = v.substr(first, last - first + 1);
+  const auto digits = [&](size_t* i) {
+    const size_t from = *i;
+    while (*i < v.size() && v[*i] >= '0' && v[*i] <= '9') ++*i;
+    return *i - from;
+  };
+  size_t i = v[0] == '+' || v[0] == '-' ? 1 : 0;
+  size_t mantissa = digits(&i);
+  if (i < v.size() && v[i] == '.') ++i, mantissa += digits(&i);
+  if (mantissa == 0) return std::nullopt;
+  if (i < v.size() && (v[i] == 'e' || v[i] == 'E')) {
+    ++i;
+    if (i < v.size() && (v[i] == '+' || v[i] == '-')) ++i;
+    if (digits(&i) == 0) return std::nullopt;
+  }
+  if (i != v.size()) return std::nullopt;
+  if (v[0] == '+') v.remove_prefix(1);  // from_chars takes no plus sign
+  double x = 0;
+  const auto read = std::from_chars(v.data(), v.data() + v.size(), x);
+  if (read.ec != std::errc() || read.ptr != v.data() + v.size() || !std::isfinite(x)) return std::nullopt;
+  return plain_decimal(x);
+}
+
 // The <row> and <c> elements of <sheetData>.
 class SheetHandler : public XmlHandler {
  public:
-  SheetHandler(const std::vector<std::string>& shared, std::vector<SheetRow>* rows)
-      : shared_(shared), rows_(*rows) {}
+  // `cells` counts the cells of every sheet read.
+  SheetHandler(const std::vector<std::string>& shared, std::vector<SheetRow>* rows, size_t* cells)
+      : shared_(shared), rows_(*rows), cells_(*cells) {}
 
   void start(std::string_view name, const char** atts) override {
     if (name == "row") {
@@ -321,9 +396,12 @@ class SheetHandler : public XmlHandler {
       cell.text = shared_[std::stoul(value_)];
     } else if (type_ == "inlineStr") {
       cell.text = inline_;
+    } else if (std::optional<std::string> number;
+               (type_.empty() || type_ == "n") && (number = plain_number(value_))) {
+      cell.text = std::move(*number);
+      cell.number = true;
     } else {
       cell.text = value_;
-      cell.number = (type_.empty() || type_ == "n") && !value_.empty();
     }
     if (cell.text.empty() || last_column_ >= kMaxSheetColumns) return;
     if (++cells_ > kMaxCells) {
@@ -340,49 +418,80 @@ class SheetHandler : public XmlHandler {
   std::vector<SheetRow>& rows_;
   std::string type_, value_, inline_;
   int last_row_ = 0, last_column_ = -1, phonetic_ = 0;
-  size_t cells_ = 0;
+  size_t& cells_;
   bool in_row_ = false, in_cell_ = false, in_value_ = false, in_text_ = false;
 };
 
-bool read_workbook(std::string_view bytes, Sheet* out, std::string* problem) {
-  *out = Sheet{};
-  Archive zip;
-  if (!zip.open(bytes, problem)) return false;
-  std::string xml, sheet_part = kFirstSheetPart;
+// The part each sheet of the workbook stands in, in workbook order, with its name.
+bool list_sheets(Archive& zip, std::vector<Sheet>* sheets, std::vector<std::string>* parts,
+                 std::string* problem) {
+  std::string xml;
   bool found = false;
   if (!zip.read_part(kWorkbookPart, &xml, &found, problem)) return false;
-  if (found) {
-    WorkbookHandler workbook;
-    if (!parse_xml(xml, kWorkbookPart, workbook, problem)) return false;
-    out->date_1904 = workbook.date_1904;
-    if (!workbook.sheet_id.empty()) {
-      if (!zip.read_part(kWorkbookRelsPart, &xml, &found, problem)) return false;
-      RelsHandler rels(workbook.sheet_id);
-      if (found && !parse_xml(xml, kWorkbookRelsPart, rels, problem)) return false;
-      if (!rels.target.empty()) {
-        sheet_part = rels.target[0] == '/' ? rels.target.substr(1) : "xl/" + rels.target;
-      }
-    }
+  WorkbookHandler workbook;
+  if (found && !parse_xml(xml, kWorkbookPart, workbook, problem)) return false;
+  RelsHandler rels;
+  if (!workbook.sheets.empty()) {
+    if (!zip.read_part(kWorkbookRelsPart, &xml, &found, problem)) return false;
+    if (found && !parse_xml(xml, kWorkbookRelsPart, rels, problem)) return false;
+  } else {
+    workbook.sheets.push_back({kFirstSheetName, ""});
   }
+  for (const WorkbookHandler::Entry& entry : workbook.sheets) {
+    auto it = rels.targets.find(entry.id);
+    std::string part = kFirstSheetPart;
+    if (it != rels.targets.end() && !it->second.empty()) {
+      part = it->second[0] == '/' ? it->second.substr(1) : "xl/" + it->second;
+    } else if (!sheets->empty()) {
+      // Only the first sheet has a part to stand in when the workbook does not name one.
+      *problem = "sheet " + entry.name + ": the workbook names no part for it";
+      return false;
+    }
+    Sheet sheet;
+    sheet.name = entry.name.empty() ? "sheet" + std::to_string(sheets->size() + 1) : entry.name;
+    sheet.date_1904 = workbook.date_1904;
+    sheets->push_back(std::move(sheet));
+    parts->push_back(std::move(part));
+  }
+  return true;
+}
+
+bool read_workbook(std::string_view bytes, std::vector<Sheet>* out, std::string* problem) {
+  out->clear();
+  Archive zip;
+  if (!zip.open(bytes, problem)) return false;
+  std::vector<std::string> parts;
+  if (!list_sheets(zip, out, &parts, problem)) return false;
+  std::string xml;
+  bool found = false;
   SharedStringsHandler shared;
   if (!zip.read_part(kSharedStringsPart, &xml, &found, problem)) return false;
   if (found && !parse_xml(xml, kSharedStringsPart, shared, problem)) return false;
-  if (!zip.read_part(sheet_part, &xml, &found, problem)) return false;
-  if (!found) {
-    *problem = "the workbook has no worksheet " + sheet_part;
-    return false;
+  size_t cells = 0;
+  for (size_t i = 0; i < out->size(); ++i) {
+    Sheet& sheet = (*out)[i];
+    const std::string where = "sheet " + sheet.name + " (" + parts[i] + ")";
+    if (!zip.read_part(parts[i], &xml, &found, problem)) {
+      *problem = "sheet " + sheet.name + ": " + *problem;
+      return false;
+    }
+    if (!found) {
+      *problem = "the workbook has no worksheet " + parts[i] + " (sheet " + sheet.name + ")";
+      return false;
+    }
+    SheetHandler handler(shared.strings, &sheet.rows, &cells);
+    if (!parse_xml(xml, where, handler, problem)) return false;
   }
-  SheetHandler sheet(shared.strings, &out->rows);
-  return parse_xml(xml, sheet_part, sheet, problem);
+  return true;
 }
 
 }  // namespace
 
-Result<Sheet> read_xlsx(std::string_view bytes) {
-  Sheet sheet;
+Result<std::vector<Sheet>> read_xlsx(std::string_view bytes) {
+  std::vector<Sheet> sheets;
   std::string problem;
-  if (!read_workbook(bytes, &sheet, &problem)) return Status::corrupt(problem);
-  return sheet;
+  if (!read_workbook(bytes, &sheets, &problem)) return Status::corrupt(problem);
+  return sheets;
 }
 
 }  // namespace pennacle

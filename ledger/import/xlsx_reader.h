@@ -1,5 +1,5 @@
-// The cells of a workbook's first worksheet (XLSX), read with libzip and expat. Bill exports come as
-// CSV or as such a sheet; both are handed on as rows of cells.
+// The cells of a workbook's worksheets (XLSX), read with libzip and expat. Bill exports come as
+// CSV or as such a workbook; both are handed on as sheets of rows of cells.
 #pragma once
 
 #include <string>
@@ -11,8 +11,10 @@
 namespace pennacle {
 
 struct SheetCell {
-  std::string text;     // UTF-8
-  bool number = false;  // a numeric cell: `text` is the stored number ("45123.5", "28.16")
+  std::string text;  // UTF-8
+  // A numeric cell: `text` is its number as a plain decimal ("45123.5", "0.07"), rounded to the 15
+  // significant digits a spreadsheet keeps, whatever form the workbook stores it in ("7E-2").
+  bool number = false;
   bool operator==(const SheetCell&) const = default;
 };
 
@@ -23,6 +25,7 @@ struct SheetRow {
 };
 
 struct Sheet {
+  std::string name;  // UTF-8: the worksheet's name; empty for CSV text
   std::vector<SheetRow> rows;
   bool date_1904 = false;  // the workbook counts date serials from 1904-01-01
 };
@@ -31,10 +34,12 @@ struct Sheet {
 // the right must not make every row that wide.
 inline constexpr int kMaxSheetColumns = 256;
 
-// Reads the first worksheet: shared strings, inline strings, numbers, formula results and logicals.
-// Rows come in worksheet order with empty rows left out; a row's cells are placed by their column
-// reference, empty cells as "". Corrupt, with what is wrong, on a damaged archive or XML, a part
-// larger than the reader takes, or a reference outside the sheet.
-Result<Sheet> read_xlsx(std::string_view bytes);
+// Reads every worksheet, in the workbook's order (a workbook without a sheet list: its
+// xl/worksheets/sheet1.xml, named "sheet1"): shared strings, inline strings, numbers, formula
+// results and logicals. A number cell's value that is no finite number stays text. Rows come in
+// worksheet order with empty rows left out; a row's cells are placed by their column reference,
+// empty cells as "". Corrupt, with what is wrong (and in which sheet), on a damaged archive or XML,
+// a part or a workbook larger than the reader takes, or a reference outside the sheet.
+Result<std::vector<Sheet>> read_xlsx(std::string_view bytes);
 
 }  // namespace pennacle

@@ -24,13 +24,18 @@ std::string book(const std::string& sheet_data, const std::string& shared_items 
   return zip_parts(parts);
 }
 
+// The first worksheet of `bytes`.
 bool read(const std::string& bytes, Sheet* s, std::string* problem) {
-  Result<Sheet> r = read_xlsx(bytes);
+  Result<std::vector<Sheet>> r = read_xlsx(bytes);
   if (!r.ok()) {
     *problem = r.status().message();
     return false;
   }
-  *s = std::move(*r);
+  if (r->empty()) {
+    *problem = "no sheet";
+    return false;
+  }
+  *s = std::move(r->front());
   return true;
 }
 
@@ -122,11 +127,104 @@ TEST(XlsxReader, RefusesWhatDoesNotHoldTogether) {
   }
 }
 
+// A number cell comes as the plain decimal of its number, to the 15 significant digits a
+// spreadsheet keeps, whatever form the workbook stores it in; a value that is no number is text.
+TEST(XlsxReader, NumbersInEveryFormComeAsPlainDecimals) {
+  struct Case {
+    const char* stored;
+    const char* type;
+    SheetCell cell;
+  };
+  const Case cases[] = {
+      {"28.16", nullptr, {"28.16", true}},
+      {"7.0000000000000007E-2", nullptr, {"0.07", true}},
+      {"1E-2", "n", {"0.01", true}},
+      {"-1.5e3", nullptr, {"-1500", true}},
+      {"+.5", nullptr, {"0.5", true}},
+      {"12.", nullptr, {"12", true}},
+      {"1e+2", nullptr, {"100", true}},
+      {" 4.4986520833333336E4 ", nullptr, {"44986.5208333333", true}},
+      {"0.1234567890123456789", nullptr, {"0.123456789012346", true}},
+      {"1E300", nullptr, {"1" + std::string(300, '0'), true}},
+      {"INF", nullptr, {"INF", false}},
+      {"NaN", nullptr, {"NaN", false}},
+      {"1e400", nullptr, {"1e400", false}},
+      {"1,5", nullptr, {"1,5", false}},
+      {"0x10", nullptr, {"0x10", false}},
+      {"1e", nullptr, {"1e", false}},
+      {"e5", nullptr, {"e5", false}},
+      {".", nullptr, {".", false}},
+      {"1E-2", "str", {"1E-2", false}},
+      {"#DIV/0!", "e", {"#DIV/0!", false}},
+  };
+  std::string data;
+  int row = 0;
+  for (const Case& c : cases) {
+    const std::string r = std::to_string(++row);
+    data += "<row r=\"" + r + "\"><c r=\"A" + r + "\"" +
+            (c.type ? std::string(" t=\"") + c.type + "\"" : "") + "><v>" + c.stored + "</v></c></row>";
+  }
+  Sheet s;
+  std::string problem;
+  ASSERT_TRUE(read(book(data), &s, &problem)) << problem;
+  ASSERT_EQ(s.rows.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    EXPECT_EQ(s.rows[i].cells, std::vector<SheetCell>{cases[i].cell}) << cases[i].stored;
+  }
+  // What the writer stores in exponent form comes back as the number.
+  ASSERT_TRUE(read(make_xlsx({{{exponent_text(0.07), XlsxCell::Kind::Number}}}), &s, &problem)) << problem;
+  EXPECT_EQ(s.rows.at(0).cells, (std::vector<SheetCell>{{"0.07", true}}));
+  EXPECT_EQ(exponent_text(0.07), "7.0000000000000007E-2");
+}
+
+TEST(XlsxReader, ReadsEveryWorksheetInWorkbookOrderWithItsName) {
+  const std::string bills = "\xE8\xB4\xA6\xE5\x8D\x95";  // 账单
+  const std::string bytes = make_workbook(
+      {{"Notes\t1", {{{"a"}}}}, {bills, {{}, {{"b"}, {"2", XlsxCell::Kind::Number}}}}, {"Empty", {}}}, true);
+  Result<std::vector<Sheet>> r = read_xlsx(bytes);
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  ASSERT_EQ(r->size(), 3u);
+  EXPECT_EQ((*r)[0].name, "Notes\t1");
+  EXPECT_EQ((*r)[0].rows.at(0).cells, (std::vector<SheetCell>{{"a", false}}));
+  EXPECT_EQ((*r)[1].name, bills);
+  ASSERT_EQ((*r)[1].rows.size(), 1u);
+  EXPECT_EQ((*r)[1].rows[0].line, 2);
+  EXPECT_EQ((*r)[1].rows[0].cells, (std::vector<SheetCell>{{"b", false}, {"2", true}}));
+  EXPECT_EQ((*r)[2].name, "Empty");
+  EXPECT_TRUE((*r)[2].rows.empty());
+  for (const Sheet& s : *r) EXPECT_TRUE(s.date_1904);
+  // A damaged worksheet is named by its sheet; the sheets before it do not make the workbook sound.
+  std::vector<std::pair<std::string, std::string>> parts = {
+      {"xl/workbook.xml",
+       std::string(kXmlHead) + "<workbook" + kMain +
+           R"( xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)"
+           R"(<sheet name="Good" sheetId="1" r:id="rId1"/><sheet name=")" +
+           bills + R"(" sheetId="2" r:id="rId2"/></sheets></workbook>)"},
+      {"xl/_rels/workbook.xml.rels",
+       std::string(kXmlHead) +
+           R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+           R"(<Relationship Id="rId1" Target="worksheets/sheet1.xml"/>)"
+           R"(<Relationship Id="rId2" Target="worksheets/sheet2.xml"/></Relationships>)"},
+      {"xl/worksheets/sheet1.xml",
+       std::string(kXmlHead) + "<worksheet" + kMain + "><sheetData/></worksheet>"},
+      {"xl/worksheets/sheet2.xml", std::string(kXmlHead) + "<worksheet" + kMain +
+                                       R"(><sheetData><row r="3"/><row r="2"/></sheetData></worksheet>)"}};
+  Sheet s;
+  std::string problem;
+  EXPECT_FALSE(read(zip_parts(parts), &s, &problem));
+  EXPECT_NE(problem.find("sheet " + bills + " (xl/worksheets/sheet2.xml): row 2 comes after row 3"),
+            std::string::npos)
+      << problem;
+  parts.pop_back();
+  EXPECT_FALSE(read(zip_parts(parts), &s, &problem));
+  EXPECT_NE(problem.find("no worksheet xl/worksheets/sheet2.xml"), std::string::npos) << problem;
+}
+
 TEST(XlsxReader, WhatTheWriterWritesComesBack) {
   const std::vector<std::vector<XlsxCell>> rows = {
       {{"<&>\"'", XlsxCell::Kind::Shared},
        {" padded\t", XlsxCell::Kind::Inline},
-       {"-1.5e3", XlsxCell::Kind::Number}},
+       {"-1.5e3", XlsxCell::Kind::Number}},  // comes back as the plain decimal
       {},
       {{"", XlsxCell::Kind::Shared}, {"a\r\nb", XlsxCell::Kind::Shared}}};
   Sheet s;
@@ -134,7 +232,7 @@ TEST(XlsxReader, WhatTheWriterWritesComesBack) {
   ASSERT_TRUE(read(make_xlsx(rows), &s, &problem)) << problem;
   ASSERT_EQ(s.rows.size(), 2u);
   EXPECT_EQ(s.rows[0].cells,
-            (std::vector<SheetCell>{{"<&>\"'", false}, {" padded\t", false}, {"-1.5e3", true}}));
+            (std::vector<SheetCell>{{"<&>\"'", false}, {" padded\t", false}, {"-1500", true}}));
   EXPECT_EQ(s.rows[1].line, 3);
   EXPECT_EQ(s.rows[1].cells, (std::vector<SheetCell>{{"", false}, {"a\r\nb", false}}));
 }

@@ -1,9 +1,11 @@
-// Writes small XLSX workbooks in memory with libzip, for tests and the fuzz target: one worksheet,
-// cells as shared strings, inline strings or numbers.
+// Writes small XLSX workbooks in memory with libzip, for tests and the fuzz target: one or more
+// named worksheets, cells as shared strings, inline strings or numbers (in any text the test gives,
+// exponent forms included).
 #pragma once
 
 #include <zip.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,9 +34,17 @@ inline std::string xml_escape(std::string_view s) {
       case '"':
         out += "&quot;";
         break;
+      // A raw carriage return would be read as a line feed, and in an attribute (a sheet's name) a
+      // raw tab or line feed as a space.
       case '\r':
         out += "&#13;";
-        break;  // a raw carriage return would be read as a line feed
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
       default:
         out += c;
     }
@@ -48,38 +58,53 @@ inline std::string column_name(size_t c) {
   return s;
 }
 
-// The sheet XML and the shared strings part for `rows` (row k is worksheet row k + 1).
-inline void sheet_parts(const std::vector<std::vector<XlsxCell>>& rows, std::string* sheet,
-                        std::string* shared) {
-  std::vector<std::string> strings;
-  *sheet = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-           R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)";
+// The worksheet XML for `rows` (row k is worksheet row k + 1); shared strings go to `strings`.
+inline std::string sheet_xml(const std::vector<std::vector<XlsxCell>>& rows,
+                             std::vector<std::string>* strings) {
+  std::string sheet =
+      R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+      R"(<worksheet xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main"><sheetData>)";
   for (size_t r = 0; r < rows.size(); ++r) {
     const std::string row = std::to_string(r + 1);
-    *sheet += "<row r=\"" + row + "\">";
+    sheet += "<row r=\"" + row + "\">";
     for (size_t c = 0; c < rows[r].size(); ++c) {
       const XlsxCell& cell = rows[r][c];
       if (cell.text.empty()) continue;
       const std::string ref = " r=\"" + column_name(c) + row + "\"";
       if (cell.kind == XlsxCell::Kind::Number) {
-        *sheet += "<c" + ref + "><v>" + xml_escape(cell.text) + "</v></c>";
+        sheet += "<c" + ref + "><v>" + xml_escape(cell.text) + "</v></c>";
       } else if (cell.kind == XlsxCell::Kind::Inline) {
-        *sheet += "<c" + ref + " t=\"inlineStr\"><is><t xml:space=\"preserve\">" + xml_escape(cell.text) +
-                  "</t></is></c>";
+        sheet += "<c" + ref + " t=\"inlineStr\"><is><t xml:space=\"preserve\">" + xml_escape(cell.text) +
+                 "</t></is></c>";
       } else {
-        *sheet += "<c" + ref + " t=\"s\"><v>" + std::to_string(strings.size()) + "</v></c>";
-        strings.push_back(cell.text);
+        sheet += "<c" + ref + " t=\"s\"><v>" + std::to_string(strings->size()) + "</v></c>";
+        strings->push_back(cell.text);
       }
     }
-    *sheet += "</row>";
+    sheet += "</row>";
   }
-  *sheet += "</sheetData></worksheet>";
-  *shared = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-            R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count=")" +
-            std::to_string(strings.size()) + "\">";
+  return sheet + "</sheetData></worksheet>";
+}
+
+inline std::string shared_strings_xml(const std::vector<std::string>& strings) {
+  std::string shared = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+                       R"(<sst xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" count=")" +
+                       std::to_string(strings.size()) + "\">";
   for (const std::string& s : strings)
-    *shared += "<si><t xml:space=\"preserve\">" + xml_escape(s) + "</t></si>";
-  *shared += "</sst>";
+    shared += "<si><t xml:space=\"preserve\">" + xml_escape(s) + "</t></si>";
+  return shared + "</sst>";
+}
+
+// `v` as a spreadsheet program may store it: 17 significant digits in exponent form without a
+// padded exponent, e.g. 0.07 as "7.0000000000000007E-2".
+inline std::string exponent_text(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.16E", v);
+  std::string s = buf;
+  const size_t e = s.find('E');
+  std::string exponent = s.substr(e + 2);
+  while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);
+  return s.substr(0, e + 1) + (s[e + 1] == '-' ? "-" : "") + exponent;
 }
 
 // A zip archive of the named parts, made in memory (packed, or stored as they are); "" when libzip
@@ -118,29 +143,50 @@ inline std::string zip_parts(const std::vector<std::pair<std::string, std::strin
   return out;
 }
 
-// A whole workbook with one worksheet holding `rows`.
-inline std::string make_xlsx(const std::vector<std::vector<XlsxCell>>& rows, bool date_1904 = false) {
-  std::string sheet, shared;
-  sheet_parts(rows, &sheet, &shared);
+struct XlsxSheet {
+  std::string name;  // UTF-8
+  std::vector<std::vector<XlsxCell>> rows;
+};
+
+// A whole workbook with `sheets` in this order (the parts numbered from the last to the first, so
+// that workbook order and part names differ), sharing one shared strings part.
+inline std::string make_workbook(const std::vector<XlsxSheet>& sheets, bool date_1904 = false) {
+  std::string list, relations;
+  std::vector<std::string> strings;
+  std::vector<std::pair<std::string, std::string>> parts;
+  for (size_t i = 0; i < sheets.size(); ++i) {
+    const std::string id = std::to_string(i + 1), part = "sheet" + std::to_string(sheets.size() - i) + ".xml";
+    list +=
+        "<sheet name=\"" + xml_escape(sheets[i].name) + "\" sheetId=\"" + id + "\" r:id=\"rId" + id + "\"/>";
+    relations +=
+        R"(<Relationship Id="rId)" + id +
+        R"(" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/)" +
+        part + "\"/>";
+    parts.push_back({"xl/worksheets/" + part, sheet_xml(sheets[i].rows, &strings)});
+  }
   const std::string workbook =
       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
       R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
       R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships">)" +
-      std::string(date_1904 ? R"(<workbookPr date1904="1"/>)" : "") +
-      R"(<sheets><sheet name="Sheet1" sheetId="1" r:id="rId1"/></sheets></workbook>)";
+      std::string(date_1904 ? R"(<workbookPr date1904="1"/>)" : "") + "<sheets>" + list +
+      "</sheets></workbook>";
   const std::string rels =
       R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
-      R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
-      R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" )"
-      R"(Target="worksheets/sheet1.xml"/></Relationships>)";
+      R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)" +
+      relations + "</Relationships>";
   const std::string types = R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
                             R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
                             R"(<Default Extension="xml" ContentType="application/xml"/></Types>)";
-  return zip_parts({{"[Content_Types].xml", types},
-                    {"xl/workbook.xml", workbook},
-                    {"xl/_rels/workbook.xml.rels", rels},
-                    {"xl/sharedStrings.xml", shared},
-                    {"xl/worksheets/sheet1.xml", sheet}});
+  parts.insert(parts.begin(), {{"[Content_Types].xml", types},
+                               {"xl/workbook.xml", workbook},
+                               {"xl/_rels/workbook.xml.rels", rels},
+                               {"xl/sharedStrings.xml", shared_strings_xml(strings)}});
+  return zip_parts(parts);
+}
+
+// A whole workbook with one worksheet, "Sheet1", holding `rows`.
+inline std::string make_xlsx(const std::vector<std::vector<XlsxCell>>& rows, bool date_1904 = false) {
+  return make_workbook({{"Sheet1", rows}}, date_1904);
 }
 
 }  // namespace pennacle::testing
