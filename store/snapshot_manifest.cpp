@@ -77,18 +77,15 @@ Status damaged_manifest(std::string_view why) { return Status::corrupt("its mani
 }  // namespace
 
 struct Sha256::Context {
-  EVP_MD_CTX* md = nullptr;
+  EVP_MD_CTX* md = EVP_MD_CTX_new();
+  ~Context() { EVP_MD_CTX_free(md); }
 };
 
-Sha256::Sha256() : ctx_(new Context) {
-  ctx_->md = EVP_MD_CTX_new();
+Sha256::Sha256() : ctx_(std::make_unique<Context>()) {
   failed_ = ctx_->md == nullptr || EVP_DigestInit_ex(ctx_->md, EVP_sha256(), nullptr) != 1;
 }
 
-Sha256::~Sha256() {
-  EVP_MD_CTX_free(ctx_->md);
-  delete ctx_;
-}
+Sha256::~Sha256() = default;
 
 void Sha256::add(const void* bytes, size_t n) {
   if (!failed_ && n > 0) failed_ = EVP_DigestUpdate(ctx_->md, bytes, n) != 1;

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,7 +44,7 @@ class Sha256 {
 
  private:
   struct Context;
-  Context* ctx_;
+  std::unique_ptr<Context> ctx_;
   bool failed_ = false;
 };
 
