@@ -304,12 +304,15 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
 struct ImportArgs {
   std::vector<std::string> files;
   BillImportOptions options;
+  bool repair_log = false;
 };
 
 bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, std::ostream& err) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--dry-run") {
       out->options.dry_run = true;
+    } else if (args[i] == "--repair-log") {
+      out->repair_log = true;
     } else if (args[i] == "--from" && i + 1 < args.size() &&
                (args[i + 1] == "alipay" || args[i + 1] == "wechat")) {
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
@@ -319,7 +322,10 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->files.push_back(args[i]);
     }
   }
-  if (out->files.size() != 2)
+  if (out->repair_log && (out->files.size() != 1 || out->options.dry_run || out->options.force)) {
+    return fail(err, "--repair-log takes the ledger FILE only (see kdbtool import --help)"), false;
+  }
+  if (!out->repair_log && out->files.size() != 2)
     return fail(err, "import needs FILE and EXPORT (see kdbtool import --help)"), false;
   return true;
 }
@@ -383,6 +389,10 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (wants_help(args)) return out << help_with(kImportHelp, bill_csv_row_shape()), 0;
   ImportArgs ia;
   if (!parse_import_args(args, &ia, err)) return 1;
+  if (ia.repair_log) {
+    const Status repaired = repair_import_record(ia.files[0], nullptr, out);
+    return repaired.ok() ? 0 : fail(err, repaired.message());
+  }
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;

@@ -155,8 +155,8 @@ TEST_F(ImportRules, ARefundIsBookedWhenItsPaymentArrivesInAnyExport) {
   EXPECT_EQ(last_line(), counts(2, 0, 0, 0));
   EXPECT_EQ(sides(other), want);
   const std::vector<std::string> got = bills(other);
-  EXPECT_EQ(std::count(got.begin(), got.end(), u8("收入,30,支付宝,2023-04-02 09:00:00,示例商家 · 退款-键盘")),
-            1);
+  EXPECT_EQ(
+      std::count(got.begin(), got.end(), u8("收入,30,支付宝,2023-04-02 09:00:00,示例商家 · 退款-键盘\r")), 1);
   for (const char* again : {"apr.csv", "mar.csv"}) {
     ASSERT_EQ(run({"import", other, path(again)}), 0) << err_.str();
     EXPECT_EQ(last_line(), counts(0, 1, 0, 0));
