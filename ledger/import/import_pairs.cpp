@@ -68,6 +68,7 @@ ImportEntry half_entry(ImportEntry::Kind kind, const ExportBill& b, const std::s
 struct LogKnowledge {
   PaymentIndex payments;
   std::map<ImportKey, bool> booked;  // key to side, of every intent and done entry
+  std::set<ImportKey> done;          // keys of done entries: bills stored once
   std::set<HalfKey> remembered;
   std::vector<const ImportEntry*> refunds;  // remembered refunds
 };
@@ -77,6 +78,7 @@ LogKnowledge learn(const std::vector<ImportEntry>& log) {
   for (const ImportEntry& e : log) {
     const bool booked = e.kind == ImportEntry::Kind::Intent || e.kind == ImportEntry::Kind::Done;
     if (booked) k.booked.emplace(e.key, e.income);
+    if (e.kind == ImportEntry::Kind::Done) k.done.insert(e.key);
     if (!e.refund && e.kind != ImportEntry::Kind::Refund) {
       k.payments.add(e.key.order, e.merchant, {e.key.amount, e.income, booked, 0});
     }
@@ -129,9 +131,11 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
     ++(paid ? p.closed_refunds : p.orphans);
     remember(ImportEntry::Kind::Refund, b);
   }
-  // Refunds that waited for a payment of this export (or of one imported since).
+  // Refunds that waited for a payment of this export (or of one imported since). One stored once
+  // is not booked again from the log (it may have been deleted since); one whose import was cut
+  // short after its intent is, unless its record is found.
   for (const ImportEntry* r : known.refunds) {
-    if (refunds_here.count(r->key) || known.booked.count(r->key)) continue;
+    if (refunds_here.count(r->key) || known.done.count(r->key)) continue;
     const PaymentHalf* paid = known.payments.link(r->key.order, r->merchant, r->key.amount);
     if (paid && paid->booked) p.book.push_back({nullptr, r, !paid->income, true, paid->line});
   }
