@@ -106,6 +106,21 @@ TEST_F(ImportLogFile, ABillTypedWithAReusedSerialIsNotTakenForAnImportedOne) {
   expect_each_once(db_, {imported[0], u8("支出,7,支付宝,2023-09-02 12:00:00,午餐\r")});
 }
 
+TEST_F(ImportLogFile, OnlyABillWithTheSameTimeAmountSideAndChannelIsTakenForARow) {
+  // Typed bills that differ from the row in one value each: the side, the channel, the time.
+  ASSERT_EQ(run({"import", db_,
+                 write_export("typed.csv", u8("收入,7,支付宝,2023-09-01 12:00:00,退款\n"
+                                              "支出,7,微信,2023-09-01 12:00:00,午餐\n"
+                                              "支出,7,支付宝,2023-09-01 12:00:01,午餐\n"))}),
+            0)
+      << err_.str();
+  const std::vector<SampleRow> rows = {
+      bill_row("2023090122001400000000000601", "2023-09-01 12:00:00", "7.00")};
+  ASSERT_EQ(import_rows("a.csv", rows), 0) << err_.str();
+  EXPECT_EQ(out_.str(), counts(1, 0));
+  EXPECT_EQ(bills(db_).size(), 4u);
+}
+
 TEST_F(ImportLogFile, TwoRowsNeverClaimTheSameLedgerBill) {
   // Two trades with the same time, amount and side under different order numbers.
   const SampleRow a = bill_row("2023090222001400000000000701", "2023-09-02 12:00:00", "9.00");

@@ -78,6 +78,16 @@ TEST_F(ImportRules, ARefundGoesOppositeToThePaymentItRefunds) {
   EXPECT_EQ(sides(db, &net), (std::multiset<std::string>{u8("收入 30"), u8("支出 30"), u8("支出 80"),
                                                          u8("收入 80"), u8("支出 45"), u8("收入 45")}));
   EXPECT_EQ(net, 0);
+  // A refund larger than the payment of its merchant order is not that payment's refund.
+  const std::string other = make_ledger("other.kdb");
+  ASSERT_EQ(import_alipay(other, "b.csv",
+                          {row("2023-05-08 12:00:00", "日用百货", "笔", "支出", "20.00", "交易成功",
+                               "2023050822001400000000000108", "M0108"),
+                           row("2023-05-09 12:00:00", "退款", "退款-笔", "不计收支", "50.00", "退款成功",
+                               "2023050922001400000000000998", "M0108")}),
+            0)
+      << err_.str();
+  EXPECT_EQ(last_line(), counts(1, 0, 0, 0, 0, 0, 1));
 }
 
 TEST_F(ImportRules, AClosedAttemptNeverStandsInForThePaidOne) {
@@ -104,6 +114,14 @@ TEST_F(ImportRules, AClosedAttemptNeverStandsInForThePaidOne) {
     EXPECT_EQ(sides(db, &net), (std::multiset<std::string>{u8("支出 50"), u8("收入 50")}));
     EXPECT_EQ(net, 0);
   }
+  // The order number decides before the merchant order: a refund of the closed attempt is not
+  // the paid one's, though both share the merchant order.
+  SampleRow of_closed = by_merchant;
+  of_closed.order = closed.order + "_1685757600";
+  const std::string db = make_ledger("order.kdb");
+  ASSERT_EQ(import_alipay(db, "a.csv", {closed, paid, of_closed}), 0) << err_.str();
+  EXPECT_EQ(last_line(), counts(1, 0, 0, 2));
+  EXPECT_EQ(sides(db), (std::multiset<std::string>{u8("支出 50")}));
 }
 
 TEST_F(ImportRules, AClosedPaymentAndItsRefundInTwoExportsBookNothing) {
@@ -220,6 +238,11 @@ TEST_F(ImportRules, RowsWithoutAnOrderNumberAreNeverMerged) {
   const SampleRow twice =
       row("2023-08-02 08:00:00", "交通出行", "地铁", "支出", "4.00", "交易成功", "2023080222");
   ASSERT_EQ(import_alipay(db, "dup.csv", {twice, twice}), 0) << err_.str();
+  EXPECT_EQ(last_line(), counts(1, 1, 0, 0));
+  // The same order number, time and amount on the other side is another bill.
+  SampleRow other_side = twice;
+  other_side.direction = "收入";
+  ASSERT_EQ(import_alipay(db, "sides.csv", {twice, other_side}), 0) << err_.str();
   EXPECT_EQ(last_line(), counts(1, 1, 0, 0));
 }
 
