@@ -127,7 +127,8 @@ std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
     return BillField::Amount;
   }
   out->amount = value_to_double(amount);
-  if (parts == BillParts::All && !read_text(BillField::Channel, &out->channel)) return BillField::Channel;
+  if (parts != BillParts::WithoutTexts && !read_text(BillField::Channel, &out->channel))
+    return BillField::Channel;
   Value time = call_command(db_read_field, {field_value(BillField::Time)});
   if (!time.is(Kind::DateTime)) {
     release_value(time);

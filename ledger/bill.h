@@ -78,8 +78,9 @@ double stored_amount(const BillTable& table, double amount);
 
 // ---- The codec -------------------------------------------------------------------------------
 
-// Which parts of a record a read takes: a walk that needs only sides and sums leaves the texts out.
-enum class BillParts { All, WithoutTexts };
+// Which parts of a record a read takes: a walk that needs only sides and sums leaves the texts out,
+// one that matches bills by their channel leaves the remark out.
+enum class BillParts { All, WithoutRemark, WithoutTexts };
 
 // Reads the current record of the current database into `*out` (its fields by name; the serial is
 // not read). Returns the first field whose value has a kind a bill does not take (a type, channel

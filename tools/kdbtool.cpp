@@ -46,6 +46,7 @@ const char* const kUsage =
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
+    "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
     "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
@@ -73,21 +74,41 @@ const char* const kExportHelp =
 
 const char* const kImportHelp =
     "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--dry-run]\n"
+    "       kdbtool import --repair-log FILE\n"
     "Appends ledger bills from a bill export of Alipay or WeChat Pay, or from our own CSV.\n"
     "\n"
     "Bill exports are recognised by their header row: Alipay CSV (GBK, every layout since the PC web\n"
     "export), WeChat Pay CSV (UTF-8) and XLSX. --from forces one of them. Each bill gets 类型 支出 or\n"
-    "收入 from 收/支, the absolute 金额, 付款方式 支付宝 or 微信, the trade time as 时间 and\n"
+    "收入, the absolute 金额, 付款方式 支付宝 or 微信, the trade time as 时间 and\n"
     "\"交易对方 · 商品说明\" as 备注, cut on a character boundary to 500 bytes (or to the\n"
-    "width of a text field).\n"
-    "Neutral rows (收/支 不计收支 or /: top-ups, withdrawals, transfers) and failed or closed payments\n"
-    "are skipped and counted. Refunds are imported as 收入: the refunded payment stays 支出 and the two\n"
-    "cancel out; a closed payment that a refund in the same export refunds was paid, so it is imported.\n"
-    "No bill is added twice: two rows are the same bill when order number, time and amount agree.\n"
-    "FILE.imports beside the ledger records what was imported; a bill that the ledger no longer holds\n"
-    "(deleted, or lost by restoring an older backup) is imported again. An import cut short is\n"
-    "finished by importing the same export again.\n"
+    "width of a text field). Each bill's net effect is the money that really moved:\n"
+    "- Only trades whose status says the money moved are bills (交易成功, 支付成功, 等待确认收货,\n"
+    "  已存入零钱, 已收钱, 已转账, 退款成功, 已全额退款, 还款成功, ...). Trades where it has not moved\n"
+    "  yet (等待付款, 处理中, 退款中, 待支付, an empty status, ...) are counted as pending; failed or\n"
+    "  closed ones as such; a status on neither list is not guessed at: the row is skipped, counted\n"
+    "  as unknown status, and the first few are named with their line.\n"
+    "- Neutral rows (收/支 不计收支 or /: top-ups, withdrawals, transfers) are skipped and counted.\n"
+    "- A refund is booked exactly when the payment it refunds is booked, on the other side. It is\n"
+    "  linked by order number first (the refund's begins with the payment's), then by merchant order\n"
+    "  number with an amount no larger than the payment's; a paid payment before a closed attempt.\n"
+    "  Payment 支出 80, refund 80 (收/支 收入 or 不计收支): 支出 80 and 收入 80.\n"
+    "  Sale 收入 30, the seller's refund 30 (收/支 支出): 收入 30 and 支出 30.\n"
+    "  Payment 100 still 交易成功, refund 30: 支出 100 and 收入 30.\n"
+    "  Payment 50 shown as 交易关闭, refund 50: nothing; the money did not move. A closed attempt\n"
+    "  and a paid one of the same merchant order, and a refund 50: 支出 50 and 收入 50.\n"
+    "  Payment in January's export, refund in February's: whichever is imported first is\n"
+    "  remembered; the refund is booked when both have been seen. A refund whose payment has not\n"
+    "  been seen is counted as refund without its payment, and booked when its payment arrives.\n"
+    "No bill is added twice: two rows are the same bill when order number, time, amount and side\n"
+    "agree and the order number is not empty; rows without one are never merged. FILE.imports beside\n"
+    "the ledger records what was imported; a bill that the ledger no longer holds (deleted, or lost\n"
+    "by restoring an older backup) is imported again. When that record is missing or rebuilt, a\n"
+    "live bill with the same time, amount, side and channel that no other row claimed counts as\n"
+    "already there. An import cut short is finished by importing the same export again.\n"
     "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
+    "A line of FILE.imports that fails its checksum before its torn end stops every import: run\n"
+    "--repair-log, which rebuilds the record from its sound lines, names the lines it dropped and\n"
+    "keeps the damaged file as FILE.imports.damaged.\n"
     "\n"
     "Rows and cells: in a CSV export each row has as many cells as the header (a trailing comma is no\n"
     "cell); any other row is a bad row (an unquoted \"1,234.56\" makes two cells). A text amount is a\n"
@@ -315,12 +336,15 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
 struct ImportArgs {
   std::vector<std::string> files;
   BillImportOptions options;
+  bool repair_log = false;
 };
 
 bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, std::ostream& err) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--dry-run") {
       out->options.dry_run = true;
+    } else if (args[i] == "--repair-log") {
+      out->repair_log = true;
     } else if (args[i] == "--from" && i + 1 < args.size() &&
                (args[i + 1] == "alipay" || args[i + 1] == "wechat")) {
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
@@ -333,7 +357,10 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->files.push_back(args[i]);
     }
   }
-  if (out->files.size() != 2)
+  if (out->repair_log && (out->files.size() != 1 || out->options.dry_run || out->options.force)) {
+    return fail(err, "--repair-log takes the ledger FILE only (see kdbtool import --help)"), false;
+  }
+  if (!out->repair_log && out->files.size() != 2)
     return fail(err, "import needs FILE and EXPORT (see kdbtool import --help)"), false;
   return true;
 }
@@ -398,6 +425,10 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (wants_help(args)) return out << help_with(kImportHelp, bill_csv_row_shape()), 0;
   ImportArgs ia;
   if (!parse_import_args(args, &ia, err)) return 1;
+  if (ia.repair_log) {
+    const Status repaired = repair_import_record(ia.files[0], nullptr, out);
+    return repaired.ok() ? 0 : fail(err, repaired.message());
+  }
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;

@@ -1,6 +1,7 @@
 // What kdbtool's tests share: a store test that runs command lines and keeps what they print.
 #pragma once
 
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,6 +29,35 @@ class KdbtoolTest : public StoreTest {
     return kdbtool_main(args, out_, err_);
   }
   std::ostringstream out_, err_;
+};
+
+// A store test that imports exports into ledgers it makes and reads their bills back.
+class ImportTest : public KdbtoolTest {
+ protected:
+  std::string make_ledger(const std::string& name = "data.kdb") {
+    const std::string db = path(name);
+    EXPECT_EQ(run({"create", db}), 0) << err_.str();
+    return db;
+  }
+  std::string write_export(const std::string& name, const std::string& bytes) {
+    write_bytes(path(name), bytes);
+    return path(name);
+  }
+  // The bills `kdbtool export` shows, one CSV line each without the running number (UTF-8).
+  std::vector<std::string> bills(const std::string& db) {
+    EXPECT_EQ(run({"export", db}), 0) << err_.str();
+    std::vector<std::string> lines;
+    std::istringstream in(out_.str());
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) lines.push_back(line.substr(line.find(',') + 1));
+    return lines;
+  }
+  void expect_each_once(const std::string& db, const std::vector<std::string>& want) {
+    std::vector<std::string> got = bills(db);
+    std::multiset<std::string> a(got.begin(), got.end()), b(want.begin(), want.end());
+    EXPECT_EQ(a, b);
+  }
 };
 
 }  // namespace pennacle::testing

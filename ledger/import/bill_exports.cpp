@@ -76,7 +76,7 @@ std::string header_text(ExportSource source) {
   return s;
 }
 
-enum class RowKind { Payment, Income, Refund, Neutral, FailedOrClosed };
+enum class RowKind { Payment, Income, Refund, Neutral, FailedOrClosed, Pending, UnknownStatus };
 
 // One data row's cells by role, padding removed.
 struct RowFields {
@@ -84,56 +84,69 @@ struct RowFields {
   std::array<std::string_view, kRoles> f;
   const SheetCell* time_cell = nullptr;
   RowKind kind = RowKind::Payment;
+  bool refund = false;
 };
 
 bool contains(std::string_view s, std::string_view part) { return s.find(part) != std::string_view::npos; }
 bool empty_or_slash(std::string_view s) { return s.empty() || s == "/"; }
 
-// Sorts a row, or gives the reason it cannot be.
+enum class StatusClass { Moved, Pending, FailedOrClosed, Unknown };
+
+// What a 交易状态 or 当前状态 says of the money. Only a trade in which it moved is a bill; one where
+// it has not moved yet is pending; a status on neither list is not guessed at.
+StatusClass status_class(std::string_view status) {
+  static const std::set<std::string_view> kMoved = {
+      "交易成功",     "支付成功",   "付款成功",   "交易完成",   "等待确认收货", "等待发货",
+      "等待卖家发货", "卖家已发货", "已存入零钱", "已收钱",     "朋友已收钱",   "对方已收钱",
+      "已收款",       "收款成功",   "已到账",     "已入账",     "已转账",       "转账成功",
+      "已支付",       "代付成功",   "退款成功",   "已全额退款", "已退款",       "还款成功",
+      "已还款",       "充值成功",   "充值完成",   "提现成功",   "提现已到账"};
+  static const std::set<std::string_view> kPending = {
+      "",       "等待付款",   "等待买家付款", "待付款",     "待支付",     "支付中",
+      "付款中", "处理中",     "退款中",       "等待退款",   "待退款",     "转账中",
+      "待收款", "待对方收款", "等待对方收款", "朋友待收钱", "对方待收钱", "提现中",
+      "充值中", "还款中",     "交易处理中"};
+  for (std::string_view closed : {"失败", "关闭", "撤销", "取消", "已退还", "已退回", "已过期"}) {
+    if (contains(status, closed)) return StatusClass::FailedOrClosed;
+  }
+  // WeChat Pay writes a partial refund with its amount: "已退款(￥5.00)".
+  if (kMoved.count(status) || status.substr(0, std::string_view("已退款").size()) == "已退款") {
+    return StatusClass::Moved;
+  }
+  if (kPending.count(status) || contains(status, "处理中")) return StatusClass::Pending;
+  return StatusClass::Unknown;
+}
+
+// Sorts a row, or gives the reason it cannot be. A neutral row is neutral whatever its status.
 bool classify(ExportSource source, RowFields* row, std::string* why) {
   const std::string_view status = row->f[kStatus], direction = row->f[kDirection],
                          category = row->f[kCategory];
   const bool refund = source == ExportSource::Alipay ? contains(status, "退款") || category == "退款"
                                                      : contains(category, "退款");
-  if (contains(status, "失败") || contains(status, "关闭")) {
+  const bool neutral =
+      direction == "不计收支" || direction == "/" || (source == ExportSource::Alipay && direction.empty());
+  const StatusClass money = status_class(status);
+  row->refund = refund;
+  if (money == StatusClass::FailedOrClosed) {
     row->kind = RowKind::FailedOrClosed;
+  } else if (!refund && neutral) {
+    row->kind = RowKind::Neutral;
+  } else if (money == StatusClass::Pending) {
+    row->kind = RowKind::Pending;
+  } else if (money == StatusClass::Unknown) {
+    row->kind = RowKind::UnknownStatus;
   } else if (refund) {
     row->kind = RowKind::Refund;
   } else if (direction == "支出") {
     row->kind = RowKind::Payment;
   } else if (direction == "收入") {
     row->kind = RowKind::Income;
-  } else if (direction == "不计收支" || direction == "/" ||
-             (source == ExportSource::Alipay && direction.empty())) {
-    row->kind = RowKind::Neutral;
   } else {
     *why = "收/支 '" + std::string(direction) + "' is none of 收入, 支出, " +
            (source == ExportSource::Alipay ? "不计收支" : "/");
     return false;
   }
   return true;
-}
-
-// A closed payment that a refund of the same export refunds was paid: it is a payment after all.
-// A refund names its payment by the same merchant order number, or by an order number that begins
-// with the payment's.
-void reopen_refunded(std::vector<RowFields>* rows) {
-  std::set<std::string_view> merchants, orders;
-  for (const RowFields& r : *rows) {
-    if (r.kind != RowKind::Refund) continue;
-    if (!empty_or_slash(r.f[kMerchant])) merchants.insert(r.f[kMerchant]);
-    orders.insert(r.f[kOrder]);
-  }
-  for (RowFields& closed : *rows) {
-    if (closed.kind != RowKind::FailedOrClosed) continue;
-    const std::string_view order = closed.f[kOrder];
-    // The least order number above `order` begins with it when any other does.
-    const auto next = orders.upper_bound(order);
-    const bool refunded =
-        merchants.count(closed.f[kMerchant]) > 0 ||
-        (!empty_or_slash(order) && next != orders.end() && next->substr(0, order.size()) == order);
-    if (refunded) closed.kind = RowKind::Payment;
-  }
 }
 
 std::optional<double> row_time(const RowFields& row, bool date_1904) {
@@ -148,8 +161,10 @@ std::optional<double> row_time(const RowFields& row, bool date_1904) {
 bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::string* why) {
   ExportBill b;
   b.line = row.line;
-  b.income = row.kind != RowKind::Payment;
-  b.refund = row.kind == RowKind::Refund;
+  b.kind = row.kind == RowKind::Refund           ? ExportBill::Kind::Refund
+           : row.kind == RowKind::FailedOrClosed ? ExportBill::Kind::Closed
+                                                 : ExportBill::Kind::Payment;
+  b.income = row.f[kDirection] == "收入";
   std::optional<double> time = row_time(row, date_1904);
   if (!time) {
     *why = "交易时间 '" + std::string(row.f[kTime]) + "' is not a date and time";
@@ -180,8 +195,37 @@ bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::strin
   }
   b.remark = gbk;
   b.order = std::string(row.f[kOrder]);
+  if (!empty_or_slash(row.f[kMerchant])) b.merchant = std::string(row.f[kMerchant]);
   out->bills.push_back(std::move(b));
   return true;
+}
+
+// Counts the rows that are not booked and makes bills of the others. A closed payment is kept for
+// its refund's sake when its cells read; it is never booked, so a cell that does not is no error.
+void sort_rows(const std::vector<RowFields>& rows, bool date_1904, ExportRead* out) {
+  for (const RowFields& row : rows) {
+    std::string why;
+    switch (row.kind) {
+      case RowKind::Neutral:
+        ++out->neutral;
+        break;
+      case RowKind::Pending:
+        ++out->pending;
+        break;
+      case RowKind::UnknownStatus:
+        out->unknown_statuses.push_back({row.line, std::string(row.f[kStatus])});
+        break;
+      case RowKind::FailedOrClosed: {
+        ++out->failed_or_closed;
+        const bool payment = !row.refund && (row.f[kDirection] == "支出" || row.f[kDirection] == "收入");
+        ExportRead kept;
+        if (payment && make_bill(row, date_1904, &kept, &why)) out->bills.push_back(std::move(kept.bills[0]));
+        break;
+      }
+      default:
+        if (!make_bill(row, date_1904, out, &why)) out->errors.push_back({row.line, why});
+    }
+  }
 }
 
 bool is_footer_start(std::string_view first_cell) { return trim_cell(first_cell).substr(0, 2) == "--"; }
@@ -369,17 +413,7 @@ Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions&
   out->sheet = sheet.name;
   std::vector<RowFields> rows;
   read_rows(sheet, header, columns, out->source, &rows, out);
-  reopen_refunded(&rows);
-  for (const RowFields& row : rows) {
-    std::string why;
-    if (row.kind == RowKind::Neutral) {
-      ++out->neutral;
-    } else if (row.kind == RowKind::FailedOrClosed) {
-      ++out->failed_or_closed;
-    } else if (!make_bill(row, sheet.date_1904, out, &why)) {
-      out->errors.push_back({row.line, why});
-    }
-  }
+  sort_rows(rows, sheet.date_1904, out);
   std::stable_sort(out->errors.begin(), out->errors.end(),
                    [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
   return read;

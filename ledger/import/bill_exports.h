@@ -2,11 +2,11 @@
 //
 // An export is recognised by its header row, which is looked for by its column names among the
 // first lines; summaries above it and footers below it are not bills. Each row becomes one of:
-// - a bill: 支出 for a payment, 收入 for an income;
-// - a refund, imported as 收入, so that it cancels the payment it refunds (which stays 支出);
+// - a payment: 支出 or 收入 by its 收/支, in a trade whose status says the money moved;
+// - a refund; its side is the opposite of the payment it refunds, which the import finds;
+// - a closed payment (failed or closed: no money moved), not booked, kept for its refund's sake;
 // - a neutral row (收/支 "不计收支" or "/": top-ups, withdrawals, transfers between own accounts);
-// - a failed or closed payment, skipped, unless a refund in the same export refunds it: then it
-//   was paid, and it is a payment like any other.
+// - a pending trade (no money moved yet) or one whose status is on neither list, skipped.
 #pragma once
 
 #include <optional>
@@ -22,13 +22,15 @@ namespace pennacle {
 enum class ExportSource { Alipay, WeChat };
 
 struct ExportBill {
-  int line = 0;         // the CSV line or worksheet row
-  bool income = false;  // 收入, else 支出
-  bool refund = false;  // a refund, imported as 收入
+  enum class Kind { Payment, Refund, Closed };
+  int line = 0;  // the CSV line or worksheet row
+  Kind kind = Kind::Payment;
+  bool income = false;  // 收入, else 支出 (a refund: its own 收/支, which does not decide its side)
   double amount = 0;    // absolute, above 0.0000001
   double time = 0;      // the trade time, whole seconds
   std::string remark;  // GBK: "交易对方 · 商品说明", whole (the import cuts it to what the ledger takes)
-  std::string order;  // UTF-8: the order number as the export gives it, padding removed
+  std::string order;     // UTF-8: the order number as the export gives it, padding removed
+  std::string merchant;  // UTF-8: the merchant order number, empty when none ("/" too)
 };
 
 // Something about one row: why it cannot be imported, or what was changed on the way in.
@@ -39,12 +41,14 @@ struct RowNote {
 
 struct ExportRead {
   ExportSource source = ExportSource::Alipay;
-  std::vector<ExportBill> bills;
-  int neutral = 0;               // neutral rows skipped
-  int failed_or_closed = 0;      // failed or closed payments skipped
-  std::vector<RowNote> errors;   // rows that cannot be imported, by line
-  std::vector<RowNote> notices;  // remarks left without characters GBK cannot hold
-  std::string sheet;             // UTF-8: the worksheet the rows come from; empty for CSV text
+  std::vector<ExportBill> bills;          // payments, refunds and closed payments, in the export's order
+  int neutral = 0;                        // neutral rows skipped
+  int failed_or_closed = 0;               // failed or closed trades skipped
+  int pending = 0;                        // trades in which no money has moved yet
+  std::vector<RowNote> unknown_statuses;  // rows skipped for a status on neither list: the status
+  std::vector<RowNote> errors;            // rows that cannot be imported, by line
+  std::vector<RowNote> notices;           // remarks left without characters GBK cannot hold
+  std::string sheet;                      // UTF-8: the worksheet the rows come from; empty for CSV text
 };
 
 // Where row `line` of `read` stands, for messages: "line 17" in CSV text, "sheet 账单, row 17" in a

@@ -9,10 +9,12 @@
 #include <ostream>
 #include <set>
 #include <tuple>
+#include <utility>
 
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
 #include "ledger/import/import_log.h"
+#include "ledger/import/import_pairs.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
@@ -73,6 +75,7 @@ Result<BillTable> import_table() {
 struct RecordFacts {
   double time = 0, amount = 0;
   bool income = false;
+  std::string channel;       // GBK
   uint64_t fingerprint = 0;  // read only for records that may settle an intent
 };
 
@@ -81,7 +84,8 @@ struct LedgerFacts {
   int32_t highest_serial = 0;           // deleted records included
 };
 
-// Walks the ledger; fingerprints for serials above `fingerprints_after`. Returns 0 or a store code.
+// Walks the ledger, reading each live record once; fingerprints for serials above
+// `fingerprints_after`. Returns 0 or a store code.
 DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
@@ -94,20 +98,25 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
       Bill bill;
       // The table was checked when the ledger was opened: every field has a kind a bill takes.
       std::ignore =
-          read_current_bill(&bill, serial > fingerprints_after ? BillParts::All : BillParts::WithoutTexts);
+          read_current_bill(&bill, serial > fingerprints_after ? BillParts::All : BillParts::WithoutRemark);
       if ((rc = db_last_error()) != DbCode::Ok) break;
-      RecordFacts f{bill.time, bill.amount, !bill.is_expense(), 0};
-      if (serial > fingerprints_after) f.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
-      out->live[serial] = f;
+      RecordFacts f{bill.time, bill.amount, !bill.is_expense(), std::move(bill.channel), 0};
+      if (serial > fingerprints_after) f.fingerprint = bill_fingerprint(bill.type, f.channel, bill.remark);
+      out->live[serial] = std::move(f);
     }
     call_command(db_skip, {});
   }
   return rc;
 }
 
-// Which keys the ledger holds, and the done entries that settle intents of an import cut short.
+// A bill as the import tells it apart: its key and side.
+using SidedKey = std::pair<ImportKey, bool>;
+
+// What the log says the ledger holds: how many live records each key claims, which records are
+// claimed, and the done entries that settle intents of an import cut short.
 struct Presence {
-  std::set<ImportKey> present;
+  std::map<SidedKey, int> present;
+  std::set<int32_t> claimed;
   std::vector<ImportEntry> settled;
 };
 
@@ -118,7 +127,7 @@ std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log
   for (auto it = log.rbegin(); it != log.rend(); ++it) {
     if (it->kind == ImportEntry::Kind::Done) {
       answered.insert(it->key);
-    } else if (!answered.count(it->key)) {
+    } else if (it->kind == ImportEntry::Kind::Intent && !answered.count(it->key)) {
       open.push_back(&*it);
     }
   }
@@ -126,17 +135,18 @@ std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log
   return open;
 }
 
+// A done entry claims its record while the record holds the entry's time, amount and side and no
+// other entry claimed it first: after a restore, serials are handed out again to other bills.
 Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
                  const LedgerFacts& ledger, const BillTable& table) {
   Presence p;
-  std::set<int32_t> claimed;
   for (const ImportEntry& e : log) {
-    if (e.kind != ImportEntry::Kind::Done || p.present.count(e.key)) continue;
+    if (e.kind != ImportEntry::Kind::Done) continue;
     auto it = ledger.live.find(e.serial);
-    if (it != ledger.live.end() && !claimed.count(e.serial) && it->second.time == e.key.time &&
+    if (it != ledger.live.end() && !p.claimed.count(e.serial) && it->second.time == e.key.time &&
         it->second.amount == stored_amount(table, e.key.amount) && it->second.income == e.income) {
-      p.present.insert(e.key);
-      claimed.insert(e.serial);
+      ++p.present[{e.key, e.income}];
+      p.claimed.insert(e.serial);
     }
   }
   // An open intent: the bill's record, if it was written, is the first unclaimed one above the
@@ -146,14 +156,13 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
   for (const auto& [serial, f] : ledger.live)
     by_values[{f.time, f.amount, f.income, f.fingerprint}].push_back(serial);
   for (const ImportEntry* e : open) {
-    if (p.present.count(e->key)) continue;
     auto found =
         by_values.find({e->key.time, stored_amount(table, e->key.amount), e->income, e->fingerprint});
     if (found == by_values.end()) continue;
     for (auto it = std::upper_bound(found->second.begin(), found->second.end(), e->serial);
          it != found->second.end(); ++it) {
-      if (!claimed.insert(*it).second) continue;
-      p.present.insert(e->key);
+      if (!p.claimed.insert(*it).second) continue;
+      ++p.present[{e->key, e->income}];
       ImportEntry done = *e;
       done.kind = ImportEntry::Kind::Done;
       done.serial = *it;
@@ -164,53 +173,99 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
   return p;
 }
 
+// The second line of defence, for bills the log does not know (it was lost, or rebuilt): live
+// records no log entry claims, by time, amount, side and channel; each answers for one row.
+using ValueKey = std::tuple<double, double, bool, std::string>;
+std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& ledger, const Presence& p) {
+  std::map<ValueKey, std::vector<int32_t>> out;
+  for (const auto& [serial, f] : ledger.live) {
+    if (!p.claimed.count(serial)) out[{f.time, f.amount, f.income, f.channel}].push_back(serial);
+  }
+  return out;
+}
+
 struct PlannedBill {
   ImportedBill bill;
   ImportEntry entry;  // the intent
 };
 
-// The export's bills as ledger bills, split into those to add and those the ledger holds.
-std::vector<PlannedBill> plan(const ExportRead& read, const BillTable& table, const Presence& presence,
-                              int* already, std::vector<RowNote>* notices) {
+struct Plan {
   std::vector<PlannedBill> add;
-  std::set<ImportKey> seen = presence.present;
-  const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
-  for (const ExportBill& b : read.bills) {
-    ImportKey key{b.order, b.time, b.amount};
-    if (!seen.insert(key).second) {
-      ++*already;
-      continue;
-    }
-    PlannedBill p;
-    Bill& bill = p.bill.bill;
-    p.bill.line = b.line;
-    bill.type = b.income ? income_type() : expense_type();
-    bill.amount = b.amount;
-    bill.channel = channel;
-    bill.time = b.time;
-    bill.remark = b.remark;
-    if (cut_remark(table, &bill.remark)) {
-      notices->push_back({b.line, "the remark is cut to " + std::to_string(bill.remark.size()) + " bytes"});
-    }
-    p.entry.kind = ImportEntry::Kind::Intent;
-    p.entry.key = std::move(key);
-    p.entry.income = b.income;
-    p.entry.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
-    add.push_back(std::move(p));
+  std::vector<ImportEntry> found;  // done entries of rows found by their values
+  int already = 0;
+};
+
+// The bill a paired row (or a remembered refund) books, with its intent entry.
+PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std::string& channel,
+                         std::vector<RowNote>* notices) {
+  PlannedBill p;
+  Bill& bill = p.bill.bill;
+  const ExportBill* row = pb.row;
+  const ImportEntry* w = pb.waiting;
+  p.bill.line = pb.line;
+  bill.type = pb.income ? income_type() : expense_type();
+  bill.amount = row ? row->amount : w->key.amount;
+  bill.channel = row ? channel : w->channel;
+  bill.time = row ? row->time : w->key.time;
+  bill.remark = row ? row->remark : w->remark;
+  if (cut_remark(table, &bill.remark)) {
+    notices->push_back({pb.line, "the remark is cut to " + std::to_string(bill.remark.size()) + " bytes"});
   }
-  return add;
+  p.entry.kind = ImportEntry::Kind::Intent;
+  p.entry.key = row ? ImportKey{row->order, row->time, row->amount} : w->key;
+  p.entry.income = pb.income;
+  p.entry.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
+  p.entry.merchant = row ? row->merchant : w->merchant;
+  p.entry.refund = pb.refund;
+  return p;
 }
 
-// Appends the planned bills group by group, each group's intents on the disk before its records.
+// The bills to book, split into those to add and those the ledger holds: by the log first, then
+// by their values. Rows with the same non-empty order number, time, amount and side are one bill;
+// rows without an order number are never one.
+Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
+          std::map<ValueKey, std::vector<int32_t>> unclaimed, const std::string& channel,
+          std::vector<RowNote>* notices) {
+  Plan out;
+  std::set<SidedKey> seen;
+  for (const PairedBill& pb : pairing.book) {
+    PlannedBill p = planned_bill(pb, table, channel, notices);
+    const SidedKey key{p.entry.key, p.entry.income};
+    if (!key.first.order.empty() && !seen.insert(key).second) {
+      ++out.already;
+      continue;
+    }
+    if (auto it = presence.present.find(key); it != presence.present.end() && it->second > 0) {
+      --it->second;
+      ++out.already;
+      continue;
+    }
+    const Bill& b = p.bill.bill;
+    auto same = unclaimed.find({b.time, stored_amount(table, b.amount), !b.is_expense(), b.channel});
+    if (same != unclaimed.end() && !same->second.empty()) {
+      p.entry.kind = ImportEntry::Kind::Done;
+      p.entry.serial = same->second.back();
+      same->second.pop_back();
+      out.found.push_back(std::move(p.entry));
+      ++out.already;
+      continue;
+    }
+    out.add.push_back(std::move(p));
+  }
+  return out;
+}
+
+// Appends the planned bills group by group, each group's intents on the disk before its records;
+// `first` (settled intents, bills found by their values, remembered halves) goes before them.
 // Returns the number of bills stored; `*problem` says why when it could not store them all.
-size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry> settled, int32_t highest,
+size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry> first, int32_t highest,
                     size_t group_size, ImportLog& log, Status* problem) {
   size_t stored = 0;
   group_size = std::max<size_t>(group_size, 1);
-  for (size_t start = 0; start < add.size() || !settled.empty(); start += group_size) {
+  for (size_t start = 0; start < add.size() || !first.empty(); start += group_size) {
     const size_t end = std::min(add.size(), start + group_size);
-    std::vector<ImportEntry> intents = std::move(settled);
-    settled.clear();
+    std::vector<ImportEntry> intents = std::move(first);
+    first.clear();
     std::vector<Bill> group;
     for (size_t i = start; i < end; ++i) {
       intents.push_back(add[i].entry);
@@ -245,9 +300,28 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
   return stored;
 }
 
-void print_counts(const ExportRead& read, size_t added, int already, bool dry_run, std::ostream& out) {
+constexpr size_t kUnknownStatusesListed = 5;
+
+void print_counts(const ExportRead& read, const Pairing& pairing, size_t added, int already, bool dry_run,
+                  std::ostream& out) {
   out << (dry_run ? "would add " : "added ") << added << ", already there " << already << ", neutral skipped "
-      << read.neutral << ", failed or closed skipped " << read.failed_or_closed << "\n";
+      << read.neutral << ", failed or closed skipped " << read.failed_or_closed + pairing.closed_refunds
+      << ", pending " << read.pending << ", unknown status " << read.unknown_statuses.size()
+      << ", refund without its payment " << pairing.orphans << "\n";
+}
+
+// The first rows skipped for a status on neither list, with the status.
+void print_unknown_statuses(const std::string& export_arg, const ExportRead& read, std::ostream& out) {
+  const std::string_view column = read.source == ExportSource::Alipay ? "交易状态" : "当前状态";
+  const std::vector<RowNote>& unknown = read.unknown_statuses;
+  for (size_t i = 0; i < unknown.size() && i < kUnknownStatusesListed; ++i) {
+    out << export_arg << ": " << row_place(read, unknown[i].line) << ": " << column << " '" << unknown[i].text
+        << "' says neither that the money moved nor that it has not yet; skipped\n";
+  }
+  if (unknown.size() > kUnknownStatusesListed) {
+    out << export_arg << ": " << unknown.size() - kUnknownStatusesListed
+        << " more row(s) with an unknown status skipped\n";
+  }
 }
 
 // Reads the export: NotFound when it is none, another failure when it cannot be imported.
@@ -291,34 +365,49 @@ int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open) {
   return lowest;
 }
 
+Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptions& options,
+                const BillTable& table) {
+  FileSystem& fs = options.fs ? *options.fs : posix_file_system();
+  Status s = log->open(fs, table.full_path + std::string(kLogSuffix), !options.dry_run);
+  if (s.code() == StatusCode::Corrupt) {
+    return Status::corrupt(s.message() + "; run 'kdbtool import --repair-log " + db_arg +
+                           "' to rebuild it from its sound lines");
+  }
+  return s;
+}
+
 Status run_import(const std::string& db_arg, const std::string& export_arg, const ExportRead& read,
                   const BillImportOptions& options, const BillTable& table, std::ostream& out) {
   ImportLog log;
-  FileSystem& fs = options.fs ? *options.fs : posix_file_system();
-  if (Status s = log.open(fs, table.full_path + std::string(kLogSuffix), !options.dry_run); !s.ok()) return s;
+  if (Status s = open_log(&log, db_arg, options, table); !s.ok()) return s;
   const std::vector<const ImportEntry*> open = open_intents(log.entries());
   LedgerFacts ledger;
   if (DbCode rc = walk_ledger(lowest_open_intent(open), &ledger); rc != DbCode::Ok) {
     return store_status(rc).with_context(db_arg);
   }
-  const Presence presence = resolve(log.entries(), open, ledger, table);
-  int already = 0;
+  Presence presence = resolve(log.entries(), open, ledger, table);
+  const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
+  const Pairing pairing = pair_refunds(read, log.entries(), channel);
   std::vector<RowNote> notices = read.notices;
-  const std::vector<PlannedBill> add = plan(read, table, presence, &already, &notices);
+  Plan p = plan(pairing, table, presence, unclaimed_records(ledger, presence), channel, &notices);
   for (const RowNote& n : notices)
     out << export_arg << ": " << row_place(read, n.line) << ": " << n.text << "\n";
+  print_unknown_statuses(export_arg, read, out);
   if (options.dry_run) {
     std::vector<ImportedBill> bills;
-    for (const PlannedBill& p : add) bills.push_back(p.bill);
+    for (const PlannedBill& planned : p.add) bills.push_back(planned.bill);
     out << "Bills from the " << source_name(read.source) << " export that are not in the ledger yet:\n";
     print_bill_table(bills, out);
-    print_counts(read, add.size(), already, true, out);
+    print_counts(read, pairing, p.add.size(), p.already, true, out);
     return Status();
   }
+  std::vector<ImportEntry> first = std::move(presence.settled);
+  first.insert(first.end(), p.found.begin(), p.found.end());
+  first.insert(first.end(), pairing.remember.begin(), pairing.remember.end());
   Status problem;
   const size_t stored =
-      write_groups(add, presence.settled, ledger.highest_serial, options.group_size, log, &problem);
-  print_counts(read, stored, already, false, out);
+      write_groups(p.add, std::move(first), ledger.highest_serial, options.group_size, log, &problem);
+  print_counts(read, pairing, stored, p.already, false, out);
   if (!problem.ok()) {
     return Status::invalid(problem.message() + "; " + std::to_string(stored) +
                            " bill(s) were added before it; importing again adds the rest");
@@ -362,6 +451,7 @@ void print_bill_table(const std::vector<ImportedBill>& bills, std::ostream& out)
 
 Status import_bill_export(const std::string& db_arg, const std::string& export_arg, std::string_view bytes,
                           const BillImportOptions& options, std::ostream& out, std::ostream& err) {
+  if (bytes.empty()) return Status::invalid(export_arg + ": the file is empty; it is not a bill export");
   Result<ExportRead> read = read_export(export_arg, bytes, options, err);
   if (!read.ok()) return read.status();
   Result<BillTable> table = open_ledger(db_arg, options.dry_run);
@@ -369,6 +459,24 @@ Status import_bill_export(const std::string& db_arg, const std::string& export_a
   const Status s = run_import(db_arg, export_arg, *read, options, *table, out);
   call_command(db_close, {});
   return s;
+}
+
+Status repair_import_record(const std::string& db_arg, FileSystem* fs, std::ostream& out) {
+  std::optional<std::string> path = utf8_to_gbk(db_arg);
+  if (!path) return Status::invalid(db_arg + ": the path has characters GBK cannot hold");
+  const std::string log = db_arg + std::string(kLogSuffix);
+  Result<LogRepair> r = repair_import_log(fs ? *fs : posix_file_system(), *path + std::string(kLogSuffix));
+  if (!r.ok()) return r.status();
+  if (r->dropped.empty()) {
+    out << log << " is sound: " << r->kept << " entries; nothing to repair\n";
+    return Status();
+  }
+  out << log << ": rebuilt with " << r->kept << " entries; dropped " << r->dropped.size()
+      << " damaged line(s):\n";
+  for (const auto& [line, text] : r->dropped) out << "  line " << line << ": " << text << "\n";
+  out << "The damaged file is kept as " << log << ".damaged. The next import finds the bills of dropped "
+      << "lines by their time, amount, side and channel.\n";
+  return Status();
 }
 
 }  // namespace pennacle

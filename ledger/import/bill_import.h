@@ -39,4 +39,9 @@ struct BillImportOptions {
 Status import_bill_export(const std::string& db_arg, const std::string& export_arg, std::string_view bytes,
                           const BillImportOptions& options, std::ostream& out, std::ostream& err);
 
+// `kdbtool import --repair-log FILE`: rebuilds FILE.imports from its sound lines and prints what it
+// kept and dropped on `out`. Bills whose lines were dropped are found by their values at the next
+// import. `fs` nullptr: the real file system.
+Status repair_import_record(const std::string& db_arg, FileSystem* fs, std::ostream& out);
+
 }  // namespace pennacle

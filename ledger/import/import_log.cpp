@@ -1,9 +1,12 @@
 #include "ledger/import/import_log.h"
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
 
 #include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
@@ -13,12 +16,26 @@ namespace {
 
 constexpr std::string_view kHeader = "kdbtool imports 1\n";
 constexpr char kSeparator = '\t';
-constexpr size_t kFieldCount = 8;  // kind, order, time, amount, side, serial, fingerprint, checksum
+// Fields before the checksum: kind, order, time, amount, side, serial, fingerprint; the later
+// format adds merchant, role, channel and remark.
+constexpr size_t kFirstFormatFields = 7, kFields = 11;
 constexpr uint64_t kMaxLogBytes = 512u << 20;
 constexpr uint64_t kLockOffset = 0, kLockLength = 1;
+// A backup holds the lock byte while it copies the log; an import waits that long for it.
+constexpr auto kLockWait = std::chrono::milliseconds(2000);
 
 constexpr uint32_t kFnv32Basis = 2166136261u, kFnv32Prime = 16777619u;
 constexpr uint64_t kFnv64Basis = 14695981039346656037ull, kFnv64Prime = 1099511628211ull;
+
+// Takes the log's lock byte, waiting a little while another program (a backup) holds it.
+FileCause lock_log(File& file) {
+  const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+  for (;;) {
+    const FileCause c = file.lock(kLockOffset, kLockLength);
+    if (c != FileCause::LockViolation || std::chrono::steady_clock::now() >= deadline) return c;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
 
 uint32_t fnv32(std::string_view s) {
   uint32_t h = kFnv32Basis;
@@ -88,19 +105,12 @@ uint64_t bill_fingerprint(std::string_view type, std::string_view channel, std::
   return h;
 }
 
-std::string import_entry_line(const ImportEntry& e) {
-  std::string line = e.kind == ImportEntry::Kind::Intent ? "I" : "D";
-  for (const std::string& f :
-       {escape(e.key.order), format_date_time(e.key.time), amount_text(e.key.amount),
-        std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16)}) {
-    line += kSeparator + f;
-  }
-  return line + kSeparator + hex(fnv32(line), 8) + "\n";
-}
+namespace {
 
-bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
-  if (line.empty() || line.back() != '\n') return false;
-  line.remove_suffix(1);
+constexpr char kKindLetters[] = {'I', 'D', 'C', 'R'};  // by ImportEntry::Kind
+
+// The fields of a line without its end, split at tabs.
+std::vector<std::string_view> split_fields(std::string_view line) {
   std::vector<std::string_view> f;
   for (size_t start = 0;;) {
     const size_t tab = line.find(kSeparator, start);
@@ -108,22 +118,82 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
     if (tab == std::string_view::npos) break;
     start = tab + 1;
   }
+  return f;
+}
+
+// The fields of a line whose last field is the checksum of what precedes it; empty when it is not.
+std::vector<std::string_view> checked_fields(std::string_view line) {
+  if (line.empty() || line.back() != '\n') return {};
+  line.remove_suffix(1);
+  std::vector<std::string_view> f = split_fields(line);
   uint32_t check = 0;
-  if (f.size() != kFieldCount || !whole(f[7], &check, 16) || f[7].size() != 8 ||
+  if (f.size() < 2 || f.back().size() != 8 || !whole(f.back(), &check, 16) ||
       check != fnv32(line.substr(0, line.size() - 9))) {
-    return false;
+    return {};
   }
+  f.pop_back();
+  return f;
+}
+
+std::string with_checksum(std::string line) { return line + kSeparator + hex(fnv32(line), 8) + "\n"; }
+
+}  // namespace
+
+std::string import_entry_line(const ImportEntry& e) {
+  std::string line(1, kKindLetters[static_cast<int>(e.kind)]);
+  for (const std::string& f :
+       {escape(e.key.order), format_date_time(e.key.time), amount_text(e.key.amount),
+        std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16),
+        escape(e.merchant), std::string(e.refund ? "r" : "p"), escape(e.channel), escape(e.remark)}) {
+    line += kSeparator + f;
+  }
+  return with_checksum(std::move(line));
+}
+
+std::string import_mark_line(uint64_t length) {
+  return with_checksum("S" + std::string(1, kSeparator) + std::to_string(length));
+}
+
+// A line of the first format has the first seven fields; the later one adds merchant, role and texts.
+bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
+  const std::vector<std::string_view> f = checked_fields(line);
+  if ((f.size() != kFirstFormatFields && f.size() != kFields) || f[0].size() != 1) return false;
+  const char* kind = std::find(std::begin(kKindLetters), std::end(kKindLetters), f[0][0]);
+  const bool first_format = f.size() == kFirstFormatFields;
+  if (kind == std::end(kKindLetters) || (first_format && kind - kKindLetters > 1)) return false;
   ImportEntry e;
-  if (f[0] != "I" && f[0] != "D") return false;
-  e.kind = f[0] == "I" ? ImportEntry::Kind::Intent : ImportEntry::Kind::Done;
+  e.kind = static_cast<ImportEntry::Kind>(kind - kKindLetters);
   if (!unescape(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
   if (!whole_double(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || (f[4] != "+" && f[4] != "-"))
     return false;
   e.income = f[4] == "+";
   if (!whole(f[5], &e.serial) || !whole(f[6], &e.fingerprint, 16)) return false;
+  if (!first_format) {
+    if (!unescape(f[7], &e.merchant) || (f[8] != "r" && f[8] != "p") || !unescape(f[9], &e.channel) ||
+        !unescape(f[10], &e.remark)) {
+      return false;
+    }
+    e.refund = f[8] == "r";
+  }
   *out = std::move(e);
   return true;
 }
+
+namespace {
+
+bool parse_mark_line(std::string_view line, uint64_t* length) {
+  const std::vector<std::string_view> f = checked_fields(line);
+  return f.size() == 2 && f[0] == "S" && whole(f[1], length);
+}
+
+// A dropped line as a repair reports it: printable, and short.
+std::string shown_line(std::string_view line) {
+  constexpr size_t kShown = 60;
+  std::string s = escape(line.substr(0, kShown));
+  return line.size() > kShown ? s + "…" : s;
+}
+
+}  // namespace
 
 ImportLog::~ImportLog() {
   if (file_) file_->close();
@@ -147,9 +217,10 @@ Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_app
   }
   if (c != FileCause::None) return fail(c, "cannot open the record of imported bills");
   if (for_append) {
-    c = file_->lock(kLockOffset, kLockLength);
+    c = lock_log(*file_);
     if (c == FileCause::LockViolation || c == FileCause::LockUnsupported) {
-      return Status::invalid(gbk_to_utf8_lossy(path_) + ": another import into this ledger is running");
+      return Status::invalid(gbk_to_utf8_lossy(path_) +
+                             ": another import into this ledger, or a backup of it, is running");
     }
     if (c != FileCause::None) return fail(c, "cannot lock");
   }
@@ -170,31 +241,53 @@ Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_app
 
 Status ImportLog::parse(std::string_view bytes) {
   entries_.clear();
-  sound_end_ = 0;
+  sound_end_ = marked_ = 0;
   // Empty, or a header cut short: the file was being made when an import stopped.
   if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
   if (bytes.substr(0, kHeader.size()) != kHeader) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) +
                            ": not a record of imported bills (it does not begin with '" +
-                           std::string(kHeader.substr(0, kHeader.size() - 1)) + "'); move it away to import");
+                           std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
   }
-  size_t at = kHeader.size();
+  size_t at = kHeader.size(), bad_at = std::string_view::npos;
+  int line_number = 1, bad_line = 0;
   sound_end_ = at;
+  // Past the first bad line only marks are looked for: one naming a length beyond it is damage.
   while (at < bytes.size()) {
+    ++line_number;
     const size_t end = bytes.find('\n', at);
-    if (end == std::string_view::npos) break;
+    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
+    uint64_t mark = 0;
     ImportEntry e;
-    if (!parse_import_entry_line(bytes.substr(at, end + 1 - at), &e)) break;
-    entries_.push_back(std::move(e));
+    if (parse_mark_line(line, &mark)) {
+      marked_ = std::max(marked_, mark);
+    } else if (bad_at == std::string_view::npos && parse_import_entry_line(line, &e)) {
+      entries_.push_back(std::move(e));
+    } else if (bad_at == std::string_view::npos) {
+      bad_at = at;
+      bad_line = line_number;
+    }
+    if (end == std::string_view::npos) break;
     at = end + 1;
-    sound_end_ = at;
+    if (bad_at == std::string_view::npos) sound_end_ = at;
   }
+  if (bad_at != std::string_view::npos && marked_ > bad_at) {
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(bad_line) +
+                           " is damaged (it fails its checksum, and lines written after it are on the "
+                           "disk); nothing was imported");
+  }
+  marked_ = std::min<uint64_t>(marked_, sound_end_);
   return Status();
 }
 
 Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
   assert(appending_ && file_);
   std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
+  // What the last sync made durable: a bad line below it is damage, never a torn end.
+  if (synced_end_ > marked_ && synced_end_ <= sound_end_) {
+    bytes += import_mark_line(synced_end_);
+    marked_ = synced_end_;
+  }
   for (const ImportEntry& e : entries) bytes += import_entry_line(e);
   FileCause c = FileCause::None;
   if (size_ > sound_end_ && (c = file_->set_size(sound_end_)) != FileCause::None) {
@@ -211,6 +304,7 @@ Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
 
 Status ImportLog::sync() {
   if (FileCause c = file_->sync(); c != FileCause::None) return fail(c, "cannot write to the disk");
+  synced_end_ = sound_end_;
   // A file made by this import is found after a power cut only once its directory entry is written.
   if (!directory_synced_) {
     if (FileCause c = fs_->sync_directory_of(path_); c != FileCause::None) {
@@ -219,6 +313,77 @@ Status ImportLog::sync() {
     directory_synced_ = true;
   }
   return Status();
+}
+
+namespace {
+
+// The sound entry lines of a damaged log, and what was dropped.
+std::string rebuilt_bytes(std::string_view bytes, LogRepair* report) {
+  std::string out(kHeader);
+  int line_number = 0;
+  for (size_t at = 0; at < bytes.size();) {
+    ++line_number;
+    const size_t end = bytes.find('\n', at);
+    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
+    at = end == std::string_view::npos ? bytes.size() : end + 1;
+    ImportEntry e;
+    uint64_t mark = 0;
+    if (line_number == 1 && line == kHeader) continue;
+    if (parse_import_entry_line(line, &e)) {
+      out += line;
+      ++report->kept;
+    } else if (!parse_mark_line(line, &mark)) {
+      report->dropped.emplace_back(line_number, shown_line(line));
+    }
+  }
+  return out;
+}
+
+Status write_whole(FileSystem& fs, const std::string& gbk_path, std::string_view bytes) {
+  const std::string shown = gbk_to_utf8_lossy(gbk_path);
+  std::ignore = fs.remove(gbk_path);  // a copy left by a repair cut short; none is the usual case
+  std::unique_ptr<File> file;
+  FileCause c = fs.create(gbk_path, &file);
+  if (c == FileCause::None) c = file->write_at(0, bytes.data(), bytes.size());
+  if (c == FileCause::None) c = file->sync();
+  if (file) file->close();
+  return c == FileCause::None ? Status() : Status::file(c, shown, "cannot write the rebuilt record");
+}
+
+}  // namespace
+
+Result<LogRepair> repair_import_log(FileSystem& fs, const std::string& gbk_path) {
+  const std::string shown = gbk_to_utf8_lossy(gbk_path);
+  std::unique_ptr<File> file;
+  FileCause c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file);
+  if (c == FileCause::NotFound) return Status::not_found(shown + ": there is no record of imported bills");
+  if (c != FileCause::None) return Status::file(c, shown, "cannot open the record of imported bills");
+  // Held until the new file is in place: no import appends to the old one meanwhile.
+  c = lock_log(*file);
+  if (c == FileCause::LockViolation || c == FileCause::LockUnsupported) {
+    return Status::invalid(shown + ": an import into this ledger, or a backup of it, is running");
+  }
+  uint64_t size = 0;
+  if (c == FileCause::None) c = file->size(&size);
+  if (c == FileCause::None && size > kMaxLogBytes)
+    return Status::corrupt(shown + ": larger than an import record can be");
+  std::string bytes(static_cast<size_t>(size), '\0');
+  size_t got = 0;
+  if (c == FileCause::None) c = file->read_at(0, bytes.data(), bytes.size(), &got);
+  if (c != FileCause::None) return Status::file(c, shown, "cannot read");
+  bytes.resize(got);
+  LogRepair report;
+  const std::string rebuilt = rebuilt_bytes(bytes, &report);
+  if (report.dropped.empty() && bytes.substr(0, kHeader.size()) == kHeader) return report;
+  const std::string fresh = gbk_path + ".rebuilt", kept = gbk_path + ".damaged";
+  if (Status s = write_whole(fs, fresh, rebuilt); !s.ok()) return s;
+  if ((c = fs.rename(gbk_path, kept)) != FileCause::None)
+    return Status::file(c, shown, "cannot keep the damaged record");
+  if ((c = fs.rename(fresh, gbk_path)) != FileCause::None)
+    return Status::file(c, shown, "cannot put the rebuilt record in place");
+  if ((c = fs.sync_directory_of(gbk_path)) != FileCause::None)
+    return Status::file(c, shown, "cannot write its folder to the disk");
+  return report;
 }
 
 }  // namespace pennacle

@@ -11,14 +11,22 @@
 // After the group, a done entry gives the serial each bill got. An import cut short between the two
 // leaves intents that the next import settles by the record's values.
 //
-// A power cut can tear only what was written after the last sync; the reader stops at the first
-// line that is incomplete or fails its checksum, and the next append writes over that tail.
+// It also remembers the halves of payment and refund pairs that were not booked: a closed payment
+// (its refund is never booked) and a refund whose payment is not booked yet (booked, from what the
+// entry holds, when that payment arrives in a later export).
+//
+// A power cut can tear only what was written after the last sync. Each append that follows a sync
+// begins with a mark line naming the length that sync made durable, so damage is told from a torn
+// end: a line that is incomplete or fails its checksum below a mark's length is damage, refused
+// until repair_import_log rebuilds the file; at or above it, it begins a torn end, which the reader
+// drops and the next append writes over.
 #pragma once
 
 #include <compare>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file.h"
@@ -35,14 +43,19 @@ struct ImportKey {
 };
 
 struct ImportEntry {
-  enum class Kind { Intent, Done };
+  // Intent and Done: a bill booked. Closed: a payment that moved no money, not booked. Refund: a
+  // refund not booked yet, with the texts its bill gets.
+  enum class Kind { Intent, Done, Closed, Refund };
   Kind kind = Kind::Intent;
   ImportKey key;
-  bool income = false;
+  bool income = false;  // the side booked (Refund: the side the export gave it)
   // Done: the serial of the bill's record. Intent: the highest serial the ledger held before it.
   int32_t serial = 0;
   // Of the bill's 类型, 付款方式 and 备注 as stored (bill_fingerprint).
   uint64_t fingerprint = 0;
+  std::string merchant;         // UTF-8 merchant order number, empty when none
+  bool refund = false;          // Intent and Done: the bill is a refund
+  std::string channel, remark;  // Refund: GBK texts of the bill to book
 };
 
 // The fingerprint of a bill's texts as the ledger stores them (GBK).
@@ -57,7 +70,8 @@ class ImportLog {
 
   // Reads the log at `gbk_path`. A missing file is an empty log; it is created only when
   // `for_append`, which also locks the log so that a second import into the same ledger waits for
-  // none and fails at once. Fails when the file is not an import log or a file operation fails.
+  // none and fails at once. Fails when the file is not an import log, is damaged (Corrupt, naming
+  // the line) or a file operation fails.
   Status open(FileSystem& fs, const std::string& gbk_path, bool for_append);
 
   const std::vector<ImportEntry>& entries() const { return entries_; }
@@ -78,12 +92,27 @@ class ImportLog {
   std::unique_ptr<File> file_;
   std::vector<ImportEntry> entries_;
   uint64_t size_ = 0, sound_end_ = 0;
-  bool appending_ = false;  // opened for_append
+  uint64_t synced_end_ = 0;  // the length this log's last sync made durable
+  uint64_t marked_ = 0;      // the greatest length a mark line in the file names
+  bool appending_ = false;   // opened for_append
   bool directory_synced_ = false;
 };
+
+// What repair_import_log did: the entries kept, and each dropped line with its number and text.
+struct LogRepair {
+  size_t kept = 0;
+  std::vector<std::pair<int, std::string>> dropped;  // text shortened, bytes that break a line escaped
+};
+
+// Rebuilds the log at `gbk_path` from its sound entry lines: the new file replaces it whole (after a
+// cut, either the old or the new one is there), and the old one is kept as `gbk_path`.damaged.
+// NotFound when there is no log; a sound log is left as it is (nothing dropped).
+Result<LogRepair> repair_import_log(FileSystem& fs, const std::string& gbk_path);
 
 // Escaped entry lines, exposed for tests of the format.
 std::string import_entry_line(const ImportEntry& e);
 bool parse_import_entry_line(std::string_view line, ImportEntry* out);
+// The mark line that says the first `length` bytes of the log are on the disk.
+std::string import_mark_line(uint64_t length);
 
 }  // namespace pennacle

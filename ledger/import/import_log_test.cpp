@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "runtime/convert.h"
 #include "store/test_support.h"
@@ -59,9 +64,131 @@ TEST_F(ImportLogTest, EntriesComeBackExactlyWhateverTheirOrderNumbers) {
     expect_same(log.entries(), entries);
   }
   expect_same(reopen(), entries);
-  // One line per entry, after the header line.
+  // One line per entry after the header line, and a mark after the sync.
   const std::string bytes = read_bytes(log_path());
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 5);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 6);
+  const size_t synced = 18 + import_entry_line(entries[0]).size() + import_entry_line(entries[1]).size();
+  EXPECT_EQ(bytes.substr(synced, import_mark_line(synced).size()), import_mark_line(synced));
+}
+
+TEST_F(ImportLogTest, PairHalvesKeepTheirTextsAndTheFirstFormatStillReads) {
+  ImportEntry closed = entry(ImportEntry::Kind::Closed, "2023030522001400001000000005", 0);
+  closed.merchant = "T2023 0305";
+  ImportEntry waiting = entry(ImportEntry::Kind::Refund, "2023030522001400001000000005_1", 0, 199);
+  waiting.channel = "\xD6\xA7\xB8\xB6\xB1\xA6";
+  waiting.remark = "a\tb\nc %20 \xCA\xBE\xC0\xFD";
+  ImportEntry booked = entry(ImportEntry::Kind::Done, "R1", 9);
+  booked.refund = true;
+  {
+    ImportLog log;
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
+    ASSERT_TRUE(log.append({closed, waiting, booked}, true).ok());
+  }
+  expect_same(reopen(), {closed, waiting, booked});
+  const std::vector<ImportEntry> again = reopen();
+  ASSERT_EQ(again.size(), 3u);
+  EXPECT_EQ(again[0].merchant, closed.merchant);
+  EXPECT_EQ(again[1].channel, waiting.channel);
+  EXPECT_EQ(again[1].remark, waiting.remark);
+  EXPECT_TRUE(again[2].refund);
+  EXPECT_FALSE(again[0].refund);
+  // A line of the first format (seven fields and a checksum) is a booked payment without a merchant.
+  const std::string first = "D\tA1\t2023-03-01 12:30:45\t28.16\t-\t4\t00000000000000ff";
+  char sum[9];
+  uint32_t h = 2166136261u;
+  for (unsigned char c : first) h = (h ^ c) * 16777619u;
+  std::snprintf(sum, sizeof sum, "%08x", h);
+  write_bytes(log_path(), "kdbtool imports 1\n" + first + "\t" + sum + "\n");
+  const std::vector<ImportEntry> old = reopen();
+  ASSERT_EQ(old.size(), 1u);
+  EXPECT_EQ(old[0].kind, ImportEntry::Kind::Done);
+  EXPECT_EQ(old[0].serial, 4);
+  EXPECT_EQ(old[0].fingerprint, 0xFFu);
+  EXPECT_TRUE(old[0].merchant.empty());
+  // The first format has no closed or refund halves.
+  write_bytes(log_path(), "kdbtool imports 1\nC" + first.substr(1) + "\t" + sum + "\n");
+  EXPECT_TRUE(reopen().empty());
+}
+
+// A log of three syncs: entries a, b (synced), c, d (synced), e (not synced).
+class DamagedLog : public ImportLogTest {
+ protected:
+  void SetUp() override {
+    ImportLogTest::SetUp();
+    for (int i = 0; i < 5; ++i)
+      all_.push_back(entry(ImportEntry::Kind::Done, std::string(1, 'a' + i), i + 1));
+    ImportLog log;
+    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
+    ASSERT_TRUE(log.append({all_[0], all_[1]}, true).ok());
+    ASSERT_TRUE(log.append({all_[2], all_[3]}, true).ok());
+    ASSERT_TRUE(log.append({all_[4]}, false).ok());
+    bytes_ = read_bytes(log_path());
+  }
+  // The file with one byte of entry `i`'s line changed.
+  std::string bent(int i) {
+    std::string b = bytes_;
+    b[b.find(import_entry_line(all_[i])) + 3] ^= 0x04;
+    return b;
+  }
+  Status open_status() {
+    ImportLog log;
+    return log.open(posix_file_system(), log_path(), false);
+  }
+  std::vector<ImportEntry> all_;
+  std::string bytes_;
+};
+
+TEST_F(DamagedLog, ALineBelowAMarkIsDamageAndStopsTheReader) {
+  for (int i : {0, 1, 2, 3}) {
+    write_bytes(log_path(), bent(i));
+    const Status s = open_status();
+    EXPECT_EQ(s.code(), StatusCode::Corrupt) << i;
+    EXPECT_NE(s.message().find("line " + std::to_string(i + 2 + (i >= 2))), std::string::npos) << s.message();
+    EXPECT_NE(s.message().find("damaged"), std::string::npos) << s.message();
+  }
+  // A mark that itself fails its checksum is damage too when a later mark covers it.
+  const size_t first_sync = 18 + import_entry_line(all_[0]).size() + import_entry_line(all_[1]).size();
+  std::string b = bytes_;
+  ASSERT_EQ(b.find(import_mark_line(first_sync)), first_sync);
+  b[first_sync] = 'T';
+  write_bytes(log_path(), b);
+  EXPECT_EQ(open_status().code(), StatusCode::Corrupt);
+  // Past the last mark it is a torn end: the sound lines before it are read.
+  write_bytes(log_path(), bent(4));
+  EXPECT_TRUE(open_status().ok());
+  expect_same(reopen(), {all_[0], all_[1], all_[2], all_[3]});
+}
+
+TEST_F(DamagedLog, ARepairKeepsTheSoundLinesAndSaysWhatItDropped) {
+  write_bytes(log_path(), bent(1));
+  Result<LogRepair> r = repair_import_log(posix_file_system(), log_path());
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  EXPECT_EQ(r->kept, 4u);
+  ASSERT_EQ(r->dropped.size(), 1u);
+  EXPECT_EQ(r->dropped[0].first, 3);
+  EXPECT_EQ(r->dropped[0].second.substr(0, 4), "D%09");  // the tab shown escaped
+  EXPECT_EQ(read_bytes(log_path() + ".damaged"), bent(1));
+  EXPECT_FALSE(std::filesystem::exists(log_path() + ".rebuilt"));
+  expect_same(reopen(), {all_[0], all_[2], all_[3], all_[4]});
+  // A sound log is left as it is; a missing one is named.
+  const std::string rebuilt = read_bytes(log_path());
+  r = repair_import_log(posix_file_system(), log_path());
+  ASSERT_TRUE(r.ok());
+  EXPECT_TRUE(r->dropped.empty());
+  EXPECT_EQ(read_bytes(log_path()), rebuilt);
+  EXPECT_EQ(repair_import_log(posix_file_system(), path("none.imports")).status().code(),
+            StatusCode::NotFound);
+  // A damaged header line is dropped too; the entries after it stay.
+  std::string header = bytes_;
+  header[3] = 'X';
+  write_bytes(log_path(), header);
+  EXPECT_EQ(open_status().code(), StatusCode::Corrupt);
+  r = repair_import_log(posix_file_system(), log_path());
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r->kept, 5u);
+  ASSERT_EQ(r->dropped.size(), 1u);
+  EXPECT_EQ(r->dropped[0].first, 1);
+  expect_same(reopen(), all_);
 }
 
 TEST_F(ImportLogTest, ATornEndIsIgnoredAndWrittenOver) {
@@ -117,6 +244,20 @@ TEST_F(ImportLogTest, AFileBeingMadeIsEmptyAndAForeignOneIsRefused) {
   ImportLog none;
   EXPECT_TRUE(none.open(posix_file_system(), path("other.imports"), false).ok());
   EXPECT_FALSE(std::filesystem::exists(path("other.imports")));
+}
+
+// A backup holds the log's lock byte only while it copies: an import waits for it instead of failing.
+TEST_F(ImportLogTest, AnImportWaitsForAShortHoldOfTheLock) {
+  auto holder = std::make_unique<ImportLog>();
+  ASSERT_TRUE(holder->open(posix_file_system(), log_path(), true).ok());
+  std::thread release([&holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    holder.reset();
+  });
+  ImportLog waiting;
+  const Status s = waiting.open(posix_file_system(), log_path(), true);
+  release.join();
+  EXPECT_TRUE(s.ok()) << s.message();
 }
 
 TEST_F(ImportLogTest, OneImportAtATimeAndFailuresAreReported) {
