@@ -39,8 +39,8 @@ bool same(const ExportRead& a, const ExportRead& b) {
   }
   for (size_t i = 0; i < a.bills.size(); ++i) {
     const ExportBill &x = a.bills[i], &y = b.bills[i];
-    if (x.line != y.line || x.income != y.income || x.refund != y.refund || x.amount != y.amount ||
-        x.time != y.time || x.remark != y.remark || x.order != y.order) {
+    if (x.line != y.line || x.income != y.income || x.kind != y.kind || x.amount != y.amount ||
+        x.time != y.time || x.remark != y.remark || x.order != y.order || x.merchant != y.merchant) {
       return false;
     }
   }
@@ -58,7 +58,7 @@ void check_bills(const ExportRead& r, bool workbook) {
     check(cut_gbk(b.remark, b.remark.size()).size() == b.remark.size());
     check(gbk_to_utf8(b.remark).has_value());
     check(trim_cell(b.order).size() == b.order.size());
-    check(!b.refund || b.income);
+    check(trim_cell(b.merchant).size() == b.merchant.size() && b.merchant != "/");
     // In row order; rows that a lone carriage return splits share the line's number.
     check(b.line >= line);
     line = b.line;
