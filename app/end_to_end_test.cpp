@@ -201,6 +201,17 @@ void ask_to_close(const std::string& display, uint32_t window) {
   xcb_disconnect(c);
 }
 
+// As another X client may do: destroys the window outright (`xdotool windowclose`). A reply to a
+// later request tells the destroy was read before the connection goes.
+void destroy_window(const std::string& display, uint32_t window) {
+  xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+  if (!xcb_connection_has_error(c)) {
+    xcb_destroy_window(c, window);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+  }
+  xcb_disconnect(c);
+}
+
 class EndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -387,6 +398,35 @@ TEST_F(EndToEnd, OneCloseRequestClosesTheWindow) {
   ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
   EXPECT_TRUE(stored_bills().empty()) << "an add without an amount wrote a bill";
   call_command(db_close, {});
+}
+
+// A window destroyed from outside ends the program as a closed one does, also while a message box
+// is up: status 0, and the ledger closed with the bill added before the box.
+TEST_F(EndToEnd, AWindowDestroyedFromOutsideEndsTheProgram) {
+  const std::string data = make_data_file();
+  for (const bool with_box : {false, true}) {
+    SCOPED_TRACE(with_box ? "with a box up" : "without a box");
+    Program program(binary_, dir_.string(), display_.name());
+    const auto main = main_window(program);
+    ASSERT_TRUE(main);
+    std::this_thread::sleep_for(200ms);
+    if (with_box) {
+      click(*main, 288, 326);  // amount 5, then "添加记录": "添加成功" stays up
+      xdo("type 5");
+      click(*main, 428, 353);
+      const auto box = other_window(program.pid(), *main);
+      ASSERT_TRUE(box) << "no box";
+      EXPECT_EQ(xdo("getwindowname " + *box), utf8("信息："));
+    }
+    destroy_window(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
+    ASSERT_EQ(program.exit_status(10s), std::optional<int>(0));
+  }
+  const Text path(data);
+  ASSERT_TRUE(call_command(db_open, {path.value()}).lo);
+  const auto bills = stored_bills();
+  call_command(db_close, {});
+  ASSERT_EQ(bills.size(), 1u);
+  EXPECT_EQ(bills[0].amount, 5.0);
 }
 
 TEST_F(EndToEnd, WithoutARecordFileOneBoxThenStatusZero) {

@@ -175,14 +175,18 @@ namespace {
 
 // One refresh under the ledger lock, unless the store is closed or a refresh that began after the
 // last request has already finished.
+//
+// A refresh that could not read the record count covers nothing: the list keeps the last one, and
+// the next refresh asked for (a request already waiting for the lock, the next add or delete) tries
+// again and shows the file as it is then. There is no timer that polls: the count read already
+// waited for the slot, and another process may hold it for as long as it likes.
 void run_refresh() {
   // Our request was counted before this began.
   const uint64_t wanted = g_requested.load();
   MutexLock lock(g_ledger);
   if (!g_store_closed && g_refreshed_up_to < wanted) {
     const uint64_t covers = g_requested.load();
-    RefreshRecordList();
-    g_refreshed_up_to = covers;
+    if (RefreshRecordList().ok()) g_refreshed_up_to = covers;
   }
 }
 
@@ -212,18 +216,20 @@ int32_t RefreshThread(int32_t) {
   return 0;
 }
 
-void RefreshRecordList() {
+Status RefreshRecordList() {
   g_ledger.assert_held();
   LedgerView& v = view();
+  // Read before anything is cleared: a count that cannot be read leaves the last refresh shown.
+  const int32_t n = int_of(db_record_count, {});
+  if (const DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
   call_command(db_go_first, {});
   v.list_clear();
   PeriodTotals totals;
   PeriodCounts counts;
   const PeriodClock clock = period_clock();
-  const int32_t n = int_of(db_record_count, {});
   for (int32_t i = 0; i < n; ++i) {
     // The window is going: its list and the store are no longer there to fill from.
-    if (g_stop.load(std::memory_order_relaxed)) return;
+    if (g_stop.load(std::memory_order_relaxed)) return Status();
     const int32_t r = v.list_insert_row();
     v.list_set_cell_text(r, 0, number_text(r + 1.0));
     const Bill bill = read_current_record();
@@ -237,6 +243,7 @@ void RefreshRecordList() {
   v.set_status_pane(5, number_text(counts.yearCount));
   // The summary reads these: it sees a whole refresh or the one before, never a part.
   publish(totals, counts);
+  return Status();
 }
 
 void wait_for_refreshes() {

@@ -18,6 +18,7 @@
 #include "ledger/bill.h"
 #include "ledger/periods.h"
 #include "platform/mutex.h"
+#include "platform/status.h"
 #include "runtime/value.h"
 
 namespace pennacle {
@@ -63,8 +64,11 @@ void ViewRemark_Click(int argc, const Value* args, Value* result);
 int32_t RefreshThread(int32_t parameter);
 // Starts RefreshThread on a new worker thread without waiting; false when no thread could be made.
 [[nodiscard]] bool start_refresh();
-// Rebuilds the list, the counts and the sums from the file.
-void RefreshRecordList() REQUIRES(g_ledger);
+// Rebuilds the list, the counts and the sums from the file. When the record count cannot be read
+// (another process holds its slot past the wait), the list, the panes and the published totals keep
+// the last refresh and the store's refusal is returned: an empty list over a full file would be a
+// failure shown as the truth.
+[[nodiscard]] Status RefreshRecordList() REQUIRES(g_ledger);
 // Blocks until every refresh asked for so far has finished (tests, the benchmark).
 void wait_for_refreshes();
 

@@ -6,11 +6,14 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <memory>
 #include <thread>
+#include <tuple>
 
 #include "app/date_format.h"
 #include "app/ledger_test_support.h"
 #include "ledger/bill.h"
+#include "platform/file.h"
 #include "runtime/fatal.h"
 #include "runtime/program_end.h"
 #include "runtime/worker_thread.h"
@@ -315,6 +318,50 @@ TEST_F(Ledger, DeleteOfARowTheFileNoLongerHoldsDeletesNothing) {
   EXPECT_EQ(bills[0].remark, "three");
 }
 
+// Another process holds the count slot past the wait: the failed delete's refresh cannot read the
+// count, so the list, the panes and the summary's totals keep the last refresh instead of showing an
+// empty file; the next refresh after the slot is free shows the file as it is.
+TEST_F(Ledger, ARefreshThatCannotReadTheCountKeepsTheLastList) {
+  // A second open in this process must meet the real locks.
+  struct FullProtocol {
+    bool was = set_sole_opener_allowed(false);
+    ~FullProtocol() { std::ignore = set_sole_opener_allowed(was); }
+  } full_protocol;
+  start();
+  const double t = now_time();
+  for (int i = 1; i <= 4; ++i) ASSERT_TRUE(append_bill("支出", i, "微信", t, "r" + std::to_string(i)));
+  refresh();
+  const auto shown = view_.rows();
+  ASSERT_EQ(shown.size(), 4u);
+  const PeriodTotals totals = last_period_totals();
+  EXPECT_EQ(totals.yearExpense, 10);
+  const int clears = view_.clears();
+
+  std::unique_ptr<File> other;
+  ASSERT_EQ(posix_file_system().open(ledger_data_path(), FileAccess::ReadWrite, FileShare::DenyNone, &other),
+            FileCause::None);
+  ASSERT_EQ(other->lock(16, 1), FileCause::None);  // the count slot
+  view_.select(1);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  EXPECT_EQ(view_.rows(), shown);
+  EXPECT_EQ(view_.clears(), clears);
+  EXPECT_EQ(view_.pane(1), "4");
+  EXPECT_EQ(view_.pane(5), "4");
+  EXPECT_EQ(last_period_counts().yearCount, 4);
+  EXPECT_EQ(last_period_totals().yearExpense, 10);
+
+  ASSERT_EQ(other->unlock(16, 1), FileCause::None);
+  EXPECT_EQ(stored_bills().size(), 4u) << "the delete could not purge";
+  ASSERT_TRUE(append_bill("收入", 7, "微信", t, "r5"));
+  refresh();
+  const auto rows = view_.rows();
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(rows[4][5], "r5");
+  EXPECT_EQ(view_.pane(5), "5");
+  EXPECT_EQ(last_period_totals().yearIncome, 7);
+}
+
 // Every finished refresh shows the file as one walk saw it: rows 1..n, each once.
 void expect_whole_lists(RecordingView& view) {
   for (const auto& list : view.finished_lists()) {
@@ -413,7 +460,8 @@ class LedgerFaults : public Ledger {
   FatalReport refresh_report() {
     try {
       MutexLock lock(g_ledger);
-      RefreshRecordList();
+      // The fault under test stops the refresh before it returns anything.
+      std::ignore = RefreshRecordList();
     } catch (const FatalCaught& c) {
       return c.report;
     }

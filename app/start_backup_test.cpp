@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -46,14 +48,7 @@ class StartBackup : public ::testing::Test {
   // open (two looks in a row, so not the backup's short look at it) and `also` holds, and ends it.
   bool run_until_ledger_open(
       const fs::path& err, const std::function<bool()>& also = [] { return true; }) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      setenv("QT_QPA_PLATFORM", "offscreen", 1);
-      if (!freopen(err.c_str(), "w", stderr)) _exit(126);
-      const std::string program = (dir_ / "pennacle").string();
-      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-      _exit(127);
-    }
+    const pid_t pid = start(err);
     bool held = false;
     for (int polls = 0, in_a_row = 0; polls < 1200 && !held; ++polls) {
       in_a_row = holds_ledger(pid) ? in_a_row + 1 : 0;
@@ -63,6 +58,30 @@ class StartBackup : public ::testing::Test {
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     return held;
+  }
+  // Starts the program with its standard error in `err` and ends it once it has written its line
+  // about the daily backup; false when none came.
+  bool run_until_backup_line(const fs::path& err) {
+    const pid_t pid = start(err);
+    bool said = false;
+    for (int polls = 0; polls < 1200 && !said; ++polls) {
+      said = !backup_lines(err).empty();
+      if (!said) std::this_thread::sleep_for(50ms);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return said;
+  }
+  pid_t start(const fs::path& err) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      if (!freopen(err.c_str(), "w", stderr)) _exit(126);
+      const std::string program = (dir_ / "pennacle").string();
+      execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
   }
   bool holds_ledger(pid_t pid) {
     std::error_code ec;
@@ -121,6 +140,33 @@ TEST_F(StartBackup, AFailedBackupIsOneLineOnStandardErrorAndTheProgramGoesOn) {
   const std::vector<std::string> lines = backup_lines(dir_ / "err.txt");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("cannot make the folder"), std::string::npos) << lines[0];
+}
+
+// A ledger that is no sound record file (the window then says it cannot open it) gets no snapshot:
+// backups/ keeps yesterday's snapshot and nothing else, not even a temporary copy.
+TEST_F(StartBackup, ADamagedLedgerLeavesTheBackupFolderAsItWas) {
+  const std::string good = read_bytes(data_);
+  SnapshotOptions yesterday;
+  yesterday.now = std::time(nullptr) - 24 * 60 * 60;
+  ASSERT_TRUE(take_snapshot(data_, "", yesterday).status.ok());
+  std::vector<fs::path> before;
+  for (const auto& e : fs::directory_iterator(dir_ / "backups")) before.push_back(e.path());
+  std::sort(before.begin(), before.end());
+  std::string noise(good.size(), '\0');
+  std::mt19937 bytes(6);
+  for (char& c : noise) c = static_cast<char>(bytes());
+  for (const std::string& damaged : {good.substr(0, 4) + noise.substr(4), noise, std::string()}) {
+    SCOPED_TRACE(damaged.size() > 4 && damaged.substr(0, 4) == good.substr(0, 4) ? "magic" : "no magic");
+    testing::write_bytes(data_, damaged);
+    ASSERT_TRUE(run_until_backup_line(dir_ / "err.txt"));
+    const std::vector<std::string> lines = backup_lines(dir_ / "err.txt");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("data.kdb: "), std::string::npos) << lines[0];
+    std::vector<fs::path> after;
+    for (const auto& e : fs::directory_iterator(dir_ / "backups")) after.push_back(e.path());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, before);
+  }
 }
 
 }  // namespace

@@ -130,6 +130,13 @@ Status open_source(FileSystem& fs, const std::string& file, snapshot::FilePair* 
   return {};
 }
 
+// Refuses a daily snapshot of `file` when its pair (or the copy of it) fails the structure check.
+Status structure_refusal(const std::string& file, File& main, File* aux) {
+  const std::string problem = snapshot::structure_problem(main, aux);
+  if (problem.empty()) return {};
+  return Status::corrupt(utf8(file) + ": " + problem + "; no snapshot was taken and none was removed");
+}
+
 }  // namespace
 
 std::string SnapshotName::side_path(std::string_view suffix) const { return side_file_path(path, suffix); }
@@ -249,6 +256,9 @@ bool StartBackup::copy_first_half(std::string_view gbk_file, std::time_t now, in
   }
   snapshot::FilePair source;
   Status made = open_source(*s.fs, s.file, &source);
+  // A damaged pair is not snapshotted: each start would add one, and rotation would then push the
+  // good copies out. The folder is not even made. Checked again on the copy, taken under the locks.
+  if (made.ok()) made = structure_refusal(s.file, *source.main, source.aux.get());
   s.dir = default_snapshot_directory(s.file);
   if (made.ok()) made = snapshot::ensure_directory(*s.fs, s.dir);
   if (made.ok()) made = s.lock.acquire(*s.fs, s.dir, kSnapshotWaitMs);
@@ -280,7 +290,11 @@ DailyBackupResult StartBackup::finish() {
     snapshot::DirLock& lock;
     ~Unlock() { lock.release(); }
   } unlock{s.lock};
-  const std::string problem = snapshot::structure_problem(*s.copy.main, s.copy.aux.get());
+  if (Status refused = structure_refusal(s.file, *s.copy.main, s.copy.aux.get()); !refused.ok()) {
+    snapshot::discard_temps(*s.fs, s.copy);
+    r.message = refused.message();
+    return r;
+  }
   Result<SnapshotName> name = snapshot::name_temps(*s.fs, s.copy, s.file, s.dir, s.now);
   if (!name.ok()) {
     r.message = name.status().message();
@@ -288,12 +302,8 @@ DailyBackupResult StartBackup::finish() {
   }
   r.name = std::move(*name);
   r.status = DailyBackup::Taken;
-  if (!problem.empty()) {
-    // Old snapshots stay: they may be the last good copies.
-    r.message = utf8(r.name.path) + ": " + problem + "; no older snapshot was removed";
-  } else if (Status removed = remove_locked(*s.fs, s.file, s.dir, s.keep); !removed.ok()) {
+  if (Status removed = remove_locked(*s.fs, s.file, s.dir, s.keep); !removed.ok())
     r.message = removed.with_context("removing old snapshots").message();
-  }
   return r;
 }
 

@@ -80,15 +80,17 @@ SnapshotResult take_snapshot(std::string_view gbk_file, std::string_view gbk_dir
 enum class DailyBackup { Taken, AlreadyToday, NoFile, Failed };
 struct DailyBackupResult {
   DailyBackup status = DailyBackup::Failed;
-  std::string message;  // UTF-8, one line, when Failed or when the snapshot is unsound
+  std::string message;  // UTF-8, one line, when Failed or when old snapshots could not be removed
   SnapshotName name;    // when Taken
 };
 
 // The backup at program start, in two halves so that start-up waits only for the copying.
+// Only a pair that passes the structure check (the full audit would make start-up slow) is taken:
+// begin checks the file before it touches backups/, finish checks the copy again and discards it
+// when it fails; either way no snapshot is named and none removed (Failed, with the problem).
 // begin: when `gbk_file` exists and the newest snapshot in backups/ beside it is not from the local
 // day of `now`, copies the files under their locks into temporary files. finish: syncs the copies,
-// runs the structure check (the full audit would make start-up slow), names the snapshot and keeps
-// the newest `keep`; older snapshots are removed only after a sound new one is in place. finish
+// names the snapshot and keeps the newest `keep`. finish
 // touches no open database, so it may run on another thread while the program works; the folder
 // stays locked from begin until finish ends. A StartBackup destroyed between the halves leaves
 // its temporary files, which the next snapshot in the folder removes.

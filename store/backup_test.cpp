@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "store/check.h"
@@ -227,15 +228,42 @@ TEST_F(Backup, TheStartSnapshotHoldsTheFileAsItWasBeforeTheProgramWroteAndLocksI
   EXPECT_TRUE(snap(file, 0, 60).status.ok()) << "the folder is free again";
 }
 
-TEST_F(Backup, AnUnsoundDailySnapshotRemovesNoOlderOne) {
+// A ledger that fails the structure check gets no daily snapshot: each start would add one, and
+// rotation would then push the good copies out. backups/ stays exactly as it was.
+TEST_F(Backup, ADamagedLedgerGetsNoDailySnapshotAndRemovesNone) {
   const std::string file = ledger_with(40);
   const std::time_t first = local_time(2025, 1, 1, 12, 0, 0);
   for (int d = 0; d < 30; ++d) ASSERT_EQ(daily_backup(file, first + d * kDay).status, DailyBackup::Taken);
-  write_bytes(path("data.KDT"), read_bytes(path("data.KDT")).substr(0, 1024));
-  const DailyBackupResult r = daily_backup(file, first + 30 * kDay);
-  EXPECT_EQ(r.status, DailyBackup::Taken);
-  EXPECT_NE(r.message.find("no older snapshot was removed"), std::string::npos) << r.message;
-  EXPECT_EQ(list_snapshots(file, path("backups")).size(), 31u);
+  const std::vector<std::string> before = names_in(path("backups"));
+  const std::string main = read_bytes(file), aux = read_bytes(path("data.KDT"));
+  std::mt19937 bytes(26);
+  std::string noise(main.size(), '\0');
+  for (char& c : noise) c = static_cast<char>(bytes());
+  struct Damage {
+    const char* what;
+    std::string main, aux;
+  };
+  const Damage damages[] = {
+      {"a cut auxiliary file", main, aux.substr(0, 1024)},
+      {"a cut record file", main.substr(0, main.size() - 200), aux},
+      {"a record file's magic before random bytes", main.substr(0, 4) + noise.substr(4), aux},
+      {"random bytes", noise, aux},
+      {"an empty file", "", aux},
+  };
+  int day = 30;
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    write_bytes(file, d.main);
+    write_bytes(path("data.KDT"), d.aux);
+    const DailyBackupResult r = daily_backup(file, first + day++ * kDay);
+    EXPECT_EQ(r.status, DailyBackup::Failed);
+    EXPECT_NE(r.message.find("data.kdb: "), std::string::npos) << r.message;
+    EXPECT_EQ(names_in(path("backups")), before);
+  }
+  write_bytes(file, main);
+  write_bytes(path("data.KDT"), aux);
+  EXPECT_EQ(daily_backup(file, first + day * kDay).status, DailyBackup::Taken) << "the repaired one";
+  EXPECT_EQ(list_snapshots(file, path("backups")).size(), 30u);
 }
 
 // An import log as a test writes one: the store copies side files as bytes, whatever they hold.

@@ -396,6 +396,13 @@ Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::strin
   return name;
 }
 
+void discard_temps(FileSystem& fs, TempCopy& copy) {
+  copy.main.reset();
+  copy.aux.reset();
+  for (OpenSide& side : copy.sides) side.file.reset();
+  remove_temps(fs, copy);
+}
+
 Result<SnapshotName> copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source,
                                         const std::string& gbk_file, const std::string& gbk_dir,
                                         std::time_t now, int32_t wait_ms) {

@@ -88,6 +88,8 @@ Status copy_to_temps(FileSystem& fs, const DirLock& folder, FilePair& source, co
 // the attempt is removed.
 Result<SnapshotName> name_temps(FileSystem& fs, TempCopy& copy, const std::string& gbk_file,
                                 const std::string& gbk_dir, std::time_t now);
+// Closes and removes the copies of an attempt given up between the halves (nothing is named).
+void discard_temps(FileSystem& fs, TempCopy& copy);
 // Both halves.
 Result<SnapshotName> copy_into_snapshot(FileSystem& fs, const DirLock& folder, FilePair& source,
                                         const std::string& gbk_file, const std::string& gbk_dir,

@@ -92,5 +92,7 @@ void build_menu_bar(LiveWindow& w);
 // Events (window_events.cpp).
 void on_focus_changed(QWidget* old_widget, QWidget* new_widget);
 void idle_time();
+// A window another X client destroys closes as if by its close box, unasked (window_destroyed.cpp).
+void watch_outside_destroy();
 
 }  // namespace pennacle

@@ -77,6 +77,7 @@ void connect_runtime() {
     r.focus_connected = true;
   }
   install_fatal_box();
+  watch_outside_destroy();
   set_window_name_lookup(window_names);
 }
 
