@@ -3,14 +3,55 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace pennacle {
 namespace {
 
-// One conversion with a fresh descriptor: iconv_t is not safe to share between threads.
+// The descriptors of one thread, one per direction: iconv_t is not safe to share between threads,
+// and opening one costs far more than converting a short text. Each is reset before it is used.
+class Descriptors {
+ public:
+  ~Descriptors() {
+    for (Entry& e : entries_) {
+      if (e.to != nullptr) iconv_close(e.cd);
+    }
+  }
+  // The descriptor from `from` to `to` (names that live as long as the program); (iconv_t)-1 when
+  // the host has no such conversion.
+  iconv_t get(const char* to, const char* from) {
+    for (Entry& e : entries_) {
+      if (e.to != nullptr && std::strcmp(e.to, to) == 0 && std::strcmp(e.from, from) == 0) {
+        iconv(e.cd, nullptr, nullptr, nullptr, nullptr);
+        return e.cd;
+      }
+    }
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+    for (Entry& e : entries_) {
+      if (e.to == nullptr) {
+        e = {to, from, cd};
+        return cd;
+      }
+    }
+    iconv_close(entries_[0].cd);  // more directions than kept: the oldest goes
+    entries_[0] = {to, from, cd};
+    return cd;
+  }
+
+ private:
+  struct Entry {
+    const char* to = nullptr;
+    const char* from = nullptr;
+    iconv_t cd{};
+  };
+  Entry entries_[4];
+};
+
 // On an invalid sequence, `lossy` replaces one byte by U+FFFD and goes on; else it fails.
 std::optional<std::string> convert(const char* to, const char* from, std::string_view in, bool lossy) {
-  iconv_t cd = iconv_open(to, from);
+  thread_local Descriptors descriptors;
+  iconv_t cd = descriptors.get(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out;
   out.resize(in.size() * 2 + 16);
@@ -44,7 +85,6 @@ std::optional<std::string> convert(const char* to, const char* from, std::string
       break;
     }
   }
-  iconv_close(cd);
   return result;
 }
 
