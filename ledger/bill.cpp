@@ -74,6 +74,18 @@ std::vector<FieldSpec> bill_table_fields() {
   return fields;
 }
 
+Status open_record_file(const std::string& utf8_path, bool read_only) {
+  const std::optional<std::string> path = utf8_to_gbk(utf8_path);
+  if (!path) return Status::invalid(utf8_path + ": the path has characters GBK cannot hold");
+  set_db_wait_time(kToolWaitMs);
+  const Text name(*path);
+  const Value ro = read_only ? Value::of_int(1) : Value{};
+  if (!call_command(db_open, {name.value(), Value{}, ro}).lo) {
+    return store_status(db_last_error()).with_context(utf8_path);
+  }
+  return Status();
+}
+
 Result<BillTable> current_bill_table() {
   DatabaseInfo info;
   if (!db_current_info(&info)) return Status::not_found("no database is open");
@@ -169,10 +181,13 @@ DbCode append_bills(const std::vector<Bill>& group, std::vector<int32_t>* serial
   return rc;
 }
 
+std::string store_code_text(DbCode code) {
+  return gbk_to_utf8_lossy(db_error_text(code)) + " (" + std::to_string(code_number(code)) + ")";
+}
+
 Status store_status(DbCode code) {
   if (code == DbCode::Ok) return Status();
-  return Status::store(code_number(code), gbk_to_utf8_lossy(db_error_text(code)) + " (" +
-                                              std::to_string(code_number(code)) + ")");
+  return Status::store(code_number(code), store_code_text(code));
 }
 
 }  // namespace pennacle

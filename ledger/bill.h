@@ -65,6 +65,15 @@ struct BillTable {
   const FieldDescriptor& field(BillField f) const { return fields[static_cast<size_t>(f) - 1]; }
 };
 
+// Programs beside the window (kdbtool, the import) wait this long for an operation the window is
+// running instead of failing at once.
+inline constexpr int32_t kToolWaitMs = 2000;
+
+// Opens the record file `utf8_path` (as the user named it) as the current database, read-only when
+// asked, with the wait time kToolWaitMs. A failure names the path: one GBK cannot hold, or the
+// store's code.
+Status open_record_file(const std::string& utf8_path, bool read_only);
+
 // The current database's table, when it is a ledger's: fields 2 to 6 named 类型, 金额, 付款方式,
 // 时间 and 备注, of the kinds a bill takes (text or memo; any number; date-time). Invalid with
 // what is wrong otherwise, NotFound when no database is open.
@@ -99,7 +108,9 @@ BillRow bill_row(const Bill& bill, double number, std::array<Text, 3>* texts);
 // remark that could not be stored leaves its bill, and the code).
 DbCode append_bills(const std::vector<Bill>& group, std::vector<int32_t>* serials);
 
-// A store code as a Status ("加锁文件失败 (-13)", UTF-8).
+// A store code as the user reads it: "加锁文件失败 (-13)" (UTF-8).
+std::string store_code_text(DbCode code);
+// A store code as a Status with that text; success for Ok.
 Status store_status(DbCode code);
 
 }  // namespace pennacle

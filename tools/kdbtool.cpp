@@ -32,8 +32,6 @@
 namespace pennacle {
 namespace {
 
-// The tool waits a little for a running program to finish an operation instead of failing at once.
-constexpr int32_t kToolWaitMs = 2000;
 // The largest file an import reads: years of bills are a few megabytes.
 constexpr size_t kMaxImportBytes = 256u << 20;
 // Bills an import writes with one pair of sync barriers.
@@ -230,7 +228,7 @@ int create(const std::vector<std::string>& args, std::ostream& out, std::ostream
   std::string path;
   if (!to_gbk(args[0], &path, err)) return 1;
   if (DbCode rc = create_database(path, fields); rc != DbCode::Ok) {
-    return fail(err, args[0] + ": " + store_message(rc) +
+    return fail(err, args[0] + ": " + store_code_text(rc) +
                          (rc == DbCode::CreateFailed ? "; the file may already exist" : ""));
   }
   return 0;
@@ -254,16 +252,9 @@ int check(const std::vector<std::string>& args, std::ostream& out, std::ostream&
 
 // Opens FILE as the program does (or read-only); prints the store's message on failure.
 bool open_database(const std::string& arg, bool read_only, std::ostream& err) {
-  std::string path;
-  if (!to_gbk(arg, &path, err)) return false;
-  set_db_wait_time(kToolWaitMs);
-  Text name(path);
-  Value ro = read_only ? Value::of_int(1) : Value{};
-  if (!call_command(db_open, {name.value(), Value{}, ro}).lo) {
-    fail(err, arg + ": " + store_message(db_last_error()));
-    return false;
-  }
-  return true;
+  const Status opened = open_record_file(arg, read_only);
+  if (!opened.ok()) fail(err, opened.message());
+  return opened.ok();
 }
 
 void close_database() { call_command(db_close, {}); }
@@ -328,7 +319,7 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     call_command(db_skip, {});
   }
   close_database();
-  if (rc != DbCode::Ok) return fail(err, files[0] + ": " + store_message(rc));
+  if (rc != DbCode::Ok) return fail(err, files[0] + ": " + store_code_text(rc));
   out << csv;
   return 0;
 }
@@ -393,11 +384,12 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std
       // writes nothing of the group.
       if (serials.size() == to - from) {
         return fail(err, ia.files[0] + ": lines " + std::to_string(bills[from].line) + " to " +
-                             std::to_string(bills[to - 1].line) + ": " + store_message(rc) +
+                             std::to_string(bills[to - 1].line) + ": " + store_code_text(rc) +
                              "; those bills are stored, some without their remark");
       }
-      return fail(err, ia.files[0] + ": line " + std::to_string(bills[from].line) + ": " + store_message(rc) +
-                           "; " + std::to_string(written) + " bill(s) were written before it");
+      return fail(err, ia.files[0] + ": line " + std::to_string(bills[from].line) + ": " +
+                           store_code_text(rc) + "; " + std::to_string(written) +
+                           " bill(s) were written before it");
     }
     written = to;
   }

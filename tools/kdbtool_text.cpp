@@ -9,10 +9,6 @@ namespace pennacle {
 
 std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
 
-std::string store_message(DbCode code) {
-  return utf8(db_error_text(code)) + " (" + std::to_string(code_number(code)) + ")";
-}
-
 int fail(std::ostream& err, const std::string& what) {
   err << "kdbtool: " << what << "\n";
   return 1;

@@ -6,14 +6,10 @@
 #include <string_view>
 #include <vector>
 
-#include "store/errors.h"
-
 namespace pennacle {
 
 // A GBK text for the terminal; bytes GBK cannot read become U+FFFD.
 std::string utf8(std::string_view gbk);
-// A store result as the user reads it: "加锁文件失败 (-13)".
-std::string store_message(DbCode code);
 // Writes "kdbtool: <what>" on `err`; returns the exit status 1.
 int fail(std::ostream& err, const std::string& what);
 // True when the arguments ask for the command's help (--help, -h).

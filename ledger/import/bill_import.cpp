@@ -24,8 +24,6 @@ namespace pennacle {
 namespace {
 
 constexpr size_t kTableRemarkColumns = 40;
-// The import waits a little for a running program to finish an operation instead of failing at once.
-constexpr int32_t kImportWaitMs = 2000;
 constexpr std::string_view kLogSuffix = ".imports";
 
 std::string utf8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
@@ -342,14 +340,7 @@ Result<ExportRead> read_export(const std::string& export_arg, std::string_view b
 }
 
 Result<BillTable> open_ledger(const std::string& db_arg, bool read_only) {
-  std::optional<std::string> path = utf8_to_gbk(db_arg);
-  if (!path) return Status::invalid(db_arg + ": the path has characters GBK cannot hold");
-  set_db_wait_time(kImportWaitMs);
-  Text name(*path);
-  Value ro = read_only ? Value::of_int(1) : Value{};
-  if (!call_command(db_open, {name.value(), Value{}, ro}).lo) {
-    return store_status(db_last_error()).with_context(db_arg);
-  }
+  if (Status opened = open_record_file(db_arg, read_only); !opened.ok()) return opened;
   Result<BillTable> table = import_table();
   if (!table.ok()) {
     call_command(db_close, {});
