@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/gbk.h"
+#include "platform/hex.h"
 
 namespace pennacle {
 namespace {
@@ -308,12 +309,7 @@ std::string password_check_of(std::string_view password) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   EVP_Digest(password.data(), password.size(), digest, &len, EVP_md5(), nullptr);
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < len; ++i) {
-    hex += kHex[digest[i] >> 4];
-    hex += kHex[digest[i] & 15];
-  }
+  std::string hex = lower_hex(std::string_view(reinterpret_cast<const char*>(digest), len));
   for (size_t i = 0; i + 1 < hex.size(); i += 2) std::swap(hex[i], hex[i + 1]);
   std::reverse(hex.begin(), hex.end());
   return hex;

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "platform/gbk.h"
+#include "platform/hex.h"
 #include "store/paths.h"
 #include "store/side_files.h"
 
@@ -24,13 +25,7 @@ constexpr size_t kReadChunk = 1 << 20;
 constexpr size_t kHexDigits = 64;
 
 std::string hex(const Sha256Digest& d) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string s;
-  for (uint8_t b : d) {
-    s += kDigits[b >> 4];
-    s += kDigits[b & 15];
-  }
-  return s;
+  return lower_hex(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
 }
 
 bool parse_hex(std::string_view s, Sha256Digest* out) {

@@ -22,6 +22,7 @@
 #include "ledger/import/bill_import.h"
 #include "ledger/import/bill_text.h"
 #include "platform/gbk.h"
+#include "platform/hex.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
 #include "store/check.h"
@@ -259,16 +260,6 @@ bool open_database(const std::string& arg, bool read_only, std::ostream& err) {
 
 void close_database() { call_command(db_close, {}); }
 
-std::string hex(std::string_view bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string s;
-  for (unsigned char c : bytes) {
-    s += kHex[c >> 4];
-    s += kHex[c & 15];
-  }
-  return s;
-}
-
 std::string cell_of(Value& v) {
   switch (v.kind_code()) {
     case Kind::DateTime:
@@ -276,7 +267,7 @@ std::string cell_of(Value& v) {
     case Kind::Text:
       return utf8(Text::from_result(v).view());
     case Kind::ByteSet:
-      return hex(ByteSet::from_result(v).view());
+      return lower_hex(ByteSet::from_result(v).view());
     case Kind::SubroutineRef:
       return std::to_string(v.lo);
     default:
