@@ -12,13 +12,7 @@ using namespace pennacle::testing;
 
 class BillCodec : public StoreTest {
  protected:
-  void open_new(const std::vector<FieldSpec>& fields) {
-    const std::string p = path("b.kdb");
-    ASSERT_EQ(create_database(p, fields), DbCode::Ok);
-    track(p);
-    const Text name(p);
-    ASSERT_TRUE(call_command(db_open, {name.value()}).lo);
-  }
+  void open_new(const std::vector<FieldSpec>& fields) { ASSERT_TRUE(open_db(ledger("b.kdb", fields))); }
 };
 
 // What goes in through the codec comes back through it, in the table kdbtool creates.

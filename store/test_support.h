@@ -125,9 +125,11 @@ class StoreTest : public ::testing::Test {
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
   // For a test about the platform calls of the lock protocol themselves: no sole-opener mode.
   void full_protocol() { std::ignore = set_sole_opener_allowed(false); }
-  std::string ledger(const std::string& name = "data.kdb") {
+  // A new record file of `fields` (the ledger's table by default), closed when the test ends.
+  std::string ledger(const std::string& name = "data.kdb",
+                     const std::vector<FieldSpec>& fields = ledger_fields()) {
     std::string p = path(name);
-    EXPECT_EQ(create_database(p, ledger_fields()), DbCode::Ok);
+    EXPECT_EQ(create_database(p, fields), DbCode::Ok);
     opened_.push_back(p);
     return p;
   }

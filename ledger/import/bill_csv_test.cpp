@@ -59,11 +59,7 @@ TEST(BillCsv, ColumnsByHeaderOrByOrder) {
 class BillCsvRows : public StoreTest {
  protected:
   BillTable table_with(const std::vector<FieldSpec>& fields) {
-    const std::string p = path("t.kdb");
-    EXPECT_EQ(create_database(p, fields), DbCode::Ok);
-    track(p);
-    const Text name(p);
-    EXPECT_TRUE(call_command(db_open, {name.value()}).lo);
+    EXPECT_TRUE(open_db(ledger("t.kdb", fields)));
     Result<BillTable> t = current_bill_table();
     EXPECT_TRUE(t.ok()) << t.status().message();
     return t.ok() ? *t : BillTable{};
