@@ -10,6 +10,7 @@
 
 #include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
+#include "store/side_files.h"
 
 namespace pennacle {
 namespace {
@@ -20,7 +21,6 @@ constexpr char kSeparator = '\t';
 // format adds merchant, role, channel and remark.
 constexpr size_t kFirstFormatFields = 7, kFields = 11;
 constexpr uint64_t kMaxLogBytes = 512u << 20;
-constexpr uint64_t kLockOffset = 0, kLockLength = 1;
 // A backup holds the lock byte while it copies the log; an import waits that long for it.
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
 
@@ -31,7 +31,7 @@ constexpr uint64_t kFnv64Basis = 14695981039346656037ull, kFnv64Prime = 10995116
 FileCause lock_log(File& file) {
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
   for (;;) {
-    const FileCause c = file.lock(kLockOffset, kLockLength);
+    const FileCause c = file.lock(kSideFileLockByte, 1);
     if (c != FileCause::LockViolation || std::chrono::steady_clock::now() >= deadline) return c;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
