@@ -6,15 +6,18 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QPushButton>
+#include <QStyle>
 #include <QTableView>
 
 #include "app/carried_data.h"
 #include "app/skin_test_support.h"
 #include "app/skins.h"
+#include "runtime/convert.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
 #include "ui/skin_engine.h"
 #include "ui/skin_format.h"
+#include "ui/text_codec.h"
 
 namespace pennacle {
 namespace {
@@ -112,6 +115,40 @@ TEST(SkinOnMainWindow, TheTemplatesFontsHoldUnderTheSkin) {
   EXPECT_EQ(button->font().pointSize(), skin->font->point_size);
   DetachSkin();
   EXPECT_EQ(label_ink(label, list), date_ink);
+  close_window(kMainWindowId);
+}
+
+// The widest time the list shows (two-digit month, day, hour, minute and second) fits the 190-pixel
+// 时间 column whole, without "…", under no skin and under skin 27: the list's font (no face,
+// GB2312) resolves to a face whose digits are half an em wide.
+TEST(SkinOnMainWindow, TheWidestTimeFitsItsColumn) {
+  QWidget* top = load_main_window();
+  ASSERT_NE(top, nullptr);
+  const std::string time = date_time_to_text(make_date_time(2026, 12, 19, 23, 59, 59));
+  ASSERT_EQ(time, "2026年12月19日23时59分59秒");
+  ListInsertArgs a;
+  a.text = "4";
+  const int32_t row = list_insert_row(kMainWindowId, kUnitRecordList, a);
+  list_set_cell_text(kMainWindowId, kUnitRecordList, row, 4, time);
+  auto* list = unit_widget(kMainWindowId, kUnitRecordList)->findChild<QTableView*>();
+  if (!list) list = qobject_cast<QTableView*>(unit_widget(kMainWindowId, kUnitRecordList));
+  ASSERT_NE(list, nullptr);
+  for (bool skinned : {false, true}) {
+    SCOPED_TRACE(skinned ? "skin 27" : "no skin");
+    if (skinned) ApplySkin(kProgramSkin);
+    ASSERT_EQ(skin_attached(), skinned);
+    testing::look(top);
+    const QString shown = list->model()->index(row, 4).data().toString();
+    ASSERT_EQ(shown, to_qstring(time));
+    EXPECT_EQ(list->columnWidth(4), 190);
+    // The cell's text is drawn inside a margin on each side (the focus frame's, plus one).
+    const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+    const QFontMetrics metrics(list->font());
+    EXPECT_LE(metrics.horizontalAdvance(shown), list->columnWidth(4) - 2 * margin)
+        << list->font().family().toStdString();
+    EXPECT_EQ(metrics.elidedText(shown, Qt::ElideRight, list->columnWidth(4) - 2 * margin), shown);
+  }
+  DetachSkin();
   close_window(kMainWindowId);
 }
 

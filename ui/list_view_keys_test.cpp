@@ -102,6 +102,30 @@ TEST_F(ListKeys, TheListIsOneTabStopAndTabLeavesTheSelectionAlone) {
   EXPECT_EQ(selected(), 2);
 }
 
+// The columns are wider than the list and the vertical scroll bar shows: End and Home change the
+// row, never the sideways position, wherever the user has scrolled to.
+TEST_F(ListKeys, HomeAndEndDoNotScrollSideways) {
+  view()->setFocus();
+  select(0);
+  QScrollBar* sideways = view()->horizontalScrollBar();
+  ASSERT_GT(sideways->maximum(), 0);
+  ASSERT_TRUE(view()->verticalScrollBar()->isVisible());
+  ASSERT_EQ(sideways->value(), 0);
+  key(Qt::Key_End);
+  EXPECT_EQ(selected(), kRows - 1);
+  EXPECT_EQ(sideways->value(), 0) << "End scrolled sideways";
+  key(Qt::Key_Home);
+  EXPECT_EQ(selected(), 0);
+  EXPECT_EQ(sideways->value(), 0);
+  key(Qt::Key_Right);
+  const int scrolled = sideways->value();
+  ASSERT_GT(scrolled, 0);
+  key(Qt::Key_End);
+  EXPECT_EQ(sideways->value(), scrolled);
+  key(Qt::Key_Home);
+  EXPECT_EQ(sideways->value(), scrolled);
+}
+
 TEST_F(ListKeys, ArrowsHomeEndAndPagesMoveTheSelectedRow) {
   view()->setFocus();
   select(0);

@@ -5,6 +5,7 @@
 #include <QPalette>
 #include <algorithm>
 
+#include "ui/cjk_face.h"
 #include "ui/template/kind_settings.h"
 #include "ui/text_codec.h"
 
@@ -19,7 +20,11 @@ QFont qfont(std::string_view font_block) {
   QFont f = QApplication::font();
   auto lf = LogFont::decode(font_block);
   if (!lf) return f;
-  if (!lf->face.empty()) f.setFamily(to_qstring(lf->face));
+  if (!lf->face.empty()) {
+    f.setFamily(to_qstring(lf->face));
+  } else if (lf->charset == kCharsetGb2312 && !gb2312_default_face().isEmpty()) {
+    f.setFamily(gb2312_default_face());
+  }
   // A negative height is the character height, a positive one the cell height; both in pixels.
   int px = lf->height < 0 ? -lf->height : lf->height;
   if (px > 0 && px < 4096) f.setPixelSize(px);

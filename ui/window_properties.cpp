@@ -6,6 +6,7 @@
 
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
+#include "ui/cjk_face.h"
 #include "ui/template/kind_settings.h"
 #include "ui/window_registry.h"
 
@@ -21,7 +22,6 @@ constexpr std::string_view kWriteNotLoaded = "修改组件属性时发现指定�
 constexpr int32_t kPixelsPerInch = 96;
 constexpr int32_t kPointsPerInch = 72;
 constexpr int32_t kDefaultFontHeight = -12;
-constexpr uint8_t kCharsetGb2312 = 134;
 constexpr int32_t kBoldWeight = 700;
 constexpr int32_t kNormalWeight = 400;
 constexpr int64_t kFullTurn = 3600;  // tenths of a degree

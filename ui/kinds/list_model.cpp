@@ -157,13 +157,20 @@ void ListWidget::keyPressEvent(QKeyEvent* e) {
                                                                   : QAbstractSlider::SliderSingleStepAdd);
     return e->accept();
   }
+  // Home and End move between rows only: the view keeps its sideways position.
+  const bool row_end = e->key() == Qt::Key_Home || e->key() == Qt::Key_End;
+  const int sideways = horizontalScrollBar()->value();
   QTableView::keyPressEvent(e);
+  if (row_end) horizontalScrollBar()->setValue(sideways);
 }
 
 QModelIndex ListWidget::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
-  // Home and End go to the first and the last row, not along the row.
-  if (action == MoveHome || action == MoveEnd) modifiers |= Qt::ControlModifier;
-  return QTableView::moveCursor(action, modifiers);
+  if (action != MoveHome && action != MoveEnd) return QTableView::moveCursor(action, modifiers);
+  // The first or the last row, in the current column: not the row's first or last cell, which
+  // would scroll the view sideways to reach it.
+  const QModelIndex target = QTableView::moveCursor(action, modifiers | Qt::ControlModifier);
+  const QModelIndex current = currentIndex();
+  return current.isValid() && target.isValid() ? target.siblingAtColumn(current.column()) : target;
 }
 
 void ListWidget::paintEvent(QPaintEvent* e) {
