@@ -8,6 +8,7 @@
 #include "platform/mutex.h"
 #include "runtime/fatal.h"
 #include "ui/text_codec.h"
+#include "ui/ui_commands.h"
 #include "ui/window_runtime.h"
 
 namespace pennacle {
@@ -20,6 +21,7 @@ FatalPresenter g_fallback = nullptr;  // the presenter before ours: standard err
 void show_box_here(const QString& text, const QString& title) {
   QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
   box.setWindowModality(Qt::ApplicationModal);
+  fit_box_to_title(box);
   box.exec();
 }
 

@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStyle>
 
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
@@ -102,6 +104,25 @@ std::string message_text(const Value& message) {
   }
 }
 
+int title_room(const QWidget& window, const QString& title) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const int bar = window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window);
+  constexpr int kFrameParts = 4;  // the icon and three buttons
+  return QFontMetrics(font).horizontalAdvance(title) + kFrameParts * bar;
+}
+
+void fit_box_to_title(QMessageBox& box) {
+  // The box fixes its own size from its layout's minimum whenever it is shown, so the room goes
+  // into the layout: a row of its own holding nothing but width.
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  const QMargins margins = grid->contentsMargins();
+  const int width = title_room(box, box.windowTitle()) - margins.left() - margins.right();
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                grid->columnCount());
+}
+
 int32_t show_message_box(std::string_view text, int32_t style, std::string_view title, QWidget* parent) {
   // Task-modal is added whenever system-modal is not asked for; both block the whole program.
   if (!(style & kBoxSystemModal)) style |= kBoxTaskModal;
@@ -112,6 +133,7 @@ int32_t show_message_box(std::string_view text, int32_t style, std::string_view 
     const ButtonSet set = buttons_for(style);
     QMessageBox box(icon_for(style), to_qstring(title), box_text(text), set.buttons, owner.data());
     box.setWindowModality(Qt::ApplicationModal);
+    fit_box_to_title(box);
     if (set.escape != QMessageBox::NoButton) box.setEscapeButton(set.escape);
     const int def = (style >> 8) & 0x3;
     // Default button bits pick the first, second or third button in the style's own order.

@@ -3,6 +3,7 @@
 // caller waits.
 #pragma once
 
+#include <QMessageBox>
 #include <QPoint>
 #include <QWidget>
 #include <cstdint>
@@ -49,6 +50,11 @@ std::string message_text(const Value& message);
 void message_box(int argc, const Value* args, Value* result);
 // The plain form; `parent` null for none.
 int32_t show_message_box(std::string_view text, int32_t style, std::string_view title, QWidget* parent);
+// The width a top-level window needs for a window manager to show `title` whole: the title in a
+// bold title-bar font, beside the frame's icon and its three buttons, each a title bar high.
+int title_room(const QWidget& window, const QString& title);
+// Widens a message box to title_room when its text and buttons alone would make it narrower.
+void fit_box_to_title(QMessageBox& box);
 
 // text (Text) -> Logical: the text as plain text on the clipboard; false when the clipboard
 // cannot be had (no application, or the text did not arrive). An empty text gives an empty

@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QStyle>
 #include <atomic>
 #include <thread>
 
@@ -94,6 +95,26 @@ TEST_F(UiCommandsTest, TitleIconsAndLineBreaks) {
   EXPECT_EQ(watcher.boxes()[2].icon, QMessageBox::Warning);
   EXPECT_EQ(watcher.boxes()[3].icon, QMessageBox::NoIcon);
   EXPECT_EQ(watcher.boxes()[3].text, QStringLiteral("9"));
+}
+
+// A window manager draws the title beside the frame's icon and buttons: a box with a short text
+// and one button is still wide enough to show its title whole, the default one as well.
+TEST_F(UiCommandsTest, BoxesAreWideEnoughForTheirTitles) {
+  MessageBoxWatcher watcher;
+  Text ok("添加成功"), copied("复制成功"), long_title("本月记录与年度记录汇总");
+  box({ok.value(), Value::of_int(0x40)});
+  box({Value::of_int(1), Value::of_int(0), copied.value()});
+  box({ok.value(), Value::of_int(0x40), long_title.value()});
+  ASSERT_EQ(watcher.boxes().size(), 3u);
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  const int bar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  for (const auto& seen : watcher.boxes()) {
+    SCOPED_TRACE(seen.title.toStdString());
+    // At least the title and three buttons, each a title bar wide.
+    EXPECT_GE(seen.width, QFontMetrics(font).horizontalAdvance(seen.title) + 3 * bar);
+  }
+  EXPECT_GT(watcher.boxes()[2].width, watcher.boxes()[0].width) << "a longer title makes a wider box";
 }
 
 TEST_F(UiCommandsTest, ButtonsMapToResults) {

@@ -29,6 +29,7 @@ struct SeenBox {
   QMessageBox::StandardButton default_button = QMessageBox::NoButton;
   Qt::WindowModality modality = Qt::NonModal;
   QWidget* parent = nullptr;
+  int width = 0;  // as shown
 };
 
 class MessageBoxWatcher {
@@ -52,6 +53,7 @@ class MessageBoxWatcher {
       handled_.push_back(box);
       SeenBox seen{box->text(),           box->windowTitle(),    box->icon(),        box->standardButtons(),
                    QMessageBox::NoButton, box->windowModality(), box->parentWidget()};
+      seen.width = box->width();
       if (box->defaultButton()) seen.default_button = box->standardButton(box->defaultButton());
       boxes_.push_back(seen);
       QMessageBox::StandardButton b = seen.default_button;
