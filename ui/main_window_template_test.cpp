@@ -444,5 +444,34 @@ TEST_F(MainWindowLive, Screenshot) {
   EXPECT_TRUE(shot.save(path)) << path.toStdString();
 }
 
+// Without a skin the caption "操作" sits on the frame's top line a few pixels in, the line broken
+// behind it: the line shows left of the caption, and no ink of the caption reaches the left edge.
+TEST_F(MainWindowLive, TheGroupBoxCaptionSitsOnItsFrameLine) {
+  QWidget* box = w(kUnitGroupBox);
+  ASSERT_NE(box, nullptr);
+  const QImage image = box->grab().toImage();
+  const int line = QFontMetrics(box->font()).height() / 2;
+  const QColor ground = box->palette().color(QPalette::Window);
+  const auto ink = [&](int x, int y) { return qGray(image.pixel(x, y)) < qGray(ground.rgb()) - 40; };
+  bool line_left_of_caption = false;
+  for (int y = line - 1; y <= line + 1; ++y) line_left_of_caption |= ink(2, y);
+  EXPECT_TRUE(line_left_of_caption) << "no frame line at the caption's middle";
+  int caption_left = image.width(), caption_right = -1;
+  for (int y = 0; y < line - 1; ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (!ink(x, y)) continue;
+      caption_left = std::min(caption_left, x);
+      caption_right = std::max(caption_right, x);
+    }
+  }
+  ASSERT_GE(caption_right, 0) << "no caption above the line";
+  EXPECT_GE(caption_left, 4);
+  EXPECT_LT(caption_right, image.width() / 2) << "a left-aligned caption";
+  // Right of the caption the line runs on.
+  bool line_right_of_caption = false;
+  for (int y = line - 1; y <= line + 1; ++y) line_right_of_caption |= ink(caption_right + 12, y);
+  EXPECT_TRUE(line_right_of_caption);
+}
+
 }  // namespace
 }  // namespace pennacle

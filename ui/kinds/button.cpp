@@ -1,7 +1,12 @@
+#include <qdrawutil.h>
+
+#include <QApplication>
 #include <QGroupBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+#include <QStylePainter>
+#include <algorithm>
 
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/settings_control.h"
@@ -52,10 +57,37 @@ class ButtonControl final : public SettingsControl<ButtonSettings> {
   QPointer<QPushButton> w_;
 };
 
+// Without a skin the caption sits on the frame's top line, a few pixels in from its left end (or
+// centred, or at its right end), the line broken behind it: the template places the box's controls
+// for that look. A skin's sheet draws the box and its caption its own way.
+class CaptionedFrame final : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent* e) override {
+    if (!qApp->styleSheet().isEmpty()) return QGroupBox::paintEvent(e);
+    constexpr int kInset = 8, kGap = 2;
+    const QFontMetrics metrics(font());
+    QStylePainter painter(this);
+    // An etched line, as the system draws a group box's frame.
+    qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1);
+    if (title().isEmpty()) return;
+    const int width = std::min(metrics.horizontalAdvance(title()) + 2 * kGap, this->width() - 2 * kInset);
+    int left = kInset;
+    if (alignment() & Qt::AlignHCenter) left = (this->width() - width) / 2;
+    if (alignment() & Qt::AlignRight) left = this->width() - kInset - width;
+    const QRect caption(left, 0, width, metrics.height());
+    painter.fillRect(caption, palette().brush(backgroundRole()));
+    style()->drawItemText(&painter, caption, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(),
+                          title(), QPalette::WindowText);
+  }
+};
+
 class GroupBoxControl final : public SettingsControl<GroupBoxSettings> {
  public:
   GroupBoxControl(const CreateParams& p, GroupBoxSettings s)
-      : SettingsControl(p, std::move(s)), w_(new QGroupBox(p.parent)) {
+      : SettingsControl(p, std::move(s)), w_(new CaptionedFrame(p.parent)) {
     w_->setFocusPolicy(Qt::NoFocus);
     apply(Apply::Widget);
   }
