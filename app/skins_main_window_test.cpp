@@ -23,9 +23,10 @@ namespace pennacle {
 namespace {
 
 void fill_rows() {
-  const char* rows[][6] = {{"1", "支出", "128.5", "支付宝", "2026年12月08日 12:30:05", "午饭"},
-                           {"2", "收入", "8000", "银行卡", "2026年12月01日 09:00:00", "工资"},
-                           {"3", "支出", "36", "微信", "2026年12月07日 19:40:12", ""}};
+  // Times as the list shows them, the widest first: two-digit month, day, hour, minute and second.
+  const char* rows[][6] = {{"1", "支出", "128.5", "支付宝", "2026年12月19日23时59分59秒", "午饭"},
+                           {"2", "收入", "8000", "银行卡", "2026年12月1日9时0分0秒", "工资"},
+                           {"3", "支出", "36", "微信", "2026年12月7日19时40分12秒", ""}};
   for (const auto& r : rows) {
     ListInsertArgs a;
     a.text = r[0];
