@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -368,6 +370,66 @@ TEST_F(EndToEnd, AddDeleteSummaryAndClose) {
   EXPECT_EQ(bills[2].method, "支付宝");
   EXPECT_EQ(bills[2].number, 4.0);
   EXPECT_EQ(bills[3].number, 5.0);
+}
+
+// CPU time the process has used so far, in clock ticks (user and system).
+long cpu_ticks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // The fields after the command name, which may hold spaces, closed by the last ')'.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  const std::vector<std::string> f = words(stat.substr(close + 1));
+  // state is field 3; utime and stime are fields 14 and 15.
+  return f.size() > 12 ? std::stol(f[11]) + std::stol(f[12]) : -1;
+}
+
+// The window follows the file: bills another program stores (an import of 1,000) show in the list
+// and the sums within a second, without an add of the window's own; and while nothing happens,
+// the window does not use the CPU (no timer polls the file).
+TEST_F(EndToEnd, BillsAnotherProgramStoresShowWithinASecondAndIdleCostsNothing) {
+#ifndef KDBTOOL_BINARY
+  GTEST_SKIP() << "kdbtool is not built";
+#else
+  const std::string data = make_data_file();
+  Program program(binary_, dir_.string(), display_.name());
+  const auto main = main_window(program);
+  ASSERT_TRUE(main);
+  std::this_thread::sleep_for(1s);  // start-up, its refresh and the skin settle
+
+  const long idle_from = cpu_ticks(program.pid());
+  std::this_thread::sleep_for(10s);
+  const long idle_ticks = cpu_ticks(program.pid()) - idle_from;
+  ASSERT_GE(idle_from, 0);
+  // A tick is a hundredth of a second: the caret's blink may cost one or two, a poll costs more.
+  EXPECT_LE(idle_ticks, 2) << "the idle window used the CPU";
+
+  const fs::path csv = dir_ / "bills.csv";
+  {
+    std::ofstream out(csv);
+    out << utf8("类型,金额,付款方式,时间,备注") << "\n";
+    const std::string now = utf8(FormatDateTime(std::nullopt, 1, 1).str());
+    for (int i = 0; i < 1000; ++i)
+      out << utf8("支出") << ",0.25," << utf8("微信") << "," << now << ",n" << i << "\n";
+  }
+  ASSERT_EQ(
+      std::system(
+          (std::string(KDBTOOL_BINARY) + " import '" + data + "' '" + csv.string() + "' >/dev/null").c_str()),
+      0);
+  std::this_thread::sleep_for(1s);
+
+  // "生成信息" reports the sums of the list's last rebuild.
+  click(*main, 428, 429);
+  const auto box = other_window(program.pid(), *main);
+  ASSERT_TRUE(box) << "no summary box";
+  const std::string clip = run("xclip -o -selection clipboard");
+  PeriodTotals totals;
+  totals.todayExpense = totals.monthExpense = totals.yearExpense = 250;
+  EXPECT_EQ(clip, utf8(SummaryText(totals, FormatDateTime(std::nullopt, 0, 1).view())));
+  EXPECT_EQ(answer_box(program.pid(), *main), utf8("复制成功"));
+  ask_to_close(display_.name(), static_cast<uint32_t>(std::stoul(*main)));
+  EXPECT_EQ(program.exit_status(), std::optional<int>(0));
+#endif
 }
 
 // One close request closes the window: right after a message box was answered, and with the focus

@@ -9,12 +9,14 @@
 #include "app/date_format.h"
 #include "ledger/bill.h"
 #include "ledger/periods.h"
+#include "platform/file_stamp.h"
 #include "platform/mutex.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "runtime/fatal.h"
 #include "runtime/program_end.h"
 #include "runtime/worker_thread.h"
+#include "store/paths.h"
 #include "store/record_store.h"
 
 namespace pennacle {
@@ -33,6 +35,9 @@ LedgerView* g_view = nullptr;
 // Requests covered by a finished refresh.
 uint64_t g_refreshed_up_to GUARDED_BY(g_ledger) = 0;
 bool g_store_closed GUARDED_BY(g_ledger) = false;
+// The record file and its remark file as the last finished refresh found them before it read.
+using LedgerStamps = std::array<FileStamp, 2>;
+std::optional<LedgerStamps> g_shown_stamps GUARDED_BY(g_ledger);
 // Requests so far; a refresh covers every request made before it began.
 std::atomic<uint64_t> g_requested{0};
 // Set when the window goes: a running refresh stops at its next row.
@@ -173,45 +178,60 @@ void set_ledger_clock_for_test(double (*clock)()) { g_clock = clock; }
 
 namespace {
 
+// Why a refresh runs: the window's own add or delete (or its start), or news that the files changed.
+enum RefreshReason : int32_t { kAsked = 0, kFilesChanged = 1 };
+
+LedgerStamps ledger_stamps() {
+  const std::string path = ledger_data_path();
+  return {settled_file_stamp(path), settled_file_stamp(aux_path_of(path))};
+}
+
 // One refresh under the ledger lock, unless the store is closed or a refresh that began after the
-// last request has already finished.
+// last request has already finished. One for news of a change also does nothing while the files
+// are as the list shows them: the window's own writes are shown once, by the refresh they ask for.
 //
 // A refresh that could not read the record count covers nothing: the list keeps the last one, and
 // the next refresh asked for (a request already waiting for the lock, the next add or delete) tries
 // again and shows the file as it is then. There is no timer that polls: the count read already
 // waited for the slot, and another process may hold it for as long as it likes.
-void run_refresh() {
+void run_refresh(RefreshReason reason) {
   // Our request was counted before this began.
   const uint64_t wanted = g_requested.load();
   MutexLock lock(g_ledger);
-  if (!g_store_closed && g_refreshed_up_to < wanted) {
-    const uint64_t covers = g_requested.load();
-    if (RefreshRecordList().ok()) g_refreshed_up_to = covers;
-  }
+  if (g_store_closed || g_refreshed_up_to >= wanted) return;
+  if (reason == kFilesChanged && g_shown_stamps == ledger_stamps()) return;
+  const uint64_t covers = g_requested.load();
+  if (RefreshRecordList().ok()) g_refreshed_up_to = covers;
 }
 
 // Starts a refresh on a worker thread; when none can be made, refreshes here, so the list never
 // stays behind the file. List and status calls never wait for this thread, so it may hold the lock.
 void refresh_list() {
-  if (!start_refresh()) run_refresh();
+  if (!start_refresh()) run_refresh(kAsked);
+}
+
+// The kernel's news that the ledger's files changed (user-interface thread).
+void files_changed() {
+  if (!start_refresh(kFilesChanged)) run_refresh(kFilesChanged);
 }
 
 }  // namespace
 
-bool start_refresh() {
+bool start_refresh(int32_t reason) {
   {
     MutexLock lock(g_pending_mu);
     ++g_pending;
   }
   g_requested.fetch_add(1);
-  const Value started = call_command(start_worker_thread, {thread_routine_value(RefreshThread)});
+  const Value started =
+      call_command(start_worker_thread, {thread_routine_value(RefreshThread), Value::of_int(reason)});
   if (logical(started)) return true;
   refresh_finished();
   return false;
 }
 
-int32_t RefreshThread(int32_t) {
-  run_refresh();
+int32_t RefreshThread(int32_t reason) {
+  run_refresh(reason == kFilesChanged ? kFilesChanged : kAsked);
   refresh_finished();
   return 0;
 }
@@ -219,6 +239,8 @@ int32_t RefreshThread(int32_t) {
 Status RefreshRecordList() {
   g_ledger.assert_held();
   LedgerView& v = view();
+  // Stamped before the count is read: a change made after this shows in a later refresh.
+  const LedgerStamps stamps = ledger_stamps();
   // Read before anything is cleared: a count that cannot be read leaves the last refresh shown.
   const int32_t n = int_of(db_record_count, {});
   if (const DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
@@ -243,6 +265,7 @@ Status RefreshRecordList() {
   v.set_status_pane(5, number_text(counts.yearCount));
   // The summary reads these: it sees a whole refresh or the one before, never a part.
   publish(totals, counts);
+  g_shown_stamps = stamps;
   return Status();
 }
 
@@ -285,6 +308,9 @@ void MainWindow_Created(int, const Value*, Value*) {
     end_program(0);
   }
   v.set_window_caption(v.window_caption() + std::string(kConnectedSuffix));
+  // Bills another program stores (an import, another window) show without an add of our own.
+  const std::string path = ledger_data_path();
+  v.follow_files({path, aux_path_of(path)}, files_changed);
   refresh_list();
   v.select_first_choices();
   v.apply_skin(27);
@@ -294,10 +320,12 @@ void MainWindow_Destroyed(int, const Value*, Value*) {
   // A refresh still walking the file stops at its next row; one not yet begun finds the store
   // closed and does nothing, instead of reading from no database.
   g_stop = true;
+  view().follow_files({}, nullptr);
   {
     MutexLock lock(g_ledger);
     call_command(db_close, {});
     g_store_closed = true;
+    g_shown_stamps.reset();
   }
   view().detach_skin();
 }

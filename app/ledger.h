@@ -6,7 +6,9 @@
 // held around each whole refresh and around each record action (add, delete), so the list always
 // shows a refresh that ran alone, taken after the last add or delete. A refresh asked for while
 // another runs is not lost: it runs after it, unless a refresh that began after the request has
-// already finished. Nothing done under the lock waits for the user-interface thread (the list and
+// already finished. The window also follows its files: news that another program changed them asks
+// for a refresh that does nothing while they are as the list shows them, so the window's own writes
+// are rebuilt once. Nothing done under the lock waits for the user-interface thread (the list and
 // status calls never do), because that thread may be waiting for the lock.
 #pragma once
 
@@ -60,10 +62,12 @@ void ViewRemark_Click(int argc, const Value* args, Value* result);
 
 // ---- The record list -------------------------------------------------------------------------
 
-// A worker thread's routine: one refresh under the ledger lock (see the top of this file).
-int32_t RefreshThread(int32_t parameter);
+// A worker thread's routine: one refresh under the ledger lock (see the top of this file). With
+// `reason` 1 (news that the files changed) it does nothing while the record file and its remark
+// file are as the last refresh found them.
+int32_t RefreshThread(int32_t reason);
 // Starts RefreshThread on a new worker thread without waiting; false when no thread could be made.
-[[nodiscard]] bool start_refresh();
+[[nodiscard]] bool start_refresh(int32_t reason = 0);
 // Rebuilds the list, the counts and the sums from the file. When the record count cannot be read
 // (another process holds its slot past the wait), the list, the panes and the published totals keep
 // the last refresh and the store's refusal is returned: an empty list over a full file would be a

@@ -17,6 +17,7 @@
 #include "runtime/fatal.h"
 #include "runtime/program_end.h"
 #include "runtime/worker_thread.h"
+#include "store/paths.h"
 #include "store/record_store.h"
 #include "testing/fatal_capture.h"
 #include "testing/fault_file.h"
@@ -224,6 +225,52 @@ TEST_F(Ledger, RunningNumbersAfterADelete) {
   auto bills = stored_bills();
   ASSERT_EQ(bills.size(), 4u);
   EXPECT_EQ(bills.back().number, 4.0) << "three records, so the new one is 4 again";
+}
+
+// The window follows its two files. A bill another program stores shows on the kernel's news of
+// the change; news of the window's own add or delete (the kernel cannot tell who wrote) rebuilds
+// nothing more, and neither does news of a change that left the files as they are shown.
+TEST_F(Ledger, ChangesByOthersShowOnTheirNewsAndTheWindowsOwnOnlyOnce) {
+  start();
+  ASSERT_NE(view_.files_changed, nullptr);
+  ASSERT_EQ(view_.followed.size(), 2u);
+  EXPECT_EQ(view_.followed[0], ledger_data_path());
+  EXPECT_EQ(view_.followed[1], aux_path_of(ledger_data_path()));
+  const auto news = [&] {
+    view_.files_changed();
+    wait_for_refreshes();
+  };
+  const int first = view_.clears();
+  news();
+  EXPECT_EQ(view_.clears(), first) << "nothing changed";
+
+  ASSERT_TRUE(append_bill("收入", 30, "银行卡", now_time(), "另一个程序"));
+  EXPECT_TRUE(view_.rows().empty());
+  news();
+  ASSERT_EQ(view_.rows().size(), 1u);
+  EXPECT_EQ(view_.rows()[0][5], "另一个程序");
+  EXPECT_EQ(view_.pane(1), "1");
+  EXPECT_EQ(last_period_totals().todayIncome, 30.0);
+  const int after_news = view_.clears();
+  EXPECT_EQ(after_news, first + 1);
+
+  type_bill("支出", "4", "微信");
+  add();
+  view_.select(0);
+  DeleteRecord_Click(0, nullptr, nullptr);
+  wait_for_refreshes();
+  const int after_own = view_.clears();
+  EXPECT_EQ(after_own, after_news + 2) << "one rebuild for the add, one for the delete";
+  news();
+  news();
+  EXPECT_EQ(view_.clears(), after_own) << "the window's own writes were rebuilt twice";
+  ASSERT_EQ(view_.rows().size(), 1u);
+  EXPECT_EQ(view_.rows()[0][2], "4");
+
+  // Once the window is gone, news changes nothing and follows nothing.
+  MainWindow_Destroyed(0, nullptr, nullptr);
+  started_ = false;
+  EXPECT_TRUE(view_.followed.empty());
 }
 
 // Without a thread for the refresh the list would stay behind the file: it is refreshed at once.

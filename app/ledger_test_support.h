@@ -38,6 +38,8 @@ class RecordingView final : public LedgerView {
   int popups = 0;
   bool clipboard_works = true;
   std::string clipboard;
+  std::vector<std::string> followed;
+  void (*files_changed)() = nullptr;
 
   void set_input(LedgerInput i, std::string text) { inputs[static_cast<int>(i)] = std::move(text); }
   void select(int32_t row) {
@@ -111,6 +113,11 @@ class RecordingView final : public LedgerView {
   void popup_record_menu() override { ++popups; }
   void apply_skin(int32_t n) override { skins_applied.push_back(n); }
   void detach_skin() override { ++skins_detached; }
+  // The handlers follow the files; a test plays the kernel's news by calling `files_changed`.
+  void follow_files(const std::vector<std::string>& gbk_paths, void (*changed)()) override {
+    followed = gbk_paths;
+    files_changed = changed;
+  }
 
   void list_clear() override {
     std::lock_guard l(mu_);

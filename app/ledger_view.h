@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pennacle {
 
@@ -36,6 +37,9 @@ class LedgerView {
   virtual void popup_record_menu() = 0;
   virtual void apply_skin(int32_t number) = 0;
   virtual void detach_skin() = 0;
+  // Calls `changed` on this thread soon after another program (or this one) changes any of these
+  // files, with no polling while they rest; an empty list stops following.
+  virtual void follow_files(const std::vector<std::string>& gbk_paths, void (*changed)()) = 0;
 
   // ---- Any thread, never waiting for the user-interface thread ----
   virtual void list_clear() = 0;

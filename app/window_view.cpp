@@ -1,5 +1,6 @@
 #include "app/window_view.h"
 
+#include "app/file_follower.h"
 #include "app/ledger.h"
 #include "app/skins.h"
 #include "runtime/convert.h"
@@ -7,6 +8,7 @@
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"
 #include "ui/template/list_view_settings.h"
+#include "ui/text_codec.h"
 #include "ui/ui_commands.h"
 #include "ui/window_runtime.h"
 
@@ -21,6 +23,17 @@ std::string text_property(int32_t unit, int32_t property) {
 }
 
 }  // namespace
+
+MainWindowView::MainWindowView() = default;
+MainWindowView::~MainWindowView() = default;
+
+void MainWindowView::follow_files(const std::vector<std::string>& gbk_paths, void (*changed)()) {
+  follower_.reset();
+  if (gbk_paths.empty()) return;
+  QStringList files;
+  for (const std::string& p : gbk_paths) files << to_qstring(p);
+  follower_ = std::make_unique<FileFollower>(files, changed);
+}
 
 std::string MainWindowView::window_caption() { return text_property(0, WindowSettings::kCaption); }
 

@@ -2,9 +2,13 @@
 // the window runtime, addressed by the main window's ids.
 #pragma once
 
+#include <memory>
+
 #include "app/ledger_view.h"
 
 namespace pennacle {
+
+class FileFollower;
 
 class MainWindowView final : public LedgerView {
  public:
@@ -19,11 +23,18 @@ class MainWindowView final : public LedgerView {
   void popup_record_menu() override;
   void apply_skin(int32_t number) override;
   void detach_skin() override;
+  void follow_files(const std::vector<std::string>& gbk_paths, void (*changed)()) override;
   void list_clear() override;
   int32_t list_insert_row() override;
   void list_set_cell_text(int32_t row, int32_t column, std::string_view text) override;
   std::string list_get_cell_text(int32_t row, int32_t column) override;
   void set_status_pane(int32_t pane, std::string_view text) override;
+
+  MainWindowView();
+  ~MainWindowView() override;
+
+ private:
+  std::unique_ptr<FileFollower> follower_;
 };
 
 // Starts the window runtime with the main window's template and the ledger's handlers.
