@@ -77,7 +77,16 @@ Status RecycleBin::open(FileSystem& fs, const std::string& gbk_record_file, bool
     file_.reset();
   }
   appending_ = for_append;
-  return file_ ? read_all() : Status();
+  if (!file_) return Status();
+  if (Status s = read_all(); !s.ok() || !for_append) return s;
+  // A new bin's header reaches the disk alone, so that a cut in the first bill never leaves a file
+  // that does not begin with it.
+  if (sound_end_ == 0) return write("");
+  // What another program wrote may not be on the disk yet. Synced now, the next write marks it, so
+  // damage in it is told from a torn end.
+  if (FileCause c = file_->sync(); c != FileCause::None) return fail(c, "cannot write to the disk");
+  synced_end_ = sound_end_;
+  return Status();
 }
 
 Status RecycleBin::open_locked(FileSystem& fs, bool for_append) {
@@ -115,8 +124,12 @@ Status RecycleBin::read_all() {
   by_id_.clear();
   undeleting_.clear();
   sound_end_ = marked_ = 0;
-  // Empty, or a header cut short: the file was being made when a delete stopped.
-  if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
+  // Empty, a header cut short, or zeros where its sector never reached the disk: the file was
+  // being made when a delete stopped (its header is synced alone before any bill is written).
+  if ((bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) ||
+      bytes.find_first_not_of('\0') == std::string::npos) {
+    return Status();
+  }
   if (!bytes.starts_with(kHeader)) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a recycle bin (it does not begin with '" +
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "'); it is left as it is");
