@@ -192,6 +192,7 @@ class BinPowerCut : public BinLedger {
       }
       for (int s = -2; s < subsets; ++s) {
         SCOPED_TRACE("cut at write " + std::to_string(k) + ", subset " + std::to_string(s));
+        put_back(start);  // files the delete never opened are as they were
         faults.apply_power_cut(s == -2   ? CutKeeps::Nothing
                                : s == -1 ? CutKeeps::Everything
                                          : CutKeeps::RandomSectors,
