@@ -110,6 +110,29 @@ TEST_F(KdbtoolTrash, AnUndeletedBillIsNotImportedAgain) {
   expect_each_once(db_, imported);
 }
 
+// A damaged record of imported bills does not keep the bill from coming back; the import finds it
+// by its values once the record is repaired.
+TEST_F(KdbtoolTrash, AnUndeleteGoesOnPastADamagedImportRecordAndSaysSo) {
+  const std::string export_file = write_export("march.csv", alipay_2023_csv(many_rows(0, 6)));
+  ASSERT_EQ(run({"import", db_, export_file}), 0) << err_.str();
+  ASSERT_EQ(run({"import", db_, write_export("april.csv", alipay_2023_csv(many_rows(6, 2)))}), 0);
+  const std::vector<std::string> imported = bills(db_);
+  delete_serial(2);
+  std::string log = read_bytes(db_ + ".imports");
+  log[log.find('\n') + 5] ^= 0x01;  // the first entry, below the marks of later syncs
+  write_bytes(db_ + ".imports", log);
+  ASSERT_EQ(run({"undelete", db_, "2"}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("is back as serial 9"), std::string::npos) << out_.str();
+  EXPECT_NE(err_.str().find("kdbtool: note: "), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("is damaged"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("kdbtool import --repair-log " + db_), std::string::npos) << err_.str();
+  EXPECT_EQ(read_bytes(db_ + ".imports"), log) << "left as it is";
+  ASSERT_EQ(run({"import", "--repair-log", db_}), 0) << err_.str();
+  ASSERT_EQ(run({"import", db_, export_file}), 0) << err_.str();
+  EXPECT_NE(out_.str().find(counts(0, 6)), std::string::npos) << out_.str();
+  expect_each_once(db_, imported);
+}
+
 TEST_F(KdbtoolTrash, ARestoreOfASnapshotBringsItsBinBack) {
   ASSERT_EQ(run({"import", db_,
                  write_export("typed.csv", u8("支出,5,微信,2024-05-01 08:00:00,x\n"

@@ -44,6 +44,7 @@ struct Held {
   std::optional<ImportLog> log;  // when the ledger has one
   RecycleBin bin;
   BillTable table;
+  std::vector<std::string> notes;  // for the user, whatever comes of the undelete
 };
 
 // Undeletes cut short whose bill reached the ledger leave the bin now.
@@ -69,7 +70,7 @@ Result<Undeleted> run(Held& h, int32_t serial) {
     return Status::not_found("no bill with serial " + std::to_string(serial) +
                              " is in the recycle bin ('kdbtool trash' lists them)");
   }
-  Undeleted out{*entry, serial, false, {}};
+  Undeleted out{*entry, serial, false, h.notes};
   if (in_ledger->still_live.count(entry->id)) {
     if (Status s = h.bin.leave(entry->id, serial); !s.ok()) return s;
     return out;
@@ -110,7 +111,16 @@ Result<Undeleted> undelete_bill(const std::string& db_arg, int32_t serial, FileS
   if (probe) probe->close();
   if (found != FileCause::NotFound) {
     h.log.emplace();
-    if (Status s = h.log->open(fs, log_path, true); !s.ok()) return s;
+    Status s = h.log->open(fs, log_path, true);
+    // A damaged record of imported bills does not keep a bill from coming back; the import finds
+    // it by its values once the record is repaired.
+    if (s.code() == StatusCode::Corrupt) {
+      h.log.reset();
+      h.notes.push_back(s.message() + "; it was not told the new serial ('kdbtool import --repair-log " +
+                        db_arg + "' repairs it)");
+    } else if (!s.ok()) {
+      return s;
+    }
   }
   if (Status s = h.bin.open(fs, *gbk, true); !s.ok()) return s;
   if (Status s = open_record_file(db_arg, false); !s.ok()) return s;
