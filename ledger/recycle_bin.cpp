@@ -139,7 +139,8 @@ Status RecycleBin::read_all() {
   if (scan.damaged_line > 0) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
                            " is damaged (it fails its checksum, and lines written after it are on the "
-                           "disk); the recycle bin is left as it is");
+                           "disk); the recycle bin is left as it is ('kdbtool trash --repair' rebuilds it "
+                           "from its sound lines)");
   }
   sound_end_ = scan.sound_end;
   marked_ = scan.marked;
@@ -256,6 +257,26 @@ std::vector<const RecycleBin::Slot*> RecycleBin::kept(double now) const {
 
 size_t RecycleBin::trimmable(double now) const { return slots_.size() - kept(now).size(); }
 
+Status RecycleBin::replace_whole(std::string_view bytes, std::string_view suffix,
+                                 const std::string& keep_as) {
+  const std::string fresh = path_ + "." + std::string(suffix), shown = gbk_to_utf8_lossy(path_);
+  std::ignore = fs_->remove(fresh);  // a copy left by a rewrite cut short; none is the usual case
+  std::unique_ptr<File> file;
+  FileCause c = fs_->create(fresh, &file);
+  if (c == FileCause::None) c = file->write_at(0, bytes.data(), bytes.size());
+  if (c == FileCause::None) c = file->sync();
+  if (file) file->close();
+  if (c != FileCause::None) return Status::file(c, shown, "cannot write the rewritten recycle bin");
+  if (!keep_as.empty() && (c = fs_->rename(path_, keep_as)) != FileCause::None)
+    return Status::file(c, shown, "cannot keep the old recycle bin");
+  // The old file stays locked until the new one is in place: no writer appends to it meanwhile.
+  if ((c = fs_->rename(fresh, path_)) != FileCause::None)
+    return Status::file(c, shown, "cannot put the rewritten recycle bin in place");
+  if ((c = fs_->sync_directory_of(path_)) != FileCause::None)
+    return Status::file(c, shown, "cannot write its folder to the disk");
+  return Status();
+}
+
 Status RecycleBin::trim(double now) {
   assert(appending_ && file_);
   std::string bytes(kHeader);
@@ -264,19 +285,7 @@ Status RecycleBin::trim(double now) {
     if (auto u = undeleting_.find(s->entry.id); u != undeleting_.end())
       bytes += step_line('U', u->first, u->second);
   }
-  const std::string fresh = path_ + ".trimmed", shown = gbk_to_utf8_lossy(path_);
-  std::ignore = fs_->remove(fresh);  // a copy left by a trim cut short; none is the usual case
-  std::unique_ptr<File> file;
-  FileCause c = fs_->create(fresh, &file);
-  if (c == FileCause::None) c = file->write_at(0, bytes.data(), bytes.size());
-  if (c == FileCause::None) c = file->sync();
-  if (file) file->close();
-  if (c != FileCause::None) return Status::file(c, shown, "cannot write the trimmed recycle bin");
-  // The old file stays locked until the new one is in place: no writer appends to it meanwhile.
-  if ((c = fs_->rename(fresh, path_)) != FileCause::None)
-    return Status::file(c, shown, "cannot put the trimmed recycle bin in place");
-  if ((c = fs_->sync_directory_of(path_)) != FileCause::None)
-    return Status::file(c, shown, "cannot write its folder to the disk");
+  if (Status s = replace_whole(bytes, "trimmed", ""); !s.ok()) return s;
   file_->close();
   file_.reset();
   appending_ = false;

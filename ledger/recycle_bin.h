@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ledger/bill.h"
@@ -42,6 +43,13 @@ struct BinEntry {
   int64_t id = 0;         // the entry's own number, rising through the file
   double deleted_at = 0;  // a date-time value
   Bill bill;              // its serial is the deleted record's
+};
+
+// What a repair did: the lines kept, and each dropped line with its number and text (shortened,
+// bytes that break a line escaped).
+struct BinRepair {
+  size_t kept = 0;
+  std::vector<std::pair<int, std::string>> dropped;
 };
 
 class RecycleBin {
@@ -79,6 +87,11 @@ class RecycleBin {
   // (after a cut, either is there). The bin is closed afterwards: open it again to write more.
   Status trim(double now);
 
+  // Rebuilds the damaged bin beside `gbk_record_file` from its sound lines: the new file replaces
+  // it whole, the old one is kept as "<bin>.damaged". NotFound when there is none; a sound bin is
+  // left as it is (nothing dropped). The bin is closed afterwards.
+  Result<BinRepair> repair(FileSystem& fs, const std::string& gbk_record_file);
+
  private:
   struct Slot {
     BinEntry entry;
@@ -88,6 +101,9 @@ class RecycleBin {
   Status read_all();
   bool take_line(std::string_view line);
   Status write(std::string bytes);
+  // Writes `bytes` as "<bin>.<suffix>", synced, and renames it over the bin (the old one first
+  // renamed to `keep_as` unless empty), then syncs the folder.
+  Status replace_whole(std::string_view bytes, std::string_view suffix, const std::string& keep_as);
   Status fail(FileCause cause, std::string_view what) const;
   std::vector<const Slot*> kept(double now) const;
 

@@ -164,6 +164,51 @@ TEST_F(RecycleBinTest, DamageIsRefusedLoudlyAndTheFileIsNeverEmptied) {
   EXPECT_EQ(open_status().code(), StatusCode::Corrupt);
 }
 
+TEST_F(RecycleBinTest, ARepairKeepsTheSoundLinesAndTheDamagedFile) {
+  put_each({3, 2, 1});
+  {
+    RecycleBin bin;
+    ASSERT_TRUE(bin.open(posix_file_system(), db(), true).ok());
+    ASSERT_TRUE(bin.begin_undelete(3, 9).ok());
+  }
+  std::string bent = read_bytes(bin_path());
+  bent[bent.find("\nD\t2\t") + 8] ^= 0x01;
+  write_bytes(bin_path(), bent);
+  ASSERT_EQ(open_status().code(), StatusCode::Corrupt);
+  EXPECT_NE(open_status().message().find("kdbtool trash --repair"), std::string::npos)
+      << open_status().message();
+  RecycleBin repairer;
+  Result<BinRepair> r = repairer.repair(posix_file_system(), db());
+  ASSERT_TRUE(r.ok()) << r.status().message();
+  EXPECT_EQ(r->kept, 3u) << "bills 1 and 3 and the undelete begun";
+  ASSERT_EQ(r->dropped.size(), 1u);
+  EXPECT_EQ(r->dropped[0].first, 5);
+  EXPECT_EQ(r->dropped[0].second.substr(0, 8), "D%092%09");
+  EXPECT_EQ(read_bytes(bin_path() + ".damaged"), bent);
+  EXPECT_FALSE(std::filesystem::exists(bin_path() + ".rebuilt"));
+  {
+    RecycleBin bin;
+    ASSERT_TRUE(bin.open(posix_file_system(), db(), true).ok());
+    ASSERT_EQ(bin.bills().size(), 2u);
+    EXPECT_EQ(bin.bills()[0].id, 1);
+    EXPECT_EQ(bin.bills()[1].id, 3);
+    EXPECT_EQ(bin.open_undeletes(), (std::map<int64_t, int32_t>{{3, 9}}));
+    int64_t id = 0;
+    ASSERT_TRUE(bin.put(bill(40, 4), kToday, &id).ok());
+    EXPECT_EQ(id, 4);
+  }
+  // A sound bin is left as it is; a missing one is named.
+  const std::string sound = read_bytes(bin_path());
+  RecycleBin again;
+  r = again.repair(posix_file_system(), db());
+  ASSERT_TRUE(r.ok());
+  EXPECT_TRUE(r->dropped.empty());
+  EXPECT_EQ(read_bytes(bin_path()), sound);
+  std::filesystem::remove(bin_path());
+  RecycleBin none;
+  EXPECT_EQ(none.repair(posix_file_system(), db()).status().code(), StatusCode::NotFound);
+}
+
 TEST_F(RecycleBinTest, AMissingBinIsEmptyAndIsMadeOnlyToWrite) {
   EXPECT_TRUE(reread().empty());
   EXPECT_FALSE(std::filesystem::exists(bin_path()));

@@ -10,6 +10,8 @@
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
 #include "ledger/import/bill_undelete.h"
+#include "ledger/recycle_bin.h"
+#include "platform/file.h"
 #include "runtime/convert.h"
 #include "tools/kdbtool_text.h"
 
@@ -18,10 +20,14 @@ namespace {
 
 const char* const kTrashHelp =
     "usage: kdbtool trash FILE\n"
+    "       kdbtool trash --repair FILE\n"
     "Lists the recycle bin beside FILE (FILE.trash), the bills deleted last first: when each was\n"
     "deleted, its serial, 类型, 金额, 付款方式, 时间 and 备注. Every delete in Pennacle puts the bill\n"
     "there (on the disk) before its record goes. The bin keeps the last 1000 deleted bills or those of\n"
-    "the last 90 days, whichever are more. 'kdbtool undelete FILE SERIAL' puts one back.\n";
+    "the last 90 days, whichever are more. 'kdbtool undelete FILE SERIAL' puts one back.\n"
+    "A line of FILE.trash that fails its checksum before its torn end stops every delete and undelete\n"
+    "(the bill stays in the ledger): --repair rebuilds the bin from its sound lines, names each line it\n"
+    "dropped and keeps the damaged file as FILE.trash.damaged.\n";
 
 const char* const kUndeleteHelp =
     "usage: kdbtool undelete FILE SERIAL\n"
@@ -56,10 +62,29 @@ bool parse_serial(const std::string& text, int32_t* out) {
   return r.ec == std::errc() && r.ptr == text.data() + text.size() && *out > 0;
 }
 
+int repair_trash(const std::string& file, std::ostream& out, std::ostream& err) {
+  std::string gbk;
+  if (!to_gbk(file, &gbk, err)) return 1;
+  RecycleBin bin;
+  Result<BinRepair> r = bin.repair(posix_file_system(), gbk);
+  if (!r.ok()) return fail(err, r.status().message());
+  const std::string shown = file + ".trash";
+  if (r->dropped.empty()) {
+    out << shown << " is sound: " << r->kept << " lines; nothing to repair\n";
+    return 0;
+  }
+  out << shown << ": rebuilt with " << r->kept << " lines; dropped " << r->dropped.size()
+      << " damaged line(s):\n";
+  for (const auto& [line, text] : r->dropped) out << "  line " << line << ": " << utf8(text) << "\n";
+  out << "The damaged file is kept as " << shown << ".damaged.\n";
+  return 0;
+}
+
 }  // namespace
 
 int kdbtool_trash(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kTrashHelp, 0;
+  if (args.size() == 2 && args[0] == "--repair") return repair_trash(args[1], out, err);
   if (args.size() != 1) return fail(err, "trash needs exactly one FILE (see kdbtool trash --help)");
   Result<std::vector<BinEntry>> bills = bin_bills_of(args[0], nullptr);
   if (!bills.ok()) return fail(err, bills.status().message());

@@ -172,6 +172,17 @@ TEST_F(KdbtoolTrash, ADamagedBinIsNamedAndLeftAsItIs) {
     EXPECT_EQ(read_bytes(bin()), bytes);
   }
   EXPECT_EQ(bills(db_).size(), 1u);
+  // The repair keeps the sound lines: bill 2 can come back, bill 1's line is named as dropped.
+  ASSERT_EQ(run({"trash", "--repair", db_}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("dropped 1 damaged line(s)"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("  line 3: D%091%09"), std::string::npos) << out_.str();
+  EXPECT_EQ(read_bytes(bin() + ".damaged"), bytes);
+  ASSERT_EQ(run({"trash", db_}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("1 bill(s) in the recycle bin"), std::string::npos) << out_.str();
+  ASSERT_EQ(run({"undelete", db_, "2"}), 0) << err_.str();
+  EXPECT_EQ(bills(db_).size(), 2u);
+  ASSERT_EQ(run({"trash", "--repair", db_}), 0) << err_.str();
+  EXPECT_NE(out_.str().find("is sound"), std::string::npos) << out_.str();
 }
 
 TEST_F(KdbtoolTrash, ALedgerWithoutABinHasAnEmptyOne) {
