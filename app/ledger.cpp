@@ -3,11 +3,13 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <memory>
 #include <optional>
 
 #include "app/date_format.h"
 #include "ledger/bill.h"
+#include "ledger/bin_ledger.h"
 #include "ledger/periods.h"
 #include "platform/file_stamp.h"
 #include "platform/mutex.h"
@@ -382,9 +384,12 @@ void DeleteRecord_Click(int, const Value*, Value*) {
     call_command(db_go_to, {Value::of_int(n)});
     // Another instance may have changed the file since the list was filled: then the record at
     // that number is not the one the user chose, and the refresh below shows the file as it is.
+    // The bill goes into the recycle bin on the disk before its record is deleted. When it cannot,
+    // the record stays, as when the store refuses a delete: the refresh below shows it still there,
+    // and the reason goes to the terminal, so the window's messages stay what they were.
     if (current_record_matches(row)) {
-      call_command(db_delete, {});
-      call_command(db_purge, {});
+      const Status deleted = delete_current_bill(posix_file_system(), ledger_now());
+      if (!deleted.ok()) std::fprintf(stderr, "pennacle: delete: %s\n", deleted.message().c_str());
     }
   }
   refresh_list();

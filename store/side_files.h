@@ -1,7 +1,7 @@
 // The ledger's files beside its record file, each named "<record file>.<suffix>": the import log
-// "data.kdb.imports" and whatever later joins it. The store never reads them; it carries every one
-// that exists in each snapshot and puts them back (or removes them) with each restore, so a side
-// file never sits beside a ledger older than itself.
+// "data.kdb.imports", the recycle bin "data.kdb.trash" and whatever later joins them. The store never reads
+// them; it carries every one that exists in each snapshot and puts them back (or removes them) with each
+// restore, so a side file never sits beside a ledger older than itself.
 //
 // Lock protocol. A program writing a side file holds an exclusive lock on byte 0 of that file for as
 // long as its change runs (the import log holds it for a whole import), and takes it before any lock
@@ -19,8 +19,9 @@
 
 namespace pennacle {
 
-// Every kind of side file a snapshot carries, by suffix. Adding one is adding its word here.
-inline constexpr auto kSideFileSuffixes = std::to_array<std::string_view>({"imports"});
+// Every kind of side file a snapshot carries, by suffix. Adding one is adding its word here. A
+// program holding the locks of several takes them in this order, as a snapshot does.
+inline constexpr auto kSideFileSuffixes = std::to_array<std::string_view>({"imports", "trash"});
 
 // The byte a side file's writer holds locked.
 inline constexpr int64_t kSideFileLockByte = 0;

@@ -212,8 +212,8 @@ Status busy(DbCode rc, std::string_view which) {
 // The side files' lock bytes, then both whole files (record file first, as the store's operations
 // take them) locked; everything copied; released. An unlock fails only with a closed file, whose
 // locks are gone with it.
-Status copy_locked(FilePair& source, TempCopy& copy, int32_t wait_ms) {
-  if (Status s = lock_sides(source.sides, wait_ms); !s.ok()) return s;
+Status copy_locked(FileSystem& fs, FilePair& source, TempCopy& copy, int32_t wait_ms) {
+  if (Status s = lock_sides(source.sides, wait_ms, &fs); !s.ok()) return s;
   if (DbCode rc = lock_whole(*source.main, wait_ms); rc != DbCode::Ok) {
     unlock_sides(source.sides);
     return busy(rc, "the file");
@@ -333,14 +333,42 @@ Status write_new_file(FileSystem& fs, const std::string& gbk_to, std::string_vie
   return s;
 }
 
-Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms) {
+namespace {
+
+// True when `side`'s name now reaches another file than the one open: a writer renamed a rewritten
+// file into place (the recycle bin's trim) while this open waited for the lock byte.
+bool replaced(FileSystem& fs, OpenSide& side) {
+  FileId held, named;
+  return side.file->id(&held) == FileCause::None && fs.id_of(side.path, &named) == FileCause::None &&
+         !(held == named);
+}
+
+// Opens of a side file that was replaced while a lock was awaited.
+constexpr int kSideReopens = 8;
+
+}  // namespace
+
+Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms, FileSystem* fs) {
   for (size_t i = 0; i < sides.size(); ++i) {
-    const DbCode rc = platform_lock(*sides[i].file, kSideFileLockByte, wait_ms);
+    DbCode rc = platform_lock(*sides[i].file, kSideFileLockByte, wait_ms);
+    for (int reopen = 0; rc == DbCode::Ok && fs && reopen < kSideReopens && replaced(*fs, sides[i]);
+         ++reopen) {
+      std::unique_ptr<File> now;
+      if (FileCause c = fs->open(sides[i].path, FileAccess::Read, FileShare::DenyNone, &now);
+          c != FileCause::None) {
+        for (size_t j = 0; j <= i; ++j) std::ignore = platform_unlock(*sides[j].file, kSideFileLockByte);
+        return file_failure(c, sides[i].path, "cannot open");
+      }
+      sides[i].file->close();  // closing releases the lock on the file that was replaced
+      sides[i].file = std::move(now);
+      rc = platform_lock(*sides[i].file, kSideFileLockByte, wait_ms);
+    }
     if (rc == DbCode::Ok) continue;
     for (size_t j = 0; j < i; ++j) std::ignore = platform_unlock(*sides[j].file, kSideFileLockByte);
-    return Status::store(code_number(rc), utf8(sides[i].path) +
-                                              " is being written by another program (an import into the "
-                                              "ledger is running); try again when it ends (" +
+    const std::string running = sides[i].suffix == "imports" ? "an import into the ledger is running"
+                                                             : "a delete or an undelete is running";
+    return Status::store(code_number(rc), utf8(sides[i].path) + " is being written by another program (" +
+                                              running + "); try again when it ends (" +
                                               std::to_string(code_number(rc)) + ")");
   }
   return {};
@@ -369,7 +397,7 @@ Status copy_to_temps(FileSystem& fs, [[maybe_unused]] const DirLock& folder, Fil
     out->sides.push_back({source.sides[i].suffix, temp_path(gbk_dir, source.sides[i].suffix), nullptr});
     s = create_fresh(fs, out->sides.back().path, &out->sides.back().file);
   }
-  if (s.ok()) s = copy_locked(source, *out, wait_ms);
+  if (s.ok()) s = copy_locked(fs, source, *out, wait_ms);
   if (s.ok()) return s;
   out->main.reset();
   out->aux.reset();

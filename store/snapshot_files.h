@@ -102,8 +102,10 @@ Status copy_to_new_file(FileSystem& fs, File& from, const std::string& gbk_from,
 // Writes `bytes` as a new file `gbk_to` (an old one is replaced) and syncs it.
 Status write_new_file(FileSystem& fs, const std::string& gbk_to, std::string_view bytes);
 // Locks byte 0 of every side file as its writers do (store/side_files.h), waiting up to `wait_ms`;
-// on failure none stays locked. unlock_sides lets go of them.
-Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms);
+// on failure none stays locked. unlock_sides lets go of them. With `fs`, a side file that a writer
+// replaced by a rename while the lock was awaited is opened again under its name and locked, so
+// the copy is of the file writers now write.
+Status lock_sides(std::vector<OpenSide>& sides, int32_t wait_ms, FileSystem* fs = nullptr);
 void unlock_sides(std::vector<OpenSide>& sides);
 
 // A quick look at a record file and its auxiliary file: header, field table and lengths. "" when

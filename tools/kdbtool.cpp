@@ -29,6 +29,7 @@
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
 #include "tools/kdbtool_text.h"
+#include "tools/kdbtool_trash.h"
 
 namespace pennacle {
 namespace {
@@ -49,6 +50,8 @@ const char* const kUsage =
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
     "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
+    "  trash FILE                                    list the recycle bin, the bills deleted last first\n"
+    "  undelete FILE SERIAL                          append a bill from the recycle bin again\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 // The ledger's table is written in by create_help().
@@ -489,6 +492,8 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);
   if (cmd == "backups") return kdbtool_backups(rest, out, err);
+  if (cmd == "trash") return kdbtool_trash(rest, out, err);
+  if (cmd == "undelete") return kdbtool_undelete(rest, out, err);
   err << "kdbtool: unknown command '" << cmd << "'\n" << kUsage;
   return 1;
 }

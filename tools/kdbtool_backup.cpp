@@ -18,8 +18,9 @@ namespace {
 const char* const kBackupHelp =
     "usage: kdbtool backup FILE [DIR]\n"
     "Writes a snapshot of FILE, its .KDT file and the files beside it (FILE.imports, the record of\n"
-    "imported bills) into DIR (default: backups/ beside FILE), named by the date and time, e.g.\n"
-    "data-20250131-093000.kdb with data-20250131-093000.KDT, data-20250131-093000.kdb.imports and\n"
+    "imported bills, and FILE.trash, the recycle bin) into DIR (default: backups/ beside FILE), named\n"
+    "by the date and time, e.g. data-20250131-093000.kdb with data-20250131-093000.KDT,\n"
+    "data-20250131-093000.kdb.imports, data-20250131-093000.kdb.trash and\n"
     "data-20250131-093000.manifest, which holds the SHA-256 of each. The files are locked while they\n"
     "are copied, so a running Pennacle or kdbtool cannot tear the snapshot; it waits up to 2 seconds\n"
     "for them, and fails (try again) while an import into FILE runs longer. The snapshot is synced to\n"
@@ -28,12 +29,13 @@ const char* const kBackupHelp =
 
 const char* const kRestoreHelp =
     "usage: kdbtool restore SNAPSHOT FILE\n"
-    "Replaces FILE, its .KDT file and the files beside it (FILE.imports) with a snapshot. A file beside\n"
-    "FILE that the snapshot lacks is removed: it would be newer than the bills restored. The snapshot\n"
-    "must match its manifest (a snapshot whose bytes changed since it was taken is refused as damaged;\n"
-    "one without a manifest, from an older version, is taken on the audit alone) and pass the audit,\n"
-    "and no program may have FILE open (close Pennacle first). FILE is first kept as one more snapshot\n"
-    "in backups/ beside it. The copies are synced before they take FILE's place. If the restore is cut\n"
+    "Replaces FILE, its .KDT file and the files beside it (FILE.imports, FILE.trash) with a snapshot.\n"
+    "A file beside FILE that the snapshot lacks is removed: it would be newer than the bills restored.\n"
+    "The snapshot must match its manifest (a snapshot whose bytes changed since it was taken is refused\n"
+    "as damaged; one without a manifest, from an older version, is taken on the audit alone) and pass\n"
+    "the audit, and no program may have FILE open (close Pennacle first). FILE is first kept as one\n"
+    "more snapshot in backups/ beside it. The copies are synced before they take FILE's place. If the "
+    "restore is cut\n"
     "short (a crash, a full disk), FILE is missing rather than mismatched and FILE.restoring lies beside\n"
     "it: every kdbtool command then says so, and the same restore run again finishes it.\n";
 

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cassert>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <thread>
 
+#include "ledger/checked_lines.h"
 #include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
 #include "store/side_files.h"
@@ -16,7 +16,6 @@ namespace pennacle {
 namespace {
 
 constexpr std::string_view kHeader = "kdbtool imports 1\n";
-constexpr char kSeparator = '\t';
 // Fields before the checksum: kind, order, time, amount, side, serial, fingerprint; the later
 // format adds merchant, role, channel and remark.
 constexpr size_t kFirstFormatFields = 7, kFields = 11;
@@ -24,7 +23,6 @@ constexpr uint64_t kMaxLogBytes = 512u << 20;
 // A backup holds the lock byte while it copies the log; an import waits that long for it.
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
 
-constexpr uint32_t kFnv32Basis = 2166136261u, kFnv32Prime = 16777619u;
 constexpr uint64_t kFnv64Basis = 14695981039346656037ull, kFnv64Prime = 1099511628211ull;
 
 // Takes the log's lock byte, waiting a little while another program (a backup) holds it.
@@ -37,61 +35,10 @@ FileCause lock_log(File& file) {
   }
 }
 
-uint32_t fnv32(std::string_view s) {
-  uint32_t h = kFnv32Basis;
-  for (unsigned char c : s) h = (h ^ c) * kFnv32Prime;
-  return h;
-}
-
 std::string hex(uint64_t v, int digits) {
   char buf[17];
   std::snprintf(buf, sizeof buf, "%0*llx", digits, static_cast<unsigned long long>(v));
   return buf;
-}
-
-template <typename T>
-bool whole(std::string_view s, T* out, int base = 10) {
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), *out, base);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
-}
-
-bool whole_double(std::string_view s, double* out) {
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), *out);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
-}
-
-// Order numbers are outside text: bytes that could break a line are written as %XX.
-std::string escape(std::string_view s) {
-  std::string out;
-  for (unsigned char c : s) {
-    if (c <= ' ' || c == '%' || c == 0x7F) {
-      out += '%' + hex(c, 2);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-bool unescape(std::string_view s, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '%') {
-      *out += s[i];
-      continue;
-    }
-    unsigned v = 0;
-    if (i + 3 > s.size() || !whole(s.substr(i + 1, 2), &v, 16)) return false;
-    *out += static_cast<char>(v);
-    i += 2;
-  }
-  return true;
-}
-
-std::string amount_text(double a) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, a);
-  return std::string(buf, r.ptr);
 }
 
 }  // namespace
@@ -109,50 +56,17 @@ namespace {
 
 constexpr char kKindLetters[] = {'I', 'D', 'C', 'R'};  // by ImportEntry::Kind
 
-// The fields of a line without its end, split at tabs.
-std::vector<std::string_view> split_fields(std::string_view line) {
-  std::vector<std::string_view> f;
-  for (size_t start = 0;;) {
-    const size_t tab = line.find(kSeparator, start);
-    f.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-    if (tab == std::string_view::npos) break;
-    start = tab + 1;
-  }
-  return f;
-}
-
-// The fields of a line whose last field is the checksum of what precedes it; empty when it is not.
-std::vector<std::string_view> checked_fields(std::string_view line) {
-  if (line.empty() || line.back() != '\n') return {};
-  line.remove_suffix(1);
-  std::vector<std::string_view> f = split_fields(line);
-  uint32_t check = 0;
-  if (f.size() < 2 || f.back().size() != 8 || !whole(f.back(), &check, 16) ||
-      check != fnv32(line.substr(0, line.size() - 9))) {
-    return {};
-  }
-  f.pop_back();
-  return f;
-}
-
-std::string with_checksum(std::string line) { return line + kSeparator + hex(fnv32(line), 8) + "\n"; }
-
 }  // namespace
 
 std::string import_entry_line(const ImportEntry& e) {
-  std::string line(1, kKindLetters[static_cast<int>(e.kind)]);
-  for (const std::string& f :
-       {escape(e.key.order), format_date_time(e.key.time), amount_text(e.key.amount),
-        std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16),
-        escape(e.merchant), std::string(e.refund ? "r" : "p"), escape(e.channel), escape(e.remark)}) {
-    line += kSeparator + f;
-  }
-  return with_checksum(std::move(line));
+  return checked_line({std::string(1, kKindLetters[static_cast<int>(e.kind)]), escape_field(e.key.order),
+                       format_date_time(e.key.time), exact_number(e.key.amount),
+                       std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16),
+                       escape_field(e.merchant), std::string(e.refund ? "r" : "p"), escape_field(e.channel),
+                       escape_field(e.remark)});
 }
 
-std::string import_mark_line(uint64_t length) {
-  return with_checksum("S" + std::string(1, kSeparator) + std::to_string(length));
-}
+std::string import_mark_line(uint64_t length) { return mark_line(length); }
 
 // A line of the first format has the first seven fields; the later one adds merchant, role and texts.
 bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
@@ -163,14 +77,15 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
   if (kind == std::end(kKindLetters) || (first_format && kind - kKindLetters > 1)) return false;
   ImportEntry e;
   e.kind = static_cast<ImportEntry::Kind>(kind - kKindLetters);
-  if (!unescape(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
-  if (!whole_double(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || (f[4] != "+" && f[4] != "-"))
+  if (!unescape_field(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
+  if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) ||
+      (f[4] != "+" && f[4] != "-"))
     return false;
   e.income = f[4] == "+";
-  if (!whole(f[5], &e.serial) || !whole(f[6], &e.fingerprint, 16)) return false;
+  if (!whole_number(f[5], &e.serial) || !whole_number(f[6], &e.fingerprint, 16)) return false;
   if (!first_format) {
-    if (!unescape(f[7], &e.merchant) || (f[8] != "r" && f[8] != "p") || !unescape(f[9], &e.channel) ||
-        !unescape(f[10], &e.remark)) {
+    if (!unescape_field(f[7], &e.merchant) || (f[8] != "r" && f[8] != "p") ||
+        !unescape_field(f[9], &e.channel) || !unescape_field(f[10], &e.remark)) {
       return false;
     }
     e.refund = f[8] == "r";
@@ -181,15 +96,10 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
 
 namespace {
 
-bool parse_mark_line(std::string_view line, uint64_t* length) {
-  const std::vector<std::string_view> f = checked_fields(line);
-  return f.size() == 2 && f[0] == "S" && whole(f[1], length);
-}
-
 // A dropped line as a repair reports it: printable, and short.
 std::string shown_line(std::string_view line) {
   constexpr size_t kShown = 60;
-  std::string s = escape(line.substr(0, kShown));
+  std::string s = escape_field(line.substr(0, kShown));
   return line.size() > kShown ? s + "…" : s;
 }
 
@@ -249,34 +159,19 @@ Status ImportLog::parse(std::string_view bytes) {
                            ": not a record of imported bills (it does not begin with '" +
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
   }
-  size_t at = kHeader.size(), bad_at = std::string_view::npos;
-  int line_number = 1, bad_line = 0;
-  sound_end_ = at;
-  // Past the first bad line only marks are looked for: one naming a length beyond it is damage.
-  while (at < bytes.size()) {
-    ++line_number;
-    const size_t end = bytes.find('\n', at);
-    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
-    uint64_t mark = 0;
+  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [this](std::string_view line) {
     ImportEntry e;
-    if (parse_mark_line(line, &mark)) {
-      marked_ = std::max(marked_, mark);
-    } else if (bad_at == std::string_view::npos && parse_import_entry_line(line, &e)) {
-      entries_.push_back(std::move(e));
-    } else if (bad_at == std::string_view::npos) {
-      bad_at = at;
-      bad_line = line_number;
-    }
-    if (end == std::string_view::npos) break;
-    at = end + 1;
-    if (bad_at == std::string_view::npos) sound_end_ = at;
-  }
-  if (bad_at != std::string_view::npos && marked_ > bad_at) {
-    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(bad_line) +
+    if (!parse_import_entry_line(line, &e)) return false;
+    entries_.push_back(std::move(e));
+    return true;
+  });
+  if (scan.damaged_line > 0) {
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
                            " is damaged (it fails its checksum, and lines written after it are on the "
                            "disk); nothing was imported");
   }
-  marked_ = std::min<uint64_t>(marked_, sound_end_);
+  sound_end_ = scan.sound_end;
+  marked_ = scan.marked;
   return Status();
 }
 
