@@ -101,7 +101,7 @@ add_custom_target(tsan_tests)
 # becomes one executable and one CTest test. Tests named under TSAN also run in the TSan build (label tsan);
 # in a TSan build only those are made.
 function(pennacle_add_tests)
-  if(PENNACLE_FUZZ OR NOT GTest_FOUND)
+  if(PENNACLE_FUZZ OR NOT PENNACLE_TESTS OR NOT GTest_FOUND)
     return()
   endif()
   cmake_parse_arguments(ARG "BOTH_STORE_MODES" "" "LIBS;TSAN" ${ARGN})
