@@ -1,3 +1,9 @@
+# The Debian package lays the programs out under /usr instead (cmake/Package.cmake).
+if(PENNACLE_PACKAGE)
+  include(cmake/Package.cmake)
+  return()
+endif()
+
 # Per-user install (cmake --install): the program and kdbtool in a program directory of their own,
 # by default <prefix>/lib/pennacle with the prefix ~/.local, where the ledger (data.kdb beside the
 # program) lives; links in <prefix>/bin, a desktop entry and an icon. PENNACLE_HOME in the

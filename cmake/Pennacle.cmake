@@ -10,6 +10,13 @@ elseif(NOT PENNACLE_SANITIZE STREQUAL "")
   message(FATAL_ERROR "PENNACLE_SANITIZE must be empty, address or thread")
 endif()
 
+# The package's programs are built as Debian builds its own (dpkg-buildflags): fortified libc calls,
+# stack protection, a read-only GOT.
+if(PENNACLE_PACKAGE)
+  add_compile_options(-D_FORTIFY_SOURCE=2 -fstack-protector-strong)
+  add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()
+
 if(PENNACLE_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "PENNACLE_FUZZ needs clang (libFuzzer)")
 endif()

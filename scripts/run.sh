@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DPENNACLE_SANITIZE= -DPENNACLE_TESTS=OFF \
-  -DPENNACLE_BENCH=OFF
+  -DPENNACLE_BENCH=OFF -DPENNACLE_PACKAGE=OFF
 cmake --build build-release -j"$(nproc)"
 bash scripts/install.sh build-release
 home=$(realpath -m "${PENNACLE_HOME:-$HOME/.local/lib/pennacle}")
