@@ -39,10 +39,11 @@ void take_daily_backup() {
 // open then fails with its own box.
 void first_start_ledger() {
   const pennacle::Result<pennacle::LedgerLocation> where = pennacle::ledger_location();
-  if (!where.ok()) return (void)std::fprintf(stderr, "pennacle: %s\n", where.status().message().c_str());
-  const pennacle::Result<bool> made = pennacle::make_first_ledger(*where);
-  if (!made.ok()) return (void)std::fprintf(stderr, "pennacle: %s\n", made.status().message().c_str());
-  if (*made) {
+  const pennacle::Result<bool> made =
+      where.ok() ? pennacle::make_first_ledger(*where) : pennacle::Result<bool>(where.status());
+  if (!made.ok()) {
+    std::fprintf(stderr, "pennacle: %s\n", made.status().message().c_str());
+  } else if (*made) {
     std::fprintf(stderr, "pennacle: made an empty ledger: %s (snapshots go to %s/backups/)\n",
                  where->file.c_str(), where->dir.c_str());
   }
