@@ -10,6 +10,7 @@
 #include "app/date_format.h"
 #include "ledger/bill.h"
 #include "ledger/bin_ledger.h"
+#include "ledger/ledger_location.h"
 #include "ledger/periods.h"
 #include "platform/file_stamp.h"
 #include "platform/mutex.h"
@@ -168,8 +169,11 @@ PeriodCounts last_period_counts() {
 }
 
 std::string ledger_data_path() {
-  const std::string dir = g_directory_override.empty() ? program_directory() : g_directory_override;
-  return dir + "/data.kdb";
+  if (!g_directory_override.empty()) return g_directory_override + "/data.kdb";
+  // No place for the ledger: the open of "" fails with the program's own box; the program entry
+  // has said why on stderr.
+  const Result<LedgerLocation> where = ledger_location();
+  return where.ok() ? where->file_gbk : std::string();
 }
 
 void set_ledger_directory_for_test(std::string_view gbk_dir) { g_directory_override = std::string(gbk_dir); }

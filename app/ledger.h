@@ -42,7 +42,8 @@ void release_ledger_state();
 PeriodTotals last_period_totals();
 PeriodCounts last_period_counts();
 
-// The record file: the program directory and "/data.kdb".
+// The record file (GBK): data.kdb where ledger/ledger_location.h puts it, beside the program unless
+// PENNACLE_HOME names another directory or the program directory is not writable.
 std::string ledger_data_path();
 // Tests run the handlers on a data file in a directory of their own (GBK; empty: the program's).
 void set_ledger_directory_for_test(std::string_view gbk_dir);

@@ -10,6 +10,13 @@ elseif(NOT PENNACLE_SANITIZE STREQUAL "")
   message(FATAL_ERROR "PENNACLE_SANITIZE must be empty, address or thread")
 endif()
 
+# The package's programs are built as Debian builds its own (dpkg-buildflags): fortified libc calls,
+# stack protection, a read-only GOT.
+if(PENNACLE_PACKAGE)
+  add_compile_options(-D_FORTIFY_SOURCE=2 -fstack-protector-strong)
+  add_link_options(-Wl,-z,relro -Wl,-z,now)
+endif()
+
 if(PENNACLE_FUZZ AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(FATAL_ERROR "PENNACLE_FUZZ needs clang (libFuzzer)")
 endif()
@@ -101,7 +108,7 @@ add_custom_target(tsan_tests)
 # becomes one executable and one CTest test. Tests named under TSAN also run in the TSan build (label tsan);
 # in a TSan build only those are made.
 function(pennacle_add_tests)
-  if(PENNACLE_FUZZ OR NOT GTest_FOUND)
+  if(PENNACLE_FUZZ OR NOT PENNACLE_TESTS OR NOT GTest_FOUND)
     return()
   endif()
   cmake_parse_arguments(ARG "BOTH_STORE_MODES" "" "LIBS;TSAN" ${ARGN})

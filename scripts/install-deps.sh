@@ -6,6 +6,7 @@ pkgs=(
   libgtest-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libxcb1-dev
   xvfb xauth xdotool xclip imagemagick fonts-wqy-microhei fonts-arphic-uming libfontconfig-dev locales desktop-file-utils python3
+  dpkg-dev lintian appstream librsvg2-bin  # the Debian package: its dependencies, icons, checks
 )
 missing=()
 for p in "${pkgs[@]}"; do

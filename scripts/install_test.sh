@@ -66,6 +66,9 @@ cp "$tmp/three.kdb" "$home/data.kdb" && cp "$tmp/three.KDT" "$home/data.KDT"
 check "second install" install
 check "the second install keeps the bills" has_bills "$home/data.kdb" 3
 check "and the snapshot" test "$(ls "$home/backups" | grep -c '\.kdb$')" = 1
+# The program directory is the user's: kdbtool given no FILE works on the ledger beside it.
+default_is_beside() { [[ $("$home/kdbtool" backups | tail -n 1) == "1 snapshot(s) in $home/backups" ]]; }
+check "kdbtool with no FILE uses the ledger beside the program" default_is_beside
 
 # 3. A ledger left in build/bin by the earlier run command does not move over an existing one, and
 #    removing every build folder keeps the installed ledger.

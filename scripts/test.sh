@@ -2,7 +2,8 @@
 # Installs what is needed, builds everything with ASan+UBSan into build-asan/ and runs every test
 # there. Before that: the threaded tests in a TSan build (build-tsan/), the thread-safety build
 # (build-clang/, clang -Wthread-safety -Werror) with the clang-tidy checks, and a
-# short smoke run of every fuzz target (build-fuzz/, clang). The last lines printed are CTest's
+# short smoke run of every fuzz target (build-fuzz/, clang), and the Debian package built in
+# build-package/ and checked (scripts/package_test.sh). The last lines printed are CTest's
 # summary of the whole suite. Each build has a folder of its own: the tests never replace the run
 # command's build-release/ or the installed program.
 set -euo pipefail
@@ -31,5 +32,10 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz -j"$jobs" --target fuzz_targets
 BUILD=build-fuzz bash scripts/check-tidy.sh fuzz
 bash scripts/fuzz-smoke.sh build-fuzz 20
+
+# The Debian package from a Release build of the programs alone, its checks and (as root) an install,
+# a first start as a fresh user and a removal on this machine.
+bash scripts/package.sh
+bash scripts/package_test.sh build-package/pennacle_*_amd64.deb
 
 ctest --test-dir build-asan --output-on-failure -j"$jobs"

@@ -28,6 +28,7 @@
 #include "store/check.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_ledger.h"
 #include "tools/kdbtool_text.h"
 #include "tools/kdbtool_trash.h"
 
@@ -52,6 +53,8 @@ const char* const kUsage =
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
     "  trash FILE                                    list the recycle bin, the bills deleted last first\n"
     "  undelete FILE SERIAL                          append a bill from the recycle bin again\n"
+    "A FILE left out is the ledger Pennacle opens: $PENNACLE_HOME/data.kdb, the one beside the program,\n"
+    "or (installed from the package) ~/.local/share/pennacle/data.kdb.\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 // The ledger's table is written in by create_help().
@@ -482,8 +485,14 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
     return 1;
   }
   const std::string& cmd = args[0];
-  std::vector<std::string> rest(args.begin() + 1, args.end());
   if (cmd == "--help" || cmd == "-h" || cmd == "help") return out << kUsage, 0;
+  Result<DefaultLedger> filled = with_default_ledger(cmd, {args.begin() + 1, args.end()});
+  if (!filled.ok()) return fail(err, filled.status().message());
+  std::vector<std::string>& rest = filled->args;
+  // The default ledger's directory may not be there yet on a first `kdbtool create`.
+  if (cmd == "create" && filled->ledger) {
+    if (Status made = make_ledger_directory(*filled->ledger); !made.ok()) return fail(err, made.message());
+  }
   if (int stop = stop_after_interrupted_restore(cmd, rest, err)) return stop;
   if (cmd == "create") return create(rest, out, err);
   if (cmd == "check") return check(rest, out, err);

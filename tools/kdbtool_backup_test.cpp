@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -114,8 +115,14 @@ TEST_F(KdbtoolBackup, BackupsListsEachSnapshotWithItsDateAndBillCount) {
   EXPECT_EQ(got[2], "2 snapshot(s) in " + path("backups"));
   ASSERT_EQ(run({"backups", db, path("elsewhere")}), 0);
   EXPECT_NE(out_.str().find("  5 bill(s)  "), std::string::npos) << out_.str();
+  // No FILE: the default ledger, here PENNACLE_HOME's, which has none.
+  const char* const home = std::getenv("PENNACLE_HOME");
+  const std::string saved = home ? home : "";
+  ::setenv("PENNACLE_HOME", path("nowhere").c_str(), 1);
   EXPECT_NE(run({"backup"}), 0);
-  EXPECT_NE(err_.str().find("backup needs FILE"), std::string::npos);
+  home ? ::setenv("PENNACLE_HOME", saved.c_str(), 1) : ::unsetenv("PENNACLE_HOME");
+  EXPECT_NE(err_.str().find(path("nowhere") + "/data.kdb"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("does not exist"), std::string::npos) << err_.str();
   EXPECT_NE(run({"backup", path("missing.kdb")}), 0);
   EXPECT_NE(err_.str().find("does not exist"), std::string::npos) << err_.str();
 }

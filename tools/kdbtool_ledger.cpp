@@ -1,0 +1,63 @@
+#include "tools/kdbtool_ledger.h"
+
+#include <string_view>
+
+#include "tools/kdbtool_text.h"
+
+namespace pennacle {
+namespace {
+
+// Options that take the next argument as their value: it is no FILE.
+bool takes_value(std::string_view option) { return option == "--field" || option == "--from"; }
+
+// The arguments that are neither options nor an option's value ("-" alone is a file name).
+size_t positional_count(const std::vector<std::string>& args) {
+  size_t n = 0;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].size() > 1 && args[i][0] == '-') {
+      if (takes_value(args[i])) ++i;
+      continue;
+    }
+    ++n;
+  }
+  return n;
+}
+
+bool has(const std::vector<std::string>& args, std::string_view option) {
+  for (const std::string& a : args)
+    if (a == option) return true;
+  return false;
+}
+
+enum class Fill { None, First, Last };
+
+// Where `command` wants the ledger filled in, given what it was given.
+Fill fill_for(const std::string& command, const std::vector<std::string>& args) {
+  const size_t n = positional_count(args);
+  if (command == "create" || command == "check" || command == "export" || command == "backup" ||
+      command == "backups") {
+    return n == 0 ? Fill::First : Fill::None;
+  }
+  if (command == "import") return n == (has(args, "--repair-log") ? 0u : 1u) ? Fill::First : Fill::None;
+  if (command == "restore") return n == 1 ? Fill::Last : Fill::None;
+  if (command == "trash") return n == 0 ? Fill::First : Fill::None;
+  if (command == "undelete") return n == 1 ? Fill::First : Fill::None;
+  return Fill::None;
+}
+
+}  // namespace
+
+Result<DefaultLedger> with_default_ledger(const std::string& command, std::vector<std::string> args) {
+  DefaultLedger filled;
+  const Fill fill = wants_help(args) ? Fill::None : fill_for(command, args);
+  if (fill != Fill::None) {
+    Result<LedgerLocation> where = ledger_location();
+    if (!where.ok()) return where.status().with_context("no FILE given and no default ledger");
+    args.insert(fill == Fill::First ? args.begin() : args.end(), where->file);
+    filled.ledger = std::move(*where);
+  }
+  filled.args = std::move(args);
+  return filled;
+}
+
+}  // namespace pennacle
