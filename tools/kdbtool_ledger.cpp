@@ -10,11 +10,12 @@ namespace {
 // Options that take the next argument as their value: it is no FILE.
 bool takes_value(std::string_view option) { return option == "--field" || option == "--from"; }
 
-// The arguments that are neither options nor an option's value ("-" alone is a file name).
+// The arguments that are neither options nor an option's value. Options begin with "--" (and
+// "-h"); "-" alone is a file name and "-2" a (bad) number.
 size_t positional_count(const std::vector<std::string>& args) {
   size_t n = 0;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i].size() > 1 && args[i][0] == '-') {
+    if (args[i].rfind("--", 0) == 0 || args[i] == "-h") {
       if (takes_value(args[i])) ++i;
       continue;
     }

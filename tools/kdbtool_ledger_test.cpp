@@ -67,6 +67,7 @@ TEST_F(KdbtoolDefaultLedger, ANamedFileHelpAndOtherCommandsPassUnchanged) {
   EXPECT_EQ(filled("import", {"--repair-log", "a.kdb"}), (Args{"--repair-log", "a.kdb"}));
   EXPECT_EQ(filled("restore", {"s.kdb", "a.kdb"}), (Args{"s.kdb", "a.kdb"}));
   EXPECT_EQ(filled("undelete", {"a.kdb", "12"}), (Args{"a.kdb", "12"}));
+  EXPECT_EQ(filled("undelete", {"a.kdb", "-2"}), (Args{"a.kdb", "-2"})) << "a bad number is no option";
   EXPECT_EQ(filled("check", {"--help"}), (Args{"--help"}));
   EXPECT_EQ(filled("frobnicate", {}), (Args{}));
   // Too many names stay too many: the command itself says so.

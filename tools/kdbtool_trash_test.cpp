@@ -191,7 +191,7 @@ TEST_F(KdbtoolTrash, ALedgerWithoutABinHasAnEmptyOne) {
   EXPECT_FALSE(std::filesystem::exists(bin()));
   EXPECT_EQ(run({"undelete", db_, "1"}), 1);
   EXPECT_NE(err_.str().find("no bill with serial 1"), std::string::npos) << err_.str();
-  EXPECT_EQ(run({"trash"}), 1);
+  EXPECT_EQ(run({"trash", db_, "more"}), 1);
   EXPECT_NE(err_.str().find("trash needs exactly one FILE"), std::string::npos) << err_.str();
   EXPECT_EQ(run({"trash", path("none.kdb")}), 1);
 }
