@@ -70,9 +70,9 @@ QChart* make_pie_chart(const PieChartSpec& spec) {
     slice->setLabel(QStringLiteral("%1 %2%").arg(q(spec.labels[i])).arg(share * 100, 0, 'f', 1));
     slice->setLabelVisible(share >= kLabelledShare);
   }
-  pie->setPieSize(0.6);
+  pie->setPieSize(0.5);  // room around it for the labels, which are cut short otherwise
   chart->addSeries(pie);
-  chart->legend()->setAlignment(Qt::AlignRight);
+  chart->legend()->setAlignment(Qt::AlignBottom);  // beside the pie it would leave the labels no room
   return chart;
 }
 

@@ -27,7 +27,7 @@ struct PieChartSpec {
   std::string title;
   std::vector<std::string> labels;
   std::vector<double> values;  // not negative
-  int width = 520;
+  int width = 480;
   int height = 360;
 };
 

@@ -7,6 +7,7 @@
 #include <QtSvg/QSvgGenerator>
 #include <QtWidgets/QApplication>
 #include <QtWidgets/QGraphicsScene>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -21,6 +22,13 @@ constexpr int kCssDpi = 96;
 // Families with Chinese glyphs, best first: the text is measured in the face a browser will draw.
 constexpr const char* kCjkFamilies[] = {"WenQuanYi Micro Hei", "Noto Sans CJK SC", "AR PL UMing CN"};
 
+// Qt's notes about the session it found (no runtime folder, no session bus) are no news to a
+// program that only draws; only its failures reach the terminal.
+void failures_only(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  if (type == QtCriticalMsg || type == QtFatalMsg)
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
 Status ensure_application() {
   if (QCoreApplication* app = QCoreApplication::instance()) {
     if (qobject_cast<QApplication*>(app)) return Status();
@@ -32,6 +40,7 @@ Status ensure_application() {
   static int argc = 1;
   static char name[] = "pennacle-charts";
   static char* argv[] = {name, nullptr};
+  qInstallMessageHandler(failures_only);
   static std::unique_ptr<QApplication> app(new QApplication(argc, argv));
   const QStringList families = QFontDatabase::families();
   for (const char* family : kCjkFamilies) {

@@ -28,6 +28,7 @@
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
 #include "tools/kdbtool_export.h"
+#include "tools/kdbtool_report.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -45,6 +46,7 @@ const char* const kUsage =
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--format F] [--from D] [--to D]  write the records as CSV, or a beancount, hledger or\n"
     "                                                ledger journal, on standard output\n"
+    "  report FILE [--year Y] [--by B] [--html OUT]  sums per month, category or channel (and a page)\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
@@ -425,6 +427,7 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "create") return create(rest, out, err);
   if (cmd == "check") return check(rest, out, err);
   if (cmd == "export") return kdbtool_export(rest, out, err);
+  if (cmd == "report") return kdbtool_report(rest, out, err);
   if (cmd == "import") return import_csv(rest, out, err);
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);
