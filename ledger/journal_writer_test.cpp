@@ -101,6 +101,22 @@ TEST(JournalWriter, RemarksAndDescriptionsAreEscapedForEachFormat) {
   }
 }
 
+// A GBK character whose second byte is a backslash is one character, never escaped; a byte that
+// begins no character is marked, the rest kept.
+TEST(JournalWriter, RemarksAreReadByWholeCharacters) {
+  const std::string gbk_char = "\x81\x5C";  // 乗: its trail byte is "\\"
+  JournalBill b =
+      bill(1, "支出", 1, "支付宝", make_date_time(2023, 1, 1), "未分类", ("a" + gbk_char + "\\z").c_str());
+  const Result<Journal> ok = write_journal({b}, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(ok.ok());
+  EXPECT_NE(ok->text.find("; note: a" + u8(gbk_char) + "\\\\z\n"), std::string::npos) << ok->text;
+  b.bill.remark = "x\xFFy" + gbk_char;
+  const Result<Journal> marked = write_journal({b}, JournalFormat::Beancount, AccountMap::defaults());
+  ASSERT_TRUE(marked.ok());
+  EXPECT_NE(marked->text.find("remark: \"x\xEF\xBF\xBDy" + u8(gbk_char) + "\"\n"), std::string::npos)
+      << marked->text;
+}
+
 TEST(JournalWriter, AnAmountThatIsNoNumberIsLeftOutAndNamed) {
   const std::vector<JournalBill> bills = {
       bill(4, "支出", std::numeric_limits<double>::quiet_NaN(), "支付宝", make_date_time(2023, 1, 1)),
