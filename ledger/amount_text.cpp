@@ -33,11 +33,24 @@ std::string shortest_number_text(double d) {
   return to_text(d, std::chars_format::fixed);
 }
 
+// Cents below this are whole numbers a double holds exactly.
+constexpr double kExactCents = 9007199254740992.0;  // 2^53
+
 std::string exact_amount_text(double d) {
   if (!std::isfinite(d)) return shortest_number_text(d);
   if (d == 0) return "0.00";
-  std::string cents = to_text(d, std::chars_format::fixed, 2);
-  if (reads_back(cents, d)) return cents;
+  // "X.YZ" reads back as the double nearest to the decimal, and cents / 100.0 is that double too:
+  // when it is d, the two decimals are exact. Written from the whole cents, without a round trip.
+  const double cents = std::round(d * 100);
+  if (std::fabs(cents) < kExactCents && cents / 100.0 == d) {
+    const auto whole = static_cast<long long>(std::fabs(cents));
+    std::string text = (cents < 0 ? "-" : "") + std::to_string(whole / 100) + ".00";
+    text[text.size() - 2] = static_cast<char>('0' + whole % 100 / 10);
+    text[text.size() - 1] = static_cast<char>('0' + whole % 10);
+    return text;
+  }
+  std::string two = to_text(d, std::chars_format::fixed, 2);
+  if (reads_back(two, d)) return two;
   return shortest_number_text(d);
 }
 

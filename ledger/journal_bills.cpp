@@ -1,5 +1,7 @@
 #include "ledger/journal_bills.h"
 
+#include <algorithm>
+
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "store/record_store.h"
@@ -12,6 +14,7 @@ Result<std::vector<JournalBill>> read_ledger_bills(const DateRange& range) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
   if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
   std::vector<JournalBill> bills;
+  bills.reserve(static_cast<size_t>(std::max(count, 0)));
   call_command(db_go_first, {});
   for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
     int32_t serial = 0;

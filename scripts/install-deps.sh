@@ -6,6 +6,8 @@ pkgs=(
   libgtest-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libxcb1-dev
   xvfb xauth xdotool xclip imagemagick fonts-wqy-microhei fonts-arphic-uming libfontconfig-dev locales desktop-file-utils python3
+  # The report's charts; the checkers of the journals kdbtool exports, and the browser its page is opened in.
+  qt6-charts-dev qt6-svg-dev beancount hledger ledger chromium
 )
 missing=()
 for p in "${pkgs[@]}"; do
