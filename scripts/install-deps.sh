@@ -7,6 +7,8 @@ pkgs=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libxcb1-dev
   xvfb xauth xdotool xclip imagemagick fonts-wqy-microhei fonts-arphic-uming libfontconfig-dev locales desktop-file-utils python3
   dpkg-dev lintian appstream librsvg2-bin  # the Debian package: its dependencies, icons, checks
+  # The report's charts; the checkers of the journals kdbtool exports, and the browser its page is opened in.
+  qt6-charts-dev qt6-svg-dev beancount hledger ledger chromium
 )
 missing=()
 for p in "${pkgs[@]}"; do

@@ -22,12 +22,13 @@
 #include "ledger/import/bill_import.h"
 #include "ledger/import/bill_text.h"
 #include "platform/gbk.h"
-#include "platform/hex.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
 #include "store/check.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_export.h"
+#include "tools/kdbtool_report.h"
 #include "tools/kdbtool_ledger.h"
 #include "tools/kdbtool_text.h"
 #include "tools/kdbtool_trash.h"
@@ -45,7 +46,9 @@ const char* const kUsage =
     "commands:\n"
     "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
     "  check FILE                                    audit a record file and its auxiliary file\n"
-    "  export FILE [--all]                           write the records as CSV on standard output\n"
+    "  export FILE [--format F] [--from D] [--to D]  write the records as CSV, or a beancount, hledger or\n"
+    "                                                ledger journal, on standard output\n"
+    "  report FILE [--year Y] [--by B] [--html OUT]  sums per month, category or channel (and a page)\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
@@ -70,12 +73,6 @@ const char* const kCheckHelp =
     "usage: kdbtool check FILE\n"
     "Reads the header, the fields, every record, every memo and byte-set chain and the free list of the\n"
     "auxiliary file, changes nothing, and prints what it found. Exit status 0 when the file is sound.\n";
-
-const char* const kExportHelp =
-    "usage: kdbtool export FILE [--all]\n"
-    "Writes the live records as CSV (RFC 4180, UTF-8) with a header row of field names; date-times as\n"
-    "YYYY-MM-DD HH:MM:SS, numbers as the program shows them. --all adds deleted records and a last\n"
-    "column 'deleted' (1 for a deleted record).\n";
 
 const char* const kImportHelp =
     "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--dry-run]\n"
@@ -266,61 +263,6 @@ bool open_database(const std::string& arg, bool read_only, std::ostream& err) {
 
 void close_database() { call_command(db_close, {}); }
 
-std::string cell_of(Value& v) {
-  switch (v.kind_code()) {
-    case Kind::DateTime:
-      return format_date_time(v.double_payload());
-    case Kind::Text:
-      return utf8(Text::from_result(v).view());
-    case Kind::ByteSet:
-      return lower_hex(ByteSet::from_result(v).view());
-    case Kind::SubroutineRef:
-      return std::to_string(v.lo);
-    default:
-      return utf8(value_to_text(v));
-  }
-}
-
-int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  if (wants_help(args)) return out << kExportHelp, 0;
-  bool all = false;
-  std::vector<std::string> files;
-  for (const std::string& a : args) {
-    if (a == "--all") {
-      all = true;
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.size() != 1) return fail(err, "export needs exactly one FILE (see kdbtool export --help)");
-  if (!open_database(files[0], true, err)) return 1;
-  DatabaseInfo info;
-  std::ignore = db_current_info(&info);  // open_database made it the current one
-  std::string csv;
-  for (size_t i = 0; i < info.fields.size(); ++i) csv += (i ? "," : "") + csv_cell(utf8(info.fields[i].name));
-  csv += all ? ",deleted\r\n" : "\r\n";
-  const int32_t count = call_command(db_record_count, {}).int_payload();
-  DbCode rc = db_last_error();
-  call_command(db_go_first, {});
-  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
-    int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
-    if (serial > 0 || all) {
-      for (size_t i = 0; i < info.fields.size() && rc == DbCode::Ok; ++i) {
-        Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i + 1))});
-        rc = db_last_error();
-        csv += (i ? "," : "") + csv_cell(cell_of(v));
-      }
-      csv += all ? (serial < 0 ? ",1\r\n" : ",0\r\n") : "\r\n";
-    }
-    call_command(db_skip, {});
-  }
-  close_database();
-  if (rc != DbCode::Ok) return fail(err, files[0] + ": " + store_code_text(rc));
-  out << csv;
-  return 0;
-}
-
 struct ImportArgs {
   std::vector<std::string> files;
   BillImportOptions options;
@@ -496,7 +438,8 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (int stop = stop_after_interrupted_restore(cmd, rest, err)) return stop;
   if (cmd == "create") return create(rest, out, err);
   if (cmd == "check") return check(rest, out, err);
-  if (cmd == "export") return export_csv(rest, out, err);
+  if (cmd == "export") return kdbtool_export(rest, out, err);
+  if (cmd == "report") return kdbtool_report(rest, out, err);
   if (cmd == "import") return import_csv(rest, out, err);
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);

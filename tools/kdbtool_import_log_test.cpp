@@ -103,7 +103,7 @@ TEST_F(ImportLogFile, ABillTypedWithAReusedSerialIsNotTakenForAnImportedOne) {
       << err_.str();
   ASSERT_EQ(import_rows("a.csv", rows), 0) << err_.str();
   EXPECT_EQ(out_.str(), counts(1, 0));
-  expect_each_once(db_, {imported[0], u8("支出,7,支付宝,2023-09-02 12:00:00,午餐\r")});
+  expect_each_once(db_, {imported[0], u8("支出,7.00,支付宝,2023-09-02 12:00:00,午餐\r")});
 }
 
 TEST_F(ImportLogFile, OnlyABillWithTheSameTimeAmountSideAndChannelIsTakenForARow) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "ledger/amount_text.h"
 #include "ledger/import/export_samples.h"
 #include "tools/kdbtool_test_support.h"
 
@@ -40,14 +41,15 @@ class ImportRules : public ImportTest {
     const size_t from = s.rfind('\n', s.size() < 2 ? 0 : s.size() - 2);
     return from == std::string::npos ? s : s.substr(from + 1);
   }
-  // Each bill as "类型 金额" (UTF-8), sorted, and the money they move (收入 minus 支出).
+  // Each bill as "类型 金额" (UTF-8, the amount in its shortest form), sorted, and the money they
+  // move (收入 minus 支出).
   std::multiset<std::string> sides(const std::string& db, double* net = nullptr) {
     std::multiset<std::string> out;
     double sum = 0;
     for (const std::string& b : bills(db)) {
       const size_t c1 = b.find(','), c2 = b.find(',', c1 + 1);
       const std::string type = b.substr(0, c1), amount = b.substr(c1 + 1, c2 - c1 - 1);
-      out.insert(type + " " + amount);
+      out.insert(type + " " + shortest_number_text(std::stod(amount)));
       sum += (type == u8("支出") ? -1 : 1) * std::stod(amount);
     }
     if (net) *net = sum;
@@ -174,7 +176,8 @@ TEST_F(ImportRules, ARefundIsBookedWhenItsPaymentArrivesInAnyExport) {
   EXPECT_EQ(sides(other), want);
   const std::vector<std::string> got = bills(other);
   EXPECT_EQ(
-      std::count(got.begin(), got.end(), u8("收入,30,支付宝,2023-04-02 09:00:00,示例商家 · 退款-键盘\r")), 1);
+      std::count(got.begin(), got.end(), u8("收入,30.00,支付宝,2023-04-02 09:00:00,示例商家 · 退款-键盘\r")),
+      1);
   for (const char* again : {"apr.csv", "mar.csv"}) {
     ASSERT_EQ(run({"import", other, path(again)}), 0) << err_.str();
     EXPECT_EQ(last_line(), counts(0, 1, 0, 0));

@@ -8,7 +8,11 @@ namespace pennacle {
 namespace {
 
 // Options that take the next argument as their value: it is no FILE.
-bool takes_value(std::string_view option) { return option == "--field" || option == "--from"; }
+bool takes_value(std::string_view option) {
+  for (std::string_view o : {"--field", "--from", "--to", "--format", "--year", "--by", "--html"})
+    if (option == o) return true;
+  return false;
+}
 
 // The arguments that are neither options nor an option's value. Options begin with "--" (and
 // "-h"); "-" alone is a file name and "-2" a (bad) number.
@@ -36,7 +40,7 @@ enum class Fill { None, First, Last };
 Fill fill_for(const std::string& command, const std::vector<std::string>& args) {
   const size_t n = positional_count(args);
   if (command == "create" || command == "check" || command == "export" || command == "backup" ||
-      command == "backups") {
+      command == "backups" || command == "report") {
     return n == 0 ? Fill::First : Fill::None;
   }
   if (command == "import") return n == (has(args, "--repair-log") ? 0u : 1u) ? Fill::First : Fill::None;

@@ -57,6 +57,10 @@ TEST_F(KdbtoolDefaultLedger, TheLedgerGoesWhereTheCommandTakesItsFile) {
   EXPECT_EQ(filled("import", {"--repair-log"}), (Args{ledger(), "--repair-log"}));
   EXPECT_EQ(filled("restore", {"s.kdb"}), (Args{"s.kdb", ledger()}));
   EXPECT_EQ(filled("trash", {"--repair"}), (Args{ledger(), "--repair"}));
+  EXPECT_EQ(filled("export", {"--format", "beancount", "--from", "2026-01-01"}),
+            (Args{ledger(), "--format", "beancount", "--from", "2026-01-01"}));
+  EXPECT_EQ(filled("report", {"--year", "2025", "--by", "category", "--html", "r.html"}),
+            (Args{ledger(), "--year", "2025", "--by", "category", "--html", "r.html"}));
   EXPECT_EQ(filled("undelete", {"12"}), (Args{ledger(), "12"}));
 }
 

@@ -21,9 +21,9 @@ TEST_F(Kdbtool, CreateImportExportRoundTripsTheBillsExactly) {
   const std::string db = path("data.kdb"), csv = path("bills.csv");
   ASSERT_EQ(run({"create", db}), 0) << err_.str();
   const std::string bills = u8("类型,金额,付款方式,时间,备注\r\n"
-                               "支出,12.5,微信,2024-03-01 08:30:00,\"午饭, 面条\"\r\n"
-                               "收入,1000,银行卡,2024-03-02 23:59:59,\"工资 \"\"三月\"\"\r\n第二行\"\r\n"
-                               "支出,0.3,QQ钱包,1999-12-31 00:00:00,\r\n"
+                               "支出,12.50,微信,2024-03-01 08:30:00,\"午饭, 面条\"\r\n"
+                               "收入,1000.00,银行卡,2024-03-02 23:59:59,\"工资 \"\"三月\"\"\r\n第二行\"\r\n"
+                               "支出,0.30,QQ钱包,1999-12-31 00:00:00,\r\n"
                                "支出,123456.78,现金,2024-02-29 12:00:00,") +
                             std::string(600, 'x') + "\r\n";
   write_bytes(csv, bills);
@@ -66,7 +66,7 @@ TEST_F(Kdbtool, ABadRowWritesNothingAndNamesItsLine) {
   write_bytes(csv, u8("支出,1-2,微信\n"));
   EXPECT_EQ(run({"import", db, csv}), 0) << err_.str();
   ASSERT_EQ(run({"export", db}), 0);
-  EXPECT_NE(out_.str().find(u8(",支出,1,微信,")), std::string::npos);
+  EXPECT_NE(out_.str().find(u8(",支出,1.00,微信,")), std::string::npos);
 }
 
 TEST_F(Kdbtool, AnImportCutByAPowerLossKeepsWholeGroupsOnly) {
@@ -145,11 +145,11 @@ TEST_F(Kdbtool, ExportAllMarksDeletedRecords) {
   ASSERT_TRUE(ok(db_delete));
   close_db();
   ASSERT_EQ(run({"export", db}), 0);
-  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注\r\n2,收入,3,微信,2023-03-15 00:00:00,\r\n"));
+  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注\r\n2,收入,3.00,微信,2023-03-15 00:00:00,\r\n"));
   ASSERT_EQ(run({"export", db, "--all"}), 0);
   EXPECT_EQ(out_.str(),
-            u8("序号,类型,金额,付款方式,时间,备注,deleted\r\n1,支出,2,微信,2023-03-15 12:00:00,,1\r\n"
-               "2,收入,3,微信,2023-03-15 00:00:00,,0\r\n"));
+            u8("序号,类型,金额,付款方式,时间,备注,deleted\r\n1,支出,2.00,微信,2023-03-15 12:00:00,,1\r\n"
+               "2,收入,3.00,微信,2023-03-15 00:00:00,,0\r\n"));
   EXPECT_EQ(run({"export", path("missing.kdb")}), 1);
   EXPECT_NE(err_.str().find(u8("指定文件未找到")), std::string::npos);
 }

@@ -1,0 +1,57 @@
+#include "ledger/amount_text.h"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace pennacle {
+namespace {
+
+// A double's fixed form has at most 309 digits before the point and 1074 after it.
+constexpr size_t kFixedBuffer = 1100;
+
+std::string to_text(double d, std::chars_format format, int precision = -1) {
+  char buf[kFixedBuffer];
+  const std::to_chars_result r = precision < 0 ? std::to_chars(buf, buf + sizeof buf, d, format)
+                                               : std::to_chars(buf, buf + sizeof buf, d, format, precision);
+  if (r.ec != std::errc()) return "nan";  // cannot happen with this buffer; never a partial number
+  return std::string(buf, r.ptr);
+}
+
+bool reads_back(const std::string& text, double d) {
+  double back = 0;
+  const std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), back);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size() && back == d;
+}
+
+}  // namespace
+
+std::string shortest_number_text(double d) {
+  if (std::isnan(d)) return "nan";
+  if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
+  if (d == 0) return "0";  // also -0: a sign on nothing would only confuse a reader
+  return to_text(d, std::chars_format::fixed);
+}
+
+// Cents below this are whole numbers a double holds exactly.
+constexpr double kExactCents = 9007199254740992.0;  // 2^53
+
+std::string exact_amount_text(double d) {
+  if (!std::isfinite(d)) return shortest_number_text(d);
+  if (d == 0) return "0.00";
+  // "X.YZ" reads back as the double nearest to the decimal, and cents / 100.0 is that double too:
+  // when it is d, the two decimals are exact. Written from the whole cents, without a round trip.
+  const double cents = std::round(d * 100);
+  if (std::fabs(cents) < kExactCents && cents / 100.0 == d) {
+    const auto whole = static_cast<long long>(std::fabs(cents));
+    std::string text = (cents < 0 ? "-" : "") + std::to_string(whole / 100) + ".00";
+    text[text.size() - 2] = static_cast<char>('0' + whole % 100 / 10);
+    text[text.size() - 1] = static_cast<char>('0' + whole % 10);
+    return text;
+  }
+  std::string two = to_text(d, std::chars_format::fixed, 2);
+  if (reads_back(two, d)) return two;
+  return shortest_number_text(d);
+}
+
+}  // namespace pennacle

@@ -1,0 +1,46 @@
+#include "ledger/journal_bills.h"
+
+#include <algorithm>
+
+#include "platform/gbk.h"
+#include "runtime/commands.h"
+#include "store/record_store.h"
+
+namespace pennacle {
+
+std::string_view uncategorized_name() { return "未分类"; }
+
+Result<std::vector<JournalBill>> read_ledger_bills(const DateRange& range) {
+  const int32_t count = call_command(db_record_count, {}).int_payload();
+  if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+  std::vector<JournalBill> bills;
+  bills.reserve(static_cast<size_t>(std::max(count, 0)));
+  call_command(db_go_first, {});
+  for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
+    int32_t serial = 0;
+    if (DbCode rc = db_current_serial(&serial); rc != DbCode::Ok) return store_status(rc);
+    if (serial <= 0) continue;  // a deleted record
+    JournalBill b;
+    b.category = std::string(uncategorized_name());
+    if (std::optional<BillField> bad = read_current_bill(&b.bill)) {
+      if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+      return Status::invalid("record " + std::to_string(k) + ": " + gbk_to_utf8_lossy(bill_field_name(*bad)) +
+                             " holds a value a bill cannot have");
+    }
+    b.bill.serial = serial;
+    if (range.contains(b.bill.time)) bills.push_back(std::move(b));
+  }
+  return bills;
+}
+
+void fill_categories(std::vector<JournalBill>* bills, const CategoryLookup& lookup) {
+  for (JournalBill& b : *bills) {
+    if (std::optional<std::string> c = lookup(b.bill); c && !c->empty()) b.category = std::move(*c);
+  }
+}
+
+CategoryLookup no_categories() {
+  return [](const Bill&) { return std::optional<std::string>(); };
+}
+
+}  // namespace pennacle

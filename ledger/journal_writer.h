@@ -1,0 +1,34 @@
+// The ledger's bills as a plain-text journal for beancount, hledger or ledger (UTF-8).
+//
+// Each bill is one transaction on its date: the category's account takes the amount on an expense
+// (the channel's gives it), the channel's account takes it on an income. Amounts are exact
+// (exact_amount_text) in CNY. The trade time, channel, serial, category and remark go with it as
+// metadata (beancount) or tags (hledger, ledger: one "; key: value" comment line each, the remark
+// as note); the counterpart and goods, when known, are the payee and narration (hledger and ledger:
+// the description "counterpart | goods"). In metadata and tags a backslash is written "\\" and a
+// line break "\n"; beancount strings also escape quotes. A description never carries ";" or "|"
+// of its own: they are written as the full-width "；" and "｜", and line breaks as spaces.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ledger/journal_accounts.h"
+#include "ledger/journal_bills.h"
+#include "platform/status.h"
+
+namespace pennacle {
+
+struct Journal {
+  std::string text;               // UTF-8
+  std::vector<int32_t> left_out;  // serials of bills whose amount is no finite number
+};
+
+// The journal of `bills` in `format`, sorted by time (then serial). Every account used is declared
+// (beancount: opened on the day of its first use). Invalid when a mapping names an account the
+// format cannot take.
+Result<Journal> write_journal(const std::vector<JournalBill>& bills, JournalFormat format,
+                              const AccountMap& accounts);
+
+}  // namespace pennacle

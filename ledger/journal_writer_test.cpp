@@ -1,0 +1,144 @@
+#include "ledger/journal_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "platform/gbk.h"
+#include "runtime/convert.h"
+
+namespace pennacle {
+namespace {
+
+// Literals here are GBK; journals are UTF-8.
+std::string u8(std::string_view gbk) { return gbk_to_utf8_lossy(gbk); }
+
+JournalBill bill(int32_t serial, const char* type, double amount, const char* channel, double time,
+                 const char* category = "未分类", const char* remark = "") {
+  return {{serial, type, amount, channel, time, remark}, category, "", ""};
+}
+
+TEST(JournalAccounts, MappingFirstThenTheNameUnderItsRoot) {
+  AccountMap m = AccountMap::defaults();
+  m.categories["餐饮"] = "Expenses:Food";
+  EXPECT_EQ(channel_account(m, "支付宝"), "Assets:Alipay");
+  EXPECT_EQ(channel_account(m, "微信"), "Assets:WeChat");
+  EXPECT_EQ(channel_account(m, "花呗 (借)"), u8("Assets:花呗 -借-"));
+  EXPECT_EQ(channel_account(m, ""), "Assets:Unknown");
+  EXPECT_EQ(category_account(m, "餐饮", true), "Expenses:Food");
+  EXPECT_EQ(category_account(m, "未分类", true), "Expenses:Uncategorized");
+  EXPECT_EQ(category_account(m, "未分类", false), "Income:Uncategorized");
+  EXPECT_EQ(category_account(m, "工资", false), u8("Income:工资"));
+  // Line breaks, tabs and runs of spaces are one space; ":" would start a new part.
+  EXPECT_EQ(category_account(m, "  a\r\n\tb  c:d;e[f] ", true), "Expenses:a b c-d-e-f-");
+}
+
+TEST(JournalAccounts, BeancountRenamesEveryPartItRefusesAndOnlyThose) {
+  EXPECT_EQ(*beancount_account("Assets:Alipay"), "Assets:Alipay");
+  EXPECT_EQ(*beancount_account("Expenses:2023-Trip"), "Expenses:2023-Trip");
+  EXPECT_EQ(*beancount_account(u8("Expenses:餐饮")), "Expenses:CE9A490E9A5AE");
+  EXPECT_EQ(*beancount_account(u8("Expenses:餐饮:Lunch")), "Expenses:CE9A490E9A5AE:Lunch");
+  EXPECT_EQ(*beancount_account("Expenses:food"), "Expenses:C666F6F64");
+  EXPECT_EQ(*beancount_account("Expenses:a b"), "Expenses:C612062");
+  // A name already of the renamed form is renamed too, so two names never share an account.
+  EXPECT_EQ(*beancount_account("Expenses:C612062"), "Expenses:C43363132303632");
+  EXPECT_EQ(*beancount_account("Expenses:CAFE"), "Expenses:C43414645");
+  EXPECT_EQ(*beancount_account("Expenses:Cafe"), "Expenses:Cafe");
+  const Result<std::string> bad = beancount_account(u8("支出:餐饮"));
+  ASSERT_FALSE(bad.ok());
+  EXPECT_NE(bad.status().message().find("Assets, Liabilities, Equity, Income or Expenses"),
+            std::string::npos);
+  EXPECT_FALSE(beancount_account("Expenses").ok());
+}
+
+// Bills out of time order: the journal is in time order, each account opened on its first day, the
+// category's account takes an expense and the channel's an income.
+TEST(JournalWriter, BeancountOpensEachAccountOnItsFirstDay) {
+  const std::vector<JournalBill> bills = {
+      bill(2, "支出", 28.16, "支付宝", make_date_time(2023, 3, 5, 12, 30, 45), "餐饮"),
+      bill(1, "收入", 100, "微信", make_date_time(2023, 3, 2, 8, 0, 0)),
+      bill(3, "支出", 0.001, "微信", make_date_time(2023, 3, 9, 23, 59, 59), "餐饮")};
+  const Result<Journal> j = write_journal(bills, JournalFormat::Beancount, AccountMap::defaults());
+  ASSERT_TRUE(j.ok()) << j.status().message();
+  EXPECT_EQ(j->text, u8("option \"operating_currency\" \"CNY\"\n\n"
+                        "2023-03-05 open Assets:Alipay CNY\n"
+                        "2023-03-02 open Assets:WeChat CNY\n"
+                        "2023-03-05 open Expenses:CE9A490E9A5AE CNY\n"
+                        "  name: \"Expenses:餐饮\"\n"
+                        "2023-03-02 open Income:Uncategorized CNY\n\n"
+                        "2023-03-02 * \"\"\n  time: \"08:00:00\"\n  channel: \"微信\"\n  serial: \"1\"\n"
+                        "  category: \"未分类\"\n"
+                        "  Assets:WeChat  100.00 CNY\n  Income:Uncategorized  -100.00 CNY\n\n"
+                        "2023-03-05 * \"\"\n  time: \"12:30:45\"\n  channel: \"支付宝\"\n  serial: \"2\"\n"
+                        "  category: \"餐饮\"\n"
+                        "  Expenses:CE9A490E9A5AE  28.16 CNY\n  Assets:Alipay  -28.16 CNY\n\n"
+                        "2023-03-09 * \"\"\n  time: \"23:59:59\"\n  channel: \"微信\"\n  serial: \"3\"\n"
+                        "  category: \"餐饮\"\n"
+                        "  Expenses:CE9A490E9A5AE  0.001 CNY\n  Assets:WeChat  -0.001 CNY\n\n"));
+  EXPECT_TRUE(j->left_out.empty());
+}
+
+// A remark with quotes, backslashes, ";", "|" and line breaks stays one value in every format; a
+// description never carries ";" or "|".
+TEST(JournalWriter, RemarksAndDescriptionsAreEscapedForEachFormat) {
+  JournalBill b = bill(7, "支出", 5, "支付宝", make_date_time(2023, 1, 2, 3, 4, 5), "未分类",
+                       "say \"hi\" \\ a;b|c\r\nnext\nlast");
+  b.counterpart = "(Shop; \"A\")";
+  b.goods = "x|y\nz";
+  const Result<Journal> bean = write_journal({b}, JournalFormat::Beancount, AccountMap::defaults());
+  ASSERT_TRUE(bean.ok());
+  EXPECT_NE(bean->text.find("2023-01-02 * \"(Shop; \\\"A\\\")\" \"x|y\\nz\"\n"), std::string::npos)
+      << bean->text;
+  EXPECT_NE(bean->text.find("  remark: \"say \\\"hi\\\" \\\\ a;b|c\\nnext\\nlast\"\n"), std::string::npos);
+  for (JournalFormat f : {JournalFormat::Hledger, JournalFormat::Ledger}) {
+    const Result<Journal> j = write_journal({b}, f, AccountMap::defaults());
+    ASSERT_TRUE(j.ok());
+    EXPECT_NE(j->text.find(u8("2023-01-02 * （Shop； \"A\") | x｜y z\n")), std::string::npos) << j->text;
+    EXPECT_NE(j->text.find("    ; note: say \"hi\" \\\\ a;b|c\\nnext\\nlast\n"), std::string::npos);
+    EXPECT_NE(j->text.find("    Expenses:Uncategorized  5.00 CNY\n    Assets:Alipay  -5.00 CNY\n"),
+              std::string::npos);
+    EXPECT_EQ(j->text.find("tag note") != std::string::npos, f == JournalFormat::Ledger);
+  }
+}
+
+// A GBK character whose second byte is a backslash is one character, never escaped; a byte that
+// begins no character is marked, the rest kept.
+TEST(JournalWriter, RemarksAreReadByWholeCharacters) {
+  const std::string gbk_char = "\x81\x5C";  // 乗: its trail byte is "\\"
+  JournalBill b =
+      bill(1, "支出", 1, "支付宝", make_date_time(2023, 1, 1), "未分类", ("a" + gbk_char + "\\z").c_str());
+  const Result<Journal> ok = write_journal({b}, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(ok.ok());
+  EXPECT_NE(ok->text.find("; note: a" + u8(gbk_char) + "\\\\z\n"), std::string::npos) << ok->text;
+  b.bill.remark = "x\xFFy" + gbk_char;
+  const Result<Journal> marked = write_journal({b}, JournalFormat::Beancount, AccountMap::defaults());
+  ASSERT_TRUE(marked.ok());
+  EXPECT_NE(marked->text.find("remark: \"x\xEF\xBF\xBDy" + u8(gbk_char) + "\"\n"), std::string::npos)
+      << marked->text;
+}
+
+TEST(JournalWriter, AnAmountThatIsNoNumberIsLeftOutAndNamed) {
+  const std::vector<JournalBill> bills = {
+      bill(4, "支出", std::numeric_limits<double>::quiet_NaN(), "支付宝", make_date_time(2023, 1, 1)),
+      bill(5, "支出", 999999999999.99, "支付宝", make_date_time(2023, 1, 1))};
+  const Result<Journal> j = write_journal(bills, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(j.ok());
+  EXPECT_EQ(j->left_out, std::vector<int32_t>{4});
+  EXPECT_NE(j->text.find("999999999999.99 CNY"), std::string::npos);
+  EXPECT_EQ(j->text.find("serial: 4"), std::string::npos);
+}
+
+TEST(JournalWriter, AMappingBeancountCannotTakeIsRefused) {
+  AccountMap m = AccountMap::defaults();
+  m.channels["支付宝"] = "Wallet:Alipay";
+  const Result<Journal> j =
+      write_journal({bill(1, "支出", 1, "支付宝", make_date_time(2023, 1, 1))}, JournalFormat::Beancount, m);
+  ASSERT_FALSE(j.ok());
+  EXPECT_NE(j.status().message().find("Wallet:Alipay"), std::string::npos);
+  EXPECT_TRUE(
+      write_journal({bill(1, "支出", 1, "支付宝", make_date_time(2023, 1, 1))}, JournalFormat::Hledger, m)
+          .ok());
+}
+
+}  // namespace
+}  // namespace pennacle

@@ -1,0 +1,66 @@
+#include "ledger/report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "runtime/convert.h"
+
+namespace pennacle {
+namespace {
+
+std::string month_key(int year, int month) {
+  char s[16];
+  std::snprintf(s, sizeof s, "%04d-%02d", year, month);
+  return s;
+}
+
+std::string key_of(const JournalBill& b, ReportBy by) {
+  switch (by) {
+    case ReportBy::Month: {
+      const DateTimeParts p = date_time_parts(b.bill.time);
+      return month_key(p.year, p.month);
+    }
+    case ReportBy::Category:
+      return b.category;
+    case ReportBy::Channel:
+      return b.bill.channel;
+  }
+  return {};
+}
+
+void add(ReportRow* row, const Bill& b) {
+  ++row->count;
+  if (!std::isfinite(b.amount)) return;
+  (b.is_expense() ? row->expense : row->income) += b.amount;
+}
+
+}  // namespace
+
+Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year) {
+  std::map<std::string, ReportRow> rows;
+  if (by == ReportBy::Month && year > 0) {
+    for (int m = 1; m <= 12; ++m) rows[month_key(year, m)].key = month_key(year, m);
+  }
+  Report r;
+  for (const JournalBill& b : bills) {
+    ReportRow& row = rows[key_of(b, by)];
+    if (row.count == 0) row.key = key_of(b, by);
+    add(&row, b.bill);
+    add(&r.total, b.bill);
+  }
+  for (auto& entry : rows) r.rows.push_back(std::move(entry.second));
+  if (by != ReportBy::Month) {
+    std::stable_sort(r.rows.begin(), r.rows.end(), [](const ReportRow& x, const ReportRow& y) {
+      if (x.expense != y.expense) return x.expense > y.expense;
+      if (x.income != y.income) return x.income > y.income;
+      return x.key < y.key;
+    });
+  }
+  return r;
+}
+
+DateRange year_range(int year) { return {make_date_time(year, 1, 1), make_date_time(year + 1, 1, 1)}; }
+
+}  // namespace pennacle
