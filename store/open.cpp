@@ -7,6 +7,7 @@
 #include "runtime/args.h"
 #include "store/aux_file.h"
 #include "store/database.h"
+#include "store/edit_journal.h"
 #include "store/paths.h"
 #include "store/record_store.h"
 #include "store/sole_file.h"
@@ -175,6 +176,9 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
     if (DbCode rc = platform_lock(*db.file, kWholeFile, reg.wait_ms); rc != DbCode::Ok) return rc;
   }
   DbCode rc = validate_main(db, password);
+  // An edit a cut left torn is repaired under the same hold of the whole file.
+  if (rc == DbCode::Ok && !db.read_only && finish_interrupted_edit(fs, db) != DbCode::Ok)
+    rc = DbCode::OpenFailed;
   const bool needs_aux = std::any_of(db.fields.begin(), db.fields.end(),
                                      [](const FieldDescriptor& f) { return is_chain_type(f.type); });
   if (rc == DbCode::Ok && needs_aux) {
