@@ -116,29 +116,37 @@ Result<Bill> changed_bill(const BillTable& table, const Bill& bill, const BillCh
   return b;
 }
 
-Result<BillEdit> edit_bill(int32_t serial, const BillChange& change) {
-  Result<BillTable> table = current_bill_table();
-  if (!table.ok()) return table.status();
+namespace {
+
+Result<BillEdit> edit_found(const BillTable& table, int32_t serial, const BillChange& change) {
   // A purge in another program may move the bill between the search and the edit: one more search.
   for (int attempt = 0;; ++attempt) {
     if (Status s = go_to_bill(serial); !s.ok()) return s;
     Result<Bill> before = read_bill(serial);
     if (!before.ok()) return before.status();
-    Result<Bill> after = changed_bill(*table, *before, change);
+    Result<Bill> after = changed_bill(table, *before, change);
     if (!after.ok()) return after.status().with_context("bill " + std::to_string(serial));
     std::array<Text, 3> texts;
     const DbCode rc = db_edit(serial, edit_values(*after, change, &texts));
     if (rc == DbCode::NoSuchRecord && attempt == 0) continue;
-    if (rc == DbCode::LockFile) {
-      return store_status(rc).with_context("bill " + std::to_string(serial) +
-                                           " is unchanged: another program is using it");
-    }
-    if (rc != DbCode::Ok)
-      return store_status(rc).with_context("bill " + std::to_string(serial) + " is unchanged");
+    if (rc != DbCode::Ok) return store_status(rc);
     Result<Bill> now = read_bill(serial);
     if (!now.ok()) return now.status();
     return BillEdit{std::move(*before), std::move(*now)};
   }
+}
+
+}  // namespace
+
+Result<BillEdit> edit_bill(int32_t serial, const BillChange& change) {
+  Result<BillTable> table = current_bill_table();
+  if (!table.ok()) return table.status();
+  Result<BillEdit> e = edit_found(*table, serial, change);
+  if (e.ok() || e.status().code() != StatusCode::Store) return e;
+  // The search, the read and the edit all meet the record's lock: a holder is named once for all.
+  const bool held = e.status().store_code() == code_number(DbCode::LockFile);
+  return e.status().with_context("bill " + std::to_string(serial) + " is unchanged" +
+                                 (held ? ": another program is using it" : ""));
 }
 
 }  // namespace pennacle

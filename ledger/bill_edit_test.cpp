@@ -116,5 +116,25 @@ TEST_F(BillEditTest, NamesAnUnknownOrDeletedBillAndFindsOneAPurgeMoved) {
   EXPECT_EQ(edit_bill(2, c).status().message(), "no bill has the serial 2");
 }
 
+TEST_F(BillEditTest, ABillAnotherProgramHoldsIsLeftUnchangedWithTheLockCode) {
+  DatabaseInfo info;
+  ASSERT_TRUE(db_current_info(&info));
+  std::unique_ptr<File> other;  // another open of the file, as a second process has
+  ASSERT_EQ(posix_file_system().open(p_, FileAccess::ReadWrite, FileShare::DenyNone, &other),
+            FileCause::None);
+  ASSERT_EQ(other->lock(static_cast<uint64_t>(info.data_start + 2 * info.record_length), 1), FileCause::None);
+  const std::string before = read_bytes(p_);
+  BillChange c;
+  c.amount = 9;
+  Result<BillEdit> e = edit_bill(3, c);
+  ASSERT_FALSE(e.ok());
+  EXPECT_EQ(e.status().store_code(), code_number(DbCode::LockFile));
+  EXPECT_EQ(e.status().message().rfind("bill 3 is unchanged: another program is using it: ", 0), 0u)
+      << e.status().message();
+  EXPECT_EQ(read_bytes(p_), before);
+  other->close();
+  EXPECT_TRUE(edit_bill(3, c).ok());
+}
+
 }  // namespace
 }  // namespace pennacle

@@ -28,6 +28,7 @@
 #include "store/check.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_edit.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -46,6 +47,7 @@ const char* const kUsage =
     "  export FILE [--all]                           write the records as CSV on standard output\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
+    "  edit FILE SERIAL [--amount A ...]             fix one bill in place\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
     "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
@@ -486,6 +488,7 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "check") return check(rest, out, err);
   if (cmd == "export") return export_csv(rest, out, err);
   if (cmd == "import") return import_csv(rest, out, err);
+  if (cmd == "edit") return kdbtool_edit(rest, out, err);
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);
   if (cmd == "backups") return kdbtool_backups(rest, out, err);
