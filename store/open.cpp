@@ -176,9 +176,6 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
     if (DbCode rc = platform_lock(*db.file, kWholeFile, reg.wait_ms); rc != DbCode::Ok) return rc;
   }
   DbCode rc = validate_main(db, password);
-  // An edit a cut left torn is repaired under the same hold of the whole file.
-  if (rc == DbCode::Ok && !db.read_only && finish_interrupted_edit(fs, db) != DbCode::Ok)
-    rc = DbCode::OpenFailed;
   const bool needs_aux = std::any_of(db.fields.begin(), db.fields.end(),
                                      [](const FieldDescriptor& f) { return is_chain_type(f.type); });
   if (rc == DbCode::Ok && needs_aux) {
@@ -191,6 +188,9 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
       rc = validate_aux(*db.aux, db.header.version(), !db.read_only, reg.wait_ms);
     }
   }
+  // An edit a cut left torn is repaired under the same hold of the whole file.
+  if (rc == DbCode::Ok && !db.read_only && finish_interrupted_edit(fs, db) != DbCode::Ok)
+    rc = DbCode::OpenFailed;
   // The open's result stands either way; the lock goes with the file if it cannot be let go.
   if (whole_locked) std::ignore = platform_unlock(*db.file, kWholeFile);
   return rc;
