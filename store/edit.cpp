@@ -67,12 +67,13 @@ DbCode build_edited(Database& db, const std::vector<Value>& values, int32_t wait
 }
 
 // Before its own entry goes in, a journal an edit cut short left is acted on: its slot may still
-// be torn. That slot's lock is taken (it nests when it is the edit's own).
+// be torn. Nearly always it is not (the journal of the last edit, which ended), and that is seen
+// without the slot's lock: while this edit holds the journal, only a delete's four bytes can change
+// that slot. Only a slot that looks torn is locked (nesting when it is the edit's own) and repaired.
 DbCode repair_before_journal(Database& db, JournalFile& journal, int32_t wait_ms) {
   EditJournal stale;
-  if (!journal.read(db.record_length, &stale)) return DbCode::Ok;
+  if (!journal.read(db.record_length, &stale) || !slot_looks_torn(db, stale)) return DbCode::Ok;
   const int64_t position = db.record_pos(stale.slot);
-  if (position + db.record_length > kWholeFileLength) return DbCode::Ok;
   if (DbCode rc = db.lock(position, wait_ms); rc != DbCode::Ok) return rc;
   const DbCode rc = repair_torn_edit(db, stale);
   std::ignore = db.unlock(position);  // held by this table: only a closed file fails it

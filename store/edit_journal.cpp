@@ -130,19 +130,40 @@ DbCode JournalFile::write(const EditJournal& j) {
   return DbCode::Ok;
 }
 
-DbCode repair_torn_edit(Database& db, const EditJournal& j) {
+namespace {
+
+// The slot the journal names, read whole: Ok with `*ours` false when it is not the journal's record
+// (another table, a slot past the end since a purge, another serial).
+DbCode read_slot(Database& db, const EditJournal& j, std::vector<uint8_t>* current, bool* ours) {
+  *ours = false;
   if (j.data_start != db.data_start || j.old_bytes.size() != static_cast<size_t>(db.record_length))
     return DbCode::Ok;
   const int64_t position = db.record_pos(j.slot);
   if (position + db.record_length > kWholeFileLength) return DbCode::Ok;
-  std::vector<uint8_t> current(static_cast<size_t>(db.record_length));
+  current->resize(static_cast<size_t>(db.record_length));
   size_t got = 0;
-  if (FileCause c = db.file->read_at(static_cast<uint64_t>(position), current.data(), current.size(), &got);
+  if (FileCause c = db.file->read_at(static_cast<uint64_t>(position), current->data(), current->size(), &got);
       c != FileCause::None) {
     return db_code_of(c, DbCode::RecordReadFailed);
   }
-  // A slot past the end (a purge came since) or of another bill is not the journal's.
-  if (got != current.size() || get_i32(current.data()) != j.serial) return DbCode::Ok;
+  *ours = got == current->size() && get_i32(current->data()) == j.serial;
+  return DbCode::Ok;
+}
+
+}  // namespace
+
+bool slot_looks_torn(Database& db, const EditJournal& j) {
+  std::vector<uint8_t> current;
+  bool ours = false;
+  return read_slot(db, j, &current, &ours) == DbCode::Ok && ours &&
+         torn_between(current.data(), j, db.record_pos(j.slot));
+}
+
+DbCode repair_torn_edit(Database& db, const EditJournal& j) {
+  std::vector<uint8_t> current;
+  bool ours = false;
+  if (DbCode rc = read_slot(db, j, &current, &ours); rc != DbCode::Ok || !ours) return rc;
+  const int64_t position = db.record_pos(j.slot);
   if (!torn_between(current.data(), j, position)) return DbCode::Ok;
   if (FileCause c =
           db.file->write_at(static_cast<uint64_t>(position), j.new_bytes.data(), j.new_bytes.size());

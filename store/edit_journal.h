@@ -74,6 +74,10 @@ class JournalFile {
   bool created_ = false;  // the directory entry still has to be synced
 };
 
+// Whether the slot the journal names holds its serial and is torn between the journal's two
+// versions; false also when it cannot be read.
+bool slot_looks_torn(Database& db, const EditJournal& j);
+
 // Writes the journal's new bytes into its slot when a cut left that slot torn between its two
 // versions, and syncs. The caller holds the slot (its record lock, or the whole file). Ok also when
 // there was nothing to do.

@@ -295,6 +295,23 @@ TEST_F(TornEditTest, TheNextJournaledEditRepairsItFirst) {
   audit();
 }
 
+TEST_F(EditTest, TheJournalOfAnEndedEditDoesNotMakeTheNextEditWaitForItsBill) {
+  const int first = bill_that_straddles(true);
+  ASSERT_EQ(edit(first, 10, "first"), DbCode::Ok);  // the journal now names its slot
+  // Another program holds that bill (a reader, a delete) while a second straddling bill is edited.
+  std::unique_ptr<File> other;
+  ASSERT_EQ(posix_file_system().open(p_, FileAccess::ReadWrite, FileShare::DenyNone, &other),
+            FileCause::None);
+  ASSERT_EQ(other->lock(static_cast<uint64_t>(data_start_ + (first - 1) * int64_t{record_length_}), 1),
+            FileCause::None);
+  int second = first + 1;
+  while (!crosses_sector(data_start_ + (second - 1) * int64_t{record_length_}, record_length_)) ++second;
+  ASSERT_LE(second, 12);
+  EXPECT_EQ(edit(second, 20, "second"), DbCode::Ok);
+  other->close();
+  EXPECT_EQ(edit(first, 30, "first"), DbCode::Ok);
+}
+
 TEST_F(EditTest, AJournalLeftBehindUndoesNoLaterChange) {
   const int bill = bill_that_straddles(true);
   ASSERT_EQ(edit(bill, 10, "first"), DbCode::Ok);
