@@ -7,6 +7,8 @@
 //   import          kdbtool import of 10,000 bills (and its syncs)      vs SQLite, one transaction
 //   walk            go first, five reads by name and a skip per record  vs SQLite select of all rows
 //   field_read      one field read of the walk                          vs lock, pread, unlock
+//   edit            one durable edit in place of a bill's amount and     vs SQLite update of one row
+//                   channel (edit_remark: amount and remark)                by rowid, synchronous=FULL
 //   purge           every tenth record deleted, then purge              vs a plain copy of the kept
 //                                                                         bytes (and one synced);
 //                                                                         SQLite delete+vacuum
@@ -369,6 +371,44 @@ void parse_options(int argc, char** argv, Run* r) {
   r->appends = std::min(r->appends, r->n);
 }
 
+// One edit in place: the record found by its slot and serial, then db_edit, on the disk before it
+// returns, against the same change to one SQLite row by rowid. `remarks`: the remark changes too.
+void bench_edit(Run& r, int32_t count, bool remarks) {
+  const int edits = std::min(500, static_cast<int>(count));
+  const auto slot = [count](int i) { return static_cast<int32_t>((int64_t{i} * 7919) % count); };
+  double t0 = now_ns();
+  for (int i = 0; i < edits; ++i) {
+    call_command(db_go_to, {Value::of_int(slot(i) + 1)});
+    int32_t serial = 0;
+    if (db_current_serial(&serial) != DbCode::Ok) die("serial read failed");
+    Text channel(kChannels[(i + 1) % 6]), note(remark(i + 7) + "改");
+    std::vector<Value> v{Value{},
+                         Value{},
+                         Value::of_double(i * 0.25 + 2),
+                         remarks ? Value{} : channel.value(),
+                         Value{},
+                         remarks ? note.value() : Value{}};
+    if (db_edit(serial, v) != DbCode::Ok) die("edit failed: " + std::to_string(code_number(db_last_error())));
+  }
+  const double ours = (now_ns() - t0) / edits;
+  sqlite3_stmt* up = nullptr;
+  sqlite3_prepare_v2(r.sdb,
+                     remarks ? "UPDATE bills SET amount=?, remark=? WHERE rowid=?"
+                             : "UPDATE bills SET amount=?, channel=? WHERE rowid=?",
+                     -1, &up, nullptr);
+  t0 = now_ns();
+  for (int i = 0; i < edits; ++i) {
+    const std::string note = remark(i + 7) + "改";
+    sqlite3_bind_double(up, 1, i * 0.25 + 2);
+    sqlite3_bind_text(up, 2, remarks ? note.c_str() : kChannels[(i + 1) % 6], -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(up, 3, slot(i) + 1);
+    if (sqlite3_step(up) != SQLITE_DONE) die("sqlite update");
+    sqlite3_reset(up);
+  }
+  sqlite3_finalize(up);
+  report(remarks ? "edit_remark" : "edit", ours, "sqlite_update_full", (now_ns() - t0) / edits);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,6 +438,8 @@ int main(int argc, char** argv) {
   // share of the skip and of the memo chain.
   report("field_read", read_ns / (count * 4.0), "syscall_floor", floor_read);
   report("walk_field_read", walk_ns / (count * 5.0), "syscall_floor", floor_read);
+  bench_edit(r, count, false);
+  bench_edit(r, count, true);
   const double copy_ns = bench_purge(r, info, count);
   sqlite3_close(r.sdb);
   call_command(db_close, {});

@@ -184,6 +184,7 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
   const std::string file = ledger_with(5);
   write_bytes(path("data.kdb.imports"), "an import log\n");
   write_bytes(path("data.kdb.trash"), "a recycle bin\n");
+  write_bytes(path("data.kdb.edits"), "an edit journal");
   const std::time_t first = local_time(2025, 1, 1, 12, 0, 0);
   for (int d = 0; d < 35; ++d) {
     const std::time_t noon = first + d * kDay;
@@ -206,8 +207,8 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
     for (const std::string& part : s.part_paths()) EXPECT_TRUE(fs::exists(part)) << part;
   }
   // Every file of a removed snapshot went with it: 30 times the record file, its auxiliary file,
-  // its import log, its recycle bin and its manifest, and the lock.
-  EXPECT_EQ(names_in(path("backups")).size(), 30u * 5 + 1);
+  // its import log, its recycle bin, its edit journal and its manifest, and the lock.
+  EXPECT_EQ(names_in(path("backups")).size(), 30u * 6 + 1);
   EXPECT_EQ(bills_in(file), 5);
 }
 

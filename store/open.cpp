@@ -7,6 +7,7 @@
 #include "runtime/args.h"
 #include "store/aux_file.h"
 #include "store/database.h"
+#include "store/edit_journal.h"
 #include "store/paths.h"
 #include "store/record_store.h"
 #include "store/sole_file.h"
@@ -187,6 +188,9 @@ DbCode open_files(Registry& reg, Database& db, FileAccess access, FileShare shar
       rc = validate_aux(*db.aux, db.header.version(), !db.read_only, reg.wait_ms);
     }
   }
+  // An edit a cut left torn is repaired under the same hold of the whole file.
+  if (rc == DbCode::Ok && !db.read_only && finish_interrupted_edit(fs, db) != DbCode::Ok)
+    rc = DbCode::OpenFailed;
   // The open's result stands either way; the lock goes with the file if it cannot be let go.
   if (whole_locked) std::ignore = platform_unlock(*db.file, kWholeFile);
   return rc;

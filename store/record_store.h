@@ -12,7 +12,7 @@
 // compaction (compaction.h) before they return success.
 //
 // The code lives in paths.cpp (file names), open.cpp (open, validation, close), append.cpp,
-// create.cpp and record_store.cpp (the other operations).
+// create.cpp, edit.cpp and record_store.cpp (the other operations).
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,15 @@ void db_append(int argc, const Value* args, Value* result);
 DbCode db_append_rows(const std::vector<std::vector<Value>>& rows);
 // db_delete() -> Logical: marks the current record deleted; it stays until db_purge.
 void db_delete(int argc, const Value* args, Value* result);
+// Changes the current record in place: `values` holds one value per field in field order (as
+// db_append takes them; fewer is fine), an omitted one keeping its field. The record keeps its serial
+// and its slot. `serial` is the record's serial as the caller found it: NoSuchRecord when the record
+// no longer has it (deleted meanwhile, or a purge moved another record there). Under the record's
+// lock, the one db_delete takes: another holder gives its lock code. What it reports done is on the
+// disk, and a cut at any point leaves the old record or the new one, whole (store/edit.cpp).
+// Codes also: AccessDenied for a read-only open, KindMismatch, NoCurrentRecord, file and chain codes.
+// Also sets the last error.
+DbCode db_edit(int32_t serial, const std::vector<Value>& values);
 // db_purge() -> Logical: removes the deleted records, keeping order and serials.
 void db_purge(int argc, const Value* args, Value* result);
 // db_read_field(name or 1-based number) -> the field's value (texts are owned by the caller).

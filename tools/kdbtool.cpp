@@ -27,9 +27,10 @@
 #include "store/check.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_edit.h"
 #include "tools/kdbtool_export.h"
-#include "tools/kdbtool_report.h"
 #include "tools/kdbtool_ledger.h"
+#include "tools/kdbtool_report.h"
 #include "tools/kdbtool_text.h"
 #include "tools/kdbtool_trash.h"
 
@@ -51,6 +52,7 @@ const char* const kUsage =
     "  report FILE [--year Y] [--by B] [--html OUT]  sums per month, category or channel (and a page)\n"
     "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
+    "  edit FILE SERIAL [--amount A ...]             fix one bill in place\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
     "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
@@ -441,6 +443,7 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "export") return kdbtool_export(rest, out, err);
   if (cmd == "report") return kdbtool_report(rest, out, err);
   if (cmd == "import") return import_csv(rest, out, err);
+  if (cmd == "edit") return kdbtool_edit(rest, out, err);
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);
   if (cmd == "backups") return kdbtool_backups(rest, out, err);
