@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ostream>
 
+#include "ledger/amount_text.h"
 #include "ledger/bill_edit.h"
 #include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
@@ -74,9 +75,8 @@ bool parse_serial(const std::string& s, int32_t* out) {
 }
 
 void print_bill(const char* when, const Bill& b, std::ostream& out) {
-  out << when << "  " << b.serial << "  " << utf8(b.type) << "  "
-      << utf8(value_to_text(Value::of_double(b.amount))) << "  " << utf8(b.channel) << "  "
-      << format_date_time(b.time) << "  " << utf8(b.remark) << "\n";
+  out << when << "  " << b.serial << "  " << utf8(b.type) << "  " << exact_amount_text(b.amount) << "  "
+      << utf8(b.channel) << "  " << format_date_time(b.time) << "  " << utf8(b.remark) << "\n";
 }
 
 }  // namespace

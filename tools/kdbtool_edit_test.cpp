@@ -35,12 +35,12 @@ TEST_F(KdbtoolEdit, PrintsTheBillBeforeAndAfterAndTheLedgerKeepsIt) {
                  "2024-04-01 10:11:12", "--remark", u8("工资 四月"), "--type", u8("收入")}),
             0)
       << err_.str();
-  EXPECT_EQ(out_.str(), u8("before  2  收入  1000  银行卡  2024-03-02 23:59:59  工资\n"
-                           "after   2  收入  999.5  支付宝  2024-04-01 10:11:12  工资 四月\n"));
+  EXPECT_EQ(out_.str(), u8("before  2  收入  1000.00  银行卡  2024-03-02 23:59:59  工资\n"
+                           "after   2  收入  999.50  支付宝  2024-04-01 10:11:12  工资 四月\n"));
   ASSERT_EQ(run({"edit", db_, "3", "--remark", std::string(500, 'r')}), 0) << err_.str();
-  EXPECT_EQ(bills(), u8("1,支出,12.5,微信,2024-03-01 08:30:00,午饭\r\n"
-                        "2,收入,999.5,支付宝,2024-04-01 10:11:12,工资 四月\r\n"
-                        "3,支出,3,现金,2024-03-03 07:00:00,") +
+  EXPECT_EQ(bills(), u8("1,支出,12.50,微信,2024-03-01 08:30:00,午饭\r\n"
+                        "2,收入,999.50,支付宝,2024-04-01 10:11:12,工资 四月\r\n"
+                        "3,支出,3.00,现金,2024-03-03 07:00:00,") +
                          std::string(500, 'r') + "\r\n");
   EXPECT_TRUE(check_database(db_).sound);
 }

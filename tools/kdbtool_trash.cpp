@@ -6,6 +6,7 @@
 #include <charconv>
 #include <ostream>
 
+#include "ledger/amount_text.h"
 #include "ledger/bin_ledger.h"
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
@@ -37,8 +38,6 @@ const char* const kUndeleteHelp =
     "An undelete cut short is settled by the next trash or undelete: the bill is never appended twice.\n";
 
 constexpr size_t kColumns = 7;
-
-std::string amount_text(double a) { return utf8(double_to_text(a)); }
 
 void print_rows(const std::vector<std::array<std::string, kColumns>>& rows, std::ostream& out) {
   size_t width[kColumns] = {};
@@ -93,7 +92,7 @@ int kdbtool_trash(const std::vector<std::string>& args, std::ostream& out, std::
   for (const BinEntry& e : *bills) {
     const Bill& b = e.bill;
     rows.push_back({format_date_time(e.deleted_at), std::to_string(b.serial), utf8(b.type),
-                    amount_text(b.amount), utf8(b.channel), format_date_time(b.time), utf8(b.remark)});
+                    exact_amount_text(b.amount), utf8(b.channel), format_date_time(b.time), utf8(b.remark)});
   }
   if (!bills->empty()) print_rows(rows, out);
   out << bills->size() << " bill(s) in the recycle bin\n";
@@ -109,8 +108,8 @@ int kdbtool_undelete(const std::vector<std::string>& args, std::ostream& out, st
   Result<Undeleted> r = undelete_bill(args[0], serial, nullptr);
   if (!r.ok()) return fail(err, r.status().message());
   const Bill& b = r->entry.bill;
-  const std::string what =
-      utf8(b.type) + " " + amount_text(b.amount) + " " + utf8(b.channel) + " " + format_date_time(b.time);
+  const std::string what = utf8(b.type) + " " + exact_amount_text(b.amount) + " " + utf8(b.channel) + " " +
+                           format_date_time(b.time);
   if (!r->appended) {
     out << "bill " << serial << " (" << what << ") is in the ledger still (its delete was cut short); "
         << "it left the recycle bin, nothing was appended\n";
