@@ -20,7 +20,7 @@
 namespace pennacle {
 
 // Every kind of side file a snapshot carries, by suffix. Adding one is adding its word here.
-inline constexpr auto kSideFileSuffixes = std::to_array<std::string_view>({"imports"});
+inline constexpr auto kSideFileSuffixes = std::to_array<std::string_view>({"imports", "categories"});
 
 // The byte a side file's writer holds locked.
 inline constexpr int64_t kSideFileLockByte = 0;
