@@ -176,6 +176,7 @@ Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_
   names_ = starting_categories();
   entries_.clear();
   lines_ = size_ = sound_end_ = durable_ = marked_ = 0;
+  durable_known_ = false;
   FileCause c =
       fs.open(gbk_path, for_write ? FileAccess::ReadWrite : FileAccess::Read, FileShare::DenyNone, &file_);
   if (c == FileCause::NotFound && !for_write) return Status();
@@ -194,12 +195,7 @@ Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_
   writing_ = for_write;
   directory_synced_ = !made;
   if (Status s = read_all(); !s.ok()) return s;
-  if (!for_write) return Status();
-  // What an earlier writer left in the page cache (it may have been killed before its sync) is
-  // made durable now, so the mark this writer puts down tells damage from a torn end truly.
-  if (size_ > 0 && (c = file_->sync()) != FileCause::None) return fail(c, "cannot write to the disk");
-  durable_ = sound_end_;
-  if (sound_end_ > 0) return Status();
+  if (!for_write || sound_end_ > 0) return Status();
   std::string lines;
   for (const std::string& n : names_) lines += name_line(n);
   return append(lines);
@@ -262,8 +258,10 @@ bool parse_line(std::string_view line, LineEffect* out) {
 }  // namespace
 
 Status CategoryFile::parse(std::string_view bytes) {
-  // Empty, or a header cut short: the file was being made when its writer stopped.
+  // Empty, or a header cut short: the file was being made when its writer stopped. All zero bytes: a
+  // power cut kept the length of its first write but none of its bytes.
   if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
+  if (bytes.find_first_not_of('\0') == std::string_view::npos) return Status();
   if (bytes.substr(0, kHeader.size()) != kHeader) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a categories file (it does not begin with '" +
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
@@ -307,13 +305,20 @@ Status CategoryFile::parse(std::string_view bytes) {
 
 Status CategoryFile::append(const std::string& lines) {
   assert(writing_ && file_);
+  FileCause c = FileCause::None;
+  // What an earlier writer left in the page cache (it may have been killed before its sync) is made
+  // durable before this writer's first change, so the mark it puts down tells damage from a torn end.
+  if (!durable_known_ && sound_end_ > 0) {
+    if ((c = file_->sync()) != FileCause::None) return fail(c, "cannot write to the disk");
+    durable_ = sound_end_;
+  }
+  durable_known_ = true;
   std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
   if (durable_ > marked_) {
     bytes += category_mark_line(durable_);
     marked_ = durable_;
   }
   bytes += lines;
-  FileCause c = FileCause::None;
   if (size_ > sound_end_ && (c = file_->set_size(sound_end_)) != FileCause::None)
     return fail(c, "cannot cut off a change that was cut short");
   size_ = sound_end_;
@@ -354,6 +359,7 @@ Status CategoryFile::rewrite() {
   file_->close();
   file_ = std::move(file);
   size_ = sound_end_ = durable_ = bytes.size();
+  durable_known_ = true;
   marked_ = 0;
   lines_ = names_.size() + entries_.size();
   directory_synced_ = true;

@@ -114,8 +114,9 @@ class CategoryFile {
   std::map<int32_t, CategoryEntry> entries_;
   size_t lines_ = 0;  // entry, name and drop lines read or written: what a rewrite would shrink
   uint64_t size_ = 0, sound_end_ = 0;
-  uint64_t durable_ = 0;  // the length known to be on the disk
-  uint64_t marked_ = 0;   // the greatest length a mark line names
+  uint64_t durable_ = 0;        // the length known to be on the disk
+  bool durable_known_ = false;  // durable_ holds since this writer synced the file
+  uint64_t marked_ = 0;         // the greatest length a mark line names
   bool writing_ = false;
   bool directory_synced_ = false;
 };

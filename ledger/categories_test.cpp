@@ -171,33 +171,38 @@ TEST_F(CategoriesTest, ATornEndIsDroppedAndWrittenOverButDamageBelowAMarkIsRefus
 // as before the change or after it, and takes the next change.
 TEST_F(CategoriesTest, APowerCutAtEveryWriteLeavesTheStateBeforeOrAfter) {
   using State = std::map<int32_t, std::string>;
-  const State before{{1, "餐饮"}, {2, "交通"}};
+  const State two{{1, "餐饮"}, {2, "交通"}};
   const LiveBills live = live_of({key(1), key(3)});
   struct Change {
     const char* name;
+    bool fresh;  // the file is made by the change
     State after;
     std::function<Status(CategoryFile&)> run;
   };
   const std::vector<Change> changes = {
+      {"make", true, {{3, "新类"}}, [](CategoryFile& f) { return f.update({entry(3, "新类")}, nullptr); }},
       {"append",
+       false,
        {{1, "餐饮"}, {2, "交通"}, {3, "新类"}},
        [](CategoryFile& f) { return f.update({entry(3, "新类")}, nullptr); }},
       {"rekey",
+       false,
        {{1, "餐饮"}, {7, "交通"}},
        [](CategoryFile& f) {
          return f.rekey(key(2), {7, key(2).time, key(2).amount, false});
        }},
-      {"rewrite", {{1, "餐饮"}, {3, "购物"}}, [&](CategoryFile& f) {
+      {"rewrite", false, {{1, "餐饮"}, {3, "购物"}}, [&](CategoryFile& f) {
          return f.update({entry(3, "购物")}, &live);
        }}};
   for (const Change& change : changes) {
+    const State before = change.fresh ? State{} : two;
     for (int writes = 0;; ++writes) {
       bool finished = false;
       for (const auto& [keeps, seed] : power_cut_kinds()) {
         SCOPED_TRACE(std::string(change.name) + ", writes " + std::to_string(writes) + ", cut " +
                      std::to_string(static_cast<int>(keeps)) + "/" + std::to_string(seed));
         fs::remove(file());
-        write({entry(1, "餐饮"), entry(2, "交通")});
+        if (!change.fresh) write({entry(1, "餐饮"), entry(2, "交通")});
         PowerCutFs cut;
         cut.faults().crash_after_writes(writes);
         {

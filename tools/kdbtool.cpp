@@ -21,6 +21,7 @@
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_import.h"
 #include "ledger/import/bill_text.h"
+#include "ledger/import/import_categories.h"
 #include "platform/gbk.h"
 #include "platform/hex.h"
 #include "runtime/convert.h"
@@ -28,6 +29,7 @@
 #include "store/check.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -44,11 +46,14 @@ const char* const kUsage =
     "  create FILE [--field NAME:TYPE[:WIDTH] ...]  make a new record file (the ledger table by default)\n"
     "  check FILE                                    audit a record file and its auxiliary file\n"
     "  export FILE [--all]                           write the records as CSV on standard output\n"
-    "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
+    "  import FILE EXPORT [--from S] [--rules R] [--dry-run]  append bills from an export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
     "  restore SNAPSHOT FILE                         replace FILE with a snapshot (FILE kept as one more)\n"
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
+    "  categorize FILE [--rules R] [--all] [--dry-run]  give bills their categories by rules\n"
+    "  category FILE SERIAL NAME                     set one bill's category by hand\n"
+    "  categories FILE                               list the categories with counts and sums\n"
     "Run 'kdbtool <command> --help' for more.\n";
 
 // The ledger's table is written in by create_help().
@@ -68,11 +73,12 @@ const char* const kCheckHelp =
 const char* const kExportHelp =
     "usage: kdbtool export FILE [--all]\n"
     "Writes the live records as CSV (RFC 4180, UTF-8) with a header row of field names; date-times as\n"
-    "YYYY-MM-DD HH:MM:SS, numbers as the program shows them. --all adds deleted records and a last\n"
+    "YYYY-MM-DD HH:MM:SS, numbers as the program shows them. A ledger's bills get a column 分类 after\n"
+    "their fields: each bill's category (未分类 for none). --all adds deleted records and a last\n"
     "column 'deleted' (1 for a deleted record).\n";
 
 const char* const kImportHelp =
-    "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--dry-run]\n"
+    "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--rules RULES] [--dry-run]\n"
     "       kdbtool import --repair-log FILE\n"
     "Appends ledger bills from a bill export of Alipay or WeChat Pay, or from our own CSV.\n"
     "\n"
@@ -105,6 +111,10 @@ const char* const kImportHelp =
     "live bill with the same time, amount, side and channel that no other row claimed counts as\n"
     "already there. An import cut short is finished by importing the same export again.\n"
     "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
+    "Each bill added gets a category (FILE.categories): the rules' (RULES, else rules.yaml beside FILE;\n"
+    "see kdbtool categorize), else the export's own 交易分类 (Alipay), else none (未分类); a row a\n"
+    "rule marks ignore is skipped and counted. A CSV with a column 分类 (as kdbtool export writes it)\n"
+    "gives its bills that category, set by hand.\n"
     "A line of FILE.imports that fails its checksum before its torn end stops every import: run\n"
     "--repair-log, which rebuilds the record from its sound lines, names the lines it dropped and\n"
     "keeps the damaged file as FILE.imports.damaged.\n"
@@ -290,8 +300,14 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (!open_database(files[0], true, err)) return 1;
   DatabaseInfo info;
   std::ignore = db_current_info(&info);  // open_database made it the current one
+  Result<std::optional<CategoryColumn>> categories = CategoryColumn::for_current_database();
+  if (!categories.ok()) {
+    close_database();
+    return fail(err, categories.status().message());
+  }
   std::string csv;
   for (size_t i = 0; i < info.fields.size(); ++i) csv += (i ? "," : "") + csv_cell(utf8(info.fields[i].name));
+  if (*categories) csv += ",分类";
   csv += all ? ",deleted\r\n" : "\r\n";
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
@@ -305,6 +321,7 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
         rc = db_last_error();
         csv += (i ? "," : "") + csv_cell(cell_of(v));
       }
+      if (*categories && rc == DbCode::Ok) csv += "," + csv_cell((*categories)->current_cell(serial));
       csv += all ? (serial < 0 ? ",1\r\n" : ",0\r\n") : "\r\n";
     }
     call_command(db_skip, {});
@@ -319,6 +336,7 @@ struct ImportArgs {
   std::vector<std::string> files;
   BillImportOptions options;
   bool repair_log = false;
+  std::string rules;  // --rules
 };
 
 bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, std::ostream& err) {
@@ -332,6 +350,8 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
     } else if (args[i] == "--from") {
       return fail(err, "--from takes alipay or wechat"), false;
+    } else if (args[i] == "--rules" && i + 1 < args.size()) {
+      out->rules = args[++i];
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       // "-" alone is a file name; a file whose name begins with "-" is given as "./-name".
       return fail(err, "unknown option '" + args[i] + "' (see kdbtool import --help)"), false;
@@ -354,14 +374,19 @@ int not_recognised(std::ostream& err, const std::string& file, const std::string
 }
 
 // Lists the bills (--dry-run) or appends them group by group.
-int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std::ostream& out,
-                    std::ostream& err) {
+int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, const BillTable& table,
+                    std::ostream& out, std::ostream& err) {
   if (ia.options.dry_run) {
     close_database();
     std::vector<ImportedBill> table;
     for (const CsvBill& b : bills) table.push_back({b.line, b.bill});
     print_bill_table(table, out);
     return 0;
+  }
+  ImportCategoryWriter categories;
+  if (Status s = categories.open(posix_file_system(), table, std::nullopt); !s.ok()) {
+    close_database();
+    return fail(err, s.message());
   }
   size_t written = 0;
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
@@ -383,6 +408,12 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std
                            " bill(s) were written before it");
     }
     written = to;
+    if (Status s = categories.stored(group, csv_categories(bills, from, to, ia.options.rules), serials);
+        !s.ok()) {
+      close_database();
+      return fail(err, s.message() + "; " + std::to_string(written) + " bill(s) were written, the last " +
+                           std::to_string(to - from) + " without their categories");
+    }
   }
   close_database();
   out << written << " bill(s) imported\n";
@@ -415,6 +446,9 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;
+  Result<std::optional<CategoryRules>> rules = rules_for(ia.files[0], ia.rules);
+  if (!rules.ok()) return fail(err, rules.status().message() + "; nothing was imported");
+  ia.options.rules = *rules ? &**rules : nullptr;
   const Status exported = import_bill_export(ia.files[0], csv_file, text, ia.options, out, err);
   if (exported.code() != StatusCode::NotFound) return exported.ok() ? 0 : fail(err, exported.message());
   Result<BillCsv> csv = parse_bill_csv(text);
@@ -436,7 +470,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     close_database();
     return fail(err, csv_file + ": " + std::to_string(bad.size()) + " bad row(s); nothing was written");
   }
-  return write_csv_bills(bills, ia, out, err);
+  return write_csv_bills(bills, ia, *table, out, err);
 }
 
 }  // namespace
@@ -489,6 +523,9 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "backup") return kdbtool_backup(rest, out, err);
   if (cmd == "restore") return kdbtool_restore(rest, out, err);
   if (cmd == "backups") return kdbtool_backups(rest, out, err);
+  if (cmd == "categorize") return kdbtool_categorize(rest, out, err);
+  if (cmd == "category") return kdbtool_category(rest, out, err);
+  if (cmd == "categories") return kdbtool_categories(rest, out, err);
   err << "kdbtool: unknown command '" << cmd << "'\n" << kUsage;
   return 1;
 }

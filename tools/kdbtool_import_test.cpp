@@ -34,10 +34,11 @@ TEST_F(BillImport, ExportShowsTheImportedBillsExactly) {
             "added 3, already there 0, neutral skipped 1, failed or closed skipped 3, pending 0, unknown "
             "status 0, refund without its payment 0\n");
   ASSERT_EQ(run({"export", db}), 0) << err_.str();
-  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注\r\n"
-                           "1,支出,28.16,支付宝,2023-03-01 12:30:45,示例餐厅 · 午餐套餐\r\n"
-                           "2,收入,100,支付宝,2023-03-02 08:00:00,李小红 · 还款\r\n"
-                           "3,支出,35.5,支付宝,2023-03-07 19:05:09,示例出行 · 快车 4.2公里\r\n"));
+  // Without rules each bill takes the export's own 交易分类.
+  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注,分类\r\n"
+                           "1,支出,28.16,支付宝,2023-03-01 12:30:45,示例餐厅 · 午餐套餐,餐饮美食\r\n"
+                           "2,收入,100,支付宝,2023-03-02 08:00:00,李小红 · 还款,转账红包\r\n"
+                           "3,支出,35.5,支付宝,2023-03-07 19:05:09,示例出行 · 快车 4.2公里,交通出行\r\n"));
   ASSERT_EQ(run({"check", db}), 0) << out_.str();
 }
 
