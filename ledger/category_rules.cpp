@@ -224,11 +224,15 @@ bool top_level_setting(const std::string& key) {
 }
 
 // True when `needle` stands in `hay` at a character boundary (a GBK trail byte can look like ASCII).
+// Walks the characters of `hay` and compares two bytes before the rest: rules are many, texts short.
 bool gbk_contains(std::string_view hay, std::string_view needle) {
-  for (size_t at = hay.find(needle); at != std::string_view::npos; at = hay.find(needle, at + 1)) {
-    size_t i = 0;
-    while (i < at) i += gbk_char_length(hay, i);
-    if (i == at) return true;
+  if (needle.empty()) return true;
+  if (needle.size() > hay.size()) return false;
+  const char first = needle[0];
+  const size_t last = hay.size() - needle.size();
+  for (size_t i = 0; i <= last; i += gbk_char_length(hay, i)) {
+    if (hay[i] != first || (needle.size() > 1 && hay[i + 1] != needle[1])) continue;
+    if (hay.compare(i, needle.size(), needle) == 0) return true;
   }
   return false;
 }
@@ -240,9 +244,8 @@ bool text_matches(const std::vector<std::string>& alternatives, std::string_view
   return false;
 }
 
-bool rule_matches(const Rule& r, const RuleInput& in, std::string_view type) {
-  const std::string_view texts[CategoryRules::kTextKeys] = {in.peer, in.item,   in.category,
-                                                            type,    in.method, in.tx_type};
+// `texts`: the row's texts by CategoryRules::TextKey.
+bool rule_matches(const Rule& r, const RuleInput& in, const std::string_view* texts) {
   for (size_t k = 0; k < CategoryRules::kTextKeys; ++k) {
     if (!r.text[k].empty() && !text_matches(r.text[k], texts[k], r.full_match)) return false;
   }
@@ -261,9 +264,10 @@ bool rule_matches(const Rule& r, const RuleInput& in, std::string_view type) {
 
 RuleMatch CategoryRules::match(const RuleInput& in) const {
   RuleMatch m;
-  const std::string_view type = in.income ? income_type() : expense_type();
+  const std::string_view texts[kTextKeys] = {
+      in.peer, in.item, in.category, in.income ? income_type() : expense_type(), in.method, in.tx_type};
   for (const Rule& r : sections_[static_cast<size_t>(in.section)]) {
-    if (!rule_matches(r, in, type)) continue;
+    if (!rule_matches(r, in, texts)) continue;
     ++m.rules_matched;
     if (!r.target.empty()) m.category = r.target;
     if (!r.method_account.empty()) m.method_account = r.method_account;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <ostream>
 
@@ -45,14 +46,12 @@ struct LiveBill {
   Bill bill;
 };
 
-// Reads every live bill of the ledger `db_arg` (opened read-only and closed again).
-Result<std::vector<LiveBill>> read_live_bills(const std::string& db_arg, BillTable* table) {
+// Calls `each` with every live bill of the ledger `db_arg` (opened read-only and closed again).
+Status for_each_live_bill(const std::string& db_arg, const std::function<void(LiveBill&)>& each) {
   if (Status s = open_record_file(db_arg, true); !s.ok()) return s;
   Result<BillTable> t = current_bill_table();
-  std::vector<LiveBill> bills;
   DbCode rc = DbCode::Ok;
   if (t.ok()) {
-    *table = *t;
     const int32_t count = call_command(db_record_count, {}).int_payload();
     rc = db_last_error();
     call_command(db_go_first, {});
@@ -64,14 +63,20 @@ Result<std::vector<LiveBill>> read_live_bills(const std::string& db_arg, BillTab
         // The table was checked: every field has a kind a bill takes.
         std::ignore = read_current_bill(&b.bill);
         if ((rc = db_last_error()) != DbCode::Ok) break;
-        bills.push_back(std::move(b));
+        each(b);
       }
       call_command(db_skip, {});
     }
   }
   call_command(db_close, {});
   if (!t.ok()) return t.status().with_context(db_arg);
-  if (rc != DbCode::Ok) return store_status(rc).with_context(db_arg);
+  return rc == DbCode::Ok ? Status() : store_status(rc).with_context(db_arg);
+}
+
+Result<std::vector<LiveBill>> read_live_bills(const std::string& db_arg) {
+  std::vector<LiveBill> bills;
+  if (Status s = for_each_live_bill(db_arg, [&](LiveBill& b) { bills.push_back(std::move(b)); }); !s.ok())
+    return s;
   return bills;
 }
 
@@ -121,15 +126,15 @@ bool parse_categorize(const std::vector<std::string>& args, CategorizeArgs* a, s
 }
 
 struct Change {
-  const LiveBill* bill;
+  LiveBill bill;
   std::string from, to;  // GBK
 };
 
 void print_changes(const std::vector<Change>& changes, std::ostream& out) {
   out << "serial  时间                 类型  金额  分类  <- 原分类  备注\n";
   for (const Change& c : changes) {
-    const Bill& b = c.bill->bill;
-    out << c.bill->serial << "  " << format_date_time(b.time) << "  " << utf8(b.type) << "  "
+    const Bill& b = c.bill.bill;
+    out << c.bill.serial << "  " << format_date_time(b.time) << "  " << utf8(b.type) << "  "
         << amount_text(b.amount) << "  " << utf8(c.to) << "  <- " << utf8(c.from) << "  " << utf8(b.remark)
         << "\n";
   }
@@ -159,33 +164,33 @@ int kdbtool_categorize(const std::vector<std::string>& args, std::ostream& out, 
     return fail(err, a.file + ": no rules: give --rules RULES or put rules.yaml beside the ledger");
   CategoryFile file;
   if (Status s = open_categories(a.file, !a.dry_run, &file); !s.ok()) return fail(err, s.message());
-  BillTable table;
-  Result<std::vector<LiveBill>> bills = read_live_bills(a.file, &table);
-  if (!bills.ok()) return fail(err, bills.status().message());
   std::vector<Change> changes;
   std::vector<CategoryEntry> entries;
+  LiveBills live;
   int by_hand = 0, unmatched = 0;
-  for (const LiveBill& b : *bills) {
+  const Status walked = for_each_live_bill(a.file, [&](LiveBill& b) {
     const CategoryKey key = category_key(b.serial, b.bill);
+    live.emplace(b.serial, key);
     const CategoryEntry* now = file.find(key);
     if (now && (now->by_hand || !a.all)) {
       by_hand += now->by_hand;
-      continue;
+      return;
     }
-    const RuleMatch m = (*rules)->match(bill_rule_input(b.bill));
+    RuleMatch m = (*rules)->match(bill_rule_input(b.bill));
     if (m.category.empty()) {
       ++unmatched;
     } else if (!now || now->name != m.category) {
-      changes.push_back({&b, now ? now->name : std::string(uncategorized()), m.category});
       entries.push_back({key, m.category, false});
+      if (a.dry_run)
+        changes.push_back({std::move(b), now ? now->name : std::string(uncategorized()), m.category});
     }
-  }
+  });
+  if (!walked.ok()) return fail(err, walked.message());
   if (a.dry_run) print_changes(changes, out);
   if (!a.dry_run) {
-    const LiveBills live = live_of(*bills);
     if (Status s = file.update(entries, &live); !s.ok()) return fail(err, s.message());
   }
-  out << (a.dry_run ? "would categorize " : "categorized ") << changes.size()
+  out << (a.dry_run ? "would categorize " : "categorized ") << entries.size()
       << " bill(s); set by hand, left alone " << by_hand << "; no rule matched " << unmatched << "\n";
   return 0;
 }
@@ -205,8 +210,7 @@ int kdbtool_category(const std::vector<std::string>& args, std::ostream& out, st
     return fail(err, "'" + args[2] + "': " + why);
   CategoryFile file;
   if (Status st = open_categories(args[0], true, &file); !st.ok()) return fail(err, st.message());
-  BillTable table;
-  Result<std::vector<LiveBill>> bills = read_live_bills(args[0], &table);
+  Result<std::vector<LiveBill>> bills = read_live_bills(args[0]);
   if (!bills.ok()) return fail(err, bills.status().message());
   auto it = std::find_if(bills->begin(), bills->end(), [&](const LiveBill& b) { return b.serial == serial; });
   if (it == bills->end()) return fail(err, args[0] + ": no live bill has the serial " + s);
@@ -222,8 +226,7 @@ int kdbtool_categories(const std::vector<std::string>& args, std::ostream& out, 
   if (args.size() != 1) return fail(err, "categories needs one FILE (see kdbtool categories --help)");
   CategoryFile file;
   if (Status s = open_categories(args[0], false, &file); !s.ok()) return fail(err, s.message());
-  BillTable table;
-  Result<std::vector<LiveBill>> bills = read_live_bills(args[0], &table);
+  Result<std::vector<LiveBill>> bills = read_live_bills(args[0]);
   if (!bills.ok()) return fail(err, bills.status().message());
   struct Sums {
     int expenses = 0, incomes = 0;
