@@ -114,7 +114,7 @@ using SidedKey = std::pair<ImportKey, bool>;
 // What the log says the ledger holds: how many live records each key claims, which records are
 // claimed, and the done entries that settle intents of an import cut short.
 struct Presence {
-  std::map<SidedKey, int> present;
+  std::map<SidedKey, std::vector<int32_t>> present;  // the serials of the live records of each key
   std::set<int32_t> claimed;
   std::vector<ImportEntry> settled;
 };
@@ -144,7 +144,7 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
     auto it = ledger.live.find(e.serial);
     if (it != ledger.live.end() && !p.claimed.count(e.serial) && it->second.time == e.key.time &&
         it->second.amount == stored_amount(table, e.key.amount) && it->second.income == e.income) {
-      ++p.present[{e.key, e.income}];
+      p.present[{e.key, e.income}].push_back(e.serial);
       p.claimed.insert(e.serial);
     }
   }
@@ -161,7 +161,7 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
     for (auto it = std::upper_bound(found->second.begin(), found->second.end(), e->serial);
          it != found->second.end(); ++it) {
       if (!p.claimed.insert(*it).second) continue;
-      ++p.present[{e->key, e->income}];
+      p.present[{e->key, e->income}].push_back(*it);
       ImportEntry done = *e;
       done.kind = ImportEntry::Kind::Done;
       done.serial = *it;
@@ -183,6 +183,13 @@ std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& le
   return out;
 }
 
+// A row the ledger holds already: the serial of its record, the bill and the category the row gives.
+struct BillThere {
+  int32_t serial = 0;
+  Bill bill;
+  ImportCategory category;
+};
+
 struct PlannedBill {
   ImportedBill bill;
   ImportEntry entry;  // the intent
@@ -193,7 +200,8 @@ struct Plan {
   std::vector<PlannedBill> add;
   std::vector<ImportEntry> found;  // done entries of rows found by their values
   int already = 0;
-  int ignored = 0;  // rows a rule marks ignore
+  int ignored = 0;               // rows a rule marks ignore
+  std::vector<BillThere> there;  // rows the ledger holds already, with the record of each
 };
 
 // The bill a paired row (or a remembered refund) books, with its intent entry.
@@ -242,8 +250,9 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
       ++out.already;
       continue;
     }
-    if (auto it = presence.present.find(key); it != presence.present.end() && it->second > 0) {
-      --it->second;
+    if (auto it = presence.present.find(key); it != presence.present.end() && !it->second.empty()) {
+      out.there.push_back({it->second.back(), p.bill.bill, p.category});
+      it->second.pop_back();
       ++out.already;
       continue;
     }
@@ -253,6 +262,7 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
       p.entry.kind = ImportEntry::Kind::Done;
       p.entry.serial = same->second.back();
       same->second.pop_back();
+      out.there.push_back({p.entry.serial, p.bill.bill, p.category});
       out.found.push_back(std::move(p.entry));
       ++out.already;
       continue;
@@ -382,6 +392,18 @@ Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptio
   return s;
 }
 
+Status fill_categories(std::vector<BillThere>& there, ImportCategoryWriter& categories) {
+  std::vector<Bill> bills;
+  std::vector<ImportCategory> names;
+  std::vector<int32_t> serials;
+  for (BillThere& t : there) {
+    bills.push_back(std::move(t.bill));
+    names.push_back(std::move(t.category));
+    serials.push_back(t.serial);
+  }
+  return categories.fill_missing(bills, names, serials);
+}
+
 Status run_import(const std::string& db_arg, const std::string& export_arg, const ExportRead& read,
                   const BillImportOptions& options, const BillTable& table, std::ostream& out) {
   ImportLog log;
@@ -417,6 +439,8 @@ Status run_import(const std::string& db_arg, const std::string& export_arg, cons
   if (Status s = categories.open(options.fs ? *options.fs : posix_file_system(), table, std::move(live));
       !s.ok())
     return s;
+  // Bills an import cut short stored without their categories get them now.
+  if (Status s = fill_categories(p.there, categories); !s.ok()) return s;
   Status problem;
   const size_t stored = write_groups(p.add, std::move(first), ledger.highest_serial, options.group_size, log,
                                      categories, &problem);

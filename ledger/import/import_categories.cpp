@@ -38,6 +38,22 @@ Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::o
   return file_.open(fs, categories_path(table.full_path), true);
 }
 
+Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
+                                          const std::vector<ImportCategory>& categories,
+                                          const std::vector<int32_t>& serials) {
+  std::vector<CategoryEntry> entries;
+  for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
+    Bill b = bills[i];
+    b.amount = stored_amount(table_, b.amount);
+    const CategoryKey key = category_key(serials[i], b);
+    if (!categories[i].name.empty() && !file_.find(key)) entries.push_back({key, categories[i].name, false});
+  }
+  if (entries.empty()) return Status();
+  const Status s = file_.update(entries, live_ ? &*live_ : nullptr);
+  live_.reset();
+  return s;
+}
+
 Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<ImportCategory>& categories,
                                     const std::vector<int32_t>& serials) {

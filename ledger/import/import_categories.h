@@ -35,6 +35,10 @@ class ImportCategoryWriter {
   // object goes). `live`: the ledger's live bills before the import; the first write drops the
   // entries of bills that are gone (none are dropped without it).
   Status open(FileSystem& fs, const BillTable& table, std::optional<LiveBills> live);
+  // Bills the ledger held already: bills[i] is record serials[i]; those without an entry take
+  // categories[i] (a bill an import cut short stored before its category was written).
+  Status fill_missing(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
+                      const std::vector<int32_t>& serials);
   // After a group is stored: bills[i] got serials[i] and takes categories[i] (an empty name: none).
   Status stored(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
                 const std::vector<int32_t>& serials);
