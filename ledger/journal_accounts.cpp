@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 
+#include "ledger/categories.h"
 #include "ledger/journal_bills.h"
 #include "platform/gbk.h"
 
@@ -79,7 +80,7 @@ std::string channel_account(const AccountMap& map, std::string_view channel) {
 std::string category_account(const AccountMap& map, std::string_view category, bool expense) {
   if (auto it = map.categories.find(std::string(category)); it != map.categories.end()) return it->second;
   const std::string_view root = expense ? "Expenses" : "Income";
-  if (category == uncategorized_name()) return std::string(root) + ":Uncategorized";
+  if (category == uncategorized()) return std::string(root) + ":Uncategorized";
   return under(root, category);
 }
 

@@ -1,14 +1,15 @@
 #include "ledger/journal_bills.h"
 
 #include <algorithm>
+#include <memory>
 
+#include "ledger/categories.h"
+#include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "store/record_store.h"
 
 namespace pennacle {
-
-std::string_view uncategorized_name() { return "未分类"; }
 
 Result<std::vector<JournalBill>> read_ledger_bills(const DateRange& range) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
@@ -21,7 +22,7 @@ Result<std::vector<JournalBill>> read_ledger_bills(const DateRange& range) {
     if (DbCode rc = db_current_serial(&serial); rc != DbCode::Ok) return store_status(rc);
     if (serial <= 0) continue;  // a deleted record
     JournalBill b;
-    b.category = std::string(uncategorized_name());
+    b.category = std::string(uncategorized());
     if (std::optional<BillField> bad = read_current_bill(&b.bill)) {
       if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
       return Status::invalid("record " + std::to_string(k) + ": " + gbk_to_utf8_lossy(bill_field_name(*bad)) +
@@ -39,8 +40,15 @@ void fill_categories(std::vector<JournalBill>* bills, const CategoryLookup& look
   }
 }
 
-CategoryLookup no_categories() {
-  return [](const Bill&) { return std::optional<std::string>(); };
+Result<CategoryLookup> ledger_categories() {
+  Result<BillTable> table = current_bill_table();
+  if (!table.ok()) return table.status();
+  auto file = std::make_shared<CategoryFile>();
+  if (Status s = file->open(posix_file_system(), categories_path(table->full_path), false); !s.ok()) return s;
+  return CategoryLookup([file](const Bill& b) -> std::optional<std::string> {
+    const CategoryEntry* e = file->find(category_key(b.serial, b));
+    return e ? std::optional<std::string>(e->name) : std::nullopt;
+  });
 }
 
 }  // namespace pennacle

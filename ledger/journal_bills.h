@@ -17,13 +17,10 @@ namespace pennacle {
 
 struct JournalBill {
   Bill bill;                // its serial is the record's
-  std::string category;     // uncategorized_name() until a lookup gives one
+  std::string category;     // uncategorized() until a lookup gives one
   std::string counterpart;  // empty when not known
   std::string goods;        // empty when not known
 };
-
-// "未分类" (GBK): the category of a bill no lookup knows.
-std::string_view uncategorized_name();
 
 // Moments from `from` (inclusive) to `to` (exclusive), date-time values; unbounded by default.
 struct DateRange {
@@ -43,7 +40,8 @@ using CategoryLookup = std::function<std::optional<std::string>(const Bill&)>;
 // Gives each bill the category `lookup` knows for it; the others keep the default.
 void fill_categories(std::vector<JournalBill>* bills, const CategoryLookup& lookup);
 
-// The lookup used until the ledger has a category file: knows no bill.
-CategoryLookup no_categories();
+// The current ledger's own categories: its category file (read, never made), each bill's entry
+// checked against the bill's time, amount and side. A damaged file is its failure.
+Result<CategoryLookup> ledger_categories();
 
 }  // namespace pennacle

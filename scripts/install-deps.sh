@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format clang-tidy
-  libgtest-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev
+  libgtest-dev libsqlite3-dev libssl-dev libzip-dev libexpat1-dev libyaml-cpp-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev libxcb1-dev
   xvfb xauth xdotool xclip imagemagick fonts-wqy-microhei fonts-arphic-uming libfontconfig-dev locales desktop-file-utils python3
   dpkg-dev lintian appstream librsvg2-bin  # the Debian package: its dependencies, icons, checks

@@ -12,6 +12,7 @@
 #include "store/check.h"
 #include "store/locks.h"
 #include "store/restore.h"
+#include "store/side_files.h"
 #include "store/snapshot_manifest.h"
 #include "store/snapshot_test_support.h"
 #include "store/test_support.h"
@@ -182,9 +183,8 @@ TEST_F(Backup, TheStructureCheckNamesACutFile) {
 
 TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
   const std::string file = ledger_with(5);
-  write_bytes(path("data.kdb.imports"), "an import log\n");
-  write_bytes(path("data.kdb.trash"), "a recycle bin\n");
-  write_bytes(path("data.kdb.edits"), "an edit journal");
+  for (std::string_view suffix : kSideFileSuffixes)  // every side file, so that every part is there
+    write_bytes(side_file_path(file, suffix), "a side file\n");
   const std::time_t first = local_time(2025, 1, 1, 12, 0, 0);
   for (int d = 0; d < 35; ++d) {
     const std::time_t noon = first + d * kDay;
@@ -207,8 +207,8 @@ TEST_F(Backup, DailyBackupTakesOneADayAndKeepsTheNewest30) {
     for (const std::string& part : s.part_paths()) EXPECT_TRUE(fs::exists(part)) << part;
   }
   // Every file of a removed snapshot went with it: 30 times the record file, its auxiliary file,
-  // its import log, its recycle bin, its edit journal and its manifest, and the lock.
-  EXPECT_EQ(names_in(path("backups")).size(), 30u * 6 + 1);
+  // its side files and its manifest, and the lock.
+  EXPECT_EQ(names_in(path("backups")).size(), 30u * (3 + kSideFileSuffixes.size()) + 1);
   EXPECT_EQ(bills_in(file), 5);
 }
 

@@ -149,15 +149,17 @@ class JournalLedgerTest : public ImportTest {
     EXPECT_EQ(run({"import", db, write_export("own.csv", own)}), 0) << err_.str();
     return db;
   }
-  // The live bills of `db` in `range`, categorised by `lookup`.
+  // The live bills of `db` in `range`, categorised by `lookup`, by default the ledger's own.
   std::vector<JournalBill> read_bills(const std::string& db, const DateRange& range = {},
-                                      const CategoryLookup& lookup = no_categories()) {
+                                      std::optional<CategoryLookup> lookup = std::nullopt) {
     EXPECT_TRUE(open_record_file(db, true).ok());
     Result<std::vector<JournalBill>> bills = read_ledger_bills(range);
+    Result<CategoryLookup> own = ledger_categories();
     close_db();
     EXPECT_TRUE(bills.ok()) << bills.status().message();
-    if (!bills.ok()) return {};
-    fill_categories(&*bills, lookup);
+    EXPECT_TRUE(own.ok()) << own.status().message();
+    if (!bills.ok() || !own.ok()) return {};
+    fill_categories(&*bills, lookup ? *lookup : *own);
     return *bills;
   }
 };

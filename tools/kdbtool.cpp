@@ -21,6 +21,7 @@
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_import.h"
 #include "ledger/import/bill_text.h"
+#include "ledger/import/import_categories.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "runtime/value.h"
@@ -31,6 +32,7 @@
 #include "tools/kdbtool_export.h"
 #include "tools/kdbtool_ledger.h"
 #include "tools/kdbtool_report.h"
+#include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_text.h"
 #include "tools/kdbtool_trash.h"
 
@@ -50,7 +52,7 @@ const char* const kUsage =
     "  export FILE [--format F] [--from D] [--to D]  write the records as CSV, or a beancount, hledger or\n"
     "                                                ledger journal, on standard output\n"
     "  report FILE [--year Y] [--by B] [--html OUT]  sums per month, category or channel (and a page)\n"
-    "  import FILE EXPORT [--from S] [--dry-run]     append bills from a payment app's export or a CSV\n"
+    "  import FILE EXPORT [--from S] [--rules R] [--dry-run]  append bills from an export or a CSV\n"
     "  import --repair-log FILE                      rebuild FILE's record of imported bills\n"
     "  edit FILE SERIAL [--amount A ...]             fix one bill in place\n"
     "  backup FILE [DIR]                             snapshot FILE into DIR (default backups/ beside it)\n"
@@ -58,6 +60,9 @@ const char* const kUsage =
     "  backups FILE [DIR]                            list FILE's snapshots with dates and bill counts\n"
     "  trash FILE                                    list the recycle bin, the bills deleted last first\n"
     "  undelete FILE SERIAL                          append a bill from the recycle bin again\n"
+    "  categorize FILE [--rules R] [--all] [--dry-run]  give bills their categories by rules\n"
+    "  category FILE SERIAL NAME                     set one bill's category by hand\n"
+    "  categories FILE                               list the categories with counts and sums\n"
     "A FILE left out is the ledger Pennacle opens: $PENNACLE_HOME/data.kdb, the one beside the program,\n"
     "or (installed from the package) ~/.local/share/pennacle/data.kdb.\n"
     "Run 'kdbtool <command> --help' for more.\n";
@@ -77,7 +82,7 @@ const char* const kCheckHelp =
     "auxiliary file, changes nothing, and prints what it found. Exit status 0 when the file is sound.\n";
 
 const char* const kImportHelp =
-    "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--dry-run]\n"
+    "usage: kdbtool import FILE EXPORT [--from alipay|wechat] [--rules RULES] [--dry-run]\n"
     "       kdbtool import --repair-log FILE\n"
     "Appends ledger bills from a bill export of Alipay or WeChat Pay, or from our own CSV.\n"
     "\n"
@@ -110,6 +115,10 @@ const char* const kImportHelp =
     "live bill with the same time, amount, side and channel that no other row claimed counts as\n"
     "already there. An import cut short is finished by importing the same export again.\n"
     "--dry-run lists the bills that would be added, with totals, and writes nothing.\n"
+    "Each bill added gets a category (FILE.categories): the rules' (RULES, else rules.yaml beside FILE;\n"
+    "see kdbtool categorize), else the export's own 交易分类 (Alipay), else none (未分类); a row a\n"
+    "rule marks ignore is skipped and counted. A CSV with a column 分类 (as kdbtool export writes it)\n"
+    "gives its bills that category, set by hand.\n"
     "A line of FILE.imports that fails its checksum before its torn end stops every import: run\n"
     "--repair-log, which rebuilds the record from its sound lines, names the lines it dropped and\n"
     "keeps the damaged file as FILE.imports.damaged.\n"
@@ -269,6 +278,7 @@ struct ImportArgs {
   std::vector<std::string> files;
   BillImportOptions options;
   bool repair_log = false;
+  std::string rules;  // --rules
 };
 
 bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, std::ostream& err) {
@@ -282,6 +292,8 @@ bool parse_import_args(const std::vector<std::string>& args, ImportArgs* out, st
       out->options.force = args[++i] == "alipay" ? ExportSource::Alipay : ExportSource::WeChat;
     } else if (args[i] == "--from") {
       return fail(err, "--from takes alipay or wechat"), false;
+    } else if (args[i] == "--rules" && i + 1 < args.size()) {
+      out->rules = args[++i];
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       // "-" alone is a file name; a file whose name begins with "-" is given as "./-name".
       return fail(err, "unknown option '" + args[i] + "' (see kdbtool import --help)"), false;
@@ -304,14 +316,19 @@ int not_recognised(std::ostream& err, const std::string& file, const std::string
 }
 
 // Lists the bills (--dry-run) or appends them group by group.
-int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std::ostream& out,
-                    std::ostream& err) {
+int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, const BillTable& table,
+                    std::ostream& out, std::ostream& err) {
   if (ia.options.dry_run) {
     close_database();
     std::vector<ImportedBill> table;
     for (const CsvBill& b : bills) table.push_back({b.line, b.bill});
     print_bill_table(table, out);
     return 0;
+  }
+  ImportCategoryWriter categories;
+  if (Status s = categories.open(posix_file_system(), table, std::nullopt); !s.ok()) {
+    close_database();
+    return fail(err, s.message());
   }
   size_t written = 0;
   for (size_t from = 0; from < bills.size(); from += kImportGroup) {
@@ -333,6 +350,12 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, std
                            " bill(s) were written before it");
     }
     written = to;
+    if (Status s = categories.stored(group, csv_categories(bills, from, to, ia.options.rules), serials);
+        !s.ok()) {
+      close_database();
+      return fail(err, s.message() + "; " + std::to_string(written) + " bill(s) were written, the last " +
+                           std::to_string(to - from) + " without their categories");
+    }
   }
   close_database();
   out << written << " bill(s) imported\n";
@@ -365,6 +388,9 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;
+  Result<std::optional<CategoryRules>> rules = rules_for(ia.files[0], ia.rules);
+  if (!rules.ok()) return fail(err, rules.status().message() + "; nothing was imported");
+  ia.options.rules = *rules ? &**rules : nullptr;
   const Status exported = import_bill_export(ia.files[0], csv_file, text, ia.options, out, err);
   if (exported.code() != StatusCode::NotFound) return exported.ok() ? 0 : fail(err, exported.message());
   Result<BillCsv> csv = parse_bill_csv(text);
@@ -386,7 +412,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
     close_database();
     return fail(err, csv_file + ": " + std::to_string(bad.size()) + " bad row(s); nothing was written");
   }
-  return write_csv_bills(bills, ia, out, err);
+  return write_csv_bills(bills, ia, *table, out, err);
 }
 
 }  // namespace
@@ -449,6 +475,9 @@ int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::o
   if (cmd == "backups") return kdbtool_backups(rest, out, err);
   if (cmd == "trash") return kdbtool_trash(rest, out, err);
   if (cmd == "undelete") return kdbtool_undelete(rest, out, err);
+  if (cmd == "categorize") return kdbtool_categorize(rest, out, err);
+  if (cmd == "category") return kdbtool_category(rest, out, err);
+  if (cmd == "categories") return kdbtool_categories(rest, out, err);
   err << "kdbtool: unknown command '" << cmd << "'\n" << kUsage;
   return 1;
 }

@@ -14,6 +14,7 @@
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
+#include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -24,7 +25,8 @@ const char* const kExportHelp =
     "Writes the records on standard output (UTF-8).\n"
     "csv (the default): the live records as CSV (RFC 4180) with a header row of field names; date-times\n"
     "as YYYY-MM-DD HH:MM:SS, amounts exactly (two decimals when those are exact, else every digit the\n"
-    "number has), other numbers as the shortest decimal that reads back the same. --all adds deleted\n"
+    "number has), other numbers as the shortest decimal that reads back the same. A ledger's bills get\n"
+    "a column 分类 after their fields: each bill's category (未分类 for none). --all adds deleted\n"
     "records and a last column 'deleted' (1 for a deleted record).\n"
     "beancount, hledger, ledger: the ledger's bills as a journal that bean-check, hledger check --strict\n"
     "and ledger --pedantic accept: each bill a transaction between the channel's account (支付宝\n"
@@ -57,11 +59,15 @@ std::string cell_of(Value& v, bool amount) {
   }
 }
 
+// A ledger's bills get a column 分类 after their fields (before --all's 'deleted').
 Result<std::string> records_csv(const DatabaseInfo& info, const DateRange& range, bool all) {
   const bool ledger = current_bill_table().ok();
+  Result<std::optional<CategoryColumn>> categories = CategoryColumn::for_current_database();
+  if (!categories.ok()) return categories.status();
   std::string csv;
   for (size_t i = 0; i < info.fields.size(); ++i)
     csv += (i ? "," : "") + csv_cell(gbk_to_utf8_lossy(info.fields[i].name));
+  if (*categories) csv += ",分类";
   csv += all ? ",deleted\r\n" : "\r\n";
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
@@ -80,6 +86,7 @@ Result<std::string> records_csv(const DatabaseInfo& info, const DateRange& range
         in_range = range.contains(v.double_payload());
       row += (i ? "," : "") + csv_cell(cell_of(v, ledger && i + 1 == static_cast<size_t>(BillField::Amount)));
     }
+    if (*categories && rc == DbCode::Ok) row += "," + csv_cell((*categories)->current_cell(serial));
     if (in_range) csv += row + (all ? (serial < 0 ? ",1\r\n" : ",0\r\n") : "\r\n");
   }
   if (rc != DbCode::Ok) return store_status(rc);
@@ -157,7 +164,10 @@ Result<DateRange> parse_date_range(const std::vector<std::string>& args, std::ve
 
 Result<std::vector<JournalBill>> ledger_bills_with_categories(const DateRange& range) {
   Result<std::vector<JournalBill>> bills = read_ledger_bills(range);
-  if (bills.ok()) fill_categories(&*bills, no_categories());
+  if (!bills.ok()) return bills;
+  Result<CategoryLookup> lookup = ledger_categories();
+  if (!lookup.ok()) return lookup.status();
+  fill_categories(&*bills, *lookup);
   return bills;
 }
 

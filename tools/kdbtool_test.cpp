@@ -33,11 +33,12 @@ TEST_F(Kdbtool, CreateImportExportRoundTripsTheBillsExactly) {
   std::istringstream lines(bills);
   std::string line;
   int n = 0;
-  // The export adds the running number in front; everything else comes back as it went in.
+  // The export adds the running number in front and the category last (none here); everything else
+  // comes back as it went in.
   for (const CsvRecord& r : csv_records(bills)) {
     std::string row = n == 0 ? u8("序号") : std::to_string(n);
     for (const std::string& c : r.cells) row += "," + csv_cell(c);
-    expected += row + "\r\n";
+    expected += row + (n == 0 ? u8(",分类") : u8(",未分类")) + "\r\n";
     ++n;
   }
   EXPECT_EQ(out_.str(), expected);
@@ -145,11 +146,13 @@ TEST_F(Kdbtool, ExportAllMarksDeletedRecords) {
   ASSERT_TRUE(ok(db_delete));
   close_db();
   ASSERT_EQ(run({"export", db}), 0);
-  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注\r\n2,收入,3.00,微信,2023-03-15 00:00:00,\r\n"));
-  ASSERT_EQ(run({"export", db, "--all"}), 0);
   EXPECT_EQ(out_.str(),
-            u8("序号,类型,金额,付款方式,时间,备注,deleted\r\n1,支出,2.00,微信,2023-03-15 12:00:00,,1\r\n"
-               "2,收入,3.00,微信,2023-03-15 00:00:00,,0\r\n"));
+            u8("序号,类型,金额,付款方式,时间,备注,分类\r\n2,收入,3.00,微信,2023-03-15 00:00:00,,未分类\r\n"));
+  ASSERT_EQ(run({"export", db, "--all"}), 0);
+  EXPECT_EQ(
+      out_.str(),
+      u8("序号,类型,金额,付款方式,时间,备注,分类,deleted\r\n1,支出,2.00,微信,2023-03-15 12:00:00,,未分类,1\r\n"
+         "2,收入,3.00,微信,2023-03-15 00:00:00,,未分类,0\r\n"));
   EXPECT_EQ(run({"export", path("missing.kdb")}), 1);
   EXPECT_NE(err_.str().find(u8("指定文件未找到")), std::string::npos);
 }

@@ -7,12 +7,16 @@
 #include <cstdio>
 #include <optional>
 
+#include "ledger/categories.h"
 #include "ledger/import/bill_text.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 
 namespace pennacle {
 namespace {
+
+// The column kdbtool export adds after a ledger's fields.
+constexpr std::string_view kCategoryColumn = "分类";
 
 bool two_digits(std::string_view s, size_t at, int* v) {
   if (at + 2 > s.size() || !std::isdigit(static_cast<unsigned char>(s[at])) ||
@@ -152,6 +156,8 @@ Result<BillCsv> parse_bill_csv(std::string_view text) {
     auto it = std::find(h.begin(), h.end(), names[c]);
     csv.columns[c] = it == h.end() ? -1 : static_cast<int>(it - h.begin());
   }
+  auto category = std::find(h.begin(), h.end(), kCategoryColumn);
+  csv.columns[5] = category == h.end() ? -1 : static_cast<int>(category - h.begin());
   if (csv.columns[1] < 0 || csv.columns[2] < 0) {
     return Status::invalid("the header row needs " + names[1] + " and " + names[2] + " columns");
   }
@@ -162,8 +168,8 @@ Result<BillCsv> parse_bill_csv(std::string_view text) {
 namespace {
 
 // Checks one row of our CSV and fills `*b`; returns why it cannot be a bill, or "".
-std::string csv_bill(const CsvRecord& row, const int (&col)[5], const std::vector<std::string>& names,
-                     const BillTable& table, double now, Bill* b) {
+std::string csv_bill(const CsvRecord& row, const int (&col)[6], const std::vector<std::string>& names,
+                     const BillTable& table, double now, Bill* b, std::string* category) {
   auto cell = [&](int c) -> std::string {
     return col[c] >= 0 && static_cast<size_t>(col[c]) < row.cells.size()
                ? row.cells[static_cast<size_t>(col[c])]
@@ -171,7 +177,13 @@ std::string csv_bill(const CsvRecord& row, const int (&col)[5], const std::vecto
   };
   std::optional<std::string> type = utf8_to_gbk(cell(0)), amount = utf8_to_gbk(cell(1)),
                              channel = utf8_to_gbk(cell(2)), remark = utf8_to_gbk(cell(4));
-  if (!type || !amount || !channel || !remark) return "a text has characters GBK cannot hold";
+  std::optional<std::string> named = utf8_to_gbk(cell(5));
+  if (!type || !amount || !channel || !remark || !named) return "a text has characters GBK cannot hold";
+  if (!named->empty() && *named != uncategorized()) {
+    if (std::string why = category_name_problem(*named); !why.empty())
+      return std::string(kCategoryColumn) + " '" + cell(5) + "': " + why;
+    *category = *named;
+  }
   b->type = *type;
   b->channel = *channel;
   b->remark = *remark;
@@ -203,8 +215,8 @@ std::vector<CsvBill> csv_bills(const BillCsv& csv, const BillTable& table, doubl
   for (size_t r = csv.first; r < csv.rows.size(); ++r) {
     const CsvRecord& row = csv.rows[r];
     if (row.cells.size() == 1 && row.cells[0].empty()) continue;  // a blank line
-    CsvBill b{row.line, Bill{}};
-    const std::string why = csv_bill(row, csv.columns, names, table, now, &b.bill);
+    CsvBill b{row.line, Bill{}, {}};
+    const std::string why = csv_bill(row, csv.columns, names, table, now, &b.bill, &b.category);
     if (!why.empty()) {
       errors->push_back({row.line, why});
       continue;

@@ -37,8 +37,8 @@ std::string bill_csv_row_shape();
 // The rows of our CSV, with the column of each bill field (-1 where a header row leaves it out).
 struct BillCsv {
   std::vector<CsvRecord> rows;
-  size_t first = 0;                  // the first bill row (1 after a header row)
-  int columns[5] = {0, 1, 2, 3, 4};  // 类型, 金额, 付款方式, 时间, 备注
+  size_t first = 0;                      // the first bill row (1 after a header row)
+  int columns[6] = {0, 1, 2, 3, 4, -1};  // 类型, 金额, 付款方式, 时间, 备注, 分类 (only by its header)
 };
 // NotFound (with why) when `text` is not our CSV at all; Invalid when its header row lacks 金额 or
 // 付款方式.
@@ -47,6 +47,7 @@ Result<BillCsv> parse_bill_csv(std::string_view text);
 struct CsvBill {
   int line = 0;
   Bill bill;
+  std::string category;  // GBK: the row's 分类, empty when it has none (or says 未分类)
 };
 struct CsvRowError {
   int line = 0;

@@ -19,7 +19,20 @@ constexpr std::string_view kXlsxMagic = "PK\x03\x04";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kRemarkSeparator = " · ";
 
-enum Role { kTime, kCategory, kCounterpart, kGoods, kDirection, kAmount, kStatus, kOrder, kMerchant, kRoles };
+enum Role {
+  kTime,
+  kCategory,
+  kCounterpart,
+  kGoods,
+  kDirection,
+  kAmount,
+  kStatus,
+  kOrder,
+  kMerchant,
+  kMethod,
+  kTaxonomy,  // what the category rules call Alipay's category and WeChat's txType
+  kRoles
+};
 
 struct RoleNames {
   bool required;
@@ -37,7 +50,9 @@ const Layout& layout_of(ExportSource source) {
                                   {true, {"金额", "金额（元）", "金额(元)"}},
                                   {true, {"交易状态"}},
                                   {true, {"交易订单号", "交易号"}},
-                                  {false, {"商家订单号"}}}};
+                                  {false, {"商家订单号"}},
+                                  {false, {"收/付款方式"}},
+                                  {false, {"交易分类"}}}};
   static const Layout kWeChat = {{{true, {"交易时间"}},
                                   {true, {"交易类型"}},
                                   {true, {"交易对方"}},
@@ -46,7 +61,9 @@ const Layout& layout_of(ExportSource source) {
                                   {true, {"金额(元)", "金额（元）", "金额"}},
                                   {true, {"当前状态"}},
                                   {true, {"交易单号"}},
-                                  {false, {"商户单号"}}}};
+                                  {false, {"商户单号"}},
+                                  {false, {"支付方式"}},
+                                  {false, {"交易类型"}}}};
   return source == ExportSource::Alipay ? kAlipay : kWeChat;
 }
 
@@ -81,6 +98,7 @@ enum class RowKind { Payment, Income, Refund, Neutral, FailedOrClosed, Pending, 
 // One data row's cells by role, padding removed.
 struct RowFields {
   int line = 0;
+  ExportSource source = ExportSource::Alipay;
   std::array<std::string_view, kRoles> f;
   const SheetCell* time_cell = nullptr;
   RowKind kind = RowKind::Payment;
@@ -196,6 +214,11 @@ bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::strin
   b.remark = gbk;
   b.order = std::string(row.f[kOrder]);
   if (!empty_or_slash(row.f[kMerchant])) b.merchant = std::string(row.f[kMerchant]);
+  auto cell = [&](Role r) { return empty_or_slash(row.f[r]) ? std::string() : std::string(row.f[r]); };
+  b.peer = cell(kCounterpart);
+  b.item = cell(kGoods);
+  b.method = cell(kMethod);
+  (row.source == ExportSource::Alipay ? b.category : b.tx_type) = cell(kTaxonomy);
   out->bills.push_back(std::move(b));
   return true;
 }
@@ -266,6 +289,7 @@ void read_rows(const Sheet& sheet, size_t header, const Columns& columns, Export
     if (is_footer_start(first->text)) break;
     RowFields fields;
     fields.line = row.line;
+    fields.source = source;
     for (size_t r = 0; r < kRoles; ++r) {
       for (size_t col : columns[r]) {
         if (col >= row.cells.size() || trim_cell(row.cells[col].text).empty()) continue;

@@ -31,6 +31,9 @@ struct ExportBill {
   std::string remark;  // GBK: "交易对方 · 商品说明", whole (the import cuts it to what the ledger takes)
   std::string order;     // UTF-8: the order number as the export gives it, padding removed
   std::string merchant;  // UTF-8: the merchant order number, empty when none ("/" too)
+  // What the category rules meet (UTF-8, empty when the export has none, "/" too): 交易对方, 商品说明
+  // (商品), Alipay's 交易分类, the payment method (收/付款方式, 支付方式), WeChat's 交易类型.
+  std::string peer, item, category, method, tx_type;
 };
 
 // Something about one row: why it cannot be imported, or what was changed on the way in.

@@ -13,6 +13,7 @@
 
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
+#include "ledger/import/import_categories.h"
 #include "ledger/import/import_log.h"
 #include "ledger/import/import_pairs.h"
 #include "platform/gbk.h"
@@ -113,7 +114,7 @@ using SidedKey = std::pair<ImportKey, bool>;
 // What the log says the ledger holds: how many live records each key claims, which records are
 // claimed, and the done entries that settle intents of an import cut short.
 struct Presence {
-  std::map<SidedKey, int> present;
+  std::map<SidedKey, std::vector<int32_t>> present;  // the serials of the live records of each key
   std::set<int32_t> claimed;
   std::vector<ImportEntry> settled;
 };
@@ -143,7 +144,7 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
     auto it = ledger.live.find(e.serial);
     if (it != ledger.live.end() && !p.claimed.count(e.serial) && it->second.time == e.key.time &&
         it->second.amount == stored_amount(table, e.key.amount) && it->second.income == e.income) {
-      ++p.present[{e.key, e.income}];
+      p.present[{e.key, e.income}].push_back(e.serial);
       p.claimed.insert(e.serial);
     }
   }
@@ -160,7 +161,7 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
     for (auto it = std::upper_bound(found->second.begin(), found->second.end(), e->serial);
          it != found->second.end(); ++it) {
       if (!p.claimed.insert(*it).second) continue;
-      ++p.present[{e->key, e->income}];
+      p.present[{e->key, e->income}].push_back(*it);
       ImportEntry done = *e;
       done.kind = ImportEntry::Kind::Done;
       done.serial = *it;
@@ -182,15 +183,25 @@ std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& le
   return out;
 }
 
+// A row the ledger holds already: the serial of its record, the bill and the category the row gives.
+struct BillThere {
+  int32_t serial = 0;
+  Bill bill;
+  ImportCategory category;
+};
+
 struct PlannedBill {
   ImportedBill bill;
   ImportEntry entry;  // the intent
+  ImportCategory category;
 };
 
 struct Plan {
   std::vector<PlannedBill> add;
   std::vector<ImportEntry> found;  // done entries of rows found by their values
   int already = 0;
+  int ignored = 0;               // rows a rule marks ignore
+  std::vector<BillThere> there;  // rows the ledger holds already, with the record of each
 };
 
 // The bill a paired row (or a remembered refund) books, with its intent entry.
@@ -223,18 +234,25 @@ PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std
 // rows without an order number are never one.
 Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
           std::map<ValueKey, std::vector<int32_t>> unclaimed, const std::string& channel,
-          std::vector<RowNote>* notices) {
+          const ExportRead& read, const CategoryRules* rules, std::vector<RowNote>* notices) {
   Plan out;
   std::set<SidedKey> seen;
   for (const PairedBill& pb : pairing.book) {
     PlannedBill p = planned_bill(pb, table, channel, notices);
+    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill);
+    if (category.ignore) {
+      ++out.ignored;
+      continue;
+    }
+    p.category = std::move(category);
     const SidedKey key{p.entry.key, p.entry.income};
     if (!key.first.order.empty() && !seen.insert(key).second) {
       ++out.already;
       continue;
     }
-    if (auto it = presence.present.find(key); it != presence.present.end() && it->second > 0) {
-      --it->second;
+    if (auto it = presence.present.find(key); it != presence.present.end() && !it->second.empty()) {
+      out.there.push_back({it->second.back(), p.bill.bill, p.category});
+      it->second.pop_back();
       ++out.already;
       continue;
     }
@@ -244,6 +262,7 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
       p.entry.kind = ImportEntry::Kind::Done;
       p.entry.serial = same->second.back();
       same->second.pop_back();
+      out.there.push_back({p.entry.serial, p.bill.bill, p.category});
       out.found.push_back(std::move(p.entry));
       ++out.already;
       continue;
@@ -257,7 +276,7 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
 // `first` (settled intents, bills found by their values, remembered halves) goes before them.
 // Returns the number of bills stored; `*problem` says why when it could not store them all.
 size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry> first, int32_t highest,
-                    size_t group_size, ImportLog& log, Status* problem) {
+                    size_t group_size, ImportLog& log, ImportCategoryWriter& categories, Status* problem) {
   size_t stored = 0;
   group_size = std::max<size_t>(group_size, 1);
   for (size_t start = 0; start < add.size() || !first.empty(); start += group_size) {
@@ -265,10 +284,12 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     std::vector<ImportEntry> intents = std::move(first);
     first.clear();
     std::vector<Bill> group;
+    std::vector<ImportCategory> names;
     for (size_t i = start; i < end; ++i) {
       intents.push_back(add[i].entry);
       intents.back().serial = highest;
       group.push_back(add[i].bill.bill);
+      names.push_back(add[i].category);
     }
     if (*problem = log.append(intents, true); !problem->ok()) return stored;
     if (group.empty()) break;
@@ -283,6 +304,7 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     }
     stored += serials.size();
     if (*problem = log.append(done, false); !problem->ok()) return stored;
+    if (*problem = categories.stored(group, names, serials); !problem->ok()) return stored;
     if (rc != DbCode::Ok) {
       // The done entries of the bills that were stored; the store's failure is the one to report.
       std::ignore = log.sync();
@@ -300,12 +322,15 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
 
 constexpr size_t kUnknownStatusesListed = 5;
 
-void print_counts(const ExportRead& read, const Pairing& pairing, size_t added, int already, bool dry_run,
-                  std::ostream& out) {
+void print_counts(const ExportRead& read, const Pairing& pairing, const Plan& p, size_t added, bool dry_run,
+                  bool rules, std::ostream& out) {
+  const int already = p.already;
   out << (dry_run ? "would add " : "added ") << added << ", already there " << already << ", neutral skipped "
       << read.neutral << ", failed or closed skipped " << read.failed_or_closed + pairing.closed_refunds
       << ", pending " << read.pending << ", unknown status " << read.unknown_statuses.size()
-      << ", refund without its payment " << pairing.orphans << "\n";
+      << ", refund without its payment " << pairing.orphans;
+  if (rules) out << ", ignored by rules " << p.ignored;
+  out << "\n";
 }
 
 // The first rows skipped for a status on neither list, with the status.
@@ -367,6 +392,18 @@ Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptio
   return s;
 }
 
+Status fill_categories(std::vector<BillThere>& there, ImportCategoryWriter& categories) {
+  std::vector<Bill> bills;
+  std::vector<ImportCategory> names;
+  std::vector<int32_t> serials;
+  for (BillThere& t : there) {
+    bills.push_back(std::move(t.bill));
+    names.push_back(std::move(t.category));
+    serials.push_back(t.serial);
+  }
+  return categories.fill_missing(bills, names, serials);
+}
+
 Status run_import(const std::string& db_arg, const std::string& export_arg, const ExportRead& read,
                   const BillImportOptions& options, const BillTable& table, std::ostream& out) {
   ImportLog log;
@@ -380,7 +417,8 @@ Status run_import(const std::string& db_arg, const std::string& export_arg, cons
   const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
   const Pairing pairing = pair_refunds(read, log.entries(), channel);
   std::vector<RowNote> notices = read.notices;
-  Plan p = plan(pairing, table, presence, unclaimed_records(ledger, presence), channel, &notices);
+  Plan p = plan(pairing, table, presence, unclaimed_records(ledger, presence), channel, read, options.rules,
+                &notices);
   for (const RowNote& n : notices)
     out << export_arg << ": " << row_place(read, n.line) << ": " << n.text << "\n";
   print_unknown_statuses(export_arg, read, out);
@@ -389,16 +427,24 @@ Status run_import(const std::string& db_arg, const std::string& export_arg, cons
     for (const PlannedBill& planned : p.add) bills.push_back(planned.bill);
     out << "Bills from the " << source_name(read.source) << " export that are not in the ledger yet:\n";
     print_bill_table(bills, out);
-    print_counts(read, pairing, p.add.size(), p.already, true, out);
+    print_counts(read, pairing, p, p.add.size(), true, options.rules != nullptr, out);
     return Status();
   }
   std::vector<ImportEntry> first = std::move(presence.settled);
   first.insert(first.end(), p.found.begin(), p.found.end());
   first.insert(first.end(), pairing.remember.begin(), pairing.remember.end());
+  ImportCategoryWriter categories;
+  LiveBills live;
+  for (const auto& [serial, f] : ledger.live) live[serial] = {serial, f.time, f.amount, f.income};
+  if (Status s = categories.open(options.fs ? *options.fs : posix_file_system(), table, std::move(live));
+      !s.ok())
+    return s;
+  // Bills an import cut short stored without their categories get them now.
+  if (Status s = fill_categories(p.there, categories); !s.ok()) return s;
   Status problem;
-  const size_t stored =
-      write_groups(p.add, std::move(first), ledger.highest_serial, options.group_size, log, &problem);
-  print_counts(read, pairing, stored, p.already, false, out);
+  const size_t stored = write_groups(p.add, std::move(first), ledger.highest_serial, options.group_size, log,
+                                     categories, &problem);
+  print_counts(read, pairing, p, stored, false, options.rules != nullptr, out);
   if (!problem.ok()) {
     return Status::invalid(problem.message() + "; " + std::to_string(stored) +
                            " bill(s) were added before it; importing again adds the rest");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ledger/bill.h"
+#include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
 #include "platform/file.h"
 #include "platform/status.h"
@@ -30,12 +31,16 @@ struct BillImportOptions {
   bool dry_run = false;
   FileSystem* fs = nullptr;  // where the record of imported bills is kept; nullptr: the real one
   size_t group_size = 1000;  // bills appended as one group, between two syncs of that record
+  // The rules that give each new bill its category (ledger/import/import_categories.h); nullptr:
+  // the export's own category alone.
+  const CategoryRules* rules = nullptr;
 };
 
 // `kdbtool import DB EXPORT` for a bill export held in `bytes` (paths as the user gave them, UTF-8).
 // NotFound, doing nothing, when `bytes` is no bill export and no source is forced. Otherwise
-// imports (or, dry, lists) the bills that the ledger does not hold yet and prints the counts on
-// `out`; each bad row is named on `err`, and a failure says what stopped the import.
+// imports (or, dry, lists) the bills that the ledger does not hold yet, each with its category in
+// the category file beside the ledger, and prints the counts on `out`; each bad row is named on `err`, and a
+// failure says what stopped the import.
 Status import_bill_export(const std::string& db_arg, const std::string& export_arg, std::string_view bytes,
                           const BillImportOptions& options, std::ostream& out, std::ostream& err);
 

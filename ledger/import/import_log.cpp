@@ -152,8 +152,10 @@ Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_app
 Status ImportLog::parse(std::string_view bytes) {
   entries_.clear();
   sound_end_ = marked_ = 0;
-  // Empty, or a header cut short: the file was being made when an import stopped.
+  // Empty, or a header cut short: the file was being made when an import stopped. All zero bytes: a
+  // power cut kept the length of its first write but none of its bytes.
   if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
+  if (bytes.find_first_not_of('\0') == std::string_view::npos) return Status();
   if (bytes.substr(0, kHeader.size()) != kHeader) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) +
                            ": not a record of imported bills (it does not begin with '" +

@@ -1,0 +1,74 @@
+#include "ledger/import/import_categories.h"
+
+#include "ledger/import/bill_text.h"
+
+namespace pennacle {
+
+ImportCategory export_row_category(const CategoryRules* rules, ExportSource source, const ExportBill* row,
+                                   const Bill& bill) {
+  ImportCategory out;
+  int dropped = 0;  // characters GBK cannot hold are no part of any rule's text either
+  const std::string category = row ? utf8_to_gbk_dropping(row->category, &dropped) : std::string();
+  if (rules) {
+    RuleInput in = bill_rule_input(bill);
+    std::string peer, item, method, tx_type;
+    if (row) {
+      in.section = source == ExportSource::Alipay ? RuleSection::Alipay : RuleSection::WeChat;
+      peer = utf8_to_gbk_dropping(row->peer, &dropped);
+      item = utf8_to_gbk_dropping(row->item, &dropped);
+      method = utf8_to_gbk_dropping(row->method, &dropped);
+      tx_type = utf8_to_gbk_dropping(row->tx_type, &dropped);
+      in.peer = peer;
+      in.item = item;
+      in.category = category;
+      in.method = method;
+      in.tx_type = tx_type;
+    }
+    RuleMatch m = rules->match(in);
+    out.ignore = m.ignore;
+    out.name = std::move(m.category);
+  }
+  if (out.name.empty() && category_name_problem(category).empty()) out.name = category;
+  return out;
+}
+
+Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::optional<LiveBills> live) {
+  table_ = table;
+  live_ = std::move(live);
+  return file_.open(fs, categories_path(table.full_path), true);
+}
+
+Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
+                                          const std::vector<ImportCategory>& categories,
+                                          const std::vector<int32_t>& serials) {
+  std::vector<CategoryEntry> entries;
+  for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
+    Bill b = bills[i];
+    b.amount = stored_amount(table_, b.amount);
+    const CategoryKey key = category_key(serials[i], b);
+    if (!categories[i].name.empty() && !file_.find(key)) entries.push_back({key, categories[i].name, false});
+  }
+  if (entries.empty()) return Status();
+  const Status s = file_.update(entries, live_ ? &*live_ : nullptr);
+  live_.reset();
+  return s;
+}
+
+Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
+                                    const std::vector<ImportCategory>& categories,
+                                    const std::vector<int32_t>& serials) {
+  std::vector<CategoryEntry> entries;
+  for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
+    Bill b = bills[i];
+    b.amount = stored_amount(table_, b.amount);
+    const CategoryKey key = category_key(serials[i], b);
+    if (live_) (*live_)[key.serial] = key;
+    if (!categories[i].name.empty()) entries.push_back({key, categories[i].name, categories[i].by_hand});
+  }
+  if (entries.empty() && !live_) return Status();
+  const Status s = file_.update(entries, live_ ? &*live_ : nullptr);
+  live_.reset();  // the first write dropped what was gone; later groups only add
+  return s;
+}
+
+}  // namespace pennacle

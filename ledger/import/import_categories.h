@@ -1,0 +1,52 @@
+// The categories an import gives the bills it adds: the rules' category when a rule matches the
+// export's row, else the export's own category (Alipay's 交易分类), else none (未分类). A row a
+// matching rule marks `ignore` is not booked.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ledger/bill.h"
+#include "ledger/categories.h"
+#include "ledger/category_rules.h"
+#include "ledger/import/bill_exports.h"
+#include "platform/file.h"
+#include "platform/status.h"
+
+namespace pennacle {
+
+struct ImportCategory {
+  std::string name;  // GBK; empty for none
+  bool ignore = false;
+  bool by_hand = false;  // a person named it (a 分类 cell of our CSV), not a rule
+};
+
+// The category of `bill`, made from `row` of a `source` export (nullptr: a refund the import log
+// remembered, met as a stored bill is). `rules` may be nullptr.
+ImportCategory export_row_category(const CategoryRules* rules, ExportSource source, const ExportBill* row,
+                                   const Bill& bill);
+
+// Writes the categories of the bills an import stores, group by group, each group's on the disk
+// before the next group is stored.
+class ImportCategoryWriter {
+ public:
+  // Opens the category file beside the ledger of `table` for writing (its lock is held until this
+  // object goes). `live`: the ledger's live bills before the import; the first write drops the
+  // entries of bills that are gone (none are dropped without it).
+  Status open(FileSystem& fs, const BillTable& table, std::optional<LiveBills> live);
+  // Bills the ledger held already: bills[i] is record serials[i]; those without an entry take
+  // categories[i] (a bill an import cut short stored before its category was written).
+  Status fill_missing(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
+                      const std::vector<int32_t>& serials);
+  // After a group is stored: bills[i] got serials[i] and takes categories[i] (an empty name: none).
+  Status stored(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
+                const std::vector<int32_t>& serials);
+
+ private:
+  CategoryFile file_;
+  BillTable table_;
+  std::optional<LiveBills> live_;
+};
+
+}  // namespace pennacle
