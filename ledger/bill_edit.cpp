@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "ledger/categories.h"
+#include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 
@@ -132,7 +134,7 @@ Result<BillEdit> edit_found(const BillTable& table, int32_t serial, const BillCh
     if (rc != DbCode::Ok) return store_status(rc);
     Result<Bill> now = read_bill(serial);
     if (!now.ok()) return now.status();
-    return BillEdit{std::move(*before), std::move(*now)};
+    return BillEdit{std::move(*before), std::move(*now), Status()};
   }
 }
 
@@ -141,7 +143,17 @@ Result<BillEdit> edit_found(const BillTable& table, int32_t serial, const BillCh
 Result<BillEdit> edit_bill(int32_t serial, const BillChange& change) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
+  // The category file's entry is keyed by these: it moves with them.
+  CategoryFile categories;
+  const bool rekeyed = change.time || change.amount || change.type;
+  if (rekeyed) {
+    if (Status s = categories.open(posix_file_system(), categories_path(table->full_path), true); !s.ok())
+      return s.with_context("bill " + std::to_string(serial) + " is unchanged");
+  }
   Result<BillEdit> e = edit_found(*table, serial, change);
+  if (e.ok() && rekeyed) {
+    e->category = categories.rekey(category_key(serial, e->before), category_key(serial, e->after));
+  }
   if (e.ok() || e.status().code() != StatusCode::Store) return e;
   // The search, the read and the edit all meet the record's lock: a holder is named once for all.
   const bool held = e.status().store_code() == code_number(DbCode::LockFile);

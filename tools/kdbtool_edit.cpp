@@ -102,6 +102,10 @@ int kdbtool_edit(const std::vector<std::string>& args, std::ostream& out, std::o
   if (!edited.ok()) return fail(err, args[0] + ": " + edited.status().message());
   print_bill("before", edited->before, out);
   print_bill("after ", edited->after, out);
+  if (!edited->category.ok()) {
+    err << "kdbtool: the bill's category did not follow the edit (" << edited->category.message()
+        << "); set it again with kdbtool category\n";
+  }
   return 0;
 }
 

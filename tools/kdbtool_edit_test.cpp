@@ -38,10 +38,10 @@ TEST_F(KdbtoolEdit, PrintsTheBillBeforeAndAfterAndTheLedgerKeepsIt) {
   EXPECT_EQ(out_.str(), u8("before  2  收入  1000.00  银行卡  2024-03-02 23:59:59  工资\n"
                            "after   2  收入  999.50  支付宝  2024-04-01 10:11:12  工资 四月\n"));
   ASSERT_EQ(run({"edit", db_, "3", "--remark", std::string(500, 'r')}), 0) << err_.str();
-  EXPECT_EQ(bills(), u8("1,支出,12.50,微信,2024-03-01 08:30:00,午饭\r\n"
-                        "2,收入,999.50,支付宝,2024-04-01 10:11:12,工资 四月\r\n"
+  EXPECT_EQ(bills(), u8("1,支出,12.50,微信,2024-03-01 08:30:00,午饭,未分类\r\n"
+                        "2,收入,999.50,支付宝,2024-04-01 10:11:12,工资 四月,未分类\r\n"
                         "3,支出,3.00,现金,2024-03-03 07:00:00,") +
-                         std::string(500, 'r') + "\r\n");
+                         std::string(500, 'r') + u8(",未分类\r\n"));
   EXPECT_TRUE(check_database(db_).sound);
 }
 
@@ -98,6 +98,26 @@ TEST_F(KdbtoolEdit, NamesADeletedBillAndABillAnotherProgramHolds) {
   EXPECT_EQ(read_bytes(db_), before);
   other->close();
   EXPECT_EQ(run({"edit", db_, "3", "--amount", "5"}), 0) << err_.str();
+}
+
+// A bill's category is keyed by its time, amount and side: it follows an edit of any of them, a
+// category set by hand stays set by hand, and an edit of the channel alone leaves it in place.
+TEST_F(KdbtoolEdit, TheCategoryFollowsTheEditedBill) {
+  ASSERT_EQ(run({"category", db_, "2", u8("工资:奖金")}), 0) << err_.str();
+  ASSERT_EQ(run({"category", db_, "1", u8("餐饮")}), 0) << err_.str();
+  ASSERT_EQ(
+      run({"edit", db_, "2", "--amount", "2000", "--time", "2024-05-01 09:00:00", "--type", u8("支出")}), 0)
+      << err_.str();
+  EXPECT_EQ(err_.str(), "");
+  ASSERT_EQ(run({"edit", db_, "1", "--channel", u8("现金")}), 0) << err_.str();
+  const std::string all = bills();
+  EXPECT_NE(all.find(u8("2,支出,2000.00,银行卡,2024-05-01 09:00:00,工资,工资:奖金\r\n")), std::string::npos)
+      << all;
+  EXPECT_NE(all.find(u8("1,支出,12.50,现金,2024-03-01 08:30:00,午饭,餐饮\r\n")), std::string::npos) << all;
+  // Still set by hand: rules never take it over.
+  write_bytes(path("rules.yaml"), u8("pennacle:\n  rules:\n    - type: 支出\n      targetAccount: 其他\n"));
+  ASSERT_EQ(run({"categorize", db_, "--all"}), 0) << err_.str();
+  EXPECT_NE(bills().find(u8(",工资:奖金\r\n")), std::string::npos);
 }
 
 }  // namespace
