@@ -4,6 +4,7 @@
 #include <climits>
 #include <vector>
 
+#include "ledger/categories.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "store/record_store.h"
@@ -39,8 +40,17 @@ Status delete_current_bill(FileSystem& fs, double now) {
   if (DbCode rc = db_current_serial(&bill.serial); rc != DbCode::Ok) return store_status(rc);
   if (bill.serial <= 0) return Status::invalid("the record is deleted already");
   if (Status s = read_bill(&bill); !s.ok()) return s;
+  BinEntry entry{0, now, bill, {}, false};
+  // The category goes into the bin with the bill; an unreadable category file keeps no bill here.
+  CategoryFile categories;
+  if (Status s = categories.open(fs, categories_path(table->full_path), false); !s.ok())
+    return s.with_context("the bill was not deleted");
+  if (const CategoryEntry* c = categories.find(category_key(bill.serial, bill))) {
+    entry.category = c->name;
+    entry.category_by_hand = c->by_hand;
+  }
   int64_t id = 0;
-  if (Status s = bin.put(bill, now, &id); !s.ok()) return s.with_context("the bill was not deleted");
+  if (Status s = bin.put(std::move(entry), &id); !s.ok()) return s.with_context("the bill was not deleted");
   call_command(db_delete, {});
   if (DbCode rc = db_last_error(); rc != DbCode::Ok) {
     // The bill stays in the ledger; its entry leaves the bin so it is not listed as deleted. When

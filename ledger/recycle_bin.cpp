@@ -19,7 +19,8 @@ constexpr uint64_t kMaxBinBytes = 256u << 20;
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
 // Opens of a bin that a trim replaced while this one waited for its lock.
 constexpr int kReopens = 8;
-constexpr size_t kBillFields = 9, kStepFields = 3;
+// A bill line: kind, id, serial, deleted at, the five values, and the category with its by-hand mark.
+constexpr size_t kBillFields = 11, kStepFields = 3;
 
 FileCause lock_bin(File& file) {
   const auto deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -41,7 +42,8 @@ bool parse_bill_line(const std::vector<std::string_view>& f, BinEntry* e) {
          unescape_field(f[4], &e->bill.type) && parse_exact_number(f[5], &e->bill.amount) &&
          std::isfinite(e->bill.amount) && unescape_field(f[6], &e->bill.channel) &&
          parse_exact_number(f[7], &e->bill.time) && std::isfinite(e->bill.time) &&
-         unescape_field(f[8], &e->bill.remark);
+         unescape_field(f[8], &e->bill.remark) && unescape_field(f[9], &e->category) &&
+         (f[10] == "0" || f[10] == "1") && ((e->category_by_hand = f[10] == "1") || true);
 }
 
 }  // namespace
@@ -50,7 +52,8 @@ std::string bin_bill_line(const BinEntry& e) {
   const Bill& b = e.bill;
   return checked_line({"D", std::to_string(e.id), std::to_string(b.serial), exact_number(e.deleted_at),
                        escape_field(b.type), exact_number(b.amount), escape_field(b.channel),
-                       exact_number(b.time), escape_field(b.remark)});
+                       exact_number(b.time), escape_field(b.remark), escape_field(e.category),
+                       e.category_by_hand ? "1" : "0"});
 }
 
 RecycleBin::~RecycleBin() {
@@ -217,8 +220,8 @@ Status RecycleBin::write(std::string lines) {
   return Status();
 }
 
-Status RecycleBin::put(const Bill& bill, double deleted_at, int64_t* id) {
-  BinEntry e{slots_.empty() ? 1 : slots_.back().entry.id + 1, deleted_at, bill};
+Status RecycleBin::put(BinEntry e, int64_t* id) {
+  e.id = slots_.empty() ? 1 : slots_.back().entry.id + 1;
   if (Status s = write(bin_bill_line(e)); !s.ok()) return s;
   *id = e.id;
   by_id_[e.id] = slots_.size();

@@ -2,12 +2,11 @@
 // can be put back. An append-only file of checked lines (ledger/checked_lines.h), synced before the
 // record it holds is deleted.
 //
-// Three kinds of line: a bill put in the bin (with an id of its own, its serial, all its values and
-// the time it was deleted); an undelete begun (the entry's id and the highest serial the ledger held
-// before the bill was appended again); and an entry leaving the bin (its id and the serial the bill
-// has in the ledger). An undelete cut short between the first two steps is settled from the
-// ledger: the bill's record, if it was written, is a live one above that serial with the same values
-// (ledger/bin_ledger.h).
+// Three kinds of line: a bill put in the bin (with an id of its own, its serial, all its values, the
+// time it was deleted and its category); an undelete begun (the entry's id and the highest serial the ledger
+// held before the bill was appended again); and an entry leaving the bin (its id and the serial the bill has
+// in the ledger). An undelete cut short between the first two steps is settled from the ledger: the bill's
+// record, if it was written, is a live one above that serial with the same values (ledger/bin_ledger.h).
 //
 // The bin keeps the last kBinKeepBills bills or those of the last kBinKeepDays days, whichever are
 // more; trim() rewrites it without the others and without the entries that left, as a new file
@@ -43,6 +42,9 @@ struct BinEntry {
   int64_t id = 0;         // the entry's own number, rising through the file
   double deleted_at = 0;  // a date-time value
   Bill bill;              // its serial is the deleted record's
+  // The category the bill had (GBK; empty: none), so that an undelete gives it back.
+  std::string category{};
+  bool category_by_hand = false;
 };
 
 // What a repair did: the lines kept, and each dropped line with its number and text (shortened,
@@ -74,8 +76,12 @@ class RecycleBin {
   const std::string& path() const { return path_; }
 
   // The writes, each on the disk when it returns; only after an open for_append (asserted).
-  // Puts `bill` in the bin; `*id` gets the entry's id.
-  Status put(const Bill& bill, double deleted_at, int64_t* id);
+  // Puts `entry` (its id is given here) in the bin; `*id` gets the entry's id.
+  Status put(BinEntry entry, int64_t* id);
+  // A bill without a category.
+  Status put(const Bill& bill, double deleted_at, int64_t* id) {
+    return put(BinEntry{0, deleted_at, bill, {}, false}, id);
+  }
   Status begin_undelete(int64_t id, int32_t highest_serial);
   // The entry leaves the bin: its bill is in the ledger as `serial`.
   Status leave(int64_t id, int32_t serial);

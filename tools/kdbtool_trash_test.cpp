@@ -85,6 +85,26 @@ TEST_F(KdbtoolTrash, DeleteThenUndeleteBringsBackEveryValue) {
   }
 }
 
+// A bill's category goes into the bin with it and comes back with it, set by hand or not, whatever
+// the category file did meanwhile (a write that dropped the entries of bills that are gone).
+TEST_F(KdbtoolTrash, TheCategoryComesBackWithTheBill) {
+  const std::string typed =
+      u8("支出,12.34,微信,2024-05-01 08:09:10,早饭\n收入,500,银行卡,2024-05-02 09:00:00,\n");
+  ASSERT_EQ(run({"import", db_, write_export("typed.csv", typed)}), 0) << err_.str();
+  ASSERT_EQ(run({"category", db_, "1", u8("餐饮:早餐")}), 0) << err_.str();
+  ASSERT_EQ(run({"category", db_, "2", u8("工资")}), 0) << err_.str();
+  delete_serial(1);
+  // Rules over every bill rewrite the file without the deleted bill's entry.
+  write_bytes(path("rules.yaml"), u8("pennacle:\n  rules:\n    - type: 收入\n      targetAccount: 理财\n"));
+  ASSERT_EQ(run({"categorize", db_, "--all"}), 0) << err_.str();
+  ASSERT_EQ(run({"undelete", db_, "1"}), 0) << err_.str();
+  EXPECT_EQ(categories_of(db_), (std::vector<std::string>{u8("工资"), u8("餐饮:早餐")}));
+  // Still set by hand: the rules leave it alone.
+  write_bytes(path("rules.yaml"), u8("pennacle:\n  rules:\n    - type: 支出\n      targetAccount: 其他\n"));
+  ASSERT_EQ(run({"categorize", db_, "--all"}), 0) << err_.str();
+  EXPECT_EQ(categories_of(db_).back(), u8("餐饮:早餐"));
+}
+
 // An undelete tells the record of imported bills the new serial: importing the export again books
 // nothing new and needs no second look by the bills' values (the record is not written).
 TEST_F(KdbtoolTrash, AnUndeletedBillIsNotImportedAgain) {

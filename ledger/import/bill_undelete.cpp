@@ -7,6 +7,7 @@
 
 #include "ledger/bill.h"
 #include "ledger/bin_ledger.h"
+#include "ledger/categories.h"
 #include "ledger/import/import_log.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
@@ -43,6 +44,7 @@ Status map_imported(ImportLog* log, const Bill& bill, int32_t old_serial, int32_
 struct Held {
   std::optional<ImportLog> log;  // when the ledger has one
   RecycleBin bin;
+  CategoryFile categories;
   BillTable table;
   std::vector<std::string> notes;  // for the user, whatever comes of the undelete
 };
@@ -84,6 +86,13 @@ Result<Undeleted> run(Held& h, int32_t serial) {
   out.serial = serials[0];
   out.appended = true;
   if (rc != DbCode::Ok) out.notes.push_back("its remark could not be stored: " + store_code_text(rc));
+  if (!entry->category.empty()) {
+    Bill back = entry->bill;
+    back.amount = stored_amount(h.table, back.amount);
+    const Status given = h.categories.update(
+        {{category_key(out.serial, back), entry->category, entry->category_by_hand}}, nullptr);
+    if (!given.ok()) out.notes.push_back("its category could not be given back: " + given.message());
+  }
   const Status mapped = map_imported(h.log ? &*h.log : nullptr, entry->bill, serial, out.serial, h.table);
   if (!mapped.ok()) {
     out.notes.push_back(mapped.message() +
@@ -123,6 +132,8 @@ Result<Undeleted> undelete_bill(const std::string& db_arg, int32_t serial, FileS
     }
   }
   if (Status s = h.bin.open(fs, *gbk, true); !s.ok()) return s;
+  // The category comes back with the bill: the category file's lock too, before the record file's.
+  if (Status s = h.categories.open(fs, categories_path(*gbk), true); !s.ok()) return s;
   if (Status s = open_record_file(db_arg, false); !s.ok()) return s;
   Result<BillTable> table = current_bill_table();
   if (table.ok()) h.table = *table;
