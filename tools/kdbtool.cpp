@@ -26,6 +26,7 @@
 #include "runtime/convert.h"
 #include "runtime/value.h"
 #include "store/check.h"
+#include "store/record_read.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
 #include "tools/kdbtool_text.h"
@@ -296,16 +297,18 @@ int export_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
   call_command(db_go_first, {});
+  std::vector<Value> numbers;  // every field, read with the serial under one hold of the record
+  for (size_t i = 0; i < info.fields.size(); ++i)
+    numbers.push_back(Value::of_int(static_cast<int32_t>(i + 1)));
+  RecordRead read;
   for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
-    int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
-    if (serial > 0 || all) {
-      for (size_t i = 0; i < info.fields.size() && rc == DbCode::Ok; ++i) {
-        Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i + 1))});
-        rc = db_last_error();
+    if ((rc = db_read_record(numbers, &read)) != DbCode::Ok) break;
+    if (read.serial() > 0 || all) {
+      for (size_t i = 0; i < read.size(); ++i) {
+        Value v = read.value(i);
         csv += (i ? "," : "") + csv_cell(cell_of(v));
       }
-      csv += all ? (serial < 0 ? ",1\r\n" : ",0\r\n") : "\r\n";
+      csv += all ? (read.serial() < 0 ? ",1\r\n" : ",0\r\n") : "\r\n";
     }
     call_command(db_skip, {});
   }
