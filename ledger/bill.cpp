@@ -174,10 +174,10 @@ std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
   static const PartNames kParts[] = {names_of(BillParts::All), names_of(BillParts::WithoutRemark),
                                      names_of(BillParts::WithoutTexts)};
   const PartNames& p = kParts[static_cast<size_t>(parts)];
-  thread_local RecordRead read;
-  std::ignore = db_read_record(std::span(p.names.data(), p.count), &read);  // its code is the last error
+  thread_local RecordRead t_read;
+  std::ignore = db_read_record(std::span(p.names.data(), p.count), &t_read);  // its code is the last error
   for (size_t i = 0; i < p.count; ++i) {
-    if (!take_field(read, i, p.fields[i], out)) return p.fields[i];
+    if (!take_field(t_read, i, p.fields[i], out)) return p.fields[i];
   }
   return std::nullopt;
 }
