@@ -236,15 +236,18 @@ TEST_F(RecordReads, NamesNoFieldHasEndTheProgramAsFieldReadsDo) {
 // A writer process appends, deletes and purges (a purge moves records, so a slot holds one bill,
 // then another) while this one reads: every record read without a code is one bill, whole.
 TEST_F(RecordReads, AWholeRecordWhileAnotherProcessDeletesAndPurges) {
+  full_protocol();  // two processes have the files open: the protocol both of them run
   const std::string p = ledger();
   ASSERT_TRUE(open_db(p));
   for (int k = 1; k <= 60; ++k) ASSERT_TRUE(append_numbered(k));
   close_db();
-  int ready[2];
+  int ready[2], go[2];
   ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(go), 0);
   const pid_t pid = fork();
   if (pid == 0) {
-    if (!open_db(p) || write(ready[1], "r", 1) != 1) _exit(1);
+    char c = 0;
+    if (!open_db(p) || write(ready[1], "r", 1) != 1 || read(go[0], &c, 1) != 1) _exit(1);
     std::mt19937 rng(11);
     for (int op = 0, k = 61; op < 400; ++op) {
       const int32_t n = record_count();
@@ -263,10 +266,11 @@ TEST_F(RecordReads, AWholeRecordWhileAnotherProcessDeletesAndPurges) {
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
   ASSERT_TRUE(open_db(p));
+  ASSERT_EQ(write(go[1], "g", 1), 1);
   const std::vector<Value> names = list_fields();
   RecordRead read;
   int whole = 0, status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
+  do {  // at least one walk, however soon the writer is done
     call_command(db_go_first, {});
     for (int32_t k = 0, n = record_count(); k < n; ++k) {
       const DbCode rc = db_read_record(names, &read);
@@ -279,11 +283,10 @@ TEST_F(RecordReads, AWholeRecordWhileAnotherProcessDeletesAndPurges) {
       ASSERT_EQ(read.bytes(4), remark_of(bill)) << "bill " << bill;
       ++whole;
     }
-  }
+  } while (waitpid(pid, &status, WNOHANG) == 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_GT(whole, 0);
-  close(ready[0]);
-  close(ready[1]);
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
 }
 
 }  // namespace
