@@ -48,9 +48,10 @@ Value field_value(BillField f) { return Value::of_text_block(kTable[static_cast<
 // The fields a read of each part takes, by name, in the order read_current_bill checks them.
 constexpr BillField kReadOrder[] = {BillField::Type, BillField::Amount, BillField::Channel, BillField::Time,
                                     BillField::Remark};
+constexpr size_t kReadFields = std::size(kReadOrder);
 struct PartNames {
-  std::array<Value, 5> names;
-  std::array<BillField, 5> fields;
+  std::array<Value, kReadFields> names;
+  std::array<BillField, kReadFields> fields;
   size_t count = 0;
 };
 PartNames names_of(BillParts parts) {

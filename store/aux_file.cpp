@@ -97,7 +97,7 @@ class HeldLocks {
   }
 
  private:
-  // Reading a chain holds two blocks at a time; freeing one holds all of its blocks.
+  // Writing a chain holds the header and two blocks at a time; freeing one holds all of its blocks.
   static constexpr size_t kInline = 4;
   int64_t& at(size_t i) { return i < kInline ? inline_[i] : more_[i - kInline]; }
 
