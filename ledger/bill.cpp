@@ -6,6 +6,7 @@
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
+#include "store/record_read.h"
 
 namespace pennacle {
 namespace {
@@ -44,15 +45,52 @@ std::string utf8_name(BillField f) { return gbk_to_utf8_lossy(bill_field_name(f)
 
 Value field_value(BillField f) { return Value::of_text_block(kTable[static_cast<int32_t>(f) - 1].name); }
 
-// A text field's value; false when the record gives another kind.
-bool read_text(BillField f, std::string* out) {
-  Value v = call_command(db_read_field, {field_value(f)});
-  if (!v.is(Kind::Text)) {
-    release_value(v);
-    return false;
+// The fields a read of each part takes, by name, in the order read_current_bill checks them.
+constexpr BillField kReadOrder[] = {BillField::Type, BillField::Amount, BillField::Channel, BillField::Time,
+                                    BillField::Remark};
+constexpr size_t kReadFields = std::size(kReadOrder);
+struct PartNames {
+  std::array<Value, kReadFields> names;
+  std::array<BillField, kReadFields> fields;
+  size_t count = 0;
+};
+PartNames names_of(BillParts parts) {
+  PartNames p;
+  for (BillField f : kReadOrder) {
+    if (parts == BillParts::WithoutTexts && (f == BillField::Channel || f == BillField::Remark)) continue;
+    if (parts == BillParts::WithoutRemark && f == BillField::Remark) continue;
+    p.names[p.count] = field_value(f);
+    p.fields[p.count++] = f;
   }
-  *out = std::string(Text::from_result(v).view());
+  return p;
+}
+
+// A text field's bytes into `out`; false when the record gives another kind.
+bool take_text(const RecordRead& read, size_t i, std::string* out) {
+  if (read.kind(i) != Kind::Text) return false;
+  out->assign(read.bytes(i));
   return true;
+}
+
+// Field `i` of `read` (bill field `f`) into `out`; false when its kind is not one a bill takes there.
+bool take_field(const RecordRead& read, size_t i, BillField f, Bill* out) {
+  const Value& v = read.scalar(i);
+  switch (f) {
+    case BillField::Amount:
+      if (!is_numeric(v.kind_code()) || v.is_array()) return false;
+      out->amount = value_to_double(v);
+      return true;
+    case BillField::Time:
+      if (!v.is(Kind::DateTime)) return false;
+      out->time = v.double_payload();
+      return true;
+    case BillField::Type:
+      return take_text(read, i, &out->type);
+    case BillField::Channel:
+      return take_text(read, i, &out->channel);
+    default:
+      return take_text(read, i, &out->remark);
+  }
 }
 
 }  // namespace
@@ -132,22 +170,16 @@ double stored_amount(const BillTable& table, double a) {
 }
 
 std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
-  if (!read_text(BillField::Type, &out->type)) return BillField::Type;
-  Value amount = call_command(db_read_field, {field_value(BillField::Amount)});
-  if (!is_numeric(amount.kind_code()) || amount.is_array()) {
-    release_value(amount);
-    return BillField::Amount;
+  // One read of the record for all its fields: one hold of its lock, not one per field. The
+  // buffers stay with the thread, so a walk allocates nothing once they have grown.
+  static const PartNames kParts[] = {names_of(BillParts::All), names_of(BillParts::WithoutRemark),
+                                     names_of(BillParts::WithoutTexts)};
+  const PartNames& p = kParts[static_cast<size_t>(parts)];
+  thread_local RecordRead t_read;
+  std::ignore = db_read_record(std::span(p.names.data(), p.count), &t_read);  // its code is the last error
+  for (size_t i = 0; i < p.count; ++i) {
+    if (!take_field(t_read, i, p.fields[i], out)) return p.fields[i];
   }
-  out->amount = value_to_double(amount);
-  if (parts != BillParts::WithoutTexts && !read_text(BillField::Channel, &out->channel))
-    return BillField::Channel;
-  Value time = call_command(db_read_field, {field_value(BillField::Time)});
-  if (!time.is(Kind::DateTime)) {
-    release_value(time);
-    return BillField::Time;
-  }
-  out->time = time.double_payload();
-  if (parts == BillParts::All && !read_text(BillField::Remark, &out->remark)) return BillField::Remark;
   return std::nullopt;
 }
 

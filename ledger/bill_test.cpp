@@ -4,6 +4,7 @@
 
 #include "platform/gbk.h"
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {
@@ -65,6 +66,39 @@ TEST_F(BillCodec, AFieldOfAnotherKindIsNamed) {
   Result<BillTable> table = current_bill_table();
   EXPECT_EQ(table.status().code(), StatusCode::Invalid);
   EXPECT_NE(table.status().message().find(gbk_to_utf8_lossy("时间")), std::string::npos);
+}
+
+// A bill is one read of its record under one hold of the record's lock, whatever the order of the
+// table's fields: they are found by name. A remark, when read, adds the read of its chain.
+TEST_F(BillCodec, ABillIsReadUnderOneHoldOfItsRecordWithItsFieldsFoundByName) {
+  std::ignore = set_sole_opener_allowed(false);  // counts the platform's calls
+  FaultFileSystem counting(posix_file_system());
+  set_store_file_system(&counting);
+  std::vector<FieldSpec> fields = ledger_fields();
+  std::swap(fields[1], fields[4]);  // 时间 second, 类型 fifth
+  open_new(fields);
+  ASSERT_TRUE(call_command(db_append, {Value::of_double(1), Value::of_date_time(45000.5), Value::of_double(3),
+                                       Text("微信").value(), Text("支出").value(), Text("晚饭").value()})
+                  .lo);
+  call_command(db_go_first, {});
+  const struct {
+    BillParts parts;
+    int reads;
+  } cases[] = {{BillParts::All, 2}, {BillParts::WithoutRemark, 1}, {BillParts::WithoutTexts, 1}};
+  for (const auto& c : cases) {
+    counting.reset();
+    Bill b;
+    EXPECT_EQ(read_current_bill(&b, c.parts), std::nullopt);
+    EXPECT_EQ(db_last_error(), DbCode::Ok);
+    EXPECT_EQ(counting.calls(FileOp::Lock), 1);
+    EXPECT_EQ(counting.calls(FileOp::Unlock), 1);
+    EXPECT_EQ(counting.calls(FileOp::Read), c.reads);
+    EXPECT_EQ(b.type, "支出");
+    EXPECT_EQ(b.amount, 3);
+    EXPECT_EQ(b.time, 45000.5);
+    EXPECT_EQ(b.channel, c.parts == BillParts::WithoutTexts ? "" : "微信");
+    EXPECT_EQ(b.remark, c.parts == BillParts::All ? "晚饭" : "");
+  }
 }
 
 TEST_F(BillCodec, TheTableCheckNamesWhatIsWrong) {

@@ -14,6 +14,9 @@ namespace {
 
 using Block = std::array<uint8_t, kAuxBlockSize>;
 
+// Blocks a chain read takes at once when they follow one another.
+constexpr size_t kChainRunBlocks = 8;
+
 int64_t block_offset(int32_t b) { return int64_t{b} * kAuxBlockSize; }
 
 // A file error inside a chain: a failure without a cause of its own is AuxAccess.
@@ -94,7 +97,7 @@ class HeldLocks {
   }
 
  private:
-  // Reading a chain holds two blocks at a time; freeing one holds all of its blocks.
+  // Writing a chain holds the header and two blocks at a time; freeing one holds all of its blocks.
   static constexpr size_t kInline = 4;
   int64_t& at(size_t i) { return i < kInline ? inline_[i] : more_[i - kInline]; }
 
@@ -135,24 +138,35 @@ DbCode trusted_head(File& f, AuxHeader* h, AuxLinks* head_links) {
 
 }  // namespace
 
-DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out) {
+DbCode read_chain(File& aux, int32_t first, std::string* out) {
   out->clear();
   if (first == 0) return DbCode::Ok;
-  HeldLocks locks(aux, wait_ms);
-  int64_t previous = -1;
-  int32_t b = first;
-  Block block;
+  // A run of blocks read at once; a chain's first read takes one block, as most chains have one.
+  std::array<uint8_t, kChainRunBlocks * kAuxBlockSize> run;
+  int32_t run_first = 0, run_blocks = 0;
+  int32_t want = 1;
   LoopFinder loop;  // a block past the end of the file reads short
-  for (;;) {
+  for (int32_t b = first;;) {
     if (b < 1 || b >= kMaxAuxBlocks || loop.repeats(b)) return DbCode::AuxAccess;
-    if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
-    if (previous >= 0) locks.unlock(previous);
-    previous = block_offset(b);
-    if (DbCode rc = read_exact(aux, block_offset(b), block.data(), block.size()); rc != DbCode::Ok) return rc;
-    AuxLinks links = AuxLinks::parse(block.data());
+    if (b < run_first || b >= run_first + run_blocks) {
+      want = std::min<int32_t>(want, static_cast<int32_t>(kMaxAuxBlocks - b));
+      size_t got = 0;
+      if (FileCause c = aux.read_at(static_cast<uint64_t>(block_offset(b)), run.data(),
+                                    static_cast<size_t>(want) * kAuxBlockSize, &got);
+          c != FileCause::None) {
+        return chain_code(c);
+      }
+      run_first = b;
+      run_blocks = static_cast<int32_t>(got / kAuxBlockSize);
+      if (run_blocks == 0) return DbCode::AuxAccess;
+    }
+    const uint8_t* block = run.data() + int64_t{b - run_first} * kAuxBlockSize;
+    const AuxLinks links = AuxLinks::parse(block);
     if (links.used < 1 || links.used > kAuxDataSize) return DbCode::AuxAccess;
-    out->append(reinterpret_cast<const char*>(block.data() + kAuxLinkSize), static_cast<size_t>(links.used));
+    out->append(reinterpret_cast<const char*>(block + kAuxLinkSize), static_cast<size_t>(links.used));
     if (links.next == 0) return DbCode::Ok;
+    // A chain that goes on with the next block is read on in a run.
+    want = links.next == b + 1 ? static_cast<int32_t>(kChainRunBlocks) : 1;
     b = links.next;
   }
 }

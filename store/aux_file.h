@@ -19,9 +19,13 @@
 
 namespace pennacle {
 
-// Reads the value of the chain starting at `first` (0: empty). Blocks are locked hand over hand.
-// Returns Ok, the code of a file error, or AuxAccess.
-DbCode read_chain(File& aux, int32_t first, int32_t wait_ms, std::string* out);
+// Reads the value of the chain starting at `first` (0: empty). Returns Ok, the code of a file
+// error, or AuxAccess.
+// REQUIRES: the caller holds the lock of the record whose field names the chain, or the whole
+// record file. Every change to a chain in use is made under one of those (a purge frees chains under
+// the whole file's lock), so its blocks cannot change while the read runs and no block lock is
+// taken: a one-block chain costs one read, and blocks that follow one another are read in runs.
+DbCode read_chain(File& aux, int32_t first, std::string* out);
 
 // Writes `bytes` as a new chain; `*first` receives its first block (0 for no bytes).
 DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first);

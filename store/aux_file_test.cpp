@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "store/test_support.h"
+#include "testing/fault_file.h"
 
 namespace pennacle {
 namespace {
@@ -141,18 +144,18 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   put32(s, 1024 + 4, 1);
   put32(s, 1024 + 8, 10);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess);
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::AuxAccess);
   EXPECT_EQ(free_chain(*f, 1, 0), DbCode::AuxAccess);
   EXPECT_EQ(read_bytes(aux_), s);  // a chain that does not check out is not freed at all
-  EXPECT_EQ(read_chain(*f, 9, 0, &out), DbCode::AuxAccess);
-  EXPECT_EQ(read_chain(*f, -1, 0, &out), DbCode::AuxAccess);
+  EXPECT_EQ(read_chain(*f, 9, &out), DbCode::AuxAccess);
+  EXPECT_EQ(read_chain(*f, -1, &out), DbCode::AuxAccess);
   put32(s, 1024 + 8, 501);  // used above 500
   put32(s, 1024 + 4, 0);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess);
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::AuxAccess);
   put32(s, 1024 + 8, 3);
   write_bytes(aux_, s);
-  EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::Ok);
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::Ok);
   EXPECT_EQ(out.size(), 13u);
   // The same cycle reached from a record: the read fails, the store goes on.
   ASSERT_TRUE(add("x"));  // takes block 3
@@ -163,6 +166,62 @@ TEST_F(AuxChains, CyclesAndBlocksOutsideTheFileEndWithMinus59) {
   write_bytes(db_, kdb);
   EXPECT_EQ(read_text("备注"), "");
   EXPECT_EQ(db_last_error(), DbCode::AuxAccess);
+}
+
+// A chain's blocks in the order given, each holding `used` bytes of one letter per block.
+std::string hand_chain(std::string aux, const std::vector<int32_t>& order, int32_t used) {
+  const int32_t count = *std::max_element(order.begin(), order.end()) + 1;
+  aux.resize(static_cast<size_t>(count) * 512, '\0');
+  put32(aux, 16, count);
+  for (size_t i = 0; i < order.size(); ++i) {
+    const size_t at = static_cast<size_t>(order[i]) * 512;
+    put32(aux, at, i ? order[i - 1] : 0);
+    put32(aux, at + 4, i + 1 < order.size() ? order[i + 1] : 0);
+    put32(aux, at + 8, used);
+    aux.replace(at + 12, static_cast<size_t>(used), static_cast<size_t>(used),
+                static_cast<char>('a' + i % 26));
+  }
+  return aux;
+}
+
+std::string letters(size_t blocks, size_t used) {
+  std::string s;
+  for (size_t i = 0; i < blocks; ++i) s += std::string(used, static_cast<char>('a' + i % 26));
+  return s;
+}
+
+// Blocks that follow one another are read in runs of eight after the first; blocks out of order are
+// read where they lie, also when a run already holds them; a run cut by the file's end still gives
+// the blocks it holds whole.
+TEST_F(AuxChains, ChainsAreReadInRunsOfBlocksThatFollowOneAnother) {
+  FaultFileSystem counting(posix_file_system());
+  std::unique_ptr<File> f;
+  std::string out;
+  std::vector<int32_t> order(20);
+  for (int32_t i = 0; i < 20; ++i) order[static_cast<size_t>(i)] = i + 1;
+  write_bytes(aux_, hand_chain(aux(), order, 500));
+  ASSERT_EQ(counting.open(aux_, FileAccess::Read, FileShare::DenyNone, &f), FileCause::None);
+  counting.reset();
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::Ok);
+  EXPECT_EQ(out, letters(20, 500));
+  EXPECT_EQ(counting.calls(FileOp::Read), 4);  // block 1, then 2-9, 10-17, 18-20
+
+  write_bytes(aux_, hand_chain(aux(), {1, 2, 3, 7, 6, 4, 5}, 100));
+  counting.reset();
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::Ok);
+  EXPECT_EQ(out, letters(7, 100));
+  EXPECT_EQ(counting.calls(FileOp::Read), 2);  // 1, then 2-9 asked: the file's 2-7 hold the rest
+
+  write_bytes(aux_, hand_chain(aux(), {1, 9, 10, 2}, 100));
+  counting.reset();
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::Ok);
+  EXPECT_EQ(out, letters(4, 100));
+  EXPECT_EQ(counting.calls(FileOp::Read), 4);  // 1, 9, 10 on, 2
+
+  // The last block is cut short by the file's end.
+  std::string s = hand_chain(aux(), {1, 2, 3}, 500);
+  write_bytes(aux_, s.substr(0, 3 * 512 + 100));
+  EXPECT_EQ(read_chain(*f, 1, &out), DbCode::AuxAccess);
 }
 
 // Chains that run into a loop after a lead of any length, the loop of any length: each read fails,
@@ -183,7 +242,7 @@ TEST_F(AuxChains, LoopsAfterAnyLeadAreFound) {
       }
       write_bytes(aux_, s);
       std::string out;
-      EXPECT_EQ(read_chain(*f, 1, 0, &out), DbCode::AuxAccess) << lead << "+" << loop;
+      EXPECT_EQ(read_chain(*f, 1, &out), DbCode::AuxAccess) << lead << "+" << loop;
       EXPECT_LE(out.size(), 3u * static_cast<size_t>(last) * 500) << lead << "+" << loop;
       EXPECT_EQ(free_chain(*f, 1, 0), DbCode::AuxAccess) << lead << "+" << loop;
       EXPECT_EQ(read_bytes(aux_), s) << lead << "+" << loop;

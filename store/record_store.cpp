@@ -1,15 +1,10 @@
-// The record operations other than open, append and create: counting, moving the current record,
-// reading a field, deleting, purging, and the store's settings.
+// The record operations other than open, append, create and reading fields (record_read.cpp):
+// counting, moving the current record, deleting, purging, and the store's settings.
 #include "store/record_store.h"
 
 #include <algorithm>
-#include <memory>
-#include <new>
-#include <optional>
 
 #include "runtime/args.h"
-#include "runtime/fatal.h"
-#include "store/aux_file.h"
 #include "store/database.h"
 
 namespace pennacle {
@@ -17,8 +12,6 @@ namespace {
 
 // The count slot is waited for at least this long, whatever the wait time (0: not at all).
 constexpr int32_t kCountSlotWaitMs = 2000;
-// Fields up to this width are read into a buffer on the stack.
-constexpr size_t kSmallFieldBytes = 64;
 
 // Record count and next serial, read under the count-slot lock.
 DbCode read_count(Database& db, int32_t wait_ms, int32_t* count, int32_t* next) {
@@ -48,114 +41,6 @@ void move_current(Value* result, bool with_count, To to) {
     if (DbCode rc = read_count(*db, reg.wait_ms, &count, &next); rc != DbCode::Ok) return finish(result, rc);
   }
   finish(result, to(&db->current, count));
-}
-
-// Spellings of field names remembered per table; a caller naming more is served by the comparison.
-constexpr size_t kNamedFieldsKept = 16;
-
-// Why db_read_field cannot go on; these end the program.
-enum class FieldFault { None, NoDatabase, BadArgumentKind, NoSuchField };
-
-// The field an argument names: a name (compared as field names are) or a 1-based number.
-FieldFault find_field(Database& db, const Args& a, size_t* index) {
-  const Value& v = a[0];
-  if (v.is(Kind::Text)) {
-    const std::string_view name = v.text();
-    const size_t known = db.named_fields.size();
-    for (size_t k = 0; k < known; ++k) {
-      const size_t j = (db.named_next + k) % known;
-      if (db.named_fields[j].first != name) continue;
-      db.named_next = j + 1;
-      return *index = db.named_fields[j].second, FieldFault::None;
-    }
-    for (size_t i = 0; i < db.fields.size(); ++i) {
-      if (!names_equal(db.fields[i].name, name)) continue;
-      if (db.named_fields.size() < kNamedFieldsKept) db.named_fields.emplace_back(name, i);
-      return *index = i, FieldFault::None;
-    }
-    return FieldFault::NoSuchField;
-  }
-  if (!is_numeric(v.kind_code()) || v.is_array()) return FieldFault::BadArgumentKind;
-  const int32_t n = a.number(0, 0);
-  if (n < 1 || static_cast<size_t>(n) > db.fields.size()) return FieldFault::NoSuchField;
-  *index = static_cast<size_t>(n - 1);
-  return FieldFault::None;
-}
-
-// Reads field `f` of the record at `record` in `file` (its lock held), its chain from `aux`, into
-// `*result` (left empty on failure).
-DbCode read_field_at(File& file, File* aux, const FieldDescriptor& f, int64_t record, int32_t wait_ms,
-                     Value* result) {
-  const size_t width = static_cast<size_t>(field_width(f.type, f.width));
-  uint8_t small[kSmallFieldBytes];
-  std::unique_ptr<uint8_t[]> big;
-  uint8_t* buf = small;
-  if (width > sizeof small) {
-    big.reset(new (std::nothrow) uint8_t[width]);
-    buf = big.get();
-  }
-  if (!buf) return DbCode::NoMemory;
-  size_t got = 0;
-  if (FileCause c = file.read_at(static_cast<uint64_t>(record + f.offset), buf, width, &got);
-      c != FileCause::None) {
-    return db_code_of(c, DbCode::FieldReadFailed);
-  }
-  if (got == 0) return DbCode::SeekFailed;  // at or past the end of the file, after the last record too
-  if (got < width) return DbCode::FieldReadFailed;
-  if (!is_chain_type(f.type)) {
-    *result = decode_field(f, buf);
-    return DbCode::Ok;
-  }
-  if (!aux) return DbCode::FieldReadFailed;
-  std::string bytes;
-  if (DbCode rc = read_chain(*aux, get_i32(buf), wait_ms, &bytes); rc != DbCode::Ok) return rc;
-  if (f.type == FieldType::Memo) {
-    *result = Value::of_text_block(new_text_block(bytes));  // cut at a zero byte
-  } else {
-    *result = Value::of_byteset_block(new_byteset_block(bytes));
-  }
-  return DbCode::Ok;
-}
-
-// The field read while the process is alone with the files: no lock at all (SoleFile::Pinned).
-// Nothing when it is not alone.
-std::optional<DbCode> read_field_alone(Database& db, const FieldDescriptor& f, int64_t record,
-                                       Value* result) {
-  SoleFile::Pinned file(db.sole_file());
-  if (!file.alone()) return std::nullopt;
-  // Only a chain is read from the auxiliary file: any other field needs no hold on it.
-  if (!db.aux || !is_chain_type(f.type)) return read_field_at(file, nullptr, f, record, 0, result);
-  SoleFile::Pinned aux(*db.sole_aux());  // after the record file's, as a break leaves them
-  if (!aux.alone()) return std::nullopt;
-  return read_field_at(file, &aux, f, record, 0, result);
-}
-
-// db_read_field under the registry's mutex; a fault is reported by the caller once it is let go.
-FieldFault read_field_locked(Registry& reg, const Args& a, Value* result) REQUIRES(reg.mu) {
-  reg.mu.assert_held();
-  Database* db = reg.current_db();
-  if (!db) return FieldFault::NoDatabase;
-  size_t index = 0;
-  if (FieldFault fault = find_field(*db, a, &index); fault != FieldFault::None) return fault;
-  const FieldDescriptor& f = db->fields[index];
-  *result = Value::make(field_kind(f.type), 0);
-  if (db->current < 0) {
-    set_db_last_error(DbCode::NoCurrentRecord);
-    return FieldFault::None;
-  }
-  const int64_t record = db->record_pos(db->current);
-  if (std::optional<DbCode> rc = read_field_alone(*db, f, record, result)) {
-    set_db_last_error(*rc);
-    return FieldFault::None;
-  }
-  if (DbCode rc = db->lock(record, reg.wait_ms); rc != DbCode::Ok) {
-    set_db_last_error(rc);
-    return FieldFault::None;
-  }
-  const DbCode rc = read_field_at(*db->file, db->aux.get(), f, record, reg.wait_ms, result);
-  std::ignore = db->unlock(record);  // held by this table: only a closed file fails it
-  set_db_last_error(rc);
-  return FieldFault::None;
 }
 
 // The serial of the record at `position` (its lock held): Ok, `past_end` when the file ends before
@@ -234,27 +119,6 @@ void db_skip(int argc, const Value* args, Value* result) {
     *current = static_cast<int32_t>(std::clamp<int64_t>(int64_t{*current} + n, -1, count));
     return DbCode::Ok;
   });
-}
-
-void db_read_field(int argc, const Value* args, Value* result) {
-  const Args a(argc, args);
-  Registry& reg = registry();
-  FieldFault fault = FieldFault::None;
-  {
-    MutexLock g(reg.mu);
-    fault = read_field_locked(reg, a, result);
-  }
-  // Reported without the store's mutex: the box may stay up while other threads go on.
-  switch (fault) {
-    case FieldFault::None:
-      return;
-    case FieldFault::NoDatabase:
-      report_fatal_message("未指定当前数据库或者指定数据库未打开");
-    case FieldFault::BadArgumentKind:
-      raise_fault(kFaultBadArgumentKind, 0, 0);
-    case FieldFault::NoSuchField:
-      report_fatal_message("指定字段不存在");
-  }
 }
 
 void db_delete(int, const Value*, Value* result) {

@@ -12,7 +12,8 @@
 // compaction (compaction.h) before they return success.
 //
 // The code lives in paths.cpp (file names), open.cpp (open, validation, close), append.cpp,
-// create.cpp, edit.cpp and record_store.cpp (the other operations).
+// create.cpp, edit.cpp, record_read.cpp (reading fields; a record whole: record_read.h) and
+// record_store.cpp (the other operations).
 #pragma once
 
 #include <cstdint>
@@ -64,9 +65,10 @@ void db_delete(int argc, const Value* args, Value* result);
 DbCode db_edit(int32_t serial, const std::vector<Value>& values);
 // db_purge() -> Logical: removes the deleted records, keeping order and serials.
 void db_purge(int argc, const Value* args, Value* result);
-// db_read_field(name or 1-based number) -> the field's value (texts are owned by the caller).
-// No current database, no such field, or an argument of another kind end the program through the
-// fatal path.
+// db_read_field(name or 1-based number) -> the field's value (texts are owned by the caller), read
+// under one hold of the record's lock. A walk that wants several fields of each record reads them
+// under one hold with db_read_record (record_read.h). No current database, no such field, or an
+// argument of another kind end the program through the fatal path.
 void db_read_field(int argc, const Value* args, Value* result);
 
 // ---- Creating a database (not an operation of the program; used by kdbtool and tests) --------

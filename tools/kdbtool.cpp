@@ -26,6 +26,7 @@
 #include "runtime/convert.h"
 #include "runtime/value.h"
 #include "store/check.h"
+#include "store/record_read.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
 #include "tools/kdbtool_edit.h"

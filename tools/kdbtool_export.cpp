@@ -13,6 +13,7 @@
 #include "platform/hex.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
+#include "store/record_read.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_text.h"
@@ -72,15 +73,18 @@ Result<std::string> records_csv(const DatabaseInfo& info, const DateRange& range
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
   call_command(db_go_first, {});
+  std::vector<Value> numbers;  // every field, read with the serial under one hold of the record
+  for (size_t i = 0; i < info.fields.size(); ++i)
+    numbers.push_back(Value::of_int(static_cast<int32_t>(i + 1)));
+  RecordRead read;
   for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k, call_command(db_skip, {})) {
-    int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
+    if ((rc = db_read_record(numbers, &read)) != DbCode::Ok) break;
+    const int32_t serial = read.serial();
     if (serial <= 0 && !all) continue;
     std::string row;
     bool in_range = true;
-    for (size_t i = 0; i < info.fields.size() && rc == DbCode::Ok; ++i) {
-      Value v = call_command(db_read_field, {Value::of_int(static_cast<int32_t>(i + 1))});
-      rc = db_last_error();
+    for (size_t i = 0; i < read.size(); ++i) {
+      Value v = read.value(i);
       // In a ledger's table the range is judged by 时间; other tables take no range.
       if (ledger && i + 1 == static_cast<size_t>(BillField::Time) && v.is(Kind::DateTime))
         in_range = range.contains(v.double_payload());
