@@ -31,7 +31,7 @@ bash scripts/check-tidy.sh
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENNACLE_FUZZ=ON
 cmake --build build-fuzz -j"$jobs" --target fuzz_targets
 BUILD=build-fuzz bash scripts/check-tidy.sh fuzz
-bash scripts/fuzz-smoke.sh build-fuzz 20
+bash scripts/fuzz-smoke.sh build-fuzz 10
 
 # The Debian package from a Release build of the programs alone, its checks and (as root) an install,
 # a first start as a fresh user and a removal on this machine.

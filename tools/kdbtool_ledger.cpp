@@ -9,7 +9,8 @@ namespace {
 
 // Options that take the next argument as their value: it is no FILE.
 bool takes_value(std::string_view option) {
-  for (std::string_view o : {"--field", "--from", "--to", "--format", "--year", "--by", "--html"})
+  for (std::string_view o : {"--field", "--from", "--to", "--format", "--year", "--by", "--html", "--rules",
+                             "--type", "--amount", "--channel", "--time", "--remark"})
     if (option == o) return true;
   return false;
 }
@@ -45,8 +46,10 @@ Fill fill_for(const std::string& command, const std::vector<std::string>& args) 
   }
   if (command == "import") return n == (has(args, "--repair-log") ? 0u : 1u) ? Fill::First : Fill::None;
   if (command == "restore") return n == 1 ? Fill::Last : Fill::None;
-  if (command == "trash") return n == 0 ? Fill::First : Fill::None;
-  if (command == "undelete") return n == 1 ? Fill::First : Fill::None;
+  if (command == "trash" || command == "categorize" || command == "categories")
+    return n == 0 ? Fill::First : Fill::None;
+  if (command == "undelete" || command == "edit") return n == 1 ? Fill::First : Fill::None;
+  if (command == "category") return n == 2 ? Fill::First : Fill::None;
   return Fill::None;
 }
 

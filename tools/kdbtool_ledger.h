@@ -17,8 +17,9 @@ struct DefaultLedger {
 };
 
 // `args` (after the command name) with the default ledger's path put where `command` takes its
-// FILE and none was given: first for create, check, export, report, backup, backups, trash, import
-// --repair-log, import EXPORT and undelete SERIAL; last for restore SNAPSHOT. Help requests and other
+// FILE and none was given: first for create, check, export, report, backup, backups, trash,
+// categorize, categories, import --repair-log, import EXPORT, undelete SERIAL, edit SERIAL and
+// category SERIAL NAME; last for restore SNAPSHOT. Help requests and other
 // commands pass unchanged. Fails only when the ledger is needed and its place cannot be told.
 Result<DefaultLedger> with_default_ledger(const std::string& command, std::vector<std::string> args);
 

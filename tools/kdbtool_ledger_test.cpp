@@ -62,6 +62,12 @@ TEST_F(KdbtoolDefaultLedger, TheLedgerGoesWhereTheCommandTakesItsFile) {
   EXPECT_EQ(filled("report", {"--year", "2025", "--by", "category", "--html", "r.html"}),
             (Args{ledger(), "--year", "2025", "--by", "category", "--html", "r.html"}));
   EXPECT_EQ(filled("undelete", {"12"}), (Args{ledger(), "12"}));
+  EXPECT_EQ(filled("edit", {"12", "--amount", "5", "--remark", "r"}),
+            (Args{ledger(), "12", "--amount", "5", "--remark", "r"}));
+  EXPECT_EQ(filled("category", {"12", "x"}), (Args{ledger(), "12", "x"}));
+  EXPECT_EQ(filled("categorize", {"--rules", "r.yaml", "--all"}),
+            (Args{ledger(), "--rules", "r.yaml", "--all"}));
+  EXPECT_EQ(filled("categories", {}), (Args{ledger()}));
 }
 
 TEST_F(KdbtoolDefaultLedger, ANamedFileHelpAndOtherCommandsPassUnchanged) {
@@ -71,6 +77,9 @@ TEST_F(KdbtoolDefaultLedger, ANamedFileHelpAndOtherCommandsPassUnchanged) {
   EXPECT_EQ(filled("import", {"--repair-log", "a.kdb"}), (Args{"--repair-log", "a.kdb"}));
   EXPECT_EQ(filled("restore", {"s.kdb", "a.kdb"}), (Args{"s.kdb", "a.kdb"}));
   EXPECT_EQ(filled("undelete", {"a.kdb", "12"}), (Args{"a.kdb", "12"}));
+  EXPECT_EQ(filled("edit", {"a.kdb", "12", "--time", "2026-01-01 00:00:00"}),
+            (Args{"a.kdb", "12", "--time", "2026-01-01 00:00:00"}));
+  EXPECT_EQ(filled("category", {"a.kdb", "12", "x"}), (Args{"a.kdb", "12", "x"}));
   EXPECT_EQ(filled("undelete", {"a.kdb", "-2"}), (Args{"a.kdb", "-2"})) << "a bad number is no option";
   EXPECT_EQ(filled("check", {"--help"}), (Args{"--help"}));
   EXPECT_EQ(filled("frobnicate", {}), (Args{}));
