@@ -308,7 +308,9 @@ Result<CategoryRules> CategoryRules::parse(std::string_view yaml) {
       for (RuleSection s : {RuleSection::Alipay, RuleSection::WeChat, RuleSection::Pennacle}) {
         if (key == section_name(s)) section = s;
       }
-      if (section) {
+      if (key == "accounts") {
+        if (Status s = rules.read_accounts(kv.second); !s.ok()) return s;
+      } else if (section) {
         if (Status s = read_section(*section, kv.second, &rules.sections_[static_cast<size_t>(*section)]);
             !s.ok())
           return s;
@@ -322,6 +324,27 @@ Result<CategoryRules> CategoryRules::parse(std::string_view yaml) {
     return refuse(e.mark, "not YAML: " + e.msg);
   }
   return rules;
+}
+
+Status CategoryRules::read_accounts(const YAML::Node& node) {
+  if (!node.IsMap()) return refuse(node.Mark(), "accounts takes channels: and categories:");
+  for (const auto& part : node) {
+    const std::string name = part.first.IsScalar() ? part.first.Scalar() : std::string();
+    std::map<std::string, std::string>* to = name == "channels"     ? &channel_accounts_
+                                             : name == "categories" ? &category_accounts_
+                                                                    : nullptr;
+    if (!to)
+      return refuse(part.first.Mark(), "unknown key '" + name + "' (accounts has channels and categories)");
+    if (!part.second.IsMap()) return refuse(part.second.Mark(), name + " maps names to accounts");
+    for (const auto& kv : part.second) {
+      Result<std::string> key = gbk_scalar(kv.first, name);
+      if (!key.ok()) return key.status();
+      if (!kv.second.IsScalar() || kv.second.Scalar().empty())
+        return refuse(kv.second.Mark(), "an account is a text such as Expenses:Food");
+      (*to)[*key] = kv.second.Scalar();
+    }
+  }
+  return Status();
 }
 
 Result<CategoryRules> CategoryRules::load(const std::string& utf8_path) {

@@ -34,10 +34,16 @@
 // journal export) and ignore. double-entry-generator's settings the ledger has no use for
 // (defaultMinusAccount, title, other providers' sections, a rule's tag, pnlAccount,
 // commissionAccount) are read and left alone; any other key, a malformed time range or a bad
-// price refuses the file with its line and column.
+// price refuses the file with its line and column. A section of our own maps names to the accounts
+// of a journal export:
+//
+//   accounts:
+//     channels:   {花呗: Liabilities:Huabei}
+//     categories: {餐饮: Expenses:Food}
 #pragma once
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +51,10 @@
 
 #include "ledger/bill.h"
 #include "platform/status.h"
+
+namespace YAML {
+class Node;
+}
 
 namespace pennacle {
 
@@ -93,8 +103,16 @@ class CategoryRules {
     return sections_[static_cast<size_t>(section)];
   }
 
+  // The journal export's accounts from the file's `accounts` section: `channels` (付款方式 to an
+  // account) and `categories` (a category to an account). Keys GBK, accounts as written (UTF-8).
+  const std::map<std::string, std::string>& channel_accounts() const { return channel_accounts_; }
+  const std::map<std::string, std::string>& category_accounts() const { return category_accounts_; }
+
  private:
+  Status read_accounts(const YAML::Node& node);
+
   std::array<std::vector<Rule>, kRuleSections> sections_;
+  std::map<std::string, std::string> channel_accounts_, category_accounts_;
 };
 
 // What a stored bill offers the rules: a bill imported from Alipay or WeChat Pay (付款方式 支付宝 or

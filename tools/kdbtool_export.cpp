@@ -22,7 +22,8 @@ namespace pennacle {
 namespace {
 
 const char* const kExportHelp =
-    "usage: kdbtool export FILE [--format csv|beancount|hledger|ledger] [--from DATE] [--to DATE] [--all]\n"
+    "usage: kdbtool export FILE [--format csv|beancount|hledger|ledger] [--from DATE] [--to DATE]\n"
+    "                           [--rules RULES] [--all]\n"
     "Writes the records on standard output (UTF-8).\n"
     "csv (the default): the live records as CSV (RFC 4180) with a header row of field names; date-times\n"
     "as YYYY-MM-DD HH:MM:SS, amounts exactly (two decimals when those are exact, else every digit the\n"
@@ -32,7 +33,8 @@ const char* const kExportHelp =
     "beancount, hledger, ledger: the ledger's bills as a journal that bean-check, hledger check --strict\n"
     "and ledger --pedantic accept: each bill a transaction between the channel's account (支付宝\n"
     "Assets:Alipay, 微信 Assets:WeChat, ...) and the category's (Expenses:... or Income:...), time,\n"
-    "channel, serial, category and remark as metadata. See the README for the account names.\n"
+    "channel, serial, category and remark as metadata. The rules file (--rules RULES, else rules.yaml\n"
+    "beside FILE) may name accounts in a section 'accounts'. See the README for the account names.\n"
     "--from and --to (YYYY-MM-DD, both days included) limit the bills written.\n";
 
 // The argument after `at`, for an option that takes one.
@@ -97,13 +99,25 @@ Result<std::string> records_csv(const DatabaseInfo& info, const DateRange& range
   return csv;
 }
 
+// The default accounts, with the rules file's `accounts` section over them.
+Result<AccountMap> journal_accounts(const std::string& file, const std::string& rules_arg) {
+  AccountMap map = AccountMap::defaults();
+  Result<std::optional<CategoryRules>> rules = rules_for(file, rules_arg);
+  if (!rules.ok()) return rules.status();
+  if (*rules) {
+    for (const auto& [name, account] : (*rules)->channel_accounts()) map.channels[name] = account;
+    for (const auto& [name, account] : (*rules)->category_accounts()) map.categories[name] = account;
+  }
+  return map;
+}
+
 Result<std::string> journal_text(const std::string& file, JournalFormat format, const DateRange& range,
-                                 std::ostream& err) {
+                                 const AccountMap& accounts, std::ostream& err) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
   Result<std::vector<JournalBill>> bills = ledger_bills_with_categories(range);
   if (!bills.ok()) return bills.status();
-  Result<Journal> journal = write_journal(*bills, format, AccountMap::defaults());
+  Result<Journal> journal = write_journal(*bills, format, accounts);
   if (!journal.ok()) return journal.status();
   for (int32_t serial : journal->left_out) {
     err << "kdbtool: " << file << ": the bill with serial " << serial
@@ -113,7 +127,7 @@ Result<std::string> journal_text(const std::string& file, JournalFormat format, 
 }
 
 struct ExportArgs {
-  std::string file, format = "csv";
+  std::string file, format = "csv", rules;
   bool all = false;
   DateRange range;
 };
@@ -128,6 +142,8 @@ Result<ExportArgs> parse_export_args(const std::vector<std::string>& args) {
   for (size_t i = 0; i < rest.size(); ++i) {
     if (rest[i] == "--all") {
       ea.all = true;
+    } else if (rest[i] == "--rules") {
+      if (!option_value(rest, i++, &ea.rules)) return Status::invalid("--rules takes a rules file");
     } else if (rest[i] == "--format") {
       if (!option_value(rest, i++, &ea.format))
         return Status::invalid("--format takes csv, beancount, hledger or ledger");
@@ -192,7 +208,9 @@ int kdbtool_export(const std::vector<std::string>& args, std::ostream& out, std:
     const JournalFormat format = ea->format == "beancount" ? JournalFormat::Beancount
                                  : ea->format == "hledger" ? JournalFormat::Hledger
                                                            : JournalFormat::Ledger;
-    text = journal_text(ea->file, format, ea->range, err);
+    Result<AccountMap> accounts = journal_accounts(ea->file, ea->rules);
+    text = accounts.ok() ? journal_text(ea->file, format, ea->range, *accounts, err)
+                         : Result<std::string>(accounts.status());
   }
   call_command(db_close, {});
   if (!text.ok()) return fail(err, ea->file + ": " + text.status().message());

@@ -68,6 +68,24 @@ TEST_F(JournalExport, CategoriesPostToTheirAccountsAndMatchTheReport) {
   }
 }
 
+// The rules file's accounts section names the accounts: a channel's and a category's (the ledger's
+// own categories, from the export's 交易分类), over the defaults; a malformed section refuses.
+TEST_F(JournalExport, TheRulesFileNamesAccounts) {
+  const std::string db = make_journal_ledger();
+  write_bytes(path("rules.yaml"), u8("accounts:\n"
+                                     "  channels:\n    支付宝: Assets:Alipay:Main\n"
+                                     "  categories:\n    餐饮美食: Expenses:Food\n"));
+  ASSERT_EQ(run({"export", db, "--format", "beancount"}), 0) << err_.str();
+  const std::string journal = out_.str();
+  EXPECT_NE(journal.find("open Assets:Alipay:Main"), std::string::npos) << journal;
+  EXPECT_NE(journal.find("open Expenses:Food"), std::string::npos) << journal;
+  EXPECT_EQ(journal.find("open Assets:Alipay "), std::string::npos) << journal;
+  write_bytes(path("bad.yaml"), u8("accounts:\n  places:\n    x: Assets:X\n"));
+  EXPECT_EQ(run({"export", db, "--format", "ledger", "--rules", path("bad.yaml")}), 1);
+  EXPECT_NE(err_.str().find("line 2"), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("unknown key 'places'"), std::string::npos) << err_.str();
+}
+
 // --from and --to keep the bills of those days, both included, in every format.
 TEST_F(JournalExport, ADateRangeLimitsWhatIsWritten) {
   const std::string db = make_journal_ledger();
