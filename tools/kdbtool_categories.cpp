@@ -106,7 +106,7 @@ struct CategorizeArgs {
 };
 
 bool parse_categorize(const std::vector<std::string>& args, CategorizeArgs* a, std::ostream& err) {
-  std::vector<std::string> files;
+  size_t files = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--all") {
       a->all = true;
@@ -117,11 +117,11 @@ bool parse_categorize(const std::vector<std::string>& args, CategorizeArgs* a, s
     } else if (args[i].size() > 1 && args[i][0] == '-') {
       return fail(err, "unknown option '" + args[i] + "' (see kdbtool categorize --help)"), false;
     } else {
-      files.push_back(args[i]);
+      ++files;
+      a->file = args[i];
     }
   }
-  if (files.size() != 1) return fail(err, "categorize needs one FILE (see kdbtool categorize --help)"), false;
-  a->file = files[0];
+  if (files != 1) return fail(err, "categorize needs one FILE (see kdbtool categorize --help)"), false;
   return true;
 }
 
