@@ -112,11 +112,11 @@ double now_s() {
 // Bill k: its amount is k, its channel and remark follow from k, so a read that mixes two bills
 // shows.
 Bill bill_of(int k) {
-  static const char* const channels[] = {"支付宝", "微信", "银行卡"};
+  static const char* const kChannels[] = {"支付宝", "微信", "银行卡"};
   return {0,
           k % 2 ? "支出" : "收入",
           static_cast<double>(k),
-          channels[k % 3],
+          kChannels[k % 3],
           45000 + k / 100.0,
           "备注" + std::to_string(k)};
 }

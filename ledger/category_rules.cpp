@@ -296,6 +296,33 @@ RuleInput bill_rule_input(const Bill& bill) {
   return in;
 }
 
+namespace {
+
+// The `accounts` section: channels and categories, each a map of names to accounts.
+Status read_accounts(const YAML::Node& node, std::map<std::string, std::string>* channels,
+                     std::map<std::string, std::string>* categories) {
+  if (!node.IsMap()) return refuse(node.Mark(), "accounts takes channels: and categories:");
+  for (const auto& part : node) {
+    const std::string name = part.first.IsScalar() ? part.first.Scalar() : std::string();
+    std::map<std::string, std::string>* to = name == "channels"     ? channels
+                                             : name == "categories" ? categories
+                                                                    : nullptr;
+    if (!to)
+      return refuse(part.first.Mark(), "unknown key '" + name + "' (accounts has channels and categories)");
+    if (!part.second.IsMap()) return refuse(part.second.Mark(), name + " maps names to accounts");
+    for (const auto& kv : part.second) {
+      Result<std::string> key = gbk_scalar(kv.first, name);
+      if (!key.ok()) return key.status();
+      if (!kv.second.IsScalar() || kv.second.Scalar().empty())
+        return refuse(kv.second.Mark(), "an account is a text such as Expenses:Food");
+      (*to)[*key] = kv.second.Scalar();
+    }
+  }
+  return Status();
+}
+
+}  // namespace
+
 Result<CategoryRules> CategoryRules::parse(std::string_view yaml) {
   CategoryRules rules;
   try {
@@ -309,7 +336,8 @@ Result<CategoryRules> CategoryRules::parse(std::string_view yaml) {
         if (key == section_name(s)) section = s;
       }
       if (key == "accounts") {
-        if (Status s = rules.read_accounts(kv.second); !s.ok()) return s;
+        if (Status s = read_accounts(kv.second, &rules.channel_accounts_, &rules.category_accounts_); !s.ok())
+          return s;
       } else if (section) {
         if (Status s = read_section(*section, kv.second, &rules.sections_[static_cast<size_t>(*section)]);
             !s.ok())
@@ -324,27 +352,6 @@ Result<CategoryRules> CategoryRules::parse(std::string_view yaml) {
     return refuse(e.mark, "not YAML: " + e.msg);
   }
   return rules;
-}
-
-Status CategoryRules::read_accounts(const YAML::Node& node) {
-  if (!node.IsMap()) return refuse(node.Mark(), "accounts takes channels: and categories:");
-  for (const auto& part : node) {
-    const std::string name = part.first.IsScalar() ? part.first.Scalar() : std::string();
-    std::map<std::string, std::string>* to = name == "channels"     ? &channel_accounts_
-                                             : name == "categories" ? &category_accounts_
-                                                                    : nullptr;
-    if (!to)
-      return refuse(part.first.Mark(), "unknown key '" + name + "' (accounts has channels and categories)");
-    if (!part.second.IsMap()) return refuse(part.second.Mark(), name + " maps names to accounts");
-    for (const auto& kv : part.second) {
-      Result<std::string> key = gbk_scalar(kv.first, name);
-      if (!key.ok()) return key.status();
-      if (!kv.second.IsScalar() || kv.second.Scalar().empty())
-        return refuse(kv.second.Mark(), "an account is a text such as Expenses:Food");
-      (*to)[*key] = kv.second.Scalar();
-    }
-  }
-  return Status();
 }
 
 Result<CategoryRules> CategoryRules::load(const std::string& utf8_path) {

@@ -52,10 +52,6 @@
 #include "ledger/bill.h"
 #include "platform/status.h"
 
-namespace YAML {
-class Node;
-}
-
 namespace pennacle {
 
 enum class RuleSection { Alipay, WeChat, Pennacle };
@@ -109,8 +105,6 @@ class CategoryRules {
   const std::map<std::string, std::string>& category_accounts() const { return category_accounts_; }
 
  private:
-  Status read_accounts(const YAML::Node& node);
-
   std::array<std::vector<Rule>, kRuleSections> sections_;
   std::map<std::string, std::string> channel_accounts_, category_accounts_;
 };

@@ -43,8 +43,8 @@ QString find_face() {
 }  // namespace
 
 const QString& gb2312_default_face() {
-  static const QString face = find_face();
-  return face;
+  static const QString kFace = find_face();
+  return kFace;
 }
 
 }  // namespace pennacle
