@@ -33,16 +33,18 @@ ctest --test-dir build-tsan -L tsan --output-on-failure
 # -Wthread-safety -Werror; then the naming rule and the function sizes over that build's compile
 # database.
 step "thread-safety build and clang-tidy"
-CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPENNACLE_THREAD_SAFETY=ON \
+# Built for its warnings only: no debug information.
+CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-g0 \
+  -DCMAKE_C_FLAGS_DEBUG=-g0 -DPENNACLE_THREAD_SAFETY=ON \
   -DPENNACLE_BENCH=ON
 cmake --build build-clang -j"$jobs" --target thread_safety_check
 bash scripts/check-tidy.sh
 
 step "fuzz build and smoke runs"
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENNACLE_FUZZ=ON
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja "${sanitizer_flags[@]}" -DPENNACLE_FUZZ=ON
 cmake --build build-fuzz -j"$jobs" --target fuzz_targets
 BUILD=build-fuzz bash scripts/check-tidy.sh fuzz
-bash scripts/fuzz-smoke.sh build-fuzz 5
+bash scripts/fuzz-smoke.sh build-fuzz 3
 
 # The Debian package from a Release build of the programs alone, its checks and (as root) an install,
 # a first start as a fresh user and a removal on this machine.

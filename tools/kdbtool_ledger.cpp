@@ -29,6 +29,24 @@ size_t positional_count(const std::vector<std::string>& args) {
   return n;
 }
 
+// The first argument that is no option nor an option's value, or "" when there is none.
+std::string first_positional(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i].rfind("--", 0) == 0 || args[i] == "-h") {
+      if (takes_value(args[i])) ++i;
+      continue;
+    }
+    return args[i];
+  }
+  return {};
+}
+
+// A SERIAL as given, good or bad ("12", "-2"): a command whose first name reads so was given no FILE.
+bool reads_as_number(std::string_view a) {
+  if (!a.empty() && (a[0] == '-' || a[0] == '+')) a.remove_prefix(1);
+  return !a.empty() && a.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 bool has(const std::vector<std::string>& args, std::string_view option) {
   for (const std::string& a : args)
     if (a == option) return true;
@@ -48,8 +66,10 @@ Fill fill_for(const std::string& command, const std::vector<std::string>& args) 
   if (command == "restore") return n == 1 ? Fill::Last : Fill::None;
   if (command == "trash" || command == "categorize" || command == "categories")
     return n == 0 ? Fill::First : Fill::None;
-  if (command == "undelete" || command == "edit") return n == 1 ? Fill::First : Fill::None;
-  if (command == "category") return n == 2 ? Fill::First : Fill::None;
+  // These take FILE SERIAL (and a NAME): left out, the first name is the serial.
+  const bool serial_first = reads_as_number(first_positional(args));
+  if (command == "undelete" || command == "edit") return n == 1 && serial_first ? Fill::First : Fill::None;
+  if (command == "category") return n == 2 && serial_first ? Fill::First : Fill::None;
   return Fill::None;
 }
 

@@ -80,6 +80,10 @@ TEST_F(KdbtoolDefaultLedger, ANamedFileHelpAndOtherCommandsPassUnchanged) {
   EXPECT_EQ(filled("edit", {"a.kdb", "12", "--time", "2026-01-01 00:00:00"}),
             (Args{"a.kdb", "12", "--time", "2026-01-01 00:00:00"}));
   EXPECT_EQ(filled("category", {"a.kdb", "12", "x"}), (Args{"a.kdb", "12", "x"}));
+  // A FILE without its SERIAL stays so: the command says what is missing.
+  EXPECT_EQ(filled("edit", {"a.kdb", "--amount", "5"}), (Args{"a.kdb", "--amount", "5"}));
+  EXPECT_EQ(filled("undelete", {"a.kdb"}), (Args{"a.kdb"}));
+  EXPECT_EQ(filled("category", {"a.kdb", "12"}), (Args{"a.kdb", "12"}));
   EXPECT_EQ(filled("undelete", {"a.kdb", "-2"}), (Args{"a.kdb", "-2"})) << "a bad number is no option";
   EXPECT_EQ(filled("check", {"--help"}), (Args{"--help"}));
   EXPECT_EQ(filled("frobnicate", {}), (Args{}));
