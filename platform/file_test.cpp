@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include "testing/temp_dir.h"
 
@@ -237,7 +238,14 @@ TEST_F(FileTest, AFileMayGoTheMomentItsLeaseIsGivenUp) {
     auto a = open(FileAccess::ReadWrite, FileShare::DenyNone);
     ASSERT_TRUE(a);
     File* raw = a.get();
-    ASSERT_TRUE(a->take_lease([raw] { raw->release_lease(); }));
+    // The kernel may still be ending the last round's broken lease on this file: it refuses a new
+    // one until then.
+    bool leased = false;
+    for (int attempt = 0; attempt < 1000 && !leased; ++attempt) {
+      leased = a->take_lease([raw] { raw->release_lease(); });
+      if (!leased) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    ASSERT_TRUE(leased) << "round " << round;
     auto again = open(FileAccess::Read, FileShare::DenyNone);
     ASSERT_TRUE(again);
     a.reset();
