@@ -30,11 +30,11 @@ QChart* new_chart(const std::string& title) {
 
 }  // namespace
 
-QChart* make_bar_chart(const BarChartSpec& spec) {
-  QChart* chart = new_chart(spec.title);
+QChart* make_bar_chart(const BarChartFigures& figures) {
+  QChart* chart = new_chart(figures.title);
   auto* bars = new QBarSeries();
   double top = 0;
-  for (const ChartSeries& s : spec.series) {
+  for (const ChartSeries& s : figures.series) {
     auto* set = new QBarSet(q(s.name));
     for (double v : s.values) {
       set->append(v);
@@ -45,7 +45,7 @@ QChart* make_bar_chart(const BarChartSpec& spec) {
   }
   chart->addSeries(bars);
   auto* x = new QBarCategoryAxis();
-  for (const std::string& c : spec.categories) x->append(q(c));
+  for (const std::string& c : figures.categories) x->append(q(c));
   chart->addAxis(x, Qt::AlignBottom);
   bars->attachAxis(x);
   auto* y = new QValueAxis();
@@ -58,16 +58,16 @@ QChart* make_bar_chart(const BarChartSpec& spec) {
   return chart;
 }
 
-QChart* make_pie_chart(const PieChartSpec& spec) {
-  QChart* chart = new_chart(spec.title);
+QChart* make_pie_chart(const PieChartFigures& figures) {
+  QChart* chart = new_chart(figures.title);
   auto* pie = new QPieSeries();
   double whole = 0;
-  for (double v : spec.values) whole += v > 0 ? v : 0;
-  for (size_t i = 0; i < spec.labels.size() && i < spec.values.size(); ++i) {
-    if (spec.values[i] <= 0) continue;
-    QPieSlice* slice = pie->append(q(spec.labels[i]), spec.values[i]);
-    const double share = spec.values[i] / whole;
-    slice->setLabel(QStringLiteral("%1 %2%").arg(q(spec.labels[i])).arg(share * 100, 0, 'f', 1));
+  for (double v : figures.values) whole += v > 0 ? v : 0;
+  for (size_t i = 0; i < figures.labels.size() && i < figures.values.size(); ++i) {
+    if (figures.values[i] <= 0) continue;
+    QPieSlice* slice = pie->append(q(figures.labels[i]), figures.values[i]);
+    const double share = figures.values[i] / whole;
+    slice->setLabel(QStringLiteral("%1 %2%").arg(q(figures.labels[i])).arg(share * 100, 0, 'f', 1));
     slice->setLabelVisible(share >= kLabelledShare);
   }
   pie->setPieSize(0.5);  // room around it for the labels, which are cut short otherwise

@@ -4,11 +4,11 @@
 
 #include <QtCharts/QChart>
 
-#include "charts/chart_spec.h"
+#include "charts/chart_figures.h"
 
 namespace pennacle {
 
-QChart* make_bar_chart(const BarChartSpec& spec);
-QChart* make_pie_chart(const PieChartSpec& spec);
+QChart* make_bar_chart(const BarChartFigures& figures);
+QChart* make_pie_chart(const PieChartFigures& figures);
 
 }  // namespace pennacle

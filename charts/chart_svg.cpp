@@ -82,14 +82,14 @@ Result<std::string> render(QChart* chart, int width, int height) {
 
 }  // namespace
 
-Result<std::string> bar_chart_svg(const BarChartSpec& spec) {
+Result<std::string> bar_chart_svg(const BarChartFigures& figures) {
   if (Status s = ensure_application(); !s.ok()) return s;
-  return render(make_bar_chart(spec), spec.width, spec.height);
+  return render(make_bar_chart(figures), figures.width, figures.height);
 }
 
-Result<std::string> pie_chart_svg(const PieChartSpec& spec) {
+Result<std::string> pie_chart_svg(const PieChartFigures& figures) {
   if (Status s = ensure_application(); !s.ok()) return s;
-  return render(make_pie_chart(spec), spec.width, spec.height);
+  return render(make_pie_chart(figures), figures.width, figures.height);
 }
 
 }  // namespace pennacle

@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "charts/chart_spec.h"
+#include "charts/chart_figures.h"
 #include "platform/status.h"
 
 namespace pennacle {
 
 // An <svg> element (UTF-8, no XML prolog), sized in CSS pixels, to embed in a page. Unsupported
 // when the program runs a Qt application without widgets, which charts need.
-Result<std::string> bar_chart_svg(const BarChartSpec& spec);
-Result<std::string> pie_chart_svg(const PieChartSpec& spec);
+Result<std::string> bar_chart_svg(const BarChartFigures& figures);
+Result<std::string> pie_chart_svg(const PieChartFigures& figures);
 
 }  // namespace pennacle

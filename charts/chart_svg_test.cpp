@@ -16,11 +16,11 @@ size_t count(const std::string& s, const std::string& what) {
 // The bar chart is an <svg> element that names its series and categories as text, sized in CSS
 // pixels, with a bar drawn for every value above zero.
 TEST(ChartSvg, ABarChartIsOneSvgElementWithItsTextsAndBars) {
-  BarChartSpec spec;
-  spec.title = "2023 年 支出与收入";
-  spec.categories = {"1月", "2月", "3月"};
-  spec.series = {{"支出", {120.5, 0, 30}, 0xD9534F}, {"收入", {200, 50, 0}, 0x5CB85C}};
-  const Result<std::string> svg = bar_chart_svg(spec);
+  BarChartFigures figures;
+  figures.title = "2023 年 支出与收入";
+  figures.categories = {"1月", "2月", "3月"};
+  figures.series = {{"支出", {120.5, 0, 30}, 0xD9534F}, {"收入", {200, 50, 0}, 0x5CB85C}};
+  const Result<std::string> svg = bar_chart_svg(figures);
   ASSERT_TRUE(svg.ok()) << svg.status().message();
   EXPECT_EQ(svg->rfind("<svg", 0), 0u);
   EXPECT_EQ(svg->find("<?xml"), std::string::npos);
@@ -36,11 +36,11 @@ TEST(ChartSvg, ABarChartIsOneSvgElementWithItsTextsAndBars) {
 
 // A slice too small to label is named in the legend only; a zero slice is not drawn at all.
 TEST(ChartSvg, APieLabelsTheSlicesBigEnoughToRead) {
-  PieChartSpec spec;
-  spec.title = "支出 按分类";
-  spec.labels = {"餐饮", "交通", "零星", "空"};
-  spec.values = {75, 24, 1, 0};
-  const Result<std::string> svg = pie_chart_svg(spec);
+  PieChartFigures figures;
+  figures.title = "支出 按分类";
+  figures.labels = {"餐饮", "交通", "零星", "空"};
+  figures.values = {75, 24, 1, 0};
+  const Result<std::string> svg = pie_chart_svg(figures);
   ASSERT_TRUE(svg.ok()) << svg.status().message();
   // A labelled slice shows its name and share twice (the legend and the label), a small one once.
   EXPECT_EQ(count(*svg, "餐饮 75.0%"), 2u);

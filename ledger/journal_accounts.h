@@ -9,7 +9,7 @@
 // beancount takes only parts that begin with an upper-case letter or a digit followed by letters,
 // digits and "-". Each part of such an account that is not of that form (and one of the form
 // "C" + upper-case hex digits, so that no two names meet) becomes "C" followed by the upper-case
-// hex of its UTF-8 bytes: 餐饮 is CE9A490E9A5AE. The journal's open line names the original.
+// hex of its UTF-8 bytes: 餐饮 is CE9A490E9A5AE. The account's open line carries the name as written.
 #pragma once
 
 #include <map>

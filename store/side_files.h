@@ -24,7 +24,8 @@ namespace pennacle {
 // Every kind of side file a snapshot carries, by suffix. Adding one is adding its word here. A
 // program holding the locks of several takes them in this order, as a snapshot does. "edits" is the
 // store's own edit journal (store/edit_journal.h).
-inline constexpr auto kSideFileSuffixes = std::to_array<std::string_view>({"imports", "trash", "categories", "edits"});
+inline constexpr auto kSideFileSuffixes =
+    std::to_array<std::string_view>({"imports", "trash", "categories", "edits"});
 
 // The byte a side file's writer holds locked.
 inline constexpr int64_t kSideFileLockByte = 0;

@@ -29,11 +29,11 @@
 #include "store/record_read.h"
 #include "store/record_store.h"
 #include "tools/kdbtool_backup.h"
+#include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_edit.h"
 #include "tools/kdbtool_export.h"
 #include "tools/kdbtool_ledger.h"
 #include "tools/kdbtool_report.h"
-#include "tools/kdbtool_categories.h"
 #include "tools/kdbtool_text.h"
 #include "tools/kdbtool_trash.h"
 

@@ -62,29 +62,29 @@ std::string table_html(const Report& report, const char* key_title, bool month) 
 std::string month_label(const std::string& key) { return std::to_string(std::stoi(key.substr(5))) + "月"; }
 
 Result<std::string> month_chart(const YearReports& r) {
-  BarChartSpec spec;
-  spec.title = std::to_string(r.year) + " 年每月支出与收入（元）";
+  BarChartFigures figures;
+  figures.title = std::to_string(r.year) + " 年每月支出与收入（元）";
   ChartSeries expense{"支出", {}, kExpenseRgb}, income{"收入", {}, kIncomeRgb};
   for (const ReportRow& row : r.by_month.rows) {
-    spec.categories.push_back(month_label(row.key));
+    figures.categories.push_back(month_label(row.key));
     expense.values.push_back(row.expense);
     income.values.push_back(row.income);
   }
-  spec.series = {expense, income};
-  return bar_chart_svg(spec);
+  figures.series = {expense, income};
+  return bar_chart_svg(figures);
 }
 
 // A pie of 支出 per key; a note instead when the year has no 支出.
 Result<std::string> expense_pie(const Report& report, const std::string& title) {
-  PieChartSpec spec;
-  spec.title = title;
+  PieChartFigures figures;
+  figures.title = title;
   for (const ReportRow& row : report.rows) {
     if (row.expense <= 0) continue;
-    spec.labels.push_back(gbk_to_utf8_lossy(row.key));
-    spec.values.push_back(row.expense);
+    figures.labels.push_back(gbk_to_utf8_lossy(row.key));
+    figures.values.push_back(row.expense);
   }
-  if (spec.values.empty()) return "<p>" + escaped(title) + "：这一年没有支出。</p>";
-  return pie_chart_svg(spec);
+  if (figures.values.empty()) return "<p>" + escaped(title) + "：这一年没有支出。</p>";
+  return pie_chart_svg(figures);
 }
 
 }  // namespace

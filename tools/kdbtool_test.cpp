@@ -149,10 +149,9 @@ TEST_F(Kdbtool, ExportAllMarksDeletedRecords) {
   EXPECT_EQ(out_.str(),
             u8("序号,类型,金额,付款方式,时间,备注,分类\r\n2,收入,3.00,微信,2023-03-15 00:00:00,,未分类\r\n"));
   ASSERT_EQ(run({"export", db, "--all"}), 0);
-  EXPECT_EQ(
-      out_.str(),
-      u8("序号,类型,金额,付款方式,时间,备注,分类,deleted\r\n1,支出,2.00,微信,2023-03-15 12:00:00,,未分类,1\r\n"
-         "2,收入,3.00,微信,2023-03-15 00:00:00,,未分类,0\r\n"));
+  EXPECT_EQ(out_.str(), u8("序号,类型,金额,付款方式,时间,备注,分类,deleted\r\n1,支出,2.00,微信,2023-03-15 "
+                           "12:00:00,,未分类,1\r\n"
+                           "2,收入,3.00,微信,2023-03-15 00:00:00,,未分类,0\r\n"));
   EXPECT_EQ(run({"export", path("missing.kdb")}), 1);
   EXPECT_NE(err_.str().find(u8("指定文件未找到")), std::string::npos);
 }

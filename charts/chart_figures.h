@@ -14,7 +14,7 @@ struct ChartSeries {
 };
 
 // Bars side by side per category ("1月", "2月", ...), one bar per series.
-struct BarChartSpec {
+struct BarChartFigures {
   std::string title;
   std::vector<std::string> categories;
   std::vector<ChartSeries> series;
@@ -23,7 +23,7 @@ struct BarChartSpec {
 };
 
 // Slices of a whole; each slice is labelled with its name and share when it is big enough to read.
-struct PieChartSpec {
+struct PieChartFigures {
   std::string title;
   std::vector<std::string> labels;
   std::vector<double> values;  // not negative
