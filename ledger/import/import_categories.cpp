@@ -38,14 +38,18 @@ Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::o
   return file_.open(fs, categories_path(table.full_path), true);
 }
 
+CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) const {
+  Bill b = bill;
+  b.amount = stored_amount(table_, b.amount);
+  return category_key(serial, b);
+}
+
 Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
                                           const std::vector<ImportCategory>& categories,
                                           const std::vector<int32_t>& serials) {
   std::vector<CategoryEntry> entries;
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
-    Bill b = bills[i];
-    b.amount = stored_amount(table_, b.amount);
-    const CategoryKey key = category_key(serials[i], b);
+    const CategoryKey key = stored_key(bills[i], serials[i]);
     if (!categories[i].name.empty() && !file_.find(key)) entries.push_back({key, categories[i].name, false});
   }
   if (entries.empty()) return Status();
@@ -59,9 +63,7 @@ Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<int32_t>& serials) {
   std::vector<CategoryEntry> entries;
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
-    Bill b = bills[i];
-    b.amount = stored_amount(table_, b.amount);
-    const CategoryKey key = category_key(serials[i], b);
+    const CategoryKey key = stored_key(bills[i], serials[i]);
     if (live_) (*live_)[key.serial] = key;
     if (!categories[i].name.empty()) entries.push_back({key, categories[i].name, categories[i].by_hand});
   }
