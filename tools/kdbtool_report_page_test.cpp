@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -81,13 +82,18 @@ TEST_F(ReportPage, ChromiumDrawsThePage) {
   PN_SKIP_WITHOUT("convert");
   const std::string db = make_year_ledger();
   page(db, "year.html");
-  const std::string shot = std::filesystem::absolute("report_screenshot.png").string();
-  std::filesystem::remove(shot);
+  // Drawn in the test's own folder: the test runs twice at once (both store modes), and each keeps
+  // its picture beside the test by a rename, whole.
+  const std::string shot = path("report.png");
   const CommandRun drawn = run_command(
       "timeout 120 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --user-data-dir='" +
       path("chromium") + "' --window-size=1100,1500 --screenshot='" + shot + "' 'file://" +
       path("year.html") + "'");
   ASSERT_TRUE(std::filesystem::exists(shot)) << drawn.output;
+  const std::string kept = std::filesystem::absolute("report_screenshot.png").string();
+  std::filesystem::copy_file(shot, kept + "." + std::to_string(getpid()),
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::rename(kept + "." + std::to_string(getpid()), kept);
   // Pixels of each chart colour (anti-aliased edges aside): the bars and the legend marks.
   const CommandRun colours = run_command("convert '" + shot + "' -format %c histogram:info:-");
   ASSERT_EQ(colours.status, 0) << colours.output;
