@@ -1,6 +1,6 @@
 #include "app/window_view.h"
 
-#include "app/file_follower.h"
+#include "ui/file_follower.h"
 #include "app/ledger.h"
 #include "app/skins.h"
 #include "runtime/convert.h"

@@ -85,8 +85,18 @@ class Includes(TreeTest):
                          ['runtime/value.cpp:2: runtime/ may not include store/ ("../store/format.h")'])
 
     def test_a_folder_without_a_rule_is_reported(self):
-        self.includes("books/search.cpp", "ledger/bill.h")
-        self.assertEqual(self.problems(), ["books/search.cpp:1: books/ has no include rule in scripts/check_rules.py"])
+        self.includes("web/search.cpp", "ledger/bill.h")
+        self.assertEqual(self.problems(), ["web/search.cpp:1: web/ has no include rule in scripts/check_rules.py"])
+
+    def test_the_second_window_uses_the_ledger_but_neither_the_window_runtime_nor_the_first_window(self):
+        self.includes("books/bills_page.cpp", "ledger/bill.h", "ui/text_codec.h", "ui/file_follower.h",
+                      "charts/chart_builders.h", "ui/window_runtime.h", "app/ledger.h")
+        self.includes("app/main.cpp", "books/book_rows.h")
+        self.assertEqual(self.problems(), [
+            'app/main.cpp:2: app/ may not include books/ ("books/book_rows.h")',
+            'books/bills_page.cpp:6: books/ may not include ui/ ("ui/window_runtime.h")',
+            'books/bills_page.cpp:7: books/ may not include app/ ("app/ledger.h")',
+        ])
 
     def test_build_and_hidden_folders_are_not_sources(self):
         self.includes("build-clang/ui/main_window_data.cpp", "app/ledger.h")

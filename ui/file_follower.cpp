@@ -1,4 +1,4 @@
-#include "app/file_follower.h"
+#include "ui/file_follower.h"
 
 #include <QFileInfo>
 

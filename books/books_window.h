@@ -1,0 +1,57 @@
+// The second window, "Pennacle 账本": the ledger's bills to find, fix, recover and understand, in
+// four views (账单, 回收站, 统计, 导入). Every change goes through the store on its own thread; the
+// window follows the ledger's files, so the ledger window's and kdbtool's changes show as well.
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+
+class QLabel;
+class QProgressBar;
+class QTabWidget;
+
+namespace pennacle {
+
+class BookSession;
+class BillsPage;
+class BinPage;
+class ImportPage;
+class StatsPage;
+
+class BooksWindow final : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // The window on the ledger `ledger_utf8`. It starts loading at once and follows the files.
+  explicit BooksWindow(const std::string& ledger_utf8, QWidget* parent = nullptr);
+  ~BooksWindow() override;
+
+  BookSession& session() { return *session_; }
+  QTabWidget* views() { return tabs_; }
+  BillsPage* bills() { return bills_; }
+  BinPage* bin() { return bin_; }
+  StatsPage* stats() { return stats_; }
+  ImportPage* import_view() { return import_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void make_menus();
+  void restore_settings();
+  void show_progress(int done, int total);
+  void show_problem(const QString& message);
+
+  BookSession* session_;
+  QTabWidget* tabs_;
+  BillsPage* bills_;
+  BinPage* bin_;
+  StatsPage* stats_;
+  ImportPage* import_;
+  QProgressBar* progress_;
+  QLabel* state_;
+};
+
+}  // namespace pennacle
