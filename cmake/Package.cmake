@@ -12,21 +12,23 @@ set(desktop ${PROJECT_SOURCE_DIR}/desktop)
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 file(MAKE_DIRECTORY ${pkg}/bin)
 
-install(TARGETS pennacle kdbtool RUNTIME DESTINATION lib/pennacle)
+install(TARGETS pennacle pennacle-books kdbtool RUNTIME DESTINATION lib/pennacle)
 # Stripped as dh_strip strips a program: no symbols, and no .comment or .note sections.
-install(CODE "foreach(name pennacle kdbtool)
+install(CODE "foreach(name pennacle pennacle-books kdbtool)
   execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
                           \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/pennacle/\${name}\" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()")
-foreach(name pennacle kdbtool)
+foreach(name pennacle pennacle-books kdbtool)
   file(CREATE_LINK ../lib/pennacle/${name} ${pkg}/bin/${name} SYMBOLIC)
   install(FILES ${pkg}/bin/${name} DESTINATION bin)
 endforeach()
 
-# The menu entry starts the command on the search path.
-set(PENNACLE_EXEC pennacle)
-configure_file(${desktop}/pennacle.desktop.in ${pkg}/pennacle.desktop @ONLY)
-install(FILES ${pkg}/pennacle.desktop DESTINATION share/applications)
+# The menu entries start the commands on the search path.
+foreach(name pennacle pennacle-books)
+  set(PENNACLE_EXEC ${name})
+  configure_file(${desktop}/${name}.desktop.in ${pkg}/${name}.desktop @ONLY)
+  install(FILES ${pkg}/${name}.desktop DESTINATION share/applications)
+endforeach()
 install(FILES ${desktop}/pennacle.metainfo.xml DESTINATION share/metainfo
         RENAME io.github.pennacle.Pennacle.metainfo.xml)
 
@@ -48,7 +50,7 @@ install(FILES ${desktop}/pennacle.svg DESTINATION share/icons/hicolor/scalable/a
 # Debian's documents are compressed with gzip -9n: no name or time stamp, so a rebuild is identical.
 find_program(GZIP gzip REQUIRED)
 set(docs)
-foreach(doc changelog pennacle.1 kdbtool.1)
+foreach(doc changelog pennacle.1 pennacle-books.1 kdbtool.1)
   add_custom_command(OUTPUT ${pkg}/${doc}.gz
                      COMMAND ${GZIP} -9nc ${packaging}/${doc} > ${pkg}/${doc}.gz
                      DEPENDS ${packaging}/${doc}
@@ -57,7 +59,7 @@ foreach(doc changelog pennacle.1 kdbtool.1)
 endforeach()
 add_custom_target(package_files ALL DEPENDS ${icons} ${docs})
 install(FILES ${packaging}/copyright ${pkg}/changelog.gz DESTINATION share/doc/pennacle)
-install(FILES ${pkg}/pennacle.1.gz ${pkg}/kdbtool.1.gz DESTINATION share/man/man1)
+install(FILES ${pkg}/pennacle.1.gz ${pkg}/pennacle-books.1.gz ${pkg}/kdbtool.1.gz DESTINATION share/man/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pennacle)

@@ -55,6 +55,12 @@ check "desktop entry validates" validates "$entry"
 check "desktop entry names the installed program" grep -qxF "Exec=\"$home/pennacle\"" "$entry"
 check "desktop entry has a Chinese name" grep -q '^Name\[zh_CN\]=' "$entry"
 check "desktop entry categories" grep -qx 'Categories=Office;Finance;' "$entry"
+books_entry="$HOME/.local/share/applications/pennacle-books.desktop"
+check "the second window is installed beside it" test -x "$home/pennacle-books" -a ! -L "$home/pennacle-books"
+check "with its link" links_to "$HOME/.local/bin/pennacle-books" "$home/pennacle-books"
+check "and its own desktop entry, which validates" validates "$books_entry"
+check "that entry names the installed second window" grep -qxF "Exec=\"$home/pennacle-books\"" "$books_entry"
+check "under its own name" grep -qxF 'Name=Pennacle 账本' "$books_entry"
 check "icon" test -s "$HOME/.local/share/icons/hicolor/scalable/apps/pennacle.svg"
 check "the programs do not reach into the build folder" no_build_paths "$home/pennacle"
 
@@ -104,8 +110,8 @@ check "the default one is untouched" has_bills "$home/data.kdb" 5
 PENNACLE_HOME="$other" bash "$src/scripts/uninstall.sh" >"$tmp/out"
 check "uninstalling the other one keeps its ledger" test ! -e "$other/pennacle" -a -f "$other/data.kdb"
 check "and says where" said "Your ledger stays in $other"
-check "its links and entry go" test ! -e "$HOME/.local/bin/pennacle" -a ! -e "$entry"
+check "its links and entry go" test ! -e "$HOME/.local/bin/pennacle" -a ! -e "$entry" -a ! -e "$books_entry"
 bash "$src/scripts/uninstall.sh" >"$tmp/out"
-check "uninstall removes the programs" test ! -e "$home/pennacle" -a ! -e "$home/kdbtool"
+check "uninstall removes the programs" test ! -e "$home/pennacle" -a ! -e "$home/pennacle-books" -a ! -e "$home/kdbtool"
 check "uninstall keeps the ledger and its snapshots" has_snapshot_and_ledger
 ((failures == 0)) || { echo "$failures check(s) failed" >&2; exit 1; }

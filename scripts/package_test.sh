@@ -43,12 +43,14 @@ said_times() { grep -c "made an empty ledger: $ledger" "$1" || true; }
 # 1. The package as a file.
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$tmp/contents"
 dpkg-deb -x "$deb" "$tmp/root"
-for f in /usr/lib/pennacle/pennacle /usr/lib/pennacle/kdbtool /usr/share/doc/pennacle/copyright \
-  /usr/share/doc/pennacle/changelog.gz /usr/share/applications/pennacle.desktop \
-  /usr/share/icons/hicolor/scalable/apps/pennacle.svg /usr/share/man/man1/pennacle.1.gz; do
+for f in /usr/lib/pennacle/pennacle /usr/lib/pennacle/pennacle-books /usr/lib/pennacle/kdbtool \
+  /usr/share/doc/pennacle/copyright /usr/share/doc/pennacle/changelog.gz /usr/share/applications/pennacle.desktop \
+  /usr/share/applications/pennacle-books.desktop /usr/share/icons/hicolor/scalable/apps/pennacle.svg \
+  /usr/share/man/man1/pennacle.1.gz /usr/share/man/man1/pennacle-books.1.gz; do
   check "the package holds $f" holds "$f"
 done
 check "/usr/bin/pennacle links to the program" test "$(readlink "$tmp/root/usr/bin/pennacle")" = ../lib/pennacle/pennacle
+check "/usr/bin/pennacle-books links to the second window" test "$(readlink "$tmp/root/usr/bin/pennacle-books")" = ../lib/pennacle/pennacle-books
 check "/usr/bin/kdbtool links to kdbtool" test "$(readlink "$tmp/root/usr/bin/kdbtool")" = ../lib/pennacle/kdbtool
 for size in 16x16 32x32 48x48 64x64 128x128 256x256; do check "a $size icon" png_size "$size"; done
 check "dependencies from dpkg-shlibdeps" bash -c "dpkg-deb -f '$deb' Depends | grep -q 'libqt6widgets6 (>='"
@@ -59,6 +61,8 @@ cat "$tmp/lintian"
 metainfo=$(ls "$tmp"/root/usr/share/metainfo/*.metainfo.xml)
 check "appstreamcli validate" appstreamcli validate --no-net "$metainfo"
 check "desktop-file-validate" test -z "$(desktop-file-validate "$tmp/root/usr/share/applications/pennacle.desktop" 2>&1)"
+check "desktop-file-validate, second window" \
+  test -z "$(desktop-file-validate "$tmp/root/usr/share/applications/pennacle-books.desktop" 2>&1)"
 
 # 2. Installed, and started by a user who never had Pennacle.
 export DEBIAN_FRONTEND=noninteractive
