@@ -17,8 +17,8 @@ enum class SideFilter { Any, Expense, Income };
 struct BillFilter {
   DateRange period;  // unbounded: 全部
   SideFilter side = SideFilter::Any;
-  std::optional<std::string> channel;   // exactly this channel
-  std::optional<std::string> category;  // this category or one below it (餐饮 takes 餐饮:午餐)
+  std::optional<std::string> channel;            // exactly this channel
+  std::optional<std::string> category;           // this category or one below it (餐饮 takes 餐饮:午餐)
   std::optional<double> min_amount, max_amount;  // inclusive
   // Matched, ignoring ASCII case, in the remark (which holds the counterpart and goods of an
   // imported bill), the channel and the category; empty matches every row.

@@ -22,7 +22,8 @@ void BookRows::add(const Bill& bill, std::string_view category, bool by_hand) {
   // More distinct types than a row can name would take a ledger no program writes; they share the
   // last id rather than show another bill's type.
   r.type = static_cast<uint16_t>(std::min<TextId>(type, std::numeric_limits<uint16_t>::max()));
-  r.flags = static_cast<uint16_t>((bill.is_expense() ? BookRow::kExpense : 0) | (by_hand ? BookRow::kByHand : 0));
+  r.flags =
+      static_cast<uint16_t>((bill.is_expense() ? BookRow::kExpense : 0) | (by_hand ? BookRow::kByHand : 0));
   r.channel = intern(bill.channel);
   r.category = intern(category);
   r.remark = static_cast<uint32_t>(remarks_.size());
@@ -33,7 +34,8 @@ void BookRows::add(const Bill& bill, std::string_view category, bool by_hand) {
 
 void BookRows::finish() {
   const auto by_serial = [](const BookRow& a, const BookRow& b) { return a.serial < b.serial; };
-  if (!std::is_sorted(rows_.begin(), rows_.end(), by_serial)) std::sort(rows_.begin(), rows_.end(), by_serial);
+  if (!std::is_sorted(rows_.begin(), rows_.end(), by_serial))
+    std::sort(rows_.begin(), rows_.end(), by_serial);
   rows_.shrink_to_fit();
   remarks_.shrink_to_fit();
 }

@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "books/books_test_support.h"
-#include "ledger/bin_ledger.h"
 #include "ledger/bill_edit.h"
+#include "ledger/bin_ledger.h"
 #include "runtime/value.h"
 
 namespace pennacle {
@@ -22,10 +22,10 @@ class BookTest : public ::testing::Test {
 
 TEST_F(BookTest, HoldsEveryLiveBillWithItsCategoryAndTexts) {
   const double t = make_date_time(2026, 3, 5, 12, 30);
-  const std::vector<int32_t> serials = make_test_ledger(
-      path_, {{true, 28.5, "微信", t, "美团 · 午餐", "餐饮:午餐"},
-              {false, 5000, "银行卡", t + 1, "工资", ""},
-              {true, 0.1, "支付宝", t + 2, std::string(490, 'x') + "尾", "交通"}});
+  const std::vector<int32_t> serials =
+      make_test_ledger(path_, {{true, 28.5, "微信", t, "美团 · 午餐", "餐饮:午餐"},
+                               {false, 5000, "银行卡", t + 1, "工资", ""},
+                               {true, 0.1, "支付宝", t + 2, std::string(490, 'x') + "尾", "交通"}});
   Result<std::shared_ptr<const Book>> book = load_book(path_, nullptr);
   ASSERT_TRUE(book.ok()) << book.status().message();
   const BookRows& rows = (*book)->rows;

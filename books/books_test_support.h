@@ -57,8 +57,9 @@ struct TestBill {
 };
 
 inline Bill gbk_bill(const TestBill& t) {
-  return Bill{0, std::string(t.expense ? expense_type() : income_type()), t.amount, gbk(t.channel), t.time,
-              gbk(t.remark)};
+  return Bill{0,        std::string(t.expense ? expense_type() : income_type()),
+              t.amount, gbk(t.channel),
+              t.time,   gbk(t.remark)};
 }
 
 // Makes the ledger `path` (UTF-8 = GBK for the ASCII paths of tests) holding `bills`, with their
