@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 build=${BUILD:-build-clang}
 paths=("$@")
 if ((${#paths[@]} == 0)); then
-  paths=(platform runtime store ledger loader ui charts app generators tools testing bench fuzz)
+  paths=(platform runtime store ledger loader ui charts app books generators tools testing bench fuzz)
 fi
 if [[ ! -f $build/compile_commands.json ]]; then
   echo "check-tidy: no $build/compile_commands.json; configure the clang build first:" >&2
