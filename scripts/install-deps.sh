@@ -9,6 +9,8 @@ pkgs=(
   dpkg-dev lintian appstream librsvg2-bin  # the Debian package: its dependencies, icons, checks
   # The report's charts; the checkers of the journals kdbtool exports, and the browser its page is opened in.
   qt6-charts-dev qt6-svg-dev beancount hledger ledger chromium
+  # The second window driven as a screen reader drives it: the accessibility bus and its Python client.
+  at-spi2-core dbus-daemon python3-pyatspi
 )
 missing=()
 for p in "${pkgs[@]}"; do
