@@ -198,6 +198,7 @@ void ImportPage::make_layout() {
   table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
   table_->setColumnWidth(0, table_->fontMetrics().horizontalAdvance("2023-03-01 12:30:45") + 16);
   skipped_->setAccessibleName("跳过的行");
+  skipped_->setWordWrap(true);
   progress_->setAccessibleName("导入进度");
   progress_->hide();
   result_->setAccessibleName("导入结果");
@@ -208,7 +209,7 @@ void ImportPage::make_layout() {
 
   auto* top = new QHBoxLayout;
   top->addWidget(choose_);
-  top->addWidget(summary_, 1);
+  top->addStretch(1);
   auto* skipped_box = new QWidget(this);
   auto* skipped_layout = new QVBoxLayout(skipped_box);
   skipped_layout->setContentsMargins(0, 0, 0, 0);
@@ -228,6 +229,7 @@ void ImportPage::make_layout() {
   bottom->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
+  layout->addWidget(summary_);
   layout->addWidget(split, 1);
   layout->addLayout(bottom);
 }

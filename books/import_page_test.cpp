@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -174,6 +175,7 @@ TEST_F(ImportPageTest, PreviewWritesNothingUntilImport) {
   EXPECT_TRUE(cell(0, 5).contains("示例面馆")) << cell(0, 5).toStdString();
   ASSERT_TRUE(import_->isEnabled());
 
+  QCoreApplication::sendPostedEvents();  // the layout for the new texts
   const QImage shot = page_->grab().toImage();
   EXPECT_TRUE(shot.save(QString(SCREENSHOT_DIR) + "/import_page_preview.png"));
 
@@ -233,6 +235,59 @@ TEST_F(ImportPageTest, FilesThatAreNoExportAreRefused) {
     EXPECT_EQ(folder(), before);
     EXPECT_TRUE(ledger_bills().empty());
   }
+}
+
+// rules.yaml beside the ledger gives the preview its categories and its ignored rows, as it gives
+// kdbtool import's; a rules file that does not read stops the preview with its line.
+TEST_F(ImportPageTest, RulesBesideTheLedger) {
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  dir_.write("rules.yaml",
+             "wechat:\n  rules:\n    - peer: 示例面馆\n      targetAccount: 餐饮:午餐\n"
+             "    - peer: 示例地铁\n      ignore: true\n");
+  preview(export_file);
+  EXPECT_TRUE(summary_->text().contains("将添加 2 笔")) << summary_->text().toStdString();
+  EXPECT_TRUE(summary_->text().contains("规则忽略 1 笔")) << summary_->text().toStdString();
+  EXPECT_TRUE(summary_->text().contains("rules.yaml")) << summary_->text().toStdString();
+  ASSERT_EQ(table_->model()->rowCount(), 2);
+  EXPECT_EQ(cell(0, 4), "餐饮:午餐");
+  EXPECT_EQ(cell(1, 4), "未分类");
+
+  const std::map<std::string, std::string> before = folder();
+  dir_.write("rules.yaml", "wechat:\n  rules:\n    - payee: 示例\n");
+  preview(export_file);
+  ASSERT_NE(box(), nullptr);
+  EXPECT_TRUE(box()->text().contains("line 3")) << box()->text().toStdString();
+  EXPECT_EQ(table_->model()->rowCount(), 0);
+  EXPECT_FALSE(import_->isEnabled());
+  std::map<std::string, std::string> after = folder();
+  after.erase("rules.yaml");
+  std::map<std::string, std::string> want = before;
+  want.erase("rules.yaml");
+  EXPECT_EQ(after, want);
+}
+
+// An import of many groups shows its progress bar while the window goes on, and ends with every
+// bill stored.
+TEST_F(ImportPageTest, ManyBillsImportWithProgress) {
+  std::vector<std::string> rows;
+  for (int i = 0; i < 2500; ++i) {
+    char row[160];
+    std::snprintf(row, sizeof row,
+                  "2024-06-%02d %02d:%02d:00,商户消费,示例商户%d,商品,支出,¥%d.%02d,零钱,支付成功,42%08d,/,/",
+                  1 + i / 1440, i / 60 % 24, i % 60, i, 1 + i % 50, i % 100, i);
+    rows.push_back(row);
+  }
+  preview(dir_.write("many.csv", wechat_export(rows)));
+  ASSERT_EQ(table_->model()->rowCount(), 2500);
+  QProgressBar* progress = named<QProgressBar>(page_.get(), "导入进度");
+  QTest::keyClick(import_, Qt::Key_Space);
+  ASSERT_TRUE(page_->importing()) << "the import runs on the store's thread, not in the click";
+  EXPECT_TRUE(progress->isVisible());
+  EXPECT_EQ(progress->maximum(), 2500);
+  EXPECT_FALSE(named<QPushButton>(page_.get(), "取消")->isEnabled());
+  ASSERT_TRUE(idle());
+  EXPECT_EQ(named<QLabel>(page_.get(), "导入结果")->text(), "已导入 2500 笔");
+  EXPECT_EQ(ledger_bills().size(), 2500u);
 }
 
 }  // namespace
