@@ -8,11 +8,14 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 #include <cstdio>
@@ -22,6 +25,7 @@
 #include <sstream>
 
 #include "books/book_session.h"
+#include "books/books_window.h"
 #include "ledger/bill.h"
 #include "store/record_store.h"
 #include "testing/temp_dir.h"
@@ -288,6 +292,28 @@ TEST_F(ImportPageTest, ManyBillsImportWithProgress) {
   ASSERT_TRUE(idle());
   EXPECT_EQ(named<QLabel>(page_.get(), "导入结果")->text(), "已导入 2500 笔");
   EXPECT_EQ(ledger_bills().size(), 2500u);
+}
+
+// An export dropped on the window is previewed in the 导入 view, and nothing is written.
+TEST_F(ImportPageTest, DropOnTheWindowPreviews) {
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  BooksWindow window(db_);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.session().loading(); }, 20000));
+  const std::map<std::string, std::string> before = folder();
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(export_file))});
+  // As a drag from a file manager arrives: it enters the window, then drops.
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &enter);
+  EXPECT_TRUE(enter.isAccepted()) << "the window takes one file";
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &drop);
+  EXPECT_TRUE(drop.isAccepted());
+  EXPECT_EQ(window.views()->currentWidget(), window.import_view());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.import_view()->busy(); }, 20000));
+  EXPECT_EQ(named<QTableView>(window.import_view(), "待导入账单")->model()->rowCount(), 3);
+  EXPECT_EQ(folder(), before);
 }
 
 }  // namespace
