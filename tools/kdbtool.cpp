@@ -2,15 +2,9 @@
 // for the store are converted to GBK where they cross.
 #include "tools/kdbtool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -40,8 +34,6 @@
 namespace pennacle {
 namespace {
 
-// The largest file an import reads: years of bills are a few megabytes.
-constexpr size_t kMaxImportBytes = 256u << 20;
 // Bills an import writes with one pair of sync barriers.
 constexpr size_t kImportGroup = 1000;
 
@@ -363,17 +355,11 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, con
   return 0;
 }
 
-// True when `bytes` hold nothing but a byte-order mark and white space.
-bool blank(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  return bytes.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
-
 // The export's bytes, unless it is no file with an export in it; false with a message.
 bool read_import_file(const std::string& file, std::string* text, std::ostream& err) {
-  Result<std::string> read = read_export_input(file, kMaxImportBytes);
+  Result<std::string> read = read_export_input(file, kMaxExportBytes);
   if (!read.ok()) return fail(err, read.status().message()), false;
-  if (blank(*read)) return fail(err, file + ": the file is empty: not an export"), false;
+  if (blank_export(*read)) return fail(err, file + ": the file is empty: not an export"), false;
   *text = std::move(*read);
   return true;
 }
@@ -417,38 +403,6 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
 }
 
 }  // namespace
-
-Result<std::string> read_export_input(const std::string& path, size_t limit) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return Status::invalid(path + ": cannot read the file: " + std::strerror(errno));
-  struct stat st {};
-  std::string why;
-  if (fstat(fd, &st) != 0) {
-    why = std::string("cannot read the file: ") + std::strerror(errno);
-  } else if (S_ISDIR(st.st_mode)) {
-    why = "is a directory, not an export file";
-  } else if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
-    why = "is a device, not an export file";
-  }
-  // Regular files, pipes and sockets alike: the bytes are counted as they come, so a file that grows
-  // while it is read, or a pipe without end, stops at the limit.
-  std::string bytes;
-  char buf[1 << 16];
-  while (why.empty()) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) why = std::string("cannot read the file: ") + std::strerror(errno);
-    if (n <= 0) break;
-    if (static_cast<size_t>(n) > limit - bytes.size()) {
-      why = "larger than the " + std::to_string(limit >> 20) + " MB an import reads";
-    } else {
-      bytes.append(buf, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
-  if (!why.empty()) return Status::invalid(path + ": " + why);
-  return bytes;
-}
 
 int kdbtool_main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.empty()) {

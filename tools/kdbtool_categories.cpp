@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <charconv>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <ostream>
 
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
+#include "ledger/import/import_preview.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
@@ -143,13 +143,8 @@ void print_changes(const std::vector<Change>& changes, std::ostream& out) {
 }  // namespace
 
 Result<std::optional<CategoryRules>> rules_for(const std::string& db_arg, const std::string& rules_arg) {
-  std::string path = rules_arg;
-  if (path.empty()) {
-    path = rules_path_beside(db_arg);
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return std::optional<CategoryRules>();
-  }
-  Result<CategoryRules> rules = CategoryRules::load(path);
+  if (rules_arg.empty()) return rules_beside_ledger(db_arg);
+  Result<CategoryRules> rules = CategoryRules::load(rules_arg);
   if (!rules.ok()) return rules.status();
   return std::optional<CategoryRules>(std::move(*rules));
 }

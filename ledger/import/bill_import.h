@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -12,16 +13,11 @@
 #include "ledger/bill.h"
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
+#include "ledger/import/import_preview.h"
 #include "platform/file.h"
 #include "platform/status.h"
 
 namespace pennacle {
-
-// A bill on its way in, with the line (CSV line or worksheet row) it came from.
-struct ImportedBill {
-  int line = 0;
-  Bill bill;
-};
 
 // The bills as a table (UTF-8 on `out`) with the count and the totals of 支出 and 收入.
 void print_bill_table(const std::vector<ImportedBill>& bills, std::ostream& out);
@@ -34,7 +30,29 @@ struct BillImportOptions {
   // The rules that give each new bill its category (ledger/import/import_categories.h); nullptr:
   // the export's own category alone.
   const CategoryRules* rules = nullptr;
+  // Called after each group is stored with the bills stored so far and the number to store, on the
+  // thread running the import.
+  std::function<void(size_t stored, size_t total)> progress;
 };
+
+// What an import found and did.
+struct BillImportRun {
+  ImportPreview preview;  // the plan: what a dry run shows, what a real one sets out to do
+  bool wrote = false;     // the writing began (not a dry run, and nothing stopped it before)
+  size_t added = 0;       // bills stored
+  // What stopped the import once the export was read and planned; the bills stored before it stay.
+  Status problem;
+};
+
+// Reads the export in `bytes` and plans it against the ledger `db_arg` (UTF-8), then, unless dry,
+// stores the bills to add, group by group. The failure when it cannot be planned: NotFound when
+// `bytes` is no bill export and no source is forced; each bad row is added to `bad_rows`
+// ("EXPORT: line 17: reason") and the failure says how many there were; nothing is written then.
+// The ledger is opened (read-only when dry) and closed again. Runs on the thread that owns the
+// store in this process.
+Result<BillImportRun> run_bill_import(const std::string& db_arg, const std::string& export_arg,
+                                      std::string_view bytes, const BillImportOptions& options,
+                                      std::vector<std::string>* bad_rows);
 
 // `kdbtool import DB EXPORT` for a bill export held in `bytes` (paths as the user gave them, UTF-8).
 // NotFound, doing nothing, when `bytes` is no bill export and no source is forced. Otherwise

@@ -1,0 +1,93 @@
+// The import's plan for one export against the ledger: which bills it adds, which the ledger holds
+// already (by the import log first, then by their values), and what the log must settle. Used by
+// the import alone (ledger/import/bill_import.h); both a dry run and a real one plan the same way.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "ledger/bill.h"
+#include "ledger/category_rules.h"
+#include "ledger/import/bill_exports.h"
+#include "ledger/import/import_categories.h"
+#include "ledger/import/import_log.h"
+#include "ledger/import/import_pairs.h"
+#include "ledger/import/import_preview.h"
+#include "store/errors.h"
+
+namespace pennacle {
+
+// What one live record of the ledger holds, as far as telling imported bills apart needs.
+struct RecordFacts {
+  double time = 0, amount = 0;
+  bool income = false;
+  std::string channel;       // GBK
+  uint64_t fingerprint = 0;  // read only for records that may settle an intent
+};
+
+struct LedgerFacts {
+  std::map<int32_t, RecordFacts> live;  // by serial
+  int32_t highest_serial = 0;           // deleted records included
+};
+
+// Walks the current database, reading each live record once; fingerprints for serials above
+// `fingerprints_after`. Returns Ok or a store code.
+DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out);
+
+// A bill as the import tells it apart: its key and side.
+using SidedKey = std::pair<ImportKey, bool>;
+
+// What the log says the ledger holds: how many live records each key claims, which records are
+// claimed, and the done entries that settle intents of an import cut short.
+struct Presence {
+  std::map<SidedKey, std::vector<int32_t>> present;  // the serials of the live records of each key
+  std::set<int32_t> claimed;
+  std::vector<ImportEntry> settled;
+};
+
+// Intents that no later done entry of the same key answers: imports cut short between the two.
+std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log);
+// The lowest serial an open intent names: records above it may settle it.
+int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open);
+
+Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
+                 const LedgerFacts& ledger, const BillTable& table);
+
+// Live records no log entry claims, by time, amount, side and channel.
+using ValueKey = std::tuple<double, double, bool, std::string>;
+std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& ledger, const Presence& p);
+
+// A row the ledger holds already: the serial of its record, the bill and the category the row gives.
+struct BillThere {
+  int32_t serial = 0;
+  Bill bill;
+  ImportCategory category;
+};
+
+struct PlannedBill {
+  ImportedBill bill;
+  ImportEntry entry;  // the intent
+  ImportCategory category;
+};
+
+struct Plan {
+  std::vector<PlannedBill> add;
+  std::vector<ImportEntry> found;  // done entries of rows found by their values
+  int already = 0;
+  int ignored = 0;               // rows a rule marks ignore
+  std::vector<BillThere> there;  // rows the ledger holds already, with the record of each
+};
+
+// The bills of `pairing` to book, split into those to add and those the ledger holds. Rows with the
+// same non-empty order number, time, amount and side are one bill; rows without one never are.
+// `channel` (GBK) is the export's 付款方式; remarks cut to the table are noted in `notices`.
+Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
+          std::map<ValueKey, std::vector<int32_t>> unclaimed, const std::string& channel,
+          const ExportRead& read, const CategoryRules* rules, std::vector<RowNote>* notices);
+
+}  // namespace pennacle
