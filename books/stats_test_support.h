@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <vector>
@@ -28,12 +29,19 @@ inline std::vector<Bill> stats_bills() {
   static const double kAmounts[] = {0.1, 0.2, 0.3, 19.99, 0.07, 1234.56, 3.3, 0.01, 88.8, 12.34};
   static const char* const kChannels[] = {"现金", "支付宝", "微信", "银行卡"};
   std::vector<Bill> bills;
+  uint32_t x = 2463534242u;  // xorshift: months, sides and channels that do not follow one another
+  auto next = [&x](uint32_t n) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return static_cast<int>(x % n);
+  };
   for (int i = 0; i < 360; ++i) {
     Bill b;
-    b.type = std::string(i % 3 ? expense_type() : income_type());
-    b.amount = kAmounts[i % 10] + (i % 7) * 0.01;
-    b.channel = gbk(kChannels[i % 4]);
-    b.time = make_date_time(2023 + i % 2, 1 + i * 7 % 12, 1 + i * 11 % 28, i * 5 % 24, i * 13 % 60, i % 60);
+    b.type = std::string(next(3) ? expense_type() : income_type());
+    b.amount = kAmounts[next(10)] + next(7) * 0.01;
+    b.channel = gbk(kChannels[next(4)]);
+    b.time = make_date_time(2023 + next(2), 1 + next(12), 1 + next(28), next(24), next(60), next(60));
     b.remark = "r" + std::to_string(i);
     bills.push_back(b);
   }
@@ -50,7 +58,7 @@ inline std::vector<Bill> stats_bills() {
 
 // Writes `bills` to the ledger `path` (made before, closed) and gives every fifth one no category.
 inline void fill_stats_ledger(const std::string& path, const std::vector<Bill>& bills) {
-  static const char* const kCategories[] = {"餐饮", "交通", "餐饮:午餐", "工资", "购物"};
+  static const char* const kCategories[] = {"餐饮", "交通", "餐饮:午餐", "工资", "购物", "医疗"};
   ASSERT_TRUE(open_db(path));
   std::vector<int32_t> serials;
   ASSERT_EQ(append_bills(bills, &serials), DbCode::Ok);
@@ -59,7 +67,7 @@ inline void fill_stats_ledger(const std::string& path, const std::vector<Bill>& 
   std::vector<CategoryEntry> entries;
   for (size_t i = 0; i < bills.size(); ++i) {
     if (i % 5 == 0 || !std::isfinite(bills[i].amount)) continue;
-    entries.push_back({category_key(serials[i], bills[i]), gbk(kCategories[i / 3 % 5]), i % 2 == 0});
+    entries.push_back({category_key(serials[i], bills[i]), gbk(kCategories[i * 7 / 3 % 6]), i % 2 == 0});
   }
   CategoryFile categories;
   ASSERT_TRUE(categories.open(posix_file_system(), categories_path(path), true).ok());
