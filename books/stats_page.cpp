@@ -1,6 +1,7 @@
 #include "books/stats_page.h"
 
 #include <QComboBox>
+#include <QCursor>
 #include <QDate>
 #include <QEvent>
 #include <QGridLayout>
@@ -9,6 +10,7 @@
 #include <QLabel>
 #include <QTabWidget>
 #include <QTableWidget>
+#include <QToolTip>
 #include <QVBoxLayout>
 #include <QtCharts/QAbstractAxis>
 #include <QtCharts/QBarSeries>
@@ -157,7 +159,11 @@ void StatsPage::make_layout() {
   by_key->addTab(channel_table_, "按付款方式(&P)");
   auto* tables = new QVBoxLayout;
   tables->addWidget(buddy_label("每月(&T)", month_table_, this));
-  tables->addWidget(month_table_, 1);
+  // Twelve months and the year's total fit without scrolling; by category and channel take the rest.
+  month_table_->setMinimumHeight(month_table_->horizontalHeader()->sizeHint().height() +
+                                 13 * month_table_->verticalHeader()->defaultSectionSize() +
+                                 2 * month_table_->frameWidth());
+  tables->addWidget(month_table_);
   tables->addWidget(by_key, 1);
 
   auto* charts = new QVBoxLayout;
@@ -260,8 +266,15 @@ QChart* StatsPage::month_chart() {
   const int year = year_value_;
   const SideFilter sides[] = {SideFilter::Expense, SideFilter::Income};
   for (int s = 0; s < 2; ++s) {
-    connect(bars->barSets()[s], &QBarSet::clicked, this, [this, year, side = sides[s]](int index) {
+    QBarSet* set = bars->barSets()[s];
+    connect(set, &QBarSet::clicked, this, [this, year, side = sides[s]](int index) {
       if (index >= 0 && index < 12) ask(month_range(year, index + 1), side);
+    });
+    connect(set, &QBarSet::hovered, this, [set](bool on, int index) {
+      if (!on || index < 0 || index >= set->count()) return QToolTip::hideText();
+      QToolTip::showText(
+          QCursor::pos(),
+          QString("%1 %2 %3 元").arg(month_name(index + 1), set->label(), money(set->at(index))));
     });
   }
   return chart;
@@ -288,7 +301,13 @@ QChart* StatsPage::pie_chart(const Report& report, Table kind) {
     QPieSlice* slice = pie->slices()[static_cast<qsizetype>(i)];
     connect(slice, &QPieSlice::clicked, this,
             [this, period, kind, key = keys[i]] { ask(period, SideFilter::Expense, kind, key); });
-    connect(slice, &QPieSlice::hovered, slice, &QPieSlice::setExploded);
+    connect(slice, &QPieSlice::hovered, this, [slice, name = to_qstring(keys[i])](bool on) {
+      slice->setExploded(on);
+      if (!on) return QToolTip::hideText();
+      QToolTip::showText(QCursor::pos(), QString("%1 %2 元（%3%）")
+                                             .arg(name, money(slice->value()))
+                                             .arg(slice->percentage() * 100, 0, 'f', 1));
+    });
     // Labels around a pie this small would be cut short; the legend beside it names every slice.
     slice->setLabelVisible(false);
   }

@@ -63,7 +63,7 @@ class StatsPageTest : public StoreTest {
     fill_stats_ledger(path_, stats_bills());
     session_ = std::make_unique<BookSession>(path_);
     page_ = std::make_unique<StatsPage>(*session_);
-    page_->resize(1000, 640);
+    page_->resize(1000, 560);  // the room the window of 1000 x 680 leaves its views
     connect_counters();
     reload();
   }
@@ -185,6 +185,10 @@ TEST_F(StatsPageTest, ASliceAsksForItsCategoryOrChannelInTheScope) {
       ASSERT_EQ(pie->slices().size(), static_cast<qsizetype>(spent.size())) << name;
       ASSERT_GE(spent.size(), 2u) << name;
       EXPECT_EQ(pie->slices()[1]->value(), spent[1]->expense);
+      emit pie->slices()[1]->hovered(true);
+      EXPECT_TRUE(pie->slices()[1]->isExploded()) << name;
+      emit pie->slices()[1]->hovered(false);
+      EXPECT_FALSE(pie->slices()[1]->isExploded()) << name;
       emit pie->slices()[1]->clicked();
       ASSERT_FALSE(asked_.empty());
       BillFilter want_filter = filter(month_range(2023, month), SideFilter::Expense);
