@@ -3,18 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "runtime/convert.h"
 
 namespace pennacle {
 namespace {
-
-std::string month_key(int year, int month) {
-  char s[16];
-  std::snprintf(s, sizeof s, "%04d-%02d", year, month);
-  return s;
-}
 
 std::string key_of(const JournalBill& b, ReportBy by) {
   switch (by) {
@@ -30,13 +25,33 @@ std::string key_of(const JournalBill& b, ReportBy by) {
   return {};
 }
 
-void add(ReportRow* row, const Bill& b) {
-  ++row->count;
-  if (!std::isfinite(b.amount)) return;
-  (b.is_expense() ? row->expense : row->income) += b.amount;
+}  // namespace
+
+std::string month_key(int year, int month) {
+  char s[16];
+  std::snprintf(s, sizeof s, "%04d-%02d", year, month);
+  return s;
 }
 
-}  // namespace
+void add_to_report_row(ReportRow* row, bool expense, double amount) {
+  ++row->count;
+  if (!std::isfinite(amount)) return;
+  (expense ? row->expense : row->income) += amount;
+}
+
+void order_report_rows(std::vector<ReportRow>* rows) {
+  std::stable_sort(rows->begin(), rows->end(), [](const ReportRow& x, const ReportRow& y) {
+    if (x.expense != y.expense) return x.expense > y.expense;
+    if (x.income != y.income) return x.income > y.income;
+    return x.key < y.key;
+  });
+}
+
+std::string money_text(double d) {
+  char s[64];
+  std::snprintf(s, sizeof s, "%.2f", std::round(d * 100) / 100);
+  return std::strcmp(s, "-0.00") == 0 ? "0.00" : s;
+}
 
 Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year) {
   std::map<std::string, ReportRow> rows;
@@ -47,17 +62,11 @@ Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year
   for (const JournalBill& b : bills) {
     ReportRow& row = rows[key_of(b, by)];
     if (row.count == 0) row.key = key_of(b, by);
-    add(&row, b.bill);
-    add(&r.total, b.bill);
+    add_to_report_row(&row, b.bill.is_expense(), b.bill.amount);
+    add_to_report_row(&r.total, b.bill.is_expense(), b.bill.amount);
   }
   for (auto& entry : rows) r.rows.push_back(std::move(entry.second));
-  if (by != ReportBy::Month) {
-    std::stable_sort(r.rows.begin(), r.rows.end(), [](const ReportRow& x, const ReportRow& y) {
-      if (x.expense != y.expense) return x.expense > y.expense;
-      if (x.income != y.income) return x.income > y.income;
-      return x.key < y.key;
-    });
-  }
+  if (by != ReportBy::Month) order_report_rows(&r.rows);
   return r;
 }
 

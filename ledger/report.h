@@ -34,4 +34,19 @@ Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year
 // The range of the calendar year `year` (local time).
 DateRange year_range(int year);
 
+// The steps build_report takes, for a view that groups bills it holds otherwise (the second
+// window's statistics) and must agree with it to the bit.
+//
+// Adds one bill to `row`: it counts, and its amount joins its side's sum when it is a finite number
+// (one that is not would spoil the sum for good). Summed in record order, as build_report does.
+void add_to_report_row(ReportRow* row, bool expense, double amount);
+// Orders category or channel rows: by 支出 (largest first), then 收入, then key.
+void order_report_rows(std::vector<ReportRow>* rows);
+// The key of a month's row: "2023-03".
+std::string month_key(int year, int month);
+
+// Money as a report shows it: rounded to the cent (halves away from zero), "-" only in front of a
+// sum that is below zero after rounding.
+std::string money_text(double d);
+
 }  // namespace pennacle

@@ -95,12 +95,6 @@ std::string key_text(const std::string& key, bool month) { return month ? key : 
 
 }  // namespace
 
-std::string money_text(double d) {
-  char s[64];
-  std::snprintf(s, sizeof s, "%.2f", std::round(d * 100) / 100);
-  return std::strcmp(s, "-0.00") == 0 ? "0.00" : s;
-}
-
 std::string report_table(const Report& report, const std::string& key_title) {
   const bool month = key_title == "月份";
   std::vector<std::vector<std::string>> cells = {{key_title, "支出", "收入", "结余", "笔数"}};

@@ -11,9 +11,6 @@
 
 namespace pennacle {
 
-// Money as the report shows it: rounded to the cent, "-" only in front of a negative sum.
-std::string money_text(double d);
-
 // The report as a table of UTF-8 text: a header, a row per key and the totals, columns aligned by
 // the width they take on a terminal (a Chinese character takes two). `key_title` heads the first
 // column.
