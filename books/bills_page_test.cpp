@@ -283,6 +283,8 @@ TEST_F(BillsPageTest, FooterSumsTheRowsShownAndCountsANonFiniteAmount) {
           bill(false, 1000000, "招商银行", t, "奖金"), bill(true, 0.1, "零钱", t, "a"),
           bill(true, 0.2, "零钱", t, "b")});
   open_page(kNow);
+  // Bills of one moment: the later one first.
+  EXPECT_EQ(rows_shown(), expected([](const Bill&) { return true; }));
   // 0.1 + 0.2 is 0.30000000000000004 in binary: the footer shows the sum a person adds up.
   choose(named<QComboBox>("付款方式"), "零钱");
   EXPECT_EQ(named<QLabel>("合计")->text(), "共 2 笔  支出 0.30  收入 0.00  结余 -0.30");
@@ -403,6 +405,24 @@ TEST_F(BillsPageWithMany, AskedFilterSetsTheControls) {
   EXPECT_EQ(named<QDateEdit>("结束日期")->date(), QDate(2025, 2, 9));
   EXPECT_EQ(rows_shown(),
             expected([&](const Bill& b) { return b.is_expense() && f.period.contains(b.time); }));
+}
+
+TEST_F(BillsPageWithMany, EachFilterHasAKeyboardPath) {
+  open_page(kNow);
+  page_->show();
+  QApplication::setActiveWindow(page_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(page_.get()));
+  const std::pair<Qt::Key, const char*> paths[] = {
+      {Qt::Key_S, "搜索"}, {Qt::Key_P, "期间"},     {Qt::Key_T, "类型"},     {Qt::Key_M, "付款方式"},
+      {Qt::Key_C, "分类"}, {Qt::Key_N, "最小金额"}, {Qt::Key_X, "最大金额"},
+  };
+  for (const auto& [key, name] : paths) {
+    QTest::keyClick(page_.get(), key, Qt::AltModifier);
+    ASSERT_NE(QApplication::focusWidget(), nullptr) << name;
+    EXPECT_EQ(QApplication::focusWidget()->accessibleName(), QString::fromUtf8(name));
+  }
+  page_->focus_search();
+  EXPECT_EQ(QApplication::focusWidget(), named<QLineEdit>("搜索"));
 }
 
 // A page of thirty bills drawn to a PNG for a person to look at; the test checks only that it drew.
