@@ -98,9 +98,15 @@ QWidget* BillsPage::make_filters() {
   auto* top = new QHBoxLayout;
   top->addWidget(label_for("搜索(&S):", search_, box));
   top->addWidget(search_, 1);
-  rows->addLayout(top);
   make_choices(box);
   make_amounts(box);
+  // The amounts go beside the search, which has room to give: the line below is full.
+  top->addSpacing(8);
+  top->addWidget(label_for("金额 最小(&N):", min_, box));
+  top->addWidget(min_);
+  top->addWidget(label_for("最大(&X):", max_, box));
+  top->addWidget(max_);
+  rows->addLayout(top);
 
   auto* line = new QHBoxLayout;
   const auto add = [&](const char* label, QWidget* control, std::initializer_list<QWidget*> more = {}) {
@@ -113,9 +119,6 @@ QWidget* BillsPage::make_filters() {
   add("类型(&T):", side_);
   add("付款方式(&M):", channel_);
   add("分类(&C):", category_);
-  add("金额 最小(&N):", min_);
-  line->addWidget(label_for("最大(&X):", max_, box));
-  line->addWidget(max_);
   line->addStretch(1);
   rows->addLayout(line);
   connect(search_, &QLineEdit::textChanged, this, &BillsPage::search_typed);
@@ -125,9 +128,11 @@ QWidget* BillsPage::make_filters() {
 void BillsPage::make_choices(QWidget* box) {
   period_ = new QComboBox(box);
   period_->setAccessibleName("期间");
-  const char* const kPeriods[] = {"本月", "上月", "今年", "去年", "全部", "范围…"};
+  static constexpr const char* kPeriods[] = {"本月", "上月", "今年", "去年", "全部", "范围…"};
   for (int c = 0; c <= static_cast<int>(PeriodChoice::Range); ++c) period_->addItem(kPeriods[c], c);
   period_->setCurrentIndex(static_cast<int>(PeriodChoice::All));
+  period_->setMinimumContentsLength(7);  // room for 范围… beside the arrow
+  period_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   from_ = new QDateEdit(box);
   to_ = new QDateEdit(box);
   for (QDateEdit* e : {from_, to_}) {
@@ -288,6 +293,8 @@ void BillsPage::fill_choices() {
 void BillsPage::period_chosen() {
   const auto choice = static_cast<PeriodChoice>(period_->currentData().toInt());
   const bool range = choice == PeriodChoice::Range;
+  // Turning to a range starts it at the days of the period shown until now.
+  if (range && from_->isHidden()) show_days(filter_.period);
   from_->setVisible(range);
   to_->setVisible(range);
   if (range) {
@@ -297,6 +304,16 @@ void BillsPage::period_chosen() {
     filter_.period = period_range(choice, now());
   }
   refilter();
+}
+
+void BillsPage::show_days(const DateRange& period) {
+  const QSignalBlocker a(from_), b(to_);
+  const double from =
+      std::isfinite(period.from) ? period.from : period_range(PeriodChoice::ThisMonth, now()).from;
+  // The range ends before `to`: its last day is the one holding the moment just before it.
+  const double to = std::isfinite(period.to) ? period.to - 1.0 / 86400 : now();
+  from_->setDate(date_of(from));
+  to_->setDate(date_of(std::max(from, to)));
 }
 
 void BillsPage::side_chosen() {
@@ -356,13 +373,7 @@ void BillsPage::set_controls(const BillFilter& filter) {
   period_->setCurrentIndex(static_cast<int>(choice.value_or(PeriodChoice::Range)));
   from_->setVisible(!choice);
   to_->setVisible(!choice);
-  if (!choice) {
-    const double from = std::isfinite(filter.period.from) ? filter.period.from : now();
-    // The range ends before `to`: its last day is the one holding the moment just before it.
-    const double to = std::isfinite(filter.period.to) ? filter.period.to - 1.0 / 86400 : now();
-    from_->setDate(date_of(from));
-    to_->setDate(date_of(std::max(from, to)));
-  }
+  if (!choice) show_days(filter.period);
   side_->setCurrentIndex(std::max(side_->findData(static_cast<int>(filter.side)), 0));
   const auto number = [](const std::optional<double>& v) {
     return v ? QString::fromStdString(shortest_number_text(*v)) : QString();

@@ -61,6 +61,8 @@ class BillsPage final : public QWidget {
   void take_book(const std::shared_ptr<const Book>& book);
   void fill_choices();
   void period_chosen();
+  // Sets the range's day boxes to the days of `period`, quietly.
+  void show_days(const DateRange& period);
   void side_chosen();
   void search_typed();
   void amounts_typed();

@@ -445,6 +445,14 @@ TEST_F(BillsPageTest, DrawsAScreenshotOfThirtyBills) {
   const QImage shot = page_->grab().toImage();
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString(SCREENSHOT_DIR) + "/bills_page.png"));
+  // With a range of days and a search: the line of filters is at its widest.
+  choose(named<QComboBox>("期间"), "范围…");
+  named<QDateEdit>("开始日期")->setDate(QDate(2026, 1, 1));
+  named<QLineEdit>("搜索")->setText("美团");
+  named<QLineEdit>("最小金额")->setText("10");
+  EXPECT_FALSE(page_->shown().empty());
+  QApplication::processEvents();  // the table's scroll bars follow its rows
+  EXPECT_TRUE(page_->grab().save(QString(SCREENSHOT_DIR) + "/bills_page_range.png"));
 }
 
 }  // namespace
