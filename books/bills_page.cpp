@@ -78,6 +78,9 @@ BillsPage::BillsPage(BookSession& session, QWidget* parent)
   footer_->setAccessibleName("合计");
   footer_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(footer_);
+  // Tab goes as the eye reads: the top line, the line of filters, then the bills.
+  QWidget* order[] = {search_, min_, max_, period_, from_, to_, side_, channel_, category_, table_};
+  for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(&session_, &BookSession::loaded, this, &BillsPage::take_book);
   connect(&session_, &BookSession::bills_asked, this, &BillsPage::show_filter);

@@ -261,10 +261,16 @@ TEST_F(BillsPageTest, PeriodChoicesAroundAMonthAndYearBoundary) {
   EXPECT_EQ(rows_shown().size(), 3u);
   choose(period, "全部");
   EXPECT_EQ(rows_shown().size(), 7u);
+  // A range starts at the days of the period chosen before it.
+  choose(period, "上月");
+  const std::vector<int32_t> december = rows_shown();
   choose(period, "范围…");
   QDateEdit* from = named<QDateEdit>("开始日期");
   QDateEdit* to = named<QDateEdit>("结束日期");
   EXPECT_TRUE(from->isVisibleTo(page_.get()));
+  EXPECT_EQ(from->date(), QDate(2025, 12, 1));
+  EXPECT_EQ(to->date(), QDate(2025, 12, 31));
+  EXPECT_EQ(rows_shown(), december);
   from->setDate(QDate(2025, 12, 31));
   to->setDate(QDate(2026, 1, 31));  // the last day is whole
   EXPECT_EQ(rows_shown(), within(make_date_time(2025, 12, 31), make_date_time(2026, 2, 1)));
@@ -423,6 +429,14 @@ TEST_F(BillsPageWithMany, EachFilterHasAKeyboardPath) {
   }
   page_->focus_search();
   EXPECT_EQ(QApplication::focusWidget(), named<QLineEdit>("搜索"));
+  // Tab walks the top line first, then the filters below it, and ends in the table.
+  std::vector<QString> walked;
+  for (int i = 0; i < 7; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    walked.push_back(QApplication::focusWidget()->accessibleName());
+  }
+  EXPECT_EQ(walked,
+            std::vector<QString>({"最小金额", "最大金额", "期间", "类型", "付款方式", "分类", "账单"}));
 }
 
 // A page of thirty bills drawn to a PNG for a person to look at; the test checks only that it drew.
