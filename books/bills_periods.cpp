@@ -1,0 +1,70 @@
+#include "books/bills_periods.h"
+
+#include <cmath>
+
+#include "runtime/convert.h"
+
+namespace pennacle {
+namespace {
+
+DateRange month_range(int year, int month) {
+  const int next_year = month == 12 ? year + 1 : year;
+  const int next_month = month == 12 ? 1 : month + 1;
+  return {make_date_time(year, month, 1), make_date_time(next_year, next_month, 1)};
+}
+
+DateRange year_range(int year) { return {make_date_time(year, 1, 1), make_date_time(year + 1, 1, 1)}; }
+
+bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int days_in_month(int year, int month) {
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+DateRange period_range(PeriodChoice choice, double now) {
+  const DateTimeParts p = date_time_parts(now);
+  switch (choice) {
+    case PeriodChoice::ThisMonth:
+      return month_range(p.year, p.month);
+    case PeriodChoice::LastMonth:
+      return p.month == 1 ? month_range(p.year - 1, 12) : month_range(p.year, p.month - 1);
+    case PeriodChoice::ThisYear:
+      return year_range(p.year);
+    case PeriodChoice::LastYear:
+      return year_range(p.year - 1);
+    case PeriodChoice::All:
+    case PeriodChoice::Range:
+      break;
+  }
+  return {};
+}
+
+DateRange day_range(int from_year, int from_month, int from_day, int to_year, int to_month, int to_day) {
+  // The day after the last: the next day of its month, or the first of the next month.
+  if (to_day < days_in_month(to_year, to_month)) {
+    ++to_day;
+  } else if (to_month < 12) {
+    to_day = 1;
+    ++to_month;
+  } else {
+    to_day = 1;
+    to_month = 1;
+    ++to_year;
+  }
+  return {make_date_time(from_year, from_month, from_day), make_date_time(to_year, to_month, to_day)};
+}
+
+std::optional<PeriodChoice> choice_of(const DateRange& range, double now) {
+  if (!std::isfinite(range.from) && !std::isfinite(range.to)) return PeriodChoice::All;
+  for (PeriodChoice c :
+       {PeriodChoice::ThisMonth, PeriodChoice::LastMonth, PeriodChoice::ThisYear, PeriodChoice::LastYear}) {
+    const DateRange r = period_range(c, now);
+    if (r.from == range.from && r.to == range.to) return c;
+  }
+  return std::nullopt;
+}
+
+}  // namespace pennacle
