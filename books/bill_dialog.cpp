@@ -55,6 +55,7 @@ BillDialog::BillDialog(const Book& book, size_t row, QWidget* parent)
       category_box_(editable_combo("分类", this)) {
   setWindowTitle(QString("修改账单 %1").arg(bill_.serial));
   setAccessibleName("修改账单");
+  setMinimumWidth(380);
   const BookRow& r = book.rows[row];
   const std::string_view category = book.rows.text(r.category);
   if (category != uncategorized()) category_before_ = {true, std::string(category), r.category_by_hand()};
