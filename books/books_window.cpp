@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QTabWidget>
 
+#include "books/bill_actions.h"
 #include "books/bills_page.h"
 #include "books/bin_page.h"
 #include "books/book_session.h"
@@ -29,6 +30,7 @@ BooksWindow::BooksWindow(const std::string& ledger_utf8, QWidget* parent)
       bin_(new BinPage(*session_, tabs_)),
       stats_(new StatsPage(*session_, tabs_)),
       import_(new ImportPage(*session_, tabs_)),
+      actions_(new BillActions(*session_, this)),
       progress_(new QProgressBar(this)),
       state_(new QLabel(this)) {
   setWindowTitle("Pennacle 账本");
@@ -55,6 +57,7 @@ BooksWindow::BooksWindow(const std::string& ledger_utf8, QWidget* parent)
     progress_->hide();
     state_->setText(QString("%1 笔账单").arg(book->rows.size()));
   });
+  connect(bin_, &BinPage::restore_asked, actions_, &BillActions::restore_from_bin);
   connect(session_, &BookSession::bills_asked, this, [this] { tabs_->setCurrentWidget(bills_); });
   state_->setText("正在读取账本…");
   session_->follow_files();

@@ -13,6 +13,7 @@ class QTabWidget;
 namespace pennacle {
 
 class BookSession;
+class BillActions;
 class BillsPage;
 class BinPage;
 class ImportPage;
@@ -32,6 +33,7 @@ class BooksWindow final : public QMainWindow {
   BinPage* bin() { return bin_; }
   StatsPage* stats() { return stats_; }
   ImportPage* import_view() { return import_; }
+  BillActions* actions() { return actions_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -50,6 +52,7 @@ class BooksWindow final : public QMainWindow {
   BinPage* bin_;
   StatsPage* stats_;
   ImportPage* import_;
+  BillActions* actions_;
   QProgressBar* progress_;
   QLabel* state_;
 };

@@ -29,7 +29,9 @@ bool same_bill_values(const Bill& a, const Bill& b) {
          a.remark == b.remark;
 }
 
-Status delete_current_bill(FileSystem& fs, double now) {
+Status delete_current_bill(FileSystem& fs, double now) { return delete_current_bill(fs, now, 0, nullptr); }
+
+Status delete_current_bill(FileSystem& fs, double now, int32_t serial, BinEntry* deleted) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
   // The bin's lock before any lock of the record file.
@@ -39,6 +41,8 @@ Status delete_current_bill(FileSystem& fs, double now) {
   Bill bill;
   if (DbCode rc = db_current_serial(&bill.serial); rc != DbCode::Ok) return store_status(rc);
   if (bill.serial <= 0) return Status::invalid("the record is deleted already");
+  if (serial != 0 && bill.serial != serial)
+    return Status::not_found("bill " + std::to_string(serial) + " moved; it was not deleted");
   if (Status s = read_bill(&bill); !s.ok()) return s;
   BinEntry entry{0, now, bill, {}, false};
   // The category goes into the bin with the bill; an unreadable category file keeps no bill here.
@@ -50,7 +54,9 @@ Status delete_current_bill(FileSystem& fs, double now) {
     entry.category_by_hand = c->by_hand;
   }
   int64_t id = 0;
+  if (deleted) *deleted = entry;
   if (Status s = bin.put(std::move(entry), &id); !s.ok()) return s.with_context("the bill was not deleted");
+  if (deleted) deleted->id = id;
   call_command(db_delete, {});
   if (DbCode rc = db_last_error(); rc != DbCode::Ok) {
     // The bill stays in the ledger; its entry leaves the bin so it is not listed as deleted. When

@@ -21,6 +21,9 @@ namespace pennacle {
 // anywhere leaves the bill in the ledger, in the bin, or in both, never in neither. A trim of the bin
 // that is due follows. `now` is the deletion time.
 Status delete_current_bill(FileSystem& fs, double now);
+// The same for the bill with `serial` only: NotFound, and nothing deleted, when the current record
+// holds another bill. `deleted` gets what went into the bin.
+Status delete_current_bill(FileSystem& fs, double now, int32_t serial, BinEntry* deleted);
 
 // Same values, as the table stores them: type, amount, channel, time and remark.
 bool same_bill_values(const Bill& a, const Bill& b);

@@ -410,4 +410,11 @@ Status CategoryFile::rekey(const CategoryKey& from, const CategoryKey& to) {
   return append(lines);
 }
 
+Status CategoryFile::drop(int32_t serial) {
+  assert(writing_);
+  if (entries_.erase(serial) == 0) return Status();
+  ++lines_;
+  return append(drop_line(serial));
+}
+
 }  // namespace pennacle

@@ -99,6 +99,9 @@ class CategoryFile {
   // holding from's values) to `to`, keeping its name and by_hand. Nothing to move is success.
   Status rekey(const CategoryKey& from, const CategoryKey& to);
 
+  // Removes the entry of `serial` (a drop line), so the bill is 未分类 again. No entry is success.
+  Status drop(int32_t serial);
+
  private:
   Status read_all();
   Status parse(std::string_view bytes);
