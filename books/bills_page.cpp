@@ -164,6 +164,7 @@ void BillsPage::make_choices(QWidget* box) {
   });
   connect(category_, &QComboBox::currentIndexChanged, this, [this] {
     filter_.category = chosen_text(category_);
+    filter_.category_alone = false;
     refilter();
   });
 }
@@ -359,6 +360,7 @@ void BillsPage::show_footer() {
                           grouped_sum_text(sums_.balance()));
   if (search_unholdable_) text += "  （搜索的文字含有账本存不下的字符，没有账单含有它）";
   footer_->setText(text);
+  footer_->setAccessibleDescription(text);  // a screen reader reads the sums with the name 合计
 }
 
 void BillsPage::show_filter(const BillFilter& filter) {

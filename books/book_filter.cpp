@@ -66,7 +66,9 @@ TextVerdicts judge_texts(const BookRows& rows, const BillFilter& filter, std::st
   v.category.resize(texts.size());
   for (size_t id = 0; id < texts.size(); ++id) {
     v.search[id] = gbk_contains(texts[id], needle);
-    v.category[id] = !filter.category || within_category(texts[id], *filter.category);
+    v.category[id] =
+        !filter.category || (filter.category_alone ? texts[id] == *filter.category
+                                                   : within_category(texts[id], *filter.category));
   }
   return v;
 }

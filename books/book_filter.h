@@ -19,6 +19,7 @@ struct BillFilter {
   SideFilter side = SideFilter::Any;
   std::optional<std::string> channel;            // exactly this channel
   std::optional<std::string> category;           // this category or one below it (餐饮 takes 餐饮:午餐)
+  bool category_alone = false;                   // this category only: a statistics row counts it alone
   std::optional<double> min_amount, max_amount;  // inclusive
   // Matched, ignoring ASCII case, in the remark (which holds the counterpart and goods of an
   // imported bill), the channel and the category; empty matches every row.

@@ -12,6 +12,8 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <algorithm>
+#include <optional>
 
 #include "books/bill_actions.h"
 #include "books/bills_page.h"
@@ -57,6 +59,8 @@ BooksWindow::BooksWindow(const std::string& ledger_utf8, QWidget* parent)
     progress_->hide();
     state_->setText(QString("%1 笔账单").arg(book->rows.size()));
   });
+  connect(bills_, &BillsPage::edit_asked, actions_, &BillActions::edit);
+  connect(bills_, &BillsPage::delete_asked, actions_, &BillActions::remove);
   connect(bin_, &BinPage::restore_asked, actions_, &BillActions::restore_from_bin);
   connect(session_, &BookSession::bills_asked, this, [this] { tabs_->setCurrentWidget(bills_); });
   state_->setText("正在读取账本…");
@@ -80,6 +84,25 @@ void BooksWindow::make_menus() {
   quit->setShortcut(QKeySequence::Quit);
 
   QMenu* edit = menuBar()->addMenu("编辑(&E)");
+  // The keys live on the bill table (Enter, Delete): shown here, they must not take Delete from a
+  // text box.
+  const auto on_selected = [this](void (BillActions::*act)(int32_t)) {
+    return [this, act] {
+      tabs_->setCurrentWidget(bills_);
+      if (const std::optional<int32_t> serial = bills_->selected_serial()) {
+        (actions_->*act)(*serial);
+      } else {
+        state_->setText("请先在账单中选择一笔账单。");
+      }
+    };
+  };
+  QAction* change = edit->addAction("修改账单(&M)…", this, on_selected(&BillActions::edit));
+  change->setShortcut(QKeySequence(Qt::Key_Return));
+  change->setShortcutContext(Qt::WidgetShortcut);
+  QAction* remove = edit->addAction("删除账单(&D)", this, on_selected(&BillActions::remove));
+  remove->setShortcut(QKeySequence::Delete);
+  remove->setShortcutContext(Qt::WidgetShortcut);
+  edit->addSeparator();
   QAction* undo = session_->undo().createUndoAction(this, "撤销");
   undo->setShortcut(QKeySequence("Ctrl+Z"));
   QAction* redo = session_->undo().createRedoAction(this, "重做");

@@ -352,7 +352,10 @@ void StatsPage::ask(const DateRange& period, SideFilter side, Table kind, const 
   BillFilter filter;
   filter.period = period;
   filter.side = side;
-  if (kind == Table::Categories) filter.category = key;
+  if (kind == Table::Categories) {
+    filter.category = key;
+    filter.category_alone = true;  // the row's sums are of this category alone, as the report's are
+  }
   if (kind == Table::Channels) filter.channel = key;
   emit session_.bills_asked(filter);
 }

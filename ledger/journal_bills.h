@@ -27,6 +27,7 @@ struct DateRange {
   double from = -std::numeric_limits<double>::infinity();
   double to = std::numeric_limits<double>::infinity();
   bool contains(double t) const { return t >= from && t < to; }
+  bool operator==(const DateRange&) const = default;
 };
 
 // The live bills of the current database whose time lies in `range`, in record order, each with
