@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSortFilterProxyModel>
 #include <QStandardItemModel>
@@ -237,13 +238,15 @@ long long child_rss(const char* self, const std::string& kdb, size_t n) {
 // One keystroke: the search box empty, then "美" typed; the peer's proxy given the same text.
 void search_round(BooksWindow& window, Peer& peer, QSortFilterProxyModel& proxy, std::vector<double>* ours,
                   std::vector<double>* theirs) {
-  QLineEdit* box = window.findChild<QLineEdit*>(QString(), Qt::FindChildrenRecursively);
+  QLineEdit* box = nullptr;
   for (QLineEdit* e : window.findChildren<QLineEdit*>())
     if (e->accessibleName() == "搜索") box = e;
   box->clear();
   settle();
   auto t0 = Clock::now();
-  QTest::keyClicks(box, "美");
+  // A key event carrying the character, as an input method delivers it.
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, "美");
+  QApplication::sendEvent(box, &press);
   settle();
   ours->push_back(ms_since(t0));
   proxy.setFilterFixedString(QString());

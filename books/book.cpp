@@ -21,16 +21,14 @@ Status walk_bills(const CategoryFile& categories, const LoadProgress& progress, 
   Bill bill;
   for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
     if (progress && k % kProgressEvery == 0) progress(k, count);
-    int32_t serial = 0;
-    if (DbCode rc = db_current_serial(&serial); rc != DbCode::Ok) return store_status(rc);
-    if (serial <= 0) continue;  // a deleted record
-    if (std::optional<BillField> bad = read_current_bill(&bill)) {
-      if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+    const std::optional<BillField> bad = read_current_live_bill(&bill);
+    if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+    if (bill.serial <= 0) continue;  // a deleted record
+    if (bad) {
       return Status::invalid("record " + std::to_string(k) + ": " + gbk_to_utf8_lossy(bill_field_name(*bad)) +
                              " holds a value a bill cannot have");
     }
-    bill.serial = serial;
-    const CategoryEntry* e = categories.find(category_key(serial, bill));
+    const CategoryEntry* e = categories.find(category_key(bill.serial, bill));
     rows->add(bill, e ? std::string_view(e->name) : uncategorized(), e && e->by_hand);
   }
   if (progress) progress(count, count);

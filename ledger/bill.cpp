@@ -169,18 +169,35 @@ double stored_amount(const BillTable& table, double a) {
   }
 }
 
-std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
-  // One read of the record for all its fields: one hold of its lock, not one per field. The
-  // buffers stay with the thread, so a walk allocates nothing once they have grown.
+namespace {
+
+// One read of the record for all its fields: one hold of its lock, not one per field. The buffers
+// stay with the thread, so a walk allocates nothing once they have grown.
+std::optional<BillField> read_bill_record(Bill* out, BillParts parts, Records which) {
   static const PartNames kParts[] = {names_of(BillParts::All), names_of(BillParts::WithoutRemark),
                                      names_of(BillParts::WithoutTexts)};
   const PartNames& p = kParts[static_cast<size_t>(parts)];
   thread_local RecordRead t_read;
-  std::ignore = db_read_record(std::span(p.names.data(), p.count), &t_read);  // its code is the last error
+  // Its code is the last error.
+  std::ignore = db_read_record(std::span(p.names.data(), p.count), &t_read, which);
+  if (which == Records::Live) {
+    out->serial = t_read.serial();
+    if (out->serial <= 0) return std::nullopt;
+  }
   for (size_t i = 0; i < p.count; ++i) {
     if (!take_field(t_read, i, p.fields[i], out)) return p.fields[i];
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<BillField> read_current_bill(Bill* out, BillParts parts) {
+  return read_bill_record(out, parts, Records::All);
+}
+
+std::optional<BillField> read_current_live_bill(Bill* out, BillParts parts) {
+  return read_bill_record(out, parts, Records::Live);
 }
 
 BillRow bill_row(const Bill& b, double number, std::array<Text, 3>* texts) {

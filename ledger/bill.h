@@ -96,6 +96,10 @@ enum class BillParts { All, WithoutRemark, WithoutTexts };
 // or remark that is not a text, an amount that is not a number, a time that is not a date-time);
 // the fields read before it are filled. Store failures leave their code as the last error.
 std::optional<BillField> read_current_bill(Bill* out, BillParts parts = BillParts::All);
+// For a walk of the live bills: the current record's serial into out->serial (negative for a
+// deleted record, 0 when it could not be read) and, for a live record, the bill as above, all under
+// one hold of the record's lock. A deleted record's fields are not read.
+std::optional<BillField> read_current_live_bill(Bill* out, BillParts parts = BillParts::All);
 
 // The values of a new record for `bill`, numbered `number` as the window numbers a new bill (the
 // record count before it, plus 1). The values point into `texts`, which must outlive them.

@@ -18,17 +18,15 @@ Result<std::vector<JournalBill>> read_ledger_bills(const DateRange& range) {
   bills.reserve(static_cast<size_t>(std::max(count, 0)));
   call_command(db_go_first, {});
   for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
-    int32_t serial = 0;
-    if (DbCode rc = db_current_serial(&serial); rc != DbCode::Ok) return store_status(rc);
-    if (serial <= 0) continue;  // a deleted record
     JournalBill b;
-    b.category = std::string(uncategorized());
-    if (std::optional<BillField> bad = read_current_bill(&b.bill)) {
-      if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+    const std::optional<BillField> bad = read_current_live_bill(&b.bill);
+    if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
+    if (b.bill.serial <= 0) continue;  // a deleted record
+    if (bad) {
       return Status::invalid("record " + std::to_string(k) + ": " + gbk_to_utf8_lossy(bill_field_name(*bad)) +
                              " holds a value a bill cannot have");
     }
-    b.bill.serial = serial;
+    b.category = std::string(uncategorized());
     if (range.contains(b.bill.time)) bills.push_back(std::move(b));
   }
   return bills;

@@ -147,7 +147,7 @@ FieldFault read_field_locked(Registry& reg, const Value& name, Value* result) RE
 // Fills a RecordRead for the fields of one database's table.
 class RecordReader {
  public:
-  RecordReader(Database& db, RecordRead& out) : db_(db), out_(out) {}
+  RecordReader(Database& db, RecordRead& out, Records which) : db_(db), out_(out), which_(which) {}
 
   // Names the fields and makes each the empty value of its kind; a fault when one is not a field.
   FieldFault resolve(std::span<const Value> names) {
@@ -179,6 +179,10 @@ class RecordReader {
     }
     if (got == 0) return DbCode::SeekFailed;
     if (got < extent_) return DbCode::FieldReadFailed;
+    if (const int32_t serial = get_i32(out_.record_.data()); which_ == Records::Live && serial <= 0) {
+      out_.serial_ = serial;
+      return DbCode::Ok;
+    }
     DbCode result = DbCode::Ok;
     for (RecordRead::Field& field : out_.fields_) {
       const FieldDescriptor& f = db_.fields[field.index];
@@ -214,6 +218,7 @@ class RecordReader {
  private:
   Database& db_;
   RecordRead& out_;
+  const Records which_;
   size_t extent_ = kSerialSize;  // bytes from the record's start to the end of the last field asked
   bool chains_ = false;          // a memo or byte set is asked for
 };
@@ -221,12 +226,12 @@ class RecordReader {
 namespace {
 
 // db_read_record under the registry's mutex; a fault is reported by the caller once it is let go.
-FieldFault read_record_locked(Registry& reg, std::span<const Value> names, RecordRead* out, DbCode* code)
-    REQUIRES(reg.mu) {
+FieldFault read_record_locked(Registry& reg, std::span<const Value> names, Records which, RecordRead* out,
+                              DbCode* code) REQUIRES(reg.mu) {
   reg.mu.assert_held();
   Database* db = reg.current_db();
   if (!db) return FieldFault::NoDatabase;
-  RecordReader reader(*db, *out);
+  RecordReader reader(*db, *out, which);
   if (FieldFault fault = reader.resolve(names); fault != FieldFault::None) return fault;
   if (db->current < 0) return *code = DbCode::NoCurrentRecord, FieldFault::None;
   const int64_t record = db->record_pos(db->current);
@@ -267,13 +272,13 @@ void db_read_field(int argc, const Value* args, Value* result) {
   report_fault(fault);
 }
 
-DbCode db_read_record(std::span<const Value> names, RecordRead* out) {
+DbCode db_read_record(std::span<const Value> names, RecordRead* out, Records which) {
   Registry& reg = registry();
   FieldFault fault = FieldFault::None;
   DbCode code = DbCode::Ok;
   {
     MutexLock g(reg.mu);
-    fault = read_record_locked(reg, names, out, &code);
+    fault = read_record_locked(reg, names, which, out, &code);
   }
   report_fault(fault);
   set_db_last_error(code);

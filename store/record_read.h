@@ -58,6 +58,10 @@ class RecordRead {
 // chain. A field that could not be read is the empty value of its kind, and so is every field when
 // the record could not be read. No current database, a name no field has, or an argument of another
 // kind end the program as they do in db_read_field.
-DbCode db_read_record(std::span<const Value> names, RecordRead* out);
+//
+// Records::Live: a walk that wants only the live records learns a record's serial and its fields in
+// one hold; a deleted record's fields (whose chains may be freed and reused) are left unread, empty.
+enum class Records { All, Live };
+DbCode db_read_record(std::span<const Value> names, RecordRead* out, Records which = Records::All);
 
 }  // namespace pennacle

@@ -145,6 +145,34 @@ TEST_F(RecordReads, OneLockOneReadAndOneUnlockPerRecordAndOneReadPerChainRun) {
   EXPECT_EQ(read.bytes(4), std::string(1400, 'r'));
 }
 
+TEST_F(RecordReads, AWalkOfLiveRecordsLearnsTheSerialAndLeavesADeletedRecordsChainsUnread) {
+  full_protocol();
+  FaultFileSystem counting(posix_file_system());
+  set_store_file_system(&counting);
+  ASSERT_TRUE(open_db(ledger()));
+  ASSERT_TRUE(append_numbered(1));
+  ASSERT_TRUE(append_numbered(2));
+  call_command(db_go_first, {});
+  ASSERT_TRUE(ok(db_delete));
+  const std::vector<Value> names = list_fields();
+  RecordRead read;
+  counting.reset();
+  ASSERT_EQ(db_read_record(names, &read, Records::Live), DbCode::Ok);
+  EXPECT_LT(read.serial(), 0);
+  EXPECT_EQ(counting.calls(FileOp::Lock), 1);
+  EXPECT_EQ(counting.calls(FileOp::Read), 1);  // the record's bytes; its freed chain is never read
+  EXPECT_EQ(read.bytes(4), "");
+  EXPECT_EQ(read.scalar(1).double_payload(), 0);
+  // Every record: the deleted one's fields as they stand.
+  ASSERT_EQ(db_read_record(names, &read), DbCode::Ok);
+  EXPECT_EQ(read.scalar(1).double_payload(), 1);
+  call_command(db_skip, {});
+  ASSERT_EQ(db_read_record(names, &read, Records::Live), DbCode::Ok);
+  EXPECT_EQ(read.serial(), 2);
+  EXPECT_EQ(read.scalar(1).double_payload(), 2);
+  EXPECT_EQ(read.bytes(4), remark_of(2));
+}
+
 TEST_F(RecordReads, MeetTheLockCodeWhereFieldReadsMeetIt) {
   const std::string p = ledger();
   ASSERT_TRUE(open_db(p));
