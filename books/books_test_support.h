@@ -85,6 +85,37 @@ inline std::vector<int32_t> make_test_ledger(const std::string& path, const std:
   return serials;
 }
 
+// A WeChat Pay export as the app writes it (UTF-8 with a byte-order mark), made-up names; `rows` are
+// its bill lines.
+inline std::string wechat_export(const std::vector<std::string>& rows) {
+  std::string s =
+      "\xEF\xBB\xBF微信支付账单明细,,,,,,,,,,\n微信昵称：[小王],,,,,,,,,,\n"
+      "起始时间：[2024-05-01 00:00:00] 终止时间：[2024-05-31 23:59:59],,,,,,,,,,\n"
+      "----------------------微信支付账单明细列表--------------------,,,,,,,,,,\n"
+      "交易时间,交易类型,交易对方,商品,收/支,金额(元),支付方式,当前状态,交易单号,商户单号,备注\n";
+  for (const std::string& r : rows) s += r + "\n";
+  return s;
+}
+inline std::vector<std::string> wechat_sample_rows() {
+  return {
+      "2024-05-02 12:01:00,商户消费,示例面馆,牛肉面,支出,¥18.50,零钱,支付成功,4200000001,m1,/",
+      "2024-05-03 08:30:00,商户消费,示例地铁,地铁票,支出,¥4.00,零钱,支付成功,4200000002,m2,/",
+      "2024-05-04 19:00:00,转账,李小红,转账备注:饭钱,收入,¥60.00,零钱,已存入零钱,1000000003,/,/",
+      "2024-05-05 09:00:00,零钱提现,示例银行(0000),/,/,¥100.00,零钱,提现已到账,1300000004,/,/",
+      "2024-05-06 10:00:00,商户消费,示例书店,笔记本,支出,¥12.00,零钱,支付失败,4200000005,m5,/",
+  };
+}
+
+// The control of kind T under `root` with the accessible name `name`.
+template <class T>
+T* named(QWidget* root, const QString& name) {
+  for (T* w : root->findChildren<T*>()) {
+    if (w->accessibleName() == name) return w;
+  }
+  ADD_FAILURE() << "no control named " << name.toStdString();
+  return nullptr;
+}
+
 // Runs the event loop until `done` holds or `ms` pass; true when it held.
 inline bool wait_until(const std::function<bool()>& done, int ms = 5000) {
   QElapsedTimer t;
