@@ -1,11 +1,13 @@
 #include "books/bin_page.h"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "books/book_session.h"
 #include "ledger/amount_text.h"
@@ -93,6 +95,14 @@ void BinPage::show_bills(Result<std::vector<BinEntry>> bills) {
     if (b.serial == kept) table_->selectRow(r);
   }
   table_->resizeColumnsToContents();
+  // An empty bin (or one of short texts) keeps columns wide enough for what a bill puts there.
+  const QFontMetrics fm = table_->fontMetrics();
+  const char* widest[] = {
+      "2026-12-31 23:59:59", "2026-12-31 23:59:59", "支出", "99,999.00", "QQ钱包", "餐饮:午餐"};
+  for (int c = 0; c < kRemark; ++c) {
+    const int least = fm.horizontalAdvance(QString::fromUtf8(widest[c])) + 3 * fm.averageCharWidth();
+    table_->setColumnWidth(c, std::max(table_->columnWidth(c), least));
+  }
   if (table_->currentRow() < 0 && table_->rowCount() > 0) table_->selectRow(0);
   state_->setText(bills_.empty() ? "回收站是空的" : QString("回收站里有 %1 笔账单").arg(bills_.size()));
   emit refreshed();

@@ -11,12 +11,15 @@
 #include <QStyleFactory>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTimer>
 #include <set>
 
+#include "books/bill_actions.h"
 #include "books/bills_page.h"
 #include "books/book_session.h"
 #include "books/books_test_support.h"
+#include "books/import_page.h"
 
 namespace pennacle {
 namespace {
@@ -44,14 +47,16 @@ class BooksWindowTest : public ::testing::Test {
     const char* remarks[] = {"美团 · 外卖", "滴滴出行 · 打车", "京东 · 日用品", "工资"};
     const char* categories[] = {"餐饮", "交通", "购物", "工资"};
     for (int i = 0; i < n; ++i) {
-      bills.push_back({i % 4 != 3, 10.5 + i % 97, channels[i % 3], now - i * 0.7, remarks[i % 4], categories[i % 4]});
+      bills.push_back(
+          {i % 4 != 3, 10.5 + i % 97, channels[i % 3], now - i * 0.7, remarks[i % 4], categories[i % 4]});
     }
     make_test_ledger(path_, bills);
   }
   std::unique_ptr<BooksWindow> open_window(size_t bills) {
     auto w = std::make_unique<BooksWindow>(path_);
     w->show();
-    EXPECT_TRUE(wait_until([&] { return w->bills()->shown().size() == bills; })) << w->bills()->shown().size();
+    EXPECT_TRUE(wait_until([&] { return w->bills()->shown().size() == bills; }))
+        << w->bills()->shown().size();
     return w;
   }
 
@@ -143,6 +148,20 @@ TEST_F(BooksWindowTest, EveryViewDrawsInALightAndADarkPalette) {
   make_ledger(60);
   auto w = open_window(60);
   w->resize(1100, 720);
+  // Something in every view: two bills in the bin, an export waiting in the import's preview.
+  for (int i = 0; i < 2; ++i) {
+    w->actions()->remove(w->session().book()->rows[static_cast<size_t>(i)].serial);
+    ASSERT_TRUE(wait_until([&] { return w->bills()->shown().size() == static_cast<size_t>(59 - i); }));
+  }
+  const std::string export_path = dir_.path() + "/wechat.csv";
+  write_file(export_path, wechat_export(wechat_sample_rows()));
+  w->import_view()->preview_file(QString::fromStdString(export_path));
+  QTableView* preview = named<QTableView>(w.get(), "待导入账单");
+  ASSERT_NE(preview, nullptr);
+  ASSERT_TRUE(wait_until([&] { return preview->model() && preview->model()->rowCount() > 0; }));
+  QTableWidget* bin = named<QTableWidget>(w.get(), "回收站");
+  ASSERT_NE(bin, nullptr);
+  ASSERT_TRUE(wait_until([&] { return bin->rowCount() == 2; }));
   const qreal scale = w->devicePixelRatioF();
   const QString suffix = scale > 1.01 ? QString("_%1x").arg(scale) : QString();
   for (const bool dark : {false, true}) {
