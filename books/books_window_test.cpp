@@ -120,10 +120,10 @@ TEST_F(BooksWindowTest, ABillKdbtoolAddsShowsWithoutBeingAskedFor) {
 #endif
 
 void use_dark_palette(bool dark) {
-  static const QPalette light = QApplication::palette();
+  static const QPalette kLight = QApplication::palette();
   QApplication::setStyle(QStyleFactory::create("Fusion"));
   if (!dark) {
-    QApplication::setPalette(light);
+    QApplication::setPalette(kLight);
     return;
   }
   QPalette p;

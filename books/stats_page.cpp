@@ -114,7 +114,8 @@ StatsPage::StatsPage(BookSession& session, QWidget* parent) : QWidget(parent), s
   });
   const std::pair<QTableWidget*, Table> tables[] = {
       {month_table_, Table::Months}, {category_table_, Table::Categories}, {channel_table_, Table::Channels}};
-  for (auto [table, kind] : tables) {
+  for (const auto& [table, table_kind] : tables) {
+    const Table kind = table_kind;  // a lambda takes a variable, not a structured binding
     connect(table, &QAbstractItemView::activated, this,
             [this, kind](const QModelIndex& index) { table_row_activated(kind, index.row()); });
   }
