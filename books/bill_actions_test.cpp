@@ -9,7 +9,7 @@
 #include <QUndoStack>
 
 #include "books/bill_dialog.h"
-#include "books/fix_test_support.h"
+#include "books/books_test_support.h"
 #include "ledger/bin_ledger.h"
 #include "platform/file.h"
 
@@ -22,9 +22,10 @@ class BillActionsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ensure_application(); }
   void SetUp() override {
-    ledger_ = make_ledger(dir_, {{0, "支出", 12.5, "微信", 45000.5, "午饭"},
-                                 {0, "收入", 3000, "银行卡", 45001.5, "工资"},
-                                 {0, "支出", 8, "支付宝", 45002.5, "地铁"}});
+    ledger_ = dir_.file("data.kdb");
+    make_test_ledger(ledger_, {{true, 12.5, "微信", 45000.5, "午饭", ""},
+                               {false, 3000, "银行卡", 45001.5, "工资", ""},
+                               {true, 8, "支付宝", 45002.5, "地铁", ""}});
     session_ = std::make_unique<BookSession>(ledger_);
     actions_ = std::make_unique<BillActions>(*session_, &parent_);
     reload();

@@ -8,7 +8,7 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "books/fix_test_support.h"
+#include "books/books_test_support.h"
 #include "runtime/convert.h"
 #include "ui/text_codec.h"
 
@@ -21,9 +21,11 @@ class BillDialogTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ensure_application(); }
   void SetUp() override {
-    const std::string ledger =
-        make_ledger(dir_, {{0, "支出", 12.5, "微信", 45000.25 + 1.0 / 86400 * 7, "午饭"},
-                           {0, "收入", 30, "现金", 45001.5, ""}});
+    const std::string ledger = dir_.file("data.kdb");
+    make_test_ledger(ledger, {
+                                 {true, 12.5, "微信", 45000.25 + 1.0 / 86400 * 7, "午饭", ""},
+                                 {false, 30, "现金", 45001.5, "", ""},
+                             });
     Result<std::shared_ptr<const Book>> book = load_book(ledger, nullptr);
     ASSERT_TRUE(book.ok()) << book.status().message();
     book_ = *book;

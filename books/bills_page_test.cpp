@@ -20,39 +20,32 @@
 
 #include "books/bills_model.h"
 #include "books/book_session.h"
+#include "books/books_test_support.h"
 #include "ledger/bill.h"
 #include "ledger/categories.h"
 #include "platform/file.h"
-#include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
-#include "testing/temp_dir.h"
 
 namespace pennacle {
 namespace {
 
-// This file's literals are UTF-8; bills hold GBK.
-std::string g(std::string_view utf8) { return utf8_to_gbk(utf8).value(); }
+using namespace pennacle::testing;
 
 Bill bill(bool expense, double amount, const char* channel, double time, const char* remark) {
   Bill b;
   b.type = std::string(expense ? expense_type() : income_type());
   b.amount = amount;
-  b.channel = g(channel);
+  b.channel = gbk(channel);
   b.time = time;
-  b.remark = g(remark);
+  b.remark = gbk(remark);
   return b;
 }
 
 class BillsPageTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "bills_page_test";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { ensure_application(); }
   void SetUp() override {
     ASSERT_FALSE(dir_.path().empty());
     path_ = dir_.file("data.kdb");
@@ -75,7 +68,7 @@ class BillsPageTest : public ::testing::Test {
   void categorize(const Bill& b, const char* name) {
     CategoryFile file;
     ASSERT_TRUE(file.open(posix_file_system(), categories_path(path_), true).ok());
-    ASSERT_TRUE(file.update({{category_key(b.serial, b), g(name), true}}, nullptr).ok());
+    ASSERT_TRUE(file.update({{category_key(b.serial, b), gbk(name), true}}, nullptr).ok());
   }
   void open_page(double now) {
     session_ = std::make_unique<BookSession>(path_);
@@ -89,14 +82,6 @@ class BillsPageTest : public ::testing::Test {
     QObject::connect(session_.get(), &BookSession::loaded, page_.get(), [&loads] { ++loads; });
     session_->reload();
     ASSERT_TRUE(QTest::qWaitFor([&] { return loads > 0; }, 10000));
-  }
-  template <class W>
-  W* named(const char* name) {
-    for (W* w : page_->findChildren<W*>()) {
-      if (w->accessibleName() == QString::fromUtf8(name)) return w;
-    }
-    ADD_FAILURE() << "no control named " << name;
-    return nullptr;
   }
   // The serials of the rows the table shows, top to bottom, read through the table's own model.
   std::vector<int32_t> rows_shown() {
@@ -128,7 +113,7 @@ class BillsPageTest : public ::testing::Test {
     box->setCurrentIndex(i);
   }
 
-  testing::TempDir dir_;
+  TempDir dir_;
   std::string path_;
   std::vector<Bill> seeded_;
   std::unique_ptr<BookSession> session_;
@@ -162,9 +147,9 @@ TEST_F(BillsPageWithMany, ShowsEveryBillNewestFirstWithNamedControls) {
   EXPECT_EQ(rows_shown(), expected([](const Bill&) { return true; }));
   EXPECT_EQ(page_->table()->accessibleName(), "账单");
   for (const char* name : {"搜索", "期间", "类型", "付款方式", "分类", "最小金额", "最大金额", "合计"}) {
-    EXPECT_NE(named<QWidget>(name), nullptr);
+    EXPECT_NE(named<QWidget>(page_.get(), name), nullptr);
   }
-  EXPECT_FALSE(named<QLineEdit>("搜索")->placeholderText().isEmpty());
+  EXPECT_FALSE(named<QLineEdit>(page_.get(), "搜索")->placeholderText().isEmpty());
   // The time as minutes and the amount with two decimals, right-aligned.
   const QAbstractItemModel* m = page_->table()->model();
   const Bill& newest = *std::find_if(seeded_.begin(), seeded_.end(),
@@ -180,24 +165,24 @@ TEST_F(BillsPageWithMany, ShowsEveryBillNewestFirstWithNamedControls) {
 
 TEST_F(BillsPageWithMany, SearchRefiltersPerKeystrokeAndEscapeClears) {
   open_page(kNow);
-  QLineEdit* search = named<QLineEdit>("搜索");
+  QLineEdit* search = named<QLineEdit>(page_.get(), "搜索");
   page_->focus_search();
   QTest::keyClicks(search, "COF");
-  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.remark == g("Luckin Coffee 拿铁"); }));
+  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.remark == gbk("Luckin Coffee 拿铁"); }));
   QTest::keyClick(search, Qt::Key_Backspace);
   QTest::keyClick(search, Qt::Key_Backspace);
   QTest::keyClick(search, Qt::Key_Backspace);
   QTest::keyClicks(search, "f");  // F is the trail byte of 團: no 團購 bill, only Coffee
-  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.remark == g("Luckin Coffee 拿铁"); }));
+  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.remark == gbk("Luckin Coffee 拿铁"); }));
   search->setText("招商");  // the channel
-  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.channel == g("招商银行"); }));
+  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.channel == gbk("招商银行"); }));
   QTest::keyClick(search, Qt::Key_Escape);
   EXPECT_TRUE(search->text().isEmpty());
   EXPECT_EQ(rows_shown().size(), seeded_.size());
   // A character no GBK text holds finds nothing, and the footer says why.
   search->setText(QString::fromUtf8("\U0001F600"));
   EXPECT_TRUE(rows_shown().empty());
-  EXPECT_TRUE(named<QLabel>("合计")->text().contains("存不下"));
+  EXPECT_TRUE(named<QLabel>(page_.get(), "合计")->text().contains("存不下"));
 }
 
 TEST_F(BillsPageWithMany, EachFilterAndAllTogether) {
@@ -205,33 +190,33 @@ TEST_F(BillsPageWithMany, EachFilterAndAllTogether) {
   categorize(seeded_[5], "餐饮");
   categorize(seeded_[10], "餐饮费");
   open_page(kNow);
-  choose(named<QComboBox>("类型"), "收入");
+  choose(named<QComboBox>(page_.get(), "类型"), "收入");
   EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return !b.is_expense(); }));
-  choose(named<QComboBox>("类型"), "全部");
-  choose(named<QComboBox>("付款方式"), "微信");
-  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.channel == g("微信"); }));
-  choose(named<QComboBox>("付款方式"), "全部");
-  choose(named<QComboBox>("分类"), "餐饮");
+  choose(named<QComboBox>(page_.get(), "类型"), "全部");
+  choose(named<QComboBox>(page_.get(), "付款方式"), "微信");
+  EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.channel == gbk("微信"); }));
+  choose(named<QComboBox>(page_.get(), "付款方式"), "全部");
+  choose(named<QComboBox>(page_.get(), "分类"), "餐饮");
   EXPECT_EQ(sorted(rows_shown()), sorted({seeded_[0].serial, seeded_[5].serial}));
-  choose(named<QComboBox>("分类"), "全部");
-  named<QLineEdit>("最小金额")->setText("100");
-  named<QLineEdit>("最大金额")->setText("200.5");
+  choose(named<QComboBox>(page_.get(), "分类"), "全部");
+  named<QLineEdit>(page_.get(), "最小金额")->setText("100");
+  named<QLineEdit>(page_.get(), "最大金额")->setText("200.5");
   EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.amount >= 100 && b.amount <= 200.5; }));
   // All at once.
-  choose(named<QComboBox>("类型"), "支出");
-  choose(named<QComboBox>("付款方式"), "支付宝");
-  named<QLineEdit>("搜索")->setText("didi");
+  choose(named<QComboBox>(page_.get(), "类型"), "支出");
+  choose(named<QComboBox>(page_.get(), "付款方式"), "支付宝");
+  named<QLineEdit>(page_.get(), "搜索")->setText("didi");
   const auto all = [](const Bill& b) {
-    return b.is_expense() && b.channel == g("支付宝") && b.amount >= 100 && b.amount <= 200.5 &&
-           b.remark == g("打车 DiDi");
+    return b.is_expense() && b.channel == gbk("支付宝") && b.amount >= 100 && b.amount <= 200.5 &&
+           b.remark == gbk("打车 DiDi");
   };
   EXPECT_EQ(rows_shown(), expected(all));
   ASSERT_FALSE(rows_shown().empty());  // the seed has such bills: the test tests something
   // An emptied amount box lifts its bound.
-  named<QLineEdit>("最大金额")->clear();
+  named<QLineEdit>(page_.get(), "最大金额")->clear();
   EXPECT_EQ(rows_shown(), expected([](const Bill& b) {
-              return b.is_expense() && b.channel == g("支付宝") && b.amount >= 100 &&
-                     b.remark == g("打车 DiDi");
+              return b.is_expense() && b.channel == gbk("支付宝") && b.amount >= 100 &&
+                     b.remark == gbk("打车 DiDi");
             }));
 }
 
@@ -244,7 +229,7 @@ TEST_F(BillsPageTest, PeriodChoicesAroundAMonthAndYearBoundary) {
           bill(true, 6, "现金", make_date_time(2026, 1, 31, 23, 59), "f"),
           bill(true, 7, "现金", make_date_time(2026, 2, 1), "g")});
   open_page(kNow);  // 2026-01-15
-  QComboBox* period = named<QComboBox>("期间");
+  QComboBox* period = named<QComboBox>(page_.get(), "期间");
   const auto within = [&](double from, double to) {
     return expected([=](const Bill& b) { return b.time >= from && b.time < to; });
   };
@@ -265,8 +250,8 @@ TEST_F(BillsPageTest, PeriodChoicesAroundAMonthAndYearBoundary) {
   choose(period, "上月");
   const std::vector<int32_t> december = rows_shown();
   choose(period, "范围…");
-  QDateEdit* from = named<QDateEdit>("开始日期");
-  QDateEdit* to = named<QDateEdit>("结束日期");
+  QDateEdit* from = named<QDateEdit>(page_.get(), "开始日期");
+  QDateEdit* to = named<QDateEdit>(page_.get(), "结束日期");
   EXPECT_TRUE(from->isVisibleTo(page_.get()));
   EXPECT_EQ(from->date(), QDate(2025, 12, 1));
   EXPECT_EQ(to->date(), QDate(2025, 12, 31));
@@ -292,16 +277,18 @@ TEST_F(BillsPageTest, FooterSumsTheRowsShownAndCountsANonFiniteAmount) {
   // Bills of one moment: the later one first.
   EXPECT_EQ(rows_shown(), expected([](const Bill&) { return true; }));
   // 0.1 + 0.2 is 0.30000000000000004 in binary: the footer shows the sum a person adds up.
-  choose(named<QComboBox>("付款方式"), "零钱");
-  EXPECT_EQ(named<QLabel>("合计")->text(), "共 2 笔  支出 0.30  收入 0.00  结余 -0.30");
-  choose(named<QComboBox>("付款方式"), "全部");
-  named<QLineEdit>("最小金额")->setText("0.25");
-  named<QLineEdit>("最大金额")->setText("5000");  // the NaN bill meets no range: out, with 奖金
-  EXPECT_EQ(named<QLabel>("合计")->text(), "共 3 笔  支出 1,234.75  收入 200.00  结余 -1,034.75");
-  named<QLineEdit>("最小金额")->clear();
-  named<QLineEdit>("最大金额")->clear();
+  choose(named<QComboBox>(page_.get(), "付款方式"), "零钱");
+  EXPECT_EQ(named<QLabel>(page_.get(), "合计")->text(), "共 2 笔  支出 0.30  收入 0.00  结余 -0.30");
+  choose(named<QComboBox>(page_.get(), "付款方式"), "全部");
+  named<QLineEdit>(page_.get(), "最小金额")->setText("0.25");
+  named<QLineEdit>(page_.get(), "最大金额")->setText("5000");  // the NaN bill meets no range: out, with 奖金
+  EXPECT_EQ(named<QLabel>(page_.get(), "合计")->text(),
+            "共 3 笔  支出 1,234.75  收入 200.00  结余 -1,034.75");
+  named<QLineEdit>(page_.get(), "最小金额")->clear();
+  named<QLineEdit>(page_.get(), "最大金额")->clear();
   EXPECT_EQ(page_->sums().count, 7);  // the NaN bill counts, outside the sums
-  EXPECT_EQ(named<QLabel>("合计")->text(), "共 7 笔  支出 1,235.05  收入 1,000,200.00  结余 998,964.95");
+  EXPECT_EQ(named<QLabel>(page_.get(), "合计")->text(),
+            "共 7 笔  支出 1,235.05  收入 1,000,200.00  结余 998,964.95");
   EXPECT_EQ(page_->table()->model()->rowCount(), 7);
 }
 
@@ -332,7 +319,7 @@ TEST_F(BillsPageWithMany, HeaderClicksSortBothWaysAndBack) {
   const QAbstractItemModel* m = page_->table()->model();
   std::string last;
   for (int r = 0; r < m->rowCount(); ++r) {  // channels by their GBK bytes
-    const std::string c = g(m->index(r, BillsModel::kChannel).data().toString().toStdString());
+    const std::string c = gbk(m->index(r, BillsModel::kChannel).data().toString().toStdString());
     EXPECT_LE(last, c);
     last = c;
   }
@@ -344,7 +331,7 @@ TEST_F(BillsPageWithMany, HeaderClicksSortBothWaysAndBack) {
 TEST_F(BillsPageWithMany, AReloadKeepsFilterSortSelectionAndScroll) {
   open_page(kNow);
   page_->show();
-  choose(named<QComboBox>("类型"), "支出");
+  choose(named<QComboBox>(page_.get(), "类型"), "支出");
   QTableView* table = page_->table();
   table->selectRow(100);
   const std::optional<int32_t> chosen = page_->selected_serial();
@@ -360,7 +347,7 @@ TEST_F(BillsPageWithMany, AReloadKeepsFilterSortSelectionAndScroll) {
   EXPECT_EQ(rows_shown(), expected([](const Bill& b) { return b.is_expense(); }));
   EXPECT_EQ(rows_shown()[101], *chosen);  // one row further down, under the new bill
   EXPECT_EQ(table->verticalScrollBar()->value(), scroll);
-  EXPECT_EQ(named<QComboBox>("类型")->currentText(), "支出");
+  EXPECT_EQ(named<QComboBox>(page_.get(), "类型")->currentText(), "支出");
 }
 
 TEST_F(BillsPageWithMany, EnterDoubleClickAndDeleteAskForTheSelectedBill) {
@@ -372,7 +359,7 @@ TEST_F(BillsPageWithMany, EnterDoubleClickAndDeleteAskForTheSelectedBill) {
   QTableView* table = page_->table();
   // From the search box, Down goes to the table's first row.
   page_->focus_search();
-  QTest::keyClick(named<QLineEdit>("搜索"), Qt::Key_Down);
+  QTest::keyClick(named<QLineEdit>(page_.get(), "搜索"), Qt::Key_Down);
   QTest::keyClick(table, Qt::Key_Down);
   QTest::keyClick(table, Qt::Key_Return);
   QTest::keyClick(table, Qt::Key_Delete);
@@ -391,14 +378,14 @@ TEST_F(BillsPageWithMany, AskedFilterSetsTheControls) {
   BillFilter f;
   f.period = {make_date_time(2025, 3, 1), make_date_time(2025, 4, 1)};  // 上月
   f.side = SideFilter::Expense;
-  f.category = g("餐饮");
+  f.category = gbk("餐饮");
   emit session_->bills_asked(f);
   EXPECT_EQ(page_->filter().period.from, f.period.from);
   EXPECT_EQ(page_->filter().period.to, f.period.to);
   EXPECT_EQ(page_->filter().category, f.category);
-  EXPECT_EQ(named<QComboBox>("期间")->currentText(), "上月");
-  EXPECT_EQ(named<QComboBox>("类型")->currentText(), "支出");
-  EXPECT_EQ(named<QComboBox>("分类")->currentText(), "餐饮");
+  EXPECT_EQ(named<QComboBox>(page_.get(), "期间")->currentText(), "上月");
+  EXPECT_EQ(named<QComboBox>(page_.get(), "类型")->currentText(), "支出");
+  EXPECT_EQ(named<QComboBox>(page_.get(), "分类")->currentText(), "餐饮");
   EXPECT_EQ(rows_shown(), expected([&](const Bill& b) {
               return b.serial == seeded_[40].serial && f.period.contains(b.time);
             }));
@@ -406,9 +393,9 @@ TEST_F(BillsPageWithMany, AskedFilterSetsTheControls) {
   f.period = {make_date_time(2025, 2, 3), make_date_time(2025, 2, 10)};
   f.category.reset();
   page_->show_filter(f);
-  EXPECT_EQ(named<QComboBox>("期间")->currentText(), "范围…");
-  EXPECT_EQ(named<QDateEdit>("开始日期")->date(), QDate(2025, 2, 3));
-  EXPECT_EQ(named<QDateEdit>("结束日期")->date(), QDate(2025, 2, 9));
+  EXPECT_EQ(named<QComboBox>(page_.get(), "期间")->currentText(), "范围…");
+  EXPECT_EQ(named<QDateEdit>(page_.get(), "开始日期")->date(), QDate(2025, 2, 3));
+  EXPECT_EQ(named<QDateEdit>(page_.get(), "结束日期")->date(), QDate(2025, 2, 9));
   EXPECT_EQ(rows_shown(),
             expected([&](const Bill& b) { return b.is_expense() && f.period.contains(b.time); }));
 }
@@ -428,7 +415,7 @@ TEST_F(BillsPageWithMany, EachFilterHasAKeyboardPath) {
     EXPECT_EQ(QApplication::focusWidget()->accessibleName(), QString::fromUtf8(name));
   }
   page_->focus_search();
-  EXPECT_EQ(QApplication::focusWidget(), named<QLineEdit>("搜索"));
+  EXPECT_EQ(QApplication::focusWidget(), named<QLineEdit>(page_.get(), "搜索"));
   // Tab walks the top line first, then the filters below it, and ends in the table.
   std::vector<QString> walked;
   for (int i = 0; i < 7; ++i) {
@@ -460,10 +447,10 @@ TEST_F(BillsPageTest, DrawsAScreenshotOfThirtyBills) {
   ASSERT_FALSE(shot.isNull());
   EXPECT_TRUE(shot.save(QString(SCREENSHOT_DIR) + "/bills_page.png"));
   // With a range of days and a search: the line of filters is at its widest.
-  choose(named<QComboBox>("期间"), "范围…");
-  named<QDateEdit>("开始日期")->setDate(QDate(2026, 1, 1));
-  named<QLineEdit>("搜索")->setText("美团");
-  named<QLineEdit>("最小金额")->setText("10");
+  choose(named<QComboBox>(page_.get(), "期间"), "范围…");
+  named<QDateEdit>(page_.get(), "开始日期")->setDate(QDate(2026, 1, 1));
+  named<QLineEdit>(page_.get(), "搜索")->setText("美团");
+  named<QLineEdit>(page_.get(), "最小金额")->setText("10");
   EXPECT_FALSE(page_->shown().empty());
   QApplication::processEvents();  // the table's scroll bars follow its rows
   EXPECT_TRUE(page_->grab().save(QString(SCREENSHOT_DIR) + "/bills_page_range.png"));

@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "books/bill_actions.h"
-#include "books/fix_test_support.h"
+#include "books/books_test_support.h"
 #include "ledger/bin_ledger.h"
 #include "runtime/convert.h"
 
@@ -21,9 +21,10 @@ class BinPageTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { ensure_application(); }
   void SetUp() override {
-    ledger_ = make_ledger(dir_, {{0, "支出", 12.5, "微信", make_date_time(2023, 3, 15, 12, 30, 5), "午饭"},
-                                 {0, "收入", 3000, "银行卡", 45001.5, "工资"},
-                                 {0, "支出", 8, "支付宝", 45002.5, "地铁"}});
+    ledger_ = dir_.file("data.kdb");
+    make_test_ledger(ledger_, {{true, 12.5, "微信", make_date_time(2023, 3, 15, 12, 30, 5), "午饭", ""},
+                               {false, 3000, "银行卡", 45001.5, "工资", ""},
+                               {true, 8, "支付宝", 45002.5, "地铁", ""}});
     session_ = std::make_unique<BookSession>(ledger_);
     page_ = std::make_unique<BinPage>(*session_);
     actions_ = std::make_unique<BillActions>(*session_, page_.get());

@@ -9,15 +9,14 @@
 #include <limits>
 #include <random>
 
+#include "books/books_test_support.h"
 #include "ledger/bill.h"
-#include "platform/gbk.h"
 #include "runtime/convert.h"
 
 namespace pennacle {
 namespace {
 
-// This file's literals are UTF-8; bills hold GBK.
-std::string g(std::string_view utf8) { return utf8_to_gbk(utf8).value(); }
+using namespace pennacle::testing;
 
 struct Spec {
   bool expense = true;
@@ -36,10 +35,10 @@ class BookFilter : public ::testing::Test {
     b.serial = static_cast<int32_t>(10 * (rows_.size() + 1));
     b.type = std::string(s.expense ? expense_type() : income_type());
     b.amount = s.amount;
-    b.channel = g(s.channel);
+    b.channel = gbk(s.channel);
     b.time = s.time;
-    b.remark = g(s.remark);
-    rows_.add(b, g(s.category), false);
+    b.remark = gbk(s.remark);
+    rows_.add(b, gbk(s.category), false);
   }
   std::vector<int32_t> serials(const BillFilter& f) {
     std::vector<int32_t> out;
@@ -48,7 +47,7 @@ class BookFilter : public ::testing::Test {
   }
   std::vector<int32_t> searched(std::string_view utf8) {
     BillFilter f;
-    f.search = g(utf8);
+    f.search = gbk(utf8);
     return serials(f);
   }
   BookRows rows_;
@@ -83,9 +82,9 @@ TEST_F(BookFilter, SearchNeverMatchesInsideADoubleByteCharacter) {
   EXPECT_EQ(searched("價X"), Serials({20}));
   EXPECT_EQ(searched("團"), Serials({10}));
   // A needle whose own trail byte is a letter matches only that character, in no other case.
-  ASSERT_EQ(g("團")[1], 'F');
+  ASSERT_EQ(gbk("團")[1], 'F');
   BillFilter folded;
-  folded.search = g("團");
+  folded.search = gbk("團");
   folded.search[1] = 'f';
   EXPECT_EQ(serials(folded), Serials({}));
 }
@@ -97,11 +96,11 @@ TEST_F(BookFilter, CategoryTakesItselfAndWhatIsBelowIt) {
   add({.category = "交通:餐饮"});
   add({.category = "餐饮:午餐:外卖"});
   BillFilter f;
-  f.category = g("餐饮");
+  f.category = gbk("餐饮");
   EXPECT_EQ(serials(f), Serials({10, 20, 50}));
-  f.category = g("餐饮:午餐");
+  f.category = gbk("餐饮:午餐");
   EXPECT_EQ(serials(f), Serials({20, 50}));
-  f.category = g("购物");
+  f.category = gbk("购物");
   EXPECT_EQ(serials(f), Serials({}));
 }
 
@@ -110,13 +109,13 @@ TEST_F(BookFilter, ChannelIsExactAndSideSplitsExpenseFromIncome) {
   add({.expense = false, .channel = "支付宝"});
   add({.channel = "支付宝花呗"});
   BillFilter f;
-  f.channel = g("支付宝");
+  f.channel = gbk("支付宝");
   EXPECT_EQ(serials(f), Serials({10, 20}));
   f.side = SideFilter::Expense;
   EXPECT_EQ(serials(f), Serials({10}));
   f.side = SideFilter::Income;
   EXPECT_EQ(serials(f), Serials({20}));
-  f.channel = g("现金");  // no row holds it
+  f.channel = gbk("现金");  // no row holds it
   EXPECT_EQ(serials(f), Serials({}));
 }
 
@@ -173,12 +172,12 @@ TEST_F(BookFilter, EveryFilterAtOnceAgreesWithAPlainReference) {
     BillFilter f;
     f.period = {46000 + static_cast<double>(rng() % 200), 46200 + static_cast<double>(rng() % 200)};
     f.side = static_cast<SideFilter>(rng() % 3);
-    if (rng() % 2) f.channel = g(channels[rng() % 4]);
-    if (rng() % 2) f.category = g(categories[rng() % 5]);
+    if (rng() % 2) f.channel = gbk(channels[rng() % 4]);
+    if (rng() % 2) f.category = gbk(categories[rng() % 5]);
     if (rng() % 2) f.min_amount = static_cast<double>(rng() % 5000) / 100;
     if (rng() % 2) f.max_amount = 50 + static_cast<double>(rng() % 5000) / 100;
     const std::string search = searches[rng() % 8];
-    f.search = g(search);
+    f.search = gbk(search);
     Serials expected;
     for (size_t i = 0; i < specs.size(); ++i) {
       const Spec& s = specs[i];
@@ -187,8 +186,8 @@ TEST_F(BookFilter, EveryFilterAtOnceAgreesWithAPlainReference) {
       const std::string hay = lower(type + "\n" + s.channel + "\n" + cat + "\n" + s.remark);
       const bool ok = f.period.contains(s.time) &&
                       (f.side == SideFilter::Any || (f.side == SideFilter::Expense) == s.expense) &&
-                      (!f.channel || *f.channel == g(s.channel)) &&
-                      (!f.category || g(cat) == *f.category || g(cat).rfind(*f.category + ":", 0) == 0) &&
+                      (!f.channel || *f.channel == gbk(s.channel)) &&
+                      (!f.category || gbk(cat) == *f.category || gbk(cat).rfind(*f.category + ":", 0) == 0) &&
                       (!f.min_amount || s.amount >= *f.min_amount) &&
                       (!f.max_amount || s.amount <= *f.max_amount) &&
                       hay.find(lower(search)) != std::string::npos;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "books/book.h"
-#include "books/stats_test_support.h"
+#include "books/books_test_support.h"
 #include "ledger/periods.h"
 
 namespace pennacle {

@@ -1,5 +1,7 @@
 // Ledgers and an application for the second window's tests. These tests are compiled with UTF-8
 // literals, as the window is: texts given here in UTF-8 are stored in GBK, as the ledger keeps them.
+// Ledger files are written here while no session's store thread runs; once a session runs, reads
+// go through on_store().
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,19 +9,28 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "books/book_session.h"
 #include "ledger/bill.h"
+#include "ledger/bill_edit.h"
 #include "ledger/categories.h"
 #include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
+#include "store/test_support.h"
 #include "testing/temp_dir.h"
 
 namespace pennacle::testing {
@@ -40,7 +51,7 @@ inline void write_file(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-inline std::string gbk(const std::string& utf8) {
+inline std::string gbk(std::string_view utf8) {
   std::optional<std::string> g = utf8_to_gbk(utf8);
   EXPECT_TRUE(g.has_value()) << utf8;
   return g.value_or(std::string());
@@ -116,8 +127,9 @@ T* named(QWidget* root, const QString& name) {
   return nullptr;
 }
 
-// Runs the event loop until `done` holds or `ms` pass; true when it held.
-inline bool wait_until(const std::function<bool()>& done, int ms = 5000) {
+// Runs the event loop until `done` holds or `ms` pass; true when it held. The default leaves room
+// for the store's thread on a loaded machine or under a sanitizer.
+inline bool wait_until(const std::function<bool()>& done, int ms = 20000) {
   QElapsedTimer t;
   t.start();
   while (!done()) {
@@ -125,6 +137,82 @@ inline bool wait_until(const std::function<bool()>& done, int ms = 5000) {
     QTest::qWait(10);
   }
   return true;
+}
+
+// Runs `work` on the session's store thread, after every job queued, and gives its result.
+template <class T>
+T on_store(BookSession& session, std::function<T()> work) {
+  auto result = std::make_shared<std::optional<T>>();
+  QObject context;
+  session.store().run<T>(&context, std::move(work), [result](T r) { *result = std::move(r); });
+  EXPECT_TRUE(wait_until([&] { return result->has_value(); }));
+  return result->has_value() ? std::move(**result) : T{};
+}
+
+// The live bill with `serial` as the file holds it (texts GBK); serial 0 when there is none.
+inline Bill stored_bill(BookSession& session, int32_t serial) {
+  const std::string ledger = session.ledger();
+  return on_store<Bill>(session, [ledger, serial] {
+    Bill b;
+    if (open_record_file(ledger, true).ok() && go_to_bill(serial).ok() && !read_current_bill(&b))
+      b.serial = serial;
+    call_command(db_close, {});
+    return b;
+  });
+}
+
+// The statistics' bills: a few hundred over 2023 and 2024 (amounts such as 0.1, 0.2 and 0.3 whose
+// sums depend on their order, bills on the last second of a month and the first of the next, one
+// NaN and one infinite amount), texts GBK, for fill_stats_ledger().
+inline std::vector<Bill> stats_bills() {
+  static const double kAmounts[] = {0.1, 0.2, 0.3, 19.99, 0.07, 1234.56, 3.3, 0.01, 88.8, 12.34};
+  static const char* const kChannels[] = {"现金", "支付宝", "微信", "银行卡"};
+  std::vector<Bill> bills;
+  uint32_t x = 2463534242u;  // xorshift: months, sides and channels that do not follow one another
+  auto next = [&x](uint32_t n) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return static_cast<int>(x % n);
+  };
+  for (int i = 0; i < 360; ++i) {
+    Bill b;
+    b.type = std::string(next(3) ? expense_type() : income_type());
+    b.amount = kAmounts[next(10)] + next(7) * 0.01;
+    b.channel = gbk(kChannels[next(4)]);
+    b.time = make_date_time(2023 + next(2), 1 + next(12), 1 + next(28), next(24), next(60), next(60));
+    b.remark = "r" + std::to_string(i);
+    bills.push_back(b);
+  }
+  // The edges of months and years, and amounts no sum may take in.
+  const double edges[] = {make_date_time(2024, 3, 31, 23, 59, 59), make_date_time(2024, 4, 1),
+                          make_date_time(2023, 12, 31, 23, 59, 59), make_date_time(2024, 1, 1)};
+  for (double t : edges) bills.push_back({0, std::string(expense_type()), 0.1, gbk("现金"), t, ""});
+  bills.push_back({0, std::string(expense_type()), std::numeric_limits<double>::quiet_NaN(), gbk("现金"),
+                   make_date_time(2024, 3, 9, 8), "nan"});
+  bills.push_back({0, std::string(income_type()), std::numeric_limits<double>::infinity(), gbk("支付宝"),
+                   make_date_time(2023, 7, 2, 8), "inf"});
+  return bills;
+}
+
+// Writes `bills` (texts GBK) to the ledger `path` (made before, closed) with categories in the
+// category file, some confirmed and some not; every fifth bill and every non-finite amount gets none.
+inline void fill_stats_ledger(const std::string& path, const std::vector<Bill>& bills) {
+  static const char* const kCategories[] = {"餐饮", "交通", "餐饮:午餐", "工资", "购物", "医疗"};
+  ASSERT_TRUE(open_db(path));
+  std::vector<int32_t> serials;
+  ASSERT_EQ(append_bills(bills, &serials), DbCode::Ok);
+  close_db(path);
+  ASSERT_EQ(serials.size(), bills.size());
+  std::vector<CategoryEntry> entries;
+  for (size_t i = 0; i < bills.size(); ++i) {
+    if (i % 5 == 0 || !std::isfinite(bills[i].amount)) continue;
+    entries.push_back({category_key(serials[i], bills[i]), gbk(kCategories[i * 7 / 3 % 6]), i % 2 == 0});
+  }
+  CategoryFile categories;
+  ASSERT_TRUE(categories.open(posix_file_system(), categories_path(path), true).ok());
+  const Status written = categories.update(entries, nullptr);
+  ASSERT_TRUE(written.ok()) << written.message();
 }
 
 }  // namespace pennacle::testing

@@ -25,44 +25,15 @@
 #include <sstream>
 
 #include "books/book_session.h"
+#include "books/books_test_support.h"
 #include "books/books_window.h"
 #include "ledger/bill.h"
 #include "store/record_store.h"
-#include "testing/temp_dir.h"
 
 namespace pennacle {
 namespace {
 
-using testing::TempDir;
-
-QApplication& app() {
-  static int argc = 1;
-  static char name[] = "import_page_test";
-  static char* argv[] = {name, nullptr};
-  static QApplication* a = new QApplication(argc, argv);
-  return *a;
-}
-
-// A WeChat Pay export as the app writes it (UTF-8 with a byte-order mark), made-up names.
-std::string wechat_export(const std::vector<std::string>& rows) {
-  std::string s =
-      "\xEF\xBB\xBF微信支付账单明细,,,,,,,,,,\n微信昵称：[小王],,,,,,,,,,\n"
-      "起始时间：[2024-05-01 00:00:00] 终止时间：[2024-05-31 23:59:59],,,,,,,,,,\n"
-      "----------------------微信支付账单明细列表--------------------,,,,,,,,,,\n"
-      "交易时间,交易类型,交易对方,商品,收/支,金额(元),支付方式,当前状态,交易单号,商户单号,备注\n";
-  for (const std::string& r : rows) s += r + "\n";
-  return s;
-}
-
-std::vector<std::string> sample_rows() {
-  return {
-      "2024-05-02 12:01:00,商户消费,示例面馆,牛肉面,支出,¥18.50,零钱,支付成功,4200000001,m1,/",
-      "2024-05-03 08:30:00,商户消费,示例地铁,地铁票,支出,¥4.00,零钱,支付成功,4200000002,m2,/",
-      "2024-05-04 19:00:00,转账,李小红,转账备注:饭钱,收入,¥60.00,零钱,已存入零钱,1000000003,/,/",
-      "2024-05-05 09:00:00,零钱提现,示例银行(0000),/,/,¥100.00,零钱,提现已到账,1300000004,/,/",
-      "2024-05-06 10:00:00,商户消费,示例书店,笔记本,支出,¥12.00,零钱,支付失败,4200000005,m5,/",
-  };
-}
+using namespace pennacle::testing;
 
 // What a file looks like from outside: its size and modification time, or nothing when absent.
 std::string file_state(const std::string& path) {
@@ -72,19 +43,10 @@ std::string file_state(const std::string& path) {
          std::to_string(st.st_mtim.tv_nsec);
 }
 
-template <class T>
-T* named(QWidget* root, const QString& name) {
-  for (T* w : root->findChildren<T*>()) {
-    if (w->accessibleName() == name) return w;
-  }
-  ADD_FAILURE() << "no control named " << name.toStdString();
-  return nullptr;
-}
-
 class ImportPageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    app();
+    ensure_application();
     ASSERT_FALSE(dir_.path().empty());
     db_ = dir_.file("data.kdb");
     ASSERT_EQ(create_database(db_, bill_table_fields()), DbCode::Ok);
@@ -158,7 +120,7 @@ class ImportPageTest : public ::testing::Test {
 // The preview shows the bills and counts and leaves every file alone; 导入 writes those bills; a
 // second preview finds them all there.
 TEST_F(ImportPageTest, PreviewWritesNothingUntilImport) {
-  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(wechat_sample_rows()));
   const std::map<std::string, std::string> before = folder();
   preview(export_file);
   EXPECT_EQ(folder(), before) << "a preview touches no file";
@@ -203,7 +165,7 @@ TEST_F(ImportPageTest, PreviewWritesNothingUntilImport) {
 
 // 取消 drops the preview and writes nothing.
 TEST_F(ImportPageTest, CancelWritesNothing) {
-  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(wechat_sample_rows()));
   const std::map<std::string, std::string> before = folder();
   preview(export_file);
   QTest::mouseClick(named<QPushButton>(page_.get(), "取消"), Qt::LeftButton);
@@ -215,7 +177,7 @@ TEST_F(ImportPageTest, CancelWritesNothing) {
 // A file that is no export, one with a bad row and an empty one are each refused with a message;
 // nothing is written.
 TEST_F(ImportPageTest, FilesThatAreNoExportAreRefused) {
-  std::vector<std::string> bad = sample_rows();
+  std::vector<std::string> bad = wechat_sample_rows();
   bad.push_back("2024-05-07 10:00:00,商户消费,示例,cut off");
   const struct {
     std::string name, bytes, says;
@@ -244,7 +206,7 @@ TEST_F(ImportPageTest, FilesThatAreNoExportAreRefused) {
 // rules.yaml beside the ledger gives the preview its categories and its ignored rows, as it gives
 // kdbtool import's; a rules file that does not read stops the preview with its line.
 TEST_F(ImportPageTest, RulesBesideTheLedger) {
-  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(wechat_sample_rows()));
   dir_.write("rules.yaml",
              "wechat:\n  rules:\n    - peer: 示例面馆\n      targetAccount: 餐饮:午餐\n"
              "    - peer: 示例地铁\n      ignore: true\n");
@@ -296,7 +258,7 @@ TEST_F(ImportPageTest, ManyBillsImportWithProgress) {
 
 // An export dropped on the window is previewed in the 导入 view, and nothing is written.
 TEST_F(ImportPageTest, DropOnTheWindowPreviews) {
-  const std::string export_file = dir_.write("wechat.csv", wechat_export(sample_rows()));
+  const std::string export_file = dir_.write("wechat.csv", wechat_export(wechat_sample_rows()));
   BooksWindow window(db_);
   window.show();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !window.session().loading(); }, 20000));

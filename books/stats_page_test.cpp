@@ -15,21 +15,12 @@
 #include <QtCharts/QPieSlice>
 
 #include "books/book_session.h"
-#include "books/stats_test_support.h"
+#include "books/books_test_support.h"
 
 namespace pennacle {
 namespace {
 
 using namespace pennacle::testing;
-
-template <class W>
-W* named(QWidget* root, const QString& name) {
-  for (W* w : root->findChildren<W*>()) {
-    if (w->accessibleName() == name) return w;
-  }
-  ADD_FAILURE() << "no control named " << name.toStdString();
-  return nullptr;
-}
 
 QString cell(QTableWidget* table, int row, int column) {
   const QTableWidgetItem* item = table->item(row, column);
@@ -50,12 +41,7 @@ std::string described(const BillFilter& f) {
 
 class StatsPageTest : public StoreTest {
  protected:
-  static void SetUpTestSuite() {
-    static int argc = 1;
-    static char name[] = "stats_page_test";
-    static char* argv[] = {name, nullptr};
-    if (!qApp) new QApplication(argc, argv);
-  }
+  static void SetUpTestSuite() { ensure_application(); }
 
   void SetUp() override {
     StoreTest::SetUp();
