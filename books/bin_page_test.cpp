@@ -40,7 +40,9 @@ class BinPageTest : public ::testing::Test {
   // Deletes the bills (on the store's thread) at the given deletion times, then loads.
   void delete_bills(const std::vector<std::pair<int32_t, double>>& bills) {
     const std::string l = ledger_;
-    for (auto [serial, at] : bills) {
+    for (const auto& bill : bills) {
+      const int32_t serial = bill.first;
+      const double at = bill.second;
       ASSERT_TRUE(on_store<Status>(*session_, [l, serial, at] {
                     return delete_ledger_bill(l, serial, at).status();
                   }).ok());

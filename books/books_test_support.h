@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPalette>
 #include <QTest>
 #include <cmath>
 #include <cstdint>
@@ -115,6 +116,24 @@ inline std::vector<std::string> wechat_sample_rows() {
       "2024-05-05 09:00:00,零钱提现,示例银行(0000),/,/,¥100.00,零钱,提现已到账,1300000004,/,/",
       "2024-05-06 10:00:00,商户消费,示例书店,笔记本,支出,¥12.00,零钱,支付失败,4200000005,m5,/",
   };
+}
+
+// A dark desktop theme's palette, for pictures and for views that follow the palette.
+inline QPalette dark_palette() {
+  QPalette p;
+  p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+  p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
+  p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+  p.setColor(QPalette::AlternateBase, QColor(0x2f, 0x2f, 0x2f));
+  p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+  p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+  p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+  p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xd6));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
+  p.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
+  p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+  return p;
 }
 
 // The control of kind T under `root` with the accessible name `name`.

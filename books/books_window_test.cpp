@@ -126,20 +126,7 @@ void use_dark_palette(bool dark) {
     QApplication::setPalette(kLight);
     return;
   }
-  QPalette p;
-  p.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-  p.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
-  p.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-  p.setColor(QPalette::AlternateBase, QColor(0x2f, 0x2f, 0x2f));
-  p.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
-  p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
-  p.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
-  p.setColor(QPalette::Highlight, QColor(0x3d, 0x7a, 0xd6));
-  p.setColor(QPalette::HighlightedText, Qt::white);
-  p.setColor(QPalette::ToolTipBase, QColor(0x3a, 0x3a, 0x3a));
-  p.setColor(QPalette::ToolTipText, QColor(0xe6, 0xe6, 0xe6));
-  p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
-  QApplication::setPalette(p);
+  QApplication::setPalette(dark_palette());
 }
 
 // Every view drawn in both palettes, for a person to look at; each picture must be the window's whole

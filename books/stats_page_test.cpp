@@ -251,15 +251,7 @@ TEST_F(StatsPageTest, ChartsFollowThePaletteLightOrDark) {
   page_->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(page_.get()));
   const QPalette light = page_->palette();
-  QPalette dark;
-  dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
-  dark.setColor(QPalette::WindowText, QColor(0xe6, 0xe6, 0xe6));
-  dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
-  dark.setColor(QPalette::AlternateBase, QColor(0x33, 0x33, 0x33));
-  dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
-  dark.setColor(QPalette::Button, QColor(0x35, 0x35, 0x35));
-  dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
-  dark.setColor(QPalette::PlaceholderText, QColor(0x9a, 0x9a, 0x9a));
+  const QPalette dark = dark_palette();
   const std::pair<const char*, QPalette> looks[] = {{"stats_page.png", light}, {"stats_page_dark.png", dark}};
   for (const auto& [file, palette] : looks) {
     page_->setPalette(palette);
