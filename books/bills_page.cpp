@@ -340,8 +340,11 @@ void BillsPage::amounts_typed() {
 
 void BillsPage::refilter() {
   const std::optional<int32_t> selected = selected_serial();
-  model_->set_rows(book_, search_unholdable_ ? std::vector<uint32_t>() : filter_rows(book_->rows, filter_));
-  sums_ = sum_rows(book_->rows, model_->shown());
+  const std::vector<uint32_t> passed =
+      search_unholdable_ ? std::vector<uint32_t>() : filter_rows(book_->rows, filter_);
+  // Summed in record order, as the statistics and kdbtool report add: the sort never moves a bit.
+  sums_ = sum_rows(book_->rows, passed);
+  model_->set_rows(book_, passed);
   if (selected) select_serial(*selected);
   show_footer();
 }

@@ -20,6 +20,7 @@
 
 #include "books/bills_model.h"
 #include "books/book_session.h"
+#include "books/book_stats.h"
 #include "books/books_test_support.h"
 #include "ledger/bill.h"
 #include "ledger/categories.h"
@@ -290,6 +291,30 @@ TEST_F(BillsPageTest, FooterSumsTheRowsShownAndCountsANonFiniteAmount) {
   EXPECT_EQ(named<QLabel>(page_.get(), "合计")->text(),
             "共 7 笔  支出 1,235.05  收入 1,000,200.00  结余 998,964.95");
   EXPECT_EQ(page_->table()->model()->rowCount(), 7);
+}
+
+// Binary sums depend on the order they are added in: (0.1 + 0.2) + 0.3 is not 0.3 + 0.2 + 0.1. The
+// footer adds in record order, as the statistics of the same bills do, whichever way the table sorts.
+TEST_F(BillsPageTest, FooterSumsAgreeWithTheStatisticsUnderEverySort) {
+  const double t = make_date_time(2026, 1, 10);
+  append({bill(true, 0.1, "微信", t, "a"), bill(true, 0.2, "微信", t + 0.1, "b"),
+          bill(true, 0.3, "微信", t + 0.2, "c"), bill(false, 0.7, "微信", t + 0.3, "d"),
+          bill(false, 0.1, "微信", t + 0.4, "e"), bill(false, 0.2, "微信", t + 0.5, "f")});
+  open_page(kNow);
+  const BookStats stats = book_stats(session_->book()->rows, 2026, 0);
+  ASSERT_EQ(stats.by_month.total.count, 6);
+  QHeaderView* header = page_->table()->horizontalHeader();
+  for (int column : {BillsModel::kTime, BillsModel::kAmount, BillsModel::kRemark}) {
+    for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+      header->setSortIndicator(column, order);
+      named<QLineEdit>(page_.get(), "搜索")->setText("x");  // a refilter under this sort
+      named<QLineEdit>(page_.get(), "搜索")->clear();
+      SCOPED_TRACE(::testing::Message() << "column " << column << " order " << order);
+      EXPECT_EQ(page_->sums().count, 6);
+      EXPECT_EQ(page_->sums().expense, stats.by_month.total.expense);
+      EXPECT_EQ(page_->sums().income, stats.by_month.total.income);
+    }
+  }
 }
 
 TEST_F(BillsPageWithMany, HeaderClicksSortBothWaysAndBack) {

@@ -2,18 +2,11 @@
 
 #include <cmath>
 
+#include "ledger/report.h"
 #include "runtime/convert.h"
 
 namespace pennacle {
 namespace {
-
-DateRange month_range(int year, int month) {
-  const int next_year = month == 12 ? year + 1 : year;
-  const int next_month = month == 12 ? 1 : month + 1;
-  return {make_date_time(year, month, 1), make_date_time(next_year, next_month, 1)};
-}
-
-DateRange year_range(int year) { return {make_date_time(year, 1, 1), make_date_time(year + 1, 1, 1)}; }
 
 bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "ledger/report.h"
 #include "platform/gbk.h"
 
 namespace pennacle {
@@ -113,15 +114,12 @@ std::vector<uint32_t> filter_rows(const BookRows& rows, const BillFilter& filter
 }
 
 BillSums sum_rows(const BookRows& rows, const std::vector<uint32_t>& shown) {
-  BillSums sums;
+  // The report's own step, so a bill that spoils no sum there spoils none here.
+  ReportRow sums;
   for (uint32_t i : shown) {
-    if (i >= rows.size()) continue;
-    const BookRow& r = rows[i];
-    ++sums.count;
-    if (!std::isfinite(r.amount)) continue;
-    (r.is_expense() ? sums.expense : sums.income) += r.amount;
+    if (i < rows.size()) add_to_report_row(&sums, rows[i].is_expense(), rows[i].amount);
   }
-  return sums;
+  return {sums.count, sums.expense, sums.income};
 }
 
 }  // namespace pennacle

@@ -32,7 +32,8 @@ struct BillFilter {
 std::vector<uint32_t> filter_rows(const BookRows& rows, const BillFilter& filter);
 
 // What the footer shows of the rows shown. Amounts that are no finite number count as bills and
-// stay out of the sums, as in the ledger window's status bar.
+// stay out of the sums, as in the ledger window's status bar. Added in the order of `shown`: give
+// rows in row (record) order for the sums build_report and the statistics make of the same bills.
 struct BillSums {
   int32_t count = 0;
   double expense = 0;

@@ -53,10 +53,4 @@ std::vector<int> book_years(const BookRows& rows) {
   return {years.begin(), years.end()};
 }
 
-DateRange month_range(int year, int month) {
-  if (month == 0) return year_range(year);
-  return {make_date_time(year, month, 1),
-          month == 12 ? make_date_time(year + 1, 1, 1) : make_date_time(year, month + 1, 1)};
-}
-
 }  // namespace pennacle

@@ -27,7 +27,4 @@ BookStats book_stats(const BookRows& rows, int year, int month);
 // The years some bill falls in, rising.
 std::vector<int> book_years(const BookRows& rows);
 
-// The moments of `month` of `year` (local time); with month 0, of the whole year.
-DateRange month_range(int year, int month);
-
 }  // namespace pennacle

@@ -137,9 +137,18 @@ void BooksWindow::show_progress(int done, int total) {
   state_->setText("正在读取账本…");
 }
 
+// Not waited for: a modal loop here would run the next failed load inside this one, a box in a
+// box for every change of the files. A failure while the box is open takes it over.
 void BooksWindow::show_problem(const QString& message) {
+  progress_->hide();
   state_->setText(message);
-  QMessageBox::warning(this, "Pennacle 账本", message);
+  if (!problem_) {
+    problem_ = new QMessageBox(QMessageBox::Warning, "Pennacle 账本", message, QMessageBox::Ok, this);
+    problem_->setAttribute(Qt::WA_DeleteOnClose);
+    problem_->setAccessibleName("读取失败");
+    problem_->open();
+  }
+  problem_->setText(message);
 }
 
 void BooksWindow::dragEnterEvent(QDragEnterEvent* event) {

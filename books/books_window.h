@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <string>
 
 class QLabel;
+class QMessageBox;
 class QProgressBar;
 class QTabWidget;
 
@@ -55,6 +57,7 @@ class BooksWindow final : public QMainWindow {
   BillActions* actions_;
   QProgressBar* progress_;
   QLabel* state_;
+  QPointer<QMessageBox> problem_;  // the load failure shown, while it is open
 };
 
 }  // namespace pennacle

@@ -4,6 +4,8 @@
 #include "books/books_window.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPalette>
 #include <QProcess>
 #include <QProgressBar>
@@ -13,6 +15,7 @@
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
+#include <cstdio>
 #include <set>
 
 #include "books/bill_actions.h"
@@ -103,6 +106,38 @@ TEST_F(BooksWindowTest, ALongLoadShowsItsProgressAndTheWindowKeepsAnswering) {
   EXPECT_TRUE(shown);
   EXPECT_GT(answered, 2);
   EXPECT_FALSE(bar->isVisible());
+}
+
+// Every change of the files reloads; while the ledger cannot be read each reload fails. The window
+// says so in one box it does not wait on, and no progress stays behind from the last load.
+TEST_F(BooksWindowTest, AFailedLoadShowsOneBoxAndKeepsTheWindowAnswering) {
+  make_ledger(20);
+  std::unique_ptr<BooksWindow> w = open_window(20);
+  const auto boxes = [&] {
+    int open = 0;
+    for (QMessageBox* b : w->findChildren<QMessageBox*>()) open += b->isVisible() ? 1 : 0;
+    return open;
+  };
+  // A box waited on would hold this test inside it: close it after a while so the test ends.
+  QTimer guard;
+  QObject::connect(&guard, &QTimer::timeout, [&] {
+    for (QMessageBox* b : w->findChildren<QMessageBox*>()) b->done(QMessageBox::Ok);
+  });
+  guard.start(8000);
+  ASSERT_EQ(std::remove(path_.c_str()), 0);
+  ASSERT_TRUE(wait_until([&] { return boxes() == 1; }));
+  for (int i = 0; i < 2; ++i) {
+    w->session().reload();
+    ASSERT_TRUE(wait_until([&] { return !w->session().loading(); }));
+  }
+  EXPECT_EQ(boxes(), 1);
+  QProgressBar* bar = named<QProgressBar>(w.get(), "进度");
+  ASSERT_NE(bar, nullptr);
+  EXPECT_FALSE(bar->isVisible());
+  QLabel* state = named<QLabel>(w.get(), "状态");
+  ASSERT_NE(state, nullptr);
+  EXPECT_TRUE(state->text().contains(QString::fromStdString(path_))) << state->text().toStdString();
+  EXPECT_EQ(w->bills()->shown().size(), 20u);  // the last load stays on view
 }
 
 #ifdef KDBTOOL_BINARY

@@ -24,7 +24,6 @@
 
 #include "books/book_session.h"
 #include "charts/chart_builders.h"
-#include "platform/gbk.h"
 #include "ui/text_codec.h"
 
 namespace pennacle {
@@ -287,7 +286,7 @@ QChart* StatsPage::pie_chart(const Report& report, Table kind) {
   std::vector<std::string> keys;
   for (const ReportRow& row : report.rows) {
     if (!(row.expense > 0)) continue;
-    figures.labels.push_back(gbk_to_utf8_lossy(row.key));
+    figures.labels.push_back(to_qstring(row.key).toStdString());
     figures.values.push_back(row.expense);
     keys.push_back(row.key);
   }

@@ -72,4 +72,10 @@ Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year
 
 DateRange year_range(int year) { return {make_date_time(year, 1, 1), make_date_time(year + 1, 1, 1)}; }
 
+DateRange month_range(int year, int month) {
+  if (month == 0) return year_range(year);
+  return {make_date_time(year, month, 1),
+          month == 12 ? make_date_time(year + 1, 1, 1) : make_date_time(year, month + 1, 1)};
+}
+
 }  // namespace pennacle

@@ -33,6 +33,8 @@ Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year
 
 // The range of the calendar year `year` (local time).
 DateRange year_range(int year);
+// The range of `month` (1..12) of `year` (local time); with month 0, of the whole year.
+DateRange month_range(int year, int month);
 
 // The steps build_report takes, for a view that groups bills it holds otherwise (the second
 // window's statistics) and must agree with it to the bit.

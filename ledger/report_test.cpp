@@ -81,5 +81,25 @@ TEST(ReportMoneyText, RoundsToTheCentWithoutANegativeZero) {
   EXPECT_EQ(money_text(1e9 + 0.5), "1000000000.50");
 }
 
+// The months of a year tile it: each starts at the first midnight of its month, where the one
+// before ends, and month 0 is the year itself (leap February and December into the next year too).
+TEST(ReportMonthRange, MonthsTileTheYear) {
+  for (int year : {2023, 2024, 1900, 2000}) {
+    EXPECT_EQ(month_range(year, 0), year_range(year));
+    double from = year_range(year).from;
+    for (int month = 1; month <= 12; ++month) {
+      const DateRange r = month_range(year, month);
+      EXPECT_EQ(r.from, from) << year << "-" << month;
+      const DateTimeParts first = date_time_parts(r.from), last = date_time_parts(r.to - 1.0 / 86400);
+      EXPECT_EQ(first.month, month);
+      EXPECT_EQ(first.day, 1);
+      EXPECT_EQ(last.month, month) << year << "-" << month;
+      EXPECT_EQ(date_time_parts(r.to).day, 1);
+      from = r.to;
+    }
+    EXPECT_EQ(from, year_range(year).to);
+  }
+}
+
 }  // namespace
 }  // namespace pennacle
