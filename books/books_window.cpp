@@ -86,20 +86,10 @@ void BooksWindow::make_menus() {
   QMenu* edit = menuBar()->addMenu("编辑(&E)");
   // The keys live on the bill table (Enter, Delete): shown here, they must not take Delete from a
   // text box.
-  const auto on_selected = [this](void (BillActions::*act)(int32_t)) {
-    return [this, act] {
-      tabs_->setCurrentWidget(bills_);
-      if (const std::optional<int32_t> serial = bills_->selected_serial()) {
-        (actions_->*act)(*serial);
-      } else {
-        state_->setText("请先在账单中选择一笔账单。");
-      }
-    };
-  };
-  QAction* change = edit->addAction("修改账单(&M)…", this, on_selected(&BillActions::edit));
+  QAction* change = edit->addAction("修改账单(&M)…", this, [this] { on_selected_bill(&BillActions::edit); });
   change->setShortcut(QKeySequence(Qt::Key_Return));
   change->setShortcutContext(Qt::WidgetShortcut);
-  QAction* remove = edit->addAction("删除账单(&D)", this, on_selected(&BillActions::remove));
+  QAction* remove = edit->addAction("删除账单(&D)", this, [this] { on_selected_bill(&BillActions::remove); });
   remove->setShortcut(QKeySequence::Delete);
   remove->setShortcutContext(Qt::WidgetShortcut);
   edit->addSeparator();
@@ -115,6 +105,15 @@ void BooksWindow::make_menus() {
     bills_->focus_search();
   });
   find->setShortcut(QKeySequence::Find);
+}
+
+void BooksWindow::on_selected_bill(void (BillActions::*act)(int32_t)) {
+  tabs_->setCurrentWidget(bills_);
+  if (const std::optional<int32_t> serial = bills_->selected_serial()) {
+    (actions_->*act)(*serial);
+  } else {
+    state_->setText("请先在账单中选择一笔账单。");
+  }
 }
 
 void BooksWindow::restore_settings() {

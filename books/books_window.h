@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <cstdint>
 #include <string>
 
 class QLabel;
@@ -44,6 +45,8 @@ class BooksWindow final : public QMainWindow {
 
  private:
   void make_menus();
+  // A menu item on the bill selected in 账单: `act` on it, or a word on the status line.
+  void on_selected_bill(void (BillActions::*act)(int32_t));
   void restore_settings();
   void show_progress(int done, int total);
   void show_problem(const QString& message);

@@ -3,6 +3,7 @@
 // runs with: CTest runs it at 1 and at 1.5).
 #include "books/books_window.h"
 
+#include <QAction>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
@@ -153,6 +154,31 @@ TEST_F(BooksWindowTest, ABillKdbtoolAddsShowsWithoutBeingAskedFor) {
   EXPECT_TRUE(wait_until([&] { return w->bills()->shown().size() == 6; }));
 }
 #endif
+
+// The 编辑 menu's items act on the bill selected in 账单, as Enter and Delete on the table do.
+TEST_F(BooksWindowTest, TheEditMenuDeletesTheSelectedBillAndUndoesIt) {
+  make_ledger(4);
+  auto w = open_window(4);
+  const auto item = [&](const QString& text) -> QAction* {
+    for (QAction* a : w->findChildren<QAction*>())
+      if (a->text().startsWith(text)) return a;
+    ADD_FAILURE() << "no menu item " << text.toStdString();
+    return nullptr;
+  };
+  QAction* remove = item("删除账单");
+  ASSERT_NE(remove, nullptr);
+  remove->trigger();  // nothing selected: nothing deleted, and the status line says why
+  QTest::qWait(100);
+  EXPECT_EQ(w->bills()->shown().size(), 4u);
+  w->bills()->table()->selectRow(0);
+  const std::optional<int32_t> first = w->bills()->selected_serial();
+  ASSERT_TRUE(first.has_value());
+  remove->trigger();
+  ASSERT_TRUE(wait_until([&] { return w->bills()->shown().size() == 3; }));
+  EXPECT_FALSE(w->session().book()->rows.find(*first).has_value());
+  w->session().undo().undo();
+  EXPECT_TRUE(wait_until([&] { return w->bills()->shown().size() == 4; }));
+}
 
 void use_dark_palette(bool dark) {
   static const QPalette kLight = QApplication::palette();
