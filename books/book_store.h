@@ -4,7 +4,6 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QObject>
 #include <QPointer>
 #include <condition_variable>
@@ -41,7 +40,7 @@ class BookStore {
     });
   }
 
-  // Runs `call` on the user-interface thread, from any thread.
+  // Runs `call` on the user-interface thread, from any thread, after the calls posted before it.
   static void post_to_ui(std::function<void()> call);
 
  private:
