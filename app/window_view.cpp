@@ -1,9 +1,9 @@
 #include "app/window_view.h"
 
-#include "ui/file_follower.h"
 #include "app/ledger.h"
 #include "app/skins.h"
 #include "runtime/convert.h"
+#include "ui/file_follower.h"
 #include "ui/kinds/basic_kinds.h"
 #include "ui/kinds/list_view.h"
 #include "ui/main_window_template.h"

@@ -18,7 +18,7 @@ namespace {
 
 using namespace pennacle::testing;
 
-struct Spec {
+struct RowDesc {
   bool expense = true;
   double amount = 1;
   const char* channel = "支付宝";
@@ -30,7 +30,7 @@ struct Spec {
 class BookFilter : public ::testing::Test {
  protected:
   // Bill serials are 10, 20, 30, ... in the order added.
-  void add(const Spec& s) {
+  void add(const RowDesc& s) {
     Bill b;
     b.serial = static_cast<int32_t>(10 * (rows_.size() + 1));
     b.type = std::string(s.expense ? expense_type() : income_type());
@@ -157,11 +157,12 @@ TEST_F(BookFilter, EveryFilterAtOnceAgreesWithAPlainReference) {
   const char* remarks[] = {"團購 Fresh", "價x rx", "Coffee 拿铁", "", "打车 DiDi", "ff 團"};
   const char* searches[] = {"", "f", "rx", "coffee", "團", "pay", "餐饮", "di"};
   std::mt19937 rng(7);
-  std::vector<Spec> specs;
+  std::vector<RowDesc> rows_wanted;
   for (int i = 0; i < 3000; ++i) {
-    specs.push_back({rng() % 2 == 0, static_cast<double>(rng() % 10000) / 100, channels[rng() % 4],
-                     categories[rng() % 5], remarks[rng() % 6], 46000 + static_cast<double>(rng() % 400)});
-    add(specs.back());
+    rows_wanted.push_back({rng() % 2 == 0, static_cast<double>(rng() % 10000) / 100, channels[rng() % 4],
+                           categories[rng() % 5], remarks[rng() % 6],
+                           46000 + static_cast<double>(rng() % 400)});
+    add(rows_wanted.back());
   }
   const auto lower = [](std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -179,8 +180,8 @@ TEST_F(BookFilter, EveryFilterAtOnceAgreesWithAPlainReference) {
     const std::string search = searches[rng() % 8];
     f.search = gbk(search);
     Serials expected;
-    for (size_t i = 0; i < specs.size(); ++i) {
-      const Spec& s = specs[i];
+    for (size_t i = 0; i < rows_wanted.size(); ++i) {
+      const RowDesc& s = rows_wanted[i];
       const std::string cat = s.category;
       const std::string type = s.expense ? "支出" : "收入";
       const std::string hay = lower(type + "\n" + s.channel + "\n" + cat + "\n" + s.remark);
