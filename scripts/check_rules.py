@@ -35,8 +35,8 @@ RULES = [
     # Charts from plain figures; chart_svg.h and chart_figures.h keep Qt out, so kdbtool can draw.
     ("charts/", ["platform/"], True),
     # The second window: Qt Widgets and Charts directly, the ledger for every bill; of ui/ only where
-    # program text meets Qt text and the file watch, never the template runtime.
-    ("books/", ["ui/text_codec.h", "ui/file_follower.h", "charts/", "ledger/", "store/", "runtime/",
+    # program text meets Qt text, the file watch and the call queue, never the template runtime.
+    ("books/", ["ui/text_codec.h", "ui/file_follower.h", "ui/call_queue.h", "charts/", "ledger/", "store/", "runtime/",
                 "platform/"], True),
     ("app/", ["ui/", "charts/", "ledger/", "store/", "loader/", "runtime/", "platform/"], True),
     # What make_carried_data needs from ui/: the skin format and the skin host's exports, both Qt-free.
