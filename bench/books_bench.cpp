@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/resident_memory.h"
 #include "bench/store_mode.h"
 #include "books/bills_page.h"
 #include "books/book_session.h"
@@ -48,13 +49,6 @@ using Clock = std::chrono::steady_clock;
 
 double ms_since(Clock::time_point t0) {
   return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-long long rss_bytes() {
-  std::ifstream in("/proc/self/statm");
-  long long size = 0, resident = 0;
-  in >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
 }
 
 // Bills as imports make them: a counterpart and goods in the remark, the channels of the entry, two
@@ -212,7 +206,7 @@ int memory_child(const std::string& kdb, size_t n) {
   open_window(kdb, n, &window);
   settle();
   malloc_trim(0);
-  std::printf("%lld\n", rss_bytes());
+  std::printf("%lld\n", bench::rss_bytes());
   return 0;
 }
 

@@ -20,6 +20,7 @@
 #include "app/date_format.h"
 #include "app/ledger.h"
 #include "app/window_view.h"
+#include "bench/resident_memory.h"
 #include "bench/store_mode.h"
 #include "ledger/bill.h"
 #include "runtime/commands.h"
@@ -33,13 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-long long rss_bytes() {
-  std::ifstream in("/proc/self/statm");
-  long long size = 0, resident = 0;
-  in >> size >> resident;
-  return resident * sysconf(_SC_PAGESIZE);
-}
 
 struct Bill {
   const char* type;
@@ -184,7 +178,7 @@ int run(int n, bench::StoreMode mode) {
     return 1;
   }
   settle();
-  const long long empty_rss = rss_bytes();
+  const long long empty_rss = bench::rss_bytes();
 
   // The full file becomes the current database, as if the program had started on it.
   call_command(db_close, {});
@@ -204,7 +198,7 @@ int run(int n, bench::StoreMode mode) {
     auto t1 = Clock::now();
     ours_counts = last_period_counts();
     QCoreApplication::processEvents();
-    if (round == 0) rows_rss = rss_bytes() - empty_rss;
+    if (round == 0) rows_rss = bench::rss_bytes() - empty_rss;
     const long long o = std::chrono::duration_cast<std::chrono::nanoseconds>(t1 - t0).count();
     ours = round == 0 ? o : std::min(ours, o);
 
