@@ -6,17 +6,6 @@
 #include "runtime/convert.h"
 
 namespace pennacle {
-namespace {
-
-bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int days_in_month(int year, int month) {
-  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && is_leap(year) ? 29 : kDays[month - 1];
-}
-
-}  // namespace
-
 DateRange period_range(PeriodChoice choice, double now) {
   const DateTimeParts p = date_time_parts(now);
   switch (choice) {
@@ -36,18 +25,8 @@ DateRange period_range(PeriodChoice choice, double now) {
 }
 
 DateRange day_range(int from_year, int from_month, int from_day, int to_year, int to_month, int to_day) {
-  // The day after the last: the next day of its month, or the first of the next month.
-  if (to_day < days_in_month(to_year, to_month)) {
-    ++to_day;
-  } else if (to_month < 12) {
-    to_day = 1;
-    ++to_month;
-  } else {
-    to_day = 1;
-    to_month = 1;
-    ++to_year;
-  }
-  return {make_date_time(from_year, from_month, from_day), make_date_time(to_year, to_month, to_day)};
+  // Date-time values count calendar days: the midnight ending the last day is its own plus one.
+  return {make_date_time(from_year, from_month, from_day), make_date_time(to_year, to_month, to_day) + 1};
 }
 
 std::optional<PeriodChoice> choice_of(const DateRange& range, double now) {
