@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <tuple>
 
 #include "app/date_format.h"
 #include "ledger/bill.h"
@@ -261,10 +262,11 @@ Status RefreshRecordList() {
     const int32_t r = v.list_insert_row();
     v.list_set_cell_text(r, 0, number_text(r + 1.0));
     const Bill bill = read_current_record();
+    const DbCode read = db_last_error();
     add_to_periods(clock, bill, &totals, &counts);
     const std::array<std::string, 5> cells = record_cells(bill);
     for (int32_t c = 0; c < 5; ++c) v.list_set_cell_text(r, c + 1, cells[c]);
-    call_command(db_skip, {});
+    std::ignore = db_skip_within(n, read);  // a failed step fails the next read: its row stays empty
   }
   v.set_status_pane(1, number_text(counts.todayCount));
   v.set_status_pane(3, number_text(counts.monthCount));

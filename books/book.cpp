@@ -1,6 +1,7 @@
 #include "books/book.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "ledger/categories.h"
 #include "platform/file.h"
@@ -19,7 +20,7 @@ Status walk_bills(const CategoryFile& categories, const LoadProgress& progress, 
   rows->reserve(static_cast<size_t>(std::max(count, 0)));
   call_command(db_go_first, {});
   Bill bill;
-  for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
+  for (int32_t k = 1; k <= count; ++k, std::ignore = db_skip_within(count)) {
     if (progress && k % kProgressEvery == 0) progress(k, count);
     const std::optional<BillField> bad = read_current_live_bill(&bill);
     if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);

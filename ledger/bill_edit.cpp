@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "ledger/categories.h"
 #include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
+#include "store/record_store.h"
 
 namespace pennacle {
 namespace {
@@ -38,7 +40,7 @@ Result<int32_t> find_serial_walking(int32_t serial, int32_t count) {
     int32_t at = 0;
     if (DbCode rc = db_current_serial(&at); rc != DbCode::Ok) return store_status(rc);
     if (std::abs(at) == serial) return at;
-    call_command(db_skip, {});
+    std::ignore = db_skip_within(count);  // a failed step fails the next read
   }
   return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <tuple>
 #include <vector>
 
 #include "ledger/categories.h"
@@ -82,7 +83,7 @@ Result<BinInLedger> look_up_bin(const RecycleBin& bin) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
   call_command(db_go_first, {});
-  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k, call_command(db_skip, {})) {
+  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k, std::ignore = db_skip_within(count)) {
     int32_t serial = 0;
     if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
     out.highest_serial = std::max(out.highest_serial, serial < 0 ? -serial : serial);

@@ -97,6 +97,9 @@ enum class [[nodiscard]] DbCode : int32_t{
 
 constexpr int32_t code_number(DbCode code) { return static_cast<int32_t>(code); }
 
+// Another process holds what the operation needed (with the wait time 0, at once).
+constexpr bool is_lock_conflict(DbCode code) { return code == DbCode::LockFile || code == DbCode::Sharing; }
+
 // The message of a code (GBK): "" for Ok, the message of Unknown for a number without a row.
 std::string_view db_error_text(DbCode code);
 

@@ -121,6 +121,20 @@ void db_skip(int argc, const Value* args, Value* result) {
   });
 }
 
+DbCode db_skip_within(int32_t count, DbCode read) {
+  Value result;
+  if (is_lock_conflict(read)) {
+    db_skip(0, nullptr, &result);
+    return db_last_error();
+  }
+  move_current(&result, false, [count](int32_t* current, int32_t) {
+    if (count <= 0 || *current >= count) return DbCode::AfterLast;
+    ++*current;
+    return DbCode::Ok;
+  });
+  return db_last_error();
+}
+
 void db_delete(int, const Value*, Value* result) {
   Registry& reg = registry();
   MutexLock g(reg.mu);

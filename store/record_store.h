@@ -44,6 +44,14 @@ void db_go_first(int argc, const Value* args, Value* result);
 void db_go_to(int argc, const Value* args, Value* result);
 // db_skip([n = 1]) -> Logical: moves n records; one step past either end succeeds, the next fails.
 void db_skip(int argc, const Value* args, Value* result);
+// One record forward within `count`, the record count a walk read once (db_record_count): db_skip(1)
+// without reading the count again, so a walk takes one count-slot hold rather than one per record.
+// While the file keeps `count` records it moves as db_skip does; when another process's purge has
+// removed records, a read where the walk stands finds no record (SeekFailed), as a read after the
+// last one does. `read` is the code of the walk's read at the record it leaves: when that read met
+// another process's lock (a purge holds the whole file), the step is db_skip's, whose count-slot
+// hold waits the purge out rather than failing every read after it. Sets the last error.
+DbCode db_skip_within(int32_t count, DbCode read = DbCode::Ok);
 // db_append(one value per field, in field order) -> Logical. Omitted values leave the field zero.
 void db_append(int argc, const Value* args, Value* result);
 // Appends one bill per row (each row one value per field, as db_append takes them) under one hold of

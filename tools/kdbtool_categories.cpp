@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <ostream>
+#include <tuple>
 
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
@@ -65,7 +66,7 @@ Status for_each_live_bill(const std::string& db_arg, const std::function<void(Li
         if ((rc = db_last_error()) != DbCode::Ok) break;
         each(b);
       }
-      call_command(db_skip, {});
+      std::ignore = db_skip_within(count);  // a failed step fails the next read
     }
   }
   call_command(db_close, {});
