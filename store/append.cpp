@@ -44,13 +44,13 @@ bool kinds_fit(const Database& db, std::span<const Row> rows) {
   return true;
 }
 
-// Builds one record in `record` (zero-filled, record length bytes), writing its chains (step 1).
-// Returns the code of the last value that could not be stored (the record keeps an empty value
-// there).
-DbCode build_record(Database& db, const Row& row, int32_t serial, int32_t wait_ms, uint8_t* record,
-                    bool* chained) {
+// Builds one record in `record` (zero-filled, record length bytes) but for its chains' first
+// blocks; each memo or byte-set value with bytes goes to `chains`, the place of its first block in
+// `records` to `places`.
+void build_record(Database& db, const Row& row, int32_t serial, size_t at, std::vector<uint8_t>* records,
+                  std::vector<std::string_view>* chains, std::vector<size_t>* places) {
+  uint8_t* record = records->data() + at;
   put_i32(record, serial);
-  DbCode value_rc = DbCode::Ok;
   for (size_t i = 0; i < values_used(db, row); ++i) {
     const FieldDescriptor& f = db.fields[i];
     const Value& v = row.args[i];
@@ -59,14 +59,11 @@ DbCode build_record(Database& db, const Row& row, int32_t serial, int32_t wait_m
       encode_field(f, v, record);
       continue;
     }
-    std::string_view bytes = f.type == FieldType::Memo ? v.text() : byteset_view(v.byteset());
-    int32_t first = 0;
-    *chained = *chained || !bytes.empty();
-    DbCode chain_rc = db.aux ? write_chain(*db.aux, bytes, wait_ms, &first) : DbCode::AuxAccess;
-    if (chain_rc != DbCode::Ok) value_rc = chain_rc;
-    put_i32(record + f.offset, first);
+    const std::string_view bytes = f.type == FieldType::Memo ? v.text() : byteset_view(v.byteset());
+    if (bytes.empty()) continue;
+    chains->push_back(bytes);
+    places->push_back(at + static_cast<size_t>(f.offset));
   }
-  return value_rc;
 }
 
 // Steps 2 and 3 for records already built (their chains written), `count` and `next` as read under
@@ -93,15 +90,20 @@ DbCode write_appended(Database& db, const std::vector<uint8_t>& records, bool ch
 DbCode write_rows(Database& db, std::span<const Row> rows, int32_t count, int32_t next, int32_t wait_ms) {
   const int64_t n = static_cast<int64_t>(rows.size());
   std::vector<uint8_t> records(static_cast<size_t>(n * db.record_length), 0);
-  bool chained = false;
-  DbCode value_rc = DbCode::Ok;
+  std::vector<std::string_view> chains;
+  std::vector<size_t> places;
   for (int64_t i = 0; i < n; ++i) {
-    uint8_t* record = &records[static_cast<size_t>(i * db.record_length)];
-    const int32_t serial = next + static_cast<int32_t>(i);
-    const DbCode v = build_record(db, rows[static_cast<size_t>(i)], serial, wait_ms, record, &chained);
-    if (v != DbCode::Ok) value_rc = v;
+    build_record(db, rows[static_cast<size_t>(i)], next + static_cast<int32_t>(i),
+                 static_cast<size_t>(i * db.record_length), &records, &chains, &places);
   }
-  const DbCode rc = write_appended(db, records, chained, count, next, static_cast<int32_t>(n));
+  // Step 1, the group's chains under one hold of the auxiliary header. A value whose chain cannot be
+  // written is stored empty, and the code says so.
+  std::vector<int32_t> firsts(chains.size(), 0);
+  const DbCode value_rc = chains.empty() ? DbCode::Ok
+                          : db.aux       ? write_chains(*db.aux, chains, wait_ms, &firsts)
+                                         : DbCode::AuxAccess;
+  for (size_t k = 0; k < places.size(); ++k) put_i32(&records[places[k]], firsts[k]);
+  const DbCode rc = write_appended(db, records, !chains.empty(), count, next, static_cast<int32_t>(n));
   if (rc != DbCode::Ok) return rc;
   db.current = count + static_cast<int32_t>(n) - 1;
   return value_rc;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "store/errors.h"
@@ -171,62 +172,106 @@ DbCode read_chain(File& aux, int32_t first, std::string* out) {
   }
 }
 
-DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first) {
-  *first = 0;
-  if (bytes.empty()) return DbCode::Ok;
+namespace {
+
+// The next block for a new chain, taken from `h` (the header, held): the free list's head when it
+// can be trusted, else a new block at the end. A head already handed out in this hold (`taken`; a
+// list that loops back) is not trusted either: no block is handed out twice.
+DbCode take_block(File& aux, AuxHeader* h, std::unordered_set<int32_t>* taken, int32_t* b) {
+  AuxLinks head;
+  if (DbCode rc = trusted_head(aux, h, &head); rc != DbCode::Ok) return rc;
+  if (h->first_free != 0 && head.next >= 0 && head.next < h->block_count && head.next != h->first_free &&
+      taken->insert(h->first_free).second) {
+    *b = h->first_free;
+    h->first_free = head.next;
+    --h->free_count;
+    if (h->first_free == 0) h->free_count = 0;
+    return DbCode::Ok;
+  }
+  if (h->block_count >= kMaxAuxBlocks) return DbCode::AuxAccess;
+  h->free_count = 0;  // an unusable list is dropped, not followed
+  h->first_free = 0;
+  *b = h->block_count++;
+  return DbCode::Ok;
+}
+
+// New chains' blocks as they are handed out, then written: each locked first, in block order, the
+// blocks that follow one another in one write.
+class NewBlocks {
+ public:
+  void add(int32_t b, int32_t previous, std::string_view part) {
+    Block block{};
+    AuxLinks{previous, 0, static_cast<int32_t>(part.size())}.encode(block.data());
+    std::memcpy(block.data() + kAuxLinkSize, part.data(), part.size());
+    numbers_.push_back(b);
+    blocks_.push_back(block);
+  }
+  // Links the last block added to block `next`.
+  void link_last(int32_t next) {
+    AuxLinks l = AuxLinks::parse(blocks_.back().data());
+    l.next = next;
+    l.encode(blocks_.back().data());
+  }
+  DbCode write(File& aux, HeldLocks& locks) {
+    std::vector<size_t> order(numbers_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return numbers_[x] < numbers_[y]; });
+    std::vector<uint8_t> run;
+    for (size_t k = 0; k < order.size();) {
+      const int32_t first = numbers_[order[k]];
+      run.clear();
+      for (int32_t b = first; k < order.size() && numbers_[order[k]] == b; ++k, ++b) {
+        if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
+        run.insert(run.end(), blocks_[order[k]].begin(), blocks_[order[k]].end());
+      }
+      if (DbCode rc = write_exact(aux, block_offset(first), run.data(), run.size()); rc != DbCode::Ok)
+        return rc;
+    }
+    return DbCode::Ok;
+  }
+
+ private:
+  std::vector<int32_t> numbers_;
+  std::vector<Block> blocks_;
+};
+
+}  // namespace
+
+DbCode write_chains(File& aux, std::span<const std::string_view> values, int32_t wait_ms,
+                    std::vector<int32_t>* firsts) {
+  firsts->assign(values.size(), 0);
+  if (std::all_of(values.begin(), values.end(), [](std::string_view v) { return v.empty(); }))
+    return DbCode::Ok;
   HeldLocks locks(aux, wait_ms);
   AuxHeader h;
-  bool have_header = false;
-  int32_t chain_first = 0;
-  int32_t previous = 0;
-  Block prev_block{}, block{};
-  for (size_t pos = 0; pos < bytes.size(); pos += kAuxDataSize) {
-    const size_t part = std::min<size_t>(kAuxDataSize, bytes.size() - pos);
-    if (!have_header) {
-      if (DbCode rc = locks.lock(0); rc != DbCode::Ok) return rc;
-      if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
-      have_header = true;
+  if (DbCode rc = locks.lock(0); rc != DbCode::Ok) return rc;
+  if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
+  std::unordered_set<int32_t> taken;
+  NewBlocks blocks;
+  std::vector<int32_t> chain_firsts(values.size(), 0);
+  for (size_t i = 0; i < values.size(); ++i) {
+    int32_t previous = 0;
+    for (size_t pos = 0; pos < values[i].size(); pos += kAuxDataSize) {
+      int32_t b = 0;
+      if (DbCode rc = take_block(aux, &h, &taken, &b); rc != DbCode::Ok) return rc;
+      if (previous != 0) blocks.link_last(b);
+      if (previous == 0) chain_firsts[i] = b;
+      blocks.add(b, previous, values[i].substr(pos, kAuxDataSize));
+      previous = b;
     }
-    int32_t b = 0;
-    AuxLinks head;
-    if (DbCode rc = trusted_head(aux, &h, &head); rc != DbCode::Ok) return rc;
-    if (h.first_free != 0 && head.next >= 0 && head.next < h.block_count && head.next != h.first_free) {
-      b = h.first_free;
-      h.first_free = head.next;
-      --h.free_count;
-      if (h.first_free == 0) h.free_count = 0;
-    } else {
-      if (h.block_count >= kMaxAuxBlocks) return DbCode::AuxAccess;
-      h.free_count = 0;  // an unusable list is dropped, not followed
-      h.first_free = 0;
-      b = h.block_count++;
-    }
-    if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
-    if (previous != 0) {
-      AuxLinks pl = AuxLinks::parse(prev_block.data());
-      pl.next = b;
-      pl.encode(prev_block.data());
-      if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
-          rc != DbCode::Ok) {
-        return rc;
-      }
-      locks.unlock(block_offset(previous));
-    } else {
-      chain_first = b;
-    }
-    block.fill(0);
-    AuxLinks{previous, 0, static_cast<int32_t>(part)}.encode(block.data());
-    std::memcpy(block.data() + kAuxLinkSize, bytes.data() + pos, part);
-    previous = b;
-    prev_block = block;
   }
-  if (DbCode rc = write_exact(aux, block_offset(previous), prev_block.data(), prev_block.size());
-      rc != DbCode::Ok) {
-    return rc;
-  }
+  // The blocks before the header that hands them out: a cut between leaves them unreferenced.
+  if (DbCode rc = blocks.write(aux, locks); rc != DbCode::Ok) return rc;
   if (DbCode rc = write_header(aux, h); rc != DbCode::Ok) return rc;
-  *first = chain_first;
+  *firsts = std::move(chain_firsts);
   return DbCode::Ok;
+}
+
+DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first) {
+  std::vector<int32_t> firsts;
+  const DbCode rc = write_chains(aux, {&bytes, 1}, wait_ms, &firsts);
+  *first = firsts[0];
+  return rc;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,11 @@ DbCode read_chain(File& aux, int32_t first, std::string* out);
 
 // Writes `bytes` as a new chain; `*first` receives its first block (0 for no bytes).
 DbCode write_chain(File& aux, std::string_view bytes, int32_t wait_ms, int32_t* first);
+// Writes each of `values` as a new chain under one hold of the header, which is written once, after
+// every block: (*firsts)[i] receives value i's first block (0 for no bytes). On a failure no chain
+// is handed out and every first is 0.
+DbCode write_chains(File& aux, std::span<const std::string_view> values, int32_t wait_ms,
+                    std::vector<int32_t>* firsts);
 
 // Puts the chain starting at `first` on the free list and trims free blocks at the end of the file.
 DbCode free_chain(File& aux, int32_t first, int32_t wait_ms);

@@ -290,6 +290,66 @@ TEST_F(AuxChains, FreeListLinksAreDoublyLinked) {
   EXPECT_EQ(links(2).prev, 1);
 }
 
+// A group appended at once writes its chains under one hold of the header: free blocks first, then
+// the end of the file, each block handed out once, each chain reading back as its record's.
+TEST_F(AuxChains, AGroupsChainsTakeTheFreeListThenTheEndAndNoBlockTwice) {
+  ASSERT_TRUE(add(std::string(1200, 'a')));  // 1, 2, 3
+  ASSERT_TRUE(add("b"));                     // 4
+  ASSERT_TRUE(add("c"));                     // 5
+  ASSERT_TRUE(add("d"));                     // 6
+  remove(1);
+  remove(3);
+  ASSERT_TRUE(ok(db_purge));
+  ASSERT_EQ(free_count(), 4);  // 5, 1, 2, 3
+  auto group = [&](const std::vector<std::string>& memos) {
+    std::vector<Text> keep;
+    keep.reserve(memos.size() * 3);
+    std::vector<std::vector<Value>> rows;
+    for (const std::string& m : memos) {
+      keep.emplace_back("支出");
+      const Value type = keep.back().value();
+      keep.emplace_back("微信");
+      const Value channel = keep.back().value();
+      keep.emplace_back(m);
+      rows.push_back({Value::of_double(1), type, Value::of_double(2), channel, Value::of_date_time(44000),
+                      keep.back().value()});
+    }
+    return db_append_rows(rows);
+  };
+  const std::vector<std::string> memos = {"x", "", std::string(1200, 'y'), "z"};  // 5 blocks
+  ASSERT_EQ(group(memos), DbCode::Ok);
+  EXPECT_EQ(free_count(), 0);
+  EXPECT_EQ(blocks(), 8);  // the four free blocks, then block 7
+  std::vector<int32_t> used;
+  for (int32_t b = 1; b < blocks(); ++b) {
+    if (links(b).used > 0) used.push_back(b);
+  }
+  EXPECT_EQ(used.size(), 7u);  // b, d and the five new ones: none shared
+  for (int n = 3; n <= 6; ++n) {
+    ASSERT_TRUE(ok(db_go_to, {Value::of_int(n)}));
+    EXPECT_EQ(read_text("备注"), memos[static_cast<size_t>(n - 3)]) << n;
+  }
+  // A free list that loops back (5 -> 6 -> 5, both marked free) and a header that counts more free
+  // blocks than it has: each block is handed out once, then the file grows.
+  remove(3);
+  remove(2);
+  ASSERT_TRUE(ok(db_purge));  // frees 5 ("x") and 6 ("d"); "z" keeps 7 from being trimmed
+  std::string s = aux();
+  ASSERT_EQ(get32(s, 20), 2);
+  const int32_t head = get32(s, 24), other = get32(s, head * 512 + 4);
+  put32(s, other * 512 + 4, head);  // the last block links back to the head
+  put32(s, 20, 3);
+  write_bytes(aux_, s);
+  ASSERT_EQ(group({"p", "q", "r"}), DbCode::Ok);
+  std::vector<std::string> shown;
+  for (int n = 1; n <= 7; ++n) {
+    if (!ok(db_go_to, {Value::of_int(n)})) break;
+    shown.push_back(read_text("备注"));
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"b", "", std::string(1200, 'y'), "z", "p", "q", "r"}));
+  EXPECT_EQ(blocks(), 9);  // the two free blocks once each, then block 8
+}
+
 }  // namespace
 }  // namespace pennacle
 
