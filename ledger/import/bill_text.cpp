@@ -3,10 +3,12 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/gbk.h"
 #include "platform/utf8.h"
@@ -60,6 +62,15 @@ bool valid_moment(int y, int mo, int d, int h, int mi, int se) {
 bool is_utf8(std::string_view text) {
   uint32_t cp = 0;
   for (size_t i = 0; i < text.size();) {
+    // ASCII eight bytes at a time.
+    if (i + 8 <= text.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const size_t n = utf8_sequence(text, i, &cp);
     if (n == 0) return false;
     i += n;
@@ -99,8 +110,65 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
   return out;
 }
 
+namespace {
+
+// Texts joined for one conversion: a line end stands between two (none is inside one, as control
+// characters became spaces), and GBK writes it as itself, never inside a character.
+constexpr size_t kTextsPerConversion = 512;
+
+// Control characters as spaces, for a remark.
+void append_clean(std::string_view utf8, std::string* out) {
+  for (char c : utf8) *out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+}
+
+// texts[from, to) converted by one conversion; false, leaving them as they were, when GBK cannot
+// hold one of them.
+bool utf8_to_gbk_together(const std::vector<std::string*>& texts, size_t from, size_t to) {
+  std::string joined;
+  size_t size = 0;
+  for (size_t i = from; i < to; ++i) size += texts[i]->size() + 1;
+  joined.reserve(size);
+  for (size_t i = from; i < to; ++i) {
+    assert(is_utf8(*texts[i]));
+    append_clean(*texts[i], &joined);
+    joined += '\n';
+  }
+  std::optional<std::string> gbk = utf8_to_gbk(joined);
+  if (!gbk) return false;
+  if (static_cast<size_t>(std::count(gbk->begin(), gbk->end(), '\n')) != to - from) return false;
+  std::string_view rest = *gbk;
+  for (size_t i = from; i < to; ++i) {
+    const size_t end = rest.find('\n');
+    texts[i]->assign(rest.substr(0, end));
+    rest.remove_prefix(end + 1);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::vector<int> utf8_to_gbk_dropping_all(const std::vector<std::string*>& texts) {
+  std::vector<int> dropped(texts.size(), 0);
+  for (size_t from = 0; from < texts.size(); from += kTextsPerConversion) {
+    const size_t to = std::min(texts.size(), from + kTextsPerConversion);
+    if (utf8_to_gbk_together(texts, from, to)) continue;
+    for (size_t i = from; i < to; ++i) *texts[i] = utf8_to_gbk_dropping(*texts[i], &dropped[i]);
+  }
+  return dropped;
+}
+
 std::string_view trim_cell(std::string_view cell) {
   static constexpr std::string_view kWide[] = {"\u3000", "\uFEFF", "\u00A0"};
+  // Most cells have nothing to trim: no blank or control byte at either end, no first byte that
+  // begins a wide space and no last byte that ends one.
+  if (!cell.empty()) {
+    const auto front = static_cast<unsigned char>(cell.front()),
+               back = static_cast<unsigned char>(cell.back());
+    if (front > ' ' && front != 0xE3 && front != 0xEF && front != 0xC2 && back > ' ' && back != 0x80 &&
+        back != 0xBF && back != 0xA0) {
+      return cell;
+    }
+  }
   for (bool again = true; again;) {
     again = false;
     while (!cell.empty() && (cell.front() == ' ' || (cell.front() >= '\t' && cell.front() <= '\r'))) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/gbk.h"
 
@@ -18,6 +19,10 @@ bool is_utf8(std::string_view text);
 // Control characters become spaces; the text stays readable as a remark. `utf8` must be valid
 // UTF-8 (is_utf8; asserted).
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);
+
+// utf8_to_gbk_dropping of each text, in place: what each left out, in the same order. Texts that
+// GBK holds whole are converted many at a time, which costs far less than one at a time.
+std::vector<int> utf8_to_gbk_dropping_all(const std::vector<std::string*>& texts);
 
 // A cell without the padding exports put around it: spaces, tabs, line ends, ideographic spaces and
 // a stray byte-order mark.

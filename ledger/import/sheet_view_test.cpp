@@ -1,0 +1,191 @@
+#include "ledger/import/sheet_view.h"
+
+#include <gtest/gtest.h>
+
+#include "ledger/import/bill_text.h"
+#include "ledger/import/export_samples.h"
+
+namespace pennacle {
+namespace {
+
+using Cells = std::vector<std::string>;
+
+struct Row {
+  int line;
+  Cells cells;
+  std::string problem;
+  bool operator==(const Row&) const = default;
+};
+
+std::vector<Row> rows_of(std::string_view text) {
+  const CsvSheet csv(text);
+  std::vector<Row> rows;
+  for (const RowView& r : csv.view().rows) {
+    Row row{r.line, {}, std::string(r.problem)};
+    for (const CellView& c : csv.view().cells_of(r)) row.cells.emplace_back(c.text);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+std::string lines(size_t n) { return std::string(n, '\n'); }
+
+// Quotes, doubled quotes and line ends inside quotes; the line each row starts on.
+TEST(CsvSheet, CellsAndTheirLines) {
+  EXPECT_EQ(
+      rows_of("a,\"b,c\",\"d\"\"e\"\n\"x\ny\",z\r\n\n\"\",\"\"\"\"\nlast"),
+      (std::vector<Row>{
+          {1, {"a", "b,c", "d\"e"}, ""}, {2, {"x\ny", "z"}, ""}, {5, {"", "\""}, ""}, {6, {"last"}, ""}}));
+  // A lone carriage return ends a record inside its line; a line of it alone is one empty cell.
+  EXPECT_EQ(rows_of("a\rb,c\r\n\r\n\"q\nr\"\rs\n"),
+            (std::vector<Row>{
+                {1, {"a"}, ""}, {1, {"b", "c"}, ""}, {2, {""}, ""}, {3, {"q\nr"}, ""}, {4, {"s"}, ""}}));
+  EXPECT_TRUE(rows_of("").empty());
+  EXPECT_TRUE(rows_of("\n\n").empty());
+  // Padding after a closing quote; a trailing comma is an empty last cell.
+  EXPECT_EQ(rows_of("\"1\"\t ,\"2\"\t\r\n3,\n"), (std::vector<Row>{{1, {"1", "2"}, ""}, {2, {"3", ""}, ""}}));
+}
+
+// A bad record makes its first line a problem row, and reading goes on at the line after it, even
+// when that line was inside the bad record's quotes.
+TEST(CsvSheet, ABadRecordIsAProblemAtItsFirstLine) {
+  EXPECT_EQ(rows_of("a\n\"b\"x,c\nd\n"),
+            (std::vector<Row>{{1, {"a"}, ""}, {2, {}, "text after a closing quote"}, {3, {"d"}, ""}}));
+  EXPECT_EQ(rows_of("\"open\nb\"x\nc"),
+            (std::vector<Row>{{1, {}, "text after a closing quote"}, {2, {"b\"x"}, ""}, {3, {"c"}, ""}}));
+  // A record before a lone carriage return in the same line goes with the bad one.
+  EXPECT_EQ(rows_of("a\r\"b\"x\nc"),
+            (std::vector<Row>{{1, {}, "text after a closing quote"}, {2, {"c"}, ""}}));
+  EXPECT_EQ(rows_of("x,\"never"), (std::vector<Row>{{1, {}, "a quoted cell is never closed"}}));
+  EXPECT_EQ(rows_of("x,\"never\ny"),
+            (std::vector<Row>{{1, {}, "a quoted cell is never closed"}, {2, {"y"}, ""}}));
+}
+
+// A quoted cell may take kMaxLinesPerCsvRow lines, counted from the first line of its record, and
+// no more.
+TEST(CsvSheet, AQuotedCellTakesAtMostSoManyLines) {
+  const std::string longest = "\"" + lines(kMaxLinesPerCsvRow - 1) + "\"";
+  EXPECT_EQ(rows_of("h\n" + longest + "\nafter"),
+            (std::vector<Row>{{1, {"h"}, ""},
+                              {2, {lines(kMaxLinesPerCsvRow - 1)}, ""},
+                              {2 + static_cast<int>(kMaxLinesPerCsvRow), {"after"}, ""}}));
+  // Two records of one line, split by a lone carriage return, share the count.
+  const std::string shared = "\"\n\"\r\"" + lines(kMaxLinesPerCsvRow - 1) + "\"";
+  const std::vector<Row> read = rows_of(shared);
+  ASSERT_FALSE(read.empty());
+  EXPECT_EQ(read[0], (Row{1, {}, "a quoted cell is never closed"}));
+  // One line more: a problem at its first line; each line after it is read on its own, and the
+  // closing quote opens a cell that is never closed.
+  EXPECT_EQ(
+      rows_of("\"" + lines(kMaxLinesPerCsvRow) + "\",x"),
+      (std::vector<Row>{{1, {}, "a quoted cell is never closed"},
+                        {static_cast<int>(kMaxLinesPerCsvRow) + 1, {}, "a quoted cell is never closed"}}));
+}
+
+// Cells point into the text; only a cell that doubled its quotes is kept apart.
+TEST(CsvSheet, CellsPointIntoTheText) {
+  const std::string text = "abc,\"de\",\"f\"\"g\"";
+  const CsvSheet csv(text);
+  const std::span<const CellView> cells = csv.view().cells_of(csv.view().rows.at(0));
+  ASSERT_EQ(cells.size(), 3u);
+  EXPECT_EQ(cells[0].text.data(), text.data());
+  EXPECT_EQ(cells[1].text.data(), text.data() + 5);
+  EXPECT_EQ(cells[2].text, "f\"g");
+  EXPECT_FALSE(cells[2].text.data() >= text.data() && cells[2].text.data() < text.data() + text.size());
+}
+
+// A workbook's sheet seen as views and kept again gives the same sheet.
+TEST(SheetView, WorkbookSheetsRoundTrip) {
+  Sheet sheet;
+  sheet.name = "s";
+  sheet.date_1904 = true;
+  sheet.rows = {SheetRow{3, {SheetCell{"a", false}, SheetCell{"45123.5", true}}, ""}, SheetRow{7, {}, ""},
+                SheetRow{9, {SheetCell{"", false}}, ""}};
+  const SheetView view = view_sheet(sheet);
+  ASSERT_EQ(view.rows.size(), 3u);
+  EXPECT_TRUE(view.cells_of(view.rows[0])[1].number);
+  EXPECT_TRUE(view.cells_of(view.rows[1]).empty());
+  const Sheet again = sheet_of(view);
+  EXPECT_EQ(again.name, sheet.name);
+  EXPECT_EQ(again.date_1904, sheet.date_1904);
+  ASSERT_EQ(again.rows.size(), sheet.rows.size());
+  for (size_t i = 0; i < sheet.rows.size(); ++i) {
+    EXPECT_EQ(again.rows[i].line, sheet.rows[i].line);
+    EXPECT_EQ(again.rows[i].cells, sheet.rows[i].cells);
+  }
+}
+
+// UTF-8 stays where it is (after its byte-order mark); GB18030 is converted; anything else says why.
+TEST(SheetView, ExportTextIsUtf8) {
+  std::string converted;
+  const std::string utf8 = "\xE4\xBA\xA4\xE6\x98\x93,1\n";
+  Result<std::string_view> text = decode_export_text(utf8, &converted);
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(text->data(), utf8.data());
+  const std::string bom = "\xEF\xBB\xBF" + utf8;
+  text = decode_export_text(bom, &converted);
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(text->data(), bom.data() + 3);
+  EXPECT_TRUE(converted.empty());
+  text = decode_export_text("\xBD\xBB\xD2\xD7,1\n", &converted);
+  ASSERT_TRUE(text.ok());
+  EXPECT_EQ(*text, utf8);
+  EXPECT_EQ(text->data(), converted.data());
+  EXPECT_EQ(decode_export_text("\xEF\xBB\xBF\xFF", &converted).status().message(),
+            "the file begins as UTF-8 but is not UTF-8 text");
+  EXPECT_EQ(decode_export_text("a\xFF", &converted).status().message(),
+            "the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
+}
+
+// Texts converted many at a time come out as each converted alone: across batches, with a
+// character GBK cannot hold in one batch, with line ends and other control characters inside.
+TEST(GbkTexts, ManyAtATimeAsOneAtATime) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 1500; ++i) {
+    std::string t = "\xE7\xA4\xBA\xE4\xBE\x8B " + std::to_string(i);  // 示例
+    if (i % 97 == 0) t += "\na\rb\x7F";
+    if (i == 700) t += "\xF0\x9F\x8E\x81";  // an emoji
+    if (i % 250 == 0) t.clear();
+    texts.push_back(t);
+  }
+  std::vector<std::string> together = texts;
+  std::vector<std::string*> pointers;
+  for (std::string& t : together) pointers.push_back(&t);
+  const std::vector<int> dropped = utf8_to_gbk_dropping_all(pointers);
+  ASSERT_EQ(dropped.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    int alone = 0;
+    EXPECT_EQ(together[i], utf8_to_gbk_dropping(texts[i], &alone)) << i;
+    EXPECT_EQ(dropped[i], alone) << i;
+  }
+  EXPECT_EQ(dropped[700], 1);
+  EXPECT_EQ(together[97].find('\n'), std::string::npos);
+  EXPECT_TRUE(utf8_to_gbk_dropping_all({}).empty());
+}
+
+// Padding goes from both ends, however the ends begin; bytes that only look like the start or end
+// of a wide space stay.
+TEST(ExportCellText, TrimsPaddingOnlyAndChecksUtf8Everywhere) {
+  EXPECT_EQ(trim_cell("\xE3\x80\x80 x\t\xC2\xA0\xEF\xBB\xBF"), "x");
+  EXPECT_EQ(trim_cell("\v\xEF\xBB\xBFx"), "x");
+  EXPECT_EQ(trim_cell("\xE8\x80\x80"), "\xE8\x80\x80");  // 耀 ends in 0x80
+  EXPECT_EQ(trim_cell("\xE3\x81\xAEy\xE3\x80\x81"), "\xE3\x81\xAEy\xE3\x80\x81");
+  EXPECT_EQ(trim_cell("\x01x\x01"), "\x01x\x01");
+  EXPECT_EQ(trim_cell(" \xE3\x80\x80 "), "");
+  EXPECT_EQ(trim_cell(""), "");
+  // Eight ASCII bytes at a time, and whatever stands across or after them.
+  const std::string ascii(16, 'a');
+  EXPECT_TRUE(is_utf8(ascii));
+  for (size_t at = 0; at < ascii.size(); ++at) {
+    std::string bad = ascii, cut = ascii, good = ascii;
+    bad[at] = '\xFF';
+    EXPECT_FALSE(is_utf8(bad)) << at;
+    cut.replace(at, 1, "\xE4\xBA");
+    EXPECT_FALSE(is_utf8(cut.substr(0, at + 2))) << at;
+    good.replace(at, 1, "\xE4\xBA\xA4");
+    EXPECT_TRUE(is_utf8(good)) << at;
+  }
+}
+
+}  // namespace
+}  // namespace pennacle
