@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
@@ -71,9 +72,9 @@ const Layout& layout_of(ExportSource source) {
 // Column indices for each role, in the order of the role's names.
 using Columns = std::array<std::vector<size_t>, kRoles>;
 
-bool match_header(std::span<const CellView> cells, ExportSource source, Columns* out) {
+bool match_header(std::span<const std::string_view> cells, ExportSource source, Columns* out) {
   std::map<std::string_view, size_t> index;
-  for (size_t i = 0; i < cells.size(); ++i) index.emplace(trim_cell(cells[i].text), i);
+  for (size_t i = 0; i < cells.size(); ++i) index.emplace(trim_cell(cells[i]), i);
   const Layout& layout = layout_of(source);
   Columns columns;
   for (size_t r = 0; r < kRoles; ++r) {
@@ -101,7 +102,8 @@ struct RowFields {
   int line = 0;
   ExportSource source = ExportSource::Alipay;
   std::array<std::string_view, kRoles> f;
-  const CellView* time_cell = nullptr;
+  std::string_view time_cell;  // the time's cell as it stands
+  bool time_number = false;    // a workbook's number cell: a date serial
   RowKind kind = RowKind::Payment;
   bool refund = false;
 };
@@ -186,8 +188,8 @@ bool classify(ExportSource source, StatusClasses& statuses, RowFields* row, std:
 }
 
 std::optional<double> row_time(const RowFields& row, bool date_1904) {
-  if (row.time_cell && row.time_cell->number) {
-    std::optional<double> serial = parse_export_amount(row.time_cell->text);
+  if (row.time_number) {
+    std::optional<double> serial = parse_export_amount(row.time_cell);
     return serial ? trade_time_from_serial(*serial, date_1904) : std::nullopt;
   }
   return parse_trade_time(row.f[kTime]);
@@ -250,106 +252,125 @@ void remarks_to_gbk(const std::vector<bool>& booked, ExportRead* out) {
   }
 }
 
-// Counts the rows that are not booked and makes bills of the others. A closed payment is kept for
-// its refund's sake when its cells read; it is never booked, so a cell that does not is no error.
-void sort_rows(const std::vector<RowFields>& rows, bool date_1904, ExportRead* out) {
-  std::vector<bool> booked;
-  booked.reserve(rows.size());
-  out->bills.reserve(rows.size());
-  for (const RowFields& row : rows) {
+// Counts the rows that are not booked and makes bills of the others, row by row. A closed payment
+// is kept for its refund's sake when its cells read; it is never booked, so a cell that does not
+// is no error.
+class RowSorter {
+ public:
+  RowSorter(bool date_1904, ExportRead* out) : date_1904_(date_1904), out_(out) {}
+
+  void add(const RowFields& row) {
     std::string why;
     switch (row.kind) {
       case RowKind::Neutral:
-        ++out->neutral;
+        ++out_->neutral;
         break;
       case RowKind::Pending:
-        ++out->pending;
+        ++out_->pending;
         break;
       case RowKind::UnknownStatus:
-        out->unknown_statuses.push_back({row.line, std::string(row.f[kStatus])});
+        out_->unknown_statuses.push_back({row.line, std::string(row.f[kStatus])});
         break;
       case RowKind::FailedOrClosed: {
-        ++out->failed_or_closed;
+        ++out_->failed_or_closed;
         const bool payment = !row.refund && (row.f[kDirection] == "支出" || row.f[kDirection] == "收入");
-        if (!payment) break;
-        if (make_bill(row, date_1904, &out->bills.emplace_back(), &why)) {
-          booked.push_back(false);
-        } else {
-          out->bills.pop_back();
-        }
+        if (payment) bill(row, false, &why);
         break;
       }
       default:
-        if (make_bill(row, date_1904, &out->bills.emplace_back(), &why)) {
-          booked.push_back(true);
-        } else {
-          out->bills.pop_back();
-          out->errors.push_back({row.line, why});
-        }
+        if (!bill(row, true, &why)) cell_errors_.push_back({row.line, why});
     }
   }
-  remarks_to_gbk(booked, out);
-}
+
+  // The remarks in GBK, and the errors in line order; on one line, those of reading the line come
+  // before those of its cells.
+  void finish() {
+    remarks_to_gbk(booked_, out_);
+    out_->errors.insert(out_->errors.end(), std::make_move_iterator(cell_errors_.begin()),
+                        std::make_move_iterator(cell_errors_.end()));
+    std::stable_sort(out_->errors.begin(), out_->errors.end(),
+                     [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
+  }
+
+ private:
+  bool bill(const RowFields& row, bool booked, std::string* why) {
+    if (!make_bill(row, date_1904_, &out_->bills.emplace_back(), why)) {
+      out_->bills.pop_back();
+      return false;
+    }
+    booked_.push_back(booked);
+    return true;
+  }
+
+  bool date_1904_;
+  ExportRead* out_;
+  std::vector<bool> booked_;  // by bill: booked, or a closed payment
+  std::vector<RowNote> cell_errors_;
+};
 
 bool is_footer_start(std::string_view first_cell) { return trim_cell(first_cell).substr(0, 2) == "--"; }
 
 // The cells of a CSV row as its columns: a trailing comma (an empty last cell) is none.
-size_t csv_columns(std::span<const CellView> cells) {
+size_t csv_columns(std::span<const std::string_view> cells) {
   const size_t n = cells.size();
-  return n > 1 && cells.back().text.empty() ? n - 1 : n;
+  return n > 1 && cells.back().empty() ? n - 1 : n;
 }
 
 // Why a CSV row cannot stand under `header`: it has another number of cells, so its cells would be
 // read under the wrong names (an unquoted "1,234.56" makes two). "" when it fits. A workbook's
 // cells stand in their columns by reference and always fit.
-std::string width_problem(const SheetView& sheet, std::span<const CellView> header,
-                          std::span<const CellView> row) {
+std::string width_problem(const SheetView& sheet, std::span<const std::string_view> header,
+                          std::span<const std::string_view> row) {
   const size_t columns = csv_columns(header);
   if (!sheet.name.empty() || row.size() == columns || csv_columns(row) == columns) return "";
   return std::to_string(csv_columns(row)) + " cells, the header has " + std::to_string(columns);
 }
 
 // The row's cells by role, padding removed.
-RowFields fields_of(const RowView& row, std::span<const CellView> cells, const Columns& columns,
-                    ExportSource source) {
+RowFields fields_of(const SheetView& sheet, const RowView& row, const Columns& columns, ExportSource source) {
+  const std::span<const std::string_view> cells = sheet.cells_of(row);
   RowFields fields;
   fields.line = row.line;
   fields.source = source;
   for (size_t r = 0; r < kRoles; ++r) {
     for (size_t col : columns[r]) {
       if (col >= cells.size()) continue;
-      const std::string_view text = trim_cell(cells[col].text);
+      const std::string_view text = trim_cell(cells[col]);
       if (text.empty()) continue;
       fields.f[r] = text;
-      if (r == kTime) fields.time_cell = &cells[col];
+      if (r == kTime) {
+        fields.time_cell = cells[col];
+        fields.time_number = sheet.number(row.first + col);
+      }
       break;
     }
   }
   return fields;
 }
 
-// The data rows after the header, up to a dash line or a summary below them.
+// The data rows after the header, up to a dash line or a summary below them, into bills and counts.
 void read_rows(const SheetView& sheet, size_t header, const Columns& columns, ExportSource source,
-               std::vector<RowFields>* rows, ExportRead* out) {
+               ExportRead* out) {
   size_t needed = 0;
   for (size_t r = 0; r < kRoles; ++r) {
     if (layout_of(source)[r].required) needed = std::max(needed, columns[r][0] + 1);
   }
-  const std::span<const CellView> header_cells = sheet.cells_of(sheet.rows[header]);
+  const std::span<const std::string_view> header_cells = sheet.cells_of(sheet.rows[header]);
   StatusClasses statuses;
-  rows->reserve(sheet.rows.size() - header);
+  RowSorter sorter(sheet.date_1904, out);
+  out->bills.reserve(sheet.rows.size() - header);
   for (size_t i = header + 1; i < sheet.rows.size(); ++i) {
     const RowView& row = sheet.rows[i];
     if (!row.problem.empty()) {
       out->errors.push_back({row.line, std::string(row.problem)});
       continue;
     }
-    const std::span<const CellView> cells = sheet.cells_of(row);
-    const auto first = std::find_if(cells.begin(), cells.end(),
-                                    [](const CellView& c) { return !trim_cell(c.text).empty(); });
+    const std::span<const std::string_view> cells = sheet.cells_of(row);
+    const auto first =
+        std::find_if(cells.begin(), cells.end(), [](std::string_view c) { return !trim_cell(c).empty(); });
     if (first == cells.end()) continue;
-    if (is_footer_start(first->text)) break;
-    RowFields fields = fields_of(row, cells, columns, source);
+    if (is_footer_start(*first)) break;
+    RowFields fields = fields_of(sheet, row, columns, source);
     const bool looks_like_time =
         !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
     if (cells.size() < needed && !looks_like_time) break;  // a summary below the bills
@@ -362,8 +383,9 @@ void read_rows(const SheetView& sheet, size_t header, const Columns& columns, Ex
       out->errors.push_back({row.line, why});
       continue;
     }
-    rows->push_back(fields);
+    sorter.add(fields);
   }
+  sorter.finish();
 }
 
 struct HeaderAt {
@@ -403,7 +425,7 @@ bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size())
 
 Result<std::vector<Sheet>> load_sheets(std::string_view bytes) {
   if (is_xlsx(bytes)) return read_xlsx(bytes);
-  std::string converted;
+  Gb18030Text converted;
   Result<std::string_view> text = decode_export_text(bytes, &converted);
   if (!text.ok()) return text.status();
   const CsvSheet csv(*text);
@@ -418,7 +440,7 @@ namespace {
 struct LoadedExport {
   std::vector<Sheet> workbook;  // an XLSX workbook's worksheets
   std::vector<SheetView> workbook_views;
-  std::string converted;  // CSV text that had to be converted to UTF-8
+  Gb18030Text converted;  // CSV text that had to be converted to UTF-8
   std::optional<CsvSheet> csv;
   std::vector<const SheetView*> sheets;
 };
@@ -469,11 +491,7 @@ Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions&
   const SheetView& sheet = *found.sheet;
   out->source = found.source;
   out->sheet = std::string(sheet.name);
-  std::vector<RowFields> rows;
-  read_rows(sheet, found.row, found.columns, out->source, &rows, out);
-  sort_rows(rows, sheet.date_1904, out);
-  std::stable_sort(out->errors.begin(), out->errors.end(),
-                   [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
+  read_rows(sheet, found.row, found.columns, out->source, out);
   return read;
 }
 

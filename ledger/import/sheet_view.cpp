@@ -1,10 +1,10 @@
 // This file is compiled with UTF-8 literals, like the rest of the import.
 #include "ledger/import/sheet_view.h"
 
+#include <bit>
 #include <climits>
-
-#include "ledger/import/bill_text.h"
-#include "platform/gbk.h"
+#include <cstdint>
+#include <cstring>
 
 namespace pennacle {
 namespace {
@@ -13,6 +13,31 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNeverClosed = "a quoted cell is never closed";
 constexpr std::string_view kTextAfterQuote = "text after a closing quote";
 constexpr std::string_view kTooLarge = "the text is too large to read as CSV";
+// What room to make at first: the cells and rows of an export take about this many bytes each.
+constexpr size_t kBytesPerCell = 8, kBytesPerRow = 64;
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+
+// The bytes of `word` that equal `c`, each as its high bit. Only the lowest is exact (a borrow may
+// mark a byte above it), and only the lowest is used.
+uint64_t bytes_equal(uint64_t word, char c) {
+  const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+  return (x - kOnes) & ~x & (kOnes * 0x80);
+}
+
+// The first of `a`, `b` and `c` in t from `i` on, or t.size(); eight bytes at a time.
+size_t find_first(std::string_view t, size_t i, char a, char b, char c) {
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= t.size(); i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, t.data() + i, 8);
+      const uint64_t hit = bytes_equal(word, a) | bytes_equal(word, b) | bytes_equal(word, c);
+      if (hit != 0) return i + static_cast<size_t>(std::countr_zero(hit)) / 8;
+    }
+  }
+  while (i < t.size() && t[i] != a && t[i] != b && t[i] != c) ++i;
+  return i;
+}
 
 }  // namespace
 
@@ -32,6 +57,8 @@ CsvSheet::CsvSheet(std::string_view text) : text_(text) {
     view_.rows.push_back(RowView{1, 0, 0, kTooLarge});
     return;
   }
+  view_.cells.reserve(text_.size() / kBytesPerCell + 1);
+  view_.rows.reserve(text_.size() / kBytesPerRow + 1);
   int line = 1;
   for (size_t start = 0;;) {
     const size_t rows = view_.rows.size(), cells = view_.cells.size();
@@ -79,10 +106,10 @@ bool CsvSheet::read_record(Chunk* chunk) {
       if (!read_quoted(chunk, &cell)) return false;
     } else {
       const size_t begin = i;
-      while (i < t.size() && t[i] != ',' && t[i] != '\r' && t[i] != '\n') ++i;
+      i = find_first(t, i, ',', '\r', '\n');
       cell = t.substr(begin, i - begin);
     }
-    view_.cells.push_back(CellView{cell, false});
+    view_.cells.push_back(cell);
     if (i < t.size() && t[i] == ',') {
       ++i;
       continue;
@@ -106,6 +133,7 @@ bool CsvSheet::read_quoted(Chunk* chunk, std::string_view* cell) {
   const size_t begin = ++i;
   bool doubled = false;
   for (;; ++i) {
+    i = find_first(t, i, '"', '\n', '"');
     if (i >= t.size()) {
       chunk->problem = kNeverClosed;
       return false;
@@ -114,7 +142,7 @@ bool CsvSheet::read_quoted(Chunk* chunk, std::string_view* cell) {
       if (i + 1 >= t.size() || t[i + 1] != '"') break;
       doubled = true;
       ++i;
-    } else if (t[i] == '\n') {
+    } else {
       ++chunk->line;
       // The record would take more lines than a record may.
       if (++chunk->crossed >= kMaxLinesPerCsvRow) {
@@ -152,22 +180,22 @@ SheetView view_sheet(const Sheet& sheet) {
   view.rows.reserve(sheet.rows.size());
   for (const SheetRow& row : sheet.rows) {
     view.rows.push_back(RowView{row.line, view.cells.size(), row.cells.size(), row.problem});
-    for (const SheetCell& c : row.cells) view.cells.push_back(CellView{c.text, c.number});
+    for (const SheetCell& c : row.cells) {
+      view.cells.push_back(c.text);
+      view.numbers.push_back(c.number);
+    }
   }
   return view;
 }
 
-Result<std::string_view> decode_export_text(std::string_view bytes, std::string* converted) {
+Result<std::string_view> decode_export_text(std::string_view bytes, Gb18030Text* converted) {
   if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
     bytes.remove_prefix(kUtf8Bom.size());
     if (!is_utf8(bytes)) return Status::invalid("the file begins as UTF-8 but is not UTF-8 text");
     return bytes;
   }
   if (is_utf8(bytes)) return bytes;
-  if (std::optional<std::string> text = gb18030_to_utf8(bytes)) {
-    *converted = std::move(*text);
-    return std::string_view(*converted);
-  }
+  if (converted->convert(bytes)) return converted->utf8();
   return Status::invalid("the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
 }
 
@@ -181,8 +209,9 @@ Sheet sheet_of(const SheetView& view) {
     out.line = row.line;
     out.problem = std::string(row.problem);
     out.cells.reserve(row.count);
-    for (const CellView& c : view.cells_of(row))
-      out.cells.push_back(SheetCell{std::string(c.text), c.number});
+    for (size_t c = row.first; c < row.first + row.count; ++c) {
+      out.cells.push_back(SheetCell{std::string(view.cells[c]), view.number(c)});
+    }
   }
   return sheet;
 }

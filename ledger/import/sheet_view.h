@@ -12,15 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "ledger/import/bill_text.h"
 #include "ledger/import/xlsx_reader.h"
 #include "platform/status.h"
 
 namespace pennacle {
-
-struct CellView {
-  std::string_view text;  // UTF-8
-  bool number = false;    // as SheetCell::number
-};
 
 struct RowView {
   int line = 0;      // as SheetRow::line
@@ -33,11 +29,13 @@ struct SheetView {
   std::string_view name;  // empty for CSV text
   bool date_1904 = false;
   std::vector<RowView> rows;
-  std::vector<CellView> cells;
+  std::vector<std::string_view> cells;  // UTF-8
+  std::vector<bool> numbers;            // by cell, as SheetCell::number; empty when none is (CSV text)
 
-  std::span<const CellView> cells_of(const RowView& row) const {
+  std::span<const std::string_view> cells_of(const RowView& row) const {
     return {cells.data() + row.first, row.count};
   }
+  bool number(size_t cell) const { return cell < numbers.size() && numbers[cell]; }
 };
 
 // A quoted cell may span lines, but not the whole file: a quote still open after this many lines
@@ -73,7 +71,7 @@ SheetView view_sheet(const Sheet& sheet);
 
 // The export's text as UTF-8: its bytes after a byte-order mark, its bytes when they are UTF-8,
 // else GB18030 converted into `*converted`. A failure says why when it is neither.
-Result<std::string_view> decode_export_text(std::string_view bytes, std::string* converted);
+Result<std::string_view> decode_export_text(std::string_view bytes, Gb18030Text* converted);
 
 // The cells of a view, kept as strings.
 Sheet sheet_of(const SheetView& view);

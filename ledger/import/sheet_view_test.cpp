@@ -4,6 +4,7 @@
 
 #include "ledger/import/bill_text.h"
 #include "ledger/import/export_samples.h"
+#include "platform/gbk.h"
 
 namespace pennacle {
 namespace {
@@ -22,7 +23,7 @@ std::vector<Row> rows_of(std::string_view text) {
   std::vector<Row> rows;
   for (const RowView& r : csv.view().rows) {
     Row row{r.line, {}, std::string(r.problem)};
-    for (const CellView& c : csv.view().cells_of(r)) row.cells.emplace_back(c.text);
+    for (std::string_view c : csv.view().cells_of(r)) row.cells.emplace_back(c);
     rows.push_back(row);
   }
   return rows;
@@ -86,12 +87,12 @@ TEST(CsvSheet, AQuotedCellTakesAtMostSoManyLines) {
 TEST(CsvSheet, CellsPointIntoTheText) {
   const std::string text = "abc,\"de\",\"f\"\"g\"";
   const CsvSheet csv(text);
-  const std::span<const CellView> cells = csv.view().cells_of(csv.view().rows.at(0));
+  const std::span<const std::string_view> cells = csv.view().cells_of(csv.view().rows.at(0));
   ASSERT_EQ(cells.size(), 3u);
-  EXPECT_EQ(cells[0].text.data(), text.data());
-  EXPECT_EQ(cells[1].text.data(), text.data() + 5);
-  EXPECT_EQ(cells[2].text, "f\"g");
-  EXPECT_FALSE(cells[2].text.data() >= text.data() && cells[2].text.data() < text.data() + text.size());
+  EXPECT_EQ(cells[0].data(), text.data());
+  EXPECT_EQ(cells[1].data(), text.data() + 5);
+  EXPECT_EQ(cells[2], "f\"g");
+  EXPECT_FALSE(cells[2].data() >= text.data() && cells[2].data() < text.data() + text.size());
 }
 
 // A workbook's sheet seen as views and kept again gives the same sheet.
@@ -103,7 +104,8 @@ TEST(SheetView, WorkbookSheetsRoundTrip) {
                 SheetRow{9, {SheetCell{"", false}}, ""}};
   const SheetView view = view_sheet(sheet);
   ASSERT_EQ(view.rows.size(), 3u);
-  EXPECT_TRUE(view.cells_of(view.rows[0])[1].number);
+  EXPECT_TRUE(view.number(view.rows[0].first + 1));
+  EXPECT_FALSE(view.number(view.rows[0].first));
   EXPECT_TRUE(view.cells_of(view.rows[1]).empty());
   const Sheet again = sheet_of(view);
   EXPECT_EQ(again.name, sheet.name);
@@ -117,7 +119,7 @@ TEST(SheetView, WorkbookSheetsRoundTrip) {
 
 // UTF-8 stays where it is (after its byte-order mark); GB18030 is converted; anything else says why.
 TEST(SheetView, ExportTextIsUtf8) {
-  std::string converted;
+  Gb18030Text converted;
   const std::string utf8 = "\xE4\xBA\xA4\xE6\x98\x93,1\n";
   Result<std::string_view> text = decode_export_text(utf8, &converted);
   ASSERT_TRUE(text.ok());
@@ -126,11 +128,11 @@ TEST(SheetView, ExportTextIsUtf8) {
   text = decode_export_text(bom, &converted);
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(text->data(), bom.data() + 3);
-  EXPECT_TRUE(converted.empty());
+  EXPECT_TRUE(converted.utf8().empty());
   text = decode_export_text("\xBD\xBB\xD2\xD7,1\n", &converted);
   ASSERT_TRUE(text.ok());
   EXPECT_EQ(*text, utf8);
-  EXPECT_EQ(text->data(), converted.data());
+  EXPECT_EQ(text->data(), converted.utf8().data());
   EXPECT_EQ(decode_export_text("\xEF\xBB\xBF\xFF", &converted).status().message(),
             "the file begins as UTF-8 but is not UTF-8 text");
   EXPECT_EQ(decode_export_text("a\xFF", &converted).status().message(),
@@ -184,6 +186,33 @@ TEST(ExportCellText, TrimsPaddingOnlyAndChecksUtf8Everywhere) {
     EXPECT_FALSE(is_utf8(cut.substr(0, at + 2))) << at;
     good.replace(at, 1, "\xE4\xBA\xA4");
     EXPECT_TRUE(is_utf8(good)) << at;
+  }
+}
+
+// The table's text is iconv's: every two-byte character and every ASCII byte, next to each other
+// and across the eight-byte steps; text with a four-byte character goes to iconv; text that is no
+// GB18030 holds nothing.
+TEST(GbkTexts, Gb18030ByTableAsByIconv) {
+  std::string all;
+  for (int c = 0; c < 0x80; ++c) all += static_cast<char>(c);
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      all += {static_cast<char>(lead), static_cast<char>(trail)};
+      if (trail % 7 == 0) all += std::string(static_cast<size_t>(trail % 11), 'a');
+    }
+  }
+  Gb18030Text text;
+  for (const std::string& s : {all, all.substr(1), std::string("\x81\x30\x81\x30 x \xB0\xA1"),
+                               std::string("0123456789\xB0\xA1"), std::string()}) {
+    ASSERT_TRUE(text.convert(s));
+    EXPECT_EQ(text.utf8(), gb18030_to_utf8(s).value());
+  }
+  for (const std::string& s : {std::string("abc\xB0"), std::string("\x80"), std::string("0123456789\xFF"),
+                               std::string("\xB0\x7F"), std::string("\xB0\x20")}) {
+    EXPECT_FALSE(gb18030_to_utf8(s).has_value());
+    EXPECT_FALSE(text.convert(s));
+    EXPECT_TRUE(text.utf8().empty());
   }
 }
 
