@@ -327,20 +327,19 @@ std::string width_problem(const SheetView& sheet, std::span<const std::string_vi
 }
 
 // The row's cells by role, padding removed.
-RowFields fields_of(const SheetView& sheet, const RowView& row, const Columns& columns, ExportSource source) {
-  const std::span<const std::string_view> cells = sheet.cells_of(row);
+RowFields fields_of(const RowRef& row, const Columns& columns, ExportSource source) {
   RowFields fields;
   fields.line = row.line;
   fields.source = source;
   for (size_t r = 0; r < kRoles; ++r) {
     for (size_t col : columns[r]) {
-      if (col >= cells.size()) continue;
-      const std::string_view text = trim_cell(cells[col]);
+      if (col >= row.cells.size()) continue;
+      const std::string_view text = trim_cell(row.cells[col]);
       if (text.empty()) continue;
       fields.f[r] = text;
       if (r == kTime) {
-        fields.time_cell = cells[col];
-        fields.time_number = sheet.number(row.first + col);
+        fields.time_cell = row.cells[col];
+        fields.time_number = row.number(col);
       }
       break;
     }
@@ -348,39 +347,46 @@ RowFields fields_of(const SheetView& sheet, const RowView& row, const Columns& c
   return fields;
 }
 
+struct HeaderAt {
+  const SheetView* sheet = nullptr;  // none found
+  size_t index = 0;                  // the sheet's
+  size_t row = 0;
+  ExportSource source = ExportSource::Alipay;
+  Columns columns;
+};
+
 // The data rows after the header, up to a dash line or a summary below them, into bills and counts.
-void read_rows(const SheetView& sheet, size_t header, const Columns& columns, ExportSource source,
-               ExportRead* out) {
+void read_rows(const HeaderAt& at, ExportSheets::Rows rows, size_t rows_hint, ExportRead* out) {
+  const ExportSource source = at.source;
   size_t needed = 0;
   for (size_t r = 0; r < kRoles; ++r) {
-    if (layout_of(source)[r].required) needed = std::max(needed, columns[r][0] + 1);
+    if (layout_of(source)[r].required) needed = std::max(needed, at.columns[r][0] + 1);
   }
-  const std::span<const std::string_view> header_cells = sheet.cells_of(sheet.rows[header]);
+  const SheetView& sheet = *at.sheet;
+  const RowRef header = sheet.row(at.row);
   StatusClasses statuses;
   RowSorter sorter(sheet.date_1904, out);
-  out->bills.reserve(sheet.rows.size() - header);
-  for (size_t i = header + 1; i < sheet.rows.size(); ++i) {
-    const RowView& row = sheet.rows[i];
-    if (!row.problem.empty()) {
-      out->errors.push_back({row.line, std::string(row.problem)});
+  out->bills.reserve(rows_hint > at.row ? rows_hint - at.row : 0);
+  while (const std::optional<RowRef> row = rows.next()) {
+    if (!row->problem.empty()) {
+      out->errors.push_back({row->line, std::string(row->problem)});
       continue;
     }
-    const std::span<const std::string_view> cells = sheet.cells_of(row);
-    const auto first =
-        std::find_if(cells.begin(), cells.end(), [](std::string_view c) { return !trim_cell(c).empty(); });
-    if (first == cells.end()) continue;
+    const auto first = std::find_if(row->cells.begin(), row->cells.end(),
+                                    [](std::string_view c) { return !trim_cell(c).empty(); });
+    if (first == row->cells.end()) continue;
     if (is_footer_start(*first)) break;
-    RowFields fields = fields_of(sheet, row, columns, source);
+    RowFields fields = fields_of(*row, at.columns, source);
     const bool looks_like_time =
         !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
-    if (cells.size() < needed && !looks_like_time) break;  // a summary below the bills
-    std::string why = width_problem(sheet, header_cells, cells);
+    if (row->cells.size() < needed && !looks_like_time) break;  // a summary below the bills
+    std::string why = width_problem(sheet, header.cells, row->cells);
     if (!why.empty()) {
-      out->errors.push_back({row.line, why});
+      out->errors.push_back({row->line, why});
       continue;
     }
     if (!classify(source, statuses, &fields, &why)) {
-      out->errors.push_back({row.line, why});
+      out->errors.push_back({row->line, why});
       continue;
     }
     sorter.add(fields);
@@ -388,22 +394,16 @@ void read_rows(const SheetView& sheet, size_t header, const Columns& columns, Ex
   sorter.finish();
 }
 
-struct HeaderAt {
-  const SheetView* sheet = nullptr;  // none found
-  size_t row = 0;
-  ExportSource source = ExportSource::Alipay;
-  Columns columns;
-};
-
 // The first header row of any of `sources` among the first rows of each sheet, in sheet order.
-HeaderAt find_header(const std::vector<const SheetView*>& sheets, const std::vector<ExportSource>& sources) {
+HeaderAt find_header(const std::vector<SheetView>& sheets, const std::vector<ExportSource>& sources) {
   HeaderAt at;
-  for (const SheetView* view : sheets) {
-    const SheetView& sheet = *view;
+  for (size_t index = 0; index < sheets.size(); ++index) {
+    const SheetView& sheet = sheets[index];
     for (size_t i = 0; i < sheet.rows.size() && sheet.rows[i].line <= kMaxHeaderLine; ++i) {
       for (ExportSource s : sources) {
-        if (match_header(sheet.cells_of(sheet.rows[i]), s, &at.columns)) {
+        if (match_header(sheet.row(i).cells, s, &at.columns)) {
           at.sheet = &sheet;
+          at.index = index;
           at.row = i;
           at.source = s;
           return at;
@@ -412,53 +412,6 @@ HeaderAt find_header(const std::vector<const SheetView*>& sheets, const std::vec
     }
   }
   return at;
-}
-
-}  // namespace
-
-std::string row_place(const ExportRead& read, int line) {
-  return read.sheet.empty() ? "line " + std::to_string(line)
-                            : "sheet " + read.sheet + ", row " + std::to_string(line);
-}
-
-bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic; }
-
-Result<std::vector<Sheet>> load_sheets(std::string_view bytes) {
-  if (is_xlsx(bytes)) return read_xlsx(bytes);
-  Gb18030Text converted;
-  Result<std::string_view> text = decode_export_text(bytes, &converted);
-  if (!text.ok()) return text.status();
-  const CsvSheet csv(*text);
-  std::vector<Sheet> sheets;
-  sheets.push_back(sheet_of(csv.view()));
-  return sheets;
-}
-
-namespace {
-
-// An export's sheets as views, and what they point into.
-struct LoadedExport {
-  std::vector<Sheet> workbook;  // an XLSX workbook's worksheets
-  std::vector<SheetView> workbook_views;
-  Gb18030Text converted;  // CSV text that had to be converted to UTF-8
-  std::optional<CsvSheet> csv;
-  std::vector<const SheetView*> sheets;
-};
-
-Status load_export(std::string_view bytes, LoadedExport* out) {
-  if (is_xlsx(bytes)) {
-    Result<std::vector<Sheet>> book = read_xlsx(bytes);
-    if (!book.ok()) return book.status();
-    out->workbook = std::move(*book);
-    out->workbook_views.reserve(out->workbook.size());
-    for (const Sheet& sheet : out->workbook)
-      out->sheets.push_back(&out->workbook_views.emplace_back(view_sheet(sheet)));
-    return Status();
-  }
-  Result<std::string_view> text = decode_export_text(bytes, &out->converted);
-  if (!text.ok()) return text.status();
-  out->sheets.push_back(&out->csv.emplace(*text).view());
-  return Status();
 }
 
 // Why no sheet has a header row: NotFound for text that may be another format, else Invalid.
@@ -475,23 +428,38 @@ Status no_header(const ExportOptions& options, bool from_xlsx, size_t sheets) {
 
 }  // namespace
 
+std::string row_place(const ExportRead& read, int line) {
+  return read.sheet.empty() ? "line " + std::to_string(line)
+                            : "sheet " + read.sheet + ", row " + std::to_string(line);
+}
+
+bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size()) == kXlsxMagic; }
+
+Result<std::vector<Sheet>> load_sheets(std::string_view bytes) {
+  if (is_xlsx(bytes)) return read_xlsx(bytes);
+  Gb18030Text converted;
+  Result<std::string_view> text = decode_export_text(bytes, &converted);
+  if (!text.ok()) return text.status();
+  std::vector<Sheet> sheets;
+  sheets.push_back(csv_sheet(*text));
+  return sheets;
+}
+
 Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options) {
   const bool from_xlsx = is_xlsx(bytes);
-  LoadedExport loaded;
-  if (Status s = load_export(bytes, &loaded); !s.ok()) {
+  ExportSheets sheets;
+  if (Status s = sheets.load(bytes, kMaxHeaderLine); !s.ok()) {
     if (options.force || from_xlsx) return s;
     return Status::not_found(s.message());
   }
   ExportRead read;
-  ExportRead* out = &read;
   std::vector<ExportSource> sources = {ExportSource::Alipay, ExportSource::WeChat};
   if (options.force) sources = {*options.force};
-  const HeaderAt found = find_header(loaded.sheets, sources);
-  if (!found.sheet) return no_header(options, from_xlsx, loaded.sheets.size());
-  const SheetView& sheet = *found.sheet;
-  out->source = found.source;
-  out->sheet = std::string(sheet.name);
-  read_rows(sheet, found.row, found.columns, out->source, out);
+  const HeaderAt found = find_header(sheets.heads(), sources);
+  if (!found.sheet) return no_header(options, from_xlsx, sheets.heads().size());
+  read.source = found.source;
+  read.sheet = std::string(found.sheet->name);
+  read_rows(found, sheets.rows_after(found.index, found.row), sheets.rows_hint(found.index), &read);
   return read;
 }
 

@@ -1,10 +1,14 @@
 // This file is compiled with UTF-8 literals, like the rest of the import.
 #include "ledger/import/sheet_view.h"
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <utility>
+
+#include "ledger/import/bill_exports.h"
 
 namespace pennacle {
 namespace {
@@ -13,9 +17,6 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNeverClosed = "a quoted cell is never closed";
 constexpr std::string_view kTextAfterQuote = "text after a closing quote";
 constexpr std::string_view kTooLarge = "the text is too large to read as CSV";
-// What room to make at first: the cells and rows of an export take about this many bytes each.
-constexpr size_t kBytesPerCell = 8, kBytesPerRow = 64;
-
 constexpr uint64_t kOnes = 0x0101010101010101ULL;
 
 // The bytes of `word` that equal `c`, each as its high bit. Only the lowest is exact (a borrow may
@@ -43,7 +44,7 @@ size_t find_first(std::string_view t, size_t i, char a, char b, char c) {
 
 // Where reading stands in the records that begin on one line (a chunk): they end with the line
 // that ends outside a quoted cell, or with the text.
-struct CsvSheet::Chunk {
+struct CsvRows::Chunk {
   size_t i = 0;             // the next byte to read
   int line = 0;             // the line it stands on
   size_t crossed = 0;       // line ends inside quoted cells so far
@@ -51,38 +52,50 @@ struct CsvSheet::Chunk {
   std::string_view problem;
 };
 
-CsvSheet::CsvSheet(std::string_view text) : text_(text) {
+CsvRows::CsvRows(std::string_view text) : text_(text) {
   // Line numbers are ints, as in every sheet; the callers hold far less than this.
   if (text_.size() >= static_cast<size_t>(INT_MAX)) {
-    view_.rows.push_back(RowView{1, 0, 0, kTooLarge});
-    return;
-  }
-  view_.cells.reserve(text_.size() / kBytesPerCell + 1);
-  view_.rows.reserve(text_.size() / kBytesPerRow + 1);
-  int line = 1;
-  for (size_t start = 0;;) {
-    const size_t rows = view_.rows.size(), cells = view_.cells.size();
-    Chunk chunk;
-    chunk.i = start;
-    chunk.line = line;
-    if (read_chunk(&chunk)) {
-      if (!chunk.line_ended) break;  // the text ended
-      start = chunk.i;
-      line = chunk.line;
-      continue;
-    }
-    // The first line says what is wrong with the chunk; the lines after it are read on their own.
-    view_.rows.resize(rows);
-    view_.cells.resize(cells);
-    view_.rows.push_back(RowView{line, cells, 0, chunk.problem});
-    const size_t end = text_.find('\n', start);
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-    ++line;
+    rows_.push_back(RowView{1, 0, 0, kTooLarge});
+    ended_ = true;
   }
 }
 
-bool CsvSheet::read_chunk(Chunk* chunk) {
+std::optional<RowRef> CsvRows::next() {
+  while (next_row_ == rows_.size()) {
+    if (ended_) return std::nullopt;
+    read_next_chunk();
+  }
+  const RowView& r = rows_[next_row_++];
+  return RowRef{r.line, {cells_.data() + r.first, r.count}, {}, r.problem};
+}
+
+void CsvRows::read_next_chunk() {
+  rows_.clear();
+  cells_.clear();
+  next_row_ = 0;
+  Chunk chunk;
+  chunk.i = start_;
+  chunk.line = line_;
+  if (read_chunk(&chunk)) {
+    ended_ = !chunk.line_ended;
+    start_ = chunk.i;
+    line_ = chunk.line;
+    return;
+  }
+  // The first line says what is wrong with the chunk; the lines after it are read on their own.
+  rows_.clear();
+  cells_.clear();
+  rows_.push_back(RowView{line_, 0, 0, chunk.problem});
+  const size_t end = text_.find('\n', start_);
+  if (end == std::string_view::npos) {
+    ended_ = true;
+    return;
+  }
+  start_ = end + 1;
+  ++line_;
+}
+
+bool CsvRows::read_chunk(Chunk* chunk) {
   if (chunk->i == text_.size()) return true;  // an empty last line
   if (text_[chunk->i] == '\n') {              // an empty line is no row
     ++chunk->i;
@@ -96,10 +109,10 @@ bool CsvSheet::read_chunk(Chunk* chunk) {
   return true;
 }
 
-bool CsvSheet::read_record(Chunk* chunk) {
+bool CsvRows::read_record(Chunk* chunk) {
   const std::string_view t = text_;
   size_t& i = chunk->i;
-  RowView row{chunk->line, view_.cells.size(), 0, {}};
+  RowView row{chunk->line, cells_.size(), 0, {}};
   for (;;) {
     std::string_view cell;
     if (i < t.size() && t[i] == '"') {
@@ -109,7 +122,7 @@ bool CsvSheet::read_record(Chunk* chunk) {
       i = find_first(t, i, ',', '\r', '\n');
       cell = t.substr(begin, i - begin);
     }
-    view_.cells.push_back(cell);
+    cells_.push_back(cell);
     if (i < t.size() && t[i] == ',') {
       ++i;
       continue;
@@ -122,12 +135,12 @@ bool CsvSheet::read_record(Chunk* chunk) {
     }
     break;
   }
-  row.count = view_.cells.size() - row.first;
-  view_.rows.push_back(row);
+  row.count = cells_.size() - row.first;
+  rows_.push_back(row);
   return true;
 }
 
-bool CsvSheet::read_quoted(Chunk* chunk, std::string_view* cell) {
+bool CsvRows::read_quoted(Chunk* chunk, std::string_view* cell) {
   const std::string_view t = text_;
   size_t& i = chunk->i;
   const size_t begin = ++i;
@@ -173,6 +186,16 @@ bool CsvSheet::read_quoted(Chunk* chunk, std::string_view* cell) {
   return true;
 }
 
+void SheetView::add(const RowRef& row) {
+  rows.push_back(RowView{row.line, cells.size(), row.cells.size(), row.problem});
+  cells.insert(cells.end(), row.cells.begin(), row.cells.end());
+  if (!row.numbers.empty() || !numbers.empty()) {  // kept from the first row that has them
+    numbers.resize(cells.size() - row.cells.size());
+    numbers.insert(numbers.end(), row.numbers.begin(), row.numbers.end());
+    numbers.resize(cells.size());
+  }
+}
+
 SheetView view_sheet(const Sheet& sheet) {
   SheetView view;
   view.name = sheet.name;
@@ -199,19 +222,46 @@ Result<std::string_view> decode_export_text(std::string_view bytes, Gb18030Text*
   return Status::invalid("the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
 }
 
-Sheet sheet_of(const SheetView& view) {
-  Sheet sheet;
-  sheet.name = std::string(view.name);
-  sheet.date_1904 = view.date_1904;
-  sheet.rows.reserve(view.rows.size());
-  for (const RowView& row : view.rows) {
-    SheetRow& out = sheet.rows.emplace_back();
-    out.line = row.line;
-    out.problem = std::string(row.problem);
-    out.cells.reserve(row.count);
-    for (size_t c = row.first; c < row.first + row.count; ++c) {
-      out.cells.push_back(SheetCell{std::string(view.cells[c]), view.number(c)});
+Status ExportSheets::load(std::string_view bytes, int head_lines) {
+  if (is_xlsx(bytes)) {
+    Result<std::vector<Sheet>> book = read_xlsx(bytes);
+    if (!book.ok()) return book.status();
+    workbook_ = std::move(*book);
+    heads_.reserve(workbook_.size());
+    for (const Sheet& sheet : workbook_) heads_.push_back(view_sheet(sheet));
+    return Status();
+  }
+  Result<std::string_view> text = decode_export_text(bytes, &converted_);
+  if (!text.ok()) return text.status();
+  lines_ = static_cast<size_t>(std::count(text->begin(), text->end(), '\n')) + 1;
+  CsvRows& csv = csv_.emplace(*text);
+  SheetView& head = heads_.emplace_back();
+  while (std::optional<RowRef> row = csv.next()) {
+    if (row->line > head_lines) {
+      held_ = row;
+      break;
     }
+    head.add(*row);
+  }
+  return Status();
+}
+
+std::optional<RowRef> ExportSheets::Rows::next() {
+  const SheetView& head = sheets_->heads_[sheet_];
+  if (at_ < head.rows.size()) return head.row(at_++);
+  if (sheets_->held_) return std::exchange(sheets_->held_, std::nullopt);
+  return sheets_->csv_ ? sheets_->csv_->next() : std::nullopt;
+}
+
+Sheet csv_sheet(std::string_view text) {
+  Sheet sheet;
+  CsvRows rows(text);
+  while (const std::optional<RowRef> row = rows.next()) {
+    SheetRow& out = sheet.rows.emplace_back();
+    out.line = row->line;
+    out.problem = std::string(row->problem);
+    out.cells.reserve(row->cells.size());
+    for (std::string_view c : row->cells) out.cells.push_back(SheetCell{std::string(c), false});
   }
   return sheet;
 }

@@ -18,13 +18,23 @@ struct Row {
   bool operator==(const Row&) const = default;
 };
 
+Row row_of(const RowRef& r) {
+  Row row{r.line, {}, std::string(r.problem)};
+  for (std::string_view c : r.cells) row.cells.emplace_back(c);
+  return row;
+}
+
 std::vector<Row> rows_of(std::string_view text) {
-  const CsvSheet csv(text);
+  CsvRows csv(text);
   std::vector<Row> rows;
-  for (const RowView& r : csv.view().rows) {
-    Row row{r.line, {}, std::string(r.problem)};
-    for (std::string_view c : csv.view().cells_of(r)) row.cells.emplace_back(c);
-    rows.push_back(row);
+  while (const std::optional<RowRef> r = csv.next()) rows.push_back(row_of(*r));
+  // Kept as strings, the same rows.
+  const Sheet kept = csv_sheet(text);
+  EXPECT_EQ(kept.rows.size(), rows.size());
+  for (size_t i = 0; i < kept.rows.size() && i < rows.size(); ++i) {
+    EXPECT_EQ(kept.rows[i].line, rows[i].line);
+    EXPECT_EQ(kept.rows[i].problem, rows[i].problem);
+    EXPECT_EQ(kept.rows[i].cells.size(), rows[i].cells.size());
   }
   return rows;
 }
@@ -83,38 +93,89 @@ TEST(CsvSheet, AQuotedCellTakesAtMostSoManyLines) {
                         {static_cast<int>(kMaxLinesPerCsvRow) + 1, {}, "a quoted cell is never closed"}}));
 }
 
-// Cells point into the text; only a cell that doubled its quotes is kept apart.
+// Cells point into the text; only a cell that doubled its quotes is kept apart, for as long as the
+// reader.
 TEST(CsvSheet, CellsPointIntoTheText) {
-  const std::string text = "abc,\"de\",\"f\"\"g\"";
-  const CsvSheet csv(text);
-  const std::span<const std::string_view> cells = csv.view().cells_of(csv.view().rows.at(0));
+  const std::string text = "abc,\"de\",\"f\"\"g\"\nh";
+  CsvRows csv(text);
+  std::optional<RowRef> row = csv.next();
+  ASSERT_TRUE(row.has_value());
+  const std::vector<std::string_view> cells(row->cells.begin(), row->cells.end());
   ASSERT_EQ(cells.size(), 3u);
   EXPECT_EQ(cells[0].data(), text.data());
   EXPECT_EQ(cells[1].data(), text.data() + 5);
-  EXPECT_EQ(cells[2], "f\"g");
   EXPECT_FALSE(cells[2].data() >= text.data() && cells[2].data() < text.data() + text.size());
+  row = csv.next();
+  ASSERT_TRUE(row.has_value());
+  EXPECT_EQ(row->cells[0], "h");
+  EXPECT_EQ(cells[2], "f\"g");
+  EXPECT_FALSE(csv.next().has_value());
+  EXPECT_FALSE(csv.next().has_value());
 }
 
-// A workbook's sheet seen as views and kept again gives the same sheet.
-TEST(SheetView, WorkbookSheetsRoundTrip) {
+// A workbook's sheet seen as views: each row's cells and which of them are numbers.
+TEST(SheetView, WorkbookSheetsAsViews) {
   Sheet sheet;
   sheet.name = "s";
   sheet.date_1904 = true;
   sheet.rows = {SheetRow{3, {SheetCell{"a", false}, SheetCell{"45123.5", true}}, ""}, SheetRow{7, {}, ""},
                 SheetRow{9, {SheetCell{"", false}}, ""}};
   const SheetView view = view_sheet(sheet);
+  EXPECT_EQ(view.name, "s");
+  EXPECT_TRUE(view.date_1904);
   ASSERT_EQ(view.rows.size(), 3u);
-  EXPECT_TRUE(view.number(view.rows[0].first + 1));
-  EXPECT_FALSE(view.number(view.rows[0].first));
-  EXPECT_TRUE(view.cells_of(view.rows[1]).empty());
-  const Sheet again = sheet_of(view);
-  EXPECT_EQ(again.name, sheet.name);
-  EXPECT_EQ(again.date_1904, sheet.date_1904);
-  ASSERT_EQ(again.rows.size(), sheet.rows.size());
-  for (size_t i = 0; i < sheet.rows.size(); ++i) {
-    EXPECT_EQ(again.rows[i].line, sheet.rows[i].line);
-    EXPECT_EQ(again.rows[i].cells, sheet.rows[i].cells);
-  }
+  EXPECT_EQ(row_of(view.row(0)), (Row{3, {"a", "45123.5"}, ""}));
+  EXPECT_FALSE(view.row(0).number(0));
+  EXPECT_TRUE(view.row(0).number(1));
+  EXPECT_FALSE(view.row(0).number(2));  // no such cell
+  EXPECT_EQ(row_of(view.row(1)), (Row{7, {}, ""}));
+  EXPECT_EQ(row_of(view.row(2)), (Row{9, {""}, ""}));
+  // Rows added one by one keep their number cells in place, after rows without any.
+  SheetView added;
+  added.add(view.row(2));
+  added.add(view.row(0));
+  added.add(view.row(1));
+  EXPECT_EQ(row_of(added.row(1)), (Row{3, {"a", "45123.5"}, ""}));
+  EXPECT_FALSE(added.row(0).number(0));
+  EXPECT_TRUE(added.row(1).number(1));
+  EXPECT_FALSE(added.row(1).number(0));
+}
+
+// CSV text: the rows on the first lines are held, the others come after them in order, the first
+// of those included; a workbook is held whole.
+TEST(SheetView, ExportSheetsHoldTheirFirstLines) {
+  ExportSheets sheets;
+  ASSERT_TRUE(sheets.load("a\nh,1\n\"x\ny\",2\n\"bad\"?\nlast,3", 2).ok());
+  ASSERT_EQ(sheets.heads().size(), 1u);
+  ASSERT_EQ(sheets.heads()[0].rows.size(), 2u);
+  EXPECT_EQ(row_of(sheets.heads()[0].row(1)), (Row{2, {"h", "1"}, ""}));
+  EXPECT_GE(sheets.rows_hint(0), 4u);
+  ExportSheets::Rows rows = sheets.rows_after(0, 0);
+  std::vector<Row> read;
+  while (const std::optional<RowRef> r = rows.next()) read.push_back(row_of(*r));
+  EXPECT_EQ(read, (std::vector<Row>{{2, {"h", "1"}, ""},
+                                    {3, {"x\ny", "2"}, ""},
+                                    {5, {}, "text after a closing quote"},
+                                    {6, {"last", "3"}, ""}}));
+  // Fewer lines than are held: nothing comes after them.
+  ExportSheets small;
+  ASSERT_TRUE(small.load("a\nb\n", 100).ok());
+  EXPECT_EQ(small.heads()[0].rows.size(), 2u);
+  ExportSheets::Rows none = small.rows_after(0, 1);
+  EXPECT_FALSE(none.next().has_value());
+  ExportSheets book;
+  const std::string workbook = testing::make_workbook(
+      {{"one", {{{"h", testing::XlsxCell::Kind::Shared}}, {{"1.5", testing::XlsxCell::Kind::Number}}}}});
+  ASSERT_TRUE(book.load(workbook, 1).ok()) << book.load(workbook, 1).message();
+  ASSERT_EQ(book.heads().size(), 1u);
+  EXPECT_EQ(book.heads()[0].rows.size(), 2u);  // whole, however few lines are asked for
+  ExportSheets::Rows after = book.rows_after(0, 0);
+  const std::optional<RowRef> number = after.next();
+  ASSERT_TRUE(number.has_value());
+  EXPECT_TRUE(number->number(0));
+  EXPECT_FALSE(after.next().has_value());
+  EXPECT_EQ(ExportSheets().load("a\xFF", 10).message(),
+            "the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
 }
 
 // UTF-8 stays where it is (after its byte-order mark); GB18030 is converted; anything else says why.
