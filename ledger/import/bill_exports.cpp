@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ledger/import/bill_text.h"
+#include "ledger/import/export_charsets.h"
 #include "ledger/import/sheet_view.h"
 
 namespace pennacle {

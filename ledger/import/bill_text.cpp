@@ -4,13 +4,11 @@
 #include <iconv.h>
 
 #include <algorithm>
-#include <array>
 #include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 
 #include "platform/gbk.h"
 #include "platform/utf8.h"
@@ -59,104 +57,7 @@ bool valid_moment(int y, int mo, int d, int h, int mi, int se) {
          mi <= 59 && se <= 59;
 }
 
-// Two-byte GB18030 characters: a lead byte 0x81 to 0xFE and a trail byte 0x40 to 0xFE (0x7F, in
-// the range, is none).
-constexpr unsigned kFirstLead = 0x81, kLastLead = 0xFE, kFirstTrail = 0x40, kLastTrail = 0xFE;
-constexpr size_t kTrails = kLastTrail - kFirstTrail + 1;
-
-size_t two_byte_index(unsigned char lead, unsigned char trail) {
-  return (lead - kFirstLead) * kTrails + (trail - kFirstTrail);
-}
-
-// Each two-byte character in UTF-8 as gb18030_to_utf8 gives it, converted once a lead byte at a
-// time (the conversion keeps no state from one character to the next). Length 0: not in the table.
-struct TwoByteChars {
-  std::vector<uint8_t> length;
-  std::vector<std::array<char, 4>> utf8;
-};
-
-void add_lead(unsigned lead, TwoByteChars* chars) {
-  std::string all;
-  for (unsigned trail = kFirstTrail; trail <= kLastTrail; ++trail) {
-    if (trail == 0x7F) continue;
-    all += {static_cast<char>(lead), static_cast<char>(trail), '\n'};
-  }
-  const std::optional<std::string> utf8 = gb18030_to_utf8(all);
-  if (!utf8) return;  // this lead byte's text goes through iconv
-  std::string_view rest = *utf8;
-  std::vector<std::pair<size_t, std::string_view>> found;
-  for (unsigned trail = kFirstTrail; trail <= kLastTrail; ++trail) {
-    if (trail == 0x7F) continue;
-    const size_t end = rest.find('\n');
-    if (end == 0 || end > 4) return;  // not one character of at most four bytes: none kept
-    found.emplace_back(two_byte_index(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)),
-                       rest.substr(0, end));
-    rest.remove_prefix(end + 1);
-  }
-  if (!rest.empty()) return;
-  for (const auto& [index, text] : found) {
-    chars->length[index] = static_cast<uint8_t>(text.size());
-    std::memcpy(chars->utf8[index].data(), text.data(), text.size());
-  }
-}
-
-const TwoByteChars& two_byte_chars() {
-  static const TwoByteChars chars = [] {
-    TwoByteChars c;
-    c.length.assign((kLastLead - kFirstLead + 1) * kTrails, 0);
-    c.utf8.assign(c.length.size(), {});
-    for (unsigned lead = kFirstLead; lead <= kLastLead; ++lead) add_lead(lead, &c);
-    return c;
-  }();
-  return chars;
-}
-
 }  // namespace
-
-bool Gb18030Text::convert(std::string_view text) {
-  buffer_.reset();
-  size_ = 0;
-  whole_.clear();
-  const auto by_iconv = [&] {
-    buffer_.reset();
-    std::optional<std::string> whole = gb18030_to_utf8(text);
-    if (whole) whole_ = std::move(*whole);
-    return whole.has_value();
-  };
-  if (text.size() > (SIZE_MAX - 8) / 2) return by_iconv();
-  const TwoByteChars& chars = two_byte_chars();
-  // At most two bytes of UTF-8 for each byte, and room to copy a table entry whole; left
-  // uninitialised, so only what is written is touched.
-  buffer_.reset(new char[text.size() * 2 + 8]);
-  char* o = buffer_.get();
-  const char* const end = text.data() + text.size();
-  for (const char* p = text.data(); p < end;) {
-    if (end - p >= 8) {  // ASCII eight bytes at a time
-      uint64_t word = 0;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) == 0) {
-        std::memcpy(o, p, 8);
-        o += 8, p += 8;
-        continue;
-      }
-    }
-    const auto c = static_cast<unsigned char>(*p);
-    if (c < 0x80) {
-      *o++ = *p++;
-      continue;
-    }
-    if (c < kFirstLead || c > kLastLead || end - p < 2) return by_iconv();
-    const auto d = static_cast<unsigned char>(p[1]);
-    if (d < kFirstTrail || d > kLastTrail) return by_iconv();  // a four-byte character
-    const size_t index = two_byte_index(c, d);
-    const uint8_t n = chars.length[index];
-    if (n == 0) return by_iconv();
-    std::memcpy(o, chars.utf8[index].data(), 4);
-    o += n, p += 2;
-  }
-  size_ = static_cast<size_t>(o - buffer_.get());
-  return true;
-}
 
 bool is_utf8(std::string_view text) {
   uint32_t cp = 0;
@@ -207,53 +108,6 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
   }
   iconv_close(cd);
   return out;
-}
-
-namespace {
-
-// Texts joined for one conversion: a line end stands between two (none is inside one, as control
-// characters became spaces), and GBK writes it as itself, never inside a character.
-constexpr size_t kTextsPerConversion = 512;
-
-// Control characters as spaces, for a remark.
-void append_clean(std::string_view utf8, std::string* out) {
-  for (char c : utf8) *out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
-}
-
-// texts[from, to) converted by one conversion; false, leaving them as they were, when GBK cannot
-// hold one of them.
-bool utf8_to_gbk_together(const std::vector<std::string*>& texts, size_t from, size_t to) {
-  std::string joined;
-  size_t size = 0;
-  for (size_t i = from; i < to; ++i) size += texts[i]->size() + 1;
-  joined.reserve(size);
-  for (size_t i = from; i < to; ++i) {
-    assert(is_utf8(*texts[i]));
-    append_clean(*texts[i], &joined);
-    joined += '\n';
-  }
-  std::optional<std::string> gbk = utf8_to_gbk(joined);
-  if (!gbk) return false;
-  if (static_cast<size_t>(std::count(gbk->begin(), gbk->end(), '\n')) != to - from) return false;
-  std::string_view rest = *gbk;
-  for (size_t i = from; i < to; ++i) {
-    const size_t end = rest.find('\n');
-    texts[i]->assign(rest.substr(0, end));
-    rest.remove_prefix(end + 1);
-  }
-  return true;
-}
-
-}  // namespace
-
-std::vector<int> utf8_to_gbk_dropping_all(const std::vector<std::string*>& texts) {
-  std::vector<int> dropped(texts.size(), 0);
-  for (size_t from = 0; from < texts.size(); from += kTextsPerConversion) {
-    const size_t to = std::min(texts.size(), from + kTextsPerConversion);
-    if (utf8_to_gbk_together(texts, from, to)) continue;
-    for (size_t i = from; i < to; ++i) *texts[i] = utf8_to_gbk_dropping(*texts[i], &dropped[i]);
-  }
-  return dropped;
 }
 
 std::string_view trim_cell(std::string_view cell) {

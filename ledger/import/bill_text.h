@@ -3,11 +3,9 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/gbk.h"
 
@@ -16,29 +14,10 @@ namespace pennacle {
 // True when every byte sequence is well-formed UTF-8 (no overlong forms, no surrogates).
 bool is_utf8(std::string_view text);
 
-// A whole file in GB18030 as UTF-8, the text gb18030_to_utf8 gives, kept where it was converted
-// to. Text of one- and two-byte characters converts by a table of the latter, several times faster;
-// other text goes through gb18030_to_utf8 whole.
-class Gb18030Text {
- public:
-  // False, holding nothing, when `text` is not GB18030.
-  bool convert(std::string_view text);
-  std::string_view utf8() const { return buffer_ ? std::string_view(buffer_.get(), size_) : whole_; }
-
- private:
-  std::unique_ptr<char[]> buffer_;  // the table's text, `size_` bytes of it
-  size_t size_ = 0;
-  std::string whole_;  // gb18030_to_utf8's text
-};
-
 // UTF-8 to GBK, leaving out every character GBK cannot hold and counting them in `*dropped`.
 // Control characters become spaces; the text stays readable as a remark. `utf8` must be valid
 // UTF-8 (is_utf8; asserted).
 std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped);
-
-// utf8_to_gbk_dropping of each text, in place: what each left out, in the same order. Texts that
-// GBK holds whole are converted many at a time, which costs far less than one at a time.
-std::vector<int> utf8_to_gbk_dropping_all(const std::vector<std::string*>& texts);
 
 // A cell without the padding exports put around it: spaces, tabs, line ends, ideographic spaces and
 // a stray byte-order mark.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ledger/import/bill_exports.h"
+#include "ledger/import/bill_text.h"
 
 namespace pennacle {
 namespace {

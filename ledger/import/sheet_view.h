@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ledger/import/bill_text.h"
+#include "ledger/import/export_charsets.h"
 #include "ledger/import/xlsx_reader.h"
 #include "platform/status.h"
 

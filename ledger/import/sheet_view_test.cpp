@@ -200,32 +200,6 @@ TEST(SheetView, ExportTextIsUtf8) {
             "the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
 }
 
-// Texts converted many at a time come out as each converted alone: across batches, with a
-// character GBK cannot hold in one batch, with line ends and other control characters inside.
-TEST(GbkTexts, ManyAtATimeAsOneAtATime) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < 1500; ++i) {
-    std::string t = "\xE7\xA4\xBA\xE4\xBE\x8B " + std::to_string(i);  // 示例
-    if (i % 97 == 0) t += "\na\rb\x7F";
-    if (i == 700) t += "\xF0\x9F\x8E\x81";  // an emoji
-    if (i % 250 == 0) t.clear();
-    texts.push_back(t);
-  }
-  std::vector<std::string> together = texts;
-  std::vector<std::string*> pointers;
-  for (std::string& t : together) pointers.push_back(&t);
-  const std::vector<int> dropped = utf8_to_gbk_dropping_all(pointers);
-  ASSERT_EQ(dropped.size(), texts.size());
-  for (size_t i = 0; i < texts.size(); ++i) {
-    int alone = 0;
-    EXPECT_EQ(together[i], utf8_to_gbk_dropping(texts[i], &alone)) << i;
-    EXPECT_EQ(dropped[i], alone) << i;
-  }
-  EXPECT_EQ(dropped[700], 1);
-  EXPECT_EQ(together[97].find('\n'), std::string::npos);
-  EXPECT_TRUE(utf8_to_gbk_dropping_all({}).empty());
-}
-
 // Padding goes from both ends, however the ends begin; bytes that only look like the start or end
 // of a wide space stay.
 TEST(ExportCellText, TrimsPaddingOnlyAndChecksUtf8Everywhere) {
@@ -247,33 +221,6 @@ TEST(ExportCellText, TrimsPaddingOnlyAndChecksUtf8Everywhere) {
     EXPECT_FALSE(is_utf8(cut.substr(0, at + 2))) << at;
     good.replace(at, 1, "\xE4\xBA\xA4");
     EXPECT_TRUE(is_utf8(good)) << at;
-  }
-}
-
-// The table's text is iconv's: every two-byte character and every ASCII byte, next to each other
-// and across the eight-byte steps; text with a four-byte character goes to iconv; text that is no
-// GB18030 holds nothing.
-TEST(GbkTexts, Gb18030ByTableAsByIconv) {
-  std::string all;
-  for (int c = 0; c < 0x80; ++c) all += static_cast<char>(c);
-  for (int lead = 0x81; lead <= 0xFE; ++lead) {
-    for (int trail = 0x40; trail <= 0xFE; ++trail) {
-      if (trail == 0x7F) continue;
-      all += {static_cast<char>(lead), static_cast<char>(trail)};
-      if (trail % 7 == 0) all += std::string(static_cast<size_t>(trail % 11), 'a');
-    }
-  }
-  Gb18030Text text;
-  for (const std::string& s : {all, all.substr(1), std::string("\x81\x30\x81\x30 x \xB0\xA1"),
-                               std::string("0123456789\xB0\xA1"), std::string()}) {
-    ASSERT_TRUE(text.convert(s));
-    EXPECT_EQ(text.utf8(), gb18030_to_utf8(s).value());
-  }
-  for (const std::string& s : {std::string("abc\xB0"), std::string("\x80"), std::string("0123456789\xFF"),
-                               std::string("\xB0\x7F"), std::string("\xB0\x20")}) {
-    EXPECT_FALSE(gb18030_to_utf8(s).has_value());
-    EXPECT_FALSE(text.convert(s));
-    EXPECT_TRUE(text.utf8().empty());
   }
 }
 
