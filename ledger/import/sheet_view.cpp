@@ -112,18 +112,21 @@ bool CsvRows::read_chunk(Chunk* chunk) {
 
 bool CsvRows::read_record(Chunk* chunk) {
   const std::string_view t = text_;
-  size_t& i = chunk->i;
+  // Kept here, not in the chunk, while the cells are stored: a store through them may not touch it.
+  size_t i = chunk->i;
   RowView row{chunk->line, cells_.size(), 0, {}};
   for (;;) {
-    std::string_view cell;
     if (i < t.size() && t[i] == '"') {
+      chunk->i = i;
+      std::string_view cell;
       if (!read_quoted(chunk, &cell)) return false;
+      i = chunk->i;
+      cells_.push_back(cell);
     } else {
       const size_t begin = i;
       i = find_first(t, i, ',', '\r', '\n');
-      cell = t.substr(begin, i - begin);
+      cells_.emplace_back(t.data() + begin, i - begin);
     }
-    cells_.push_back(cell);
     if (i < t.size() && t[i] == ',') {
       ++i;
       continue;
@@ -136,6 +139,7 @@ bool CsvRows::read_record(Chunk* chunk) {
     }
     break;
   }
+  chunk->i = i;
   row.count = cells_.size() - row.first;
   rows_.push_back(row);
   return true;
