@@ -61,14 +61,14 @@ void add_lead(unsigned lead, TwoByteChars* chars) {
 }
 
 const TwoByteChars& two_byte_chars() {
-  static const TwoByteChars chars = [] {
+  static const TwoByteChars kChars = [] {
     TwoByteChars c;
     c.length.assign((kLastLead - kFirstLead + 1) * kTrails, 0);
     c.utf8.assign(c.length.size(), {});
     for (unsigned lead = kFirstLead; lead <= kLastLead; ++lead) add_lead(lead, &c);
     return c;
   }();
-  return chars;
+  return kChars;
 }
 
 // GBK of the characters a remark mostly holds, as utf8_to_gbk gives each one: by code point, the
@@ -142,14 +142,14 @@ void add_gbk_range(char32_t first, char32_t last, GbkChars* chars) {
 }
 
 const GbkChars& gbk_chars() {
-  static const GbkChars chars = [] {
+  static const GbkChars kChars = [] {
     GbkChars c;
     c.length.assign(kGbkTableSize, 0);
     c.bytes.assign(kGbkTableSize, {});
     for (const auto& [first, last] : kGbkRanges) add_gbk_range(first, last, &c);
     return c;
   }();
-  return chars;
+  return kChars;
 }
 
 // `*text` (UTF-8) to GBK by the table, in place: GBK takes no more bytes for a character than
