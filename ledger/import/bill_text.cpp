@@ -160,10 +160,13 @@ size_t display_width(std::string_view utf8) {
 std::optional<double> parse_export_amount(std::string_view cell) {
   std::string_view s = trim_cell(cell);
   // The sign and the currency sign come in either order; a bill's amount is the absolute value.
-  const bool currency = strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
-  if (!strip_prefix(&s, "-")) strip_prefix(&s, "+");
-  if (!currency) strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
-  s = trim_cell(s);
+  // Most cells begin with a digit: there is neither then.
+  if (s.empty() || s[0] < '0' || s[0] > '9') {
+    const bool currency = strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
+    if (!strip_prefix(&s, "-")) strip_prefix(&s, "+");
+    if (!currency) strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
+    s = trim_cell(s);
+  }
   // Digits with an optional point and fraction; commas only between groups of three digits before
   // the point (the first group of one to three).
   std::string digits;
