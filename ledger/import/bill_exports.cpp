@@ -196,12 +196,13 @@ std::optional<double> row_time(const RowFields& row, bool date_1904) {
   return parse_trade_time(row.f[kTime]);
 }
 
-std::string kept_cell(std::string_view cell) {
-  return empty_or_slash(cell) ? std::string() : std::string(cell);
+// A text cell of a bill, which stays empty when the cell is or says "/".
+void keep_cell(std::string_view cell, std::string* out) {
+  if (!empty_or_slash(cell)) out->assign(cell);
 }
 
-// The bill of a row that is imported, its remark still UTF-8; false with the reason when a cell
-// does not hold what it must.
+// The bill of a row that is imported, into a new `b`, its remark still UTF-8; false with the
+// reason when a cell does not hold what it must.
 bool make_bill(const RowFields& row, bool date_1904, ExportBill* b, std::string* why) {
   b->line = row.line;
   b->kind = row.kind == RowKind::Refund           ? ExportBill::Kind::Refund
@@ -224,17 +225,18 @@ bool make_bill(const RowFields& row, bool date_1904, ExportBill* b, std::string*
     return false;
   }
   b->amount = *amount;
+  b->remark.reserve(row.f[kCounterpart].size() + kRemarkSeparator.size() + row.f[kGoods].size());
   for (std::string_view part : {row.f[kCounterpart], row.f[kGoods]}) {
     if (empty_or_slash(part)) continue;
     if (!b->remark.empty()) b->remark += kRemarkSeparator;
     b->remark += part;
   }
-  b->order = std::string(row.f[kOrder]);
-  b->merchant = kept_cell(row.f[kMerchant]);
-  b->peer = kept_cell(row.f[kCounterpart]);
-  b->item = kept_cell(row.f[kGoods]);
-  b->method = kept_cell(row.f[kMethod]);
-  (row.source == ExportSource::Alipay ? b->category : b->tx_type) = kept_cell(row.f[kTaxonomy]);
+  b->order.assign(row.f[kOrder]);
+  keep_cell(row.f[kMerchant], &b->merchant);
+  keep_cell(row.f[kCounterpart], &b->peer);
+  keep_cell(row.f[kGoods], &b->item);
+  keep_cell(row.f[kMethod], &b->method);
+  keep_cell(row.f[kTaxonomy], row.source == ExportSource::Alipay ? &b->category : &b->tx_type);
   return true;
 }
 

@@ -8,6 +8,10 @@
 #include <cstring>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ledger/import/bill_exports.h"
 #include "ledger/import/bill_text.h"
 
@@ -18,6 +22,7 @@ constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNeverClosed = "a quoted cell is never closed";
 constexpr std::string_view kTextAfterQuote = "text after a closing quote";
 constexpr std::string_view kTooLarge = "the text is too large to read as CSV";
+#if !defined(__SSE2__)
 constexpr uint64_t kOnes = 0x0101010101010101ULL;
 
 // The bytes of `word` that equal `c`, each as its high bit. Only the lowest is exact (a borrow may
@@ -26,9 +31,21 @@ uint64_t bytes_equal(uint64_t word, char c) {
   const uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
   return (x - kOnes) & ~x & (kOnes * 0x80);
 }
+#endif
 
-// The first of `a`, `b` and `c` in t from `i` on, or t.size(); eight bytes at a time.
+// The first of `a`, `b` and `c` in t from `i` on, or t.size(); sixteen bytes at a time (eight
+// without SSE2).
 size_t find_first(std::string_view t, size_t i, char a, char b, char c) {
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b), vc = _mm_set1_epi8(c);
+  for (; i + 16 <= t.size(); i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data() + i));
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(v, vb)), _mm_cmpeq_epi8(v, vc));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+    if (mask != 0) return i + static_cast<size_t>(std::countr_zero(mask));
+  }
+#else
   if constexpr (std::endian::native == std::endian::little) {
     for (; i + 8 <= t.size(); i += 8) {
       uint64_t word = 0;
@@ -37,6 +54,7 @@ size_t find_first(std::string_view t, size_t i, char a, char b, char c) {
       if (hit != 0) return i + static_cast<size_t>(std::countr_zero(hit)) / 8;
     }
   }
+#endif
   while (i < t.size() && t[i] != a && t[i] != b && t[i] != c) ++i;
   return i;
 }
@@ -238,7 +256,11 @@ Status ExportSheets::load(std::string_view bytes, int head_lines) {
   }
   Result<std::string_view> text = decode_export_text(bytes, &converted_);
   if (!text.ok()) return text.status();
-  lines_ = static_cast<size_t>(std::count(text->begin(), text->end(), '\n')) + 1;
+  lines_ = 1;
+  for (const char *p = text->data(), *end = p + text->size();
+       (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr; ++p) {
+    ++lines_;
+  }
   CsvRows& csv = csv_.emplace(*text);
   SheetView& head = heads_.emplace_back();
   while (std::optional<RowRef> row = csv.next()) {

@@ -57,6 +57,19 @@ TEST(CsvSheet, CellsAndTheirLines) {
   EXPECT_EQ(rows_of("\"1\"\t ,\"2\"\t\r\n3,\n"), (std::vector<Row>{{1, {"1", "2"}, ""}, {2, {"3", ""}, ""}}));
 }
 
+// A cell ends at its comma, carriage return or line end wherever that stands, in a quoted cell too
+// at its quote or line end: the reader looks at many bytes at a time.
+TEST(CsvSheet, CellsEndWhereverTheyStand) {
+  for (size_t n = 1; n < 40; ++n) {
+    const std::string x(n, 'x');
+    SCOPED_TRACE(n);
+    EXPECT_EQ(rows_of(x + ",y\r\n" + x + "\r" + x),
+              (std::vector<Row>{{1, {x, "y"}, ""}, {2, {x}, ""}, {2, {x}, ""}}));
+    EXPECT_EQ(rows_of("\"" + x + "\"\"" + x + "\n" + x + "\"," + x + "\n"),
+              (std::vector<Row>{{1, {x + "\"" + x + "\n" + x, x}, ""}}));
+  }
+}
+
 // A bad record makes its first line a problem row, and reading goes on at the line after it, even
 // when that line was inside the bad record's quotes.
 TEST(CsvSheet, ABadRecordIsAProblemAtItsFirstLine) {
