@@ -3,20 +3,23 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
+#include <span>
+#include <utility>
 
-#include "ledger/import/bill_csv.h"
 #include "ledger/import/bill_text.h"
+#include "ledger/import/export_charsets.h"
+#include "ledger/import/sheet_view.h"
 
 namespace pennacle {
 namespace {
 
 constexpr double kMinAmount = 0.0000001;  // the window's rule for an amount
 constexpr int kMaxHeaderLine = 100;       // the header stands within the first lines (or sheet rows)
-constexpr int kMaxLinesPerCsvRow = 32;    // a quoted cell may span lines, but not the whole file
 constexpr std::string_view kXlsxMagic = "PK\x03\x04";
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kRemarkSeparator = " · ";
 
 enum Role {
@@ -70,9 +73,9 @@ const Layout& layout_of(ExportSource source) {
 // Column indices for each role, in the order of the role's names.
 using Columns = std::array<std::vector<size_t>, kRoles>;
 
-bool match_header(const SheetRow& row, ExportSource source, Columns* out) {
+bool match_header(std::span<const std::string_view> cells, ExportSource source, Columns* out) {
   std::map<std::string_view, size_t> index;
-  for (size_t i = 0; i < row.cells.size(); ++i) index.emplace(trim_cell(row.cells[i].text), i);
+  for (size_t i = 0; i < cells.size(); ++i) index.emplace(trim_cell(cells[i]), i);
   const Layout& layout = layout_of(source);
   Columns columns;
   for (size_t r = 0; r < kRoles; ++r) {
@@ -100,7 +103,8 @@ struct RowFields {
   int line = 0;
   ExportSource source = ExportSource::Alipay;
   std::array<std::string_view, kRoles> f;
-  const SheetCell* time_cell = nullptr;
+  std::string_view time_cell;  // the time's cell as it stands
+  bool time_number = false;    // a workbook's number cell: a date serial
   RowKind kind = RowKind::Payment;
   bool refund = false;
 };
@@ -135,15 +139,32 @@ StatusClass status_class(std::string_view status) {
   return StatusClass::Unknown;
 }
 
+// What each status a read meets says, worked out once: an export repeats a few statuses.
+class StatusClasses {
+ public:
+  StatusClass of(std::string_view status) {
+    for (const auto& [text, money] : seen_) {
+      if (text == status) return money;
+    }
+    const StatusClass money = status_class(status);
+    if (seen_.size() < kRemembered) seen_.emplace_back(status, money);
+    return money;
+  }
+
+ private:
+  static constexpr size_t kRemembered = 16;
+  std::vector<std::pair<std::string_view, StatusClass>> seen_;
+};
+
 // Sorts a row, or gives the reason it cannot be. A neutral row is neutral whatever its status.
-bool classify(ExportSource source, RowFields* row, std::string* why) {
+bool classify(ExportSource source, StatusClasses& statuses, RowFields* row, std::string* why) {
   const std::string_view status = row->f[kStatus], direction = row->f[kDirection],
                          category = row->f[kCategory];
   const bool refund = source == ExportSource::Alipay ? contains(status, "退款") || category == "退款"
                                                      : contains(category, "退款");
   const bool neutral =
       direction == "不计收支" || direction == "/" || (source == ExportSource::Alipay && direction.empty());
-  const StatusClass money = status_class(status);
+  const StatusClass money = statuses.of(status);
   row->refund = refund;
   if (money == StatusClass::FailedOrClosed) {
     row->kind = RowKind::FailedOrClosed;
@@ -168,27 +189,32 @@ bool classify(ExportSource source, RowFields* row, std::string* why) {
 }
 
 std::optional<double> row_time(const RowFields& row, bool date_1904) {
-  if (row.time_cell && row.time_cell->number) {
-    std::optional<double> serial = parse_export_amount(row.time_cell->text);
+  if (row.time_number) {
+    std::optional<double> serial = parse_export_amount(row.time_cell);
     return serial ? trade_time_from_serial(*serial, date_1904) : std::nullopt;
   }
   return parse_trade_time(row.f[kTime]);
 }
 
-// The bill of a row that is imported; false with the reason when a cell does not hold what it must.
-bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::string* why) {
-  ExportBill b;
-  b.line = row.line;
-  b.kind = row.kind == RowKind::Refund           ? ExportBill::Kind::Refund
-           : row.kind == RowKind::FailedOrClosed ? ExportBill::Kind::Closed
-                                                 : ExportBill::Kind::Payment;
-  b.income = row.f[kDirection] == "收入";
+// A text cell of a bill, which stays empty when the cell is or says "/".
+void keep_cell(std::string_view cell, std::string* out) {
+  if (!empty_or_slash(cell)) out->assign(cell);
+}
+
+// The bill of a row that is imported, into a new `b`, its remark still UTF-8; false with the
+// reason when a cell does not hold what it must.
+bool make_bill(const RowFields& row, bool date_1904, ExportBill* b, std::string* why) {
+  b->line = row.line;
+  b->kind = row.kind == RowKind::Refund           ? ExportBill::Kind::Refund
+            : row.kind == RowKind::FailedOrClosed ? ExportBill::Kind::Closed
+                                                  : ExportBill::Kind::Payment;
+  b->income = row.f[kDirection] == "收入";
   std::optional<double> time = row_time(row, date_1904);
   if (!time) {
     *why = "交易时间 '" + std::string(row.f[kTime]) + "' is not a date and time";
     return false;
   }
-  b.time = *time;
+  b->time = *time;
   std::optional<double> amount = parse_export_amount(row.f[kAmount]);
   if (!amount) {
     *why = "金额 '" + std::string(row.f[kAmount]) + "' is not an amount";
@@ -198,176 +224,189 @@ bool make_bill(const RowFields& row, bool date_1904, ExportRead* out, std::strin
     *why = "金额 '" + std::string(row.f[kAmount]) + "' is not above 0.0000001";
     return false;
   }
-  b.amount = *amount;
-  std::string remark;
+  b->amount = *amount;
+  b->remark.reserve(row.f[kCounterpart].size() + kRemarkSeparator.size() + row.f[kGoods].size());
   for (std::string_view part : {row.f[kCounterpart], row.f[kGoods]}) {
     if (empty_or_slash(part)) continue;
-    if (!remark.empty()) remark += kRemarkSeparator;
-    remark += part;
+    if (!b->remark.empty()) b->remark += kRemarkSeparator;
+    b->remark += part;
   }
-  int dropped = 0;
-  const std::string gbk = utf8_to_gbk_dropping(remark, &dropped);
-  if (dropped > 0) {
-    out->notices.push_back(
-        {row.line, "the remark leaves out " + std::to_string(dropped) + " character(s) GBK cannot hold"});
-  }
-  b.remark = gbk;
-  b.order = std::string(row.f[kOrder]);
-  if (!empty_or_slash(row.f[kMerchant])) b.merchant = std::string(row.f[kMerchant]);
-  auto cell = [&](Role r) { return empty_or_slash(row.f[r]) ? std::string() : std::string(row.f[r]); };
-  b.peer = cell(kCounterpart);
-  b.item = cell(kGoods);
-  b.method = cell(kMethod);
-  (row.source == ExportSource::Alipay ? b.category : b.tx_type) = cell(kTaxonomy);
-  out->bills.push_back(std::move(b));
+  b->order.assign(row.f[kOrder]);
+  keep_cell(row.f[kMerchant], &b->merchant);
+  keep_cell(row.f[kCounterpart], &b->peer);
+  keep_cell(row.f[kGoods], &b->item);
+  keep_cell(row.f[kMethod], &b->method);
+  keep_cell(row.f[kTaxonomy], row.source == ExportSource::Alipay ? &b->category : &b->tx_type);
   return true;
 }
 
-// Counts the rows that are not booked and makes bills of the others. A closed payment is kept for
-// its refund's sake when its cells read; it is never booked, so a cell that does not is no error.
-void sort_rows(const std::vector<RowFields>& rows, bool date_1904, ExportRead* out) {
-  for (const RowFields& row : rows) {
-    std::string why;
-    switch (row.kind) {
-      case RowKind::Neutral:
-        ++out->neutral;
-        break;
-      case RowKind::Pending:
-        ++out->pending;
-        break;
-      case RowKind::UnknownStatus:
-        out->unknown_statuses.push_back({row.line, std::string(row.f[kStatus])});
-        break;
-      case RowKind::FailedOrClosed: {
-        ++out->failed_or_closed;
-        const bool payment = !row.refund && (row.f[kDirection] == "支出" || row.f[kDirection] == "收入");
-        ExportRead kept;
-        if (payment && make_bill(row, date_1904, &kept, &why)) out->bills.push_back(std::move(kept.bills[0]));
-        break;
-      }
-      default:
-        if (!make_bill(row, date_1904, out, &why)) out->errors.push_back({row.line, why});
+// The remarks of all bills in GBK. A bill that is booked says what its remark left out; a closed
+// payment, which is not, says nothing.
+void remarks_to_gbk(const std::vector<bool>& booked, ExportRead* out) {
+  std::vector<std::string*> remarks;
+  remarks.reserve(out->bills.size());
+  for (ExportBill& b : out->bills) remarks.push_back(&b.remark);
+  const std::vector<int> dropped = utf8_to_gbk_dropping_all(remarks);
+  for (size_t i = 0; i < dropped.size(); ++i) {
+    if (dropped[i] > 0 && booked[i]) {
+      out->notices.push_back({out->bills[i].line, "the remark leaves out " + std::to_string(dropped[i]) +
+                                                      " character(s) GBK cannot hold"});
     }
   }
 }
 
+// Counts the rows that are not booked and makes bills of the others, row by row. A closed payment
+// is kept for its refund's sake when its cells read; it is never booked, so a cell that does not
+// is no error.
+class RowSorter {
+ public:
+  RowSorter(bool date_1904, ExportRead* out) : date_1904_(date_1904), out_(out) {}
+
+  void add(const RowFields& row) {
+    std::string why;
+    switch (row.kind) {
+      case RowKind::Neutral:
+        ++out_->neutral;
+        break;
+      case RowKind::Pending:
+        ++out_->pending;
+        break;
+      case RowKind::UnknownStatus:
+        out_->unknown_statuses.push_back({row.line, std::string(row.f[kStatus])});
+        break;
+      case RowKind::FailedOrClosed: {
+        ++out_->failed_or_closed;
+        const bool payment = !row.refund && (row.f[kDirection] == "支出" || row.f[kDirection] == "收入");
+        if (payment) bill(row, false, &why);
+        break;
+      }
+      default:
+        if (!bill(row, true, &why)) cell_errors_.push_back({row.line, why});
+    }
+  }
+
+  // The remarks in GBK, and the errors in line order; on one line, those of reading the line come
+  // before those of its cells.
+  void finish() {
+    remarks_to_gbk(booked_, out_);
+    out_->errors.insert(out_->errors.end(), std::make_move_iterator(cell_errors_.begin()),
+                        std::make_move_iterator(cell_errors_.end()));
+    std::stable_sort(out_->errors.begin(), out_->errors.end(),
+                     [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
+  }
+
+ private:
+  bool bill(const RowFields& row, bool booked, std::string* why) {
+    if (!make_bill(row, date_1904_, &out_->bills.emplace_back(), why)) {
+      out_->bills.pop_back();
+      return false;
+    }
+    booked_.push_back(booked);
+    return true;
+  }
+
+  bool date_1904_;
+  ExportRead* out_;
+  std::vector<bool> booked_;  // by bill: booked, or a closed payment
+  std::vector<RowNote> cell_errors_;
+};
+
 bool is_footer_start(std::string_view first_cell) { return trim_cell(first_cell).substr(0, 2) == "--"; }
 
 // The cells of a CSV row as its columns: a trailing comma (an empty last cell) is none.
-size_t csv_columns(const SheetRow& row) {
-  const size_t n = row.cells.size();
-  return n > 1 && row.cells.back().text.empty() ? n - 1 : n;
+size_t csv_columns(std::span<const std::string_view> cells) {
+  const size_t n = cells.size();
+  return n > 1 && cells.back().empty() ? n - 1 : n;
 }
 
 // Why a CSV row cannot stand under `header`: it has another number of cells, so its cells would be
 // read under the wrong names (an unquoted "1,234.56" makes two). "" when it fits. A workbook's
 // cells stand in their columns by reference and always fit.
-std::string width_problem(const Sheet& sheet, const SheetRow& header, const SheetRow& row) {
+std::string width_problem(const SheetView& sheet, std::span<const std::string_view> header,
+                          std::span<const std::string_view> row) {
   const size_t columns = csv_columns(header);
-  if (!sheet.name.empty() || row.cells.size() == columns || csv_columns(row) == columns) return "";
+  if (!sheet.name.empty() || row.size() == columns || csv_columns(row) == columns) return "";
   return std::to_string(csv_columns(row)) + " cells, the header has " + std::to_string(columns);
 }
 
-// The data rows after the header, up to a dash line or a summary below them.
-void read_rows(const Sheet& sheet, size_t header, const Columns& columns, ExportSource source,
-               std::vector<RowFields>* rows, ExportRead* out) {
-  size_t needed = 0;
+// The row's cells by role, padding removed.
+RowFields fields_of(const RowRef& row, const Columns& columns, ExportSource source) {
+  RowFields fields;
+  fields.line = row.line;
+  fields.source = source;
   for (size_t r = 0; r < kRoles; ++r) {
-    if (layout_of(source)[r].required) needed = std::max(needed, columns[r][0] + 1);
-  }
-  for (size_t i = header + 1; i < sheet.rows.size(); ++i) {
-    const SheetRow& row = sheet.rows[i];
-    if (!row.problem.empty()) {
-      out->errors.push_back({row.line, row.problem});
-      continue;
-    }
-    const SheetCell* first = nullptr;
-    for (const SheetCell& c : row.cells) {
-      if (!trim_cell(c.text).empty()) first = first ? first : &c;
-    }
-    if (!first) continue;
-    if (is_footer_start(first->text)) break;
-    RowFields fields;
-    fields.line = row.line;
-    fields.source = source;
-    for (size_t r = 0; r < kRoles; ++r) {
-      for (size_t col : columns[r]) {
-        if (col >= row.cells.size() || trim_cell(row.cells[col].text).empty()) continue;
-        fields.f[r] = trim_cell(row.cells[col].text);
-        if (r == kTime) fields.time_cell = &row.cells[col];
-        break;
+    for (size_t col : columns[r]) {
+      if (col >= row.cells.size()) continue;
+      const std::string_view text = trim_cell(row.cells[col]);
+      if (text.empty()) continue;
+      fields.f[r] = text;
+      if (r == kTime) {
+        fields.time_cell = row.cells[col];
+        fields.time_number = row.number(col);
       }
+      break;
     }
-    const bool looks_like_time =
-        !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
-    if (row.cells.size() < needed && !looks_like_time) break;  // a summary below the bills
-    std::string why = width_problem(sheet, sheet.rows[header], row);
-    if (!why.empty()) {
-      out->errors.push_back({row.line, why});
-      continue;
-    }
-    if (!classify(source, &fields, &why)) {
-      out->errors.push_back({row.line, why});
-      continue;
-    }
-    rows->push_back(fields);
   }
-}
-
-// The rows of the CSV record starting at line `at` of `lines` (more than one only where a lone
-// carriage return ends a record); joins following lines while a quoted cell is open. Returns the
-// number of lines used.
-size_t csv_rows(const std::vector<std::string_view>& lines, size_t at, std::vector<SheetRow>* out) {
-  std::string chunk, problem;
-  for (size_t n = 1; n <= kMaxLinesPerCsvRow && at + n <= lines.size(); ++n) {
-    if (n > 1) chunk += '\n';
-    chunk += lines[at + n - 1];
-    Result<std::vector<CsvRecord>> records = parse_csv(chunk);
-    if (records.ok()) {
-      for (CsvRecord& r : *records) {
-        SheetRow row;
-        row.line = static_cast<int>(at) + r.line;
-        for (std::string& c : r.cells) row.cells.push_back(SheetCell{std::move(c), false});
-        out->push_back(std::move(row));
-      }
-      return n;
-    }
-    problem = records.status().message();
-    if (problem.find("never closed") == std::string::npos) break;
-  }
-  // The line reports what is wrong with it; the lines after it are read on their own.
-  const size_t colon = problem.find(": ");
-  out->push_back(SheetRow{
-      static_cast<int>(at) + 1, {}, colon == std::string::npos ? problem : problem.substr(colon + 2)});
-  return 1;
-}
-
-void csv_sheet(std::string_view text, Sheet* out) {
-  std::vector<std::string_view> lines;
-  for (size_t start = 0; start <= text.size();) {
-    const size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  for (size_t i = 0; i < lines.size();) i += csv_rows(lines, i, &out->rows);
+  return fields;
 }
 
 struct HeaderAt {
-  const Sheet* sheet = nullptr;  // none found
+  const SheetView* sheet = nullptr;  // none found
+  size_t index = 0;                  // the sheet's
   size_t row = 0;
   ExportSource source = ExportSource::Alipay;
   Columns columns;
 };
 
+// The data rows after the header, up to a dash line or a summary below them, into bills and counts.
+void read_rows(const HeaderAt& at, ExportSheets::Rows rows, size_t rows_hint, ExportRead* out) {
+  const ExportSource source = at.source;
+  size_t needed = 0;
+  for (size_t r = 0; r < kRoles; ++r) {
+    if (layout_of(source)[r].required) needed = std::max(needed, at.columns[r][0] + 1);
+  }
+  const SheetView& sheet = *at.sheet;
+  const RowRef header = sheet.row(at.row);
+  StatusClasses statuses;
+  RowSorter sorter(sheet.date_1904, out);
+  out->bills.reserve(rows_hint > at.row ? rows_hint - at.row : 0);
+  while (const std::optional<RowRef> row = rows.next()) {
+    if (!row->problem.empty()) {
+      out->errors.push_back({row->line, std::string(row->problem)});
+      continue;
+    }
+    const auto first = std::find_if(row->cells.begin(), row->cells.end(),
+                                    [](std::string_view c) { return !trim_cell(c).empty(); });
+    if (first == row->cells.end()) continue;
+    if (is_footer_start(*first)) break;
+    RowFields fields = fields_of(*row, at.columns, source);
+    const bool looks_like_time =
+        !fields.f[kTime].empty() && fields.f[kTime][0] >= '0' && fields.f[kTime][0] <= '9';
+    if (row->cells.size() < needed && !looks_like_time) break;  // a summary below the bills
+    std::string why = width_problem(sheet, header.cells, row->cells);
+    if (!why.empty()) {
+      out->errors.push_back({row->line, why});
+      continue;
+    }
+    if (!classify(source, statuses, &fields, &why)) {
+      out->errors.push_back({row->line, why});
+      continue;
+    }
+    sorter.add(fields);
+  }
+  sorter.finish();
+}
+
 // The first header row of any of `sources` among the first rows of each sheet, in sheet order.
-HeaderAt find_header(const std::vector<Sheet>& sheets, const std::vector<ExportSource>& sources) {
+HeaderAt find_header(const std::vector<SheetView>& sheets, const std::vector<ExportSource>& sources) {
   HeaderAt at;
-  for (const Sheet& sheet : sheets) {
+  for (size_t index = 0; index < sheets.size(); ++index) {
+    const SheetView& sheet = sheets[index];
     for (size_t i = 0; i < sheet.rows.size() && sheet.rows[i].line <= kMaxHeaderLine; ++i) {
       for (ExportSource s : sources) {
-        if (match_header(sheet.rows[i], s, &at.columns)) {
+        if (match_header(sheet.row(i).cells, s, &at.columns)) {
           at.sheet = &sheet;
+          at.index = index;
           at.row = i;
           at.source = s;
           return at;
@@ -376,6 +415,18 @@ HeaderAt find_header(const std::vector<Sheet>& sheets, const std::vector<ExportS
     }
   }
   return at;
+}
+
+// Why no sheet has a header row: NotFound for text that may be another format, else Invalid.
+Status no_header(const ExportOptions& options, bool from_xlsx, size_t sheets) {
+  const std::string where = from_xlsx ? " in the first " + std::to_string(kMaxHeaderLine) + " rows of its " +
+                                            std::to_string(sheets) + (sheets == 1 ? " sheet" : " sheets")
+                                      : " in the first " + std::to_string(kMaxHeaderLine) + " lines";
+  if (!options.force && !from_xlsx) return Status::not_found("no bill export header row");
+  return Status::invalid(options.force ? "no " + std::string(source_name(*options.force)) + " header row (" +
+                                             header_text(*options.force) + ")" + where
+                                       : "the workbook is not a bill export: no header row" + where + "; " +
+                                             expected_export_headers());
 }
 
 }  // namespace
@@ -389,57 +440,29 @@ bool is_xlsx(std::string_view bytes) { return bytes.substr(0, kXlsxMagic.size())
 
 Result<std::vector<Sheet>> load_sheets(std::string_view bytes) {
   if (is_xlsx(bytes)) return read_xlsx(bytes);
-  std::string text;
-  if (bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
-    bytes.remove_prefix(kUtf8Bom.size());
-    if (!is_utf8(bytes)) return Status::invalid("the file begins as UTF-8 but is not UTF-8 text");
-    text = bytes;
-  } else if (is_utf8(bytes)) {
-    text = bytes;
-  } else if (std::optional<std::string> converted = gb18030_to_utf8(bytes)) {
-    text = std::move(*converted);
-  } else {
-    return Status::invalid("the file is neither an XLSX workbook nor text in UTF-8 or GB18030");
-  }
-  std::vector<Sheet> sheets(1);
-  csv_sheet(text, &sheets[0]);
+  Gb18030Text converted;
+  Result<std::string_view> text = decode_export_text(bytes, &converted);
+  if (!text.ok()) return text.status();
+  std::vector<Sheet> sheets;
+  sheets.push_back(csv_sheet(*text));
   return sheets;
 }
 
 Result<ExportRead> read_bill_export(std::string_view bytes, const ExportOptions& options) {
   const bool from_xlsx = is_xlsx(bytes);
-  Result<std::vector<Sheet>> loaded = load_sheets(bytes);
-  if (!loaded.ok()) {
-    if (options.force || from_xlsx) return loaded.status();
-    return Status::not_found(loaded.status().message());
+  ExportSheets sheets;
+  if (Status s = sheets.load(bytes, kMaxHeaderLine); !s.ok()) {
+    if (options.force || from_xlsx) return s;
+    return Status::not_found(s.message());
   }
   ExportRead read;
-  ExportRead* out = &read;
   std::vector<ExportSource> sources = {ExportSource::Alipay, ExportSource::WeChat};
   if (options.force) sources = {*options.force};
-  const HeaderAt found = find_header(*loaded, sources);
-  if (!found.sheet) {
-    const size_t n = loaded->size();
-    const std::string where = from_xlsx
-                                  ? " in the first " + std::to_string(kMaxHeaderLine) + " rows of its " +
-                                        std::to_string(n) + (n == 1 ? " sheet" : " sheets")
-                                  : " in the first " + std::to_string(kMaxHeaderLine) + " lines";
-    if (!options.force && !from_xlsx) return Status::not_found("no bill export header row");
-    return Status::invalid(options.force ? "no " + std::string(source_name(*options.force)) +
-                                               " header row (" + header_text(*options.force) + ")" + where
-                                         : "the workbook is not a bill export: no header row" + where + "; " +
-                                               expected_export_headers());
-  }
-  const Sheet& sheet = *found.sheet;
-  const size_t header = found.row;
-  const Columns& columns = found.columns;
-  out->source = found.source;
-  out->sheet = sheet.name;
-  std::vector<RowFields> rows;
-  read_rows(sheet, header, columns, out->source, &rows, out);
-  sort_rows(rows, sheet.date_1904, out);
-  std::stable_sort(out->errors.begin(), out->errors.end(),
-                   [](const RowNote& a, const RowNote& b) { return a.line < b.line; });
+  const HeaderAt found = find_header(sheets.heads(), sources);
+  if (!found.sheet) return no_header(options, from_xlsx, sheets.heads().size());
+  read.source = found.source;
+  read.sheet = std::string(found.sheet->name);
+  read_rows(found, sheets.rows_after(found.index, found.row), sheets.rows_hint(found.index), &read);
   return read;
 }
 

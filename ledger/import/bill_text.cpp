@@ -3,10 +3,12 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/gbk.h"
 #include "platform/utf8.h"
@@ -60,6 +62,15 @@ bool valid_moment(int y, int mo, int d, int h, int mi, int se) {
 bool is_utf8(std::string_view text) {
   uint32_t cp = 0;
   for (size_t i = 0; i < text.size();) {
+    // ASCII eight bytes at a time.
+    if (i + 8 <= text.size()) {
+      uint64_t word = 0;
+      std::memcpy(&word, text.data() + i, 8);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const size_t n = utf8_sequence(text, i, &cp);
     if (n == 0) return false;
     i += n;
@@ -101,6 +112,16 @@ std::string utf8_to_gbk_dropping(std::string_view utf8, int* dropped) {
 
 std::string_view trim_cell(std::string_view cell) {
   static constexpr std::string_view kWide[] = {"\u3000", "\uFEFF", "\u00A0"};
+  // Most cells have nothing to trim: no blank or control byte at either end, no first byte that
+  // begins a wide space and no last byte that ends one.
+  if (!cell.empty()) {
+    const auto front = static_cast<unsigned char>(cell.front()),
+               back = static_cast<unsigned char>(cell.back());
+    if (front > ' ' && front != 0xE3 && front != 0xEF && front != 0xC2 && back > ' ' && back != 0x80 &&
+        back != 0xBF && back != 0xA0) {
+      return cell;
+    }
+  }
   for (bool again = true; again;) {
     again = false;
     while (!cell.empty() && (cell.front() == ' ' || (cell.front() >= '\t' && cell.front() <= '\r'))) {
@@ -139,10 +160,13 @@ size_t display_width(std::string_view utf8) {
 std::optional<double> parse_export_amount(std::string_view cell) {
   std::string_view s = trim_cell(cell);
   // The sign and the currency sign come in either order; a bill's amount is the absolute value.
-  const bool currency = strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
-  if (!strip_prefix(&s, "-")) strip_prefix(&s, "+");
-  if (!currency) strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
-  s = trim_cell(s);
+  // Most cells begin with a digit: there is neither then.
+  if (s.empty() || s[0] < '0' || s[0] > '9') {
+    const bool currency = strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
+    if (!strip_prefix(&s, "-")) strip_prefix(&s, "+");
+    if (!currency) strip_prefix(&s, "¥") || strip_prefix(&s, "￥");
+    s = trim_cell(s);
+  }
   // Digits with an optional point and fraction; commas only between groups of three digits before
   // the point (the first group of one to three).
   std::string digits;
