@@ -109,13 +109,15 @@ class Utf8Text {
     return out;
   }
 
-  // Appends `gbk` as UTF-8 escaped as escape() does. Escaping goes by character: a GBK trail byte
-  // may be a backslash's or a quote's.
-  void append_escaped(std::string_view gbk, bool quotes, std::string* out) {
-    const size_t start = out->size();
-    if (append(gbk, quotes ? Escape::WithQuotes : Escape::Plain, out)) return;
-    out->resize(start);
-    escape(gbk_to_utf8_lossy(gbk), quotes, out);
+  // Writes `gbk` at `o` as UTF-8 escaped as escape() does, and returns the end; `o` has room for 3
+  // bytes a byte of `gbk`. Escaping goes by character: a GBK trail byte may be a backslash's or a
+  // quote's.
+  char* put_escaped(std::string_view gbk, bool quotes, char* o) {
+    if (char* end = put(gbk, quotes ? Escape::WithQuotes : Escape::Plain, o)) return end;
+    std::string lossy;
+    escape(gbk_to_utf8_lossy(gbk), quotes, &lossy);
+    std::memcpy(o, lossy.data(), lossy.size());
+    return o + lossy.size();
   }
 
  private:
@@ -125,24 +127,29 @@ class Utf8Text {
   // false, with `out` holding some bytes more, when a byte begins no GBK character.
   bool append(std::string_view gbk, Escape escaping, std::string* out) {
     const size_t start = out->size();
-    // A byte takes 2 at most (escaped), a two-byte character 3.
     out->resize(start + 2 * gbk.size());
-    char* o = out->data() + start;
+    char* end = put(gbk, escaping, out->data() + start);
+    if (end) out->resize(static_cast<size_t>(end - out->data()));
+    return end != nullptr;
+  }
+
+  // Writes them at `o`, which has room for 2 bytes a byte of `gbk` (an escaped byte takes 2, a
+  // two-byte character 3); the end, or nullptr when a byte begins no GBK character.
+  char* put(std::string_view gbk, Escape escaping, char* o) {
     for (size_t i = 0; i < gbk.size(); ++i) {
       const auto c = static_cast<unsigned char>(gbk[i]);
       if (c < 0x80) {
         o = put_ascii(gbk, i, escaping, o);
         continue;
       }
-      if (!is_gbk_lead_byte(gbk[i]) || i + 1 >= gbk.size()) return false;
+      if (!is_gbk_lead_byte(gbk[i]) || i + 1 >= gbk.size()) return nullptr;
       const Character& ch = character(c, static_cast<unsigned char>(gbk[i + 1]));
-      if (ch.size == kNoCharacter) return false;
+      if (ch.size == kNoCharacter) return nullptr;
       std::memcpy(o, ch.bytes, ch.size);
       o += ch.size;
       ++i;
     }
-    out->resize(static_cast<size_t>(o - out->data()));
-    return true;
+    return o;
   }
 
   // Writes the one-byte character at gbk[i] (a CR LF as one line break: i moves past the LF).
@@ -194,6 +201,9 @@ struct Named {
   std::string account;  // in the journal's form
   std::string plain;    // in hledger's form, which beancount's renames
   std::string posting;  // a posting's line up to its amount: indented, the account, two spaces
+  // The first bill in the journal's order that uses it: its time, and that time's sort key.
+  double first_time = 0;
+  uint64_t first_key = UINT64_MAX;
 };
 
 constexpr uint32_t kNotNamed = UINT32_MAX;
@@ -221,9 +231,18 @@ class Namer {
     table_.incomes.assign(rows.categories().size(), kNotNamed);
   }
 
-  Status name(const JournalRows::Row& r) {
+  // Names the row's channel and category; `key` is the row's time as it sorts.
+  Status name(const JournalRows::Row& r, uint64_t key) {
     if (Status s = find(table_.channel_slot(r), rows_.channels()[r.channel], 'c'); !s.ok()) return s;
-    return find(table_.category_slot(r), rows_.categories()[r.category], r.expense ? 'e' : 'i');
+    Status s = find(table_.category_slot(r), rows_.categories()[r.category], r.expense ? 'e' : 'i');
+    if (!s.ok()) return s;
+    for (Named* n : {&table_.named[table_.channel_slot(r)], &table_.named[table_.category_slot(r)]}) {
+      if (key < n->first_key) {
+        n->first_key = key;
+        n->first_time = r.time;
+      }
+    }
+    return Status();
   }
 
  private:
@@ -310,9 +329,9 @@ Status plan_order(const JournalRows& rows, Namer* namer, JournalWriter::Plan* pl
       plan->left_out.push_back(r.serial);
       continue;
     }
-    if (Status s = namer->name(r); !s.ok()) return s;
-    keys.push_back(
-        {time_order(r.time), static_cast<uint32_t>(r.serial) ^ 0x80000000u, static_cast<uint32_t>(i)});
+    const uint64_t time = time_order(r.time);
+    if (Status s = namer->name(r, time); !s.ok()) return s;
+    keys.push_back({time, static_cast<uint32_t>(r.serial) ^ 0x80000000u, static_cast<uint32_t>(i)});
     by_serial = by_serial || (keys.size() > 1 && keys[keys.size() - 2].serial > keys.back().serial);
   }
   // Bills are nearly always stored in time order already.
@@ -323,110 +342,103 @@ Status plan_order(const JournalRows& rows, Namer* namer, JournalWriter::Plan* pl
   return Status();
 }
 
-// Each account with the date of its first use (the bills are in time order) and the name it
-// stands for.
+// Each account with the date of its first use and the name it stands for. Two names of one account
+// stand for the same name (beancount's renaming keeps names apart).
 struct Opened {
   std::string date, name;
 };
 std::map<std::string, Opened> accounts_used(const JournalWriter::Plan& plan) {
-  std::map<std::string, Opened> used;
-  std::vector<bool> seen(plan.names.named.size());
-  for (const SortKey& k : plan.order) {
-    const JournalRows::Row& r = plan.rows->rows()[k.row];
-    for (const Named* n : {&plan.names.channel(r), &plan.names.category(r)}) {
-      const auto index = static_cast<size_t>(n - plan.names.named.data());
-      if (seen[index]) continue;
-      seen[index] = true;
-      used.try_emplace(n->account, Opened{moment_of(r.time).date, n->plain});
-    }
+  std::map<std::string, const Named*> first;
+  for (const Named& n : plan.names.named) {
+    auto [it, added] = first.try_emplace(n.account, &n);
+    if (!added && n.first_key < it->second->first_key) it->second = &n;
   }
+  std::map<std::string, Opened> used;
+  for (const auto& [account, n] : first)
+    used.emplace(account, Opened{moment_of(n->first_time).date, n->plain});
   return used;
 }
-
-// Appends a serial's digits.
-void append_number(int32_t n, std::string* s) {
-  char digits[16];
-  const std::to_chars_result r = std::to_chars(digits, digits + sizeof digits, n);
-  s->append(digits, r.ptr);
-}
-
-// The two postings: the category's account takes an expense, the channel's an income. `amount` is
-// room for the amount's text.
-void append_postings(const JournalRows::Row& r, const Named& channel, const Named& category,
-                     std::string* amount, std::string* s) {
-  amount->clear();
-  append_exact_amount(r.amount, amount);
-  const bool negative = (*amount)[0] == '-';
-  s->append(r.expense ? category.posting : channel.posting);
-  s->append(*amount);
-  s->append(kCurrencyEnd);
-  s->append(r.expense ? channel.posting : category.posting);
-  if (negative) {
-    s->append(*amount, 1);
-  } else {
-    if (*amount != "0.00") *s += '-';
-    s->append(*amount);
-  }
-  s->append(kCurrencyEnd);
-  *s += '\n';
-}
-
-// What writing entries reuses from one to the next.
-struct Scratch {
-  Utf8Text utf8;
-  std::string amount;
-};
 
 // What an entry's text is made of.
 struct EntryParts {
   const JournalRows::Row& row;
   const Named& channel;
   const Named& category;
-  std::string_view remark, counterpart, goods;  // GBK
+  std::string_view remark;  // GBK
+  std::string_view amount;  // exact_amount_text
+  std::string_view head;    // what follows "*": payee and narration, or the description (UTF-8)
 };
 
-void append_beancount_entry(const EntryParts& e, Scratch& w, std::string* s) {
-  const Moment at = moment_of(e.row.time);
-  s->append(at.date, kDateChars).append(" * "sv);
-  if (!e.counterpart.empty()) {
-    append_quoted(w.utf8(e.counterpart), s);
-    *s += ' ';
-  }
-  append_quoted(e.goods.empty() ? std::string() : w.utf8(e.goods), s);
-  s->append("\n  time: \""sv).append(at.time, kTimeChars);
-  s->append("\"\n  channel: "sv).append(e.channel.value);
-  s->append("\n  serial: \""sv);
-  append_number(e.row.serial, s);
-  s->append("\"\n  category: "sv).append(e.category.value);
-  if (!e.remark.empty()) {
-    s->append("\n  remark: \""sv);
-    w.utf8.append_escaped(e.remark, true, s);
-    *s += '"';
-  }
-  *s += '\n';
-  append_postings(e.row, e.channel, e.category, &w.amount, s);
+// The most bytes an entry takes: its texts, and the rest of either form within kEntryBytes.
+constexpr size_t kEntryBytes = 256;
+size_t entry_bytes(const EntryParts& e) {
+  return kEntryBytes + e.channel.value.size() + e.category.value.size() + e.channel.posting.size() +
+         e.category.posting.size() + 2 * e.amount.size() + e.head.size() + 3 * e.remark.size();
 }
 
-void append_plain_entry(const EntryParts& e, Scratch& w, std::string* s) {
+char* put(char* o, std::string_view s) {
+  std::memcpy(o, s.data(), s.size());
+  return o + s.size();
+}
+
+// The two postings: the category's account takes an expense, the channel's an income.
+char* put_postings(const EntryParts& e, char* o) {
+  o = put(o, e.row.expense ? e.category.posting : e.channel.posting);
+  o = put(put(o, e.amount), kCurrencyEnd);
+  o = put(o, e.row.expense ? e.channel.posting : e.category.posting);
+  if (e.amount[0] == '-') {
+    o = put(o, e.amount.substr(1));
+  } else {
+    if (e.amount != "0.00") *o++ = '-';
+    o = put(o, e.amount);
+  }
+  o = put(o, kCurrencyEnd);
+  *o++ = '\n';
+  return o;
+}
+
+char* put_serial(int32_t serial, char* o) { return std::to_chars(o, o + 11, serial).ptr; }
+
+// One transaction; `o` has entry_bytes(e) of room.
+char* put_beancount_entry(const EntryParts& e, Utf8Text& utf8, char* o) {
   const Moment at = moment_of(e.row.time);
-  s->append(at.date, kDateChars).append(" *"sv);
-  if (!e.counterpart.empty() || !e.goods.empty()) {
-    std::string description = e.counterpart.empty() ? "" : description_text(w.utf8(e.counterpart));
-    const std::string goods = e.goods.empty() ? "" : description_text(w.utf8(e.goods));
-    if (!goods.empty()) description += description.empty() ? goods : " | " + goods;
-    if (!description.empty()) *s += ' ' + description;
-  }
-  s->append("\n    ; time: "sv).append(at.time, kTimeChars);
-  s->append("\n    ; channel: "sv).append(e.channel.value);
-  s->append("\n    ; serial: "sv);
-  append_number(e.row.serial, s);
-  s->append("\n    ; category: "sv).append(e.category.value);
+  o = put(put(put(o, {at.date, kDateChars}), " * "sv), e.head);
+  o = put(put(o, "\n  time: \""sv), {at.time, kTimeChars});
+  o = put(put(o, "\"\n  channel: "sv), e.channel.value);
+  o = put_serial(e.row.serial, put(o, "\n  serial: \""sv));
+  o = put(put(o, "\"\n  category: "sv), e.category.value);
   if (!e.remark.empty()) {
-    s->append("\n    ; note: "sv);
-    w.utf8.append_escaped(e.remark, false, s);
+    o = utf8.put_escaped(e.remark, true, put(o, "\n  remark: \""sv));
+    *o++ = '"';
   }
-  *s += '\n';
-  append_postings(e.row, e.channel, e.category, &w.amount, s);
+  *o++ = '\n';
+  return put_postings(e, o);
+}
+
+char* put_plain_entry(const EntryParts& e, Utf8Text& utf8, char* o) {
+  const Moment at = moment_of(e.row.time);
+  o = put(put(put(o, {at.date, kDateChars}), " *"sv), e.head);
+  o = put(put(o, "\n    ; time: "sv), {at.time, kTimeChars});
+  o = put(put(o, "\n    ; channel: "sv), e.channel.value);
+  o = put_serial(e.row.serial, put(o, "\n    ; serial: "sv));
+  o = put(put(o, "\n    ; category: "sv), e.category.value);
+  if (!e.remark.empty()) o = utf8.put_escaped(e.remark, false, put(o, "\n    ; note: "sv));
+  *o++ = '\n';
+  return put_postings(e, o);
+}
+
+// What follows a transaction's "*" when the counterpart or goods are known: beancount's payee and
+// narration (quoted), the description of hledger and ledger (" counterpart | goods").
+std::string head_of(std::string_view counterpart, std::string_view goods, bool bean, Utf8Text& utf8) {
+  if (bean) {
+    std::string head = counterpart.empty() ? "" : quoted(utf8(counterpart)) + " ";
+    append_quoted(goods.empty() ? std::string() : utf8(goods), &head);
+    return head;
+  }
+  std::string description = counterpart.empty() ? "" : description_text(utf8(counterpart));
+  const std::string goods_text = goods.empty() ? "" : description_text(utf8(goods));
+  if (!goods_text.empty()) description += description.empty() ? goods_text : " | " + goods_text;
+  return description.empty() ? "" : " " + description;
 }
 
 std::string beancount_head(const JournalWriter::Plan& plan) {
@@ -452,7 +464,34 @@ std::string plain_head(const JournalWriter::Plan& plan) {
 // The text given to the writer's reader at a time.
 constexpr size_t kPieceBytes = 64 * 1024;
 // Bills ahead of the one being written whose row is fetched early.
-constexpr size_t kAhead = 8;
+constexpr size_t kAhead = 32;
+
+// The journal's text as it is made, given to the reader a piece at a time.
+class Pieces {
+ public:
+  explicit Pieces(const std::function<void(std::string_view)>& out) : out_(out) {}
+
+  // Where `n` bytes more may be written.
+  char* room(size_t n) {
+    if (buffer_.size() < used_ + n) buffer_.resize(std::max(used_ + n, 2 * kPieceBytes));
+    return buffer_.data() + used_;
+  }
+  // The bytes up to `end` are written; the reader gets them once they make a piece.
+  void wrote(const char* end) {
+    used_ = static_cast<size_t>(end - buffer_.data());
+    if (used_ >= kPieceBytes) flush();
+  }
+  void append(std::string_view s) { wrote(put(room(s.size()), s)); }
+  void flush() {
+    if (used_ > 0) out_(std::string_view(buffer_.data(), used_));
+    used_ = 0;
+  }
+
+ private:
+  const std::function<void(std::string_view)>& out_;
+  std::vector<char> buffer_;
+  size_t used_ = 0;
+};
 
 }  // namespace
 
@@ -477,9 +516,10 @@ const std::vector<int32_t>& JournalWriter::left_out() const { return plan_->left
 void JournalWriter::write(const std::function<void(std::string_view)>& out) const {
   const Plan& p = *plan_;
   const bool bean = p.format == JournalFormat::Beancount;
-  std::string s = bean ? beancount_head(p) : plain_head(p);
-  s.reserve(std::max(s.size(), kPieceBytes) + kPieceBytes);
-  Scratch w;
+  Pieces pieces(out);
+  pieces.append(bean ? beancount_head(p) : plain_head(p));
+  Utf8Text utf8;
+  std::string amount, head;
   const JournalRows::Row* rows = p.rows ? p.rows->rows().data() : nullptr;  // none when order is empty
   for (size_t i = 0; i < p.order.size(); ++i) {
     // The row, and then its texts, some bills ahead: the rows of bills stored out of time order
@@ -488,23 +528,16 @@ void JournalWriter::write(const std::function<void(std::string_view)>& out) cons
     if (i + kAhead / 2 < p.order.size())
       __builtin_prefetch(p.rows->remark(rows[p.order[i + kAhead / 2].row]).data());
     const JournalRows::Row& r = rows[p.order[i].row];
-    const EntryParts parts{r,
-                           p.names.channel(r),
-                           p.names.category(r),
-                           p.rows->remark(r),
-                           p.rows->counterpart(r),
-                           p.rows->goods(r)};
-    if (bean) {
-      append_beancount_entry(parts, w, &s);
-    } else {
-      append_plain_entry(parts, w, &s);
-    }
-    if (s.size() >= kPieceBytes) {
-      out(s);
-      s.clear();
-    }
+    amount.clear();
+    append_exact_amount(r.amount, &amount);
+    const std::string_view counterpart = p.rows->counterpart(r), goods = p.rows->goods(r);
+    head =
+        counterpart.empty() && goods.empty() ? (bean ? "\"\"" : "") : head_of(counterpart, goods, bean, utf8);
+    const EntryParts e{r, p.names.channel(r), p.names.category(r), p.rows->remark(r), amount, head};
+    char* o = pieces.room(entry_bytes(e));
+    pieces.wrote(bean ? put_beancount_entry(e, utf8, o) : put_plain_entry(e, utf8, o));
   }
-  if (!s.empty()) out(s);
+  pieces.flush();
 }
 
 Result<Journal> write_journal(const std::vector<JournalBill>& bills, JournalFormat format,
