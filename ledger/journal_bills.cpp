@@ -1,6 +1,7 @@
 #include "ledger/journal_bills.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "ledger/categories.h"
@@ -87,13 +88,24 @@ void JournalRows::add(const Bill& bill, std::string_view category, std::string_v
   r.channel = channels_.of(bill.channel);
   r.category = categories_.of(category);
   r.text = texts_.size();
-  r.remark_size = bill.remark.size();
-  r.counterpart_size = counterpart.size();
-  r.goods_size = goods.size();
+  r.remark_size = static_cast<uint32_t>(bill.remark.size());
   texts_ += bill.remark;
-  texts_ += counterpart;
-  texts_ += goods;
+  if (!counterpart.empty() || !goods.empty()) {
+    r.described = 1;
+    for (size_t size : {counterpart.size(), goods.size()}) {
+      const auto n = static_cast<uint32_t>(size);
+      texts_.append(reinterpret_cast<const char*>(&n), kSizeBytes);
+    }
+    texts_ += counterpart;
+    texts_ += goods;
+  }
   rows_.push_back(r);
+}
+
+uint32_t JournalRows::size_at(size_t at) const {
+  uint32_t n = 0;
+  std::memcpy(&n, texts_.data() + at, kSizeBytes);
+  return n;
 }
 
 JournalRows journal_rows(const std::vector<JournalBill>& bills) {

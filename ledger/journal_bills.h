@@ -54,15 +54,17 @@ class JournalRows {
   struct Row {
     double time = 0;
     double amount = 0;
+    size_t text = 0;  // where its texts begin in the buffer: the remark, then the rest (below)
     int32_t serial = 0;
-    bool expense = false;
-    uint32_t channel = 0;   // index into channels()
-    uint32_t category = 0;  // index into categories()
-    size_t text = 0;        // where the remark, the counterpart and the goods begin, in that order
-    size_t remark_size = 0, counterpart_size = 0, goods_size = 0;
+    uint32_t remark_size = 0;
+    uint32_t channel : 31 = 0;   // index into channels()
+    uint32_t described : 1 = 0;  // the remark is followed by the sizes of the counterpart and
+                                 // the goods (4 bytes each) and by those two texts
+    uint32_t category : 31 = 0;  // index into categories()
+    uint32_t expense : 1 = 0;
   };
 
-  // Adds `bill` with its category, counterpart and goods (GBK).
+  // Adds `bill` with its category, counterpart and goods (GBK), each text under 4 GiB.
   void add(const Bill& bill, std::string_view category, std::string_view counterpart = {},
            std::string_view goods = {});
 
@@ -76,10 +78,12 @@ class JournalRows {
   const std::vector<Row>& rows() const { return rows_; }
   std::string_view remark(const Row& r) const { return text(r.text, r.remark_size); }
   std::string_view counterpart(const Row& r) const {
-    return text(r.text + r.remark_size, r.counterpart_size);
+    return r.described ? text(r.text + r.remark_size + 2 * kSizeBytes, size_at(r.text + r.remark_size)) : "";
   }
   std::string_view goods(const Row& r) const {
-    return text(r.text + r.remark_size + r.counterpart_size, r.goods_size);
+    if (!r.described) return "";
+    const size_t sizes = r.text + r.remark_size;
+    return text(sizes + 2 * kSizeBytes + size_at(sizes), size_at(sizes + kSizeBytes));
   }
   // The distinct channels and categories (GBK), in the order they came.
   const std::vector<std::string>& channels() const { return channels_.names; }
@@ -95,7 +99,9 @@ class JournalRows {
     std::unordered_map<std::string, uint32_t, Hash, std::equal_to<>> index;
     uint32_t of(std::string_view name);
   };
+  static constexpr size_t kSizeBytes = sizeof(uint32_t);
   std::string_view text(size_t at, size_t size) const { return std::string_view(texts_).substr(at, size); }
+  uint32_t size_at(size_t at) const;
 
   std::vector<Row> rows_;
   std::string texts_;

@@ -1,6 +1,7 @@
 #include "ledger/journal_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -298,22 +299,23 @@ uint64_t time_order(double t) {
 
 // Sorts `keys` (given in row order) by time, then serial, equals in row order: a stable radix
 // sort, a pass per byte of the serial (unless the rows are in serial order already) and then per
-// byte of the time, leaving out a byte all keys share.
+// byte of the time, leaving out a byte all keys share. One reading counts every byte's values.
 void sort_keys(std::vector<SortKey>* keys, bool by_serial) {
-  std::vector<SortKey> moved(keys->size());
-  auto pass = [&](auto byte_of) {
-    size_t start[256] = {};
-    for (const SortKey& k : *keys) ++start[byte_of(k)];
-    if (std::find(std::begin(start), std::end(start), keys->size()) != std::end(start)) return;
-    for (size_t b = 0, sum = 0; b < 256; ++b) sum += std::exchange(start[b], sum);
-    for (const SortKey& k : *keys) moved[start[byte_of(k)]++] = k;
-    keys->swap(moved);
+  constexpr int kBytes = 12;  // the serial's 4, then the time's 8
+  auto byte_of = [](const SortKey& k, int b) {
+    return static_cast<size_t>((b < 4 ? uint64_t{k.serial} >> (8 * b) : k.time >> (8 * (b - 4))) & 0xFF);
   };
-  for (int shift = 0; by_serial && shift < 32; shift += 8) {
-    pass([shift](const SortKey& k) { return k.serial >> shift & 0xFF; });
+  std::vector<std::array<size_t, 256>> start(kBytes);
+  for (const SortKey& k : *keys) {
+    for (int b = by_serial ? 0 : 4; b < kBytes; ++b) ++start[b][byte_of(k, b)];
   }
-  for (int shift = 0; shift < 64; shift += 8) {
-    pass([shift](const SortKey& k) { return static_cast<uint32_t>(k.time >> shift & 0xFF); });
+  std::vector<SortKey> moved(keys->size());
+  for (int b = by_serial ? 0 : 4; b < kBytes; ++b) {
+    std::array<size_t, 256>& at = start[b];
+    if (std::find(at.begin(), at.end(), keys->size()) != at.end()) continue;
+    for (size_t v = 0, sum = 0; v < 256; ++v) sum += std::exchange(at[v], sum);
+    for (const SortKey& k : *keys) moved[at[byte_of(k, b)]++] = k;
+    keys->swap(moved);
   }
 }
 

@@ -208,7 +208,8 @@ TEST(JournalRows, TextsComeBackApartAndNamesAreShared) {
   rows.add({2, "收入", 3, "微信", 11, ""}, "未分类", "someone", "");
   rows.add({3, "支出", 4, "支付宝", 12, long_remark}, "餐饮");
   for (int i = 0; i < 20; ++i) rows.add({4 + i, "支出", 1, "c" + std::to_string(i), 13, "x"}, "餐饮");
-  ASSERT_EQ(rows.rows().size(), 23u);
+  rows.add({30, "支出", 1, "微信", 14, "r"}, "餐饮", "who", std::string(70000, 'g'));
+  ASSERT_EQ(rows.rows().size(), 24u);
   const auto& r = rows.rows();
   EXPECT_EQ(rows.remark(r[0]), "a");
   EXPECT_EQ(rows.counterpart(r[0]), "");
@@ -218,6 +219,10 @@ TEST(JournalRows, TextsComeBackApartAndNamesAreShared) {
   EXPECT_EQ(rows.goods(r[1]), "");
   EXPECT_EQ(rows.remark(r[2]), long_remark);
   EXPECT_EQ(rows.remark(r[22]), "x");
+  EXPECT_EQ(rows.counterpart(r[22]), "");
+  EXPECT_EQ(rows.remark(r[23]), "r");
+  EXPECT_EQ(rows.counterpart(r[23]), "who");
+  EXPECT_EQ(rows.goods(r[23]), std::string(70000, 'g'));
   EXPECT_TRUE(r[0].expense);
   EXPECT_FALSE(r[1].expense);
   EXPECT_EQ(r[2].serial, 3);
