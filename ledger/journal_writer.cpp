@@ -146,7 +146,7 @@ class Utf8Text {
       if (!is_gbk_lead_byte(gbk[i]) || i + 1 >= gbk.size()) return nullptr;
       const Character& ch = character(c, static_cast<unsigned char>(gbk[i + 1]));
       if (ch.size == kNoCharacter) return nullptr;
-      std::memcpy(o, ch.bytes, ch.size);
+      std::memcpy(o, ch.bytes, sizeof ch.bytes);  // within the room of the two bytes it reads
       o += ch.size;
       ++i;
     }
@@ -156,7 +156,8 @@ class Utf8Text {
   // Writes the one-byte character at gbk[i] (a CR LF as one line break: i moves past the LF).
   static char* put_ascii(std::string_view gbk, size_t& i, Escape escaping, char* o) {
     const char c = gbk[i];
-    if (escaping == Escape::None) {
+    // Most bytes need no escape: letters, digits and spaces are above '"'.
+    if (escaping == Escape::None || (c > '"' && c != '\\')) {
       *o++ = c;
     } else if (c == '\\' || (c == '"' && escaping == Escape::WithQuotes)) {
       *o++ = '\\';
