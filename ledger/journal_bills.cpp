@@ -71,7 +71,15 @@ Result<CategoryLookup> ledger_categories() {
 }
 
 uint32_t JournalRows::NameTable::of(std::string_view name) {
-  if (auto it = index.find(name); it != index.end()) return it->second;
+  // A ledger has a few channels and categories: comparing them costs less than hashing.
+  constexpr size_t kCompared = 8;
+  if (names.size() <= kCompared) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == name) return static_cast<uint32_t>(i);
+    }
+  } else if (auto it = index.find(name); it != index.end()) {
+    return it->second;
+  }
   const auto id = static_cast<uint32_t>(names.size());
   names.emplace_back(name);
   index.emplace(names.back(), id);
