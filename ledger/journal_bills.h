@@ -46,9 +46,10 @@ void fill_categories(std::vector<JournalBill>* bills, const CategoryLookup& look
 // checked against the bill's time, amount and side. A damaged file is its failure.
 Result<CategoryLookup> ledger_categories();
 
-// Bills packed for writing a journal: a row of numbers per bill, its texts one after another in one
+// Bills packed for writing a journal: a row of 40 bytes per bill, its texts one after another in one
 // buffer, its channel and category as indexes into tables of their names. A journal of 100,000
-// bills then reads a few megabytes in order instead of strings spread over the heap.
+// bills then reads a few megabytes instead of strings spread over the heap, and makes no string
+// per bill.
 class JournalRows {
  public:
   struct Row {
@@ -108,6 +109,7 @@ class JournalRows {
   NameTable channels_, categories_;
 };
 
+// `bills` packed, in their order.
 JournalRows journal_rows(const std::vector<JournalBill>& bills);
 
 // What read_ledger_bills gives, with ledger_categories' category for each bill, packed; its
