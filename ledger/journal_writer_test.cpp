@@ -199,6 +199,26 @@ TEST(JournalWriter, BillsAreWrittenByTimeThenSerial) {
   EXPECT_EQ(serials_written(by_time->text), want);
 }
 
+// Two categories a mapping sends to one account open it on the earlier of their first days, whatever
+// the order the bills are stored in; an entry far longer than a piece of output comes out whole.
+TEST(JournalWriter, AnAccountOfTwoNamesOpensOnTheFirstDayOfEither) {
+  AccountMap m = AccountMap::defaults();
+  m.categories["餐饮"] = "Expenses:Food";
+  m.categories["午餐"] = "Expenses:Food";
+  const std::string remark(300000, 'x');
+  const std::vector<JournalBill> bills = {
+      bill(1, "支出", 1, "支付宝", make_date_time(2023, 5, 1), "餐饮", remark.c_str()),
+      bill(2, "支出", 2, "微信", make_date_time(2023, 4, 2), "午餐"),
+      bill(3, "支出", 3, "支付宝", make_date_time(2023, 4, 9), "餐饮")};
+  const Result<Journal> j = write_journal(bills, JournalFormat::Beancount, m);
+  ASSERT_TRUE(j.ok()) << j.status().message();
+  EXPECT_NE(j->text.find("2023-04-02 open Expenses:Food CNY\n"), std::string::npos) << j->text.substr(0, 400);
+  EXPECT_NE(j->text.find("2023-04-09 open Assets:Alipay CNY\n"), std::string::npos);
+  EXPECT_NE(j->text.find("  remark: \"" + remark + "\"\n  Expenses:Food  1.00 CNY\n"), std::string::npos);
+  EXPECT_EQ(serials_written(write_journal(bills, JournalFormat::Ledger, m)->text),
+            (std::vector<int32_t>{2, 3, 1}));
+}
+
 // Packed bills give back each bill's texts apart, however long or empty, and share one name for a
 // channel or category however many bills name it.
 TEST(JournalRows, TextsComeBackApartAndNamesAreShared) {
