@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <system_error>
 
 namespace pennacle {
@@ -37,21 +38,37 @@ std::string shortest_number_text(double d) {
 constexpr double kExactCents = 9007199254740992.0;  // 2^53
 
 std::string exact_amount_text(double d) {
-  if (!std::isfinite(d)) return shortest_number_text(d);
-  if (d == 0) return "0.00";
+  std::string text;
+  append_exact_amount(d, &text);
+  return text;
+}
+
+void append_exact_amount(double d, std::string* out) {
+  if (!std::isfinite(d)) {
+    out->append(shortest_number_text(d));
+    return;
+  }
+  if (d == 0) {
+    out->append("0.00");
+    return;
+  }
   // "X.YZ" reads back as the double nearest to the decimal, and cents / 100.0 is that double too:
   // when it is d, the two decimals are exact. Written from the whole cents, without a round trip.
   const double cents = std::round(d * 100);
   if (std::fabs(cents) < kExactCents && cents / 100.0 == d) {
-    const auto whole = static_cast<long long>(std::fabs(cents));
-    std::string text = (cents < 0 ? "-" : "") + std::to_string(whole / 100) + ".00";
-    text[text.size() - 2] = static_cast<char>('0' + whole % 100 / 10);
-    text[text.size() - 1] = static_cast<char>('0' + whole % 10);
-    return text;
+    auto whole = static_cast<uint64_t>(std::fabs(cents));  // below 2^53: 16 digits at most
+    char digits[24];
+    char* at = digits + sizeof digits;
+    for (int place = 0; place < 3 || whole != 0; ++place, whole /= 10) {
+      if (place == 2) *--at = '.';
+      *--at = static_cast<char>('0' + whole % 10);
+    }
+    if (cents < 0) *--at = '-';
+    out->append(at, digits + sizeof digits);
+    return;
   }
-  std::string two = to_text(d, std::chars_format::fixed, 2);
-  if (reads_back(two, d)) return two;
-  return shortest_number_text(d);
+  const std::string two = to_text(d, std::chars_format::fixed, 2);
+  out->append(reads_back(two, d) ? two : shortest_number_text(d));
 }
 
 }  // namespace pennacle

@@ -15,4 +15,7 @@ std::string shortest_number_text(double d);
 // "35.50"), the shortest exact decimal otherwise ("0.001", "12.3456").
 std::string exact_amount_text(double d);
 
+// Appends exact_amount_text(d) to `out`; an amount in cents makes no string on the way.
+void append_exact_amount(double d, std::string* out);
+
 }  // namespace pennacle

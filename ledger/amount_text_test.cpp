@@ -60,5 +60,40 @@ TEST(AmountText, EveryFormReadsBackToTheSameDouble) {
   }
 }
 
+// The cents are written digit by digit: each place, the sign, amounts under one yuan, and the
+// greatest cents a double holds exactly, against the library's two-decimal form.
+TEST(AmountText, CentsAreWrittenAsTheLibraryRoundsThem) {
+  auto library = [](double d) {
+    char buf[64];
+    const std::to_chars_result r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::fixed, 2);
+    return std::string(buf, r.ptr);
+  };
+  const double limit = 9007199254740991.0 / 100;  // (2^53 - 1) cents
+  for (double d :
+       {0.01, 0.05, 0.1, 0.5, 1.0, 9.99, 10.0, 100.01, 1234567.8, -0.01, -0.5, -100.0, limit, -limit}) {
+    EXPECT_EQ(exact_amount_text(d), library(d)) << d;
+  }
+  std::mt19937_64 random(53);
+  std::uniform_int_distribution<int64_t> cents(-999999999999999, 999999999999999);
+  for (int i = 0; i < 20000; ++i) {
+    const double d = static_cast<double>(cents(random)) / 100;
+    ASSERT_EQ(read(library(d)), d);  // cents below 2^53 read back from two decimals
+    EXPECT_EQ(exact_amount_text(d), library(d)) << d;
+  }
+}
+
+// Appending keeps what the text held and adds exactly what exact_amount_text gives, for amounts of
+// every kind: cents, more decimals, huge, the smallest, zero of either sign, no number.
+TEST(AmountText, AppendingAddsTheSameText) {
+  for (double d : {28.16, -12.3, 0.0, -0.0, 0.1 + 0.2, 1e20, 1e300, 5e-324, 0.001,
+                   std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()}) {
+    std::string text = "x ";
+    append_exact_amount(d, &text);
+    EXPECT_EQ(text, "x " + exact_amount_text(d)) << d;
+  }
+  EXPECT_EQ(exact_amount_text(-0.0), "0.00");
+  EXPECT_EQ(read(exact_amount_text(5e-324)), 5e-324);
+}
+
 }  // namespace
 }  // namespace pennacle

@@ -11,7 +11,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ledger/journal_accounts.h"
@@ -30,5 +33,30 @@ struct Journal {
 // format cannot take.
 Result<Journal> write_journal(const std::vector<JournalBill>& bills, JournalFormat format,
                               const AccountMap& accounts);
+
+// The same journal of packed bills, written a piece at a time: everything that can fail is done
+// before the first piece, so a failure has written nothing.
+class JournalWriter {
+ public:
+  // Sorts the bills of `rows` (which must outlive the writer) and names every account they post to.
+  static Result<JournalWriter> make(const JournalRows& rows, JournalFormat format,
+                                    const AccountMap& accounts);
+
+  JournalWriter();  // the journal of no bills in beancount's form
+  JournalWriter(JournalWriter&&) noexcept;
+  JournalWriter& operator=(JournalWriter&&) noexcept;
+  ~JournalWriter();
+
+  // Serials of the bills left out, in row order: their amount is no finite number.
+  const std::vector<int32_t>& left_out() const;
+  // Gives the journal's text to `out` in pieces of some 64 KiB.
+  void write(const std::function<void(std::string_view)>& out) const;
+
+  struct Plan;  // the bills in order with their accounts
+
+ private:
+  explicit JournalWriter(std::unique_ptr<Plan> plan);
+  std::unique_ptr<Plan> plan_;
+};
 
 }  // namespace pennacle

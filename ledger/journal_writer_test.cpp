@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "platform/gbk.h"
 #include "runtime/convert.h"
@@ -138,6 +142,117 @@ TEST(JournalWriter, AMappingBeancountCannotTakeIsRefused) {
   EXPECT_TRUE(
       write_journal({bill(1, "支出", 1, "支付宝", make_date_time(2023, 1, 1))}, JournalFormat::Hledger, m)
           .ok());
+}
+
+// The serials of a hledger journal's transactions, in the order written.
+std::vector<int32_t> serials_written(const std::string& journal) {
+  std::vector<int32_t> serials;
+  const std::string tag = "; serial: ";
+  for (size_t at = journal.find(tag); at != std::string::npos; at = journal.find(tag, at + 1)) {
+    serials.push_back(std::stoi(journal.substr(at + tag.size())));
+  }
+  return serials;
+}
+
+// Bills in any order: by time, then serial; equal times and serials keep their order. Times before
+// the calendar's day 0 are negative numbers, and -0 is the same moment as 0.
+TEST(JournalWriter, BillsAreWrittenByTimeThenSerial) {
+  std::mt19937 random(7);
+  std::vector<JournalBill> bills;
+  const double times[] = {make_date_time(2023, 3, 1, 8, 0, 0),
+                          make_date_time(2023, 3, 1, 8, 0, 1),
+                          make_date_time(1850, 1, 1, 12, 0, 0),
+                          make_date_time(1899, 12, 29, 23, 0, 0),
+                          0.0,
+                          -0.0,
+                          make_date_time(2023, 2, 28),
+                          make_date_time(9999, 12, 31, 23, 59, 59)};
+  for (int i = 0; i < 3000; ++i) {
+    const double t =
+        i % 3 ? times[random() % std::size(times)]
+              : make_date_time(2000 + static_cast<int>(random() % 30), 1 + static_cast<int>(random() % 12),
+                               1 + static_cast<int>(random() % 28), static_cast<int>(random() % 24),
+                               static_cast<int>(random() % 60), static_cast<int>(random() % 60));
+    const auto serial = static_cast<int32_t>(i % 5 ? random() % 100000 + 1 : 40000 + i % 7);
+    bills.push_back(bill(serial, i % 4 ? "支出" : "收入", 1 + i, i % 2 ? "支付宝" : "微信", t));
+  }
+  std::vector<size_t> order(bills.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+    const Bill &a = bills[x].bill, &b = bills[y].bill;
+    return a.time != b.time ? a.time < b.time : a.serial < b.serial;
+  });
+  std::vector<int32_t> want;
+  for (size_t i : order) want.push_back(bills[i].bill.serial);
+  const Result<Journal> j = write_journal(bills, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(j.ok()) << j.status().message();
+  EXPECT_EQ(serials_written(j->text), want);
+  // Serials in order already, times not: the sort by time alone keeps them.
+  for (size_t i = 0; i < bills.size(); ++i) bills[i].bill.serial = static_cast<int32_t>(i + 1);
+  const Result<Journal> by_time = write_journal(bills, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(by_time.ok());
+  std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+    return bills[x].bill.time < bills[y].bill.time || (bills[x].bill.time == bills[y].bill.time && x < y);
+  });
+  want.clear();
+  for (size_t i : order) want.push_back(bills[i].bill.serial);
+  EXPECT_EQ(serials_written(by_time->text), want);
+}
+
+// Two categories a mapping sends to one account open it on the earlier of their first days, whatever
+// the order the bills are stored in; an entry far longer than a piece of output comes out whole.
+TEST(JournalWriter, AnAccountOfTwoNamesOpensOnTheFirstDayOfEither) {
+  AccountMap m = AccountMap::defaults();
+  m.categories["餐饮"] = "Expenses:Food";
+  m.categories["午餐"] = "Expenses:Food";
+  const std::string remark(300000, 'x');
+  const std::vector<JournalBill> bills = {
+      bill(1, "支出", 1, "支付宝", make_date_time(2023, 5, 1), "餐饮", remark.c_str()),
+      bill(2, "支出", 2, "微信", make_date_time(2023, 4, 2), "午餐"),
+      bill(3, "支出", 3, "支付宝", make_date_time(2023, 4, 9), "餐饮")};
+  const Result<Journal> j = write_journal(bills, JournalFormat::Beancount, m);
+  ASSERT_TRUE(j.ok()) << j.status().message();
+  EXPECT_NE(j->text.find("2023-04-02 open Expenses:Food CNY\n"), std::string::npos) << j->text.substr(0, 400);
+  EXPECT_NE(j->text.find("2023-04-09 open Assets:Alipay CNY\n"), std::string::npos);
+  EXPECT_NE(j->text.find("  remark: \"" + remark + "\"\n  Expenses:Food  1.00 CNY\n"), std::string::npos);
+  EXPECT_EQ(serials_written(write_journal(bills, JournalFormat::Ledger, m)->text),
+            (std::vector<int32_t>{2, 3, 1}));
+}
+
+// Packed bills give back each bill's texts apart, however long or empty, and share one name for a
+// channel or category however many bills name it.
+TEST(JournalRows, TextsComeBackApartAndNamesAreShared) {
+  JournalRows rows;
+  const std::string long_remark(5000, 'r');
+  rows.add({1, "支出", 2.5, "支付宝", 10, "a"}, "餐饮", "", "goods");
+  rows.add({2, "收入", 3, "微信", 11, ""}, "未分类", "someone", "");
+  rows.add({3, "支出", 4, "支付宝", 12, long_remark}, "餐饮");
+  for (int i = 0; i < 20; ++i) rows.add({4 + i, "支出", 1, "c" + std::to_string(i), 13, "x"}, "餐饮");
+  rows.add({30, "支出", 1, "微信", 14, "r"}, "餐饮", "who", std::string(70000, 'g'));
+  ASSERT_EQ(rows.rows().size(), 24u);
+  const auto& r = rows.rows();
+  EXPECT_EQ(rows.remark(r[0]), "a");
+  EXPECT_EQ(rows.counterpart(r[0]), "");
+  EXPECT_EQ(rows.goods(r[0]), "goods");
+  EXPECT_EQ(rows.remark(r[1]), "");
+  EXPECT_EQ(rows.counterpart(r[1]), "someone");
+  EXPECT_EQ(rows.goods(r[1]), "");
+  EXPECT_EQ(rows.remark(r[2]), long_remark);
+  EXPECT_EQ(rows.remark(r[22]), "x");
+  EXPECT_EQ(rows.counterpart(r[22]), "");
+  EXPECT_EQ(rows.remark(r[23]), "r");
+  EXPECT_EQ(rows.counterpart(r[23]), "who");
+  EXPECT_EQ(rows.goods(r[23]), std::string(70000, 'g'));
+  EXPECT_TRUE(r[0].expense);
+  EXPECT_FALSE(r[1].expense);
+  EXPECT_EQ(r[2].serial, 3);
+  EXPECT_EQ(r[2].amount, 4);
+  EXPECT_EQ(r[2].time, 12);
+  EXPECT_EQ(rows.channels().size(), 22u);  // 支付宝, 微信, c0 to c19
+  EXPECT_EQ(r[0].channel, r[2].channel);
+  EXPECT_EQ(rows.channels()[r[22].channel], "c19");
+  EXPECT_EQ(rows.categories(), (std::vector<std::string>{"餐饮", "未分类"}));
+  EXPECT_EQ(r[0].category, r[22].category);
 }
 
 }  // namespace

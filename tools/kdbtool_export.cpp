@@ -111,19 +111,11 @@ Result<AccountMap> journal_accounts(const std::string& file, const std::string& 
   return map;
 }
 
-Result<std::string> journal_text(const std::string& file, JournalFormat format, const DateRange& range,
-                                 const AccountMap& accounts, std::ostream& err) {
+// The current ledger's bills in `range`, packed for a journal.
+Result<JournalRows> journal_rows_of(const DateRange& range) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
-  Result<std::vector<JournalBill>> bills = ledger_bills_with_categories(range);
-  if (!bills.ok()) return bills.status();
-  Result<Journal> journal = write_journal(*bills, format, accounts);
-  if (!journal.ok()) return journal.status();
-  for (int32_t serial : journal->left_out) {
-    err << "kdbtool: " << file << ": the bill with serial " << serial
-        << " has an amount that is no finite number; it is left out of the journal\n";
-  }
-  return std::move(journal->text);
+  return read_journal_rows(range);
 }
 
 struct ExportArgs {
@@ -161,6 +153,26 @@ Result<ExportArgs> parse_export_args(const std::vector<std::string>& args) {
   return ea;
 }
 
+// Writes the journal of `rows`, after telling which bills it leaves out. Nothing is written when an
+// account cannot be named.
+int write_journal_out(const ExportArgs& ea, const Result<JournalRows>& rows, const AccountMap& accounts,
+                      std::ostream& out, std::ostream& err) {
+  const JournalFormat format = ea.format == "beancount" ? JournalFormat::Beancount
+                               : ea.format == "hledger" ? JournalFormat::Hledger
+                                                        : JournalFormat::Ledger;
+  Result<JournalWriter> writer =
+      rows.ok() ? JournalWriter::make(*rows, format, accounts) : Result<JournalWriter>(rows.status());
+  if (!writer.ok()) return fail(err, ea.file + ": " + writer.status().message());
+  for (int32_t serial : writer->left_out()) {
+    err << "kdbtool: " << ea.file << ": the bill with serial " << serial
+        << " has an amount that is no finite number; it is left out of the journal\n";
+  }
+  writer->write([&out](std::string_view piece) {
+    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+  });
+  return 0;
+}
+
 }  // namespace
 
 Result<DateRange> parse_date_range(const std::vector<std::string>& args, std::vector<std::string>* rest) {
@@ -196,22 +208,21 @@ int kdbtool_export(const std::vector<std::string>& args, std::ostream& out, std:
   Result<ExportArgs> ea = parse_export_args(args);
   if (!ea.ok()) return fail(err, ea.status().message());
   if (Status opened = open_record_file(ea->file, true); !opened.ok()) return fail(err, opened.message());
-  Result<std::string> text = std::string();
-  if (ea->format == "csv") {
-    DatabaseInfo info;
-    std::ignore = db_current_info(&info);  // open_record_file made it the current one
-    const bool bounded = std::isfinite(ea->range.from) || std::isfinite(ea->range.to);
-    text = bounded && !current_bill_table().ok()
-               ? Result<std::string>(Status::invalid("--from and --to need a ledger's table (a 时间 field)"))
-               : records_csv(info, ea->range, ea->all);
-  } else {
-    const JournalFormat format = ea->format == "beancount" ? JournalFormat::Beancount
-                                 : ea->format == "hledger" ? JournalFormat::Hledger
-                                                           : JournalFormat::Ledger;
+  if (ea->format != "csv") {
     Result<AccountMap> accounts = journal_accounts(ea->file, ea->rules);
-    text = accounts.ok() ? journal_text(ea->file, format, ea->range, *accounts, err)
-                         : Result<std::string>(accounts.status());
+    // The bills are read whole before the file is closed; the journal is written from them.
+    const Result<JournalRows> rows =
+        accounts.ok() ? journal_rows_of(ea->range) : Result<JournalRows>(accounts.status());
+    call_command(db_close, {});
+    return write_journal_out(*ea, rows, accounts.ok() ? *accounts : AccountMap(), out, err);
   }
+  DatabaseInfo info;
+  std::ignore = db_current_info(&info);  // open_record_file made it the current one
+  const bool bounded = std::isfinite(ea->range.from) || std::isfinite(ea->range.to);
+  const Result<std::string> text =
+      bounded && !current_bill_table().ok()
+          ? Result<std::string>(Status::invalid("--from and --to need a ledger's table (a 时间 field)"))
+          : records_csv(info, ea->range, ea->all);
   call_command(db_close, {});
   if (!text.ok()) return fail(err, ea->file + ": " + text.status().message());
   out << *text;

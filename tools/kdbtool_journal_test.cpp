@@ -144,5 +144,41 @@ TEST_F(JournalExport, TheCsvExportReadsBackAsTheSameBillsExactly) {
   }
 }
 
+// The packed read gives what the bill-by-bill read and the category file give: the same bills of
+// the range in record order, each with its category (one edited since keeps it).
+TEST_F(JournalExport, PackedBillsAreTheBillsWithTheirCategories) {
+  const std::string db = make_journal_ledger();
+  ASSERT_EQ(run({"category", db, "2", u8("餐饮:午餐")}), 0) << err_.str();
+  ASSERT_EQ(run({"category", db, "5", u8("交通")}), 0) << err_.str();
+  ASSERT_EQ(run({"category", db, "9", u8("红包")}), 0) << err_.str();
+  ASSERT_EQ(run({"edit", db, "9", "--amount", "1.25"}), 0) << err_.str();
+  for (const DateRange& range :
+       {DateRange{}, DateRange{make_date_time(2023, 3, 1), make_date_time(2023, 4, 2)}}) {
+    const std::vector<JournalBill> bills = read_bills(db, range);
+    ASSERT_TRUE(open_record_file(db, true).ok());
+    const Result<JournalRows> rows = read_journal_rows(range);
+    close_db();
+    ASSERT_TRUE(rows.ok()) << rows.status().message();
+    ASSERT_EQ(rows->rows().size(), bills.size());
+    for (size_t i = 0; i < bills.size(); ++i) {
+      const JournalRows::Row& r = rows->rows()[i];
+      const Bill& b = bills[i].bill;
+      EXPECT_EQ(r.serial, b.serial);
+      EXPECT_EQ(std::bit_cast<uint64_t>(r.amount), std::bit_cast<uint64_t>(b.amount));
+      EXPECT_EQ(r.time, b.time);
+      EXPECT_EQ(r.expense, b.is_expense());
+      EXPECT_EQ(rows->channels()[r.channel], b.channel);
+      EXPECT_EQ(rows->remark(r), b.remark);
+      EXPECT_EQ(rows->categories()[r.category], bills[i].category) << b.serial;
+    }
+  }
+  const std::vector<JournalBill> all = read_bills(db);
+  std::map<int32_t, std::string> named;
+  for (const JournalBill& b : all) named[b.bill.serial] = b.category;
+  EXPECT_EQ(named[2], "餐饮:午餐");
+  EXPECT_EQ(named[5], "交通");
+  EXPECT_EQ(named[9], "红包");
+}
+
 }  // namespace
 }  // namespace pennacle
