@@ -16,6 +16,15 @@ uint32_t fnv32(std::string_view s) {
   return h;
 }
 
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+// Whether `check` (the field after the last tab) is the checksum of what precedes that tab.
+bool checksum_matches(std::string_view line, std::string_view check) {
+  uint32_t value = 0;
+  return check.size() == kChecksumDigits && whole_number(check, &value, 16) &&
+         value == fnv32(line.substr(0, line.size() - kChecksumDigits - 1));
+}
+
 std::string hex(uint64_t v, int digits) {
   char buf[17];
   std::snprintf(buf, sizeof buf, "%0*llx", digits, static_cast<unsigned long long>(v));
@@ -41,36 +50,68 @@ std::string checked_line(const std::vector<std::string>& fields) {
   return line + kSeparator + hex(fnv32(line), kChecksumDigits) + "\n";
 }
 
+void end_checked_line(std::string* out, size_t line_start) {
+  const uint32_t check = fnv32(std::string_view(*out).substr(line_start));
+  char buf[kChecksumDigits + 2];
+  buf[0] = kSeparator;
+  for (size_t i = 0; i < kChecksumDigits; ++i)
+    buf[kChecksumDigits - i] = kHexDigits[(check >> (4 * i)) & 0xF];
+  buf[kChecksumDigits + 1] = '\n';
+  out->append(buf, sizeof buf);
+}
+
 std::vector<std::string_view> checked_fields(std::string_view line) {
   if (line.empty() || line.back() != '\n') return {};
   line.remove_suffix(1);
   std::vector<std::string_view> f = split_fields(line);
-  uint32_t check = 0;
-  if (f.size() < 2 || f.back().size() != kChecksumDigits || !whole_number(f.back(), &check, 16) ||
-      check != fnv32(line.substr(0, line.size() - kChecksumDigits - 1))) {
-    return {};
-  }
+  if (f.size() < 2 || !checksum_matches(line, f.back())) return {};
   f.pop_back();
   return f;
+}
+
+size_t checked_fields(std::string_view line, std::string_view* fields, size_t capacity) {
+  if (line.empty() || line.back() != '\n') return 0;
+  line.remove_suffix(1);
+  size_t n = 0;
+  std::string_view last;  // the field after the last tab: the checksum
+  for (size_t start = 0;;) {
+    const size_t tab = line.find(kSeparator, start);
+    if (tab == std::string_view::npos) {
+      last = line.substr(start);
+      break;
+    }
+    if (n == capacity) return capacity + 1;
+    fields[n++] = line.substr(start, tab - start);
+    start = tab + 1;
+  }
+  return n >= 1 && checksum_matches(line, last) ? n : 0;
 }
 
 std::string mark_line(uint64_t length) { return checked_line({"S", std::to_string(length)}); }
 
 bool parse_mark_line(std::string_view line, uint64_t* length) {
-  const std::vector<std::string_view> f = checked_fields(line);
-  return f.size() == 2 && f[0] == "S" && whole_number(f[1], length);
+  if (!line.starts_with("S\t")) return false;  // no mark: spares an entry line's checksum
+  std::string_view f[2];
+  return checked_fields(line, f, 2) == 2 && f[0] == "S" && whole_number(f[1], length);
 }
 
 std::string escape_field(std::string_view s) {
   std::string out;
-  for (unsigned char c : s) {
-    if (c <= ' ' || c == '%' || c == 0x7F) {
-      out += '%' + hex(c, 2);
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  append_escaped(&out, s);
   return out;
+}
+
+void append_escaped(std::string* out, std::string_view s) {
+  size_t plain = 0;  // bytes since the last escaped one, appended in one piece
+  for (size_t i = 0; i < s.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c > ' ' && c != '%' && c != 0x7F) continue;
+    out->append(s.substr(plain, i - plain));
+    const char esc[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
+    out->append(esc, 3);
+    plain = i + 1;
+  }
+  out->append(s.substr(plain));
 }
 
 bool unescape_field(std::string_view s, std::string* out) {
@@ -97,32 +138,6 @@ std::string exact_number(double d) {
 bool parse_exact_number(std::string_view s, double* out) {
   const auto r = std::from_chars(s.data(), s.data() + s.size(), *out);
   return r.ec == std::errc() && r.ptr == s.data() + s.size() && !s.empty();
-}
-
-LineScan scan_checked_lines(std::string_view bytes, size_t from,
-                            const std::function<bool(std::string_view line)>& take) {
-  LineScan scan;
-  size_t at = from, bad_at = std::string_view::npos;
-  int line_number = 1, bad_line = 0;
-  scan.sound_end = at;
-  while (at < bytes.size()) {
-    ++line_number;
-    const size_t end = bytes.find('\n', at);
-    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
-    uint64_t mark = 0;
-    if (parse_mark_line(line, &mark)) {
-      scan.marked = std::max(scan.marked, mark);
-    } else if (bad_at == std::string_view::npos && !take(line)) {
-      bad_at = at;
-      bad_line = line_number;
-    }
-    if (end == std::string_view::npos) break;
-    at = end + 1;
-    if (bad_at == std::string_view::npos) scan.sound_end = at;
-  }
-  if (bad_at != std::string_view::npos && scan.marked > bad_at) scan.damaged_line = bad_line;
-  scan.marked = std::min<uint64_t>(scan.marked, scan.sound_end);
-  return scan;
 }
 
 }  // namespace pennacle
