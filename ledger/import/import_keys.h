@@ -1,0 +1,109 @@
+// Hash-table keys for the import's matching of rows, log entries and ledger records: views of the
+// texts they hold, so that tables over 100,000s of bills neither copy nor compare strings in order.
+// A view lives no longer than the entry, row or record it is taken from.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "ledger/import/import_log.h"
+
+namespace pennacle {
+
+// Mixes `d` into `h`; -0 and 0 (equal as keys) mix the same.
+inline uint64_t mix_double(uint64_t h, double d) {
+  d += 0.0;  // -0 becomes 0
+  uint64_t bits = 0;
+  std::memcpy(&bits, &d, sizeof bits);
+  return (h ^ (bits + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2))) * 0xff51afd7ed558ccdull;
+}
+
+// An ImportKey without its own copy of the order number.
+struct ImportKeyRef {
+  std::string_view order;
+  double time = 0, amount = 0;
+  ImportKeyRef() = default;
+  ImportKeyRef(std::string_view o, double t, double a) : order(o), time(t), amount(a) {}
+  explicit ImportKeyRef(const ImportKey& k) : order(k.order), time(k.time), amount(k.amount) {}
+  bool operator==(const ImportKeyRef&) const = default;
+};
+
+struct ImportKeyHash {
+  size_t operator()(const ImportKeyRef& k) const {
+    return mix_double(mix_double(std::hash<std::string_view>()(k.order), k.time), k.amount);
+  }
+};
+
+// A bill as the import tells it apart: its key and side.
+struct SidedKeyRef {
+  ImportKeyRef key;
+  bool income = false;
+  bool operator==(const SidedKeyRef&) const = default;
+};
+
+struct SidedKeyHash {
+  size_t operator()(const SidedKeyRef& k) const { return ImportKeyHash()(k.key) * 2 + k.income; }
+};
+
+// Live records by what they hold: time, amount as stored, side and channel (GBK).
+struct ValueKeyRef {
+  double time = 0, amount = 0;
+  bool income = false;
+  std::string_view channel;
+  bool operator==(const ValueKeyRef&) const = default;
+};
+
+struct ValueKeyHash {
+  size_t operator()(const ValueKeyRef& k) const {
+    return mix_double(mix_double(std::hash<std::string_view>()(k.channel), k.time), k.amount) * 2 + k.income;
+  }
+};
+
+// Stacks of record serials by key, all in one vector: take() gives the serial put last.
+template <typename Key, typename Hash>
+class SerialStacks {
+ public:
+  void reserve(size_t n) {
+    heads_.reserve(n);
+    cells_.reserve(n);
+  }
+  void put(const Key& key, int32_t serial) {
+    auto [it, fresh] = heads_.try_emplace(key, kNone);
+    cells_.push_back({serial, it->second});
+    it->second = static_cast<int32_t>(cells_.size() - 1);
+  }
+  // Takes the serial put last under `key`; false when there is none left.
+  bool take(const Key& key, int32_t* serial) {
+    auto it = heads_.find(key);
+    if (it == heads_.end() || it->second == kNone) return false;
+    const Cell& c = cells_[static_cast<size_t>(it->second)];
+    *serial = c.serial;
+    it->second = c.next;
+    return true;
+  }
+  // The serials under `key`, the one put last first.
+  std::vector<int32_t> serials(const Key& key) const {
+    std::vector<int32_t> out;
+    auto it = heads_.find(key);
+    for (int32_t at = it == heads_.end() ? kNone : it->second; at != kNone;
+         at = cells_[static_cast<size_t>(at)].next) {
+      out.push_back(cells_[static_cast<size_t>(at)].serial);
+    }
+    return out;
+  }
+
+ private:
+  static constexpr int32_t kNone = -1;
+  struct Cell {
+    int32_t serial;
+    int32_t next;  // the cell put before it under the same key, or kNone
+  };
+  std::unordered_map<Key, int32_t, Hash> heads_;
+  std::vector<Cell> cells_;
+};
+
+}  // namespace pennacle
