@@ -7,9 +7,9 @@
 #include <cstring>
 #include <functional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "ledger/import/flat_table.h"
 #include "ledger/import/import_log.h"
 
 namespace pennacle {
@@ -72,25 +72,24 @@ class SerialStacks {
     cells_.reserve(n);
   }
   void put(const Key& key, int32_t serial) {
-    auto [it, fresh] = heads_.try_emplace(key, kNone);
-    cells_.push_back({serial, it->second});
-    it->second = static_cast<int32_t>(cells_.size() - 1);
+    int32_t* head = heads_.try_emplace(key, kNone).first;
+    cells_.push_back({serial, *head});
+    *head = static_cast<int32_t>(cells_.size() - 1);
   }
   // Takes the serial put last under `key`; false when there is none left.
   bool take(const Key& key, int32_t* serial) {
-    auto it = heads_.find(key);
-    if (it == heads_.end() || it->second == kNone) return false;
-    const Cell& c = cells_[static_cast<size_t>(it->second)];
+    int32_t* head = heads_.find(key);
+    if (!head || *head == kNone) return false;
+    const Cell& c = cells_[static_cast<size_t>(*head)];
     *serial = c.serial;
-    it->second = c.next;
+    *head = c.next;
     return true;
   }
   // The serials under `key`, the one put last first.
   std::vector<int32_t> serials(const Key& key) const {
     std::vector<int32_t> out;
-    auto it = heads_.find(key);
-    for (int32_t at = it == heads_.end() ? kNone : it->second; at != kNone;
-         at = cells_[static_cast<size_t>(at)].next) {
+    const int32_t* head = heads_.find(key);
+    for (int32_t at = head ? *head : kNone; at != kNone; at = cells_[static_cast<size_t>(at)].next) {
       out.push_back(cells_[static_cast<size_t>(at)].serial);
     }
     return out;
@@ -102,7 +101,7 @@ class SerialStacks {
     int32_t serial;
     int32_t next;  // the cell put before it under the same key, or kNone
   };
-  std::unordered_map<Key, int32_t, Hash> heads_;
+  FlatTable<Key, int32_t, Hash> heads_;
   std::vector<Cell> cells_;
 };
 

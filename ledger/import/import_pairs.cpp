@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
+#include "ledger/import/flat_table.h"
 #include "ledger/import/import_keys.h"
 
 namespace pennacle {
@@ -33,8 +32,8 @@ class PaymentIndex {
 
   void add(std::string_view order, std::string_view merchant, const PaymentHalf& half) {
     if (!order.empty()) {
-      auto [it, fresh] = by_order_.emplace(order, half);
-      if (!fresh && half.booked && !it->second.booked) it->second = half;  // paid wins over closed
+      auto [known, fresh] = by_order_.try_emplace(order, half);
+      if (!fresh && half.booked && !known->booked) *known = half;  // paid wins over closed
       if (order.size() >= order_lengths_.size()) order_lengths_.resize(order.size() + 1);
       order_lengths_[order.size()] = true;
     }
@@ -42,8 +41,8 @@ class PaymentIndex {
     // Each merchant order number's payments in the order they were added.
     halves_.push_back({half, kNone});
     const auto at = static_cast<int32_t>(halves_.size() - 1);
-    auto [it, fresh] = by_merchant_.try_emplace(merchant, Chain{at, at});
-    if (!fresh) it->second.last = halves_[static_cast<size_t>(it->second.last)].next = at;
+    auto [chain, fresh] = by_merchant_.try_emplace(merchant, Chain{at, at});
+    if (!fresh) chain->last = halves_[static_cast<size_t>(chain->last)].next = at;
   }
 
   // The payment a refund refunds, or nullptr.
@@ -51,13 +50,13 @@ class PaymentIndex {
     // Only lengths some payment's order number has: a long order number costs no lookup per byte.
     for (size_t n = std::min(order.size(), order_lengths_.size() - 1); n > 0; --n) {
       if (!order_lengths_[n]) continue;
-      if (auto it = by_order_.find(order.substr(0, n)); it != by_order_.end()) return &it->second;
+      if (const PaymentHalf* half = by_order_.find(order.substr(0, n))) return half;
     }
     if (merchant.empty()) return nullptr;
-    auto chain = by_merchant_.find(merchant);
-    if (chain == by_merchant_.end()) return nullptr;
+    const Chain* chain = by_merchant_.find(merchant);
+    if (!chain) return nullptr;
     const PaymentHalf* closed = nullptr;
-    for (int32_t at = chain->second.first; at != kNone; at = halves_[static_cast<size_t>(at)].next) {
+    for (int32_t at = chain->first; at != kNone; at = halves_[static_cast<size_t>(at)].next) {
       const PaymentHalf& h = halves_[static_cast<size_t>(at)].half;
       if (h.amount + kAmountSlack < amount) continue;
       if (h.booked) return &h;
@@ -73,11 +72,12 @@ class PaymentIndex {
     int32_t next;
   };
   struct Chain {
-    int32_t first, last;
+    int32_t first = kNone, last = kNone;
   };
-  std::unordered_map<std::string_view, PaymentHalf> by_order_;
+  using Views = std::hash<std::string_view>;
+  FlatTable<std::string_view, PaymentHalf, Views> by_order_;
   std::vector<bool> order_lengths_ = {false};  // [n]: some order number has n bytes
-  std::unordered_map<std::string_view, Chain> by_merchant_;
+  FlatTable<std::string_view, Chain, Views> by_merchant_;
   std::vector<Chained> halves_;
 };
 
@@ -118,8 +118,8 @@ struct BookedKey {
 // Views of the log's entries.
 struct LogKnowledge {
   PaymentIndex payments;
-  std::unordered_map<ImportKeyRef, BookedKey, ImportKeyHash> booked;  // of every intent and done entry
-  std::unordered_set<HalfRef, HalfHash> remembered;
+  FlatTable<ImportKeyRef, BookedKey, ImportKeyHash> booked;  // of every intent and done entry
+  FlatTable<HalfRef, char, HalfHash> remembered;
   std::vector<const ImportEntry*> refunds;  // remembered refunds
 };
 
@@ -133,13 +133,13 @@ void learn(const std::vector<ImportEntry>& log, bool refunds, LogKnowledge* k) {
   for (const ImportEntry& e : log) {
     const bool booked = e.kind == ImportEntry::Kind::Intent || e.kind == ImportEntry::Kind::Done;
     if (booked && refunds) {
-      auto [it, fresh] = k->booked.try_emplace(ImportKeyRef(e.key), BookedKey{e.income, false});
-      if (e.kind == ImportEntry::Kind::Done) it->second.done = true;
+      BookedKey* key = k->booked.try_emplace(ImportKeyRef(e.key), BookedKey{e.income, false}).first;
+      if (e.kind == ImportEntry::Kind::Done) key->done = true;
     }
     if (refunds && !e.refund && e.kind != ImportEntry::Kind::Refund) {
       k->payments.add(e.key.order, e.merchant, {e.key.amount, e.income, booked, 0});
     }
-    if (!booked && k->remembered.insert({ImportKeyRef(e.key), e.merchant}).second &&
+    if (!booked && k->remembered.insert({ImportKeyRef(e.key), e.merchant}) &&
         e.kind == ImportEntry::Kind::Refund) {
       k->refunds.push_back(&e);
     }
@@ -157,8 +157,8 @@ bool any_refund(const ExportRead& read, const std::vector<ImportEntry>& log) {
 // Refunds of this export: booked on the side they were booked before, or on the other side of the
 // payment they refund when it is booked; else remembered.
 void pair_refund(const ExportBill& b, LogKnowledge& known, const std::string& channel, Pairing* p) {
-  if (auto it = known.booked.find({b.order, b.time, b.amount}); it != known.booked.end()) {
-    p->book.push_back({&b, nullptr, it->second.income, true, b.line});
+  if (const BookedKey* key = known.booked.find({b.order, b.time, b.amount})) {
+    p->book.push_back({&b, nullptr, key->income, true, b.line});
     return;
   }
   const PaymentHalf* paid = known.payments.link(b.order, b.merchant, b.amount);
@@ -167,7 +167,7 @@ void pair_refund(const ExportBill& b, LogKnowledge& known, const std::string& ch
     return;
   }
   ++(paid ? p->closed_refunds : p->orphans);
-  if (known.remembered.insert({{b.order, b.time, b.amount}, b.merchant}).second) {
+  if (known.remembered.insert({{b.order, b.time, b.amount}, b.merchant})) {
     p->remember.push_back(half_entry(ImportEntry::Kind::Refund, b, channel));
   }
 }
@@ -189,13 +189,13 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
   }
   Pairing p;
   p.book.reserve(read.bills.size());
-  std::unordered_set<ImportKeyRef, ImportKeyHash> refunds_here;
+  FlatTable<ImportKeyRef, char, ImportKeyHash> refunds_here;
   for (const ExportBill& b : read.bills) {
     if (b.kind == ExportBill::Kind::Payment) {
       p.book.push_back({&b, nullptr, b.income, false, b.line});
     } else if (b.kind == ExportBill::Kind::Closed) {
       if ((!b.order.empty() || !b.merchant.empty()) &&
-          known.remembered.insert({{b.order, b.time, b.amount}, b.merchant}).second) {
+          known.remembered.insert({{b.order, b.time, b.amount}, b.merchant})) {
         p.remember.push_back(half_entry(ImportEntry::Kind::Closed, b, channel));
       }
     } else {
@@ -208,8 +208,8 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
   // short after its intent is, unless its record is found.
   for (const ImportEntry* r : known.refunds) {
     const ImportKeyRef key(r->key);
-    if (refunds_here.count(key)) continue;
-    if (auto it = known.booked.find(key); it != known.booked.end() && it->second.done) continue;
+    if (refunds_here.contains(key)) continue;
+    if (const BookedKey* booked = known.booked.find(key); booked && booked->done) continue;
     const PaymentHalf* paid = known.payments.link(r->key.order, r->merchant, r->key.amount);
     if (paid && paid->booked) p.book.push_back({nullptr, r, !paid->income, true, paid->line});
   }

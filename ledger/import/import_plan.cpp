@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <climits>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "runtime/value.h"
 #include "store/record_store.h"
@@ -88,6 +87,9 @@ struct IntentValuesHash {
 }  // namespace
 
 ptrdiff_t LedgerFacts::find(int32_t serial) const {
+  if (!index.empty()) {
+    return serial >= 0 && static_cast<size_t>(serial) < index.size() ? ptrdiff_t{index[serial]} - 1 : -1;
+  }
   auto it = std::lower_bound(live.begin(), live.end(), serial,
                              [](const RecordFacts& f, int32_t s) { return f.serial < s; });
   return it != live.end() && it->serial == serial ? it - live.begin() : -1;
@@ -117,17 +119,23 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
     call_command(db_skip, {});
   }
   order_by_serial(&out->live);
+  // An index by serial when it costs no more than a few times the records themselves.
+  if (!out->live.empty() && out->live.back().serial / 4 <= static_cast<int64_t>(out->live.size()) + 1024) {
+    out->index.assign(static_cast<size_t>(out->live.back().serial) + 1, 0);
+    for (size_t i = 0; i < out->live.size(); ++i)
+      out->index[out->live[i].serial] = static_cast<int32_t>(i + 1);
+  }
   return rc;
 }
 
 // Intents that no later done entry of the same key answers: imports cut short between the two.
 std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log) {
-  std::unordered_set<ImportKeyRef, ImportKeyHash> answered;
+  FlatTable<ImportKeyRef, char, ImportKeyHash> answered;
   std::vector<const ImportEntry*> open;
   for (auto it = log.rbegin(); it != log.rend(); ++it) {
     if (it->kind == ImportEntry::Kind::Done) {
       answered.insert(ImportKeyRef(it->key));
-    } else if (it->kind == ImportEntry::Kind::Intent && !answered.count(ImportKeyRef(it->key))) {
+    } else if (it->kind == ImportEntry::Kind::Intent && !answered.contains(ImportKeyRef(it->key))) {
       open.push_back(&*it);
     }
   }
@@ -210,7 +218,9 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
           const std::string& channel, const ExportRead& read, const CategoryRules* rules,
           std::vector<RowNote>* notices) {
   Plan out;
-  std::unordered_set<SidedKeyRef, SidedKeyHash> seen;
+  out.add.reserve(pairing.book.size());
+  out.there.reserve(pairing.book.size());
+  FlatTable<SidedKeyRef, char, SidedKeyHash> seen;
   seen.reserve(pairing.book.size());
   for (const PairedBill& pb : pairing.book) {
     PlannedBill p = planned_bill(pb, table, channel, notices);
@@ -221,7 +231,7 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
     }
     p.category = std::move(category);
     const SidedKeyRef key = paired_key(pb);
-    if (!key.key.order.empty() && !seen.insert(key).second) {
+    if (!key.key.order.empty() && !seen.insert(key)) {
       ++out.already;
       continue;
     }

@@ -32,6 +32,9 @@ struct RecordFacts {
 struct LedgerFacts {
   std::vector<RecordFacts> live;  // by serial, ascending, each serial once
   int32_t highest_serial = 0;     // deleted records included
+  // When the serials are dense (the usual ledger): 1 + the index in `live` of each serial, 0 for
+  // none; empty otherwise, and find searches.
+  std::vector<int32_t> index;
   // The index in `live` of the record with `serial`, or -1.
   ptrdiff_t find(int32_t serial) const;
 };
