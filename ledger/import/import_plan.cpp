@@ -86,9 +86,24 @@ struct IntentValuesHash {
 
 }  // namespace
 
+void order_facts(LedgerFacts* facts) {
+  order_by_serial(&facts->live);
+  facts->index.clear();
+  // An index by serial when it costs no more than a few times the records themselves.
+  const std::vector<RecordFacts>& live = facts->live;
+  if (live.empty() || live.front().serial < 0 ||
+      live.back().serial / 4 > static_cast<int64_t>(live.size()) + 1024)
+    return;
+  facts->index.assign(static_cast<size_t>(live.back().serial) + 1, 0);
+  for (size_t i = 0; i < live.size(); ++i)
+    facts->index[static_cast<size_t>(live[i].serial)] = static_cast<int32_t>(i + 1);
+}
+
 ptrdiff_t LedgerFacts::find(int32_t serial) const {
   if (!index.empty()) {
-    return serial >= 0 && static_cast<size_t>(serial) < index.size() ? ptrdiff_t{index[serial]} - 1 : -1;
+    return serial >= 0 && static_cast<size_t>(serial) < index.size()
+               ? ptrdiff_t{index[static_cast<size_t>(serial)]} - 1
+               : -1;
   }
   auto it = std::lower_bound(live.begin(), live.end(), serial,
                              [](const RecordFacts& f, int32_t s) { return f.serial < s; });
@@ -118,13 +133,7 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
     }
     call_command(db_skip, {});
   }
-  order_by_serial(&out->live);
-  // An index by serial when it costs no more than a few times the records themselves.
-  if (!out->live.empty() && out->live.back().serial / 4 <= static_cast<int64_t>(out->live.size()) + 1024) {
-    out->index.assign(static_cast<size_t>(out->live.back().serial) + 1, 0);
-    for (size_t i = 0; i < out->live.size(); ++i)
-      out->index[out->live[i].serial] = static_cast<int32_t>(i + 1);
-  }
+  order_facts(out);
   return rc;
 }
 

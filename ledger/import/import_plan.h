@@ -39,6 +39,9 @@ struct LedgerFacts {
   ptrdiff_t find(int32_t serial) const;
 };
 
+// Orders the records read by serial (the last one read of a serial stands for it) and indexes them.
+void order_facts(LedgerFacts* facts);
+
 // Walks the current database, reading each live record once; fingerprints for serials above
 // `fingerprints_after`. Returns Ok or a store code.
 DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out);
