@@ -67,29 +67,42 @@ struct ValueKeyHash {
 template <typename Key, typename Hash>
 class SerialStacks {
  public:
+  // Room for `n` keys and serials.
   void reserve(size_t n) {
     heads_.reserve(n);
     cells_.reserve(n);
   }
+  size_t size() const { return heads_.size(); }  // keys
   void put(const Key& key, int32_t serial) {
-    int32_t* head = heads_.try_emplace(key, kNone).first;
-    cells_.push_back({serial, *head});
-    *head = static_cast<int32_t>(cells_.size() - 1);
+    Head* head = heads_.try_emplace(key, Head()).first;
+    cells_.push_back({serial, head->top});
+    head->top = static_cast<int32_t>(cells_.size() - 1);
   }
   // Takes the serial put last under `key`; false when there is none left.
   bool take(const Key& key, int32_t* serial) {
-    int32_t* head = heads_.find(key);
-    if (!head || *head == kNone) return false;
-    const Cell& c = cells_[static_cast<size_t>(*head)];
-    *serial = c.serial;
-    *head = c.next;
-    return true;
+    Head* head = heads_.find(key);
+    return head && pop(head, serial);
+  }
+  // What meet found.
+  struct Met {
+    bool again = false;  // `key` was met before
+    bool taken = false;  // *serial is the serial put last under it, taken
+  };
+  // Meets `key` (one lookup where a set of keys met and a take would be two): says whether it was
+  // met before, and takes its last serial unless it was and `take_again` is false.
+  Met meet(const Key& key, bool take_again, int32_t* serial) {
+    Head* head = heads_.try_emplace(key, Head()).first;
+    Met m;
+    m.again = head->met;
+    head->met = true;
+    if (!m.again || take_again) m.taken = pop(head, serial);
+    return m;
   }
   // The serials under `key`, the one put last first.
   std::vector<int32_t> serials(const Key& key) const {
     std::vector<int32_t> out;
-    const int32_t* head = heads_.find(key);
-    for (int32_t at = head ? *head : kNone; at != kNone; at = cells_[static_cast<size_t>(at)].next) {
+    const Head* head = heads_.find(key);
+    for (int32_t at = head ? head->top : kNone; at != kNone; at = cells_[static_cast<size_t>(at)].next) {
       out.push_back(cells_[static_cast<size_t>(at)].serial);
     }
     return out;
@@ -97,11 +110,23 @@ class SerialStacks {
 
  private:
   static constexpr int32_t kNone = -1;
+  struct Head {
+    int32_t top = kNone;  // the cell put last, or kNone
+    bool met = false;
+  };
   struct Cell {
     int32_t serial;
     int32_t next;  // the cell put before it under the same key, or kNone
   };
-  FlatTable<Key, int32_t, Hash> heads_;
+  bool pop(Head* head, int32_t* serial) {
+    if (head->top == kNone) return false;
+    const Cell& c = cells_[static_cast<size_t>(head->top)];
+    *serial = c.serial;
+    head->top = c.next;
+    return true;
+  }
+
+  FlatTable<Key, Head, Hash> heads_;
   std::vector<Cell> cells_;
 };
 

@@ -106,6 +106,30 @@ TEST(ImportKeys, SerialStacksGiveTheLastPutFirstAndRunDry) {
   EXPECT_EQ(got, 4);
 }
 
+TEST(ImportKeys, MeetingAKeyTakesItsSerialOnceUnlessRepeatsTake) {
+  SerialStacks<ValueKeyRef, ValueKeyHash> stacks;
+  const ValueKeyRef a{1.0, 2.0, false, "x"}, b{1.0, 3.0, false, "x"};
+  for (int32_t s : {3, 5, 9}) stacks.put(a, s);
+  int32_t got = 0;
+  auto met = stacks.meet(a, false, &got);
+  EXPECT_FALSE(met.again);
+  ASSERT_TRUE(met.taken);
+  EXPECT_EQ(got, 9);
+  met = stacks.meet(a, false, &got);  // met again, and repeats take nothing
+  EXPECT_TRUE(met.again);
+  EXPECT_FALSE(met.taken);
+  met = stacks.meet(a, true, &got);
+  EXPECT_TRUE(met.again);
+  ASSERT_TRUE(met.taken);
+  EXPECT_EQ(got, 5);
+  // A key with no serials: met, nothing taken; met again after that.
+  met = stacks.meet(b, true, &got);
+  EXPECT_FALSE(met.again);
+  EXPECT_FALSE(met.taken);
+  EXPECT_TRUE(stacks.meet(b, true, &got).again);
+  EXPECT_EQ(stacks.serials(a), std::vector<int32_t>{3});
+}
+
 RecordFacts record(int32_t serial, double amount) {
   RecordFacts f;
   f.serial = serial;

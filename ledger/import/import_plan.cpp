@@ -194,7 +194,7 @@ Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const Im
                  const LedgerFacts& ledger, const BillTable& table) {
   Presence p;
   p.claimed.assign(ledger.live.size(), false);
-  p.present.reserve(ledger.live.size());
+  p.present.reserve(ledger.live.size());  // plan meets the keys of the export's rows in it too
   for (const ImportEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Done) continue;
     const ptrdiff_t i = ledger.find(e.serial);
@@ -227,25 +227,28 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
           const std::string& channel, const ExportRead& read, const CategoryRules* rules,
           std::vector<RowNote>* notices) {
   Plan out;
+  presence.present.reserve(presence.present.size() + pairing.book.size());
   out.add.reserve(pairing.book.size());
   out.there.reserve(pairing.book.size());
-  FlatTable<SidedKeyRef, char, SidedKeyHash> seen;
-  seen.reserve(pairing.book.size());
+  ExportCategoryTexts texts;
   for (const PairedBill& pb : pairing.book) {
     PlannedBill p = planned_bill(pb, table, channel, notices);
-    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill);
+    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill, &texts);
     if (category.ignore) {
       ++out.ignored;
       continue;
     }
     p.category = std::move(category);
+    // Rows with the same non-empty order number, time, amount and side are one bill.
     const SidedKeyRef key = paired_key(pb);
-    if (!key.key.order.empty() && !seen.insert(key)) {
+    const bool merges = !key.key.order.empty();
+    int32_t serial = 0;
+    const auto met = presence.present.meet(key, !merges, &serial);
+    if (merges && met.again) {
       ++out.already;
       continue;
     }
-    int32_t serial = 0;
-    if (presence.present.take(key, &serial)) {
+    if (met.taken) {
       out.there.push_back({serial, std::move(p.bill.bill), std::move(p.category)});
       ++out.already;
       continue;
