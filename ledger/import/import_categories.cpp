@@ -51,9 +51,9 @@ Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::o
 }
 
 CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) const {
-  Bill b = bill;
-  b.amount = stored_amount(table_, b.amount);
-  return category_key(serial, b);
+  CategoryKey key = category_key(serial, bill);
+  key.amount = stored_amount(table_, bill.amount);
+  return key;
 }
 
 Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
@@ -74,6 +74,7 @@ Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<ImportCategory>& categories,
                                     const std::vector<int32_t>& serials) {
   std::vector<CategoryEntry> entries;
+  entries.reserve(serials.size());
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
     const CategoryKey key = stored_key(bills[i], serials[i]);
     if (live_) (*live_)[key.serial] = key;
