@@ -24,8 +24,14 @@ void end_checked_line(std::string* out, size_t line_start);
 // or fails the checksum.
 std::vector<std::string_view> checked_fields(std::string_view line);
 // The same into `fields` (room for `capacity`): the count, 0 when the line is incomplete or fails
-// the checksum, capacity + 1 (the checksum unread) when it has more fields than that.
-size_t checked_fields(std::string_view line, std::string_view* fields, size_t capacity);
+// the checksum, capacity + 1 (the checksum unread) when it has more fields than that. With
+// `known_sound` (check_lines found the line sound) its checksum is not computed again.
+size_t checked_fields(std::string_view line, std::string_view* fields, size_t capacity,
+                      bool known_sound = false);
+// Whether each of `count` whole lines passes its checksum, into sound[0..count). Four lines are
+// hashed side by side: one line's checksum is a chain of multiplications that keeps the processor
+// waiting, four chains overlap.
+void check_lines(const std::string_view* lines, size_t count, bool* sound);
 
 // The mark that says the first `length` bytes of the file are on the disk.
 std::string mark_line(uint64_t length);

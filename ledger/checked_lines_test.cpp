@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,37 @@ TEST(CheckedLines, TheOnePassReadAgreesWithTheSplitReadOnSoundAndBadLines) {
     size_t count = 0;
     EXPECT_EQ(fixed_fields(line, 8, &count), checked_fields(line)) << line;
     EXPECT_LE(count, 8u);
+  }
+}
+
+TEST(CheckedLines, LinesCheckedSideBySideAgreeWithOneAtATime) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < 23; ++i) {
+    std::string line = checked_line({std::string(static_cast<size_t>(i * 7 % 40), 'a' + i % 26), "x", ""});
+    if (i % 5 == 1) line[static_cast<size_t>(i) % (line.size() - 1)] ^= 0x20;  // damaged anywhere
+    if (i % 7 == 3) line.pop_back();                                           // no line end
+    if (i % 11 == 4) line = "no tab\n";
+    if (i % 13 == 6) line = "\n";
+    lines.push_back(line);
+  }
+  for (size_t count = 0; count <= lines.size(); ++count) {  // every tail of a group of four
+    std::vector<std::string_view> views(lines.begin(), lines.begin() + static_cast<ptrdiff_t>(count));
+    std::unique_ptr<bool[]> sound(new bool[count + 1]);
+    sound[count] = true;  // nothing is written past the count
+    check_lines(views.data(), count, sound.get());
+    for (size_t i = 0; i < count; ++i)
+      EXPECT_EQ(sound[i], !checked_fields(lines[i]).empty()) << i << " of " << count;
+    EXPECT_TRUE(sound[count]);
+  }
+  // A sound line's fields split without its checksum are the fields checked.
+  for (const std::string& line : lines) {
+    if (checked_fields(line).empty()) continue;
+    size_t count = 0;
+    const std::vector<std::string_view> checked = fixed_fields(line, 4, &count);
+    std::string_view f[4];
+    ASSERT_EQ(checked_fields(line, f, 4, true), count);
+    EXPECT_EQ(std::vector<std::string_view>(f, f + count), checked);
+    EXPECT_EQ(checked_fields(line, f, 1, true), 2u) << "more fields than room";
   }
 }
 

@@ -130,11 +130,11 @@ std::string import_entry_line(const ImportEntry& e) {
 
 std::string import_mark_line(uint64_t length) { return mark_line(length); }
 
-// A line of the first format has the first seven fields; the later one adds merchant, role and texts.
-// Every field of `*out` is set when it is sound.
-bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
-  std::string_view f[kFields];
-  const size_t n = checked_fields(line, f, kFields);
+namespace {
+
+// An entry from the fields of a sound line: a line of the first format has the first seven; the
+// later one adds merchant, role and texts. Every field of `*out` is set when they make an entry.
+bool parse_entry_fields(const std::string_view* f, size_t n, ImportEntry* out) {
   if ((n != kFirstFormatFields && n != kFields) || f[0].size() != 1) return false;
   const char* kind = std::find(std::begin(kKindLetters), std::end(kKindLetters), f[0][0]);
   const bool first_format = n == kFirstFormatFields;
@@ -159,6 +159,13 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
     e.refund = f[8] == "r";
   }
   return true;
+}
+
+}  // namespace
+
+bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
+  std::string_view f[kFields];
+  return parse_entry_fields(f, checked_fields(line, f, kFields), out);
 }
 
 namespace {
@@ -228,14 +235,25 @@ Status ImportLog::parse(std::string_view bytes) {
                            ": not a record of imported bills (it does not begin with '" +
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
   }
-  // Most lines are entries: room for all of them at once.
-  entries_.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')));
-  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [this](std::string_view line) {
-    if (!parse_import_entry_line(line, &entries_.emplace_back())) {
-      entries_.pop_back();
-      return false;
-    }
-    return true;
+  // Every line's checksum first, several lines side by side; then the lines, in order.
+  std::vector<std::string_view> lines;
+  lines.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+  for (size_t at = kHeader.size(); at < bytes.size();) {
+    const size_t end = std::min(bytes.find('\n', at), bytes.size() - 1);
+    lines.push_back(bytes.substr(at, end + 1 - at));
+    at = end + 1;
+  }
+  const std::unique_ptr<bool[]> sound(new bool[lines.size()]);
+  check_lines(lines.data(), lines.size(), sound.get());
+  entries_.reserve(lines.size());
+  size_t next = 0;  // the scan hands over every line but marks, in order
+  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [&](std::string_view line) {
+    while (lines[next].data() != line.data()) ++next;
+    if (!sound[next]) return false;
+    std::string_view f[kFields];
+    if (parse_entry_fields(f, checked_fields(line, f, kFields, true), &entries_.emplace_back())) return true;
+    entries_.pop_back();
+    return false;
   });
   if (scan.damaged_line > 0) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
