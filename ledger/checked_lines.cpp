@@ -19,6 +19,15 @@ uint32_t fnv32(std::string_view s) {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+// A line's end before its checksum is known: the tab, room for the checksum, the line end.
+constexpr std::string_view kUnchecked = "\t00000000\n";
+
+// `check` as the checksum's eight hex digits at `at`.
+void write_hex(uint32_t check, char* at) {
+  for (size_t i = 0; i < kChecksumDigits; ++i)
+    at[kChecksumDigits - 1 - i] = kHexDigits[(check >> (4 * i)) & 0xF];
+}
+
 // Whether `check` (the field after the last tab) is the checksum of what precedes that tab.
 bool checksum_matches(std::string_view line, std::string_view check) {
   uint32_t value = 0;
@@ -64,13 +73,36 @@ std::string checked_line(const std::vector<std::string>& fields) {
 }
 
 void end_checked_line(std::string* out, size_t line_start) {
-  const uint32_t check = fnv32(std::string_view(*out).substr(line_start));
-  char buf[kChecksumDigits + 2];
-  buf[0] = kSeparator;
-  for (size_t i = 0; i < kChecksumDigits; ++i)
-    buf[kChecksumDigits - i] = kHexDigits[(check >> (4 * i)) & 0xF];
-  buf[kChecksumDigits + 1] = '\n';
-  out->append(buf, sizeof buf);
+  const size_t at = out->size() + 1;
+  out->append(kUnchecked);
+  write_hex(fnv32(std::string_view(*out).substr(line_start, at - 1 - line_start)), out->data() + at);
+}
+
+void end_line_unchecked(std::string* out) { out->append(kUnchecked); }
+
+void fill_checksums(std::string* out, const std::vector<size_t>& line_starts) {
+  constexpr size_t kWays = 4;
+  const size_t n = line_starts.size(), ending = kUnchecked.size();
+  for (size_t at = 0; at < n; at += kWays) {
+    const size_t ways = std::min(kWays, n - at);
+    std::string_view covered[kWays];
+    uint32_t h[kWays] = {kFnv32Basis, kFnv32Basis, kFnv32Basis, kFnv32Basis};
+    size_t common = ways == kWays ? SIZE_MAX : 0;  // bytes hashed side by side
+    for (size_t k = 0; k < ways; ++k) {
+      const size_t i = at + k, end = i + 1 < n ? line_starts[i + 1] : out->size();
+      covered[k] = std::string_view(*out).substr(line_starts[i], end - ending - line_starts[i]);
+      common = std::min(common, covered[k].size());
+    }
+    for (size_t i = 0; i < common; ++i) {
+      for (size_t k = 0; k < kWays; ++k)
+        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
+    }
+    for (size_t k = 0; k < ways; ++k) {
+      for (size_t i = common; i < covered[k].size(); ++i)
+        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
+      write_hex(h[k], out->data() + (covered[k].data() - out->data()) + covered[k].size() + 1);
+    }
+  }
 }
 
 std::vector<std::string_view> checked_fields(std::string_view line) {

@@ -20,6 +20,11 @@ std::string checked_line(const std::vector<std::string>& fields);
 // Ends the line that begins at `line_start` of `out` (its fields already joined by tabs) with its
 // checksum and the line end: what checked_line makes, without a vector of fields.
 void end_checked_line(std::string* out, size_t line_start);
+// Ends a line like end_checked_line with room for its checksum, which fill_checksums writes later
+// for all lines at once, several side by side. `line_starts`: where each such line of `out` begins,
+// in order, each running to the next (the last to the end of `out`).
+void end_line_unchecked(std::string* out);
+void fill_checksums(std::string* out, const std::vector<size_t>& line_starts);
 // The fields of a whole line (with its end) before its checksum; empty when the line is incomplete
 // or fails the checksum.
 std::vector<std::string_view> checked_fields(std::string_view line);

@@ -93,6 +93,25 @@ TEST(CheckedLines, AnEndedLineIsWhatTheWholeLineMakerWrites) {
   }
 }
 
+TEST(CheckedLines, ChecksumsFilledSideBySideAreThoseOfOneLineAtATime) {
+  for (size_t count = 0; count <= 11; ++count) {  // every tail of a group of four
+    std::string one = "a header line that is no part of them\n", many = one;
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < count; ++i) {
+      const std::string fields =
+          std::string(i * 5 % 17, static_cast<char>('a' + i)) + "\t" + std::to_string(i);
+      const size_t start = one.size();
+      one += fields;
+      end_checked_line(&one, start);
+      starts.push_back(many.size());
+      many += fields;
+      end_line_unchecked(&many);
+    }
+    fill_checksums(&many, starts);
+    EXPECT_EQ(many, one) << count;
+  }
+}
+
 TEST(CheckedLines, EscapesRoundTripEveryByteAndOnlyBreakersAreEscaped) {
   std::string all;
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);

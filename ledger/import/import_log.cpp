@@ -96,8 +96,8 @@ void append_number(std::string* out, double d) {
   out->append(buf, r.ptr);
 }
 
-// Appends the entry's checked line to `out`.
-void append_entry_line(std::string* out, const ImportEntry& e) {
+// Appends the entry's checked line to `out`; `checked` false leaves its checksum to fill_checksums.
+void append_entry_line(std::string* out, const ImportEntry& e, bool checked = true) {
   const size_t start = out->size();
   *out += kKindLetters[static_cast<int>(e.kind)];
   *out += '\t';
@@ -117,7 +117,11 @@ void append_entry_line(std::string* out, const ImportEntry& e) {
   append_escaped(out, e.channel);
   *out += '\t';
   append_escaped(out, e.remark);
-  end_checked_line(out, start);
+  if (checked) {
+    end_checked_line(out, start);
+  } else {
+    end_line_unchecked(out);
+  }
 }
 
 }  // namespace
@@ -273,7 +277,13 @@ Status ImportLog::append(std::vector<ImportEntry> entries, bool sync) {
     bytes += import_mark_line(synced_end_);
     marked_ = synced_end_;
   }
-  for (const ImportEntry& e : entries) append_entry_line(&bytes, e);
+  std::vector<size_t> starts;
+  starts.reserve(entries.size());
+  for (const ImportEntry& e : entries) {
+    starts.push_back(bytes.size());
+    append_entry_line(&bytes, e, false);
+  }
+  fill_checksums(&bytes, starts);
   FileCause c = FileCause::None;
   if (size_ > sound_end_ && (c = file_->set_size(sound_end_)) != FileCause::None) {
     return fail(c, "cannot cut off an entry torn by an earlier import");
