@@ -237,6 +237,9 @@ void write_plan(const BillImportOptions& options, const BillTable& table, const 
   // Bills an import cut short stored without their categories get them now.
   if (run->problem = fill_categories(p.there, categories); !run->problem.ok()) return;
   run->wrote = true;
+  // An intent and a done entry for each bill. From here the log's entries may move: nothing taken
+  // from them (presence, pairing) is read again.
+  log.reserve(first.size() + 2 * p.add.size());
   Status problem;
   run->added =
       write_groups(p.add, std::move(first), ledger.highest_serial, options, log, categories, &problem);

@@ -279,6 +279,7 @@ Status ImportLog::append(std::vector<ImportEntry> entries, bool sync) {
   }
   std::vector<size_t> starts;
   starts.reserve(entries.size());
+  bytes.reserve(bytes.size() + entries.size() * 128);  // an entry line's usual length, and more
   for (const ImportEntry& e : entries) {
     starts.push_back(bytes.size());
     append_entry_line(&bytes, e, false);

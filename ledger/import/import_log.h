@@ -81,6 +81,8 @@ class ImportLog {
   // Appends the entries; with `sync` they are on the disk when it returns. Only after a successful
   // open for_append (asserted).
   Status append(std::vector<ImportEntry> entries, bool sync);
+  // Room for `more` entries to be appended, so that appends in groups do not move the entries read.
+  void reserve(size_t more) { entries_.reserve(entries_.size() + more); }
   Status sync();
 
  private:

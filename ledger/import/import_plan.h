@@ -48,7 +48,7 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out);
 
 // What the log says the ledger holds: the live records each key claims, which records are claimed,
 // and the done entries that settle intents of an import cut short. Keys are views of the log's
-// entries: a Presence lives no longer than the log it was resolved from.
+// entries: a Presence is used only while they stay where they are (an append may move them).
 struct Presence {
   SerialStacks<SidedKeyRef, SidedKeyHash> present;  // the serials of the live records of each key
   std::vector<bool> claimed;                        // by index in LedgerFacts::live
