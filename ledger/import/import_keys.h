@@ -73,6 +73,7 @@ class SerialStacks {
     cells_.reserve(n);
   }
   size_t size() const { return heads_.size(); }  // keys
+  void prefetch(const Key& key) const { heads_.prefetch(key); }
   void put(const Key& key, int32_t serial) {
     Head* head = heads_.try_emplace(key, Head()).first;
     cells_.push_back({serial, head->top});

@@ -231,7 +231,10 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
   out.add.reserve(pairing.book.size());
   out.there.reserve(pairing.book.size());
   ExportCategoryTexts texts;
-  for (const PairedBill& pb : pairing.book) {
+  constexpr size_t kAhead = 8;  // rows whose keys are looked up early: the lookups miss the cache
+  for (size_t i = 0; i < pairing.book.size(); ++i) {
+    if (i + kAhead < pairing.book.size()) presence.present.prefetch(paired_key(pairing.book[i + kAhead]));
+    const PairedBill& pb = pairing.book[i];
     PlannedBill p = planned_bill(pb, table, channel, notices);
     ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill, &texts);
     if (category.ignore) {
