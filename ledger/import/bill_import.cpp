@@ -5,9 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <ostream>
-#include <set>
 #include <tuple>
 #include <utility>
 
@@ -72,9 +70,10 @@ Result<BillTable> import_table() {
 }
 
 // Appends the planned bills group by group, each group's intents on the disk before its records;
-// `first` (settled intents, bills found by their values, remembered halves) goes before them.
+// `first` (settled intents, bills found by their values, remembered halves) goes before them. The
+// bills and entries of `add` are moved into the groups (their lines stay).
 // Returns the number of bills stored; `*problem` says why when it could not store them all.
-size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry> first, int32_t highest,
+size_t write_groups(std::vector<PlannedBill>& add, std::vector<ImportEntry> first, int32_t highest,
                     const BillImportOptions& options, ImportLog& log, ImportCategoryWriter& categories,
                     Status* problem) {
   size_t stored = 0;
@@ -83,27 +82,31 @@ size_t write_groups(const std::vector<PlannedBill>& add, std::vector<ImportEntry
     const size_t end = std::min(add.size(), start + group_size);
     std::vector<ImportEntry> intents = std::move(first);
     first.clear();
+    intents.reserve(intents.size() + (end - start));
     std::vector<Bill> group;
     std::vector<ImportCategory> names;
+    group.reserve(end - start);
+    names.reserve(end - start);
     for (size_t i = start; i < end; ++i) {
       intents.push_back(add[i].entry);
       intents.back().serial = highest;
-      group.push_back(add[i].bill.bill);
-      names.push_back(add[i].category);
+      group.push_back(std::move(add[i].bill.bill));
+      names.push_back(std::move(add[i].category));
     }
-    if (*problem = log.append(intents, true); !problem->ok()) return stored;
+    if (*problem = log.append(std::move(intents), true); !problem->ok()) return stored;
     if (group.empty()) break;
     std::vector<int32_t> serials;
     const DbCode rc = append_bills(group, &serials);
     std::vector<ImportEntry> done;
+    done.reserve(serials.size());
     for (size_t i = 0; i < serials.size(); ++i) {
-      done.push_back(add[start + i].entry);
+      done.push_back(std::move(add[start + i].entry));
       done.back().kind = ImportEntry::Kind::Done;
       done.back().serial = serials[i];
       highest = std::max(highest, serials[i]);
     }
     stored += serials.size();
-    if (*problem = log.append(done, false); !problem->ok()) return stored;
+    if (*problem = log.append(std::move(done), false); !problem->ok()) return stored;
     if (*problem = categories.stored(group, names, serials); !problem->ok()) return stored;
     if (options.progress && !serials.empty()) options.progress(stored, add.size());
     if (rc != DbCode::Ok) {
@@ -220,18 +223,23 @@ ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, const
 // Stores the plan: the log's settled and found entries and remembered halves first, the categories
 // of bills an import cut short stored without theirs, then the bills group by group.
 void write_plan(const BillImportOptions& options, const BillTable& table, const LedgerFacts& ledger,
-                Presence presence, Plan& p, Pairing pairing, ImportLog& log, BillImportRun* run) {
+                Presence& presence, Plan& p, Pairing& pairing, ImportLog& log, BillImportRun* run) {
   std::vector<ImportEntry> first = std::move(presence.settled);
-  first.insert(first.end(), p.found.begin(), p.found.end());
-  first.insert(first.end(), pairing.remember.begin(), pairing.remember.end());
+  first.insert(first.end(), std::make_move_iterator(p.found.begin()), std::make_move_iterator(p.found.end()));
+  first.insert(first.end(), std::make_move_iterator(pairing.remember.begin()),
+               std::make_move_iterator(pairing.remember.end()));
   ImportCategoryWriter categories;
   LiveBills live;
-  for (const auto& [serial, f] : ledger.live) live[serial] = {serial, f.time, f.amount, f.income};
+  live.reserve(ledger.live.size());
+  for (const RecordFacts& f : ledger.live) live[f.serial] = {f.serial, f.time, f.amount, f.income};
   run->problem = categories.open(options.fs ? *options.fs : posix_file_system(), table, std::move(live));
   if (!run->problem.ok()) return;
   // Bills an import cut short stored without their categories get them now.
   if (run->problem = fill_categories(p.there, categories); !run->problem.ok()) return;
   run->wrote = true;
+  // An intent and a done entry for each bill. From here the log's entries may move: nothing taken
+  // from them (presence, pairing) is read again.
+  log.reserve(first.size() + 2 * p.add.size());
   Status problem;
   run->added =
       write_groups(p.add, std::move(first), ledger.highest_serial, options, log, categories, &problem);
@@ -254,12 +262,11 @@ Result<BillImportRun> plan_and_write(const std::string& db_arg, const ExportRead
   const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
   Pairing pairing = pair_refunds(read, log.entries(), channel);
   std::vector<RowNote> notices = read.notices;
-  Plan p = plan(pairing, table, presence, unclaimed_records(ledger, presence), channel, read, options.rules,
-                &notices);
+  Unclaimed unclaimed = unclaimed_records(ledger, presence);
+  Plan p = plan(pairing, table, presence, std::move(unclaimed), channel, read, options.rules, &notices);
   BillImportRun run;
   run.preview = make_preview(read, pairing, p, std::move(notices), options.rules != nullptr);
-  if (!options.dry_run)
-    write_plan(options, table, ledger, std::move(presence), p, std::move(pairing), log, &run);
+  if (!options.dry_run) write_plan(options, table, ledger, presence, p, pairing, log, &run);
   return run;
 }
 

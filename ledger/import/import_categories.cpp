@@ -4,11 +4,22 @@
 
 namespace pennacle {
 
+const ExportCategoryTexts::Name& ExportCategoryTexts::of(const std::string& utf8) {
+  auto [it, fresh] = names_.try_emplace(utf8);
+  if (fresh) {
+    int dropped = 0;  // characters GBK cannot hold are no part of any rule's text either
+    it->second.gbk = utf8_to_gbk_dropping(utf8, &dropped);
+    it->second.valid = category_name_problem(it->second.gbk).empty();
+  }
+  return it->second;
+}
+
 ImportCategory export_row_category(const CategoryRules* rules, ExportSource source, const ExportBill* row,
-                                   const Bill& bill) {
+                                   const Bill& bill, ExportCategoryTexts* texts) {
   ImportCategory out;
   int dropped = 0;  // characters GBK cannot hold are no part of any rule's text either
-  const std::string category = row ? utf8_to_gbk_dropping(row->category, &dropped) : std::string();
+  ExportCategoryTexts own_texts;
+  const ExportCategoryTexts::Name* own = row ? &(texts ? *texts : own_texts).of(row->category) : nullptr;
   if (rules) {
     RuleInput in = bill_rule_input(bill);
     std::string peer, item, method, tx_type;
@@ -20,7 +31,7 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
       tx_type = utf8_to_gbk_dropping(row->tx_type, &dropped);
       in.peer = peer;
       in.item = item;
-      in.category = category;
+      in.category = own->gbk;
       in.method = method;
       in.tx_type = tx_type;
     }
@@ -28,7 +39,8 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
     out.ignore = m.ignore;
     out.name = std::move(m.category);
   }
-  if (out.name.empty() && category_name_problem(category).empty()) out.name = category;
+  // Without a row the category text is empty, which is no name.
+  if (out.name.empty() && own && own->valid) out.name = own->gbk;
   return out;
 }
 
@@ -39,9 +51,9 @@ Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::o
 }
 
 CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) const {
-  Bill b = bill;
-  b.amount = stored_amount(table_, b.amount);
-  return category_key(serial, b);
+  CategoryKey key = category_key(serial, bill);
+  key.amount = stored_amount(table_, bill.amount);
+  return key;
 }
 
 Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
@@ -62,6 +74,7 @@ Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<ImportCategory>& categories,
                                     const std::vector<int32_t>& serials) {
   std::vector<CategoryEntry> entries;
+  entries.reserve(serials.size());
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
     const CategoryKey key = stored_key(bills[i], serials[i]);
     if (live_) (*live_)[key.serial] = key;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ledger/bill.h"
@@ -22,10 +23,25 @@ struct ImportCategory {
   bool by_hand = false;  // a person named it (a 分类 cell of our CSV), not a rule
 };
 
+// The export's own category texts (Alipay's 交易分类) as GBK names, each distinct text converted
+// once: an export repeats a few of them over all its rows.
+class ExportCategoryTexts {
+ public:
+  struct Name {
+    std::string gbk;     // the text in GBK, characters GBK cannot hold dropped
+    bool valid = false;  // it can be a category's name
+  };
+  const Name& of(const std::string& utf8);
+
+ private:
+  std::unordered_map<std::string, Name> names_;
+};
+
 // The category of `bill`, made from `row` of a `source` export (nullptr: a refund the import log
-// remembered, met as a stored bill is). `rules` may be nullptr.
+// remembered, met as a stored bill is). `rules` may be nullptr; so may `texts`, converting the
+// row's category text each time.
 ImportCategory export_row_category(const CategoryRules* rules, ExportSource source, const ExportBill* row,
-                                   const Bill& bill);
+                                   const Bill& bill, ExportCategoryTexts* texts = nullptr);
 
 // Writes the categories of the bills an import stores, group by group, each group's on the disk
 // before the next group is stored.

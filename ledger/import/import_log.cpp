@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <thread>
 
 #include "ledger/checked_lines.h"
 #include "ledger/import/bill_csv.h"
 #include "platform/gbk.h"
+#include "runtime/convert.h"
 #include "store/side_files.h"
 
 namespace pennacle {
@@ -35,10 +36,12 @@ FileCause lock_log(File& file) {
   }
 }
 
-std::string hex(uint64_t v, int digits) {
-  char buf[17];
-  std::snprintf(buf, sizeof buf, "%0*llx", digits, static_cast<unsigned long long>(v));
-  return buf;
+// `v` as 16 lowercase hex digits.
+void append_hex16(std::string* out, uint64_t v) {
+  constexpr char kDigits[] = "0123456789abcdef";
+  char buf[16];
+  for (int i = 15; i >= 0; --i, v >>= 4) buf[i] = kDigits[v & 0xF];
+  out->append(buf, sizeof buf);
 }
 
 }  // namespace
@@ -58,24 +61,89 @@ constexpr char kKindLetters[] = {'I', 'D', 'C', 'R'};  // by ImportEntry::Kind
 
 }  // namespace
 
+namespace {
+
+// `v` as `digits` decimal digits, zero-padded (v below 10^digits).
+void append_digits(std::string* out, int v, int digits) {
+  char buf[4];
+  for (int i = digits - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
+  out->append(buf, static_cast<size_t>(digits));
+}
+
+// The trade time as format_date_time writes it, without a format string.
+void append_date_time(std::string* out, double time) {
+  const DateTimeParts p = date_time_parts(time);
+  if (p.year < 1000 || p.year > 9999) {  // outside the ledger's four-digit years: the general way
+    *out += format_date_time(time);
+    return;
+  }
+  append_digits(out, p.year, 4);
+  *out += '-';
+  append_digits(out, p.month, 2);
+  *out += '-';
+  append_digits(out, p.day, 2);
+  *out += ' ';
+  append_digits(out, p.hour, 2);
+  *out += ':';
+  append_digits(out, p.minute, 2);
+  *out += ':';
+  append_digits(out, p.second, 2);
+}
+
+void append_number(std::string* out, double d) {
+  char buf[32];
+  const auto r = std::to_chars(buf, buf + sizeof buf, d);
+  out->append(buf, r.ptr);
+}
+
+// Appends the entry's checked line to `out`; `checked` false leaves its checksum to fill_checksums.
+void append_entry_line(std::string* out, const ImportEntry& e, bool checked = true) {
+  const size_t start = out->size();
+  *out += kKindLetters[static_cast<int>(e.kind)];
+  *out += '\t';
+  append_escaped(out, e.key.order);
+  *out += '\t';
+  append_date_time(out, e.key.time);
+  *out += '\t';
+  append_number(out, e.key.amount);
+  *out += e.income ? "\t+\t" : "\t-\t";
+  char buf[24];
+  out->append(buf, std::to_chars(buf, buf + sizeof buf, e.serial).ptr);
+  *out += '\t';
+  append_hex16(out, e.fingerprint);
+  *out += '\t';
+  append_escaped(out, e.merchant);
+  *out += e.refund ? "\tr\t" : "\tp\t";
+  append_escaped(out, e.channel);
+  *out += '\t';
+  append_escaped(out, e.remark);
+  if (checked) {
+    end_checked_line(out, start);
+  } else {
+    end_line_unchecked(out);
+  }
+}
+
+}  // namespace
+
 std::string import_entry_line(const ImportEntry& e) {
-  return checked_line({std::string(1, kKindLetters[static_cast<int>(e.kind)]), escape_field(e.key.order),
-                       format_date_time(e.key.time), exact_number(e.key.amount),
-                       std::string(e.income ? "+" : "-"), std::to_string(e.serial), hex(e.fingerprint, 16),
-                       escape_field(e.merchant), std::string(e.refund ? "r" : "p"), escape_field(e.channel),
-                       escape_field(e.remark)});
+  std::string line;
+  append_entry_line(&line, e);
+  return line;
 }
 
 std::string import_mark_line(uint64_t length) { return mark_line(length); }
 
-// A line of the first format has the first seven fields; the later one adds merchant, role and texts.
-bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
-  const std::vector<std::string_view> f = checked_fields(line);
-  if ((f.size() != kFirstFormatFields && f.size() != kFields) || f[0].size() != 1) return false;
+namespace {
+
+// An entry from the fields of a sound line: a line of the first format has the first seven; the
+// later one adds merchant, role and texts. Every field of `*out` is set when they make an entry.
+bool parse_entry_fields(const std::string_view* f, size_t n, ImportEntry* out) {
+  if ((n != kFirstFormatFields && n != kFields) || f[0].size() != 1) return false;
   const char* kind = std::find(std::begin(kKindLetters), std::end(kKindLetters), f[0][0]);
-  const bool first_format = f.size() == kFirstFormatFields;
+  const bool first_format = n == kFirstFormatFields;
   if (kind == std::end(kKindLetters) || (first_format && kind - kKindLetters > 1)) return false;
-  ImportEntry e;
+  ImportEntry& e = *out;
   e.kind = static_cast<ImportEntry::Kind>(kind - kKindLetters);
   if (!unescape_field(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
   if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) ||
@@ -83,6 +151,10 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
     return false;
   e.income = f[4] == "+";
   if (!whole_number(f[5], &e.serial) || !whole_number(f[6], &e.fingerprint, 16)) return false;
+  e.merchant.clear();
+  e.channel.clear();
+  e.remark.clear();
+  e.refund = false;
   if (!first_format) {
     if (!unescape_field(f[7], &e.merchant) || (f[8] != "r" && f[8] != "p") ||
         !unescape_field(f[9], &e.channel) || !unescape_field(f[10], &e.remark)) {
@@ -90,8 +162,14 @@ bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
     }
     e.refund = f[8] == "r";
   }
-  *out = std::move(e);
   return true;
+}
+
+}  // namespace
+
+bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
+  std::string_view f[kFields];
+  return parse_entry_fields(f, checked_fields(line, f, kFields), out);
 }
 
 namespace {
@@ -161,11 +239,25 @@ Status ImportLog::parse(std::string_view bytes) {
                            ": not a record of imported bills (it does not begin with '" +
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
   }
-  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [this](std::string_view line) {
-    ImportEntry e;
-    if (!parse_import_entry_line(line, &e)) return false;
-    entries_.push_back(std::move(e));
-    return true;
+  // Every line's checksum first, several lines side by side; then the lines, in order.
+  std::vector<std::string_view> lines;
+  lines.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+  for (size_t at = kHeader.size(); at < bytes.size();) {
+    const size_t end = std::min(bytes.find('\n', at), bytes.size() - 1);
+    lines.push_back(bytes.substr(at, end + 1 - at));
+    at = end + 1;
+  }
+  const std::unique_ptr<bool[]> sound(new bool[lines.size()]);
+  check_lines(lines.data(), lines.size(), sound.get());
+  entries_.reserve(lines.size());
+  size_t next = 0;  // the scan hands over every line but marks, in order
+  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [&](std::string_view line) {
+    while (lines[next].data() != line.data()) ++next;
+    if (!sound[next]) return false;
+    std::string_view f[kFields];
+    if (parse_entry_fields(f, checked_fields(line, f, kFields, true), &entries_.emplace_back())) return true;
+    entries_.pop_back();
+    return false;
   });
   if (scan.damaged_line > 0) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
@@ -177,7 +269,7 @@ Status ImportLog::parse(std::string_view bytes) {
   return Status();
 }
 
-Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
+Status ImportLog::append(std::vector<ImportEntry> entries, bool sync) {
   assert(appending_ && file_);
   std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
   // What the last sync made durable: a bad line below it is damage, never a torn end.
@@ -185,7 +277,14 @@ Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
     bytes += import_mark_line(synced_end_);
     marked_ = synced_end_;
   }
-  for (const ImportEntry& e : entries) bytes += import_entry_line(e);
+  std::vector<size_t> starts;
+  starts.reserve(entries.size());
+  bytes.reserve(bytes.size() + entries.size() * 128);  // an entry line's usual length, and more
+  for (const ImportEntry& e : entries) {
+    starts.push_back(bytes.size());
+    append_entry_line(&bytes, e, false);
+  }
+  fill_checksums(&bytes, starts);
   FileCause c = FileCause::None;
   if (size_ > sound_end_ && (c = file_->set_size(sound_end_)) != FileCause::None) {
     return fail(c, "cannot cut off an entry torn by an earlier import");
@@ -195,7 +294,8 @@ Status ImportLog::append(const std::vector<ImportEntry>& entries, bool sync) {
     return fail(c, "cannot write");
   }
   size_ = sound_end_ += bytes.size();
-  entries_.insert(entries_.end(), entries.begin(), entries.end());
+  entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
+                  std::make_move_iterator(entries.end()));
   return sync ? this->sync() : Status();
 }
 

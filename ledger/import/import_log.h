@@ -80,7 +80,9 @@ class ImportLog {
 
   // Appends the entries; with `sync` they are on the disk when it returns. Only after a successful
   // open for_append (asserted).
-  Status append(const std::vector<ImportEntry>& entries, bool sync);
+  Status append(std::vector<ImportEntry> entries, bool sync);
+  // Room for `more` entries to be appended, so that appends in groups do not move the entries read.
+  void reserve(size_t more) { entries_.reserve(entries_.size() + more); }
   Status sync();
 
  private:
@@ -109,7 +111,8 @@ struct LogRepair {
 // NotFound when there is no log; a sound log is left as it is (nothing dropped).
 Result<LogRepair> repair_import_log(FileSystem& fs, const std::string& gbk_path);
 
-// Escaped entry lines, exposed for tests of the format.
+// Escaped entry lines, exposed for tests of the format. A line that is no sound entry leaves `out`
+// partly written.
 std::string import_entry_line(const ImportEntry& e);
 bool parse_import_entry_line(std::string_view line, ImportEntry* out);
 // The mark line that says the first `length` bytes of the log are on the disk.

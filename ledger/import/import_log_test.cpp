@@ -9,6 +9,8 @@
 #include <memory>
 #include <thread>
 
+#include "ledger/checked_lines.h"
+#include "ledger/import/bill_csv.h"
 #include "runtime/convert.h"
 #include "store/test_support.h"
 #include "testing/fault_file.h"
@@ -37,6 +39,79 @@ void expect_same(const std::vector<ImportEntry>& got, const std::vector<ImportEn
     EXPECT_EQ(got[i].serial, want[i].serial) << i;
     EXPECT_EQ(got[i].fingerprint, want[i].fingerprint) << i;
   }
+}
+
+// An entry's line as the general line maker writes it from the escaped fields.
+std::string line_of_fields(const ImportEntry& e) {
+  char fingerprint[17];
+  std::snprintf(fingerprint, sizeof fingerprint, "%016llx", static_cast<unsigned long long>(e.fingerprint));
+  return checked_line({std::string(1, "IDCR"[static_cast<int>(e.kind)]), escape_field(e.key.order),
+                       format_date_time(e.key.time), exact_number(e.key.amount), e.income ? "+" : "-",
+                       std::to_string(e.serial), fingerprint, escape_field(e.merchant), e.refund ? "r" : "p",
+                       escape_field(e.channel), escape_field(e.remark)});
+}
+
+TEST(ImportEntryLines, EachLineIsTheCheckedLineOfItsEscapedFieldsAndReadsBack) {
+  std::vector<ImportEntry> entries;
+  const double times[] = {make_date_time(100, 1, 1), make_date_time(999, 12, 31, 23, 59, 59),
+                          make_date_time(1000, 1, 1), make_date_time(9999, 12, 31, 23, 59, 59),
+                          make_date_time(2023, 3, 1, 12, 30, 45) + 0.4 / 86400};  // rounds to the second
+  const double amounts[] = {0.1 + 0.2, 1e-7, 123456789.125, 5};
+  const int32_t serials[] = {INT32_MIN, -1, 0, INT32_MAX};
+  for (int i = 0; i < 20; ++i) {
+    ImportEntry e = entry(static_cast<ImportEntry::Kind>(i % 4), i % 3 ? "2023 %x\t" : "", serials[i % 4]);
+    e.key.time = times[i % 5];
+    e.key.amount = amounts[i % 4];
+    e.fingerprint = i % 2 ? UINT64_MAX : i;
+    e.merchant = i % 2 ? "M\x7F\x01" : "";
+    e.refund = i % 3 == 0;
+    e.channel = i % 4 == 3 ? "\xD6\xA7 %" : "";
+    e.remark = i % 5 == 1 ? std::string("a\0b\n", 4) : "";
+    entries.push_back(e);
+  }
+  for (const ImportEntry& e : entries) {
+    const std::string line = import_entry_line(e);
+    EXPECT_EQ(line, line_of_fields(e));
+    ImportEntry back;
+    ASSERT_TRUE(parse_import_entry_line(line, &back)) << line;
+    ImportEntry want = e;  // the log keeps whole seconds
+    ASSERT_TRUE(parse_date_time(format_date_time(e.key.time), &want.key.time));
+    expect_same({back}, {want});
+    EXPECT_EQ(back.merchant, e.merchant);
+    EXPECT_EQ(back.channel, e.channel);
+    EXPECT_EQ(back.remark, e.remark);
+    EXPECT_EQ(back.refund, e.refund);
+  }
+}
+
+TEST(ImportEntryLines, AReusedEntryKeepsNothingOfTheLastLineAndOddLinesAreRefused) {
+  ImportEntry full = entry(ImportEntry::Kind::Refund, "R1", 3);
+  full.merchant = "M";
+  full.channel = "c";
+  full.remark = "r";
+  full.refund = true;
+  ImportEntry e;
+  ASSERT_TRUE(parse_import_entry_line(import_entry_line(full), &e));
+  // A first-format line into the same entry: no merchant, texts or refund role are left over.
+  ASSERT_TRUE(
+      parse_import_entry_line(checked_line({"D", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff"}), &e));
+  EXPECT_EQ(e.kind, ImportEntry::Kind::Done);
+  EXPECT_EQ(e.key.order, "A1");
+  EXPECT_EQ(e.merchant, "");
+  EXPECT_EQ(e.channel, "");
+  EXPECT_EQ(e.remark, "");
+  EXPECT_FALSE(e.refund);
+  const std::vector<std::string> odd = {
+      checked_line({"C", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff"}),  // no closed halves then
+      checked_line({"D", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff", "M"}),
+      checked_line({"D", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff", "M", "p", "", "", "x"}),
+      checked_line({"D", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff", "M", "q", "", ""}),
+      checked_line({"D", "A%1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff"}),
+      checked_line({"D", "A1", "2023-03-01 12:30:45", "inf", "-", "4", "ff"}),
+      checked_line({"DD", "A1", "2023-03-01 12:30:45", "28.16", "-", "4", "ff"}),
+      checked_line({"S", "7"}),
+      import_mark_line(7)};
+  for (const std::string& line : odd) EXPECT_FALSE(parse_import_entry_line(line, &e)) << line;
 }
 
 class ImportLogTest : public StoreTest {

@@ -1,10 +1,12 @@
 // This file is compiled with UTF-8 literals; it compares order numbers only.
 #include "ledger/import/import_pairs.h"
 
-#include <map>
-#include <set>
+#include <algorithm>
 #include <string_view>
 #include <utility>
+
+#include "ledger/import/flat_table.h"
+#include "ledger/import/import_keys.h"
 
 namespace pennacle {
 namespace {
@@ -18,38 +20,79 @@ struct PaymentHalf {
   int line = 0;
 };
 
-// Every payment known, booked or closed, by order number and by merchant order number.
+// Every payment known, booked or closed, by order number and by merchant order number. Holds views
+// of the order numbers of the log's entries and the export's rows.
 class PaymentIndex {
  public:
-  void add(const std::string& order, const std::string& merchant, const PaymentHalf& half) {
+  void reserve(size_t n) {
+    by_order_.reserve(n);
+    by_merchant_.reserve(n);
+    halves_.reserve(n);
+  }
+
+  void add(std::string_view order, std::string_view merchant, const PaymentHalf& half) {
     if (!order.empty()) {
-      auto [it, fresh] = by_order_.emplace(order, half);
-      if (!fresh && half.booked && !it->second.booked) it->second = half;  // paid wins over closed
+      auto [known, fresh] = by_order_.try_emplace(order, half);
+      if (!fresh && half.booked && !known->booked) *known = half;  // paid wins over closed
+      if (order.size() >= order_lengths_.size()) order_lengths_.resize(order.size() + 1);
+      order_lengths_[order.size()] = true;
     }
-    if (!merchant.empty()) by_merchant_.emplace(merchant, half);
+    if (merchant.empty()) return;
+    // Each merchant order number's payments in the order they were added.
+    halves_.push_back({half, kNone});
+    const auto at = static_cast<int32_t>(halves_.size() - 1);
+    auto [chain, fresh] = by_merchant_.try_emplace(merchant, Chain{at, at});
+    if (!fresh) chain->last = halves_[static_cast<size_t>(chain->last)].next = at;
   }
 
   // The payment a refund refunds, or nullptr.
   const PaymentHalf* link(std::string_view order, std::string_view merchant, double amount) const {
-    for (size_t n = order.size(); n > 0; --n) {
-      if (auto it = by_order_.find(order.substr(0, n)); it != by_order_.end()) return &it->second;
+    // Only lengths some payment's order number has: a long order number costs no lookup per byte.
+    for (size_t n = std::min(order.size(), order_lengths_.size() - 1); n > 0; --n) {
+      if (!order_lengths_[n]) continue;
+      if (const PaymentHalf* half = by_order_.find(order.substr(0, n))) return half;
     }
     if (merchant.empty()) return nullptr;
+    const Chain* chain = by_merchant_.find(merchant);
+    if (!chain) return nullptr;
     const PaymentHalf* closed = nullptr;
-    for (auto [it, end] = by_merchant_.equal_range(merchant); it != end; ++it) {
-      if (it->second.amount + kAmountSlack < amount) continue;
-      if (it->second.booked) return &it->second;
-      closed = closed ? closed : &it->second;
+    for (int32_t at = chain->first; at != kNone; at = halves_[static_cast<size_t>(at)].next) {
+      const PaymentHalf& h = halves_[static_cast<size_t>(at)].half;
+      if (h.amount + kAmountSlack < amount) continue;
+      if (h.booked) return &h;
+      closed = closed ? closed : &h;
     }
     return closed;
   }
 
  private:
-  std::map<std::string, PaymentHalf, std::less<>> by_order_;
-  std::multimap<std::string, PaymentHalf, std::less<>> by_merchant_;
+  static constexpr int32_t kNone = -1;
+  struct Chained {
+    PaymentHalf half;
+    int32_t next;
+  };
+  struct Chain {
+    int32_t first = kNone, last = kNone;
+  };
+  using Views = std::hash<std::string_view>;
+  FlatTable<std::string_view, PaymentHalf, Views> by_order_;
+  std::vector<bool> order_lengths_ = {false};  // [n]: some order number has n bytes
+  FlatTable<std::string_view, Chain, Views> by_merchant_;
+  std::vector<Chained> halves_;
 };
 
-using HalfKey = std::pair<ImportKey, std::string>;  // a remembered half: its key and merchant
+// A remembered half: its key and merchant.
+struct HalfRef {
+  ImportKeyRef key;
+  std::string_view merchant;
+  bool operator==(const HalfRef&) const = default;
+};
+
+struct HalfHash {
+  size_t operator()(const HalfRef& h) const {
+    return ImportKeyHash()(h.key) ^ (std::hash<std::string_view>()(h.merchant) * 0x9e3779b97f4a7c15ull);
+  }
+};
 
 ImportEntry half_entry(ImportEntry::Kind kind, const ExportBill& b, const std::string& channel) {
   ImportEntry e;
@@ -64,78 +107,109 @@ ImportEntry half_entry(ImportEntry::Kind kind, const ExportBill& b, const std::s
   return e;
 }
 
+// A key the log booked: the side of its first intent or done entry, and whether a done entry
+// stored it.
+struct BookedKey {
+  bool income = false;
+  bool done = false;
+};
+
 // What the log knows: the payments, the side of every bill it booked, the halves it remembers.
+// Views of the log's entries.
 struct LogKnowledge {
   PaymentIndex payments;
-  std::map<ImportKey, bool> booked;  // key to side, of every intent and done entry
-  std::set<ImportKey> done;          // keys of done entries: bills stored once
-  std::set<HalfKey> remembered;
+  FlatTable<ImportKeyRef, BookedKey, ImportKeyHash> booked;  // of every intent and done entry
+  FlatTable<HalfRef, char, HalfHash> remembered;
   std::vector<const ImportEntry*> refunds;  // remembered refunds
 };
 
-LogKnowledge learn(const std::vector<ImportEntry>& log) {
-  LogKnowledge k;
+// Learns the log. Payments and booked keys only matter to refunds: without any (`refunds` false),
+// only the remembered halves are learnt.
+void learn(const std::vector<ImportEntry>& log, bool refunds, LogKnowledge* k) {
+  if (refunds) {
+    k->payments.reserve(log.size());
+    k->booked.reserve(log.size());
+  }
   for (const ImportEntry& e : log) {
     const bool booked = e.kind == ImportEntry::Kind::Intent || e.kind == ImportEntry::Kind::Done;
-    if (booked) k.booked.emplace(e.key, e.income);
-    if (e.kind == ImportEntry::Kind::Done) k.done.insert(e.key);
-    if (!e.refund && e.kind != ImportEntry::Kind::Refund) {
-      k.payments.add(e.key.order, e.merchant, {e.key.amount, e.income, booked, 0});
+    if (booked && refunds) {
+      BookedKey* key = k->booked.try_emplace(ImportKeyRef(e.key), BookedKey{e.income, false}).first;
+      if (e.kind == ImportEntry::Kind::Done) key->done = true;
     }
-    if (!booked && k.remembered.insert({e.key, e.merchant}).second && e.kind == ImportEntry::Kind::Refund) {
-      k.refunds.push_back(&e);
+    if (refunds && !e.refund && e.kind != ImportEntry::Kind::Refund) {
+      k->payments.add(e.key.order, e.merchant, {e.key.amount, e.income, booked, 0});
+    }
+    if (!booked && k->remembered.insert({ImportKeyRef(e.key), e.merchant}) &&
+        e.kind == ImportEntry::Kind::Refund) {
+      k->refunds.push_back(&e);
     }
   }
-  return k;
+}
+
+// Whether any refund takes part: one in the export, or one the log remembers.
+bool any_refund(const ExportRead& read, const std::vector<ImportEntry>& log) {
+  return std::any_of(read.bills.begin(), read.bills.end(),
+                     [](const ExportBill& b) { return b.kind == ExportBill::Kind::Refund; }) ||
+         std::any_of(log.begin(), log.end(),
+                     [](const ImportEntry& e) { return e.kind == ImportEntry::Kind::Refund; });
+}
+
+// Refunds of this export: booked on the side they were booked before, or on the other side of the
+// payment they refund when it is booked; else remembered.
+void pair_refund(const ExportBill& b, LogKnowledge& known, const std::string& channel, Pairing* p) {
+  if (const BookedKey* key = known.booked.find({b.order, b.time, b.amount})) {
+    p->book.push_back({&b, nullptr, key->income, true, b.line});
+    return;
+  }
+  const PaymentHalf* paid = known.payments.link(b.order, b.merchant, b.amount);
+  if (paid && paid->booked) {
+    p->book.push_back({&b, nullptr, !paid->income, true, b.line});
+    return;
+  }
+  ++(paid ? p->closed_refunds : p->orphans);
+  if (known.remembered.insert({{b.order, b.time, b.amount}, b.merchant})) {
+    p->remember.push_back(half_entry(ImportEntry::Kind::Refund, b, channel));
+  }
 }
 
 }  // namespace
 
 Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log,
                      const std::string& channel) {
-  LogKnowledge known = learn(log);
-  for (const ExportBill& b : read.bills) {
-    if (b.kind != ExportBill::Kind::Refund) {
-      known.payments.add(b.order, b.merchant,
-                         {b.amount, b.income, b.kind == ExportBill::Kind::Payment, b.line});
+  const bool refunds = any_refund(read, log);
+  LogKnowledge known;
+  learn(log, refunds, &known);
+  if (refunds) {
+    for (const ExportBill& b : read.bills) {
+      if (b.kind != ExportBill::Kind::Refund) {
+        known.payments.add(b.order, b.merchant,
+                           {b.amount, b.income, b.kind == ExportBill::Kind::Payment, b.line});
+      }
     }
   }
   Pairing p;
-  std::set<ImportKey> refunds_here;
-  auto remember = [&](ImportEntry::Kind kind, const ExportBill& b) {
-    if (known.remembered.insert({{b.order, b.time, b.amount}, b.merchant}).second) {
-      p.remember.push_back(half_entry(kind, b, channel));
-    }
-  };
+  p.book.reserve(read.bills.size());
+  FlatTable<ImportKeyRef, char, ImportKeyHash> refunds_here;
   for (const ExportBill& b : read.bills) {
-    const ImportKey key{b.order, b.time, b.amount};
     if (b.kind == ExportBill::Kind::Payment) {
       p.book.push_back({&b, nullptr, b.income, false, b.line});
-      continue;
+    } else if (b.kind == ExportBill::Kind::Closed) {
+      if ((!b.order.empty() || !b.merchant.empty()) &&
+          known.remembered.insert({{b.order, b.time, b.amount}, b.merchant})) {
+        p.remember.push_back(half_entry(ImportEntry::Kind::Closed, b, channel));
+      }
+    } else {
+      refunds_here.insert({b.order, b.time, b.amount});
+      pair_refund(b, known, channel, &p);
     }
-    if (b.kind == ExportBill::Kind::Closed) {
-      if (!b.order.empty() || !b.merchant.empty()) remember(ImportEntry::Kind::Closed, b);
-      continue;
-    }
-    refunds_here.insert(key);
-    // Booked before: on the side it was booked.
-    if (auto it = known.booked.find(key); it != known.booked.end()) {
-      p.book.push_back({&b, nullptr, it->second, true, b.line});
-      continue;
-    }
-    const PaymentHalf* paid = known.payments.link(b.order, b.merchant, b.amount);
-    if (paid && paid->booked) {
-      p.book.push_back({&b, nullptr, !paid->income, true, b.line});
-      continue;
-    }
-    ++(paid ? p.closed_refunds : p.orphans);
-    remember(ImportEntry::Kind::Refund, b);
   }
   // Refunds that waited for a payment of this export (or of one imported since). One stored once
   // is not booked again from the log (it may have been deleted since); one whose import was cut
   // short after its intent is, unless its record is found.
   for (const ImportEntry* r : known.refunds) {
-    if (refunds_here.count(r->key) || known.done.count(r->key)) continue;
+    const ImportKeyRef key(r->key);
+    if (refunds_here.contains(key)) continue;
+    if (const BookedKey* booked = known.booked.find(key); booked && booked->done) continue;
     const PaymentHalf* paid = known.payments.link(r->key.order, r->merchant, r->key.amount);
     if (paid && paid->booked) p.book.push_back({nullptr, r, !paid->income, true, paid->line});
   }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <unordered_map>
 
 #include "runtime/value.h"
 #include "store/record_store.h"
@@ -11,7 +12,7 @@
 namespace pennacle {
 namespace {
 
-// The bill a paired row (or a remembered refund) books, with its intent entry.
+// The bill a paired row (or a remembered refund) books, its intent entry left for planned_entry.
 PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std::string& channel,
                          std::vector<RowNote>* notices) {
   PlannedBill p;
@@ -27,16 +28,87 @@ PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std
   if (cut_remark(table, &bill.remark)) {
     notices->push_back({pb.line, "the remark is cut to " + std::to_string(bill.remark.size()) + " bytes"});
   }
-  p.entry.kind = ImportEntry::Kind::Intent;
-  p.entry.key = row ? ImportKey{row->order, row->time, row->amount} : w->key;
-  p.entry.income = pb.income;
-  p.entry.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
-  p.entry.merchant = row ? row->merchant : w->merchant;
-  p.entry.refund = pb.refund;
   return p;
 }
 
+// The intent entry of a bill to add (or of one found by its values).
+void planned_entry(const PairedBill& pb, PlannedBill* p) {
+  const ExportBill* row = pb.row;
+  const ImportEntry* w = pb.waiting;
+  const Bill& bill = p->bill.bill;
+  p->entry.kind = ImportEntry::Kind::Intent;
+  p->entry.key = row ? ImportKey{row->order, row->time, row->amount} : w->key;
+  p->entry.income = pb.income;
+  p->entry.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
+  p->entry.merchant = row ? row->merchant : w->merchant;
+  p->entry.refund = pb.refund;
+}
+
+// A paired bill's key, a view of its row or remembered entry.
+SidedKeyRef paired_key(const PairedBill& pb) {
+  if (pb.row) return {{pb.row->order, pb.row->time, pb.row->amount}, pb.income};
+  return {ImportKeyRef(pb.waiting->key), pb.income};
+}
+
+// Keeps the last record of each serial, in ascending order: a later record of a serial read twice
+// stands for it.
+void order_by_serial(std::vector<RecordFacts>* live) {
+  auto by_serial = [](const RecordFacts& a, const RecordFacts& b) { return a.serial < b.serial; };
+  if (std::is_sorted(live->begin(), live->end(), by_serial) &&
+      std::adjacent_find(live->begin(), live->end(), [](const RecordFacts& a, const RecordFacts& b) {
+        return a.serial == b.serial;
+      }) == live->end()) {
+    return;
+  }
+  std::stable_sort(live->begin(), live->end(), by_serial);
+  std::vector<RecordFacts> kept;
+  kept.reserve(live->size());
+  for (size_t i = 0; i < live->size(); ++i) {
+    if (i + 1 < live->size() && (*live)[i + 1].serial == (*live)[i].serial) continue;
+    kept.push_back(std::move((*live)[i]));
+  }
+  *live = std::move(kept);
+}
+
+// A live record's values as an open intent names them.
+struct IntentValues {
+  double time = 0, amount = 0;
+  bool income = false;
+  uint64_t fingerprint = 0;
+  bool operator==(const IntentValues&) const = default;
+};
+
+struct IntentValuesHash {
+  size_t operator()(const IntentValues& v) const {
+    return mix_double(mix_double(v.fingerprint, v.time), v.amount) * 2 + v.income;
+  }
+};
+
 }  // namespace
+
+void order_facts(LedgerFacts* facts) {
+  order_by_serial(&facts->live);
+  facts->index.clear();
+  // An index by serial when it costs no more than a few times the records themselves.
+  const std::vector<RecordFacts>& live = facts->live;
+  if (live.empty() || live.front().serial < 0 ||
+      live.back().serial / 4 > static_cast<int64_t>(live.size()) + 1024)
+    return;
+  facts->index.assign(static_cast<size_t>(live.back().serial) + 1, 0);
+  for (size_t i = 0; i < live.size(); ++i)
+    facts->index[static_cast<size_t>(live[i].serial)] = static_cast<int32_t>(i + 1);
+}
+
+ptrdiff_t LedgerFacts::find(int32_t serial) const {
+  if (!index.empty()) {
+    return serial >= 0 && static_cast<size_t>(serial) < index.size()
+               ? ptrdiff_t{index[static_cast<size_t>(serial)]} - 1
+               : -1;
+  }
+  auto it = std::lower_bound(live.begin(), live.end(), serial,
+                             [](const RecordFacts& f, int32_t s) { return f.serial < s; });
+  return it != live.end() && it->serial == serial ? it - live.begin() : -1;
+}
 
 // Walks the ledger, reading each live record once; fingerprints for serials above
 // `fingerprints_after`. Returns 0 or a store code.
@@ -44,6 +116,7 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
   DbCode rc = db_last_error();
   call_command(db_go_first, {});
+  out->live.reserve(static_cast<size_t>(std::max(count, 0)));
   for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
     int32_t serial = 0;
     if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
@@ -54,23 +127,24 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
       std::ignore =
           read_current_bill(&bill, serial > fingerprints_after ? BillParts::All : BillParts::WithoutRemark);
       if ((rc = db_last_error()) != DbCode::Ok) break;
-      RecordFacts f{bill.time, bill.amount, !bill.is_expense(), std::move(bill.channel), 0};
+      RecordFacts f{serial, bill.time, bill.amount, !bill.is_expense(), std::move(bill.channel), 0};
       if (serial > fingerprints_after) f.fingerprint = bill_fingerprint(bill.type, f.channel, bill.remark);
-      out->live[serial] = std::move(f);
+      out->live.push_back(std::move(f));
     }
     call_command(db_skip, {});
   }
+  order_facts(out);
   return rc;
 }
 
 // Intents that no later done entry of the same key answers: imports cut short between the two.
 std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log) {
-  std::set<ImportKey> answered;
+  FlatTable<ImportKeyRef, char, ImportKeyHash> answered;
   std::vector<const ImportEntry*> open;
   for (auto it = log.rbegin(); it != log.rend(); ++it) {
     if (it->kind == ImportEntry::Kind::Done) {
-      answered.insert(it->key);
-    } else if (it->kind == ImportEntry::Kind::Intent && !answered.count(it->key)) {
+      answered.insert(ImportKeyRef(it->key));
+    } else if (it->kind == ImportEntry::Kind::Intent && !answered.contains(ImportKeyRef(it->key))) {
       open.push_back(&*it);
     }
   }
@@ -78,50 +152,70 @@ std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log
   return open;
 }
 
+namespace {
+
+// An open intent: the bill's record, if it was written, is the first unclaimed one above the
+// serial the intent names that holds the same values.
+void settle_open_intents(const std::vector<const ImportEntry*>& open, const LedgerFacts& ledger,
+                         const BillTable& table, Presence* p) {
+  if (open.empty()) return;
+  // Indexes of the records in ascending order of their serials.
+  std::unordered_map<IntentValues, std::vector<size_t>, IntentValuesHash> by_values;
+  for (size_t i = 0; i < ledger.live.size(); ++i) {
+    const RecordFacts& f = ledger.live[i];
+    by_values[{f.time, f.amount, f.income, f.fingerprint}].push_back(i);
+  }
+  for (const ImportEntry* e : open) {
+    auto found =
+        by_values.find({e->key.time, stored_amount(table, e->key.amount), e->income, e->fingerprint});
+    if (found == by_values.end()) continue;
+    const std::vector<size_t>& at = found->second;
+    auto it = std::upper_bound(at.begin(), at.end(), e->serial,
+                               [&](int32_t s, size_t i) { return s < ledger.live[i].serial; });
+    for (; it != at.end(); ++it) {
+      if (p->claimed[*it]) continue;
+      p->claimed[*it] = true;
+      const int32_t serial = ledger.live[*it].serial;
+      p->present.put({ImportKeyRef(e->key), e->income}, serial);
+      ImportEntry done = *e;
+      done.kind = ImportEntry::Kind::Done;
+      done.serial = serial;
+      p->settled.push_back(std::move(done));
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 // A done entry claims its record while the record holds the entry's time, amount and side and no
 // other entry claimed it first: after a restore, serials are handed out again to other bills.
 Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
                  const LedgerFacts& ledger, const BillTable& table) {
   Presence p;
+  p.claimed.assign(ledger.live.size(), false);
+  p.present.reserve(ledger.live.size());  // plan meets the keys of the export's rows in it too
   for (const ImportEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Done) continue;
-    auto it = ledger.live.find(e.serial);
-    if (it != ledger.live.end() && !p.claimed.count(e.serial) && it->second.time == e.key.time &&
-        it->second.amount == stored_amount(table, e.key.amount) && it->second.income == e.income) {
-      p.present[{e.key, e.income}].push_back(e.serial);
-      p.claimed.insert(e.serial);
+    const ptrdiff_t i = ledger.find(e.serial);
+    if (i < 0 || p.claimed[static_cast<size_t>(i)]) continue;
+    const RecordFacts& f = ledger.live[static_cast<size_t>(i)];
+    if (f.time == e.key.time && f.amount == stored_amount(table, e.key.amount) && f.income == e.income) {
+      p.present.put({ImportKeyRef(e.key), e.income}, e.serial);
+      p.claimed[static_cast<size_t>(i)] = true;
     }
   }
-  // An open intent: the bill's record, if it was written, is the first unclaimed one above the
-  // serial the intent names that holds the same values.
-  using Values = std::tuple<double, double, bool, uint64_t>;
-  std::map<Values, std::vector<int32_t>> by_values;  // serials in ascending order
-  for (const auto& [serial, f] : ledger.live)
-    by_values[{f.time, f.amount, f.income, f.fingerprint}].push_back(serial);
-  for (const ImportEntry* e : open) {
-    auto found =
-        by_values.find({e->key.time, stored_amount(table, e->key.amount), e->income, e->fingerprint});
-    if (found == by_values.end()) continue;
-    for (auto it = std::upper_bound(found->second.begin(), found->second.end(), e->serial);
-         it != found->second.end(); ++it) {
-      if (!p.claimed.insert(*it).second) continue;
-      p.present[{e->key, e->income}].push_back(*it);
-      ImportEntry done = *e;
-      done.kind = ImportEntry::Kind::Done;
-      done.serial = *it;
-      p.settled.push_back(done);
-      break;
-    }
-  }
+  settle_open_intents(open, ledger, table, &p);
   return p;
 }
 
 // The second line of defence, for bills the log does not know (it was lost, or rebuilt): live
 // records no log entry claims, by time, amount, side and channel; each answers for one row.
-std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& ledger, const Presence& p) {
-  std::map<ValueKey, std::vector<int32_t>> out;
-  for (const auto& [serial, f] : ledger.live) {
-    if (!p.claimed.count(serial)) out[{f.time, f.amount, f.income, f.channel}].push_back(serial);
+Unclaimed unclaimed_records(const LedgerFacts& ledger, const Presence& p) {
+  Unclaimed out;
+  for (size_t i = 0; i < ledger.live.size(); ++i) {
+    const RecordFacts& f = ledger.live[i];
+    if (!p.claimed[i]) out.put({f.time, f.amount, f.income, f.channel}, f.serial);
   }
   return out;
 }
@@ -129,37 +223,45 @@ std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& le
 // The bills to book, split into those to add and those the ledger holds: by the log first, then
 // by their values. Rows with the same non-empty order number, time, amount and side are one bill;
 // rows without an order number are never one.
-Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
-          std::map<ValueKey, std::vector<int32_t>> unclaimed, const std::string& channel,
-          const ExportRead& read, const CategoryRules* rules, std::vector<RowNote>* notices) {
+Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
+          const std::string& channel, const ExportRead& read, const CategoryRules* rules,
+          std::vector<RowNote>* notices) {
   Plan out;
-  std::set<SidedKey> seen;
-  for (const PairedBill& pb : pairing.book) {
+  presence.present.reserve(presence.present.size() + pairing.book.size());
+  out.add.reserve(pairing.book.size());
+  out.there.reserve(pairing.book.size());
+  ExportCategoryTexts texts;
+  constexpr size_t kAhead = 8;  // rows whose keys are looked up early: the lookups miss the cache
+  for (size_t i = 0; i < pairing.book.size(); ++i) {
+    if (i + kAhead < pairing.book.size()) presence.present.prefetch(paired_key(pairing.book[i + kAhead]));
+    const PairedBill& pb = pairing.book[i];
     PlannedBill p = planned_bill(pb, table, channel, notices);
-    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill);
+    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill, &texts);
     if (category.ignore) {
       ++out.ignored;
       continue;
     }
     p.category = std::move(category);
-    const SidedKey key{p.entry.key, p.entry.income};
-    if (!key.first.order.empty() && !seen.insert(key).second) {
+    // Rows with the same non-empty order number, time, amount and side are one bill.
+    const SidedKeyRef key = paired_key(pb);
+    const bool merges = !key.key.order.empty();
+    int32_t serial = 0;
+    const auto met = presence.present.meet(key, !merges, &serial);
+    if (merges && met.again) {
       ++out.already;
       continue;
     }
-    if (auto it = presence.present.find(key); it != presence.present.end() && !it->second.empty()) {
-      out.there.push_back({it->second.back(), p.bill.bill, p.category});
-      it->second.pop_back();
+    if (met.taken) {
+      out.there.push_back({serial, std::move(p.bill.bill), std::move(p.category)});
       ++out.already;
       continue;
     }
+    planned_entry(pb, &p);
     const Bill& b = p.bill.bill;
-    auto same = unclaimed.find({b.time, stored_amount(table, b.amount), !b.is_expense(), b.channel});
-    if (same != unclaimed.end() && !same->second.empty()) {
+    if (unclaimed.take({b.time, stored_amount(table, b.amount), !b.is_expense(), b.channel}, &serial)) {
       p.entry.kind = ImportEntry::Kind::Done;
-      p.entry.serial = same->second.back();
-      same->second.pop_back();
-      out.there.push_back({p.entry.serial, p.bill.bill, p.category});
+      p.entry.serial = serial;
+      out.there.push_back({serial, std::move(p.bill.bill), std::move(p.category)});
       out.found.push_back(std::move(p.entry));
       ++out.already;
       continue;

@@ -3,18 +3,16 @@
 // the import alone (ledger/import/bill_import.h); both a dry run and a real one plan the same way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <map>
-#include <set>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "ledger/bill.h"
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
 #include "ledger/import/import_categories.h"
+#include "ledger/import/import_keys.h"
 #include "ledger/import/import_log.h"
 #include "ledger/import/import_pairs.h"
 #include "ledger/import/import_preview.h"
@@ -24,6 +22,7 @@ namespace pennacle {
 
 // What one live record of the ledger holds, as far as telling imported bills apart needs.
 struct RecordFacts {
+  int32_t serial = 0;
   double time = 0, amount = 0;
   bool income = false;
   std::string channel;       // GBK
@@ -31,22 +30,28 @@ struct RecordFacts {
 };
 
 struct LedgerFacts {
-  std::map<int32_t, RecordFacts> live;  // by serial
-  int32_t highest_serial = 0;           // deleted records included
+  std::vector<RecordFacts> live;  // by serial, ascending, each serial once
+  int32_t highest_serial = 0;     // deleted records included
+  // When the serials are dense (the usual ledger): 1 + the index in `live` of each serial, 0 for
+  // none; empty otherwise, and find searches.
+  std::vector<int32_t> index;
+  // The index in `live` of the record with `serial`, or -1.
+  ptrdiff_t find(int32_t serial) const;
 };
+
+// Orders the records read by serial (the last one read of a serial stands for it) and indexes them.
+void order_facts(LedgerFacts* facts);
 
 // Walks the current database, reading each live record once; fingerprints for serials above
 // `fingerprints_after`. Returns Ok or a store code.
 DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out);
 
-// A bill as the import tells it apart: its key and side.
-using SidedKey = std::pair<ImportKey, bool>;
-
-// What the log says the ledger holds: how many live records each key claims, which records are
-// claimed, and the done entries that settle intents of an import cut short.
+// What the log says the ledger holds: the live records each key claims, which records are claimed,
+// and the done entries that settle intents of an import cut short. Keys are views of the log's
+// entries: a Presence is used only while they stay where they are (an append may move them).
 struct Presence {
-  std::map<SidedKey, std::vector<int32_t>> present;  // the serials of the live records of each key
-  std::set<int32_t> claimed;
+  SerialStacks<SidedKeyRef, SidedKeyHash> present;  // the serials of the live records of each key
+  std::vector<bool> claimed;                        // by index in LedgerFacts::live
   std::vector<ImportEntry> settled;
 };
 
@@ -58,9 +63,9 @@ int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open);
 Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
                  const LedgerFacts& ledger, const BillTable& table);
 
-// Live records no log entry claims, by time, amount, side and channel.
-using ValueKey = std::tuple<double, double, bool, std::string>;
-std::map<ValueKey, std::vector<int32_t>> unclaimed_records(const LedgerFacts& ledger, const Presence& p);
+// Live records no log entry claims, by time, amount, side and channel (views of `ledger`).
+using Unclaimed = SerialStacks<ValueKeyRef, ValueKeyHash>;
+Unclaimed unclaimed_records(const LedgerFacts& ledger, const Presence& p);
 
 // A row the ledger holds already: the serial of its record, the bill and the category the row gives.
 struct BillThere {
@@ -86,8 +91,9 @@ struct Plan {
 // The bills of `pairing` to book, split into those to add and those the ledger holds. Rows with the
 // same non-empty order number, time, amount and side are one bill; rows without one never are.
 // `channel` (GBK) is the export's 付款方式; remarks cut to the table are noted in `notices`.
-Plan plan(const Pairing& pairing, const BillTable& table, Presence presence,
-          std::map<ValueKey, std::vector<int32_t>> unclaimed, const std::string& channel,
-          const ExportRead& read, const CategoryRules* rules, std::vector<RowNote>* notices);
+// Takes the records it finds from `presence` and `unclaimed`.
+Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
+          const std::string& channel, const ExportRead& read, const CategoryRules* rules,
+          std::vector<RowNote>* notices);
 
 }  // namespace pennacle
