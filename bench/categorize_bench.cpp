@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ledger/bill.h"
@@ -110,7 +111,7 @@ double walk(const std::string& db, const CategoryRules* rules) {
     if (read_current_bill(&b)) die("not a bill");
     sum += b.amount;
     if (rules) sum += static_cast<double>(rules->match(bill_rule_input(b)).category.size());
-    call_command(db_skip, {});
+    std::ignore = db_skip_within(count);
   }
   call_command(db_close, {});
   return sum;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <tuple>
 
 #include "ledger/categories.h"
 #include "platform/file.h"
@@ -20,7 +21,7 @@ Status for_each_ledger_bill(const DateRange& range, Bill* b, Take take) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
   if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
   call_command(db_go_first, {});
-  for (int32_t k = 1; k <= count; ++k, call_command(db_skip, {})) {
+  for (int32_t k = 1; k <= count; ++k, std::ignore = db_skip_within(count)) {
     const std::optional<BillField> bad = read_current_live_bill(b);
     if (DbCode rc = db_last_error(); rc != DbCode::Ok) return store_status(rc);
     if (b->serial <= 0) continue;  // a deleted record

@@ -79,7 +79,7 @@ Result<std::string> records_csv(const DatabaseInfo& info, const DateRange& range
   for (size_t i = 0; i < info.fields.size(); ++i)
     numbers.push_back(Value::of_int(static_cast<int32_t>(i + 1)));
   RecordRead read;
-  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k, call_command(db_skip, {})) {
+  for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k, std::ignore = db_skip_within(count)) {
     if ((rc = db_read_record(numbers, &read)) != DbCode::Ok) break;
     const int32_t serial = read.serial();
     if (serial <= 0 && !all) continue;
