@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "store/format.h"
@@ -63,6 +64,7 @@ DbCode platform_unlock(File& file, int64_t position) {
 }
 
 int LockTable::find(int64_t position) const {
+  if (position != kWholeFile && position > highest_) return -1;
   // From the newest: locks are mostly let go in the reverse order they were taken (an append of a
   // thousand rows holds a thousand record bytes).
   for (size_t i = entries_.size(); i-- > 0;) {
@@ -111,6 +113,7 @@ DbCode LockTable::lock(File& file, int64_t position, int32_t wait_ms) {
   }
   entries_.push_back({position, 0});
   if (position == kWholeFile) whole_ = true;
+  highest_ = std::max(highest_, position);
   return DbCode::Ok;
 }
 
@@ -123,6 +126,7 @@ DbCode LockTable::unlock(File& file, int64_t position) {
     return DbCode::Ok;
   }
   entries_.erase(entries_.begin() + i);
+  if (entries_.empty()) highest_ = -1;
   if (position == kWholeFile) whole_ = false;
   if (position != kWholeFile) {
     if (!holds(kWholeFile)) return platform_unlock(file, position);
@@ -141,6 +145,7 @@ void LockTable::release_all(File& file) {
     for (const Entry& e : entries_) std::ignore = platform_unlock(file, e.position);
   }
   entries_.clear();
+  highest_ = -1;
   whole_ = false;
 }
 

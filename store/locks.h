@@ -76,6 +76,9 @@ class LockTable {
   void release_ranges(File& file);
 
   std::vector<Entry> entries_;
+  // No single byte above this is held (it may be above every byte held): an append takes its new
+  // records' bytes in rising order, each found new without a search.
+  int64_t highest_ = -1;
   bool whole_ = false;  // kWholeFile is among the entries
   std::vector<Range> ranges_;
 };

@@ -56,6 +56,30 @@ TEST_F(Locks, RepeatedLocksNestAndUnlockingWhatIsNotHeldFails) {
   EXPECT_FALSE(t.holds(16));
 }
 
+// Bytes taken in rising order (an append's records), others below them, and taken again: each
+// nests, and each is let go at the platform on its last unlock, in any order.
+TEST_F(Locks, ManyBytesNestWhateverTheOrderTheyAreTakenAndLetGo) {
+  LockTable t;
+  for (int64_t b : {100, 200, 300, 400, 50, 250, 300, 100, 400}) ASSERT_EQ(t.lock(*mine_, b, 0), DbCode::Ok);
+  EXPECT_EQ(t.size(), 6u);
+  EXPECT_EQ(t.nesting(100), 1);
+  EXPECT_EQ(t.nesting(300), 1);
+  EXPECT_EQ(t.nesting(400), 1);
+  EXPECT_EQ(t.nesting(500), -1);
+  for (int64_t b : {400, 50, 300, 400, 100}) ASSERT_EQ(t.unlock(*mine_, b), DbCode::Ok) << b;
+  EXPECT_FALSE(free_byte(100));  // taken twice, let go once
+  EXPECT_FALSE(free_byte(300));
+  EXPECT_TRUE(free_byte(400));
+  EXPECT_TRUE(free_byte(50));
+  for (int64_t b : {100, 200, 250, 300}) ASSERT_EQ(t.unlock(*mine_, b), DbCode::Ok) << b;
+  EXPECT_EQ(t.size(), 0u);
+  for (int64_t b : {50, 100, 200, 250, 300, 400}) EXPECT_TRUE(free_byte(b)) << b;
+  // After the table was empty, a lower byte is found again when taken twice.
+  ASSERT_EQ(t.lock(*mine_, 10, 0), DbCode::Ok);
+  ASSERT_EQ(t.lock(*mine_, 10, 0), DbCode::Ok);
+  EXPECT_EQ(t.nesting(10), 1);
+}
+
 TEST_F(Locks, ThePrimitivesLockAndUnlockOnePositionOrTheWholeFile) {
   ASSERT_EQ(platform_lock(*mine_, 40, 0), DbCode::Ok);
   EXPECT_FALSE(free_byte(40));
