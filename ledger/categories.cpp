@@ -55,23 +55,24 @@ std::string exact(double v) {
 
 std::string checked(std::string line) { return line + kTab + hex8(fnv32(line)) + "\n"; }
 
-// The fields of a whole line whose last field is the checksum of the rest; empty when it is not.
-std::vector<std::string_view> checked_fields(std::string_view line) {
-  if (line.empty() || line.back() != '\n') return {};
+// The fields of a whole line whose last field is the checksum of the rest, into `f` (room for
+// `capacity`): their count, 0 when it is no such line, capacity + 1 when it has more fields.
+size_t checked_fields(std::string_view line, std::string_view* f, size_t capacity) {
+  if (line.empty() || line.back() != '\n') return 0;
   line.remove_suffix(1);
-  if (line.size() < 10 || line[line.size() - 9] != kTab) return {};
+  if (line.size() < 10 || line[line.size() - 9] != kTab) return 0;
   uint32_t check = 0;
   if (!whole(line.substr(line.size() - 8), &check, 16) || check != fnv32(line.substr(0, line.size() - 9)))
-    return {};
+    return 0;
   line.remove_suffix(9);
-  std::vector<std::string_view> f;
+  size_t n = 0;
   for (size_t start = 0;;) {
+    if (n == capacity) return capacity + 1;
     const size_t tab = line.find(kTab, start);
-    f.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-    if (tab == std::string_view::npos) break;
+    f[n++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
+    if (tab == std::string_view::npos) return n;
     start = tab + 1;
   }
-  return f;
 }
 
 std::string name_line(std::string_view name) {
@@ -226,20 +227,22 @@ struct LineEffect {
   int32_t dropped = 0;
 };
 
-bool parse_line(std::string_view line, LineEffect* out) {
-  const std::vector<std::string_view> f = checked_fields(line);
-  if (f.empty() || f[0].size() != 1) return false;
+// `good_name`: a name already found sound (nullptr for none), not checked again.
+bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name) {
+  std::string_view f[7];  // the most fields a line has (an entry's)
+  const size_t n = checked_fields(line, f, std::size(f));
+  if (n == 0 || n > std::size(f) || f[0].size() != 1) return false;
   out->kind = f[0][0];
   switch (out->kind) {
     case 'S':
-      return f.size() == 2 && whole(f[1], &out->mark);
+      return n == 2 && whole(f[1], &out->mark);
     case 'D':
-      return f.size() == 2 && whole(f[1], &out->dropped);
+      return n == 2 && whole(f[1], &out->dropped);
     case 'N':
-      out->name = std::string(f.size() == 2 ? f[1] : std::string_view());
-      return f.size() == 2 && category_name_problem(out->name).empty();
+      out->name = std::string(n == 2 ? f[1] : std::string_view());
+      return n == 2 && category_name_problem(out->name).empty();
     case 'E': {
-      if (f.size() != 7) return false;
+      if (n != 7) return false;
       CategoryEntry& e = out->entry;
       e.name = std::string(f[6]);
       if (!whole(f[1], &e.key.serial) || !whole_double(f[2], &e.key.time) ||
@@ -248,7 +251,7 @@ bool parse_line(std::string_view line, LineEffect* out) {
       if ((f[4] != "+" && f[4] != "-") || (f[5] != "h" && f[5] != "r")) return false;
       e.key.income = f[4] == "+";
       e.by_hand = f[5] == "h";
-      return category_name_problem(e.name).empty();
+      return (good_name && e.name == *good_name) || category_name_problem(e.name).empty();
     }
     default:
       return false;
@@ -267,6 +270,8 @@ Status CategoryFile::parse(std::string_view bytes) {
                            std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
   }
   std::set<std::string> known(names_.begin(), names_.end());
+  std::string last_name;  // the name of the last sound entry: checked and known
+  bool have_last = false;
   size_t at = kHeader.size(), bad_at = std::string_view::npos;
   int line_number = 1, bad_line = 0;
   sound_end_ = at;
@@ -276,7 +281,7 @@ Status CategoryFile::parse(std::string_view bytes) {
     const size_t end = bytes.find('\n', at);
     const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
     LineEffect e;
-    const bool sound = parse_line(line, &e);
+    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr);
     if (sound && e.kind == 'S') {
       marked_ = std::max(marked_, e.mark);
     } else if (sound && bad_at == std::string_view::npos) {
@@ -284,8 +289,18 @@ Status CategoryFile::parse(std::string_view bytes) {
       if (e.kind == 'N' && known.insert(e.name).second) names_.push_back(e.name);
       if (e.kind == 'D') entries_.erase(e.dropped);
       if (e.kind == 'E') {
-        if (known.insert(e.entry.name).second) names_.push_back(e.entry.name);
-        entries_[e.entry.key.serial] = std::move(e.entry);
+        if (!have_last || e.entry.name != last_name) {
+          if (known.insert(e.entry.name).second) names_.push_back(e.entry.name);
+          last_name = e.entry.name;
+          have_last = true;
+        }
+        const int32_t serial = e.entry.key.serial;
+        // Entries are mostly written in rising serials: those go at the end without a search.
+        if (!entries_.empty() && entries_.rbegin()->first < serial) {
+          entries_.emplace_hint(entries_.end(), serial, std::move(e.entry));
+        } else {
+          entries_[serial] = std::move(e.entry);
+        }
       }
     } else if (bad_at == std::string_view::npos) {
       bad_at = at;

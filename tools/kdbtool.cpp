@@ -319,7 +319,7 @@ int write_csv_bills(const std::vector<CsvBill>& bills, const ImportArgs& ia, con
     return 0;
   }
   ImportCategoryWriter categories;
-  if (Status s = categories.open(posix_file_system(), table, std::nullopt); !s.ok()) {
+  if (Status s = categories.open(posix_file_system(), table, nullptr); !s.ok()) {
     close_database();
     return fail(err, s.message());
   }

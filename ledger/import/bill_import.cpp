@@ -190,16 +190,11 @@ Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptio
   return s;
 }
 
-Status fill_categories(std::vector<BillThere>& there, ImportCategoryWriter& categories) {
-  std::vector<Bill> bills;
-  std::vector<ImportCategory> names;
-  std::vector<int32_t> serials;
-  for (BillThere& t : there) {
-    bills.push_back(std::move(t.bill));
-    names.push_back(std::move(t.category));
-    serials.push_back(t.serial);
-  }
-  return categories.fill_missing(bills, names, serials);
+Status fill_categories(const std::vector<BillThere>& there, ImportCategoryWriter& categories) {
+  std::vector<ImportCategoryWriter::HeldBill> held;
+  held.reserve(there.size());
+  for (const BillThere& t : there) held.push_back({&t.bill, &t.category, t.serial});
+  return categories.fill_missing(held);
 }
 
 ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, const Plan& p,
@@ -229,10 +224,14 @@ void write_plan(const BillImportOptions& options, const BillTable& table, const 
   first.insert(first.end(), std::make_move_iterator(pairing.remember.begin()),
                std::make_move_iterator(pairing.remember.end()));
   ImportCategoryWriter categories;
-  LiveBills live;
-  live.reserve(ledger.live.size());
-  for (const RecordFacts& f : ledger.live) live[f.serial] = {f.serial, f.time, f.amount, f.income};
-  run->problem = categories.open(options.fs ? *options.fs : posix_file_system(), table, std::move(live));
+  // Made only when categories are written: a re-import that adds nothing writes none.
+  auto live = [&ledger] {
+    LiveBills bills;
+    bills.reserve(ledger.live.size());
+    for (const RecordFacts& f : ledger.live) bills[f.serial] = {f.serial, f.time, f.amount, f.income};
+    return bills;
+  };
+  run->problem = categories.open(options.fs ? *options.fs : posix_file_system(), table, live);
   if (!run->problem.ok()) return;
   // Bills an import cut short stored without their categories get them now.
   if (run->problem = fill_categories(p.there, categories); !run->problem.ok()) return;

@@ -44,7 +44,7 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
   return out;
 }
 
-Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::optional<LiveBills> live) {
+Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live) {
   table_ = table;
   live_ = std::move(live);
   return file_.open(fs, categories_path(table.full_path), true);
@@ -56,34 +56,37 @@ CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) c
   return key;
 }
 
-Status ImportCategoryWriter::fill_missing(const std::vector<Bill>& bills,
-                                          const std::vector<ImportCategory>& categories,
-                                          const std::vector<int32_t>& serials) {
+Status ImportCategoryWriter::write(const std::vector<CategoryEntry>& changes,
+                                   const std::vector<CategoryKey>& added) {
+  if (!live_) return changes.empty() ? Status() : file_.update(changes, nullptr);
+  LiveBills live = live_();
+  live_ = nullptr;  // the first write dropped what was gone; later ones only add
+  for (const CategoryKey& key : added) live[key.serial] = key;
+  return file_.update(changes, &live);
+}
+
+Status ImportCategoryWriter::fill_missing(const std::vector<HeldBill>& held) {
   std::vector<CategoryEntry> entries;
-  for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
-    const CategoryKey key = stored_key(bills[i], serials[i]);
-    if (!categories[i].name.empty() && !file_.find(key)) entries.push_back({key, categories[i].name, false});
+  for (const HeldBill& h : held) {
+    if (h.category->name.empty()) continue;
+    const CategoryKey key = stored_key(*h.bill, h.serial);
+    if (!file_.find(key)) entries.push_back({key, h.category->name, false});
   }
-  if (entries.empty()) return Status();
-  const Status s = file_.update(entries, live_ ? &*live_ : nullptr);
-  live_.reset();
-  return s;
+  return entries.empty() ? Status() : write(entries, {});
 }
 
 Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<ImportCategory>& categories,
                                     const std::vector<int32_t>& serials) {
   std::vector<CategoryEntry> entries;
+  std::vector<CategoryKey> added;
   entries.reserve(serials.size());
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
     const CategoryKey key = stored_key(bills[i], serials[i]);
-    if (live_) (*live_)[key.serial] = key;
+    if (live_) added.push_back(key);
     if (!categories[i].name.empty()) entries.push_back({key, categories[i].name, categories[i].by_hand});
   }
-  if (entries.empty() && !live_) return Status();
-  const Status s = file_.update(entries, live_ ? &*live_ : nullptr);
-  live_.reset();  // the first write dropped what was gone; later groups only add
-  return s;
+  return write(entries, added);
 }
 
 }  // namespace pennacle

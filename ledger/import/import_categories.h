@@ -3,6 +3,7 @@
 // matching rule marks `ignore` is not booked.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -48,13 +49,18 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
 class ImportCategoryWriter {
  public:
   // Opens the category file beside the ledger of `table` for writing (its lock is held until this
-  // object goes). `live`: the ledger's live bills before the import; the first write drops the
-  // entries of bills that are gone (none are dropped without it).
-  Status open(FileSystem& fs, const BillTable& table, std::optional<LiveBills> live);
-  // Bills the ledger held already: bills[i] is record serials[i]; those without an entry take
-  // categories[i] (a bill an import cut short stored before its category was written).
-  Status fill_missing(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
-                      const std::vector<int32_t>& serials);
+  // object goes). `live` gives the ledger's live bills before the import, asked for at the first
+  // write, which drops the entries of bills that are gone (none are dropped without it).
+  Status open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live);
+  // A bill the ledger held already, record `serial`.
+  struct HeldBill {
+    const Bill* bill;
+    const ImportCategory* category;
+    int32_t serial;
+  };
+  // Those of `held` without an entry take their category (a bill an import cut short stored before
+  // its category was written).
+  Status fill_missing(const std::vector<HeldBill>& held);
   // After a group is stored: bills[i] got serials[i] and takes categories[i] (an empty name: none).
   Status stored(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
                 const std::vector<int32_t>& serials);
@@ -63,9 +69,13 @@ class ImportCategoryWriter {
   // The key of an import's bill as the ledger stores it under `serial` (its amount as stored).
   CategoryKey stored_key(const Bill& bill, int32_t serial) const;
 
+  // The changes, with the first write's dropping of gone bills; `added`: bills stored since `live_`
+  // was read, which are not gone.
+  Status write(const std::vector<CategoryEntry>& changes, const std::vector<CategoryKey>& added);
+
   CategoryFile file_;
   BillTable table_;
-  std::optional<LiveBills> live_;
+  std::function<LiveBills()> live_;  // empty once the first write is done, or when none was given
 };
 
 }  // namespace pennacle
