@@ -69,6 +69,21 @@ Result<BillTable> import_table() {
   return table;
 }
 
+// A group's bills and categories, moved out of the plan while the group is written and given back
+// when it is done or stopped: the preview takes them afterwards.
+struct GroupLoan {
+  std::vector<PlannedBill>& add;
+  size_t start;
+  std::vector<Bill>& group;
+  std::vector<ImportCategory>& names;
+  ~GroupLoan() {
+    for (size_t i = 0; i < group.size() && i < names.size(); ++i) {
+      add[start + i].bill.bill = std::move(group[i]);
+      add[start + i].category = std::move(names[i]);
+    }
+  }
+};
+
 // Appends the planned bills group by group, each group's intents on the disk before its records;
 // `first` (settled intents, bills found by their values, remembered halves) goes before them. The
 // bills and entries of `add` are moved into the groups (their lines stay).
@@ -93,6 +108,7 @@ size_t write_groups(std::vector<PlannedBill>& add, std::vector<ImportEntry> firs
       group.push_back(std::move(add[i].bill.bill));
       names.push_back(std::move(add[i].category));
     }
+    const GroupLoan loan{add, start, group, names};
     if (*problem = log.append(std::move(intents), true); !problem->ok()) return stored;
     if (group.empty()) break;
     std::vector<int32_t> serials;
@@ -197,12 +213,14 @@ Status fill_categories(const std::vector<BillThere>& there, ImportCategoryWriter
   return categories.fill_missing(held);
 }
 
-ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, const Plan& p,
+ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, Plan&& p,
                            std::vector<RowNote> notices, bool rules) {
   ImportPreview out;
   out.source = read.source;
   out.sheet = read.sheet;
-  for (const PlannedBill& planned : p.add) out.add.push_back({planned.bill, planned.category.name});
+  out.add.reserve(p.add.size());
+  for (PlannedBill& planned : p.add)
+    out.add.push_back({std::move(planned.bill), std::move(planned.category.name)});
   out.already = p.already;
   out.neutral = read.neutral;
   out.failed_or_closed = read.failed_or_closed + pairing.closed_refunds;
@@ -264,8 +282,9 @@ Result<BillImportRun> plan_and_write(const std::string& db_arg, const ExportRead
   Unclaimed unclaimed = unclaimed_records(ledger, presence);
   Plan p = plan(pairing, table, presence, std::move(unclaimed), channel, read, options.rules, &notices);
   BillImportRun run;
-  run.preview = make_preview(read, pairing, p, std::move(notices), options.rules != nullptr);
   if (!options.dry_run) write_plan(options, table, ledger, presence, p, pairing, log, &run);
+  // After the writing, which no longer needs the planned bills: the preview takes them.
+  run.preview = make_preview(read, pairing, std::move(p), std::move(notices), options.rules != nullptr);
   return run;
 }
 

@@ -217,14 +217,14 @@ Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_app
   if (size_ > kMaxLogBytes) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than an import record can be");
   }
-  std::string bytes(static_cast<size_t>(size_), '\0');
+  // Read into bytes nothing writes first: the log is read whole at every import.
+  const std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(size_)]);
   size_t got = 0;
-  if ((c = file_->read_at(0, bytes.data(), bytes.size(), &got)) != FileCause::None) {
+  if ((c = file_->read_at(0, bytes.get(), static_cast<size_t>(size_), &got)) != FileCause::None) {
     return fail(c, "cannot read");
   }
-  bytes.resize(got);
   size_ = got;
-  return parse(bytes);
+  return parse(std::string_view(bytes.get(), got));
 }
 
 Status ImportLog::parse(std::string_view bytes) {

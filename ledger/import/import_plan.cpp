@@ -119,15 +119,18 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   call_command(db_go_first, {});
   out->live.reserve(static_cast<size_t>(std::max(count, 0)));
   for (int32_t k = 0; k < count && rc == DbCode::Ok; ++k) {
-    int32_t serial = 0;
-    if ((rc = db_current_serial(&serial)) != DbCode::Ok) break;
+    // One read gives the serial and, for a live record, its fields; the table was checked when the
+    // ledger was opened, so every field has a kind a bill takes. The remark only where it is needed.
+    Bill bill;
+    std::ignore = read_current_live_bill(&bill, BillParts::WithoutRemark);
+    if ((rc = db_last_error()) != DbCode::Ok) break;
+    if (bill.serial > fingerprints_after) {
+      std::ignore = read_current_live_bill(&bill);  // the whole record again, as it is now
+      if ((rc = db_last_error()) != DbCode::Ok) break;
+    }
+    const int32_t serial = bill.serial;
     out->highest_serial = std::max(out->highest_serial, serial < 0 ? -serial : serial);
     if (serial > 0) {
-      Bill bill;
-      // The table was checked when the ledger was opened: every field has a kind a bill takes.
-      std::ignore =
-          read_current_bill(&bill, serial > fingerprints_after ? BillParts::All : BillParts::WithoutRemark);
-      if ((rc = db_last_error()) != DbCode::Ok) break;
       RecordFacts f{serial, bill.time, bill.amount, !bill.is_expense(), std::move(bill.channel), 0};
       if (serial > fingerprints_after) f.fingerprint = bill_fingerprint(bill.type, f.channel, bill.remark);
       out->live.push_back(std::move(f));
