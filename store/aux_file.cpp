@@ -74,7 +74,8 @@ class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
-    for (size_t i = 0; i < count_; ++i) std::ignore = platform_unlock(f_, at(i));
+    // The newest first: a file keeps its holds as a stack, so each is let go without a search.
+    for (size_t i = count_; i-- > 0;) std::ignore = platform_unlock(f_, at(i));
   }
   DbCode lock(int64_t position) {
     DbCode rc = platform_lock(f_, position, wait_ms_);
@@ -212,7 +213,17 @@ class NewBlocks {
     l.next = next;
     l.encode(blocks_.back().data());
   }
+  void reserve(size_t blocks) {
+    numbers_.reserve(blocks);
+    blocks_.reserve(blocks);
+  }
   DbCode write(File& aux, HeldLocks& locks) {
+    if (follow_one_another()) {  // new blocks at the end of the file: one write from where they are
+      for (int32_t b : numbers_) {
+        if (DbCode rc = locks.lock(block_offset(b)); rc != DbCode::Ok) return rc;
+      }
+      return write_exact(aux, block_offset(numbers_.front()), blocks_.data(), blocks_.size() * kAuxBlockSize);
+    }
     std::vector<size_t> order(numbers_.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = i;
     std::sort(order.begin(), order.end(), [&](size_t x, size_t y) { return numbers_[x] < numbers_[y]; });
@@ -231,6 +242,13 @@ class NewBlocks {
   }
 
  private:
+  bool follow_one_another() const {
+    for (size_t i = 1; i < numbers_.size(); ++i) {
+      if (numbers_[i] != numbers_[i - 1] + 1) return false;
+    }
+    return !numbers_.empty();
+  }
+
   std::vector<int32_t> numbers_;
   std::vector<Block> blocks_;
 };
@@ -248,6 +266,9 @@ DbCode write_chains(File& aux, std::span<const std::string_view> values, int32_t
   if (DbCode rc = read_header(aux, &h); rc != DbCode::Ok) return rc;
   std::unordered_set<int32_t> taken;
   NewBlocks blocks;
+  size_t needed = 0;
+  for (std::string_view v : values) needed += (v.size() + kAuxDataSize - 1) / kAuxDataSize;
+  blocks.reserve(needed);
   std::vector<int32_t> chain_firsts(values.size(), 0);
   for (size_t i = 0; i < values.size(); ++i) {
     int32_t previous = 0;
