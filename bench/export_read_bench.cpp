@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/export_rows.h"
 #include "ledger/import/bill_exports.h"
 #include "ledger/import/export_samples.h"
 
@@ -24,26 +25,6 @@ double now_ns(clockid_t clock = CLOCK_MONOTONIC) {
   timespec ts{};
   clock_gettime(clock, &ts);
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
-
-// Row i of the export, as import_bench writes it: a payment or an income every second.
-testing::SampleRow row(int i) {
-  char time[32], amount[32], order[40];
-  const int day = i / 86400, second = i % 86400;
-  std::snprintf(time, sizeof time, "2023-%02d-%02d %02d:%02d:%02d", 1 + day / 28 % 12, 1 + day % 28,
-                second / 3600, second / 60 % 60, second % 60);
-  std::snprintf(amount, sizeof amount, "%d.%02d", 1 + i % 500, i % 100);
-  std::snprintf(order, sizeof order, "2023%020d", i);
-  const bool income = i % 7 == 0;
-  return {time,
-          "餐饮美食",
-          "示例商户" + std::to_string(i % 97),
-          "商品" + std::to_string(i),
-          income ? "收入" : "支出",
-          amount,
-          "交易成功",
-          order,
-          "M" + std::to_string(i)};
 }
 
 // The floor: every line and cell boundary found, nothing converted or kept.
@@ -73,7 +54,7 @@ int main(int argc, char** argv) {
   }
   std::vector<testing::SampleRow> rows;
   rows.reserve(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) rows.push_back(row(i));
+  for (int i = 0; i < n; ++i) rows.push_back(bench::export_row(i));
   const std::string bytes = testing::alipay_2023_csv(rows);
   double ours = 1e300, ours_cpu = 1e300, peer = 1e300;
   size_t sink = 0;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/export_rows.h"
 #include "ledger/bill.h"
 #include "ledger/import/export_samples.h"
 #include "store/record_store.h"
@@ -43,26 +44,6 @@ void report(const char* figure, double ours, const char* peer, double theirs) {
   std::printf("BENCH %s ours_ns=%.0f peer=%s peer_ns=%.0f ratio=%.3f\n", figure, ours, peer, theirs,
               ours / theirs);
   std::fflush(stdout);
-}
-
-// Row i of the export: a payment or an income every second, each with its own order number.
-testing::SampleRow row(int i) {
-  char time[32], amount[32], order[40];
-  const int day = i / 86400, second = i % 86400;
-  std::snprintf(time, sizeof time, "2023-%02d-%02d %02d:%02d:%02d", 1 + day / 28 % 12, 1 + day % 28,
-                second / 3600, second / 60 % 60, second % 60);
-  std::snprintf(amount, sizeof amount, "%d.%02d", 1 + i % 500, i % 100);
-  std::snprintf(order, sizeof order, "2023%020d", i);
-  const bool income = i % 7 == 0;
-  return {time,
-          "餐饮美食",
-          "示例商户" + std::to_string(i % 97),
-          "商品" + std::to_string(i),
-          income ? "收入" : "支出",
-          amount,
-          "交易成功",
-          order,
-          "M" + std::to_string(i)};
 }
 
 void write_file(const std::string& path, const std::string& bytes) {
@@ -134,7 +115,7 @@ int main(int argc, char** argv) {
   const std::string dir = tmpl;
   std::vector<testing::SampleRow> rows;
   rows.reserve(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) rows.push_back(row(i));
+  for (int i = 0; i < n; ++i) rows.push_back(bench::export_row(i));
   const std::string export_path = dir + "/alipay.csv", kdb = dir + "/data.kdb";
   write_file(export_path, testing::alipay_2023_csv(rows));
   if (create_database(kdb, bill_table_fields()) != DbCode::Ok) die("cannot create the ledger");

@@ -64,6 +64,24 @@ std::vector<std::string_view> split_fields(std::string_view line) {
   return f;
 }
 
+constexpr size_t kWays = 4;
+
+// The checksums of up to kWays texts (`ways` of them), hashed side by side over the length they
+// share: one text's hash is a chain of multiplications that keeps the processor waiting, four
+// chains overlap.
+void fnv32_side_by_side(const std::string_view* texts, size_t ways, uint32_t* h) {
+  size_t common = ways == kWays ? SIZE_MAX : 0;
+  for (size_t k = 0; k < kWays; ++k) h[k] = kFnv32Basis;
+  for (size_t k = 0; k < ways; ++k) common = std::min(common, texts[k].size());
+  for (size_t i = 0; i < common; ++i) {
+    for (size_t k = 0; k < kWays; ++k) h[k] = (h[k] ^ static_cast<unsigned char>(texts[k][i])) * kFnv32Prime;
+  }
+  for (size_t k = 0; k < ways; ++k) {
+    for (size_t i = common; i < texts[k].size(); ++i)
+      h[k] = (h[k] ^ static_cast<unsigned char>(texts[k][i])) * kFnv32Prime;
+  }
+}
+
 }  // namespace
 
 std::string checked_line(const std::vector<std::string>& fields) {
@@ -81,27 +99,18 @@ void end_checked_line(std::string* out, size_t line_start) {
 void end_line_unchecked(std::string* out) { out->append(kUnchecked); }
 
 void fill_checksums(std::string* out, const std::vector<size_t>& line_starts) {
-  constexpr size_t kWays = 4;
   const size_t n = line_starts.size(), ending = kUnchecked.size();
   for (size_t at = 0; at < n; at += kWays) {
     const size_t ways = std::min(kWays, n - at);
     std::string_view covered[kWays];
-    uint32_t h[kWays] = {kFnv32Basis, kFnv32Basis, kFnv32Basis, kFnv32Basis};
-    size_t common = ways == kWays ? SIZE_MAX : 0;  // bytes hashed side by side
     for (size_t k = 0; k < ways; ++k) {
       const size_t i = at + k, end = i + 1 < n ? line_starts[i + 1] : out->size();
       covered[k] = std::string_view(*out).substr(line_starts[i], end - ending - line_starts[i]);
-      common = std::min(common, covered[k].size());
     }
-    for (size_t i = 0; i < common; ++i) {
-      for (size_t k = 0; k < kWays; ++k)
-        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
-    }
-    for (size_t k = 0; k < ways; ++k) {
-      for (size_t i = common; i < covered[k].size(); ++i)
-        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
+    uint32_t h[kWays];
+    fnv32_side_by_side(covered, ways, h);
+    for (size_t k = 0; k < ways; ++k)
       write_hex(h[k], out->data() + (covered[k].data() - out->data()) + covered[k].size() + 1);
-    }
   }
 }
 
@@ -147,26 +156,14 @@ size_t checked_fields(std::string_view line, std::string_view* fields, size_t ca
 }
 
 void check_lines(const std::string_view* lines, size_t count, bool* sound) {
-  constexpr size_t kWays = 4;
   for (size_t at = 0; at < count; at += kWays) {
     const size_t ways = std::min(kWays, count - at);
     std::string_view covered[kWays];
-    uint32_t named[kWays] = {}, h[kWays] = {kFnv32Basis, kFnv32Basis, kFnv32Basis, kFnv32Basis};
+    uint32_t named[kWays] = {}, h[kWays];
     bool parts[kWays] = {};
-    size_t common = ways == kWays ? SIZE_MAX : 0;  // bytes hashed side by side
-    for (size_t k = 0; k < ways; ++k) {
-      parts[k] = checksum_parts(lines[at + k], &covered[k], &named[k]);
-      common = std::min(common, covered[k].size());
-    }
-    for (size_t i = 0; i < common; ++i) {
-      for (size_t k = 0; k < kWays; ++k)
-        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
-    }
-    for (size_t k = 0; k < ways; ++k) {
-      for (size_t i = common; i < covered[k].size(); ++i)
-        h[k] = (h[k] ^ static_cast<unsigned char>(covered[k][i])) * kFnv32Prime;
-      sound[at + k] = parts[k] && h[k] == named[k];
-    }
+    for (size_t k = 0; k < ways; ++k) parts[k] = checksum_parts(lines[at + k], &covered[k], &named[k]);
+    fnv32_side_by_side(covered, ways, h);
+    for (size_t k = 0; k < ways; ++k) sound[at + k] = parts[k] && h[k] == named[k];
   }
 }
 
