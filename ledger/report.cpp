@@ -11,18 +11,11 @@
 namespace pennacle {
 namespace {
 
-std::string key_of(const JournalBill& b, ReportBy by) {
-  switch (by) {
-    case ReportBy::Month: {
-      const DateTimeParts p = date_time_parts(b.bill.time);
-      return month_key(p.year, p.month);
-    }
-    case ReportBy::Category:
-      return b.category;
-    case ReportBy::Channel:
-      return b.bill.channel;
-  }
-  return {};
+// The row of `key`, named when it is new.
+ReportRow& row_of(std::map<std::string, ReportRow>& rows, const std::string& key) {
+  ReportRow& row = rows[key];
+  if (row.count == 0) row.key = key;
+  return row;
 }
 
 }  // namespace
@@ -59,10 +52,24 @@ Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year
     for (int m = 1; m <= 12; ++m) rows[month_key(year, m)].key = month_key(year, m);
   }
   Report r;
+  // Bills come in record order, mostly by time: a run of bills of one month (one category, one
+  // channel) finds its row once. The map keeps a row where it is while others are added.
+  ReportRow* row = nullptr;
+  int month = 0;                      // year * 12 + month, of `row` by month
+  const std::string* text = nullptr;  // the category or channel of `row`
   for (const JournalBill& b : bills) {
-    ReportRow& row = rows[key_of(b, by)];
-    if (row.count == 0) row.key = key_of(b, by);
-    add_to_report_row(&row, b.bill.is_expense(), b.bill.amount);
+    if (by == ReportBy::Month) {
+      const DateTimeParts p = date_time_parts(b.bill.time);
+      if (!row || p.year * 12 + p.month != month) {
+        row = &row_of(rows, month_key(p.year, p.month));
+        month = p.year * 12 + p.month;
+      }
+    } else {
+      const std::string& of = by == ReportBy::Category ? b.category : b.bill.channel;
+      if (!row || of != *text) row = &row_of(rows, of);
+      text = &of;
+    }
+    add_to_report_row(row, b.bill.is_expense(), b.bill.amount);
     add_to_report_row(&r.total, b.bill.is_expense(), b.bill.amount);
   }
   for (auto& entry : rows) r.rows.push_back(std::move(entry.second));
