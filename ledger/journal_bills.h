@@ -93,7 +93,7 @@ class JournalRows {
  private:
   struct NameTable {
     struct Hash {
-      using is_transparent = void;
+      using is_transparent = void;  // NOLINT(readability-identifier-naming): the standard names it
       size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
     };
     std::vector<std::string> names;
