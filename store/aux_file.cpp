@@ -68,46 +68,26 @@ class LoopFinder {
   uint64_t steps_ = 0, next_keep_ = 1;
 };
 
-// The locks one chain routine holds on the auxiliary file; all are released when it ends. An unlock
-// of a byte this open holds fails only with a closed file, whose locks are gone with it.
+// The locks one chain routine holds on the auxiliary file (writing chains holds the header and every
+// new block; freeing one holds all of its blocks); all are released when it ends. An unlock of a
+// byte this open holds fails only with a closed file, whose locks are gone with it.
 class HeldLocks {
  public:
   HeldLocks(File& f, int32_t wait_ms) : f_(f), wait_ms_(wait_ms) {}
   ~HeldLocks() {
     // The newest first: a file keeps its holds as a stack, so each is let go without a search.
-    for (size_t i = count_; i-- > 0;) std::ignore = platform_unlock(f_, at(i));
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) std::ignore = platform_unlock(f_, *it);
   }
   DbCode lock(int64_t position) {
     DbCode rc = platform_lock(f_, position, wait_ms_);
-    if (rc != DbCode::Ok) return rc;
-    if (count_ < kInline) {
-      inline_[count_] = position;
-    } else {
-      more_.push_back(position);
-    }
-    ++count_;
+    if (rc == DbCode::Ok) held_.push_back(position);
     return rc;
-  }
-  void unlock(int64_t position) {
-    size_t i = 0;
-    while (i < count_ && at(i) != position) ++i;
-    if (i == count_) return;
-    for (; i + 1 < count_; ++i) at(i) = at(i + 1);
-    --count_;
-    if (count_ >= kInline) more_.pop_back();
-    std::ignore = platform_unlock(f_, position);
   }
 
  private:
-  // Writing a chain holds the header and two blocks at a time; freeing one holds all of its blocks.
-  static constexpr size_t kInline = 4;
-  int64_t& at(size_t i) { return i < kInline ? inline_[i] : more_[i - kInline]; }
-
   File& f_;
   int32_t wait_ms_;
-  std::array<int64_t, kInline> inline_{};
-  std::vector<int64_t> more_;
-  size_t count_ = 0;
+  std::vector<int64_t> held_;
 };
 
 DbCode read_header(File& f, AuxHeader* h) {
