@@ -37,6 +37,17 @@ class AuxChains : public StoreTest {
     ASSERT_TRUE(ok(db_go_to, {Value::of_int(n)}));
     ASSERT_TRUE(ok(db_delete));
   }
+  // Four bills (blocks 1-3, 4, 5, 6), then the first and third purged: blocks 5, 1, 2, 3 are free,
+  // in that order.
+  void free_blocks_5_1_2_3() {
+    ASSERT_TRUE(add(std::string(1200, 'a')));
+    ASSERT_TRUE(add("b"));
+    ASSERT_TRUE(add("c"));
+    ASSERT_TRUE(add("d"));
+    remove(1);
+    remove(3);
+    ASSERT_TRUE(ok(db_purge));
+  }
   std::unique_ptr<File> open_aux() {
     std::unique_ptr<File> f;
     EXPECT_EQ(posix_file_system().open(aux_, FileAccess::ReadWrite, FileShare::DenyNone, &f),
@@ -273,13 +284,7 @@ TEST_F(AuxChains, AnUntrustedFreeListIsDroppedNotFollowed) {
 }
 
 TEST_F(AuxChains, FreeListLinksAreDoublyLinked) {
-  ASSERT_TRUE(add(std::string(1200, 'a')));  // 1, 2, 3
-  ASSERT_TRUE(add("b"));                     // 4
-  ASSERT_TRUE(add("c"));                     // 5
-  ASSERT_TRUE(add("d"));                     // 6
-  remove(1);
-  remove(3);
-  ASSERT_TRUE(ok(db_purge));
+  ASSERT_NO_FATAL_FAILURE(free_blocks_5_1_2_3());
   // Freed in record order: chain 1-2-3 first, then 5 in front of it.
   EXPECT_EQ(first_free(), 5);
   EXPECT_EQ(free_count(), 4);
@@ -293,14 +298,8 @@ TEST_F(AuxChains, FreeListLinksAreDoublyLinked) {
 // A group appended at once writes its chains under one hold of the header: free blocks first, then
 // the end of the file, each block handed out once, each chain reading back as its record's.
 TEST_F(AuxChains, AGroupsChainsTakeTheFreeListThenTheEndAndNoBlockTwice) {
-  ASSERT_TRUE(add(std::string(1200, 'a')));  // 1, 2, 3
-  ASSERT_TRUE(add("b"));                     // 4
-  ASSERT_TRUE(add("c"));                     // 5
-  ASSERT_TRUE(add("d"));                     // 6
-  remove(1);
-  remove(3);
-  ASSERT_TRUE(ok(db_purge));
-  ASSERT_EQ(free_count(), 4);  // 5, 1, 2, 3
+  ASSERT_NO_FATAL_FAILURE(free_blocks_5_1_2_3());
+  ASSERT_EQ(free_count(), 4);
   auto group = [&](const std::vector<std::string>& memos) {
     std::vector<Text> keep;
     keep.reserve(memos.size() * 3);
