@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "platform/file_map.h"
 #include "platform/gbk.h"
 #include "platform/lease.h"
 
@@ -78,6 +79,8 @@ class PosixFile final : public File {
     return FileCause::None;
   }
 
+  bool read_mapped(uint64_t offset, void* buf, size_t n) override { return map_.copy(fd_, offset, buf, n); }
+
   FileCause write_at(uint64_t offset, const void* buf, size_t n) override {
     if (fd_ < 0) return FileCause::BadHandle;
     if (!may_write_) return FileCause::AccessDenied;
@@ -140,6 +143,7 @@ class PosixFile final : public File {
 
   void close() override {
     release_lease();
+    map_.reset();
     if (fd_ >= 0) ::close(fd_);  // closing the description drops all of its locks
     fd_ = -1;
   }
@@ -184,6 +188,7 @@ class PosixFile final : public File {
   bool fd_writable_;
   bool may_write_;
   std::atomic<uint64_t> lease_token_{0};  // 0: no lease
+  FileMap map_;
 };
 
 // Paths travel as GBK and reach the kernel as UTF-8; one that GBK cannot decode is a bad path.

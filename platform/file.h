@@ -37,6 +37,14 @@ class File {
 
   // Reads up to `n` bytes at `offset`; `*got` is the count read, short only at the end of the file.
   [[nodiscard]] virtual FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) = 0;
+  // All `n` bytes at `offset` without a system call, from a mapping of the file (platform/file_map.h),
+  // when the file has one and the bytes lie within the file; false otherwise, and the caller reads
+  // with read_at. Bytes past a point where another open cut the file shorter read as zeros up to
+  // the end of its last page: a caller that must tell checks a bound of its own first.
+  [[nodiscard]] virtual bool read_mapped(uint64_t offset, void* buf, size_t n) {
+    (void)offset, (void)buf, (void)n;
+    return false;
+  }
   // Writes all `n` bytes at `offset`, extending the file when needed.
   [[nodiscard]] virtual FileCause write_at(uint64_t offset, const void* buf, size_t n) = 0;
   [[nodiscard]] virtual FileCause size(uint64_t* out) = 0;

@@ -132,11 +132,13 @@ DbCode read_chain(File& aux, int32_t first, std::string* out) {
     if (b < 1 || b >= kMaxAuxBlocks || loop.repeats(b)) return DbCode::AuxAccess;
     if (b < run_first || b >= run_first + run_blocks) {
       want = std::min<int32_t>(want, static_cast<int32_t>(kMaxAuxBlocks - b));
-      size_t got = 0;
-      if (FileCause c = aux.read_at(static_cast<uint64_t>(block_offset(b)), run.data(),
-                                    static_cast<size_t>(want) * kAuxBlockSize, &got);
-          c != FileCause::None) {
-        return chain_code(c);
+      const auto at = static_cast<uint64_t>(block_offset(b));
+      const size_t bytes = static_cast<size_t>(want) * kAuxBlockSize;
+      size_t got = bytes;
+      // Bytes past the file's end are never copied from the mapping: those are read, and read short.
+      if (!aux.read_mapped(at, run.data(), bytes)) {
+        if (FileCause c = aux.read_at(at, run.data(), bytes, &got); c != FileCause::None)
+          return chain_code(c);
       }
       run_first = b;
       run_blocks = static_cast<int32_t>(got / kAuxBlockSize);

@@ -172,13 +172,15 @@ class RecordReader {
   // The whole read; the record's lock (or a hold that needs none) is the caller's.
   DbCode read(File& file, File* aux, int64_t record) {
     out_.record_.resize(extent_);
-    size_t got = 0;
-    if (FileCause c = file.read_at(static_cast<uint64_t>(record), out_.record_.data(), extent_, &got);
-        c != FileCause::None) {
-      return db_code_of(c, DbCode::FieldReadFailed);
+    if (!read_mapped(file, record)) {
+      size_t got = 0;
+      if (FileCause c = file.read_at(static_cast<uint64_t>(record), out_.record_.data(), extent_, &got);
+          c != FileCause::None) {
+        return db_code_of(c, DbCode::FieldReadFailed);
+      }
+      if (got == 0) return DbCode::SeekFailed;
+      if (got < extent_) return DbCode::FieldReadFailed;
     }
-    if (got == 0) return DbCode::SeekFailed;
-    if (got < extent_) return DbCode::FieldReadFailed;
     if (const int32_t serial = get_i32(out_.record_.data()); which_ == Records::Live && serial <= 0) {
       out_.serial_ = serial;
       return DbCode::Ok;
@@ -202,6 +204,18 @@ class RecordReader {
     }
     out_.serial_ = get_i32(out_.record_.data());
     return result;
+  }
+
+  // The record's bytes from the file's mapping, when it lies below the count the header holds now.
+  // Its lock is held, so no purge is cutting the file shorter, and the count grows only once the
+  // records it covers are written. Past that count the read goes to the file, whose short read
+  // tells a record that is not there.
+  bool read_mapped(File& file, int64_t record) {
+    uint8_t count[4];
+    if (!file.read_mapped(kCountOffset, count, sizeof count)) return false;
+    const int64_t end = db_.record_pos(std::max(get_i32(count), 0));
+    return record + static_cast<int64_t>(extent_) <= end &&
+           file.read_mapped(static_cast<uint64_t>(record), out_.record_.data(), extent_);
   }
 
   // The read while the process is alone with the files (SoleFile::Pinned): no lock at all.

@@ -302,6 +302,50 @@ TEST_F(RecordReads, NamesNoFieldHasEndTheProgramAsFieldReadsDo) {
   EXPECT_EQ(record_count(), 0);  // the fault let the store's mutex go
 }
 
+// In the full protocol a record's bytes come from the file's mapping: a delete another process
+// makes is seen by the next read, and a file cut shorter behind the store's back (by no process
+// that follows the protocol) gives the codes of a read past the end instead of a bus error.
+TEST_F(RecordReads, MappedReadsSeeAnotherProcessAndSurviveACutFile) {
+  full_protocol();
+  const std::string p = ledger();
+  ASSERT_TRUE(open_db(p));
+  for (int k = 1; k <= 200; ++k) ASSERT_TRUE(append_numbered(k));
+  close_db();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {  // deletes bill 1 once this process has read it
+    char c = 0;
+    const bool deleted =
+        read(go[0], &c, 1) == 1 && open_db(p) && ok(db_go_to, {Value::of_int(1)}) && ok(db_delete, {});
+    close_db();
+    _exit(deleted ? 0 : 1);
+  }
+  ASSERT_TRUE(open_db(p));
+  const std::vector<Value> names = list_fields();
+  RecordRead read;
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(1)}));
+  ASSERT_EQ(db_read_record(names, &read, Records::Live), DbCode::Ok);
+  EXPECT_GT(read.serial(), 0);
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  close(go[0]);
+  close(go[1]);
+  ASSERT_EQ(db_read_record(names, &read, Records::Live), DbCode::Ok);
+  EXPECT_LE(read.serial(), 0);
+
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(200)}));
+  ASSERT_EQ(db_read_record(names, &read), DbCode::Ok);  // the mapping has seen the whole file
+  EXPECT_EQ(read.bytes(4), remark_of(200));
+  ASSERT_EQ(truncate(p.c_str(), 4096), 0);
+  EXPECT_EQ(db_read_record(names, &read), DbCode::SeekFailed);
+  ASSERT_TRUE(ok(db_go_to, {Value::of_int(2)}));  // still within the first page
+  ASSERT_EQ(db_read_record(names, &read), DbCode::Ok);
+  EXPECT_EQ(read.bytes(2), channel_of(2));
+}
+
 // A writer process appends, deletes and purges (a purge moves records, so a slot holds one bill,
 // then another) while this one reads: every record read without a code is one bill, whole.
 TEST_F(RecordReads, AWholeRecordWhileAnotherProcessDeletesAndPurges) {

@@ -85,6 +85,11 @@ FileCause SoleFile::read_at(uint64_t offset, void* buf, size_t n, size_t* got) {
   return read_pages(offset, buf, n, got);
 }
 
+bool SoleFile::read_mapped(uint64_t offset, void* buf, size_t n) {
+  MutexLock lock(mu_);
+  return !alone_ && base_->read_mapped(offset, buf, n);
+}
+
 FileCause SoleFile::read_pages(uint64_t offset, void* buf, size_t n, size_t* got) {
   // Writes go through to the file, so it always holds what the pages hold: a read of a page or
   // more (a purge's batch) goes to it straight, instead of through pages it would only push out.

@@ -42,6 +42,8 @@ class SoleFile final : public File {
   size_t pages() const EXCLUDES(mu_);
 
   FileCause read_at(uint64_t offset, void* buf, size_t n, size_t* got) override EXCLUDES(mu_);
+  // The base file's mapping, only while not alone: alone, the pages serve.
+  bool read_mapped(uint64_t offset, void* buf, size_t n) override EXCLUDES(mu_);
   FileCause write_at(uint64_t offset, const void* buf, size_t n) override EXCLUDES(mu_);
   FileCause size(uint64_t* out) override EXCLUDES(mu_);
   FileCause set_size(uint64_t length) override EXCLUDES(mu_);
