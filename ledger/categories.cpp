@@ -15,7 +15,6 @@
 namespace pennacle {
 namespace {
 
-constexpr std::string_view kHeader = "pennacle categories 1\n";
 constexpr char kTab = '\t';
 constexpr uint64_t kMaxFileBytes = 256u << 20;
 // A backup holds the lock byte while it copies the file; a writer waits that long for it.
@@ -115,6 +114,11 @@ std::string category_name_problem(std::string_view name) {
   return "";
 }
 
+const NamedEntryFileKind& category_file_kind() {
+  static const NamedEntryFileKind kKind{"pennacle categories 1\n", "categories", &starting_categories()};
+  return kKind;
+}
+
 std::string categories_path(std::string_view gbk_record_file) {
   return side_file_path(gbk_record_file, "categories");
 }
@@ -156,8 +160,8 @@ Status CategoryFile::lock_current() {
       continue;
     }
     if (c == FileCause::LockViolation || c == FileCause::LockUnsupported) {
-      return Status::invalid(gbk_to_utf8_lossy(path_) +
-                             ": another change of the categories, or a backup of the ledger, is running");
+      return Status::invalid(gbk_to_utf8_lossy(path_) + ": another change of the " +
+                             std::string(kind_->noun) + ", or a backup of the ledger, is running");
     }
     if (c != FileCause::None) return fail(c, "cannot lock");
     FileId held, named;
@@ -167,14 +171,14 @@ Status CategoryFile::lock_current() {
     }
     file_->close();
     if ((c = fs_->open(path_, FileAccess::ReadWrite, FileShare::DenyNone, &file_)) != FileCause::None)
-      return fail(c, "cannot open the categories");
+      return fail(c, "cannot open the " + std::string(kind_->noun));
   }
 }
 
 Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_write) {
   fs_ = &fs;
   path_ = gbk_path;
-  names_ = starting_categories();
+  names_ = *kind_->starting_names;
   entries_.clear();
   lines_ = size_ = sound_end_ = durable_ = marked_ = 0;
   durable_known_ = false;
@@ -189,7 +193,7 @@ Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_
     if (c == FileCause::AccessDenied)
       c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   }
-  if (c != FileCause::None) return fail(c, "cannot open the categories");
+  if (c != FileCause::None) return fail(c, "cannot open the " + std::string(kind_->noun));
   if (for_write) {
     if (Status s = lock_current(); !s.ok()) return s;
   }
@@ -206,7 +210,8 @@ Status CategoryFile::read_all() {
   FileCause c = file_->size(&size_);
   if (c != FileCause::None) return fail(c, "cannot read");
   if (size_ > kMaxFileBytes)
-    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than a categories file can be");
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than a " + std::string(kind_->noun) +
+                           " file can be");
   std::string bytes(static_cast<size_t>(size_), '\0');
   size_t got = 0;
   if ((c = file_->read_at(0, bytes.data(), bytes.size(), &got)) != FileCause::None)
@@ -261,18 +266,20 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
 }  // namespace
 
 Status CategoryFile::parse(std::string_view bytes) {
+  const std::string_view header = kind_->header;
   // Empty, or a header cut short: the file was being made when its writer stopped. All zero bytes: a
   // power cut kept the length of its first write but none of its bytes.
-  if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
+  if (bytes.size() < header.size() && header.substr(0, bytes.size()) == bytes) return Status();
   if (bytes.find_first_not_of('\0') == std::string_view::npos) return Status();
-  if (bytes.substr(0, kHeader.size()) != kHeader) {
-    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a categories file (it does not begin with '" +
-                           std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
+  if (bytes.substr(0, header.size()) != header) {
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a " + std::string(kind_->noun) +
+                           " file (it does not begin with '" +
+                           std::string(header.substr(0, header.size() - 1)) + "')");
   }
   std::set<std::string> known(names_.begin(), names_.end());
   std::string last_name;  // the name of the last sound entry: checked and known
   bool have_last = false;
-  size_t at = kHeader.size(), bad_at = std::string_view::npos;
+  size_t at = header.size(), bad_at = std::string_view::npos;
   int line_number = 1, bad_line = 0;
   sound_end_ = at;
   // Past the first bad line only marks are looked for: one naming a length beyond it is damage.
@@ -328,7 +335,7 @@ Status CategoryFile::append(const std::string& lines) {
     durable_ = sound_end_;
   }
   durable_known_ = true;
-  std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
+  std::string bytes = sound_end_ == 0 ? std::string(kind_->header) : std::string();
   if (durable_ > marked_) {
     bytes += category_mark_line(durable_);
     marked_ = durable_;
@@ -354,7 +361,7 @@ Status CategoryFile::append(const std::string& lines) {
 // The whole state as a new file under a temporary name, synced, renamed into place, the folder
 // synced; then that file is the one held (and locked) for the writes that follow.
 Status CategoryFile::rewrite() {
-  std::string bytes(kHeader);
+  std::string bytes(kind_->header);
   for (const std::string& n : names_) bytes += name_line(n);
   for (const auto& [serial, e] : entries_) bytes += category_entry_line(e);
   const std::string fresh = path_ + ".rewriting";
@@ -369,7 +376,7 @@ Status CategoryFile::rewrite() {
   if (c == FileCause::None) c = fs_->sync_directory_of(path_);
   if (c != FileCause::None) {
     if (file) file->close();
-    return fail(c, "cannot write the categories anew");
+    return fail(c, "cannot write the " + std::string(kind_->noun) + " anew");
   }
   file_->close();
   file_ = std::move(file);
