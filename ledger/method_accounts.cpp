@@ -1,5 +1,6 @@
 #include "ledger/method_accounts.h"
 
+#include <memory>
 #include <vector>
 
 #include "store/side_files.h"
@@ -22,6 +23,14 @@ std::string method_account_problem(std::string_view gbk_account) {
   for (size_t at = why.find("a category"); at != std::string::npos; at = why.find("a category", at))
     why.replace(at, 10, "an account");
   return why;
+}
+
+Status MethodAccountFile::open_if_there(FileSystem& fs, const std::string& gbk_path, bool* there) {
+  std::unique_ptr<File> probe;
+  const FileCause found = fs.open(gbk_path, FileAccess::Read, FileShare::DenyNone, &probe);
+  if (probe) probe->close();
+  *there = found != FileCause::NotFound;
+  return *there ? open(fs, gbk_path, true) : Status();
 }
 
 }  // namespace pennacle

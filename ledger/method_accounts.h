@@ -34,6 +34,11 @@ std::string method_account_problem(std::string_view gbk_account);
 class MethodAccountFile : public CategoryFile {
  public:
   MethodAccountFile() : CategoryFile(method_account_file_kind()) {}
+
+  // For a change that only moves entries (an edit, an undelete): opens the file at `gbk_path` for
+  // writing when there is one, and tells whether there was (*there). No file holds no entry to
+  // move, and none is made.
+  Status open_if_there(FileSystem& fs, const std::string& gbk_path, bool* there);
 };
 
 }  // namespace pennacle
