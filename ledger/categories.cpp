@@ -115,7 +115,8 @@ std::string category_name_problem(std::string_view name) {
 }
 
 const NamedEntryFileKind& category_file_kind() {
-  static const NamedEntryFileKind kKind{"pennacle categories 1\n", "categories", &starting_categories()};
+  static const NamedEntryFileKind kKind{"pennacle categories 1\n", "categories", &starting_categories(),
+                                        &category_name_problem};
   return kKind;
 }
 
@@ -232,8 +233,10 @@ struct LineEffect {
   int32_t dropped = 0;
 };
 
-// `good_name`: a name already found sound (nullptr for none), not checked again.
-bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name) {
+// `good_name`: a name already found sound (nullptr for none), not checked again; `kind` checks the
+// others.
+bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name,
+                const NamedEntryFileKind& kind) {
   std::string_view f[7];  // the most fields a line has (an entry's)
   const size_t n = checked_fields(line, f, std::size(f));
   if (n == 0 || n > std::size(f) || f[0].size() != 1) return false;
@@ -245,7 +248,7 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
       return n == 2 && whole(f[1], &out->dropped);
     case 'N':
       out->name = std::string(n == 2 ? f[1] : std::string_view());
-      return n == 2 && category_name_problem(out->name).empty();
+      return n == 2 && kind.name_problem(out->name).empty();
     case 'E': {
       if (n != 7) return false;
       CategoryEntry& e = out->entry;
@@ -256,7 +259,7 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
       if ((f[4] != "+" && f[4] != "-") || (f[5] != "h" && f[5] != "r")) return false;
       e.key.income = f[4] == "+";
       e.by_hand = f[5] == "h";
-      return (good_name && e.name == *good_name) || category_name_problem(e.name).empty();
+      return (good_name && e.name == *good_name) || kind.name_problem(e.name).empty();
     }
     default:
       return false;
@@ -288,7 +291,7 @@ Status CategoryFile::parse(std::string_view bytes) {
     const size_t end = bytes.find('\n', at);
     const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
     LineEffect e;
-    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr);
+    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr, *kind_);
     if (sound && e.kind == 'S') {
       marked_ = std::max(marked_, e.mark);
     } else if (sound && bad_at == std::string_view::npos) {
@@ -393,7 +396,7 @@ Status CategoryFile::update(const std::vector<CategoryEntry>& changes, const Liv
   std::string lines;
   std::set<std::string> known(names_.begin(), names_.end());
   for (const CategoryEntry& e : changes) {
-    if (std::string why = category_name_problem(e.name); !why.empty())
+    if (std::string why = kind_->name_problem(e.name); !why.empty())
       return Status::invalid("'" + gbk_to_utf8_lossy(e.name) + "': " + why);
   }
   for (const CategoryEntry& e : changes) {

@@ -79,6 +79,8 @@ struct NamedEntryFileKind {
   std::string_view header;  // the first line, with its line break
   std::string_view noun;    // "categories": "not a categories file", "cannot open the categories"
   const std::vector<std::string>* starting_names;  // never nullptr
+  // Why a text cannot be a name of the file, in words (UTF-8), or "": category_name_problem's rule.
+  std::string (*name_problem)(std::string_view gbk_name);
 };
 // "data.kdb.categories": header "pennacle categories 1", starting with starting_categories().
 const NamedEntryFileKind& category_file_kind();

@@ -116,6 +116,13 @@ TEST_F(MethodAccountsTest, AnAccountMustBeAName) {
   EXPECT_EQ(method_account_problem(std::string(kMaxCategoryBytes + 1, 'A')),
             "an account takes at most 120 bytes");
   EXPECT_EQ(method_account_problem("Assets:\tAlipay"), "an account cannot hold control characters");
+  // The file's writer refuses such a name in its own words, writing nothing.
+  MethodAccountFile f;
+  ASSERT_TRUE(f.open(posix_file_system(), file(), true).ok());
+  const Status s = f.update({{key(1), "Assets:Alipay", false}, {key(2), "Assets::Card", false}}, nullptr);
+  EXPECT_EQ(s.code(), StatusCode::Invalid);
+  EXPECT_NE(s.message().find("each part of an account"), std::string::npos) << s.message();
+  EXPECT_TRUE(state().empty());
 }
 
 }  // namespace
