@@ -1,6 +1,9 @@
 // kdbtool export to beancount and kdbtool report against a plain walk of the same bills, measured in
 // one run (target: each at most 2 times the walk):
 //   export_beancount  kdbtool export FILE --format beancount into a file     vs  the walk
+//   export_beancount_categories  the same with a category for every other bill  vs  the walk
+//   export_beancount_accounts    and a rule's method account for every third    vs  the walk
+//                     (the last two with --accounts only)
 //   report            kdbtool report FILE --year 2023 (the terminal table)  vs  the walk
 //   report_html       the same with --html (three charts drawn as SVG)      vs  the walk
 // The walk opens the ledger and reads every bill through the codec, summing its amount: the least
@@ -9,7 +12,7 @@
 // what other work on the machine takes from it. Writing the output file's pages is in it.
 // One line per figure: BENCH <figure> ours_ns=<total> peer=<name> peer_ns=<total> ratio=<ours/peer>
 //
-//   journal_bench [--records N] [--no-bean-check]
+//   journal_bench [--records N] [--no-bean-check] [--accounts]
 #include <time.h>
 #include <unistd.h>
 
@@ -18,12 +21,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "ledger/bill.h"
+#include "ledger/method_accounts.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
@@ -77,6 +82,28 @@ void make_ledger(const std::string& db, int n) {
   call_command(db_close, {});
 }
 
+// Every other bill gets a category (`accounts` false) or every third one of three method accounts
+// (true), as an import with rules gives them.
+void give_entries(const std::string& db, bool accounts) {
+  std::unique_ptr<CategoryFile> file =
+      accounts ? std::make_unique<MethodAccountFile>() : std::make_unique<CategoryFile>();
+  if (!file->open(posix_file_system(), accounts ? method_accounts_path(db) : categories_path(db), true).ok())
+    die("cannot open a side file");
+  if (!open_record_file(db, true).ok()) die("cannot open " + db);
+  const int32_t n = call_command(db_record_count, {}).int_payload();
+  call_command(db_go_first, {});
+  std::vector<CategoryEntry> entries;
+  const char* names[] = {"Liabilities:Huabei", "Assets:Bank:Card", "Assets:Alipay:YuEBao"};
+  for (int32_t i = 0; i < n; ++i, std::ignore = db_skip_within(n)) {
+    Bill b;
+    if (read_current_bill(&b) || db_current_serial(&b.serial) != DbCode::Ok) die("a record is no bill");
+    if (!accounts && i % 2 == 0) entries.push_back({category_key(b.serial, b), "餐饮", false});
+    if (accounts && i % 3 == 0) entries.push_back({category_key(b.serial, b), names[i % 9 / 3], false});
+  }
+  call_command(db_close, {});
+  if (!file->update(entries, nullptr).ok()) die("cannot write a side file");
+}
+
 // The plain walk: every bill read through the codec, its amount summed.
 double walk(const std::string& db) {
   if (!open_record_file(db, true).ok()) die("cannot open " + db);
@@ -117,8 +144,9 @@ void run_tool(const std::vector<std::string>& args, const std::string& out_path)
 
 int main(int argc, char** argv) {
   int n = 100000;
-  bool bean_check = true;
+  bool bean_check = true, accounts = false;
   for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--accounts") == 0) accounts = true;
     if (std::strcmp(argv[i], "--records") == 0 && i + 1 < argc) n = std::atoi(argv[i + 1]);
     if (std::strcmp(argv[i], "--no-bean-check") == 0) bean_check = false;
   }
@@ -137,6 +165,14 @@ int main(int argc, char** argv) {
   run_tool({"report", db, "--year", "2023", "--html", html}, table);  // starts Qt once, outside the timing
   const double paged = best_of(3, [&] { run_tool({"report", db, "--year", "2023", "--html", html}, table); });
   report("report_html", paged, "walk", walked);
+  // Last: the side files it writes would change the figures above.
+  if (accounts) {
+    for (bool kept : {false, true}) {
+      give_entries(db, kept);
+      const double with = best_of(3, [&] { run_tool({"export", db, "--format", "beancount"}, journal); });
+      report(kept ? "export_beancount_accounts" : "export_beancount_categories", with, "walk", walked);
+    }
+  }
   if (!bean_check) {
     std::printf("CONTEXT bean_check not run (--no-bean-check)\n");
   } else if (std::system("command -v bean-check >/dev/null 2>&1") == 0) {

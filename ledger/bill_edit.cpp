@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "ledger/categories.h"
+#include "ledger/method_accounts.h"
 #include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
@@ -136,7 +137,7 @@ Result<BillEdit> edit_found(const BillTable& table, int32_t serial, const BillCh
     if (rc != DbCode::Ok) return store_status(rc);
     Result<Bill> now = read_bill(serial);
     if (!now.ok()) return now.status();
-    return BillEdit{std::move(*before), std::move(*now), Status()};
+    return BillEdit{std::move(*before), std::move(*now), Status(), Status()};
   }
 }
 
@@ -145,16 +146,23 @@ Result<BillEdit> edit_found(const BillTable& table, int32_t serial, const BillCh
 Result<BillEdit> edit_bill(int32_t serial, const BillChange& change) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
-  // The category file's entry is keyed by these: it moves with them.
+  // The category file's and method account file's entries are keyed by these: they move with them.
   CategoryFile categories;
+  MethodAccountFile accounts;
+  bool accounts_there = false;
   const bool rekeyed = change.time || change.amount || change.type;
   if (rekeyed) {
-    if (Status s = categories.open(posix_file_system(), categories_path(table->full_path), true); !s.ok())
-      return s.with_context("bill " + std::to_string(serial) + " is unchanged");
+    Status s = categories.open(posix_file_system(), categories_path(table->full_path), true);
+    if (s.ok())
+      s = accounts.open_if_there(posix_file_system(), method_accounts_path(table->full_path),
+                                 &accounts_there);
+    if (!s.ok()) return s.with_context("bill " + std::to_string(serial) + " is unchanged");
   }
   Result<BillEdit> e = edit_found(*table, serial, change);
   if (e.ok() && rekeyed) {
-    e->category = categories.rekey(category_key(serial, e->before), category_key(serial, e->after));
+    const CategoryKey from = category_key(serial, e->before), to = category_key(serial, e->after);
+    e->category = categories.rekey(from, to);
+    if (accounts_there) e->method_account = accounts.rekey(from, to);
   }
   if (e.ok() || e.status().code() != StatusCode::Store) return e;
   // The search, the read and the edit all meet the record's lock: a holder is named once for all.

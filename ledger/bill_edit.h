@@ -24,6 +24,8 @@ struct BillEdit {
   // The bill's category follows it when the edit changes its time, amount or side. When that write
   // fails the edit stands and the bill shows 未分类 until its category is set again: this says why.
   Status category;
+  // Its method account (ledger/method_accounts.h) follows it the same way; this says why it did not.
+  Status method_account;
 };
 
 // Makes the record of the bill with `serial` the current one. NotFound, naming the serial, when the
@@ -36,8 +38,9 @@ Status go_to_bill(int32_t serial);
 Result<Bill> changed_bill(const BillTable& table, const Bill& bill, const BillChange& change);
 
 // Edits the bill with `serial` in the current database, which must be a ledger opened for writing.
-// An edit of the time, amount or side first takes the category file's lock (as every writer of a
-// side file does, before any record lock); a damaged category file refuses such an edit.
+// An edit of the time, amount or side first takes the category file's lock and then, when there is
+// one, the method account file's (as every writer of a side file does, before any record lock); a
+// damaged category or method account file refuses such an edit.
 // Only the parts `change` sets are written, so another program's change to the others stays. Another
 // program holding the bill gives the store's lock code (after the wait time), and nothing changes.
 Result<BillEdit> edit_bill(int32_t serial, const BillChange& change);

@@ -15,7 +15,6 @@
 namespace pennacle {
 namespace {
 
-constexpr std::string_view kHeader = "pennacle categories 1\n";
 constexpr char kTab = '\t';
 constexpr uint64_t kMaxFileBytes = 256u << 20;
 // A backup holds the lock byte while it copies the file; a writer waits that long for it.
@@ -115,6 +114,12 @@ std::string category_name_problem(std::string_view name) {
   return "";
 }
 
+const NamedEntryFileKind& category_file_kind() {
+  static const NamedEntryFileKind kKind{"pennacle categories 1\n", "categories", &starting_categories(),
+                                        &category_name_problem};
+  return kKind;
+}
+
 std::string categories_path(std::string_view gbk_record_file) {
   return side_file_path(gbk_record_file, "categories");
 }
@@ -156,8 +161,8 @@ Status CategoryFile::lock_current() {
       continue;
     }
     if (c == FileCause::LockViolation || c == FileCause::LockUnsupported) {
-      return Status::invalid(gbk_to_utf8_lossy(path_) +
-                             ": another change of the categories, or a backup of the ledger, is running");
+      return Status::invalid(gbk_to_utf8_lossy(path_) + ": another change of the " +
+                             std::string(kind_->noun) + ", or a backup of the ledger, is running");
     }
     if (c != FileCause::None) return fail(c, "cannot lock");
     FileId held, named;
@@ -167,14 +172,14 @@ Status CategoryFile::lock_current() {
     }
     file_->close();
     if ((c = fs_->open(path_, FileAccess::ReadWrite, FileShare::DenyNone, &file_)) != FileCause::None)
-      return fail(c, "cannot open the categories");
+      return fail(c, "cannot open the " + std::string(kind_->noun));
   }
 }
 
 Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_write) {
   fs_ = &fs;
   path_ = gbk_path;
-  names_ = starting_categories();
+  names_ = *kind_->starting_names;
   entries_.clear();
   lines_ = size_ = sound_end_ = durable_ = marked_ = 0;
   durable_known_ = false;
@@ -189,7 +194,7 @@ Status CategoryFile::open(FileSystem& fs, const std::string& gbk_path, bool for_
     if (c == FileCause::AccessDenied)
       c = fs.open(gbk_path, FileAccess::ReadWrite, FileShare::DenyNone, &file_);
   }
-  if (c != FileCause::None) return fail(c, "cannot open the categories");
+  if (c != FileCause::None) return fail(c, "cannot open the " + std::string(kind_->noun));
   if (for_write) {
     if (Status s = lock_current(); !s.ok()) return s;
   }
@@ -206,7 +211,8 @@ Status CategoryFile::read_all() {
   FileCause c = file_->size(&size_);
   if (c != FileCause::None) return fail(c, "cannot read");
   if (size_ > kMaxFileBytes)
-    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than a categories file can be");
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than a " + std::string(kind_->noun) +
+                           " file can be");
   std::string bytes(static_cast<size_t>(size_), '\0');
   size_t got = 0;
   if ((c = file_->read_at(0, bytes.data(), bytes.size(), &got)) != FileCause::None)
@@ -227,8 +233,10 @@ struct LineEffect {
   int32_t dropped = 0;
 };
 
-// `good_name`: a name already found sound (nullptr for none), not checked again.
-bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name) {
+// `good_name`: a name already found sound (nullptr for none), not checked again; `kind` checks the
+// others.
+bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name,
+                const NamedEntryFileKind& kind) {
   std::string_view f[7];  // the most fields a line has (an entry's)
   const size_t n = checked_fields(line, f, std::size(f));
   if (n == 0 || n > std::size(f) || f[0].size() != 1) return false;
@@ -240,7 +248,7 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
       return n == 2 && whole(f[1], &out->dropped);
     case 'N':
       out->name = std::string(n == 2 ? f[1] : std::string_view());
-      return n == 2 && category_name_problem(out->name).empty();
+      return n == 2 && kind.name_problem(out->name).empty();
     case 'E': {
       if (n != 7) return false;
       CategoryEntry& e = out->entry;
@@ -251,7 +259,7 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
       if ((f[4] != "+" && f[4] != "-") || (f[5] != "h" && f[5] != "r")) return false;
       e.key.income = f[4] == "+";
       e.by_hand = f[5] == "h";
-      return (good_name && e.name == *good_name) || category_name_problem(e.name).empty();
+      return (good_name && e.name == *good_name) || kind.name_problem(e.name).empty();
     }
     default:
       return false;
@@ -261,18 +269,20 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
 }  // namespace
 
 Status CategoryFile::parse(std::string_view bytes) {
+  const std::string_view header = kind_->header;
   // Empty, or a header cut short: the file was being made when its writer stopped. All zero bytes: a
   // power cut kept the length of its first write but none of its bytes.
-  if (bytes.size() < kHeader.size() && kHeader.substr(0, bytes.size()) == bytes) return Status();
+  if (bytes.size() < header.size() && header.substr(0, bytes.size()) == bytes) return Status();
   if (bytes.find_first_not_of('\0') == std::string_view::npos) return Status();
-  if (bytes.substr(0, kHeader.size()) != kHeader) {
-    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a categories file (it does not begin with '" +
-                           std::string(kHeader.substr(0, kHeader.size() - 1)) + "')");
+  if (bytes.substr(0, header.size()) != header) {
+    return Status::corrupt(gbk_to_utf8_lossy(path_) + ": not a " + std::string(kind_->noun) +
+                           " file (it does not begin with '" +
+                           std::string(header.substr(0, header.size() - 1)) + "')");
   }
   std::set<std::string> known(names_.begin(), names_.end());
   std::string last_name;  // the name of the last sound entry: checked and known
   bool have_last = false;
-  size_t at = kHeader.size(), bad_at = std::string_view::npos;
+  size_t at = header.size(), bad_at = std::string_view::npos;
   int line_number = 1, bad_line = 0;
   sound_end_ = at;
   // Past the first bad line only marks are looked for: one naming a length beyond it is damage.
@@ -281,7 +291,7 @@ Status CategoryFile::parse(std::string_view bytes) {
     const size_t end = bytes.find('\n', at);
     const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
     LineEffect e;
-    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr);
+    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr, *kind_);
     if (sound && e.kind == 'S') {
       marked_ = std::max(marked_, e.mark);
     } else if (sound && bad_at == std::string_view::npos) {
@@ -328,7 +338,7 @@ Status CategoryFile::append(const std::string& lines) {
     durable_ = sound_end_;
   }
   durable_known_ = true;
-  std::string bytes = sound_end_ == 0 ? std::string(kHeader) : std::string();
+  std::string bytes = sound_end_ == 0 ? std::string(kind_->header) : std::string();
   if (durable_ > marked_) {
     bytes += category_mark_line(durable_);
     marked_ = durable_;
@@ -354,7 +364,7 @@ Status CategoryFile::append(const std::string& lines) {
 // The whole state as a new file under a temporary name, synced, renamed into place, the folder
 // synced; then that file is the one held (and locked) for the writes that follow.
 Status CategoryFile::rewrite() {
-  std::string bytes(kHeader);
+  std::string bytes(kind_->header);
   for (const std::string& n : names_) bytes += name_line(n);
   for (const auto& [serial, e] : entries_) bytes += category_entry_line(e);
   const std::string fresh = path_ + ".rewriting";
@@ -369,7 +379,7 @@ Status CategoryFile::rewrite() {
   if (c == FileCause::None) c = fs_->sync_directory_of(path_);
   if (c != FileCause::None) {
     if (file) file->close();
-    return fail(c, "cannot write the categories anew");
+    return fail(c, "cannot write the " + std::string(kind_->noun) + " anew");
   }
   file_->close();
   file_ = std::move(file);
@@ -386,7 +396,7 @@ Status CategoryFile::update(const std::vector<CategoryEntry>& changes, const Liv
   std::string lines;
   std::set<std::string> known(names_.begin(), names_.end());
   for (const CategoryEntry& e : changes) {
-    if (std::string why = category_name_problem(e.name); !why.empty())
+    if (std::string why = kind_->name_problem(e.name); !why.empty())
       return Status::invalid("'" + gbk_to_utf8_lossy(e.name) + "': " + why);
   }
   for (const CategoryEntry& e : changes) {

@@ -22,6 +22,9 @@
 //
 // A writer holds the side files' lock byte (store/side_files.h) for its whole change, taken before
 // any lock of the record file.
+//
+// The same format and machinery keep the rules' method accounts (ledger/method_accounts.h): a
+// NamedEntryFileKind gives each file its header, its word in messages and its starting names.
 #pragma once
 
 #include <cstdint>
@@ -69,12 +72,27 @@ std::string category_name_problem(std::string_view gbk_name);
 // "data.kdb.categories" beside `gbk_record_file`.
 std::string categories_path(std::string_view gbk_record_file);
 
+// What tells one file of the category file's format from another of it: the first line, the word
+// for it in messages (UTF-8) and the names a new file starts with. Two kinds never read each
+// other's file: the header differs.
+struct NamedEntryFileKind {
+  std::string_view header;  // the first line, with its line break
+  std::string_view noun;    // "categories": "not a categories file", "cannot open the categories"
+  const std::vector<std::string>* starting_names;  // never nullptr
+  // Why a text cannot be a name of the file, in words (UTF-8), or "": category_name_problem's rule.
+  std::string (*name_problem)(std::string_view gbk_name);
+};
+// "data.kdb.categories": header "pennacle categories 1", starting with starting_categories().
+const NamedEntryFileKind& category_file_kind();
+
 class CategoryFile {
  public:
-  CategoryFile() = default;
+  explicit CategoryFile(const NamedEntryFileKind& kind = category_file_kind()) : kind_(&kind) {}
   CategoryFile(const CategoryFile&) = delete;
   CategoryFile& operator=(const CategoryFile&) = delete;
   ~CategoryFile();
+
+  const NamedEntryFileKind& kind() const { return *kind_; }
 
   // Reads the file at `gbk_path`. A missing file reads as the starting names without entries; it is
   // made (synced, with its folder) only `for_write`, which also takes the lock byte, waiting up to
@@ -110,6 +128,7 @@ class CategoryFile {
   Status lock_current();
   Status fail(FileCause cause, std::string_view what) const;
 
+  const NamedEntryFileKind* kind_;
   FileSystem* fs_ = nullptr;
   std::string path_;
   std::unique_ptr<File> file_;

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <tuple>
 
 #include "ledger/categories.h"
+#include "ledger/method_accounts.h"
 #include "platform/file.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
@@ -34,13 +37,44 @@ Status for_each_ledger_bill(const DateRange& range, Bill* b, Take take) {
   return Status();
 }
 
-Result<std::shared_ptr<const CategoryFile>> ledger_category_file() {
+// The current ledger's file of `kind` beside it, read (never made).
+Result<std::shared_ptr<const CategoryFile>> ledger_category_file(
+    const NamedEntryFileKind& kind = category_file_kind()) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
-  auto file = std::make_shared<CategoryFile>();
-  if (Status s = file->open(posix_file_system(), categories_path(table->full_path), false); !s.ok()) return s;
+  const bool accounts = &kind == &method_account_file_kind();
+  auto file = std::make_shared<CategoryFile>(kind);
+  const std::string path =
+      accounts ? method_accounts_path(table->full_path) : categories_path(table->full_path);
+  if (Status s = file->open(posix_file_system(), path, false); !s.ok()) return s;
   return std::shared_ptr<const CategoryFile>(std::move(file));
 }
+
+// A file's entries looked up in the order of a walk: serials mostly rise along it, so a cursor
+// that moves forward meets each bill's entry in a step or two, where a search of the map would miss
+// the cache at each of its levels. A serial behind the cursor is searched for.
+class EntryCursor {
+ public:
+  explicit EntryCursor(const Result<std::shared_ptr<const CategoryFile>>& file)
+      : entries_(file.ok() && !(*file)->entries().empty() ? &(*file)->entries() : nullptr) {
+    if (entries_) at_ = entries_->begin();
+  }
+
+  // The entry of the bill `key` (nullptr when there is none, or it holds another bill's values).
+  const CategoryEntry* find(const CategoryKey& key) {
+    if (!entries_) return nullptr;
+    if (at_ != entries_->begin() && std::prev(at_)->first >= key.serial) {
+      at_ = entries_->lower_bound(key.serial);
+    } else {
+      while (at_ != entries_->end() && at_->first < key.serial) ++at_;
+    }
+    return at_ != entries_->end() && at_->second.key == key ? &at_->second : nullptr;
+  }
+
+ private:
+  const std::map<int32_t, CategoryEntry>* entries_;
+  std::map<int32_t, CategoryEntry>::const_iterator at_;
+};
 
 }  // namespace
 
@@ -71,30 +105,45 @@ Result<CategoryLookup> ledger_categories() {
   });
 }
 
-uint32_t JournalRows::NameTable::of(std::string_view name) {
+const std::string& JournalRows::NameTable::paired_key(std::string_view name, std::string_view account) {
+  // No account holds a zero byte (it is a name of the method account file): the key is one pair's.
+  key.assign(account);
+  key += '\0';
+  key += name;
+  return key;
+}
+
+uint32_t JournalRows::NameTable::of(std::string_view name, std::string_view account) {
   // A ledger has a few channels and categories: comparing them costs less than hashing.
   constexpr size_t kCompared = 8;
   if (names.size() <= kCompared) {
     for (size_t i = 0; i < names.size(); ++i) {
-      if (names[i] == name) return static_cast<uint32_t>(i);
+      if (names[i] == name && accounts[i] == account) return static_cast<uint32_t>(i);
     }
-  } else if (auto it = index.find(name); it != index.end()) {
+  } else if (account.empty()) {
+    if (auto it = index.find(name); it != index.end()) return it->second;
+  } else if (auto it = paired.find(paired_key(name, account)); it != paired.end()) {
     return it->second;
   }
   const auto id = static_cast<uint32_t>(names.size());
   names.emplace_back(name);
-  index.emplace(names.back(), id);
+  accounts.emplace_back(account);
+  if (account.empty()) {
+    index.emplace(names.back(), id);
+  } else {
+    paired.emplace(paired_key(name, account), id);
+  }
   return id;
 }
 
 void JournalRows::add(const Bill& bill, std::string_view category, std::string_view counterpart,
-                      std::string_view goods) {
+                      std::string_view goods, std::string_view method_account) {
   Row r;
   r.time = bill.time;
   r.amount = bill.amount;
   r.serial = bill.serial;
   r.expense = bill.is_expense();
-  r.channel = channels_.of(bill.channel);
+  r.channel = channels_.of(bill.channel, method_account);
   r.category = categories_.of(category);
   r.text = texts_.size();
   r.remark_size = static_cast<uint32_t>(bill.remark.size());
@@ -119,22 +168,28 @@ uint32_t JournalRows::size_at(size_t at) const {
 
 JournalRows journal_rows(const std::vector<JournalBill>& bills) {
   JournalRows rows;
-  for (const JournalBill& b : bills) rows.add(b.bill, b.category, b.counterpart, b.goods);
+  for (const JournalBill& b : bills) rows.add(b.bill, b.category, b.counterpart, b.goods, b.method_account);
   return rows;
 }
 
 Result<JournalRows> read_journal_rows(const DateRange& range) {
-  // The file is read first, its failure told after the walk's.
+  // The files are read first, their failures told after the walk's.
   Result<std::shared_ptr<const CategoryFile>> file = ledger_category_file();
+  Result<std::shared_ptr<const CategoryFile>> accounts = ledger_category_file(method_account_file_kind());
+  EntryCursor categories(file), method_accounts(accounts);
   JournalRows rows;
   rows.reserve(static_cast<size_t>(std::max(call_command(db_record_count, {}).int_payload(), 0)));
   Bill b;
-  Status walked = for_each_ledger_bill(range, &b, [&rows, &file](const Bill& bill) {
-    const CategoryEntry* e = file.ok() ? (*file)->find(category_key(bill.serial, bill)) : nullptr;
-    rows.add(bill, e && !e->name.empty() ? std::string_view(e->name) : uncategorized());
+  Status walked = for_each_ledger_bill(range, &b, [&](const Bill& bill) {
+    const CategoryKey key = category_key(bill.serial, bill);
+    const CategoryEntry* e = categories.find(key);
+    const CategoryEntry* a = method_accounts.find(key);
+    rows.add(bill, e && !e->name.empty() ? std::string_view(e->name) : uncategorized(), {}, {},
+             a ? std::string_view(a->name) : std::string_view());
   });
   if (!walked.ok()) return walked;
   if (!file.ok()) return file.status();
+  if (!accounts.ok()) return accounts.status();
   return rows;
 }
 

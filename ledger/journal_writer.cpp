@@ -214,6 +214,7 @@ constexpr uint32_t kNotNamed = UINT32_MAX;
 struct NameTable {
   std::vector<Named> named;
   std::vector<uint32_t> channels, expenses, incomes;  // an index into named, or kNotNamed
+  std::vector<std::string> notes;                     // method accounts set aside (UTF-8)
 
   uint32_t& channel_slot(const JournalRows::Row& r) { return channels[r.channel]; }
   uint32_t& category_slot(const JournalRows::Row& r) { return (r.expense ? expenses : incomes)[r.category]; }
@@ -235,8 +236,8 @@ class Namer {
 
   // Names the row's channel and category; `key` is the row's time as it sorts.
   Status name(const JournalRows::Row& r, uint64_t key) {
-    if (Status s = find(table_.channel_slot(r), rows_.channels()[r.channel], 'c'); !s.ok()) return s;
-    Status s = find(table_.category_slot(r), rows_.categories()[r.category], r.expense ? 'e' : 'i');
+    if (Status s = find(table_.channel_slot(r), rows_.channels()[r.channel], 'c', r); !s.ok()) return s;
+    Status s = find(table_.category_slot(r), rows_.categories()[r.category], r.expense ? 'e' : 'i', r);
     if (!s.ok()) return s;
     for (Named* n : {&table_.named[table_.channel_slot(r)], &table_.named[table_.category_slot(r)]}) {
       if (key < n->first_key) {
@@ -248,12 +249,13 @@ class Namer {
   }
 
  private:
-  Status find(uint32_t& slot, const std::string& gbk, char kind) {
+  Status find(uint32_t& slot, const std::string& gbk, char kind, const JournalRows::Row& r) {
     if (slot != kNotNamed) return Status();
+    const std::string& method = kind == 'c' ? rows_.channel_accounts()[r.channel] : std::string();
     Named n{gbk_to_utf8_lossy(gbk), "", "",
             kind == 'c' ? channel_account(accounts_, gbk) : category_account(accounts_, gbk, kind == 'e'),
             ""};
-    n.account = n.plain;
+    n.account = n.plain = method.empty() ? n.plain : method_account(gbk_to_utf8_lossy(method), n.plain, r);
     if (format_ == JournalFormat::Beancount) {
       Result<std::string> b = beancount_account(n.plain);
       if (!b.ok()) return b.status();
@@ -266,6 +268,20 @@ class Namer {
     table_.named.push_back(std::move(n));
     slot = static_cast<uint32_t>(table_.named.size() - 1);
     return Status();
+  }
+
+  // A rule's method account, kept for the bill `r`: beancount's journal takes one only under one of
+  // its roots. Any other is set aside for the channel's account `fallback`, with a note.
+  std::string method_account(std::string account, const std::string& fallback, const JournalRows::Row& r) {
+    if (format_ != JournalFormat::Beancount) return account;
+    Result<std::string> b = beancount_account(account);
+    if (b.ok()) return account;
+    std::string note = "the method account '" + account + "' kept for bill " + std::to_string(r.serial) +
+                       " (from a rule's methodAccount) is no beancount account: " + b.status().message() +
+                       "; its bills post to their channel's account, " + fallback + ", instead";
+    if (std::find(table_.notes.begin(), table_.notes.end(), note) == table_.notes.end())
+      table_.notes.push_back(std::move(note));
+    return fallback;
   }
 
   const JournalRows& rows_;
@@ -515,6 +531,7 @@ Result<JournalWriter> JournalWriter::make(const JournalRows& rows, JournalFormat
 }
 
 const std::vector<int32_t>& JournalWriter::left_out() const { return plan_->left_out; }
+const std::vector<std::string>& JournalWriter::notes() const { return plan_->names.notes; }
 
 void JournalWriter::write(const std::function<void(std::string_view)>& out) const {
   const Plan& p = *plan_;
@@ -550,6 +567,7 @@ Result<Journal> write_journal(const std::vector<JournalBill>& bills, JournalForm
   if (!writer.ok()) return writer.status();
   Journal j;
   j.left_out = writer->left_out();
+  j.notes = writer->notes();
   writer->write([&j](std::string_view piece) { j.text += piece; });
   return j;
 }

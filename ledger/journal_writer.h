@@ -1,7 +1,11 @@
 // The ledger's bills as a plain-text journal for beancount, hledger or ledger (UTF-8).
 //
 // Each bill is one transaction on its date: the category's account takes the amount on an expense
-// (the channel's gives it), the channel's account takes it on an income. Amounts are exact
+// (the channel's gives it), the channel's account takes it on an income. The channel's side posts
+// to the bill's method account when it has one (a rule's methodAccount), else to the channel's
+// account (the mapping, else the defaults). A method account beancount cannot take (its first part
+// is none of beancount's roots) is set aside there for the channel's account, with a note: the
+// journal still passes bean-check, and the other formats keep it. Amounts are exact
 // (exact_amount_text) in CNY. The trade time, channel, serial, category and remark go with it as
 // metadata (beancount) or tags (hledger, ledger: one "; key: value" comment line each, the remark
 // as note); the counterpart and goods, when known, are the payee and narration (hledger and ledger:
@@ -24,8 +28,9 @@
 namespace pennacle {
 
 struct Journal {
-  std::string text;               // UTF-8
-  std::vector<int32_t> left_out;  // serials of bills whose amount is no finite number
+  std::string text;                // UTF-8
+  std::vector<int32_t> left_out;   // serials of bills whose amount is no finite number
+  std::vector<std::string> notes;  // as JournalWriter::notes()
 };
 
 // The journal of `bills` in `format`, sorted by time (then serial). Every account used is declared
@@ -49,6 +54,9 @@ class JournalWriter {
 
   // Serials of the bills left out, in row order: their amount is no finite number.
   const std::vector<int32_t>& left_out() const;
+  // What the user should know of the accounts (UTF-8): each method account beancount cannot take,
+  // set aside for the channel's account.
+  const std::vector<std::string>& notes() const;
   // Gives the journal's text to `out` in pieces of some 64 KiB.
   void write(const std::function<void(std::string_view)>& out) const;
 

@@ -255,5 +255,62 @@ TEST(JournalRows, TextsComeBackApartAndNamesAreShared) {
   EXPECT_EQ(r[0].category, r[22].category);
 }
 
+// A channel's index stands for the channel with the bill's method account: the same pair meets the
+// same index, before and after the table turns to hashing, and a name never meets an account.
+TEST(JournalRows, AChannelIsNamedWithItsMethodAccount) {
+  JournalRows rows;
+  auto add = [&rows](int32_t serial, const std::string& channel, const std::string& account) {
+    rows.add({serial, "支出", 1, channel, 10, ""}, "餐饮", "", "", account);
+    return rows.rows().back().channel;
+  };
+  const uint32_t plain = add(1, "支付宝", ""), huabei = add(2, "支付宝", "Liabilities:Huabei");
+  EXPECT_NE(plain, huabei);
+  EXPECT_EQ(add(3, "支付宝", ""), plain);
+  EXPECT_EQ(add(4, "支付宝", "Liabilities:Huabei"), huabei);
+  const uint32_t named = add(5, "Liabilities:Huabei", "");
+  for (int i = 0; i < 20; ++i) add(6 + i, "c" + std::to_string(i), i % 2 ? "Assets:C" : "");
+  EXPECT_EQ(add(30, "支付宝", "Liabilities:Huabei"), huabei);
+  EXPECT_EQ(add(31, "支付宝", ""), plain);
+  EXPECT_EQ(add(32, "Liabilities:Huabei", ""), named);
+  const uint32_t card = add(33, "支付宝", "Assets:Card");
+  EXPECT_EQ(add(34, "支付宝", "Assets:Card"), card);
+  EXPECT_EQ(add(35, "c1", "Assets:C"), add(36, "c1", "Assets:C"));
+  EXPECT_NE(add(37, "c1", ""), add(38, "c1", "Assets:C"));
+  ASSERT_EQ(rows.channels().size(), rows.channel_accounts().size());
+  EXPECT_EQ(rows.channels().size(), 3u + 20u + 1u + 1u);  // 支付宝 twice, c0-c19, c1 plain, card
+  EXPECT_EQ(rows.channels()[huabei], "支付宝");
+  EXPECT_EQ(rows.channel_accounts()[huabei], "Liabilities:Huabei");
+  EXPECT_EQ(rows.channel_accounts()[named], "");
+  EXPECT_EQ(rows.channels()[card], "支付宝");
+}
+
+// A bill's method account takes its channel side in every format; beancount's journal sets one it
+// cannot take aside for the channel's account and says so, the others keep it.
+TEST(JournalWriter, TheChannelSidePostsToTheMethodAccount) {
+  std::vector<JournalBill> bills = {bill(1, "支出", 10, "支付宝", 45000),
+                                    bill(2, "支出", 20, "支付宝", 45001), bill(3, "收入", 5, "支付宝", 45002),
+                                    bill(4, "支出", 7, "微信", 45003)};
+  bills[1].method_account = "Liabilities:Huabei";
+  bills[2].method_account = "Liabilities:Huabei";
+  bills[3].method_account = "Foo:Bar";
+  const Result<Journal> plain = write_journal(bills, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(plain.ok()) << plain.status().message();
+  EXPECT_TRUE(plain->notes.empty());
+  for (const char* line :
+       {"    Assets:Alipay  -10.00 CNY\n", "    Liabilities:Huabei  -20.00 CNY\n",
+        "    Liabilities:Huabei  5.00 CNY\n", "    Foo:Bar  -7.00 CNY\n", "account Liabilities:Huabei\n"}) {
+    EXPECT_NE(plain->text.find(line), std::string::npos) << line << plain->text;
+  }
+  EXPECT_EQ(plain->text.find("Assets:WeChat"), std::string::npos) << plain->text;
+  const Result<Journal> bean = write_journal(bills, JournalFormat::Beancount, AccountMap::defaults());
+  ASSERT_TRUE(bean.ok()) << bean.status().message();
+  EXPECT_NE(bean->text.find("  Liabilities:Huabei  -20.00 CNY\n"), std::string::npos) << bean->text;
+  EXPECT_NE(bean->text.find("  Assets:WeChat  -7.00 CNY\n"), std::string::npos) << bean->text;
+  EXPECT_EQ(bean->text.find("Foo"), std::string::npos) << bean->text;
+  ASSERT_EQ(bean->notes.size(), 1u);
+  EXPECT_NE(bean->notes[0].find("'Foo:Bar' kept for bill 4"), std::string::npos) << bean->notes[0];
+  EXPECT_NE(bean->notes[0].find("Assets:WeChat, instead"), std::string::npos) << bean->notes[0];
+}
+
 }  // namespace
 }  // namespace pennacle

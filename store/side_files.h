@@ -1,5 +1,6 @@
 // The ledger's files beside its record file, each named "<record file>.<suffix>": the import log
-// "data.kdb.imports", the recycle bin "data.kdb.trash" and whatever later joins them. The store reads
+// "data.kdb.imports", the recycle bin "data.kdb.trash", the categories "data.kdb.categories", the
+// rules' method accounts "data.kdb.accounts" and whatever later joins them. The store reads
 // none but its edit journal; it carries every one that exists in each snapshot and puts them back (or
 // removes them) with each restore, so a side file never sits beside a ledger older than itself.
 //
@@ -25,7 +26,7 @@ namespace pennacle {
 // program holding the locks of several takes them in this order, as a snapshot does. "edits" is the
 // store's own edit journal (store/edit_journal.h).
 inline constexpr auto kSideFileSuffixes =
-    std::to_array<std::string_view>({"imports", "trash", "categories", "edits"});
+    std::to_array<std::string_view>({"imports", "trash", "categories", "accounts", "edits"});
 
 // The byte a side file's writer holds locked.
 inline constexpr int64_t kSideFileLockByte = 0;

@@ -111,7 +111,8 @@ const char* const kImportHelp =
     "Each bill added gets a category (FILE.categories): the rules' (RULES, else rules.yaml beside FILE;\n"
     "see kdbtool categorize), else the export's own 交易分类 (Alipay), else none (未分类); a row a\n"
     "rule marks ignore is skipped and counted. A CSV with a column 分类 (as kdbtool export writes it)\n"
-    "gives its bills that category, set by hand.\n"
+    "gives its bills that category, set by hand. A matching rule's methodAccount is kept for the bill\n"
+    "in FILE.accounts, for a journal export (see kdbtool export).\n"
     "A line of FILE.imports that fails its checksum before its torn end stops every import: run\n"
     "--repair-log, which rebuilds the record from its sound lines, names the lines it dropped and\n"
     "keeps the damaged file as FILE.imports.damaged.\n"
@@ -375,7 +376,7 @@ int import_csv(const std::vector<std::string>& args, std::ostream& out, std::ost
   const std::string& csv_file = ia.files[1];
   std::string text;
   if (!read_import_file(csv_file, &text, err)) return 1;
-  Result<std::optional<CategoryRules>> rules = rules_for(ia.files[0], ia.rules);
+  Result<std::optional<CategoryRules>> rules = rules_for_bills(ia.files[0], ia.rules);
   if (!rules.ok()) return fail(err, rules.status().message() + "; nothing was imported");
   ia.options.rules = *rules ? &**rules : nullptr;
   const Status exported = import_bill_export(ia.files[0], csv_file, text, ia.options, out, err);

@@ -27,7 +27,10 @@ const char* const kCategorizeHelp =
     "has. A bill imported from Alipay or WeChat Pay meets that section of the rules with its counterpart\n"
     "and goods taken from its remark; any other bill meets the pennacle section (method is its 付款方式,\n"
     "item its 备注). --dry-run shows the changes as a table (with each bill's record serial) and writes\n"
-    "nothing.\n";
+    "nothing.\n"
+    "A rule's methodAccount (Assets:..., Liabilities:...) is kept for each bill it matches in\n"
+    "FILE.accounts (without --all only for bills without one): a journal export posts the bill's\n"
+    "channel side to it. --dry-run shows it in brackets after the remark.\n";
 
 const char* const kCategoryHelp =
     "usage: kdbtool category FILE SERIAL NAME\n"
@@ -101,6 +104,13 @@ Status open_categories(const std::string& db_arg, bool for_write, CategoryFile* 
   return file->open(posix_file_system(), categories_path(*gbk), for_write);
 }
 
+// Opens FILE's method account file, locked for writing after the category file.
+Status open_method_accounts(const std::string& db_arg, bool for_write, MethodAccountFile* file) {
+  Result<std::string> gbk = gbk_record_path(db_arg);
+  if (!gbk.ok()) return gbk.status();
+  return file->open(posix_file_system(), method_accounts_path(*gbk), for_write);
+}
+
 struct CategorizeArgs {
   std::string file, rules;
   bool all = false, dry_run = false;
@@ -129,16 +139,66 @@ bool parse_categorize(const std::vector<std::string>& args, CategorizeArgs* a, s
 struct Change {
   LiveBill bill;
   std::string from, to;  // GBK
+  std::string account;   // GBK: the method account it is given; empty for none
 };
 
 void print_changes(const std::vector<Change>& changes, std::ostream& out) {
-  out << "serial  时间                 类型  金额  分类  <- 原分类  备注\n";
+  out << "serial  时间                 类型  金额  分类  <- 原分类  备注  [账户]\n";
   for (const Change& c : changes) {
     const Bill& b = c.bill.bill;
     out << c.bill.serial << "  " << format_date_time(b.time) << "  " << utf8(b.type) << "  "
-        << amount_text(b.amount) << "  " << utf8(c.to) << "  <- " << utf8(c.from) << "  " << utf8(b.remark)
-        << "\n";
+        << amount_text(b.amount) << "  " << utf8(c.to) << "  <- " << utf8(c.from) << "  " << utf8(b.remark);
+    if (!c.account.empty()) out << "  [" << utf8(c.account) << "]";
+    out << "\n";
   }
+}
+
+bool gives_method_accounts(const CategoryRules& rules) {
+  for (RuleSection section : {RuleSection::Alipay, RuleSection::WeChat, RuleSection::Pennacle}) {
+    for (const CategoryRules::Rule& r : rules.rules(section)) {
+      if (!r.method_account.empty()) return true;
+    }
+  }
+  return false;
+}
+
+// What a categorize sets: categories and method accounts, and its counts.
+struct Categorized {
+  std::vector<Change> changes;  // for --dry-run's table
+  std::vector<CategoryEntry> entries, accounts;
+  LiveBills live;
+  int by_hand = 0, unmatched = 0;
+  bool rules_give_accounts = false;
+};
+
+// Matches the rules on bill `b` when its category is theirs to set (none yet, or --all and no person
+// set it) or its method account is (none yet, or --all); a rule's methodAccount is kept whatever
+// became of the category.
+void categorize_bill(const CategorizeArgs& a, const CategoryRules& rules, const CategoryFile& file,
+                     const MethodAccountFile& accounts, LiveBill& b, Categorized* c) {
+  const CategoryKey key = category_key(b.serial, b.bill);
+  c->live.emplace(b.serial, key);
+  const CategoryEntry* now = file.find(key);
+  const CategoryEntry* account = accounts.find(key);
+  const bool keep_category = now && (now->by_hand || !a.all);
+  if (keep_category) c->by_hand += now->by_hand;
+  const bool account_due = c->rules_give_accounts && (!account || a.all);
+  if (keep_category && !account_due) return;
+  RuleMatch m = rules.match(bill_rule_input(b.bill));
+  std::string to;
+  if (!keep_category && m.category.empty()) {
+    ++c->unmatched;
+  } else if (!keep_category && (!now || now->name != m.category)) {
+    c->entries.push_back({key, m.category, false});
+    to = m.category;
+  }
+  const bool new_account =
+      account_due && !m.method_account.empty() && (!account || account->name != m.method_account);
+  if (new_account) c->accounts.push_back({key, m.method_account, false});
+  if (!a.dry_run || (to.empty() && !new_account)) return;
+  std::string from = now ? now->name : std::string(uncategorized());
+  if (to.empty()) to = from;
+  c->changes.push_back({std::move(b), std::move(from), std::move(to), new_account ? m.method_account : ""});
 }
 
 }  // namespace
@@ -150,44 +210,54 @@ Result<std::optional<CategoryRules>> rules_for(const std::string& db_arg, const 
   return std::optional<CategoryRules>(std::move(*rules));
 }
 
+Result<std::optional<CategoryRules>> rules_for_bills(const std::string& db_arg,
+                                                     const std::string& rules_arg) {
+  Result<std::optional<CategoryRules>> rules = rules_for(db_arg, rules_arg);
+  if (!rules.ok() || !*rules) return rules;
+  for (RuleSection section : {RuleSection::Alipay, RuleSection::WeChat, RuleSection::Pennacle}) {
+    for (const CategoryRules::Rule& r : (*rules)->rules(section)) {
+      if (r.method_account.empty()) continue;
+      if (std::string why = method_account_problem(r.method_account); !why.empty()) {
+        const std::string file = rules_arg.empty() ? rules_path_beside(db_arg) : rules_arg;
+        return Status::invalid(file + ": methodAccount '" + utf8(r.method_account) + "': " + why);
+      }
+    }
+  }
+  return rules;
+}
+
 int kdbtool_categorize(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kCategorizeHelp, 0;
   CategorizeArgs a;
   if (!parse_categorize(args, &a, err)) return 1;
-  Result<std::optional<CategoryRules>> rules = rules_for(a.file, a.rules);
+  Result<std::optional<CategoryRules>> rules = rules_for_bills(a.file, a.rules);
   if (!rules.ok()) return fail(err, rules.status().message() + "; nothing was categorized");
   if (!*rules)
     return fail(err, a.file + ": no rules: give --rules RULES or put rules.yaml beside the ledger");
+  // Both files' locks, categories first, before the ledger is read. Rules without a methodAccount
+  // leave the method account file alone (read only, never made).
   CategoryFile file;
+  MethodAccountFile accounts;
+  const bool accounts_written = !a.dry_run && gives_method_accounts(**rules);
   if (Status s = open_categories(a.file, !a.dry_run, &file); !s.ok()) return fail(err, s.message());
-  std::vector<Change> changes;
-  std::vector<CategoryEntry> entries;
-  LiveBills live;
-  int by_hand = 0, unmatched = 0;
-  const Status walked = for_each_live_bill(a.file, [&](LiveBill& b) {
-    const CategoryKey key = category_key(b.serial, b.bill);
-    live.emplace(b.serial, key);
-    const CategoryEntry* now = file.find(key);
-    if (now && (now->by_hand || !a.all)) {
-      by_hand += now->by_hand;
-      return;
-    }
-    RuleMatch m = (*rules)->match(bill_rule_input(b.bill));
-    if (m.category.empty()) {
-      ++unmatched;
-    } else if (!now || now->name != m.category) {
-      entries.push_back({key, m.category, false});
-      if (a.dry_run)
-        changes.push_back({std::move(b), now ? now->name : std::string(uncategorized()), m.category});
-    }
-  });
+  if (Status s = open_method_accounts(a.file, accounts_written, &accounts); !s.ok())
+    return fail(err, s.message());
+  Categorized c;
+  c.rules_give_accounts = gives_method_accounts(**rules);
+  const Status walked =
+      for_each_live_bill(a.file, [&](LiveBill& b) { categorize_bill(a, **rules, file, accounts, b, &c); });
   if (!walked.ok()) return fail(err, walked.message());
-  if (a.dry_run) print_changes(changes, out);
+  if (a.dry_run) print_changes(c.changes, out);
   if (!a.dry_run) {
-    if (Status s = file.update(entries, &live); !s.ok()) return fail(err, s.message());
+    if (Status s = file.update(c.entries, &c.live); !s.ok()) return fail(err, s.message());
+    Status s = accounts_written ? accounts.update(c.accounts, &c.live) : Status();
+    if (!s.ok()) return fail(err, s.message() + "; the categories are set, the method accounts are not");
   }
-  out << (a.dry_run ? "would categorize " : "categorized ") << entries.size()
-      << " bill(s); set by hand, left alone " << by_hand << "; no rule matched " << unmatched << "\n";
+  out << (a.dry_run ? "would categorize " : "categorized ") << c.entries.size()
+      << " bill(s); set by hand, left alone " << c.by_hand << "; no rule matched " << c.unmatched;
+  if (c.rules_give_accounts)
+    out << "; method account" << (a.dry_run ? " would be set for " : " set for ") << c.accounts.size();
+  out << "\n";
   return 0;
 }
 
@@ -264,10 +334,12 @@ std::vector<ImportCategory> csv_categories(const std::vector<CsvBill>& bills, si
   std::vector<ImportCategory> out;
   for (size_t i = from; i < to && i < bills.size(); ++i) {
     ImportCategory c;
-    if (!bills[i].category.empty()) {
-      c = {bills[i].category, false, true};
-    } else if (rules) {
-      c.name = rules->match(bill_rule_input(bills[i].bill)).category;
+    if (!bills[i].category.empty()) c = {bills[i].category, false, true, ""};
+    // A 分类 cell names the category; the rules may still give the bill its method account.
+    if (rules) {
+      RuleMatch m = rules->match(bill_rule_input(bills[i].bill));
+      if (c.name.empty()) c.name = std::move(m.category);
+      c.method_account = std::move(m.method_account);
     }
     out.push_back(std::move(c));
   }

@@ -14,6 +14,7 @@
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/import_categories.h"
+#include "ledger/method_accounts.h"
 #include "platform/status.h"
 
 namespace pennacle {
@@ -25,6 +26,11 @@ int kdbtool_categories(const std::vector<std::string>& args, std::ostream& out, 
 // The rules for the ledger `db_arg`: the file `rules_arg` names (--rules), else rules.yaml beside the
 // ledger when there is one, else none. A file that cannot be read or has a mistake is a failure.
 Result<std::optional<CategoryRules>> rules_for(const std::string& db_arg, const std::string& rules_arg);
+
+// rules_for's rules, when each methodAccount in them is one the method account file can keep
+// (method_account_problem); otherwise Invalid, naming the rules file and the account. For the
+// commands that store what the rules give: import and categorize.
+Result<std::optional<CategoryRules>> rules_for_bills(const std::string& db_arg, const std::string& rules_arg);
 
 // The categories of our CSV's bills [from, to): a row's 分类 (set by hand), else the rules' (when
 // `rules`), else none.

@@ -106,6 +106,10 @@ int kdbtool_edit(const std::vector<std::string>& args, std::ostream& out, std::o
     err << "kdbtool: the bill's category did not follow the edit (" << edited->category.message()
         << "); set it again with kdbtool category\n";
   }
+  if (!edited->method_account.ok()) {
+    err << "kdbtool: the bill's method account did not follow the edit (" << edited->method_account.message()
+        << "); kdbtool categorize --all sets it again when a rule matches the bill\n";
+  }
   return 0;
 }
 

@@ -34,7 +34,9 @@ const char* const kExportHelp =
     "and ledger --pedantic accept: each bill a transaction between the channel's account (支付宝\n"
     "Assets:Alipay, 微信 Assets:WeChat, ...) and the category's (Expenses:... or Income:...), time,\n"
     "channel, serial, category and remark as metadata. The rules file (--rules RULES, else rules.yaml\n"
-    "beside FILE) may name accounts in a section 'accounts'. See the README for the account names.\n"
+    "beside FILE) may name accounts in a section 'accounts'. A bill given a method account by a rule's\n"
+    "methodAccount (kept in FILE.accounts by import and categorize) posts its channel side there\n"
+    "instead. See the README for the account names.\n"
     "--from and --to (YYYY-MM-DD, both days included) limit the bills written.\n";
 
 // The argument after `at`, for an option that takes one.
@@ -167,6 +169,7 @@ int write_journal_out(const ExportArgs& ea, const Result<JournalRows>& rows, con
     err << "kdbtool: " << ea.file << ": the bill with serial " << serial
         << " has an amount that is no finite number; it is left out of the journal\n";
   }
+  for (const std::string& note : writer->notes()) err << "kdbtool: " << ea.file << ": " << note << "\n";
   writer->write([&out](std::string_view piece) {
     out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
   });

@@ -9,6 +9,7 @@
 #include "ledger/bin_ledger.h"
 #include "ledger/categories.h"
 #include "ledger/import/import_log.h"
+#include "ledger/method_accounts.h"
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "store/record_store.h"
@@ -45,9 +46,22 @@ struct Held {
   std::optional<ImportLog> log;  // when the ledger has one
   RecycleBin bin;
   CategoryFile categories;
+  MethodAccountFile accounts;
+  bool accounts_there = false;  // the ledger has a method account file
   BillTable table;
   std::vector<std::string> notes;  // for the user, whatever comes of the undelete
 };
+
+// The method account entry the bill had under its old serial moves to `new_serial`; a failure is a
+// note (when `notes`): the bill is back either way.
+void move_method_account(Held& h, const Bill& bill, int32_t new_serial, std::vector<std::string>* notes) {
+  if (!h.accounts_there) return;
+  Bill stored = bill;
+  stored.amount = stored_amount(h.table, stored.amount);
+  const Status moved = h.accounts.rekey(category_key(bill.serial, stored), category_key(new_serial, stored));
+  if (!moved.ok() && notes)
+    notes->push_back("its method account could not be given back: " + moved.message());
+}
 
 // Undeletes cut short whose bill reached the ledger leave the bin now.
 Status settle(Held& h, const BinInLedger& in_ledger) {
@@ -57,6 +71,7 @@ Status settle(Held& h, const BinInLedger& in_ledger) {
       if (e.id != id) continue;
       // The bin is the one to settle: a failed import record update is found by values later.
       std::ignore = map_imported(h.log ? &*h.log : nullptr, e.bill, e.bill.serial, serial, h.table);
+      move_method_account(h, e.bill, serial, nullptr);
       if (Status s = h.bin.leave(id, serial); !s.ok()) return s;
     }
   }
@@ -93,6 +108,7 @@ Result<Undeleted> run(Held& h, int32_t serial) {
         {{category_key(out.serial, back), entry->category, entry->category_by_hand}}, nullptr);
     if (!given.ok()) out.notes.push_back("its category could not be given back: " + given.message());
   }
+  move_method_account(h, entry->bill, out.serial, &out.notes);
   const Status mapped = map_imported(h.log ? &*h.log : nullptr, entry->bill, serial, out.serial, h.table);
   if (!mapped.ok()) {
     out.notes.push_back(mapped.message() +
@@ -134,6 +150,9 @@ Result<Undeleted> undelete_bill(const std::string& db_arg, int32_t serial, FileS
   if (Status s = h.bin.open(fs, *gbk, true); !s.ok()) return s;
   // The category comes back with the bill: the category file's lock too, before the record file's.
   if (Status s = h.categories.open(fs, categories_path(*gbk), true); !s.ok()) return s;
+  // So does its method account, kept under its old serial: that file's lock next, when it exists.
+  if (Status s = h.accounts.open_if_there(fs, method_accounts_path(*gbk), &h.accounts_there); !s.ok())
+    return s;
   if (Status s = open_record_file(db_arg, false); !s.ok()) return s;
   Result<BillTable> table = current_bill_table();
   if (table.ok()) h.table = *table;

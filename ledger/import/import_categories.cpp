@@ -1,5 +1,7 @@
 #include "ledger/import/import_categories.h"
 
+#include <optional>
+
 #include "ledger/import/bill_text.h"
 
 namespace pennacle {
@@ -38,6 +40,7 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
     RuleMatch m = rules->match(in);
     out.ignore = m.ignore;
     out.name = std::move(m.category);
+    out.method_account = std::move(m.method_account);
   }
   // Without a row the category text is empty, which is no name.
   if (out.name.empty() && own && own->valid) out.name = own->gbk;
@@ -45,6 +48,7 @@ ImportCategory export_row_category(const CategoryRules* rules, ExportSource sour
 }
 
 Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live) {
+  fs_ = &fs;
   table_ = table;
   live_ = std::move(live);
   return file_.open(fs, categories_path(table.full_path), true);
@@ -56,37 +60,63 @@ CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) c
   return key;
 }
 
+// The account file's lock comes after the category file's, as every holder of both takes them.
+Status ImportCategoryWriter::open_accounts() {
+  if (accounts_open_) return Status();
+  Status s = accounts_.open(*fs_, method_accounts_path(table_.full_path), true);
+  accounts_open_ = s.ok();
+  return s;
+}
+
 Status ImportCategoryWriter::write(const std::vector<CategoryEntry>& changes,
+                                   const std::vector<CategoryEntry>& accounts,
                                    const std::vector<CategoryKey>& added) {
-  if (!live_) return changes.empty() ? Status() : file_.update(changes, nullptr);
-  LiveBills live = live_();
-  live_ = nullptr;  // the first write dropped what was gone; later ones only add
-  for (const CategoryKey& key : added) live[key.serial] = key;
-  return file_.update(changes, &live);
+  if (!accounts.empty()) {
+    if (Status s = open_accounts(); !s.ok()) return s;
+  }
+  std::optional<LiveBills> live;
+  if (live_) {
+    live = live_();
+    live_ = nullptr;  // the first write dropped what was gone; later ones only add
+    for (const CategoryKey& key : added) (*live)[key.serial] = key;
+  }
+  if (live || !changes.empty()) {
+    if (Status s = file_.update(changes, live ? &*live : nullptr); !s.ok()) return s;
+  }
+  return accounts.empty() ? Status() : accounts_.update(accounts, live ? &*live : nullptr);
 }
 
 Status ImportCategoryWriter::fill_missing(const std::vector<HeldBill>& held) {
-  std::vector<CategoryEntry> entries;
-  for (const HeldBill& h : held) {
-    if (h.category->name.empty()) continue;
-    const CategoryKey key = stored_key(*h.bill, h.serial);
-    if (!file_.find(key)) entries.push_back({key, h.category->name, false});
+  std::vector<CategoryEntry> entries, accounts;
+  // The account file is read only when some bill has an account: most imports give none.
+  bool any_account = false;
+  for (const HeldBill& h : held) any_account = any_account || !h.category->method_account.empty();
+  if (any_account) {
+    if (Status s = open_accounts(); !s.ok()) return s;
   }
-  return entries.empty() ? Status() : write(entries, {});
+  for (const HeldBill& h : held) {
+    const CategoryKey key = stored_key(*h.bill, h.serial);
+    if (!h.category->name.empty() && !file_.find(key)) entries.push_back({key, h.category->name, false});
+    const std::string& account = h.category->method_account;
+    if (!account.empty() && !accounts_.find(key)) accounts.push_back({key, account, false});
+  }
+  return entries.empty() && accounts.empty() ? Status() : write(entries, accounts, {});
 }
 
 Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
                                     const std::vector<ImportCategory>& categories,
                                     const std::vector<int32_t>& serials) {
-  std::vector<CategoryEntry> entries;
+  std::vector<CategoryEntry> entries, accounts;
   std::vector<CategoryKey> added;
   entries.reserve(serials.size());
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
     const CategoryKey key = stored_key(bills[i], serials[i]);
     if (live_) added.push_back(key);
-    if (!categories[i].name.empty()) entries.push_back({key, categories[i].name, categories[i].by_hand});
+    const ImportCategory& c = categories[i];
+    if (!c.name.empty()) entries.push_back({key, c.name, c.by_hand});
+    if (!c.method_account.empty()) accounts.push_back({key, c.method_account, false});
   }
-  return write(entries, added);
+  return write(entries, accounts, added);
 }
 
 }  // namespace pennacle

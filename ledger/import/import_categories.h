@@ -1,6 +1,8 @@
 // The categories an import gives the bills it adds: the rules' category when a rule matches the
 // export's row, else the export's own category (Alipay's 交易分类), else none (未分类). A row a
-// matching rule marks `ignore` is not booked.
+// matching rule marks `ignore` is not booked. The matching rules' methodAccount, when they give
+// one, is kept for the bill in the method account file (ledger/method_accounts.h): the row's
+// payment method and 交易分类 that such a rule may match are not kept in the ledger.
 #pragma once
 
 #include <functional>
@@ -12,6 +14,7 @@
 #include "ledger/categories.h"
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
+#include "ledger/method_accounts.h"
 #include "platform/file.h"
 #include "platform/status.h"
 
@@ -20,7 +23,8 @@ namespace pennacle {
 struct ImportCategory {
   std::string name;  // GBK; empty for none
   bool ignore = false;
-  bool by_hand = false;  // a person named it (a 分类 cell of our CSV), not a rule
+  bool by_hand = false;        // a person named it (a 分类 cell of our CSV), not a rule
+  std::string method_account;  // GBK: the matching rules' methodAccount; empty for none
 };
 
 // The export's own category texts (Alipay's 交易分类) as GBK names, each distinct text converted
@@ -43,13 +47,15 @@ class ExportCategoryTexts {
 ImportCategory export_row_category(const CategoryRules* rules, ExportSource source, const ExportBill* row,
                                    const Bill& bill, ExportCategoryTexts* texts = nullptr);
 
-// Writes the categories of the bills an import stores, group by group, each group's on the disk
-// before the next group is stored.
+// Writes the categories and method accounts of the bills an import stores, group by group, each
+// group's on the disk before the next group is stored.
 class ImportCategoryWriter {
  public:
   // Opens the category file beside the ledger of `table` for writing (its lock is held until this
-  // object goes). `live` gives the ledger's live bills before the import, asked for at the first
-  // write, which drops the entries of bills that are gone (none are dropped without it).
+  // object goes); the method account file is opened (and locked) at the first account to write, so
+  // an import without one never makes it. `live` gives the ledger's live bills before the import,
+  // asked for at the first write, which drops the entries of bills that are gone (none are dropped
+  // without it) from the category file and, when it writes then too, the method account file.
   Status open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live);
   // A bill the ledger held already, record `serial`.
   struct HeldBill {
@@ -57,10 +63,11 @@ class ImportCategoryWriter {
     const ImportCategory* category;
     int32_t serial;
   };
-  // Those of `held` without an entry take their category (a bill an import cut short stored before
-  // its category was written).
+  // Those of `held` without an entry take their category, and those without a method account entry
+  // their account (a bill an import cut short stored before they were written).
   Status fill_missing(const std::vector<HeldBill>& held);
-  // After a group is stored: bills[i] got serials[i] and takes categories[i] (an empty name: none).
+  // After a group is stored: bills[i] got serials[i] and takes categories[i] (an empty name: none)
+  // with its method account.
   Status stored(const std::vector<Bill>& bills, const std::vector<ImportCategory>& categories,
                 const std::vector<int32_t>& serials);
 
@@ -68,11 +75,18 @@ class ImportCategoryWriter {
   // The key of an import's bill as the ledger stores it under `serial` (its amount as stored).
   CategoryKey stored_key(const Bill& bill, int32_t serial) const;
 
+  // Opens the method account file for writing, once.
+  Status open_accounts();
+
   // The changes, with the first write's dropping of gone bills; `added`: bills stored since `live_`
   // was read, which are not gone.
-  Status write(const std::vector<CategoryEntry>& changes, const std::vector<CategoryKey>& added);
+  Status write(const std::vector<CategoryEntry>& changes, const std::vector<CategoryEntry>& accounts,
+               const std::vector<CategoryKey>& added);
 
+  FileSystem* fs_ = nullptr;
   CategoryFile file_;
+  MethodAccountFile accounts_;
+  bool accounts_open_ = false;
   BillTable table_;
   std::function<LiveBills()> live_;  // empty once the first write is done, or when none was given
 };
