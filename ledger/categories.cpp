@@ -146,7 +146,7 @@ Status CategoryFile::fail(FileCause cause, std::string_view what) const {
 }
 
 const CategoryEntry* CategoryFile::find(const CategoryKey& key) const {
-  auto it = entries_.find(key.serial);
+  const auto it = entries_.find(key.serial);
   return it != entries_.end() && same_values(it->second.key, key) ? &it->second : nullptr;
 }
 
@@ -297,20 +297,14 @@ Status CategoryFile::parse(std::string_view bytes) {
     } else if (sound && bad_at == std::string_view::npos) {
       ++lines_;
       if (e.kind == 'N' && known.insert(e.name).second) names_.push_back(e.name);
-      if (e.kind == 'D') entries_.erase(e.dropped);
+      if (e.kind == 'D') entries_.drop_in_order(e.dropped);
       if (e.kind == 'E') {
         if (!have_last || e.entry.name != last_name) {
           if (known.insert(e.entry.name).second) names_.push_back(e.entry.name);
           last_name = e.entry.name;
           have_last = true;
         }
-        const int32_t serial = e.entry.key.serial;
-        // Entries are mostly written in rising serials: those go at the end without a search.
-        if (!entries_.empty() && entries_.rbegin()->first < serial) {
-          entries_.emplace_hint(entries_.end(), serial, std::move(e.entry));
-        } else {
-          entries_[serial] = std::move(e.entry);
-        }
+        entries_.add_in_order(std::move(e.entry));
       }
     } else if (bad_at == std::string_view::npos) {
       bad_at = at;
@@ -320,6 +314,7 @@ Status CategoryFile::parse(std::string_view bytes) {
     at = end + 1;
     if (bad_at == std::string_view::npos) sound_end_ = at;
   }
+  entries_.settle();
   if (bad_at != std::string_view::npos && marked_ > bad_at) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(bad_line) +
                            " is damaged (it fails its checksum, and lines written after it are on the disk)");
@@ -404,16 +399,15 @@ Status CategoryFile::update(const std::vector<CategoryEntry>& changes, const Liv
       names_.push_back(e.name);
       lines += name_line(e.name);
     }
-    entries_[e.key.serial] = e;
     lines += category_entry_line(e);
   }
+  entries_.set_all(changes);
   size_t dropped = 0;
   if (live) {
-    for (auto it = entries_.begin(); it != entries_.end();) {
-      auto bill = live->find(it->first);
-      const bool gone = bill == live->end() || !same_values(bill->second, it->second.key);
-      it = gone ? (++dropped, entries_.erase(it)) : std::next(it);
-    }
+    dropped = entries_.erase_if([live](const CategoryEntry& e) {
+      auto bill = live->find(e.key.serial);
+      return bill == live->end() || !same_values(bill->second, e.key);
+    });
   }
   lines_ += changes.size();
   if (dropped > 0 || lines_ > 2 * (names_.size() + entries_.size()) + kSupersededSlack) return rewrite();
@@ -430,7 +424,7 @@ Status CategoryFile::rekey(const CategoryKey& from, const CategoryKey& to) {
     lines += drop_line(from.serial);
     entries_.erase(from.serial);
   }
-  entries_[to.serial] = std::move(moved);
+  entries_.set(std::move(moved));
   lines_ += 2;
   return append(lines);
 }

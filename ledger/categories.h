@@ -36,26 +36,13 @@
 #include <vector>
 
 #include "ledger/bill.h"
+#include "ledger/category_entries.h"
 #include "platform/file.h"
 #include "platform/status.h"
 
 namespace pennacle {
 
-// A bill as the category file knows it.
-struct CategoryKey {
-  int32_t serial = 0;
-  double time = 0;
-  double amount = 0;  // as the ledger stores it
-  bool income = false;
-  bool operator==(const CategoryKey&) const = default;
-};
 CategoryKey category_key(int32_t serial, const Bill& bill);
-
-struct CategoryEntry {
-  CategoryKey key;
-  std::string name;  // GBK
-  bool by_hand = false;
-};
 
 // The ledger's live bills by serial, for dropping the entries of bills that are gone.
 using LiveBills = std::unordered_map<int32_t, CategoryKey>;
@@ -101,7 +88,7 @@ class CategoryFile {
 
   // The known names: the starting set and every name added since, in the order they came.
   const std::vector<std::string>& names() const { return names_; }
-  const std::map<int32_t, CategoryEntry>& entries() const { return entries_; }
+  const CategoryEntries& entries() const { return entries_; }
   // The entry of the bill `key`: nullptr when there is none or it holds another bill's values.
   const CategoryEntry* find(const CategoryKey& key) const;
   // Bytes of a torn end the next write cuts off.
@@ -133,7 +120,7 @@ class CategoryFile {
   std::string path_;
   std::unique_ptr<File> file_;
   std::vector<std::string> names_;
-  std::map<int32_t, CategoryEntry> entries_;
+  CategoryEntries entries_;
   size_t lines_ = 0;  // entry, name and drop lines read or written: what a rewrite would shrink
   uint64_t size_ = 0, sound_end_ = 0;
   uint64_t durable_ = 0;        // the length known to be on the disk

@@ -72,8 +72,8 @@ class EntryCursor {
   }
 
  private:
-  const std::map<int32_t, CategoryEntry>* entries_;
-  std::map<int32_t, CategoryEntry>::const_iterator at_;
+  const CategoryEntries* entries_;
+  CategoryEntries::const_iterator at_;
 };
 
 }  // namespace
