@@ -164,6 +164,11 @@ LoggedEntry logged_view(const ImportEntry& e) {
 
 namespace {
 
+// Whether `field` is the one character `a` or `b`.
+bool one_of(std::string_view field, char a, char b) {
+  return field.size() == 1 && (field[0] == a || field[0] == b);
+}
+
 // A field's text: a view of the line itself when nothing in it is escaped (the usual field), else
 // unescaped into a new string of `texts`.
 bool field_text(std::string_view field, std::deque<std::string>* texts, std::string_view* out) {
@@ -183,28 +188,27 @@ bool field_text(std::string_view field, std::deque<std::string>* texts, std::str
 // An entry from the fields of a sound line: a line of the first format has the first seven; the
 // later one adds merchant, role and texts. Every field of `*out` is set when they make an entry; its
 // texts are views of the fields or of strings added to `texts`.
-bool parse_entry_fields(const std::string_view* f, size_t n, std::deque<std::string>* texts,
-                        LoggedEntry* out) {
+bool parse_entry_fields(const std::string_view* f, size_t n, DateTimeReader& times,
+                        std::deque<std::string>* texts, LoggedEntry* out) {
   if ((n != kFirstFormatFields && n != kFields) || f[0].size() != 1) return false;
   const char* kind = std::find(std::begin(kKindLetters), std::end(kKindLetters), f[0][0]);
   const bool first_format = n == kFirstFormatFields;
   if (kind == std::end(kKindLetters) || (first_format && kind - kKindLetters > 1)) return false;
   LoggedEntry& e = *out;
   e.kind = static_cast<ImportEntry::Kind>(kind - kKindLetters);
-  if (!field_text(f[1], texts, &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
-  if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) ||
-      (f[4] != "+" && f[4] != "-"))
+  if (!field_text(f[1], texts, &e.key.order) || !times.read(f[2], &e.key.time)) return false;
+  if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || !one_of(f[4], '+', '-'))
     return false;
-  e.income = f[4] == "+";
+  e.income = f[4][0] == '+';
   if (!whole_number(f[5], &e.serial) || !whole_number(f[6], &e.fingerprint, 16)) return false;
   e.merchant = e.channel = e.remark = std::string_view();
   e.refund = false;
   if (!first_format) {
-    if (!field_text(f[7], texts, &e.merchant) || (f[8] != "r" && f[8] != "p") ||
+    if (!field_text(f[7], texts, &e.merchant) || !one_of(f[8], 'r', 'p') ||
         !field_text(f[9], texts, &e.channel) || !field_text(f[10], texts, &e.remark)) {
       return false;
     }
-    e.refund = f[8] == "r";
+    e.refund = f[8][0] == 'r';
   }
   return true;
 }
@@ -214,8 +218,9 @@ bool parse_entry_fields(const std::string_view* f, size_t n, std::deque<std::str
 bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
   std::string_view f[kFields];
   std::deque<std::string> texts;
+  DateTimeReader times;
   LoggedEntry e;
-  if (!parse_entry_fields(f, checked_fields(line, f, kFields), &texts, &e)) return false;
+  if (!parse_entry_fields(f, checked_fields(line, f, kFields), times, &texts, &e)) return false;
   *out = e.entry();
   return true;
 }
@@ -329,13 +334,18 @@ Status ImportLog::parse(std::string_view bytes) {
   const std::unique_ptr<bool[]> sound(new bool[lines.size()]);
   check_lines(lines.data(), lines.size(), sound.get());
   logged_.reserve(lines.size());
-  size_t next = 0;  // the scan hands over every line but marks, in order
-  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [&](std::string_view line) {
-    while (lines[next].data() != line.data()) ++next;
-    if (!sound[next]) return false;
+  size_t next = 0;
+  const auto next_line = [&](std::string_view* line) {
+    if (next == lines.size()) return false;
+    *line = lines[next++];
+    return true;
+  };
+  DateTimeReader times;
+  const LineScan scan = scan_lines(kHeader.size(), next_line, [&](std::string_view line, size_t i) {
+    if (!sound[i]) return false;
     std::string_view f[kFields];
-    if (parse_entry_fields(f, checked_fields(line, f, kFields, true), &texts_, &logged_.emplace_back()))
-      return true;
+    const size_t n = checked_fields(line, f, kFields, true);
+    if (parse_entry_fields(f, n, times, &texts_, &logged_.emplace_back())) return true;
     logged_.pop_back();
     return false;
   });

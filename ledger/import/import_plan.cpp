@@ -145,6 +145,9 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
 // Intents that no later done entry of the same key answers: imports cut short between the two.
 std::vector<const LoggedEntry*> open_intents(std::span<const LoggedEntry> log) {
   FlatTable<ImportKeyRef, char, ImportKeyHash> answered;
+  // Room for every done entry's key at once: a table that grows hashes its keys again each time.
+  answered.reserve(static_cast<size_t>(std::count_if(
+      log.begin(), log.end(), [](const LoggedEntry& e) { return e.kind == ImportEntry::Kind::Done; })));
   std::vector<const LoggedEntry*> open;
   for (auto it = log.rbegin(); it != log.rend(); ++it) {
     if (it->kind == ImportEntry::Kind::Done) {
