@@ -142,21 +142,40 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   return rc;
 }
 
-// Intents that no later done entry of the same key answers: imports cut short between the two.
+// Intents that no later done entry of the same key answers: imports cut short between the two. An
+// import appends a group's intents in a run, then the group's done entries in the same order, so an
+// intent's answer usually stands as far after it as its run is long: it is looked for there first,
+// and only an intent not answered there is looked up among all done entries (a table made when
+// first needed).
 std::vector<const LoggedEntry*> open_intents(std::span<const LoggedEntry> log) {
-  FlatTable<ImportKeyRef, char, ImportKeyHash> answered;
-  // Room for every done entry's key at once: a table that grows hashes its keys again each time.
-  answered.reserve(static_cast<size_t>(std::count_if(
-      log.begin(), log.end(), [](const LoggedEntry& e) { return e.kind == ImportEntry::Kind::Done; })));
   std::vector<const LoggedEntry*> open;
-  for (auto it = log.rbegin(); it != log.rend(); ++it) {
-    if (it->kind == ImportEntry::Kind::Done) {
-      answered.insert(it->key);
-    } else if (it->kind == ImportEntry::Kind::Intent && !answered.contains(it->key)) {
-      open.push_back(&*it);
+  FlatTable<ImportKeyRef, size_t, ImportKeyHash> last_done;  // each key's last done entry
+  bool made = false;
+  const auto answered_later = [&](size_t i) {
+    if (!made) {
+      last_done.reserve(static_cast<size_t>(std::count_if(
+          log.begin(), log.end(), [](const LoggedEntry& e) { return e.kind == ImportEntry::Kind::Done; })));
+      for (size_t j = 0; j < log.size(); ++j) {
+        if (log[j].kind == ImportEntry::Kind::Done) *last_done.try_emplace(log[j].key, j).first = j;
+      }
+      made = true;
+    }
+    const size_t* last = last_done.find(log[i].key);
+    return last && *last > i;
+  };
+  for (size_t i = 0; i < log.size();) {
+    if (log[i].kind != ImportEntry::Kind::Intent) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < log.size() && log[end].kind == ImportEntry::Kind::Intent) ++end;
+    for (const size_t run = end - i; i < end; ++i) {
+      const size_t j = i + run;
+      const bool there = j < log.size() && log[j].kind == ImportEntry::Kind::Done && log[j].key == log[i].key;
+      if (!there && !answered_later(i)) open.push_back(&log[i]);
     }
   }
-  std::reverse(open.begin(), open.end());
   return open;
 }
 
