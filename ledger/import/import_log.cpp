@@ -20,6 +20,7 @@ constexpr std::string_view kHeader = "kdbtool imports 1\n";
 // Fields before the checksum: kind, order, time, amount, side, serial, fingerprint; the later
 // format adds merchant, role, channel and remark.
 constexpr size_t kFirstFormatFields = 7, kFields = 11;
+constexpr size_t kUsualLineBytes = 64;  // fewer than most entry lines have
 constexpr uint64_t kMaxLogBytes = 512u << 20;
 // A backup holds the lock byte while it copies the log; an import waits that long for it.
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
@@ -325,7 +326,7 @@ Status ImportLog::parse(std::string_view bytes) {
   }
   // Every line's checksum first, several lines side by side; then the lines, in order.
   std::vector<std::string_view> lines;
-  lines.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+  lines.reserve(bytes.size() / kUsualLineBytes + 1);  // a guess, not a count: more lines grow it
   for (size_t at = kHeader.size(); at < bytes.size();) {
     const size_t end = std::min(bytes.find('\n', at), bytes.size() - 1);
     lines.push_back(bytes.substr(at, end + 1 - at));
@@ -341,13 +342,14 @@ Status ImportLog::parse(std::string_view bytes) {
     return true;
   };
   DateTimeReader times;
+  // Made once, not per line: each line's fields and entry are written whole before they are read.
+  std::string_view f[kFields];
+  LoggedEntry e;
   const LineScan scan = scan_lines(kHeader.size(), next_line, [&](std::string_view line, size_t i) {
-    if (!sound[i]) return false;
-    std::string_view f[kFields];
-    const size_t n = checked_fields(line, f, kFields, true);
-    if (parse_entry_fields(f, n, times, &texts_, &logged_.emplace_back())) return true;
-    logged_.pop_back();
-    return false;
+    if (!sound[i] || !parse_entry_fields(f, checked_fields(line, f, kFields, true), times, &texts_, &e))
+      return false;
+    logged_.push_back(e);
+    return true;
   });
   if (scan.damaged_line > 0) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
