@@ -1,8 +1,13 @@
 #include "ledger/checked_lines.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pennacle {
 namespace {
@@ -82,6 +87,33 @@ void fnv32_side_by_side(const std::string_view* texts, size_t ways, uint32_t* h)
   }
 }
 
+// The fields of a line without its end, the checksum field unread: the count, capacity + 1 when it
+// has more. Sixteen bytes are searched for tabs at a time (a byte loop branches on each byte, a
+// search call costs more than the short field it finds); the loads stay inside the line.
+size_t split_at_tabs(std::string_view line, std::string_view* fields, size_t capacity) {
+  size_t n = 0, start = 0, i = 0;
+  const auto field_to = [&](size_t tab) {
+    if (n == capacity) return false;
+    fields[n++] = line.substr(start, tab - start);
+    start = tab + 1;
+    return true;
+  };
+#if defined(__SSE2__)
+  const __m128i tabs = _mm_set1_epi8(kSeparator);
+  for (constexpr size_t kBlock = 16; i + kBlock <= line.size(); i += kBlock) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + i));
+    for (auto found = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, tabs))); found != 0;
+         found &= found - 1) {
+      if (!field_to(i + static_cast<size_t>(std::countr_zero(found)))) return capacity + 1;
+    }
+  }
+#endif
+  for (; i < line.size(); ++i) {
+    if (line[i] == kSeparator && !field_to(i)) return capacity + 1;
+  }
+  return n;
+}
+
 }  // namespace
 
 std::string checked_line(const std::vector<std::string>& fields) {
@@ -127,16 +159,8 @@ std::vector<std::string_view> checked_fields(std::string_view line) {
 size_t checked_fields(std::string_view line, std::string_view* fields, size_t capacity, bool known_sound) {
   if (line.empty() || line.back() != '\n') return 0;
   line.remove_suffix(1);
+  if (known_sound) return split_at_tabs(line, fields, capacity);
   size_t n = 0, start = 0;
-  if (known_sound) {  // the fields alone; a byte loop beats a search call per short field
-    for (size_t i = 0; i < line.size(); ++i) {
-      if (line[i] != kSeparator) continue;
-      if (n == capacity) return capacity + 1;
-      fields[n++] = line.substr(start, i - start);
-      start = i + 1;
-    }
-    return n;
-  }
   uint32_t h = kFnv32Basis, before_tab = 0;  // before_tab: the checksum of the line up to its last tab
   for (size_t i = 0; i < line.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(line[i]);

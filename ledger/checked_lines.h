@@ -66,33 +66,48 @@ struct LineScan {
   int damaged_line = 0;    // the first bad line when a mark lies beyond it (damage), else 0
 };
 
-// Scans `bytes` from `from` (just past the header line, which is line 1): each line that is no mark
-// goes to `take` (bool(std::string_view line)), which says whether it is a sound entry. Lines after
-// the first bad one are only looked at for marks.
-template <typename Take>
-LineScan scan_checked_lines(std::string_view bytes, size_t from, Take&& take) {
+// Scans the lines `next_line` (bool(std::string_view*)) hands over one by one, from just past the
+// header line (line 1) at offset `from`, each running on from the one before: each line that is no
+// mark goes to `take` (bool(std::string_view line, size_t index)), with its index among the lines
+// handed over, which says whether it is a sound entry. Lines after the first bad one are only looked
+// at for marks.
+template <typename NextLine, typename Take>
+LineScan scan_lines(size_t from, NextLine&& next_line, Take&& take) {
   LineScan scan;
   size_t at = from, bad_at = std::string_view::npos;
   int line_number = 1, bad_line = 0;
   scan.sound_end = at;
-  while (at < bytes.size()) {
+  std::string_view line;
+  for (size_t index = 0; next_line(&line); ++index) {
     ++line_number;
-    const size_t end = bytes.find('\n', at);
-    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
     uint64_t mark = 0;
     if (parse_mark_line(line, &mark)) {
       scan.marked = std::max(scan.marked, mark);
-    } else if (bad_at == std::string_view::npos && !take(line)) {
+    } else if (bad_at == std::string_view::npos && !take(line, index)) {
       bad_at = at;
       bad_line = line_number;
     }
-    if (end == std::string_view::npos) break;
-    at = end + 1;
-    if (bad_at == std::string_view::npos) scan.sound_end = at;
+    at += line.size();
+    if (bad_at == std::string_view::npos && line.back() == '\n') scan.sound_end = at;
   }
   if (bad_at != std::string_view::npos && scan.marked > bad_at) scan.damaged_line = bad_line;
   scan.marked = std::min<uint64_t>(scan.marked, scan.sound_end);
   return scan;
+}
+
+// Scans `bytes` from `from` (just past the header line, which is line 1) as scan_lines does; `take`
+// is bool(std::string_view line).
+template <typename Take>
+LineScan scan_checked_lines(std::string_view bytes, size_t from, Take&& take) {
+  size_t at = from;
+  const auto next_line = [&](std::string_view* line) {
+    if (at >= bytes.size()) return false;
+    const size_t end = bytes.find('\n', at);
+    *line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
+    at += line->size();
+    return true;
+  };
+  return scan_lines(from, next_line, [&](std::string_view line, size_t) { return take(line); });
 }
 
 }  // namespace pennacle

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,6 +71,34 @@ TEST(CheckedLines, LinesCheckedSideBySideAgreeWithOneAtATime) {
     ASSERT_EQ(checked_fields(line, f, 4, true), count);
     EXPECT_EQ(std::vector<std::string_view>(f, f + count), checked);
     EXPECT_EQ(checked_fields(line, f, 1, true), 2u) << "more fields than room";
+  }
+}
+
+// Sound lines are split sixteen bytes at a time: tabs on either side of a block's edge, many in one
+// block, none in a long field, and a line's end inside a block all split as the one-pass read does.
+TEST(CheckedLines, ASoundLineSplitsAsTheCheckedReadWhereverItsTabsFall) {
+  std::vector<std::vector<std::string>> shapes;
+  for (size_t first = 0; first <= 40; ++first) {  // a first field of each length moves every tab
+    shapes.push_back({std::string(first, 'a'), "b", std::string(17, 'c'), ""});
+    shapes.push_back({std::string(first, 'x')});
+  }
+  shapes.push_back(std::vector<std::string>(40, ""));  // a tab in every byte of three blocks
+  shapes.push_back(std::vector<std::string>(33, "1"));
+  shapes.push_back({std::string(100, 'L'), std::string(31, 'M'), "\x80\xFF"});
+  for (const std::vector<std::string>& fields : shapes) {
+    const std::string line = checked_line(fields);
+    const std::vector<std::string_view> want = checked_fields(line);
+    ASSERT_EQ(want.size(), fields.size()) << line;
+    std::vector<std::string_view> got(fields.size() + 1, "untouched");
+    ASSERT_EQ(checked_fields(line, got.data(), fields.size(), true), fields.size()) << line;
+    EXPECT_EQ(std::vector<std::string_view>(got.begin(), got.end() - 1), want) << line;
+    EXPECT_EQ(got.back(), "untouched") << "nothing written past the room";
+    // Too little room, whichever block the field past it falls in.
+    for (size_t room = 0; room < fields.size(); room += 3) {
+      std::fill(got.begin(), got.end(), "untouched");
+      EXPECT_EQ(checked_fields(line, got.data(), room, true), room + 1) << line;
+      EXPECT_EQ(got[room], "untouched") << line;
+    }
   }
 }
 
@@ -172,6 +201,56 @@ TEST(CheckedLines, AScanTellsATornEndFromDamageBelowAMark) {
   scan = scan_checked_lines(bytes, header.size(), take);
   EXPECT_EQ(scan.damaged_line, 3);
   EXPECT_LE(scan.marked, scan.sound_end);
+}
+
+// The scan of lines split ahead (as the import log splits them, to check them side by side) finds
+// what the scan of the bytes finds, and hands each line over with its place in the split.
+TEST(CheckedLines, AScanOfLinesSplitAheadIsTheScanOfTheBytes) {
+  const std::string a = checked_line({"a"}), b = checked_line({"b", "2"});
+  std::string bad = b;
+  bad[0] = 'c';
+  const std::string header = "h\n";
+  const std::vector<std::string> bodies = {
+      "",
+      a + b,
+      a + bad + b,
+      a + bad + mark_line(60) + b,
+      mark_line(5) + a + mark_line(2) + b.substr(0, 4),  // a torn end without its line end
+      a + a + mark_line(header.size() + 2 * a.size()) + bad,
+      bad + "\n\n" + mark_line(1000),
+      "no end at all"};
+  for (const std::string& body : bodies) {
+    const std::string bytes = header + body;
+    std::vector<std::string> by_bytes;
+    const LineScan want = scan_checked_lines(bytes, header.size(), [&](std::string_view line) {
+      by_bytes.emplace_back(line);
+      return !checked_fields(line).empty();
+    });
+    std::vector<std::string_view> lines;
+    for (size_t at = header.size(); at < bytes.size();) {
+      const size_t end = std::min(bytes.find('\n', at), bytes.size() - 1);
+      lines.push_back(std::string_view(bytes).substr(at, end + 1 - at));
+      at = end + 1;
+    }
+    size_t next = 0;
+    std::vector<std::string> by_lines;
+    const LineScan got = scan_lines(
+        header.size(),
+        [&](std::string_view* line) {
+          if (next == lines.size()) return false;
+          *line = lines[next++];
+          return true;
+        },
+        [&](std::string_view line, size_t index) {
+          EXPECT_EQ(line.data(), lines[index].data()) << body;
+          by_lines.emplace_back(line);
+          return !checked_fields(line).empty();
+        });
+    EXPECT_EQ(got.sound_end, want.sound_end) << body;
+    EXPECT_EQ(got.marked, want.marked) << body;
+    EXPECT_EQ(got.damaged_line, want.damaged_line) << body;
+    EXPECT_EQ(by_lines, by_bytes) << body;
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "ledger/categories.h"
@@ -29,26 +30,53 @@ bool two_digits(std::string_view s, size_t at, int* v) {
 
 }  // namespace
 
-bool parse_date_time(std::string_view s, double* out) {
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
-  if (s.size() < 10) return false;
+namespace {
+
+// The date "YYYY-MM-DD" that begins `s` (at least 10 bytes), a day of the calendar.
+bool parse_date_part(std::string_view s, int* y, int* mo, int* d) {
+  *y = 0;
   for (size_t i = 0; i < 4; ++i) {
     if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
-    y = y * 10 + (s[i] - '0');
+    *y = *y * 10 + (s[i] - '0');
   }
-  if (s[4] != '-' || s[7] != '-' || !two_digits(s, 5, &mo) || !two_digits(s, 8, &d)) return false;
-  if (s.size() > 10) {
-    if ((s[10] != ' ' && s[10] != 'T') || s.size() < 16 || s[13] != ':' || !two_digits(s, 11, &h) ||
-        !two_digits(s, 14, &mi)) {
-      return false;
-    }
-    if (s.size() > 16 && (s.size() != 19 || s[16] != ':' || !two_digits(s, 17, &se))) return false;
-  }
+  if (s[4] != '-' || s[7] != '-' || !two_digits(s, 5, mo) || !two_digits(s, 8, d)) return false;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  if (y < 100 || mo < 1 || mo > 12 || d < 1 || d > kDays[mo - 1] + (mo == 2 && leap)) return false;
-  if (h > 23 || mi > 59 || se > 59) return false;
+  const bool leap = (*y % 4 == 0 && *y % 100 != 0) || *y % 400 == 0;
+  return *y >= 100 && *mo >= 1 && *mo <= 12 && *d >= 1 && *d <= kDays[*mo - 1] + (*mo == 2 && leap);
+}
+
+// The time after the date in `s` (at least 10 bytes): none (midnight), " HH:MM" or " HH:MM:SS" (or
+// with 'T' for the space), a time of the day.
+bool parse_time_part(std::string_view s, int* h, int* mi, int* se) {
+  *h = *mi = *se = 0;
+  if (s.size() == 10) return true;
+  if ((s[10] != ' ' && s[10] != 'T') || s.size() < 16 || s[13] != ':' || !two_digits(s, 11, h) ||
+      !two_digits(s, 14, mi)) {
+    return false;
+  }
+  if (s.size() > 16 && (s.size() != 19 || s[16] != ':' || !two_digits(s, 17, se))) return false;
+  return *h <= 23 && *mi <= 59 && *se <= 59;
+}
+
+}  // namespace
+
+bool parse_date_time(std::string_view s, double* out) {
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0;
+  if (s.size() < 10 || !parse_date_part(s, &y, &mo, &d) || !parse_time_part(s, &h, &mi, &se)) return false;
   *out = make_date_time(y, mo, d, h, mi, se);
+  return true;
+}
+
+bool DateTimeReader::read(std::string_view s, double* out) {
+  if (s.size() < kDateBytes) return false;
+  if (!known_ || std::memcmp(s.data(), date_, kDateBytes) != 0) {
+    known_ = parse_date_part(s, &year_, &month_, &day_);
+    if (!known_) return false;
+    std::memcpy(date_, s.data(), kDateBytes);
+  }
+  int h = 0, mi = 0, se = 0;
+  if (!parse_time_part(s, &h, &mi, &se)) return false;
+  *out = make_date_time(year_, month_, day_, h, mi, se);
   return true;
 }
 

@@ -25,6 +25,18 @@ std::string csv_cell(std::string_view s);
 
 // "YYYY-MM-DD", "YYYY-MM-DD HH:MM" or "YYYY-MM-DD HH:MM:SS" as a date-time value.
 bool parse_date_time(std::string_view s, double* out);
+// Reads date-times as parse_date_time does, remembering the last date it read: where many times of
+// one day follow each other (a log, an export), the date is compared, not read again.
+class DateTimeReader {
+ public:
+  bool read(std::string_view s, double* out);
+
+ private:
+  static constexpr size_t kDateBytes = 10;  // "YYYY-MM-DD"
+  char date_[kDateBytes] = {};              // the last date read, when known_
+  bool known_ = false;
+  int year_ = 0, month_ = 0, day_ = 0;
+};
 std::string format_date_time(double d);
 
 // ---- Our own CSV of bills ----------------------------------------------------------------------

@@ -42,6 +42,50 @@ TEST(Csv, PaddingAfterAClosingQuoteIsNotText) {
 
 // The columns of our CSV are the ledger's own field names: a header naming them in any order (with
 // other columns between) places each cell, and without one the cells stand in the ledger's order.
+// A reader that remembers the last date reads every text as parse_date_time does, whatever came
+// before: a date it refused is refused again, a date it knows with a bad time is still refused.
+TEST(DateTimes, AReaderThatRemembersTheDateReadsAsTheParser) {
+  const std::vector<std::string> texts = {"2023-03-01 12:30:45",
+                                          "2023-03-01 12:30:46",
+                                          "2023-03-01 23:59:59",
+                                          "2023-03-01",
+                                          "2023-03-01T00:00:01",
+                                          "2023-03-01 24:00:00",
+                                          "2023-03-01 12:60:00",
+                                          "2023-03-01 12:30:60",
+                                          "2023-03-01 12:30",
+                                          "2023-03-01 12:3",
+                                          "2023-03-01 12:30:4",
+                                          "2023-03-01x12:30:45",
+                                          "2023-03-01 12:30:45 ",
+                                          "2023-03-0",
+                                          "2023-02-29 10:00:00",
+                                          "2023-02-29 10:00:00",
+                                          "2024-02-29 10:00:00",
+                                          "2024-02-29 10:00:01",
+                                          "0099-12-31 10:00:00",
+                                          "0100-01-01 00:00:00",
+                                          "2023-13-01 00:00:00",
+                                          "2023-00-10",
+                                          "202a-03-01 12:30:45",
+                                          "2023-03-01 1a:30:45",
+                                          "",
+                                          "2023-03-01 12:30:45",
+                                          "9999-12-31 23:59:59",
+                                          "2023/03/01 12:30:45"};
+  DateTimeReader reader;
+  for (int pass = 0; pass < 2; ++pass) {  // the second pass starts from what the first left
+    for (const std::string& text : texts) {
+      double want = -1, got = -1;
+      const bool parsed = parse_date_time(text, &want);
+      EXPECT_EQ(reader.read(text, &got), parsed) << text;
+      if (parsed) {
+        EXPECT_EQ(got, want) << text;
+      }
+    }
+  }
+}
+
 TEST(BillCsv, ColumnsByHeaderOrByOrder) {
   Result<BillCsv> named = parse_bill_csv(u8("备注,x,付款方式,金额,类型\n午饭,?,微信,12.5,支出\n"));
   ASSERT_TRUE(named.ok()) << named.status().message();

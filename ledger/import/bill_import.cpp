@@ -213,7 +213,7 @@ Status fill_categories(const std::vector<BillThere>& there, ImportCategoryWriter
   return categories.fill_missing(held);
 }
 
-ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, Plan&& p,
+ImportPreview make_preview(const ExportRead& read, const LoggedPairing& pairing, Plan&& p,
                            std::vector<RowNote> notices, bool rules) {
   ImportPreview out;
   out.source = read.source;
@@ -236,7 +236,7 @@ ImportPreview make_preview(const ExportRead& read, const Pairing& pairing, Plan&
 // Stores the plan: the log's settled and found entries and remembered halves first, the categories
 // of bills an import cut short stored without theirs, then the bills group by group.
 void write_plan(const BillImportOptions& options, const BillTable& table, const LedgerFacts& ledger,
-                Presence& presence, Plan& p, Pairing& pairing, ImportLog& log, BillImportRun* run) {
+                Presence& presence, Plan& p, LoggedPairing& pairing, ImportLog& log, BillImportRun* run) {
   std::vector<ImportEntry> first = std::move(presence.settled);
   first.insert(first.end(), std::make_move_iterator(p.found.begin()), std::make_move_iterator(p.found.end()));
   first.insert(first.end(), std::make_move_iterator(pairing.remember.begin()),
@@ -270,14 +270,14 @@ Result<BillImportRun> plan_and_write(const std::string& db_arg, const ExportRead
                                      const BillImportOptions& options, const BillTable& table) {
   ImportLog log;
   if (Status s = open_log(&log, db_arg, options, table); !s.ok()) return s;
-  const std::vector<const ImportEntry*> open = open_intents(log.entries());
+  const std::vector<const LoggedEntry*> open = open_intents(log.logged());
   LedgerFacts ledger;
   if (DbCode rc = walk_ledger(lowest_open_intent(open), &ledger); rc != DbCode::Ok) {
     return store_status(rc).with_context(db_arg);
   }
-  Presence presence = resolve(log.entries(), open, ledger, table);
+  Presence presence = resolve(log.logged(), open, ledger, table);
   const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
-  Pairing pairing = pair_refunds(read, log.entries(), channel);
+  LoggedPairing pairing = pair_logged_refunds(read, log.logged(), channel);
   std::vector<RowNote> notices = read.notices;
   Unclaimed unclaimed = unclaimed_records(ledger, presence);
   Plan p = plan(pairing, table, presence, std::move(unclaimed), channel, read, options.rules, &notices);

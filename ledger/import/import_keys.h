@@ -22,15 +22,7 @@ inline uint64_t mix_double(uint64_t h, double d) {
   return (h ^ (bits + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2))) * 0xff51afd7ed558ccdull;
 }
 
-// An ImportKey without its own copy of the order number.
-struct ImportKeyRef {
-  std::string_view order;
-  double time = 0, amount = 0;
-  ImportKeyRef() = default;
-  ImportKeyRef(std::string_view o, double t, double a) : order(o), time(t), amount(a) {}
-  explicit ImportKeyRef(const ImportKey& k) : order(k.order), time(k.time), amount(k.amount) {}
-  bool operator==(const ImportKeyRef&) const = default;
-};
+// ImportKeyRef, an ImportKey of views, is in import_log.h beside the log's entries.
 
 struct ImportKeyHash {
   size_t operator()(const ImportKeyRef& k) const {

@@ -20,6 +20,7 @@ constexpr std::string_view kHeader = "kdbtool imports 1\n";
 // Fields before the checksum: kind, order, time, amount, side, serial, fingerprint; the later
 // format adds merchant, role, channel and remark.
 constexpr size_t kFirstFormatFields = 7, kFields = 11;
+constexpr size_t kUsualLineBytes = 64;  // fewer than most entry lines have
 constexpr uint64_t kMaxLogBytes = 512u << 20;
 // A backup holds the lock byte while it copies the log; an import waits that long for it.
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
@@ -134,33 +135,81 @@ std::string import_entry_line(const ImportEntry& e) {
 
 std::string import_mark_line(uint64_t length) { return mark_line(length); }
 
+ImportEntry LoggedEntry::entry() const {
+  ImportEntry e;
+  e.kind = kind;
+  e.key = {std::string(key.order), key.time, key.amount};
+  e.income = income;
+  e.serial = serial;
+  e.fingerprint = fingerprint;
+  e.merchant = merchant;
+  e.refund = refund;
+  e.channel = channel;
+  e.remark = remark;
+  return e;
+}
+
+LoggedEntry logged_view(const ImportEntry& e) {
+  LoggedEntry l;
+  l.key = ImportKeyRef(e.key);
+  l.fingerprint = e.fingerprint;
+  l.merchant = e.merchant;
+  l.channel = e.channel;
+  l.remark = e.remark;
+  l.serial = e.serial;
+  l.kind = e.kind;
+  l.income = e.income;
+  l.refund = e.refund;
+  return l;
+}
+
 namespace {
 
+// Whether `field` is the one character `a` or `b`.
+bool one_of(std::string_view field, char a, char b) {
+  return field.size() == 1 && (field[0] == a || field[0] == b);
+}
+
+// A field's text: a view of the line itself when nothing in it is escaped (the usual field), else
+// unescaped into a new string of `texts`.
+bool field_text(std::string_view field, std::deque<std::string>* texts, std::string_view* out) {
+  if (field.find('%') == std::string_view::npos) {
+    *out = field;
+    return true;
+  }
+  std::string& text = texts->emplace_back();
+  if (!unescape_field(field, &text)) {
+    texts->pop_back();
+    return false;
+  }
+  *out = text;
+  return true;
+}
+
 // An entry from the fields of a sound line: a line of the first format has the first seven; the
-// later one adds merchant, role and texts. Every field of `*out` is set when they make an entry.
-bool parse_entry_fields(const std::string_view* f, size_t n, ImportEntry* out) {
+// later one adds merchant, role and texts. Every field of `*out` is set when they make an entry; its
+// texts are views of the fields or of strings added to `texts`.
+bool parse_entry_fields(const std::string_view* f, size_t n, DateTimeReader& times,
+                        std::deque<std::string>* texts, LoggedEntry* out) {
   if ((n != kFirstFormatFields && n != kFields) || f[0].size() != 1) return false;
   const char* kind = std::find(std::begin(kKindLetters), std::end(kKindLetters), f[0][0]);
   const bool first_format = n == kFirstFormatFields;
   if (kind == std::end(kKindLetters) || (first_format && kind - kKindLetters > 1)) return false;
-  ImportEntry& e = *out;
+  LoggedEntry& e = *out;
   e.kind = static_cast<ImportEntry::Kind>(kind - kKindLetters);
-  if (!unescape_field(f[1], &e.key.order) || !parse_date_time(f[2], &e.key.time)) return false;
-  if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) ||
-      (f[4] != "+" && f[4] != "-"))
+  if (!field_text(f[1], texts, &e.key.order) || !times.read(f[2], &e.key.time)) return false;
+  if (!parse_exact_number(f[3], &e.key.amount) || !std::isfinite(e.key.amount) || !one_of(f[4], '+', '-'))
     return false;
-  e.income = f[4] == "+";
+  e.income = f[4][0] == '+';
   if (!whole_number(f[5], &e.serial) || !whole_number(f[6], &e.fingerprint, 16)) return false;
-  e.merchant.clear();
-  e.channel.clear();
-  e.remark.clear();
+  e.merchant = e.channel = e.remark = std::string_view();
   e.refund = false;
   if (!first_format) {
-    if (!unescape_field(f[7], &e.merchant) || (f[8] != "r" && f[8] != "p") ||
-        !unescape_field(f[9], &e.channel) || !unescape_field(f[10], &e.remark)) {
+    if (!field_text(f[7], texts, &e.merchant) || !one_of(f[8], 'r', 'p') ||
+        !field_text(f[9], texts, &e.channel) || !field_text(f[10], texts, &e.remark)) {
       return false;
     }
-    e.refund = f[8] == "r";
+    e.refund = f[8][0] == 'r';
   }
   return true;
 }
@@ -169,7 +218,12 @@ bool parse_entry_fields(const std::string_view* f, size_t n, ImportEntry* out) {
 
 bool parse_import_entry_line(std::string_view line, ImportEntry* out) {
   std::string_view f[kFields];
-  return parse_entry_fields(f, checked_fields(line, f, kFields), out);
+  std::deque<std::string> texts;
+  DateTimeReader times;
+  LoggedEntry e;
+  if (!parse_entry_fields(f, checked_fields(line, f, kFields), times, &texts, &e)) return false;
+  *out = e.entry();
+  return true;
 }
 
 namespace {
@@ -217,18 +271,49 @@ Status ImportLog::open(FileSystem& fs, const std::string& gbk_path, bool for_app
   if (size_ > kMaxLogBytes) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": larger than an import record can be");
   }
-  // Read into bytes nothing writes first: the log is read whole at every import.
-  const std::unique_ptr<char[]> bytes(new char[static_cast<size_t>(size_)]);
+  // Read into bytes nothing writes first: the log is read whole at every import. The entries' texts
+  // are views of them, so they are kept.
+  logged_.clear();
+  entries_.clear();
+  texts_.clear();
+  bytes_.reset(new char[static_cast<size_t>(size_)]);
   size_t got = 0;
-  if ((c = file_->read_at(0, bytes.get(), static_cast<size_t>(size_), &got)) != FileCause::None) {
+  if ((c = file_->read_at(0, bytes_.get(), static_cast<size_t>(size_), &got)) != FileCause::None) {
     return fail(c, "cannot read");
   }
   size_ = got;
-  return parse(std::string_view(bytes.get(), got));
+  return parse(std::string_view(bytes_.get(), got));
+}
+
+const std::vector<ImportEntry>& ImportLog::entries() const {
+  // Once asked for, append keeps the copies up to date.
+  entries_.reserve(logged_.size());
+  for (size_t i = entries_.size(); i < logged_.size(); ++i) entries_.push_back(logged_[i].entry());
+  copied_ = true;
+  return entries_;
+}
+
+void ImportLog::keep(const std::vector<ImportEntry>& entries) {
+  size_t size = 0;
+  for (const ImportEntry& e : entries)
+    size += e.key.order.size() + e.merchant.size() + e.channel.size() + e.remark.size();
+  // One copy of the group's texts, which stays where it is in the deque (however short it is).
+  std::string& text = texts_.emplace_back();
+  text.reserve(size);  // exactly: the views taken below never see it move
+  for (const ImportEntry& e : entries) {
+    LoggedEntry& l = logged_.emplace_back(logged_view(e));
+    for (std::string_view* part : {&l.key.order, &l.merchant, &l.channel, &l.remark}) {
+      const size_t at = text.size();
+      text += *part;
+      *part = std::string_view(text).substr(at, part->size());
+    }
+  }
 }
 
 Status ImportLog::parse(std::string_view bytes) {
+  logged_.clear();
   entries_.clear();
+  copied_ = false;
   sound_end_ = marked_ = 0;
   // Empty, or a header cut short: the file was being made when an import stopped. All zero bytes: a
   // power cut kept the length of its first write but none of its bytes.
@@ -241,7 +326,7 @@ Status ImportLog::parse(std::string_view bytes) {
   }
   // Every line's checksum first, several lines side by side; then the lines, in order.
   std::vector<std::string_view> lines;
-  lines.reserve(static_cast<size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1);
+  lines.reserve(bytes.size() / kUsualLineBytes + 1);  // a guess, not a count: more lines grow it
   for (size_t at = kHeader.size(); at < bytes.size();) {
     const size_t end = std::min(bytes.find('\n', at), bytes.size() - 1);
     lines.push_back(bytes.substr(at, end + 1 - at));
@@ -249,15 +334,22 @@ Status ImportLog::parse(std::string_view bytes) {
   }
   const std::unique_ptr<bool[]> sound(new bool[lines.size()]);
   check_lines(lines.data(), lines.size(), sound.get());
-  entries_.reserve(lines.size());
-  size_t next = 0;  // the scan hands over every line but marks, in order
-  const LineScan scan = scan_checked_lines(bytes, kHeader.size(), [&](std::string_view line) {
-    while (lines[next].data() != line.data()) ++next;
-    if (!sound[next]) return false;
-    std::string_view f[kFields];
-    if (parse_entry_fields(f, checked_fields(line, f, kFields, true), &entries_.emplace_back())) return true;
-    entries_.pop_back();
-    return false;
+  logged_.reserve(lines.size());
+  size_t next = 0;
+  const auto next_line = [&](std::string_view* line) {
+    if (next == lines.size()) return false;
+    *line = lines[next++];
+    return true;
+  };
+  DateTimeReader times;
+  // Made once, not per line: each line's fields and entry are written whole before they are read.
+  std::string_view f[kFields];
+  LoggedEntry e;
+  const LineScan scan = scan_lines(kHeader.size(), next_line, [&](std::string_view line, size_t i) {
+    if (!sound[i] || !parse_entry_fields(f, checked_fields(line, f, kFields, true), times, &texts_, &e))
+      return false;
+    logged_.push_back(e);
+    return true;
   });
   if (scan.damaged_line > 0) {
     return Status::corrupt(gbk_to_utf8_lossy(path_) + ": line " + std::to_string(scan.damaged_line) +
@@ -294,8 +386,11 @@ Status ImportLog::append(std::vector<ImportEntry> entries, bool sync) {
     return fail(c, "cannot write");
   }
   size_ = sound_end_ += bytes.size();
-  entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
-                  std::make_move_iterator(entries.end()));
+  keep(entries);
+  if (copied_) {
+    entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
+                    std::make_move_iterator(entries.end()));
+  }
   return sync ? this->sync() : Status();
 }
 

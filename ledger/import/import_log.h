@@ -24,8 +24,11 @@
 
 #include <compare>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -58,6 +61,34 @@ struct ImportEntry {
   std::string channel, remark;  // Refund: GBK texts of the bill to book
 };
 
+// An ImportKey without its own copy of the order number.
+struct ImportKeyRef {
+  std::string_view order;
+  double time = 0, amount = 0;
+  ImportKeyRef() = default;
+  ImportKeyRef(std::string_view o, double t, double a) : order(o), time(t), amount(a) {}
+  explicit ImportKeyRef(const ImportKey& k) : order(k.order), time(k.time), amount(k.amount) {}
+  bool operator==(const ImportKeyRef&) const = default;
+};
+
+// An ImportEntry as the log holds it: the same fields, the texts views of bytes the log keeps for as
+// long as it is open (or of the ImportEntry it was made from). Those bytes never move: a view stays
+// right when entries are appended and the entries themselves move.
+struct LoggedEntry {
+  ImportKeyRef key;
+  uint64_t fingerprint = 0;
+  std::string_view merchant, channel, remark;
+  int32_t serial = 0;
+  ImportEntry::Kind kind = ImportEntry::Kind::Intent;
+  bool income = false;
+  bool refund = false;
+
+  ImportEntry entry() const;  // a copy that owns its texts
+};
+
+// Views of `e`'s texts, valid while `e` stays as it is.
+LoggedEntry logged_view(const ImportEntry& e);
+
 // The fingerprint of a bill's texts as the ledger stores them (GBK).
 uint64_t bill_fingerprint(std::string_view type, std::string_view channel, std::string_view remark);
 
@@ -74,7 +105,10 @@ class ImportLog {
   // the line) or a file operation fails.
   Status open(FileSystem& fs, const std::string& gbk_path, bool for_append);
 
-  const std::vector<ImportEntry>& entries() const { return entries_; }
+  // The entries read and appended, in order; their texts live as long as the log (or the next open).
+  std::span<const LoggedEntry> logged() const { return logged_; }
+  // The same entries as copies that own their texts, made when first asked for and kept up to date.
+  const std::vector<ImportEntry>& entries() const;
   // Bytes after the last sound line: an append cut short, to be written over.
   uint64_t torn_bytes() const { return size_ - sound_end_; }
 
@@ -82,17 +116,23 @@ class ImportLog {
   // open for_append (asserted).
   Status append(std::vector<ImportEntry> entries, bool sync);
   // Room for `more` entries to be appended, so that appends in groups do not move the entries read.
-  void reserve(size_t more) { entries_.reserve(entries_.size() + more); }
+  void reserve(size_t more) { logged_.reserve(logged_.size() + more); }
   Status sync();
 
  private:
   Status parse(std::string_view bytes);
   Status fail(FileCause cause, std::string_view what) const;
+  // Adds appended entries to logged_, their texts copied into texts_.
+  void keep(const std::vector<ImportEntry>& entries);
 
   FileSystem* fs_ = nullptr;
   std::string path_;
   std::unique_ptr<File> file_;
-  std::vector<ImportEntry> entries_;
+  std::unique_ptr<char[]> bytes_;  // the file as read: the texts of the entries read
+  std::deque<std::string> texts_;  // texts unescaped or appended; a deque never moves them
+  std::vector<LoggedEntry> logged_;
+  mutable std::vector<ImportEntry> entries_;  // copies of logged_[0, entries_.size()) once asked for
+  mutable bool copied_ = false;
   uint64_t size_ = 0, sound_end_ = 0;
   uint64_t synced_end_ = 0;  // the length this log's last sync made durable
   uint64_t marked_ = 0;      // the greatest length a mark line in the file names

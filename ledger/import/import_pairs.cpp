@@ -2,6 +2,7 @@
 #include "ledger/import/import_pairs.h"
 
 #include <algorithm>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -116,21 +117,23 @@ struct BookedKey {
 
 // What the log knows: the payments, the side of every bill it booked, the halves it remembers.
 // Views of the log's entries.
+template <typename Entry>
 struct LogKnowledge {
   PaymentIndex payments;
   FlatTable<ImportKeyRef, BookedKey, ImportKeyHash> booked;  // of every intent and done entry
   FlatTable<HalfRef, char, HalfHash> remembered;
-  std::vector<const ImportEntry*> refunds;  // remembered refunds
+  std::vector<const Entry*> refunds;  // remembered refunds
 };
 
 // Learns the log. Payments and booked keys only matter to refunds: without any (`refunds` false),
 // only the remembered halves are learnt.
-void learn(const std::vector<ImportEntry>& log, bool refunds, LogKnowledge* k) {
+template <typename Entry>
+void learn(std::span<const Entry> log, bool refunds, LogKnowledge<Entry>* k) {
   if (refunds) {
     k->payments.reserve(log.size());
     k->booked.reserve(log.size());
   }
-  for (const ImportEntry& e : log) {
+  for (const Entry& e : log) {
     const bool booked = e.kind == ImportEntry::Kind::Intent || e.kind == ImportEntry::Kind::Done;
     if (booked && refunds) {
       BookedKey* key = k->booked.try_emplace(ImportKeyRef(e.key), BookedKey{e.income, false}).first;
@@ -147,16 +150,19 @@ void learn(const std::vector<ImportEntry>& log, bool refunds, LogKnowledge* k) {
 }
 
 // Whether any refund takes part: one in the export, or one the log remembers.
-bool any_refund(const ExportRead& read, const std::vector<ImportEntry>& log) {
+template <typename Entry>
+bool any_refund(const ExportRead& read, std::span<const Entry> log) {
   return std::any_of(read.bills.begin(), read.bills.end(),
                      [](const ExportBill& b) { return b.kind == ExportBill::Kind::Refund; }) ||
          std::any_of(log.begin(), log.end(),
-                     [](const ImportEntry& e) { return e.kind == ImportEntry::Kind::Refund; });
+                     [](const Entry& e) { return e.kind == ImportEntry::Kind::Refund; });
 }
 
 // Refunds of this export: booked on the side they were booked before, or on the other side of the
 // payment they refund when it is booked; else remembered.
-void pair_refund(const ExportBill& b, LogKnowledge& known, const std::string& channel, Pairing* p) {
+template <typename Entry>
+void pair_refund(const ExportBill& b, LogKnowledge<Entry>& known, const std::string& channel,
+                 PairingOf<Entry>* p) {
   if (const BookedKey* key = known.booked.find({b.order, b.time, b.amount})) {
     p->book.push_back({&b, nullptr, key->income, true, b.line});
     return;
@@ -172,12 +178,10 @@ void pair_refund(const ExportBill& b, LogKnowledge& known, const std::string& ch
   }
 }
 
-}  // namespace
-
-Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log,
-                     const std::string& channel) {
+template <typename Entry>
+PairingOf<Entry> pair_with(const ExportRead& read, std::span<const Entry> log, const std::string& channel) {
   const bool refunds = any_refund(read, log);
-  LogKnowledge known;
+  LogKnowledge<Entry> known;
   learn(log, refunds, &known);
   if (refunds) {
     for (const ExportBill& b : read.bills) {
@@ -187,7 +191,7 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
       }
     }
   }
-  Pairing p;
+  PairingOf<Entry> p;
   p.book.reserve(read.bills.size());
   FlatTable<ImportKeyRef, char, ImportKeyHash> refunds_here;
   for (const ExportBill& b : read.bills) {
@@ -206,7 +210,7 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
   // Refunds that waited for a payment of this export (or of one imported since). One stored once
   // is not booked again from the log (it may have been deleted since); one whose import was cut
   // short after its intent is, unless its record is found.
-  for (const ImportEntry* r : known.refunds) {
+  for (const Entry* r : known.refunds) {
     const ImportKeyRef key(r->key);
     if (refunds_here.contains(key)) continue;
     if (const BookedKey* booked = known.booked.find(key); booked && booked->done) continue;
@@ -214,6 +218,18 @@ Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log
     if (paid && paid->booked) p.book.push_back({nullptr, r, !paid->income, true, paid->line});
   }
   return p;
+}
+
+}  // namespace
+
+Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log,
+                     const std::string& channel) {
+  return pair_with(read, std::span<const ImportEntry>(log), channel);
+}
+
+LoggedPairing pair_logged_refunds(const ExportRead& read, std::span<const LoggedEntry> log,
+                                  const std::string& channel) {
+  return pair_with(read, log, channel);
 }
 
 }  // namespace pennacle

@@ -9,6 +9,7 @@
 // whose payment has not been seen waits in the log and is booked when that payment arrives.
 #pragma once
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,24 +18,35 @@
 
 namespace pennacle {
 
-// One bill the import books (or finds already there).
-struct PairedBill {
-  const ExportBill* row = nullptr;       // the export's row; nullptr for a refund the log remembered
-  const ImportEntry* waiting = nullptr;  // that remembered refund
-  bool income = false;                   // the side booked
+// One bill the import books (or finds already there). `Entry` is the log's entry type: ImportEntry,
+// or LoggedEntry for a log read by ImportLog.
+template <typename Entry>
+struct PairedBillOf {
+  const ExportBill* row = nullptr;  // the export's row; nullptr for a refund the log remembered
+  const Entry* waiting = nullptr;   // that remembered refund
+  bool income = false;              // the side booked
   bool refund = false;
   int line = 0;  // the row's line; for a remembered refund, its payment's line (0 when not in this export)
 };
 
-struct Pairing {
-  std::vector<PairedBill> book;       // in the export's order; remembered refunds last
-  std::vector<ImportEntry> remember;  // closed payments and unbooked refunds the log does not hold yet
-  int closed_refunds = 0;             // refunds of closed payments: counted as failed or closed
-  int orphans = 0;                    // refunds without their payment
+template <typename Entry>
+struct PairingOf {
+  std::vector<PairedBillOf<Entry>> book;  // in the export's order; remembered refunds last
+  std::vector<ImportEntry> remember;      // closed payments and unbooked refunds the log does not hold yet
+  int closed_refunds = 0;                 // refunds of closed payments: counted as failed or closed
+  int orphans = 0;                        // refunds without their payment
 };
 
+using PairedBill = PairedBillOf<ImportEntry>;
+using Pairing = PairingOf<ImportEntry>;
+using LoggedPairedBill = PairedBillOf<LoggedEntry>;
+using LoggedPairing = PairingOf<LoggedEntry>;
+
 // Settles the pairs of `read` against what `log` remembers. `channel` (GBK) is what the export's
-// bills get as 付款方式, kept with a refund that waits.
+// bills get as 付款方式, kept with a refund that waits. The pairing points into `read` and `log`.
 Pairing pair_refunds(const ExportRead& read, const std::vector<ImportEntry>& log, const std::string& channel);
+// The same against the entries an ImportLog holds.
+LoggedPairing pair_logged_refunds(const ExportRead& read, std::span<const LoggedEntry> log,
+                                  const std::string& channel);
 
 }  // namespace pennacle

@@ -14,18 +14,18 @@ namespace pennacle {
 namespace {
 
 // The bill a paired row (or a remembered refund) books, its intent entry left for planned_entry.
-PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std::string& channel,
+PlannedBill planned_bill(const LoggedPairedBill& pb, const BillTable& table, const std::string& channel,
                          std::vector<RowNote>* notices) {
   PlannedBill p;
   Bill& bill = p.bill.bill;
   const ExportBill* row = pb.row;
-  const ImportEntry* w = pb.waiting;
+  const LoggedEntry* w = pb.waiting;
   p.bill.line = pb.line;
   bill.type = pb.income ? income_type() : expense_type();
   bill.amount = row ? row->amount : w->key.amount;
-  bill.channel = row ? channel : w->channel;
+  bill.channel = row ? std::string_view(channel) : w->channel;
   bill.time = row ? row->time : w->key.time;
-  bill.remark = row ? row->remark : w->remark;
+  bill.remark = row ? std::string_view(row->remark) : w->remark;
   if (cut_remark(table, &bill.remark)) {
     notices->push_back({pb.line, "the remark is cut to " + std::to_string(bill.remark.size()) + " bytes"});
   }
@@ -33,22 +33,23 @@ PlannedBill planned_bill(const PairedBill& pb, const BillTable& table, const std
 }
 
 // The intent entry of a bill to add (or of one found by its values).
-void planned_entry(const PairedBill& pb, PlannedBill* p) {
+void planned_entry(const LoggedPairedBill& pb, PlannedBill* p) {
   const ExportBill* row = pb.row;
-  const ImportEntry* w = pb.waiting;
+  const LoggedEntry* w = pb.waiting;
   const Bill& bill = p->bill.bill;
   p->entry.kind = ImportEntry::Kind::Intent;
-  p->entry.key = row ? ImportKey{row->order, row->time, row->amount} : w->key;
+  p->entry.key = row ? ImportKey{row->order, row->time, row->amount}
+                     : ImportKey{std::string(w->key.order), w->key.time, w->key.amount};
   p->entry.income = pb.income;
   p->entry.fingerprint = bill_fingerprint(bill.type, bill.channel, bill.remark);
-  p->entry.merchant = row ? row->merchant : w->merchant;
+  p->entry.merchant = row ? std::string_view(row->merchant) : w->merchant;
   p->entry.refund = pb.refund;
 }
 
 // A paired bill's key, a view of its row or remembered entry.
-SidedKeyRef paired_key(const PairedBill& pb) {
+SidedKeyRef paired_key(const LoggedPairedBill& pb) {
   if (pb.row) return {{pb.row->order, pb.row->time, pb.row->amount}, pb.income};
-  return {ImportKeyRef(pb.waiting->key), pb.income};
+  return {pb.waiting->key, pb.income};
 }
 
 // Keeps the last record of each serial, in ascending order: a later record of a serial read twice
@@ -141,18 +142,40 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out) {
   return rc;
 }
 
-// Intents that no later done entry of the same key answers: imports cut short between the two.
-std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log) {
-  FlatTable<ImportKeyRef, char, ImportKeyHash> answered;
-  std::vector<const ImportEntry*> open;
-  for (auto it = log.rbegin(); it != log.rend(); ++it) {
-    if (it->kind == ImportEntry::Kind::Done) {
-      answered.insert(ImportKeyRef(it->key));
-    } else if (it->kind == ImportEntry::Kind::Intent && !answered.contains(ImportKeyRef(it->key))) {
-      open.push_back(&*it);
+// Intents that no later done entry of the same key answers: imports cut short between the two. An
+// import appends a group's intents in a run, then the group's done entries in the same order, so an
+// intent's answer usually stands as far after it as its run is long: it is looked for there first,
+// and only an intent not answered there is looked up among all done entries (a table made when
+// first needed).
+std::vector<const LoggedEntry*> open_intents(std::span<const LoggedEntry> log) {
+  std::vector<const LoggedEntry*> open;
+  FlatTable<ImportKeyRef, size_t, ImportKeyHash> last_done;  // each key's last done entry
+  bool made = false;
+  const auto answered_later = [&](size_t i) {
+    if (!made) {
+      last_done.reserve(static_cast<size_t>(std::count_if(
+          log.begin(), log.end(), [](const LoggedEntry& e) { return e.kind == ImportEntry::Kind::Done; })));
+      for (size_t j = 0; j < log.size(); ++j) {
+        if (log[j].kind == ImportEntry::Kind::Done) *last_done.try_emplace(log[j].key, j).first = j;
+      }
+      made = true;
+    }
+    const size_t* last = last_done.find(log[i].key);
+    return last && *last > i;
+  };
+  for (size_t i = 0; i < log.size();) {
+    if (log[i].kind != ImportEntry::Kind::Intent) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < log.size() && log[end].kind == ImportEntry::Kind::Intent) ++end;
+    for (const size_t run = end - i; i < end; ++i) {
+      const size_t j = i + run;
+      const bool there = j < log.size() && log[j].kind == ImportEntry::Kind::Done && log[j].key == log[i].key;
+      if (!there && !answered_later(i)) open.push_back(&log[i]);
     }
   }
-  std::reverse(open.begin(), open.end());
   return open;
 }
 
@@ -160,7 +183,7 @@ namespace {
 
 // An open intent: the bill's record, if it was written, is the first unclaimed one above the
 // serial the intent names that holds the same values.
-void settle_open_intents(const std::vector<const ImportEntry*>& open, const LedgerFacts& ledger,
+void settle_open_intents(const std::vector<const LoggedEntry*>& open, const LedgerFacts& ledger,
                          const BillTable& table, Presence* p) {
   if (open.empty()) return;
   // Indexes of the records in ascending order of their serials.
@@ -169,7 +192,7 @@ void settle_open_intents(const std::vector<const ImportEntry*>& open, const Ledg
     const RecordFacts& f = ledger.live[i];
     by_values[{f.time, f.amount, f.income, f.fingerprint}].push_back(i);
   }
-  for (const ImportEntry* e : open) {
+  for (const LoggedEntry* e : open) {
     auto found =
         by_values.find({e->key.time, stored_amount(table, e->key.amount), e->income, e->fingerprint});
     if (found == by_values.end()) continue;
@@ -180,8 +203,8 @@ void settle_open_intents(const std::vector<const ImportEntry*>& open, const Ledg
       if (p->claimed[*it]) continue;
       p->claimed[*it] = true;
       const int32_t serial = ledger.live[*it].serial;
-      p->present.put({ImportKeyRef(e->key), e->income}, serial);
-      ImportEntry done = *e;
+      p->present.put({e->key, e->income}, serial);
+      ImportEntry done = e->entry();
       done.kind = ImportEntry::Kind::Done;
       done.serial = serial;
       p->settled.push_back(std::move(done));
@@ -194,18 +217,18 @@ void settle_open_intents(const std::vector<const ImportEntry*>& open, const Ledg
 
 // A done entry claims its record while the record holds the entry's time, amount and side and no
 // other entry claimed it first: after a restore, serials are handed out again to other bills.
-Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
+Presence resolve(std::span<const LoggedEntry> log, const std::vector<const LoggedEntry*>& open,
                  const LedgerFacts& ledger, const BillTable& table) {
   Presence p;
   p.claimed.assign(ledger.live.size(), false);
   p.present.reserve(ledger.live.size());  // plan meets the keys of the export's rows in it too
-  for (const ImportEntry& e : log) {
+  for (const LoggedEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Done) continue;
     const ptrdiff_t i = ledger.find(e.serial);
     if (i < 0 || p.claimed[static_cast<size_t>(i)]) continue;
     const RecordFacts& f = ledger.live[static_cast<size_t>(i)];
     if (f.time == e.key.time && f.amount == stored_amount(table, e.key.amount) && f.income == e.income) {
-      p.present.put({ImportKeyRef(e.key), e.income}, e.serial);
+      p.present.put({e.key, e.income}, e.serial);
       p.claimed[static_cast<size_t>(i)] = true;
     }
   }
@@ -227,7 +250,7 @@ Unclaimed unclaimed_records(const LedgerFacts& ledger, const Presence& p) {
 // The bills to book, split into those to add and those the ledger holds: by the log first, then
 // by their values. Rows with the same non-empty order number, time, amount and side are one bill;
 // rows without an order number are never one.
-Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
+Plan plan(const LoggedPairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
           const std::string& channel, const ExportRead& read, const CategoryRules* rules,
           std::vector<RowNote>* notices) {
   Plan out;
@@ -238,7 +261,7 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
   constexpr size_t kAhead = 8;  // rows whose keys are looked up early: the lookups miss the cache
   for (size_t i = 0; i < pairing.book.size(); ++i) {
     if (i + kAhead < pairing.book.size()) presence.present.prefetch(paired_key(pairing.book[i + kAhead]));
-    const PairedBill& pb = pairing.book[i];
+    const LoggedPairedBill& pb = pairing.book[i];
     PlannedBill p = planned_bill(pb, table, channel, notices);
     ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill, &texts);
     if (category.ignore) {
@@ -276,9 +299,9 @@ Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Un
 }
 
 // The lowest serial an open intent names: records above it may settle it.
-int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open) {
+int32_t lowest_open_intent(const std::vector<const LoggedEntry*>& open) {
   int32_t lowest = INT32_MAX;
-  for (const ImportEntry* e : open) lowest = std::min(lowest, e->serial);
+  for (const LoggedEntry* e : open) lowest = std::min(lowest, e->serial);
   return lowest;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,7 @@ DbCode walk_ledger(int32_t fingerprints_after, LedgerFacts* out);
 
 // What the log says the ledger holds: the live records each key claims, which records are claimed,
 // and the done entries that settle intents of an import cut short. Keys are views of the log's
-// entries: a Presence is used only while they stay where they are (an append may move them).
+// texts: a Presence is used only while the log is open.
 struct Presence {
   SerialStacks<SidedKeyRef, SidedKeyHash> present;  // the serials of the live records of each key
   std::vector<bool> claimed;                        // by index in LedgerFacts::live
@@ -56,11 +57,11 @@ struct Presence {
 };
 
 // Intents that no later done entry of the same key answers: imports cut short between the two.
-std::vector<const ImportEntry*> open_intents(const std::vector<ImportEntry>& log);
+std::vector<const LoggedEntry*> open_intents(std::span<const LoggedEntry> log);
 // The lowest serial an open intent names: records above it may settle it.
-int32_t lowest_open_intent(const std::vector<const ImportEntry*>& open);
+int32_t lowest_open_intent(const std::vector<const LoggedEntry*>& open);
 
-Presence resolve(const std::vector<ImportEntry>& log, const std::vector<const ImportEntry*>& open,
+Presence resolve(std::span<const LoggedEntry> log, const std::vector<const LoggedEntry*>& open,
                  const LedgerFacts& ledger, const BillTable& table);
 
 // Live records no log entry claims, by time, amount, side and channel (views of `ledger`).
@@ -92,7 +93,7 @@ struct Plan {
 // same non-empty order number, time, amount and side are one bill; rows without one never are.
 // `channel` (GBK) is the export's 付款方式; remarks cut to the table are noted in `notices`.
 // Takes the records it finds from `presence` and `unclaimed`.
-Plan plan(const Pairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
+Plan plan(const LoggedPairing& pairing, const BillTable& table, Presence& presence, Unclaimed unclaimed,
           const std::string& channel, const ExportRead& read, const CategoryRules* rules,
           std::vector<RowNote>* notices);
 
