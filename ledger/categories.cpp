@@ -9,6 +9,7 @@
 #include <set>
 #include <thread>
 
+#include "ledger/checked_lines.h"
 #include "platform/gbk.h"
 #include "store/side_files.h"
 
@@ -21,6 +22,9 @@ constexpr uint64_t kMaxFileBytes = 256u << 20;
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
 // A file with this many more lines than its state needs is written anew at the next update.
 constexpr size_t kSupersededSlack = 4096;
+// Room for entries made before a file is read: an entry line is rarely shorter (room not used is
+// never touched, so a guess too high costs only address space).
+constexpr size_t kShortestEntryLine = 32;
 
 uint32_t fnv32(std::string_view s) {
   uint32_t h = 2166136261u;
@@ -53,26 +57,6 @@ std::string exact(double v) {
 }
 
 std::string checked(std::string line) { return line + kTab + hex8(fnv32(line)) + "\n"; }
-
-// The fields of a whole line whose last field is the checksum of the rest, into `f` (room for
-// `capacity`): their count, 0 when it is no such line, capacity + 1 when it has more fields.
-size_t checked_fields(std::string_view line, std::string_view* f, size_t capacity) {
-  if (line.empty() || line.back() != '\n') return 0;
-  line.remove_suffix(1);
-  if (line.size() < 10 || line[line.size() - 9] != kTab) return 0;
-  uint32_t check = 0;
-  if (!whole(line.substr(line.size() - 8), &check, 16) || check != fnv32(line.substr(0, line.size() - 9)))
-    return 0;
-  line.remove_suffix(9);
-  size_t n = 0;
-  for (size_t start = 0;;) {
-    if (n == capacity) return capacity + 1;
-    const size_t tab = line.find(kTab, start);
-    f[n++] = line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start);
-    if (tab == std::string_view::npos) return n;
-    start = tab + 1;
-  }
-}
 
 std::string name_line(std::string_view name) {
   return checked("N" + std::string(1, kTab) + std::string(name));
@@ -224,6 +208,40 @@ Status CategoryFile::read_all() {
 
 namespace {
 
+// The lines of `bytes` from an offset, each with whether it passes its checksum: checked 64 at a
+// time, four side by side (check_lines), and handed out in order.
+class LinesAhead {
+ public:
+  LinesAhead(std::string_view bytes, size_t at) : bytes_(bytes), next_(at) {}
+
+  // The next line (with its end when it has one) and its check; false past the last.
+  bool next(std::string_view* line, bool* sound) {
+    if (given_ == count_ && !fill()) return false;
+    *line = lines_[given_];
+    *sound = sound_[given_++];
+    return true;
+  }
+
+ private:
+  bool fill() {
+    given_ = count_ = 0;
+    while (count_ < kBatch && next_ < bytes_.size()) {
+      const size_t end = bytes_.find('\n', next_);
+      lines_[count_] = bytes_.substr(next_, end == std::string_view::npos ? end : end + 1 - next_);
+      next_ += lines_[count_++].size();
+    }
+    check_lines(lines_, count_, sound_);
+    return count_ > 0;
+  }
+
+  static constexpr size_t kBatch = 64;
+  std::string_view bytes_;
+  size_t next_;
+  std::string_view lines_[kBatch];
+  bool sound_[kBatch] = {};
+  size_t count_ = 0, given_ = 0;
+};
+
 // One line's effect, or false when the line is not a sound line of the format.
 struct LineEffect {
   char kind = 0;
@@ -238,7 +256,7 @@ struct LineEffect {
 bool parse_line(std::string_view line, LineEffect* out, const std::string* good_name,
                 const NamedEntryFileKind& kind) {
   std::string_view f[7];  // the most fields a line has (an entry's)
-  const size_t n = checked_fields(line, f, std::size(f));
+  const size_t n = checked_fields(line, f, std::size(f), /*known_sound=*/true);
   if (n == 0 || n > std::size(f) || f[0].size() != 1) return false;
   out->kind = f[0][0];
   switch (out->kind) {
@@ -280,18 +298,20 @@ Status CategoryFile::parse(std::string_view bytes) {
                            std::string(header.substr(0, header.size() - 1)) + "')");
   }
   std::set<std::string> known(names_.begin(), names_.end());
+  entries_.reserve(bytes.size() / kShortestEntryLine);
   std::string last_name;  // the name of the last sound entry: checked and known
   bool have_last = false;
   size_t at = header.size(), bad_at = std::string_view::npos;
   int line_number = 1, bad_line = 0;
   sound_end_ = at;
   // Past the first bad line only marks are looked for: one naming a length beyond it is damage.
-  while (at < bytes.size()) {
+  LinesAhead ahead(bytes, at);
+  std::string_view line;
+  bool checked = false;
+  while (ahead.next(&line, &checked)) {
     ++line_number;
-    const size_t end = bytes.find('\n', at);
-    const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end + 1 - at);
     LineEffect e;
-    const bool sound = parse_line(line, &e, have_last ? &last_name : nullptr, *kind_);
+    const bool sound = checked && parse_line(line, &e, have_last ? &last_name : nullptr, *kind_);
     if (sound && e.kind == 'S') {
       marked_ = std::max(marked_, e.mark);
     } else if (sound && bad_at == std::string_view::npos) {
@@ -310,9 +330,8 @@ Status CategoryFile::parse(std::string_view bytes) {
       bad_at = at;
       bad_line = line_number;
     }
-    if (end == std::string_view::npos) break;
-    at = end + 1;
-    if (bad_at == std::string_view::npos) sound_end_ = at;
+    at += line.size();
+    if (bad_at == std::string_view::npos && line.back() == '\n') sound_end_ = at;
   }
   entries_.settle();
   if (bad_at != std::string_view::npos && marked_ > bad_at) {

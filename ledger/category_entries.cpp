@@ -5,15 +5,15 @@
 namespace pennacle {
 namespace {
 
-bool serial_below(const CategoryEntries::value_type& v, int32_t serial) { return v.first < serial; }
+bool serial_below(const CategoryEntries::Item& v, int32_t serial) { return v.first < serial; }
 
 }  // namespace
 
-CategoryEntries::const_iterator CategoryEntries::lower_bound(int32_t serial) const {
+CategoryEntries::Iterator CategoryEntries::lower_bound(int32_t serial) const {
   return std::lower_bound(items_.begin(), items_.end(), serial, serial_below);
 }
 
-CategoryEntries::const_iterator CategoryEntries::find(int32_t serial) const {
+CategoryEntries::Iterator CategoryEntries::find(int32_t serial) const {
   const auto it = lower_bound(serial);
   return it != end() && it->first == serial ? it : end();
 }
@@ -37,12 +37,12 @@ void CategoryEntries::set_all(const std::vector<CategoryEntry>& changes) {
     for (const CategoryEntry& e : changes) set(e);
     return;
   }
-  std::vector<value_type> sorted;
+  std::vector<Item> sorted;
   sorted.reserve(changes.size());
   for (const CategoryEntry& e : changes) sorted.emplace_back(e.key.serial, e);
   // Stable, then the last of each serial kept: later changes win.
   std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const value_type& a, const value_type& b) { return a.first < b.first; });
+                   [](const Item& a, const Item& b) { return a.first < b.first; });
   size_t kept = 0;
   for (size_t i = 0; i < sorted.size(); ++i) {
     if (i + 1 < sorted.size() && sorted[i + 1].first == sorted[i].first) continue;
@@ -55,10 +55,10 @@ void CategoryEntries::set_all(const std::vector<CategoryEntry>& changes) {
                   std::make_move_iterator(sorted.end()));
     return;
   }
-  std::vector<value_type> merged;
+  std::vector<Item> merged;
   merged.reserve(items_.size() + sorted.size());
   auto held = items_.begin();
-  for (value_type& change : sorted) {
+  for (Item& change : sorted) {
     while (held != items_.end() && held->first < change.first) merged.push_back(std::move(*held++));
     if (held != items_.end() && held->first == change.first) ++held;  // replaced
     merged.push_back(std::move(change));
@@ -89,7 +89,7 @@ void CategoryEntries::settle() {
   if (settled_) return;
   settled_ = true;
   std::stable_sort(items_.begin(), items_.end(),
-                   [](const value_type& a, const value_type& b) { return a.first < b.first; });
+                   [](const Item& a, const Item& b) { return a.first < b.first; });
   size_t kept = 0;
   for (size_t i = 0; i < items_.size(); ++i) {
     const bool superseded = i + 1 < items_.size() && items_[i + 1].first == items_[i].first;

@@ -28,15 +28,15 @@ struct CategoryEntry {
 
 class CategoryEntries {
  public:
-  using value_type = std::pair<int32_t, CategoryEntry>;
-  using const_iterator = std::vector<value_type>::const_iterator;
+  using Item = std::pair<int32_t, CategoryEntry>;
+  using Iterator = std::vector<Item>::const_iterator;
 
-  const_iterator begin() const { return items_.begin(); }
-  const_iterator end() const { return items_.end(); }
+  Iterator begin() const { return items_.begin(); }
+  Iterator end() const { return items_.end(); }
   bool empty() const { return items_.empty(); }
   size_t size() const { return items_.size(); }
-  const_iterator lower_bound(int32_t serial) const;
-  const_iterator find(int32_t serial) const;
+  Iterator lower_bound(int32_t serial) const;
+  Iterator find(int32_t serial) const;
   size_t count(int32_t serial) const { return find(serial) != end() ? 1 : 0; }
 
   // Sets the entry of e.key.serial, at the end without a search when the serial is above every one
@@ -49,10 +49,11 @@ class CategoryEntries {
   template <class Gone>
   size_t erase_if(Gone gone) {
     const size_t before = items_.size();
-    std::erase_if(items_, [&](const value_type& v) { return gone(v.second); });
+    std::erase_if(items_, [&](const Item& v) { return gone(v.second); });
     return before - items_.size();
   }
   void clear() { items_.clear(); }
+  void reserve(size_t n) { items_.reserve(n); }
 
   // Reading a file front to back: each line's entry, or a drop of its serial, in the file's order,
   // later lines winning; then settle() once, before any other call.
@@ -61,7 +62,7 @@ class CategoryEntries {
   void settle();
 
  private:
-  std::vector<value_type> items_;
+  std::vector<Item> items_;
   bool settled_ = true;  // items_ is sorted, one entry a serial, no drops among them
 };
 

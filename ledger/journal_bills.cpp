@@ -73,7 +73,7 @@ class EntryCursor {
 
  private:
   const CategoryEntries* entries_;
-  CategoryEntries::const_iterator at_;
+  CategoryEntries::Iterator at_;
 };
 
 }  // namespace
