@@ -113,7 +113,10 @@ class PosixFile final : public File {
     if (!may_write_) return FileCause::AccessDenied;
     if (length > static_cast<uint64_t>(INT64_MAX)) return FileCause::BadSeek;
     for (;;) {
-      if (ftruncate(fd_, static_cast<off_t>(length)) == 0) return FileCause::None;
+      if (ftruncate(fd_, static_cast<off_t>(length)) == 0) {
+        map_.note_size(length);  // a cut through this open is never read from the mapping
+        return FileCause::None;
+      }
       if (errno != EINTR) return file_cause_from_errno(errno);
     }
   }

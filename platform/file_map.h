@@ -24,6 +24,8 @@ class FileMap {
   // After the file was cut shorter, bytes past its new end within its last page read as zeros, so
   // a caller that must tell those from the file's own bytes checks a bound of its own first.
   [[nodiscard]] bool copy(int fd, uint64_t offset, void* buf, size_t n);
+  // The file's length is now `length`, set through this process's own open.
+  void note_size(uint64_t length) { known_size_.store(length, std::memory_order_relaxed); }
   // Unmaps; the next copy maps again. Not while another thread copies.
   void reset();
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "platform/file.h"
@@ -88,6 +89,24 @@ TEST_F(FileMapTest, AFileCutShorterBehindItsBackRefusesTheBytesThatAreGone) {
   }
   copy(3 * kPage - 8, 16, &ok);  // straddles a page that is gone
   EXPECT_FALSE(ok);
+}
+
+// A file cut shorter through the File that owns the mapping: the bytes past the new end in its last
+// page are refused, as a read would find them gone, not copied as the zeros the page holds there.
+TEST(FileMapThroughFile, ACutThroughTheSameOpenIsNeverReadFromTheMapping) {
+  testing::TempDir tmp;
+  const std::string path = tmp.write("c.bin", pattern(4 * kPage, 'c'));
+  std::unique_ptr<File> f;
+  ASSERT_EQ(posix_file_system().open(path, FileAccess::ReadWrite, FileShare::DenyNone, &f), FileCause::None);
+  char out[16];
+  ASSERT_TRUE(f->read_mapped(3 * kPage, out, sizeof out));
+  ASSERT_EQ(f->set_size(kPage + 100), FileCause::None);
+  EXPECT_FALSE(f->read_mapped(kPage + 90, out, sizeof out));  // runs 6 bytes past the new end
+  EXPECT_TRUE(f->read_mapped(kPage + 84, out, sizeof out));
+  EXPECT_EQ(std::string(out, sizeof out), pattern(4 * kPage, 'c').substr(kPage + 84, sizeof out));
+  ASSERT_EQ(f->set_size(2 * kPage), FileCause::None);  // grown again: zeros, as a read finds them
+  EXPECT_TRUE(f->read_mapped(kPage + 90, out, sizeof out));
+  EXPECT_EQ(std::string(out + 10, 6), std::string(6, '\0'));
 }
 
 // The handler catches only faults inside a guarded copy: any other bus error ends the program as
