@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
-#include <charconv>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <set>
 #include <thread>
 
@@ -16,7 +14,6 @@
 namespace pennacle {
 namespace {
 
-constexpr char kTab = '\t';
 constexpr uint64_t kMaxFileBytes = 256u << 20;
 // A backup holds the lock byte while it copies the file; a writer waits that long for it.
 constexpr auto kLockWait = std::chrono::milliseconds(2000);
@@ -26,42 +23,13 @@ constexpr size_t kSupersededSlack = 4096;
 // never touched, so a guess too high costs only address space).
 constexpr size_t kShortestEntryLine = 32;
 
-uint32_t fnv32(std::string_view s) {
-  uint32_t h = 2166136261u;
-  for (unsigned char c : s) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-std::string hex8(uint32_t v) {
-  char buf[9];
-  std::snprintf(buf, sizeof buf, "%08x", v);
-  return buf;
-}
-
-template <typename T>
-bool whole(std::string_view s, T* out, int base = 10) {
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), *out, base);
-  return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size();
-}
-
+// A time or an amount as the file holds it: the exact number, never one that is not finite.
 bool whole_double(std::string_view s, double* out) {
-  const auto r = std::from_chars(s.data(), s.data() + s.size(), *out);
-  return !s.empty() && r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(*out);
+  return parse_exact_number(s, out) && std::isfinite(*out);
 }
 
-// Shortest text that reads back as the same double.
-std::string exact(double v) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
-std::string checked(std::string line) { return line + kTab + hex8(fnv32(line)) + "\n"; }
-
-std::string name_line(std::string_view name) {
-  return checked("N" + std::string(1, kTab) + std::string(name));
-}
-std::string drop_line(int32_t serial) { return checked("D" + std::string(1, kTab) + std::to_string(serial)); }
+std::string name_line(std::string_view name) { return checked_line({"N", std::string(name)}); }
+std::string drop_line(int32_t serial) { return checked_line({"D", std::to_string(serial)}); }
 
 bool same_values(const CategoryKey& a, const CategoryKey& b) {
   return a.time == b.time && a.amount == b.amount && a.income == b.income;
@@ -109,17 +77,11 @@ std::string categories_path(std::string_view gbk_record_file) {
 }
 
 std::string category_entry_line(const CategoryEntry& e) {
-  std::string line = "E";
-  for (const std::string& f :
-       {std::to_string(e.key.serial), exact(e.key.time), exact(e.key.amount),
-        std::string(e.key.income ? "+" : "-"), std::string(e.by_hand ? "h" : "r"), e.name})
-    line += kTab + f;
-  return checked(std::move(line));
+  return checked_line({"E", std::to_string(e.key.serial), exact_number(e.key.time),
+                       exact_number(e.key.amount), e.key.income ? "+" : "-", e.by_hand ? "h" : "r", e.name});
 }
 
-std::string category_mark_line(uint64_t length) {
-  return checked("S" + std::string(1, kTab) + std::to_string(length));
-}
+std::string category_mark_line(uint64_t length) { return checked_line({"S", std::to_string(length)}); }
 
 CategoryFile::~CategoryFile() {
   if (file_) file_->close();
@@ -261,9 +223,9 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
   out->kind = f[0][0];
   switch (out->kind) {
     case 'S':
-      return n == 2 && whole(f[1], &out->mark);
+      return n == 2 && whole_number(f[1], &out->mark);
     case 'D':
-      return n == 2 && whole(f[1], &out->dropped);
+      return n == 2 && whole_number(f[1], &out->dropped);
     case 'N':
       out->name = std::string(n == 2 ? f[1] : std::string_view());
       return n == 2 && kind.name_problem(out->name).empty();
@@ -271,7 +233,7 @@ bool parse_line(std::string_view line, LineEffect* out, const std::string* good_
       if (n != 7) return false;
       CategoryEntry& e = out->entry;
       e.name = std::string(f[6]);
-      if (!whole(f[1], &e.key.serial) || !whole_double(f[2], &e.key.time) ||
+      if (!whole_number(f[1], &e.key.serial) || !whole_double(f[2], &e.key.time) ||
           !whole_double(f[3], &e.key.amount))
         return false;
       if ((f[4] != "+" && f[4] != "-") || (f[5] != "h" && f[5] != "r")) return false;
