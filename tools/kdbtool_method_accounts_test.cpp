@@ -89,21 +89,6 @@ class MethodAccounts : public JournalLedgerTest {
     EXPECT_EQ(run({"export", db, "--format", format}), 0) << err_.str();
     return out_.str();
   }
-  void delete_serial(const std::string& db, int32_t serial) {
-    ASSERT_TRUE(open_db(db));
-    const int32_t count = record_count();
-    call_command(db_go_first, {});
-    Status deleted = Status::not_found("no record has serial " + std::to_string(serial));
-    for (int32_t k = 0; k < count; ++k, call_command(db_skip, {})) {
-      int32_t s = 0;
-      if (db_current_serial(&s) == DbCode::Ok && s == serial) {
-        deleted = delete_current_bill(posix_file_system(), 45500.5);
-        break;
-      }
-    }
-    close_db();
-    ASSERT_TRUE(deleted.ok()) << deleted.message();
-  }
 };
 
 TEST_F(MethodAccounts, AnImportKeepsThemAndEveryCheckerAcceptsTheJournalThatPostsThere) {
@@ -152,7 +137,7 @@ TEST_F(MethodAccounts, AnEditAndAnUndeleteTakeTheAccountAlong) {
       << out_.str();
   expect_checked_export(db, JournalFormat::Hledger);
 
-  delete_serial(db, taxi);
+  delete_serial(db, taxi, 45500.5);
   EXPECT_EQ(journal(db, "hledger").find("Liabilities:Huabei"), std::string::npos) << "deleted, not posted";
   ASSERT_EQ(run({"undelete", db, std::to_string(taxi)}), 0) << err_.str();
   const int32_t back = serial_of(db, "Liabilities:Huabei");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ledger/bin_ledger.h"
 #include "ledger/import/bill_csv.h"
 #include "ledger/import/export_samples.h"  // u8: literals in the tests are GBK, the tool speaks UTF-8
 #include "store/test_support.h"
@@ -72,6 +73,23 @@ class ImportTest : public KdbtoolTest {
     EXPECT_NE(line.find(u8(",分类")), std::string::npos) << line;
     while (std::getline(in, line)) lines.push_back(line.substr(line.find(',') + 1));
     return lines;
+  }
+  // Deletes the bill with `serial` as the window does, at `deleted_at` plus the record's place in the
+  // file (days), so that bills deleted one after another are apart in the bin.
+  void delete_serial(const std::string& db, int32_t serial, double deleted_at) {
+    ASSERT_TRUE(open_db(db));
+    const int32_t count = record_count();
+    call_command(db_go_first, {});
+    Status deleted = Status::not_found("no record has serial " + std::to_string(serial));
+    for (int32_t k = 0; k < count; ++k, call_command(db_skip, {})) {
+      int32_t s = 0;
+      if (db_current_serial(&s) == DbCode::Ok && s == serial) {
+        deleted = delete_current_bill(posix_file_system(), deleted_at + k);
+        break;
+      }
+    }
+    close_db();
+    ASSERT_TRUE(deleted.ok()) << deleted.message();
   }
   void expect_each_once(const std::string& db, const std::vector<std::string>& want) {
     std::vector<std::string> got = bills(db);

@@ -26,22 +26,7 @@ class KdbtoolTrash : public ImportTest {
     ImportTest::SetUp();
     db_ = make_ledger();
   }
-  // Deletes the bill with `serial` as the window does.
-  void delete_serial(int32_t serial) {
-    ASSERT_TRUE(open_db(db_));
-    const int32_t count = record_count();
-    call_command(db_go_first, {});
-    Status deleted = Status::not_found("no record has serial " + std::to_string(serial));
-    for (int32_t k = 0; k < count; ++k, call_command(db_skip, {})) {
-      int32_t s = 0;
-      if (db_current_serial(&s) == DbCode::Ok && s == serial) {
-        deleted = delete_current_bill(posix_file_system(), kDeletedAt + k);
-        break;
-      }
-    }
-    close_db();
-    ASSERT_TRUE(deleted.ok()) << deleted.message();
-  }
+  void delete_serial(int32_t serial) { ImportTest::delete_serial(db_, serial, kDeletedAt); }
   std::string bin() const { return db_ + ".trash"; }
   std::string db_;
 };
