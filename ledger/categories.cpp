@@ -67,13 +67,13 @@ std::string category_name_problem(std::string_view name) {
 }
 
 const NamedEntryFileKind& category_file_kind() {
-  static const NamedEntryFileKind kKind{"pennacle categories 1\n", "categories", &starting_categories(),
-                                        &category_name_problem};
+  static const NamedEntryFileKind kKind{"categories", "pennacle categories 1\n", "categories",
+                                        &starting_categories(), &category_name_problem};
   return kKind;
 }
 
 std::string categories_path(std::string_view gbk_record_file) {
-  return side_file_path(gbk_record_file, "categories");
+  return side_file_path(gbk_record_file, category_file_kind().suffix);
 }
 
 std::string category_entry_line(const CategoryEntry& e) {

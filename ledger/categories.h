@@ -63,6 +63,7 @@ std::string categories_path(std::string_view gbk_record_file);
 // for it in messages (UTF-8) and the names a new file starts with. Two kinds never read each
 // other's file: the header differs.
 struct NamedEntryFileKind {
+  std::string_view suffix;  // of the side file beside the record file (store/side_files.h)
   std::string_view header;  // the first line, with its line break
   std::string_view noun;    // "categories": "not a categories file", "cannot open the categories"
   const std::vector<std::string>* starting_names;  // never nullptr

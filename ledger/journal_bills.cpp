@@ -13,6 +13,7 @@
 #include "platform/gbk.h"
 #include "runtime/commands.h"
 #include "store/record_store.h"
+#include "store/side_files.h"
 
 namespace pennacle {
 namespace {
@@ -42,17 +43,16 @@ Result<std::shared_ptr<const CategoryFile>> ledger_category_file(
     const NamedEntryFileKind& kind = category_file_kind()) {
   Result<BillTable> table = current_bill_table();
   if (!table.ok()) return table.status();
-  const bool accounts = &kind == &method_account_file_kind();
   auto file = std::make_shared<CategoryFile>(kind);
-  const std::string path =
-      accounts ? method_accounts_path(table->full_path) : categories_path(table->full_path);
-  if (Status s = file->open(posix_file_system(), path, false); !s.ok()) return s;
+  if (Status s = file->open(posix_file_system(), side_file_path(table->full_path, kind.suffix), false);
+      !s.ok())
+    return s;
   return std::shared_ptr<const CategoryFile>(std::move(file));
 }
 
 // A file's entries looked up in the order of a walk: serials mostly rise along it, so a cursor
-// that moves forward meets each bill's entry in a step or two, where a search of the map would miss
-// the cache at each of its levels. A serial behind the cursor is searched for.
+// that moves forward meets each bill's entry in a step or two, where a search of all entries would
+// miss the cache at each of its steps. A serial behind the cursor is searched for.
 class EntryCursor {
  public:
   explicit EntryCursor(const Result<std::shared_ptr<const CategoryFile>>& file)

@@ -9,8 +9,8 @@ namespace pennacle {
 
 const NamedEntryFileKind& method_account_file_kind() {
   static const std::vector<std::string> kNoNames;
-  static const NamedEntryFileKind kKind{"pennacle method accounts 1\n", "method accounts", &kNoNames,
-                                        &method_account_problem};
+  static const NamedEntryFileKind kKind{kMethodAccountsSuffix, "pennacle method accounts 1\n",
+                                        "method accounts", &kNoNames, &method_account_problem};
   return kKind;
 }
 
