@@ -153,13 +153,20 @@ void print_changes(const std::vector<Change>& changes, std::ostream& out) {
   }
 }
 
-bool gives_method_accounts(const CategoryRules& rules) {
-  for (RuleSection section : {RuleSection::Alipay, RuleSection::WeChat, RuleSection::Pennacle}) {
-    for (const CategoryRules::Rule& r : rules.rules(section)) {
-      if (!r.method_account.empty()) return true;
+// The first methodAccount of the rules, in every section, for which `pick` (bool(const std::string&))
+// holds; nullptr when none does.
+template <typename Pick>
+const std::string* find_method_account(const CategoryRules& rules, Pick&& pick) {
+  for (size_t section = 0; section < kRuleSections; ++section) {
+    for (const CategoryRules::Rule& r : rules.rules(static_cast<RuleSection>(section))) {
+      if (!r.method_account.empty() && pick(r.method_account)) return &r.method_account;
     }
   }
-  return false;
+  return nullptr;
+}
+
+bool gives_method_accounts(const CategoryRules& rules) {
+  return find_method_account(rules, [](const std::string&) { return true; }) != nullptr;
 }
 
 // What a categorize sets: categories and method accounts, and its counts.
@@ -214,16 +221,14 @@ Result<std::optional<CategoryRules>> rules_for_bills(const std::string& db_arg,
                                                      const std::string& rules_arg) {
   Result<std::optional<CategoryRules>> rules = rules_for(db_arg, rules_arg);
   if (!rules.ok() || !*rules) return rules;
-  for (RuleSection section : {RuleSection::Alipay, RuleSection::WeChat, RuleSection::Pennacle}) {
-    for (const CategoryRules::Rule& r : (*rules)->rules(section)) {
-      if (r.method_account.empty()) continue;
-      if (std::string why = method_account_problem(r.method_account); !why.empty()) {
-        const std::string file = rules_arg.empty() ? rules_path_beside(db_arg) : rules_arg;
-        return Status::invalid(file + ": methodAccount '" + utf8(r.method_account) + "': " + why);
-      }
-    }
-  }
-  return rules;
+  std::string why;
+  const std::string* bad = find_method_account(**rules, [&why](const std::string& account) {
+    why = method_account_problem(account);
+    return !why.empty();
+  });
+  if (!bad) return rules;
+  const std::string file = rules_arg.empty() ? rules_path_beside(db_arg) : rules_arg;
+  return Status::invalid(file + ": methodAccount '" + utf8(*bad) + "': " + why);
 }
 
 int kdbtool_categorize(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -238,12 +243,13 @@ int kdbtool_categorize(const std::vector<std::string>& args, std::ostream& out, 
   // leave the method account file alone (read only, never made).
   CategoryFile file;
   MethodAccountFile accounts;
-  const bool accounts_written = !a.dry_run && gives_method_accounts(**rules);
+  const bool rules_give_accounts = gives_method_accounts(**rules);
+  const bool accounts_written = !a.dry_run && rules_give_accounts;
   if (Status s = open_categories(a.file, !a.dry_run, &file); !s.ok()) return fail(err, s.message());
   if (Status s = open_method_accounts(a.file, accounts_written, &accounts); !s.ok())
     return fail(err, s.message());
   Categorized c;
-  c.rules_give_accounts = gives_method_accounts(**rules);
+  c.rules_give_accounts = rules_give_accounts;
   const Status walked =
       for_each_live_bill(a.file, [&](LiveBill& b) { categorize_bill(a, **rules, file, accounts, b, &c); });
   if (!walked.ok()) return fail(err, walked.message());
