@@ -25,18 +25,19 @@ constexpr std::string_view kLogSuffix = "imports";
 Status map_imported(ImportLog* log, const Bill& bill, int32_t old_serial, int32_t new_serial,
                     const BillTable& table) {
   if (!log) return Status();
-  const auto booked = [&](const ImportEntry& e, int32_t serial) {
+  const auto booked = [&](const LoggedEntry& e, int32_t serial) {
     return e.kind == ImportEntry::Kind::Done && e.serial == serial && e.key.time == bill.time &&
            stored_amount(table, e.key.amount) == bill.amount && e.income == !bill.is_expense();
   };
+  const std::span<const LoggedEntry> logged = log->logged();
   std::vector<ImportEntry> add;
-  for (const ImportEntry& e : log->entries()) {
+  for (const LoggedEntry& e : logged) {
     if (!booked(e, old_serial)) continue;
-    const bool mapped = std::any_of(log->entries().begin(), log->entries().end(), [&](const ImportEntry& n) {
+    const bool mapped = std::any_of(logged.begin(), logged.end(), [&](const LoggedEntry& n) {
       return booked(n, new_serial) && n.key == e.key;
     });
     if (mapped) continue;
-    add.push_back(e);
+    add.push_back(e.entry());
     add.back().serial = new_serial;
   }
   return add.empty() ? Status() : log->append(add, true);
