@@ -153,8 +153,15 @@ Result<BillTable> current_bill_table() {
 }
 
 bool cut_remark(const BillTable& table, std::string* remark) {
+  std::string_view view = *remark;
+  if (!cut_remark(table, &view)) return false;
+  remark->resize(view.size());
+  return true;
+}
+
+bool cut_remark(const BillTable& table, std::string_view* remark) {
   if (remark->size() <= table.remark_limit) return false;
-  remark->resize(cut_gbk(*remark, table.remark_limit).size());
+  *remark = cut_gbk(*remark, table.remark_limit);
   return true;
 }
 

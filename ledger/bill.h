@@ -81,6 +81,8 @@ Result<BillTable> current_bill_table();
 
 // Cuts `remark` on a character boundary to what the table takes; true when it was cut.
 bool cut_remark(const BillTable& table, std::string* remark);
+// The same for a view, which is left a view of the same bytes.
+bool cut_remark(const BillTable& table, std::string_view* remark);
 
 // An amount as the table gives it back once stored (a float or integer field loses precision).
 double stored_amount(const BillTable& table, double amount);

@@ -209,7 +209,7 @@ Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptio
 Status fill_categories(const std::vector<BillThere>& there, ImportCategoryWriter& categories) {
   std::vector<ImportCategoryWriter::HeldBill> held;
   held.reserve(there.size());
-  for (const BillThere& t : there) held.push_back({&t.bill, &t.category, t.serial});
+  for (const BillThere& t : there) held.push_back({t.key, &t.category});
   return categories.fill_missing(held);
 }
 

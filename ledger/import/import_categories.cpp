@@ -95,7 +95,7 @@ Status ImportCategoryWriter::fill_missing(const std::vector<HeldBill>& held) {
     if (Status s = open_accounts(); !s.ok()) return s;
   }
   for (const HeldBill& h : held) {
-    const CategoryKey key = stored_key(*h.bill, h.serial);
+    const CategoryKey& key = h.key;
     if (!h.category->name.empty() && !file_.find(key)) entries.push_back({key, h.category->name, false});
     const std::string& account = h.category->method_account;
     if (!account.empty() && !accounts_.find(key)) accounts.push_back({key, account, false});

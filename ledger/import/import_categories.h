@@ -57,11 +57,10 @@ class ImportCategoryWriter {
   // asked for at the first write, which drops the entries of bills that are gone (none are dropped
   // without it) from the category file and, when it writes then too, the method account file.
   Status open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live);
-  // A bill the ledger held already, record `serial`.
+  // A bill the ledger held already: its record's key, the amount as stored.
   struct HeldBill {
-    const Bill* bill;
+    CategoryKey key;
     const ImportCategory* category;
-    int32_t serial;
   };
   // Those of `held` without an entry take their category, and those without a method account entry
   // their account (a bill an import cut short stored before they were written).

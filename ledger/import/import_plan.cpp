@@ -13,23 +13,30 @@
 namespace pennacle {
 namespace {
 
-// The bill a paired row (or a remembered refund) books, its intent entry left for planned_entry.
-PlannedBill planned_bill(const LoggedPairedBill& pb, const BillTable& table, const std::string& channel,
-                         std::vector<RowNote>* notices) {
-  PlannedBill p;
-  Bill& bill = p.bill.bill;
+// The remark a paired row (or a remembered refund) books, a view of its row or entry cut to what the
+// table takes; a cut one is noted.
+std::string_view booked_remark(const LoggedPairedBill& pb, const BillTable& table,
+                               std::vector<RowNote>* notices) {
+  std::string_view remark = pb.row ? std::string_view(pb.row->remark) : pb.waiting->remark;
+  if (cut_remark(table, &remark)) {
+    notices->push_back({pb.line, "the remark is cut to " + std::to_string(remark.size()) + " bytes"});
+  }
+  return remark;
+}
+
+// The bill a paired row (or a remembered refund) books, with its remark from booked_remark.
+ImportedBill booked_bill(const LoggedPairedBill& pb, const std::string& channel, std::string_view remark) {
+  ImportedBill out;
+  Bill& bill = out.bill;
   const ExportBill* row = pb.row;
   const LoggedEntry* w = pb.waiting;
-  p.bill.line = pb.line;
+  out.line = pb.line;
   bill.type = pb.income ? income_type() : expense_type();
   bill.amount = row ? row->amount : w->key.amount;
   bill.channel = row ? std::string_view(channel) : w->channel;
   bill.time = row ? row->time : w->key.time;
-  bill.remark = row ? std::string_view(row->remark) : w->remark;
-  if (cut_remark(table, &bill.remark)) {
-    notices->push_back({pb.line, "the remark is cut to " + std::to_string(bill.remark.size()) + " bytes"});
-  }
-  return p;
+  bill.remark = remark;
+  return out;
 }
 
 // The intent entry of a bill to add (or of one found by its values).
@@ -262,13 +269,16 @@ Plan plan(const LoggedPairing& pairing, const BillTable& table, Presence& presen
   for (size_t i = 0; i < pairing.book.size(); ++i) {
     if (i + kAhead < pairing.book.size()) presence.present.prefetch(paired_key(pairing.book[i + kAhead]));
     const LoggedPairedBill& pb = pairing.book[i];
-    PlannedBill p = planned_bill(pb, table, channel, notices);
-    ImportCategory category = export_row_category(rules, read.source, pb.row, p.bill.bill, &texts);
+    const std::string_view remark = booked_remark(pb, table, notices);
+    // The rules read the whole bill; without them it is made only for a row to add (a re-import finds
+    // nearly every row there).
+    ImportedBill bill;
+    if (rules) bill = booked_bill(pb, channel, remark);
+    ImportCategory category = export_row_category(rules, read.source, pb.row, bill.bill, &texts);
     if (category.ignore) {
       ++out.ignored;
       continue;
     }
-    p.category = std::move(category);
     // Rows with the same non-empty order number, time, amount and side are one bill.
     const SidedKeyRef key = paired_key(pb);
     const bool merges = !key.key.order.empty();
@@ -279,16 +289,20 @@ Plan plan(const LoggedPairing& pairing, const BillTable& table, Presence& presen
       continue;
     }
     if (met.taken) {
-      out.there.push_back({serial, std::move(p.bill.bill), std::move(p.category)});
+      out.there.push_back(
+          {{serial, key.key.time, stored_amount(table, key.key.amount), key.income}, std::move(category)});
       ++out.already;
       continue;
     }
+    if (!rules) bill = booked_bill(pb, channel, remark);
+    PlannedBill p{std::move(bill), {}, std::move(category)};
     planned_entry(pb, &p);
     const Bill& b = p.bill.bill;
-    if (unclaimed.take({b.time, stored_amount(table, b.amount), !b.is_expense(), b.channel}, &serial)) {
+    const double amount = stored_amount(table, b.amount);
+    if (unclaimed.take({b.time, amount, !b.is_expense(), b.channel}, &serial)) {
       p.entry.kind = ImportEntry::Kind::Done;
       p.entry.serial = serial;
-      out.there.push_back({serial, std::move(p.bill.bill), std::move(p.category)});
+      out.there.push_back({{serial, b.time, amount, !b.is_expense()}, std::move(p.category)});
       out.found.push_back(std::move(p.entry));
       ++out.already;
       continue;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ledger/bill.h"
+#include "ledger/category_entries.h"
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
 #include "ledger/import/import_categories.h"
@@ -68,10 +69,10 @@ Presence resolve(std::span<const LoggedEntry> log, const std::vector<const Logge
 using Unclaimed = SerialStacks<ValueKeyRef, ValueKeyHash>;
 Unclaimed unclaimed_records(const LedgerFacts& ledger, const Presence& p);
 
-// A row the ledger holds already: the serial of its record, the bill and the category the row gives.
+// A row the ledger holds already: its record's key (the amount as stored) and the category the row
+// gives. No more of the bill: a re-import meets every row here.
 struct BillThere {
-  int32_t serial = 0;
-  Bill bill;
+  CategoryKey key;
   ImportCategory category;
 };
 
