@@ -275,9 +275,9 @@ Result<BillImportRun> plan_and_write(const std::string& db_arg, const ExportRead
   if (DbCode rc = walk_ledger(lowest_open_intent(open), &ledger); rc != DbCode::Ok) {
     return store_status(rc).with_context(db_arg);
   }
-  Presence presence = resolve(log.logged(), open, ledger, table);
   const std::string channel = utf8_to_gbk(source_channel(read.source)).value_or(std::string());
   LoggedPairing pairing = pair_logged_refunds(read, log.logged(), channel);
+  Presence presence = resolve(log.logged(), open, ledger, table, pairing.book.size());
   std::vector<RowNote> notices = read.notices;
   Unclaimed unclaimed = unclaimed_records(ledger, presence);
   Plan p = plan(pairing, table, presence, std::move(unclaimed), channel, read, options.rules, &notices);

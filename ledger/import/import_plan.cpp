@@ -225,10 +225,10 @@ void settle_open_intents(const std::vector<const LoggedEntry*>& open, const Ledg
 // A done entry claims its record while the record holds the entry's time, amount and side and no
 // other entry claimed it first: after a restore, serials are handed out again to other bills.
 Presence resolve(std::span<const LoggedEntry> log, const std::vector<const LoggedEntry*>& open,
-                 const LedgerFacts& ledger, const BillTable& table) {
+                 const LedgerFacts& ledger, const BillTable& table, size_t rows) {
   Presence p;
   p.claimed.assign(ledger.live.size(), false);
-  p.present.reserve(ledger.live.size());  // plan meets the keys of the export's rows in it too
+  p.present.reserve(ledger.live.size() + rows);
   for (const LoggedEntry& e : log) {
     if (e.kind != ImportEntry::Kind::Done) continue;
     const ptrdiff_t i = ledger.find(e.serial);

@@ -62,8 +62,10 @@ std::vector<const LoggedEntry*> open_intents(std::span<const LoggedEntry> log);
 // The lowest serial an open intent names: records above it may settle it.
 int32_t lowest_open_intent(const std::vector<const LoggedEntry*>& open);
 
+// `rows`: how many bills plan meets in it afterwards, whose keys it makes room for now (growing later
+// would hash every key held again).
 Presence resolve(std::span<const LoggedEntry> log, const std::vector<const LoggedEntry*>& open,
-                 const LedgerFacts& ledger, const BillTable& table);
+                 const LedgerFacts& ledger, const BillTable& table, size_t rows);
 
 // Live records no log entry claims, by time, amount, side and channel (views of `ledger`).
 using Unclaimed = SerialStacks<ValueKeyRef, ValueKeyHash>;
