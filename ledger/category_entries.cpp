@@ -10,6 +10,13 @@ bool serial_below(const CategoryEntries::Item& v, int32_t serial) { return v.fir
 }  // namespace
 
 CategoryEntries::Iterator CategoryEntries::lower_bound(int32_t serial) const {
+  // Serials are mostly dense (a ledger numbers its records one by one): the entry where a dense run
+  // from the first would hold `serial` is tried before a search.
+  if (!items_.empty() && serial >= items_.front().first) {
+    const auto guess = static_cast<uint64_t>(int64_t{serial} - items_.front().first);
+    if (guess < items_.size() && items_[guess].first == serial)
+      return items_.begin() + static_cast<ptrdiff_t>(guess);
+  }
   return std::lower_bound(items_.begin(), items_.end(), serial, serial_below);
 }
 
