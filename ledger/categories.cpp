@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <set>
@@ -76,9 +77,36 @@ std::string categories_path(std::string_view gbk_record_file) {
   return side_file_path(gbk_record_file, category_file_kind().suffix);
 }
 
+namespace {
+
+template <typename T>
+void append_number(std::string* out, T v) {
+  char buf[32];
+  out->append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// Appends the entry's line to `out`: the bytes checked_line makes of its fields, without a string
+// for each (an import writes one a bill).
+void append_entry_line(std::string* out, const CategoryEntry& e) {
+  const size_t start = out->size();
+  *out += "E\t";
+  append_number(out, e.key.serial);
+  *out += '\t';
+  append_number(out, e.key.time);  // the shortest text that reads back the same, as exact_number
+  *out += '\t';
+  append_number(out, e.key.amount);
+  *out += e.key.income ? "\t+\t" : "\t-\t";
+  *out += e.by_hand ? "h\t" : "r\t";
+  *out += e.name;
+  end_checked_line(out, start);
+}
+
+}  // namespace
+
 std::string category_entry_line(const CategoryEntry& e) {
-  return checked_line({"E", std::to_string(e.key.serial), exact_number(e.key.time),
-                       exact_number(e.key.amount), e.key.income ? "+" : "-", e.by_hand ? "h" : "r", e.name});
+  std::string line;
+  append_entry_line(&line, e);
+  return line;
 }
 
 std::string category_mark_line(uint64_t length) { return checked_line({"S", std::to_string(length)}); }
@@ -342,7 +370,7 @@ Status CategoryFile::append(const std::string& lines) {
 Status CategoryFile::rewrite() {
   std::string bytes(kind_->header);
   for (const std::string& n : names_) bytes += name_line(n);
-  for (const auto& [serial, e] : entries_) bytes += category_entry_line(e);
+  for (const auto& [serial, e] : entries_) append_entry_line(&bytes, e);
   const std::string fresh = path_ + ".rewriting";
   std::ignore = fs_->remove(fresh);  // left by a rewrite cut short; none is the usual case
   std::unique_ptr<File> file;
@@ -380,7 +408,7 @@ Status CategoryFile::update(const std::vector<CategoryEntry>& changes, const Liv
       names_.push_back(e.name);
       lines += name_line(e.name);
     }
-    lines += category_entry_line(e);
+    append_entry_line(&lines, e);
   }
   entries_.set_all(changes);
   size_t dropped = 0;

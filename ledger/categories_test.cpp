@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "ledger/checked_lines.h"
 #include "runtime/convert.h"
 #include "store/snapshot_test_support.h"
 #include "store/test_support.h"
@@ -238,6 +239,20 @@ TEST_F(CategoriesTest, OneWriterAtATimeAndAReaderNeverWaits) {
   EXPECT_EQ(s.code(), StatusCode::Invalid);
   EXPECT_NE(s.message().find("running"), std::string::npos) << s.message();
   EXPECT_EQ(state().size(), 1u);
+}
+
+// An entry line is written without a string for each field; its bytes are still those checked_line
+// makes of the fields, for numbers of every shape.
+TEST(CategoryEntryLine, IsTheCheckedLineOfItsFields) {
+  for (const CategoryEntry& e :
+       {CategoryEntry{{1, 45000.5, 28.16, false}, "餐饮", false},
+        CategoryEntry{{-2147483647, -0.0, 1e-7, true}, "a:b", true},
+        CategoryEntry{{2147483647, 1.0 / 3, 123456789012345678.0, false}, "x", false}}) {
+    EXPECT_EQ(
+        category_entry_line(e),
+        checked_line({"E", std::to_string(e.key.serial), exact_number(e.key.time), exact_number(e.key.amount),
+                      e.key.income ? "+" : "-", e.by_hand ? "h" : "r", e.name}));
+  }
 }
 
 }  // namespace
