@@ -206,13 +206,6 @@ Status open_log(ImportLog* log, const std::string& db_arg, const BillImportOptio
   return s;
 }
 
-Status fill_categories(const std::vector<BillThere>& there, ImportCategoryWriter& categories) {
-  std::vector<ImportCategoryWriter::HeldBill> held;
-  held.reserve(there.size());
-  for (const BillThere& t : there) held.push_back({t.key, &t.category});
-  return categories.fill_missing(held);
-}
-
 ImportPreview make_preview(const ExportRead& read, const LoggedPairing& pairing, Plan&& p,
                            std::vector<RowNote> notices, bool rules) {
   ImportPreview out;
@@ -252,7 +245,7 @@ void write_plan(const BillImportOptions& options, const BillTable& table, const 
   run->problem = categories.open(options.fs ? *options.fs : posix_file_system(), table, live);
   if (!run->problem.ok()) return;
   // Bills an import cut short stored without their categories get them now.
-  if (run->problem = fill_categories(p.there, categories); !run->problem.ok()) return;
+  if (run->problem = categories.fill_missing(p.there); !run->problem.ok()) return;
   run->wrote = true;
   // An intent and a done entry for each bill. From here the log's entries may move: nothing taken
   // from them (presence, pairing) is read again.

@@ -90,14 +90,14 @@ Status ImportCategoryWriter::fill_missing(const std::vector<HeldBill>& held) {
   std::vector<CategoryEntry> entries, accounts;
   // The account file is read only when some bill has an account: most imports give none.
   bool any_account = false;
-  for (const HeldBill& h : held) any_account = any_account || !h.category->method_account.empty();
+  for (const HeldBill& h : held) any_account = any_account || !h.category.method_account.empty();
   if (any_account) {
     if (Status s = open_accounts(); !s.ok()) return s;
   }
   for (const HeldBill& h : held) {
     const CategoryKey& key = h.key;
-    if (!h.category->name.empty() && !file_.find(key)) entries.push_back({key, h.category->name, false});
-    const std::string& account = h.category->method_account;
+    if (!h.category.name.empty() && !file_.find(key)) entries.push_back({key, h.category.name, false});
+    const std::string& account = h.category.method_account;
     if (!account.empty() && !accounts_.find(key)) accounts.push_back({key, account, false});
   }
   return entries.empty() && accounts.empty() ? Status() : write(entries, accounts, {});

@@ -57,10 +57,11 @@ class ImportCategoryWriter {
   // asked for at the first write, which drops the entries of bills that are gone (none are dropped
   // without it) from the category file and, when it writes then too, the method account file.
   Status open(FileSystem& fs, const BillTable& table, std::function<LiveBills()> live);
-  // A bill the ledger held already: its record's key, the amount as stored.
+  // A bill the ledger held already: its record's key (the amount as stored) and the category its
+  // row gives.
   struct HeldBill {
     CategoryKey key;
-    const ImportCategory* category;
+    ImportCategory category;
   };
   // Those of `held` without an entry take their category, and those without a method account entry
   // their account (a bill an import cut short stored before they were written).

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "ledger/bill.h"
-#include "ledger/category_entries.h"
 #include "ledger/category_rules.h"
 #include "ledger/import/bill_exports.h"
 #include "ledger/import/import_categories.h"
@@ -71,12 +70,9 @@ Presence resolve(std::span<const LoggedEntry> log, const std::vector<const Logge
 using Unclaimed = SerialStacks<ValueKeyRef, ValueKeyHash>;
 Unclaimed unclaimed_records(const LedgerFacts& ledger, const Presence& p);
 
-// A row the ledger holds already: its record's key (the amount as stored) and the category the row
-// gives. No more of the bill: a re-import meets every row here.
-struct BillThere {
-  CategoryKey key;
-  ImportCategory category;
-};
+// A row the ledger holds already: its record's key and the category the row gives. No more of the
+// bill: a re-import meets every row here.
+using BillThere = ImportCategoryWriter::HeldBill;
 
 struct PlannedBill {
   ImportedBill bill;
