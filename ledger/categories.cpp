@@ -79,25 +79,28 @@ std::string categories_path(std::string_view gbk_record_file) {
 
 namespace {
 
-template <typename T>
-void append_number(std::string* out, T v) {
-  char buf[32];
-  out->append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-
 // Appends the entry's line to `out`: the bytes checked_line makes of its fields, without a string
 // for each (an import writes one a bill).
 void append_entry_line(std::string* out, const CategoryEntry& e) {
+  // Every field before the name fits: a serial of 11 characters, two shortest doubles of 24 at most.
+  char head[96];
+  char* const end = head + sizeof head;
+  char* at = head;
+  *at++ = 'E';
+  *at++ = '\t';
+  at = std::to_chars(at, end, e.key.serial).ptr;
+  *at++ = '\t';
+  at = std::to_chars(at, end, e.key.time).ptr;  // the shortest text that reads back the same, as exact_number
+  *at++ = '\t';
+  at = std::to_chars(at, end, e.key.amount).ptr;
+  *at++ = '\t';
+  *at++ = e.key.income ? '+' : '-';
+  *at++ = '\t';
+  *at++ = e.by_hand ? 'h' : 'r';
+  *at++ = '\t';
   const size_t start = out->size();
-  *out += "E\t";
-  append_number(out, e.key.serial);
-  *out += '\t';
-  append_number(out, e.key.time);  // the shortest text that reads back the same, as exact_number
-  *out += '\t';
-  append_number(out, e.key.amount);
-  *out += e.key.income ? "\t+\t" : "\t-\t";
-  *out += e.by_hand ? "h\t" : "r\t";
-  *out += e.name;
+  out->append(head, at);
+  out->append(e.name);
   end_checked_line(out, start);
 }
 
