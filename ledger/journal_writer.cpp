@@ -13,8 +13,8 @@
 #include <utility>
 
 #include "ledger/amount_text.h"
+#include "ledger/moment_text.h"
 #include "platform/gbk.h"
-#include "runtime/convert.h"
 
 namespace pennacle {
 namespace {
@@ -25,29 +25,6 @@ constexpr std::string_view kCurrency = "CNY";
 constexpr std::string_view kCurrencyEnd = " CNY\n";  // what follows a posting's amount
 // The tags hledger and ledger transactions carry, declared for ledger --pedantic.
 constexpr const char* kTags[] = {"time", "channel", "serial", "category", "note"};
-
-// A date-time as "YYYY-MM-DD" and "HH:MM:SS".
-constexpr size_t kDateChars = 10, kTimeChars = 8;
-struct Moment {
-  char date[16];
-  char time[16];
-};
-// Digits written by hand: snprintf twice a bill is a good part of a journal's time.
-void put_digits(int value, int width, char* out) {
-  for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
-}
-
-Moment moment_of(double t) {
-  const DateTimeParts p = date_time_parts(t);  // year 100..9999, every part in range
-  Moment m{"0000-00-00", "00:00:00"};
-  put_digits(p.year, 4, m.date);
-  put_digits(p.month, 2, m.date + 5);
-  put_digits(p.day, 2, m.date + 8);
-  put_digits(p.hour, 2, m.time);
-  put_digits(p.minute, 2, m.time + 3);
-  put_digits(p.second, 2, m.time + 6);
-  return m;
-}
 
 // Appends a value (UTF-8) on one line: backslashes doubled, each line break "\n" (CR LF is one), and with
 // `quotes` a quote as \" (beancount's strings).
@@ -194,12 +171,12 @@ class Utf8Text {
   std::vector<Character> table_ = std::vector<Character>(1 << 16);
 };
 
-// What every bill of one channel or one category shares, worked out once: its UTF-8 text, as a
-// value of metadata or a tag (escaped; quoted for beancount), and its account in the journal's
-// form, with the name that account stands for.
+// What every bill of one channel or one category shares, worked out once: its UTF-8 text, its
+// line of metadata or tag (the value escaped; quoted for beancount), and its account in the
+// journal's form, with the name that account stands for.
 struct Named {
   std::string text;     // UTF-8
-  std::string value;    // the text as metadata or tag
+  std::string line;     // "\n  channel: VALUE" or "\n    ; category: VALUE", its line break first
   std::string account;  // in the journal's form
   std::string plain;    // in hledger's form, which beancount's renames
   std::string posting;  // a posting's line up to its amount: indented, the account, two spaces
@@ -236,35 +213,46 @@ class Namer {
 
   // Names the row's channel and category; `key` is the row's time as it sorts.
   Status name(const JournalRows::Row& r, uint64_t key) {
-    if (Status s = find(table_.channel_slot(r), rows_.channels()[r.channel], 'c', r); !s.ok()) return s;
-    Status s = find(table_.category_slot(r), rows_.categories()[r.category], r.expense ? 'e' : 'i', r);
-    if (!s.ok()) return s;
-    for (Named* n : {&table_.named[table_.channel_slot(r)], &table_.named[table_.category_slot(r)]}) {
-      if (key < n->first_key) {
-        n->first_key = key;
-        n->first_time = r.time;
-      }
+    uint32_t& channel = table_.channel_slot(r);
+    uint32_t& category = table_.category_slot(r);
+    if (channel == kNotNamed) {
+      if (Status s = find(channel, rows_.channels()[r.channel], 'c', r); !s.ok()) return s;
     }
+    if (category == kNotNamed) {
+      if (Status s = find(category, rows_.categories()[r.category], r.expense ? 'e' : 'i', r); !s.ok())
+        return s;
+    }
+    first_use(table_.named[channel], r, key);
+    first_use(table_.named[category], r, key);
     return Status();
   }
 
  private:
+  static void first_use(Named& n, const JournalRows::Row& r, uint64_t key) {
+    if (key < n.first_key) {
+      n.first_key = key;
+      n.first_time = r.time;
+    }
+  }
+
+  // Names an unnamed slot.
   Status find(uint32_t& slot, const std::string& gbk, char kind, const JournalRows::Row& r) {
-    if (slot != kNotNamed) return Status();
     const std::string& method = kind == 'c' ? rows_.channel_accounts()[r.channel] : std::string();
     Named n{gbk_to_utf8_lossy(gbk), "", "",
             kind == 'c' ? channel_account(accounts_, gbk) : category_account(accounts_, gbk, kind == 'e'),
             ""};
     n.account = n.plain = method.empty() ? n.plain : method_account(gbk_to_utf8_lossy(method), n.plain, r);
-    if (format_ == JournalFormat::Beancount) {
+    const bool bean = format_ == JournalFormat::Beancount;
+    n.line = std::string(bean ? "\n  " : "\n    ; ") + (kind == 'c' ? "channel: " : "category: ");
+    if (bean) {
       Result<std::string> b = beancount_account(n.plain);
       if (!b.ok()) return b.status();
       n.account = std::move(*b);
-      append_quoted(n.text, &n.value);
+      append_quoted(n.text, &n.line);
     } else {
-      escape(n.text, false, &n.value);
+      escape(n.text, false, &n.line);
     }
-    n.posting = (format_ == JournalFormat::Beancount ? "  " : "    ") + n.account + "  ";
+    n.posting = (bean ? "  " : "    ") + n.account + "  ";
     table_.named.push_back(std::move(n));
     slot = static_cast<uint32_t>(table_.named.size() - 1);
     return Status();
@@ -386,12 +374,13 @@ struct EntryParts {
   std::string_view remark;  // GBK
   std::string_view amount;  // exact_amount_text
   std::string_view head;    // what follows "*": payee and narration, or the description (UTF-8)
+  const Moment& at;         // the row's time
 };
 
 // The most bytes an entry takes: its texts, and the rest of either form within kEntryBytes.
 constexpr size_t kEntryBytes = 256;
 size_t entry_bytes(const EntryParts& e) {
-  return kEntryBytes + e.channel.value.size() + e.category.value.size() + e.channel.posting.size() +
+  return kEntryBytes + e.channel.line.size() + e.category.line.size() + e.channel.posting.size() +
          e.category.posting.size() + 2 * e.amount.size() + e.head.size() + 3 * e.remark.size();
 }
 
@@ -420,12 +409,11 @@ char* put_serial(int32_t serial, char* o) { return std::to_chars(o, o + 11, seri
 
 // One transaction; `o` has entry_bytes(e) of room.
 char* put_beancount_entry(const EntryParts& e, Utf8Text& utf8, char* o) {
-  const Moment at = moment_of(e.row.time);
-  o = put(put(put(o, {at.date, kDateChars}), " * "sv), e.head);
-  o = put(put(o, "\n  time: \""sv), {at.time, kTimeChars});
-  o = put(put(o, "\"\n  channel: "sv), e.channel.value);
+  o = put(put(put(o, {e.at.date, kDateChars}), " * "sv), e.head);
+  o = put(put(o, "\n  time: \""sv), {e.at.time, kTimeChars});
+  o = put(put(o, "\""sv), e.channel.line);
   o = put_serial(e.row.serial, put(o, "\n  serial: \""sv));
-  o = put(put(o, "\"\n  category: "sv), e.category.value);
+  o = put(put(o, "\""sv), e.category.line);
   if (!e.remark.empty()) {
     o = utf8.put_escaped(e.remark, true, put(o, "\n  remark: \""sv));
     *o++ = '"';
@@ -435,12 +423,11 @@ char* put_beancount_entry(const EntryParts& e, Utf8Text& utf8, char* o) {
 }
 
 char* put_plain_entry(const EntryParts& e, Utf8Text& utf8, char* o) {
-  const Moment at = moment_of(e.row.time);
-  o = put(put(put(o, {at.date, kDateChars}), " *"sv), e.head);
-  o = put(put(o, "\n    ; time: "sv), {at.time, kTimeChars});
-  o = put(put(o, "\n    ; channel: "sv), e.channel.value);
+  o = put(put(put(o, {e.at.date, kDateChars}), " *"sv), e.head);
+  o = put(put(o, "\n    ; time: "sv), {e.at.time, kTimeChars});
+  o = put(o, e.channel.line);
   o = put_serial(e.row.serial, put(o, "\n    ; serial: "sv));
-  o = put(put(o, "\n    ; category: "sv), e.category.value);
+  o = put(o, e.category.line);
   if (!e.remark.empty()) o = utf8.put_escaped(e.remark, false, put(o, "\n    ; note: "sv));
   *o++ = '\n';
   return put_postings(e, o);
@@ -539,6 +526,7 @@ void JournalWriter::write(const std::function<void(std::string_view)>& out) cons
   Pieces pieces(out);
   pieces.append(bean ? beancount_head(p) : plain_head(p));
   Utf8Text utf8;
+  Moments moments;
   std::string amount, head;
   const JournalRows::Row* rows = p.rows ? p.rows->rows().data() : nullptr;  // none when order is empty
   for (size_t i = 0; i < p.order.size(); ++i) {
@@ -551,9 +539,17 @@ void JournalWriter::write(const std::function<void(std::string_view)>& out) cons
     amount.clear();
     append_exact_amount(r.amount, &amount);
     const std::string_view counterpart = p.rows->counterpart(r), goods = p.rows->goods(r);
-    head =
-        counterpart.empty() && goods.empty() ? (bean ? "\"\"" : "") : head_of(counterpart, goods, bean, utf8);
-    const EntryParts e{r, p.names.channel(r), p.names.category(r), p.rows->remark(r), amount, head};
+    const bool described = !counterpart.empty() || !goods.empty();
+    if (described) head = head_of(counterpart, goods, bean, utf8);
+    const EntryParts e{r,
+                       p.names.channel(r),
+                       p.names.category(r),
+                       p.rows->remark(r),
+                       amount,
+                       described ? std::string_view(head)
+                       : bean    ? "\"\""sv
+                                 : ""sv,
+                       moments(r.time)};
     char* o = pieces.room(entry_bytes(e));
     pieces.wrote(bean ? put_beancount_entry(e, utf8, o) : put_plain_entry(e, utf8, o));
   }

@@ -199,6 +199,35 @@ TEST(JournalWriter, BillsAreWrittenByTimeThenSerial) {
   EXPECT_EQ(serials_written(by_time->text), want);
 }
 
+// Dates are worked out once a day: bills of one day, of the next (by a rounded half second), either
+// side of day 0 and far apart in years each show their own date and time.
+TEST(JournalWriter, EachBillShowsItsOwnDateAcrossDays) {
+  const double late = make_date_time(2023, 1, 31, 23, 59, 59);
+  const std::vector<JournalBill> bills = {
+      bill(1, "支出", 1, "现金", make_date_time(1850, 6, 15, 12, 30, 0)),
+      bill(2, "支出", 1, "现金", -1.25),
+      bill(3, "支出", 1, "现金", -0.25),
+      bill(4, "支出", 1, "现金", 0.5),
+      bill(5, "支出", 1, "现金", late),
+      bill(6, "支出", 1, "现金", late + 0.6 / 86400),
+      bill(7, "支出", 1, "现金", make_date_time(2023, 2, 1, 0, 0, 1)),
+      bill(8, "支出", 1, "现金", make_date_time(2024, 2, 1, 0, 0, 1)),
+      bill(9, "支出", 1, "现金", make_date_time(9999, 12, 31)),
+  };
+  const Result<Journal> j = write_journal(bills, JournalFormat::Hledger, AccountMap::defaults());
+  ASSERT_TRUE(j.ok()) << j.status().message();
+  const std::string time_tag = "\n    ; time: ";
+  std::string dates;
+  for (size_t at = j->text.find(time_tag); at != std::string::npos; at = j->text.find(time_tag, at + 1)) {
+    const size_t line = j->text.rfind("\n\n", at) + 2;
+    dates += j->text.substr(line, 10) + " " + j->text.substr(at + time_tag.size(), 8) + "\n";
+  }
+  EXPECT_EQ(dates,
+            "1850-06-15 12:30:00\n1899-12-29 06:00:00\n1899-12-30 06:00:00\n1899-12-30 12:00:00\n"
+            "2023-01-31 23:59:59\n2023-02-01 00:00:00\n2023-02-01 00:00:01\n2024-02-01 00:00:01\n"
+            "9999-12-31 00:00:00\n");
+}
+
 // Two categories a mapping sends to one account open it on the earlier of their first days, whatever
 // the order the bills are stored in; an entry far longer than a piece of output comes out whole.
 TEST(JournalWriter, AnAccountOfTwoNamesOpensOnTheFirstDayOfEither) {

@@ -2,6 +2,7 @@
 
 #include <locale.h>
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -253,21 +254,26 @@ double clamp_date_time(double d) {
   return d;
 }
 
-DateTimeParts date_time_parts(double d) {
+DaySecond date_time_day_second(double d) {
   d = clamp_date_time(d);
   constexpr double kHalfSecond = 1.0 / 172800.0;
   if (d > 0)
     d += kHalfSecond;
   else if (d < 0)
     d -= kHalfSecond;
+  const double a = std::fabs(d);
+  const int seconds = static_cast<int>((a - std::floor(a)) * 86400.0);
+  return {static_cast<int64_t>(std::trunc(d)), std::min(seconds, 86399)};
+}
+
+DateTimeParts date_time_parts(double d) { return date_time_parts(date_time_day_second(d)); }
+
+DateTimeParts date_time_parts(const DaySecond& at) {
   DateTimeParts p;
-  civil_from_days(static_cast<int64_t>(std::trunc(d)) - kEpochOffset, p.year, p.month, p.day);
-  double a = std::fabs(d);
-  int seconds = static_cast<int>((a - std::floor(a)) * 86400.0);
-  if (seconds > 86399) seconds = 86399;
-  p.hour = seconds / 3600;
-  p.minute = seconds / 60 % 60;
-  p.second = seconds % 60;
+  civil_from_days(at.day - kEpochOffset, p.year, p.month, p.day);
+  p.hour = at.second / 3600;
+  p.minute = at.second / 60 % 60;
+  p.second = at.second % 60;
   return p;
 }
 

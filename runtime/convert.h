@@ -64,6 +64,17 @@ struct DateTimeParts {
 // Parts of a date-time value, clamped first and rounded to the nearest second.
 DateTimeParts date_time_parts(double d);
 
+// A date-time value as date_time_parts reads it: its day (whole days from 1899-12-30, counted
+// toward the value's sign, so -0.25 and 0.5 are both day 0) and the second of that day. Values of
+// one day have one calendar date: a writer of many values works the date out once a day.
+struct DaySecond {
+  int64_t day = 0;
+  int second = 0;  // 0..86399
+};
+DaySecond date_time_day_second(double d);
+// The parts of a value read so: date_time_parts(d) is date_time_parts(date_time_day_second(d)).
+DateTimeParts date_time_parts(const DaySecond& at);
+
 // The value of a calendar moment (proleptic Gregorian). Out-of-range months, days and times are not
 // normalised: callers pass real calendar parts. Dates before 1899-12-30 carry the time of day as a
 // negative fraction, as date_time_parts reads it.

@@ -214,6 +214,37 @@ TEST(DateTimeParts, NegativeValuesAndClamping) {
   EXPECT_EQ(make_date_time(9999, 12, 31), kMaxDateTime);
 }
 
+// The day of a value decides its date: values of one day, either side of day 0 and rounded into the
+// next day, share one, and the second of the day is the time date_time_parts gives.
+TEST(DateTimeParts, TheDayOfAValueDecidesItsDate) {
+  const double values[] = {-1.25,
+                           -1.0,
+                           -0.25,
+                           -0.0,
+                           0.0,
+                           0.5,
+                           0.99999,
+                           make_date_time(2023, 1, 31, 23, 59, 59),
+                           make_date_time(2023, 1, 31, 23, 59, 59) + 0.6 / 86400,
+                           kMinDateTime,
+                           kMaxDateTime};
+  for (double x : values) {
+    const DaySecond at = date_time_day_second(x);
+    const DateTimeParts p = date_time_parts(x);
+    EXPECT_EQ(date_time_parts(at), p) << x;
+    EXPECT_EQ(at.second, p.hour * 3600 + p.minute * 60 + p.second) << x;
+    for (double y : values) {
+      const DateTimeParts q = date_time_parts(y);
+      EXPECT_EQ(date_time_day_second(y).day == at.day,
+                q.year == p.year && q.month == p.month && q.day == p.day)
+          << x << " " << y;
+    }
+  }
+  EXPECT_EQ(date_time_day_second(-0.25).day, date_time_day_second(0.5).day);
+  EXPECT_EQ(date_time_day_second(make_date_time(2023, 1, 31, 23, 59, 59) + 0.6 / 86400).day,
+            date_time_day_second(make_date_time(2023, 2, 1)).day);
+}
+
 TEST(DateTimeParts, CalendarRoundTrip) {
   // Leap rules of the proleptic Gregorian calendar, either side of day 0.
   EXPECT_EQ(make_date_time(1900, 3, 1) - make_date_time(1900, 2, 28), 1.0);
