@@ -19,7 +19,8 @@ namespace pennacle {
 namespace {
 
 // Calls `take` with each live bill of the current database whose time lies in `range`, in record
-// order, read into `b` (one Bill for the walk: its strings keep their room from bill to bill).
+// order, read into `b` (one Bill for the walk: its strings keep their room from bill to bill; `take`
+// may change them).
 template <typename Take>
 Status for_each_ledger_bill(const DateRange& range, Bill* b, Take take) {
   const int32_t count = call_command(db_record_count, {}).int_payload();
@@ -56,7 +57,7 @@ Result<std::shared_ptr<const CategoryFile>> ledger_category_file(
 class EntryCursor {
  public:
   explicit EntryCursor(const Result<std::shared_ptr<const CategoryFile>>& file)
-      : entries_(file.ok() && !(*file)->entries().empty() ? &(*file)->entries() : nullptr) {
+      : entries_(file.ok() && *file && !(*file)->entries().empty() ? &(*file)->entries() : nullptr) {
     if (entries_) at_ = entries_->begin();
   }
 
@@ -172,18 +173,23 @@ JournalRows journal_rows(const std::vector<JournalBill>& bills) {
   return rows;
 }
 
-Result<JournalRows> read_journal_rows(const DateRange& range) {
+namespace {
+
+// read_journal_rows, or with `journal` false read_report_rows.
+Result<JournalRows> read_rows(const DateRange& range, bool journal) {
   // The files are read first, their failures told after the walk's.
   Result<std::shared_ptr<const CategoryFile>> file = ledger_category_file();
-  Result<std::shared_ptr<const CategoryFile>> accounts = ledger_category_file(method_account_file_kind());
+  Result<std::shared_ptr<const CategoryFile>> accounts =
+      journal ? ledger_category_file(method_account_file_kind()) : std::shared_ptr<const CategoryFile>();
   EntryCursor categories(file), method_accounts(accounts);
   JournalRows rows;
   rows.reserve(static_cast<size_t>(std::max(call_command(db_record_count, {}).int_payload(), 0)));
   Bill b;
-  Status walked = for_each_ledger_bill(range, &b, [&](const Bill& bill) {
+  Status walked = for_each_ledger_bill(range, &b, [&](Bill& bill) {
     const CategoryKey key = category_key(bill.serial, bill);
     const CategoryEntry* e = categories.find(key);
     const CategoryEntry* a = method_accounts.find(key);
+    if (!journal) bill.remark.clear();
     rows.add(bill, e && !e->name.empty() ? std::string_view(e->name) : uncategorized(), {}, {},
              a ? std::string_view(a->name) : std::string_view());
   });
@@ -192,5 +198,11 @@ Result<JournalRows> read_journal_rows(const DateRange& range) {
   if (!accounts.ok()) return accounts.status();
   return rows;
 }
+
+}  // namespace
+
+Result<JournalRows> read_journal_rows(const DateRange& range) { return read_rows(range, true); }
+
+Result<JournalRows> read_report_rows(const DateRange& range) { return read_rows(range, false); }
 
 }  // namespace pennacle

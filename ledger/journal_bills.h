@@ -127,4 +127,8 @@ JournalRows journal_rows(const std::vector<JournalBill>& bills);
 // method account file).
 Result<JournalRows> read_journal_rows(const DateRange& range);
 
+// What a report takes of them: read_journal_rows without method accounts (their file is not read)
+// and without remarks (read and checked as ever, but every row's remark is empty).
+Result<JournalRows> read_report_rows(const DateRange& range);
+
 }  // namespace pennacle

@@ -11,11 +11,53 @@
 namespace pennacle {
 namespace {
 
-// The row of `key`, named when it is new.
-ReportRow& row_of(std::map<std::string, ReportRow>& rows, const std::string& key) {
-  ReportRow& row = rows[key];
-  if (row.count == 0) row.key = key;
-  return row;
+// The rows by month, in calendar order; with `year`, one for each of its months, empty or not.
+std::vector<ReportRow> month_rows(const std::vector<JournalRows::Row>& bills, int year) {
+  std::map<int, ReportRow> months;  // by year * 12 + month - 1, the order of their keys
+  auto month_row = [&months](int y, int m) -> ReportRow& {
+    ReportRow& row = months[y * 12 + m - 1];
+    if (row.key.empty()) row.key = month_key(y, m);
+    return row;
+  };
+  if (year > 0) {
+    for (int m = 1; m <= 12; ++m) month_row(year, m);
+  }
+  // Bills come in record order, mostly by time: a run of bills of one day finds its month once.
+  ReportRow* row = nullptr;
+  int64_t day = 0;  // of `row`
+  for (const JournalRows::Row& b : bills) {
+    const DaySecond at = date_time_day_second(b.time);
+    if (!row || at.day != day) {
+      const DateTimeParts p = date_time_parts(at);
+      row = &month_row(p.year, p.month);
+      day = at.day;
+    }
+    add_to_report_row(row, b.expense, b.amount);
+  }
+  std::vector<ReportRow> rows;
+  for (auto& entry : months) rows.push_back(std::move(entry.second));
+  return rows;
+}
+
+// A row for each name of `names` (GBK) that bills use, `name_of` giving a bill's index into it. Equal
+// names are one row: a channel has an index for each of its method accounts.
+template <typename NameOf>
+std::vector<ReportRow> name_rows(const std::vector<JournalRows::Row>& bills,
+                                 const std::vector<std::string>& names, NameOf name_of) {
+  std::map<std::string_view, size_t> first;  // the first index of each name
+  std::vector<size_t> row_of(names.size());  // an index's row: its name's first index
+  for (size_t i = 0; i < names.size(); ++i) row_of[i] = first.try_emplace(names[i], i).first->second;
+  std::vector<ReportRow> by_index(names.size());
+  for (const JournalRows::Row& b : bills)
+    add_to_report_row(&by_index[row_of[name_of(b)]], b.expense, b.amount);
+  std::vector<ReportRow> rows;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (by_index[i].count == 0) continue;
+    by_index[i].key = names[i];
+    rows.push_back(std::move(by_index[i]));
+  }
+  order_report_rows(&rows);
+  return rows;
 }
 
 }  // namespace
@@ -47,33 +89,20 @@ std::string money_text(double d) {
 }
 
 Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year) {
-  std::map<std::string, ReportRow> rows;
-  if (by == ReportBy::Month && year > 0) {
-    for (int m = 1; m <= 12; ++m) rows[month_key(year, m)].key = month_key(year, m);
-  }
+  return build_report(journal_rows(bills), by, year);
+}
+
+Report build_report(const JournalRows& bills, ReportBy by, int year) {
   Report r;
-  // Bills come in record order, mostly by time: a run of bills of one month (one category, one
-  // channel) finds its row once. The map keeps a row where it is while others are added.
-  ReportRow* row = nullptr;
-  int month = 0;                      // year * 12 + month, of `row` by month
-  const std::string* text = nullptr;  // the category or channel of `row`
-  for (const JournalBill& b : bills) {
-    if (by == ReportBy::Month) {
-      const DateTimeParts p = date_time_parts(b.bill.time);
-      if (!row || p.year * 12 + p.month != month) {
-        row = &row_of(rows, month_key(p.year, p.month));
-        month = p.year * 12 + p.month;
-      }
-    } else {
-      const std::string& of = by == ReportBy::Category ? b.category : b.bill.channel;
-      if (!row || of != *text) row = &row_of(rows, of);
-      text = &of;
-    }
-    add_to_report_row(row, b.bill.is_expense(), b.bill.amount);
-    add_to_report_row(&r.total, b.bill.is_expense(), b.bill.amount);
+  const std::vector<JournalRows::Row>& all = bills.rows();
+  if (by == ReportBy::Month) {
+    r.rows = month_rows(all, year);
+  } else if (by == ReportBy::Category) {
+    r.rows = name_rows(all, bills.categories(), [](const JournalRows::Row& b) { return b.category; });
+  } else {
+    r.rows = name_rows(all, bills.channels(), [](const JournalRows::Row& b) { return b.channel; });
   }
-  for (auto& entry : rows) r.rows.push_back(std::move(entry.second));
-  if (by != ReportBy::Month) order_report_rows(&r.rows);
+  for (const JournalRows::Row& b : all) add_to_report_row(&r.total, b.expense, b.amount);
   return r;
 }
 

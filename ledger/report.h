@@ -30,6 +30,8 @@ struct Report {
 // that year has a row, empty or not; categories and channels come by 支出 (largest first), then
 // 收入, then name.
 Report build_report(const std::vector<JournalBill>& bills, ReportBy by, int year = 0);
+// The same of packed bills (a channel's rows of different method accounts are one channel's row).
+Report build_report(const JournalRows& bills, ReportBy by, int year = 0);
 
 // The range of the calendar year `year` (local time).
 DateRange year_range(int year);

@@ -62,6 +62,26 @@ TEST(ReportRowAdding, BuildReportAddsEachBillToItsRowAndTheTotalInRecordOrder) {
   EXPECT_EQ(channels.rows[1].income, 0.3);
 }
 
+// A channel's bills of different method accounts are one row of the channel, summed in record order
+// across them: (0.1 + 0.2) + 2.3 is not (0.1 + 2.3) + 0.2.
+TEST(ReportRowAdding, AChannelOfSeveralMethodAccountsIsOneRow) {
+  const double march = make_date_time(2023, 3, 10, 9);
+  std::vector<JournalBill> bills = {
+      bill(true, 0.1, march, "餐饮", "现金"),
+      bill(true, 0.2, march, "餐饮", "现金"),
+      bill(true, 5, march, "餐饮", "支付宝"),
+      bill(true, 2.3, march, "餐饮", "现金"),
+  };
+  bills[1].method_account = "Liabilities:Huabei";
+  const Report channels = build_report(bills, ReportBy::Channel);
+  ASSERT_EQ(channels.rows.size(), 2u);
+  EXPECT_EQ(channels.rows[0].key, "支付宝");
+  EXPECT_EQ(channels.rows[1].key, "现金");
+  EXPECT_EQ(channels.rows[1].count, 3);
+  EXPECT_EQ(channels.rows[1].expense, (0.1 + 0.2) + 2.3);
+  EXPECT_EQ(build_report(bills, ReportBy::Category).rows[0].expense, ((0.1 + 0.2) + 5) + 2.3);
+}
+
 TEST(ReportRowOrder, ExpenseThenIncomeThenKey) {
   std::vector<ReportRow> rows = {
       {"b", 1, 0, 1}, {"a", 1, 0, 1}, {"c", 1, 2, 1}, {"d", 3, 0, 1}, {"e", 0, 9, 1}, {"f", 0, 0, 1},

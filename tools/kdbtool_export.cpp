@@ -197,15 +197,6 @@ Result<DateRange> parse_date_range(const std::vector<std::string>& args, std::ve
   return range;
 }
 
-Result<std::vector<JournalBill>> ledger_bills_with_categories(const DateRange& range) {
-  Result<std::vector<JournalBill>> bills = read_ledger_bills(range);
-  if (!bills.ok()) return bills;
-  Result<CategoryLookup> lookup = ledger_categories();
-  if (!lookup.ok()) return lookup.status();
-  fill_categories(&*bills, *lookup);
-  return bills;
-}
-
 int kdbtool_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (wants_help(args)) return out << kExportHelp, 0;
   Result<ExportArgs> ea = parse_export_args(args);

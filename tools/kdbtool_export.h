@@ -14,9 +14,6 @@ namespace pennacle {
 // arguments are left in `rest`.
 Result<DateRange> parse_date_range(const std::vector<std::string>& args, std::vector<std::string>* rest);
 
-// The live bills of the open ledger in `range`, each with its category.
-Result<std::vector<JournalBill>> ledger_bills_with_categories(const DateRange& range);
-
 int kdbtool_export(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace pennacle

@@ -15,7 +15,6 @@
 #include "runtime/commands.h"
 #include "runtime/convert.h"
 #include "store/record_store.h"
-#include "tools/kdbtool_export.h"
 #include "tools/kdbtool_text.h"
 
 namespace pennacle {
@@ -129,8 +128,8 @@ int kdbtool_report(const std::vector<std::string>& args, std::ostream& out, std:
   if (!ra.ok()) return fail(err, ra.status().message());
   if (Status opened = open_record_file(ra->file, true); !opened.ok()) return fail(err, opened.message());
   Result<BillTable> table = current_bill_table();
-  Result<std::vector<JournalBill>> bills = table.ok() ? ledger_bills_with_categories(year_range(ra->year))
-                                                      : Result<std::vector<JournalBill>>(table.status());
+  Result<JournalRows> bills =
+      table.ok() ? read_report_rows(year_range(ra->year)) : Result<JournalRows>(table.status());
   call_command(db_close, {});
   if (!bills.ok()) return fail(err, ra->file + ": " + bills.status().message());
   const YearReports reports{ra->year, build_report(*bills, ReportBy::Month, ra->year),

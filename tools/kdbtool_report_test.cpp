@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "ledger/import/bill_text.h"
+#include "ledger/method_accounts.h"
 #include "ledger/periods.h"
 #include "runtime/commands.h"
 #include "runtime/convert.h"
@@ -63,6 +64,18 @@ TEST_F(ReportCommand, TheTableIsAlignedByDisplayWidthWithTotals) {
   ASSERT_EQ(run({"report", db, "--year", "2022"}), 0) << err_.str();
   EXPECT_EQ(row_of(out_.str(), "2022-12")[1], "66.60");
   EXPECT_EQ(lines_of(out_.str()).size(), 1u + 2 + 12 + 2);  // the year, heading, months, totals
+}
+
+// The report reads no method accounts: a damaged method account file, which stops an export, leaves
+// the report as it was.
+TEST_F(ReportCommand, TheMethodAccountFileIsNotRead) {
+  const std::string db = make_journal_ledger();
+  ASSERT_EQ(run({"report", db, "--year", "2023", "--by", "channel"}), 0) << err_.str();
+  const std::string before = out_.str();
+  write_bytes(method_accounts_path(db), "not a method account file\n");
+  EXPECT_EQ(run({"export", db, "--format", "beancount"}), 1);
+  ASSERT_EQ(run({"report", db, "--year", "2023", "--by", "channel"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), before);
 }
 
 TEST_F(ReportCommand, BadArgumentsAreNamed) {
