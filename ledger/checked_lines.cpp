@@ -206,16 +206,23 @@ std::string escape_field(std::string_view s) {
 }
 
 void append_escaped(std::string* out, std::string_view s) {
-  size_t plain = 0;  // bytes since the last escaped one, appended in one piece
+  const size_t at = out->size();
+  out->resize(at + max_escaped_size(s.size()));
+  out->resize(static_cast<size_t>(write_escaped(out->data() + at, s) - out->data()));
+}
+
+char* write_escaped(char* at, std::string_view s) {
+  size_t plain = 0;  // bytes since the last escaped one, copied in one piece
   for (size_t i = 0; i < s.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     if (c > ' ' && c != '%' && c != 0x7F) continue;
-    out->append(s.substr(plain, i - plain));
-    const char esc[3] = {'%', kHexDigits[c >> 4], kHexDigits[c & 0xF]};
-    out->append(esc, 3);
+    at = std::copy(s.data() + plain, s.data() + i, at);
+    *at++ = '%';
+    *at++ = kHexDigits[c >> 4];
+    *at++ = kHexDigits[c & 0xF];
     plain = i + 1;
   }
-  out->append(s.substr(plain));
+  return std::copy(s.data() + plain, s.data() + s.size(), at);
 }
 
 bool unescape_field(std::string_view s, std::string* out) {

@@ -46,6 +46,10 @@ bool parse_mark_line(std::string_view line, uint64_t* length);
 // trail bytes are all above 0x3F, so a GBK text keeps its characters readable.
 std::string escape_field(std::string_view s);
 void append_escaped(std::string* out, std::string_view s);
+// The most bytes `n` bytes of text take escaped.
+constexpr size_t max_escaped_size(size_t n) { return 3 * n; }
+// Writes `s` escaped at `at`, which has room for max_escaped_size(s.size()) bytes; returns the end.
+char* write_escaped(char* at, std::string_view s);
 bool unescape_field(std::string_view s, std::string* out);
 
 // A double as the shortest text that reads back to the same bits, and its reading.

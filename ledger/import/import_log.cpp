@@ -37,12 +37,11 @@ FileCause lock_log(File& file) {
   }
 }
 
-// `v` as 16 lowercase hex digits.
-void append_hex16(std::string* out, uint64_t v) {
+// `v` as 16 lowercase hex digits at `at`.
+char* write_hex16(char* at, uint64_t v) {
   constexpr char kDigits[] = "0123456789abcdef";
-  char buf[16];
-  for (int i = 15; i >= 0; --i, v >>= 4) buf[i] = kDigits[v & 0xF];
-  out->append(buf, sizeof buf);
+  for (int i = 15; i >= 0; --i, v >>= 4) at[i] = kDigits[v & 0xF];
+  return at + 16;
 }
 
 }  // namespace
@@ -64,60 +63,75 @@ constexpr char kKindLetters[] = {'I', 'D', 'C', 'R'};  // by ImportEntry::Kind
 
 namespace {
 
-// `v` as `digits` decimal digits, zero-padded (v below 10^digits).
-void append_digits(std::string* out, int v, int digits) {
-  char buf[4];
-  for (int i = digits - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
-  out->append(buf, static_cast<size_t>(digits));
+// `v` as `digits` decimal digits at `at`, zero-padded (v below 10^digits).
+char* write_digits(char* at, int v, int digits) {
+  for (int i = digits - 1; i >= 0; --i, v /= 10) at[i] = static_cast<char>('0' + v % 10);
+  return at + digits;
 }
 
-// The trade time as format_date_time writes it, without a format string.
-void append_date_time(std::string* out, double time) {
+// The trade time as format_date_time writes it (31 bytes at most), without a format string.
+char* write_date_time(char* at, double time) {
   const DateTimeParts p = date_time_parts(time);
   if (p.year < 1000 || p.year > 9999) {  // outside the ledger's four-digit years: the general way
-    *out += format_date_time(time);
-    return;
+    const std::string text = format_date_time(time);
+    return std::copy(text.begin(), text.end(), at);
   }
-  append_digits(out, p.year, 4);
-  *out += '-';
-  append_digits(out, p.month, 2);
-  *out += '-';
-  append_digits(out, p.day, 2);
-  *out += ' ';
-  append_digits(out, p.hour, 2);
-  *out += ':';
-  append_digits(out, p.minute, 2);
-  *out += ':';
-  append_digits(out, p.second, 2);
+  at = write_digits(at, p.year, 4);
+  *at++ = '-';
+  at = write_digits(at, p.month, 2);
+  *at++ = '-';
+  at = write_digits(at, p.day, 2);
+  *at++ = ' ';
+  at = write_digits(at, p.hour, 2);
+  *at++ = ':';
+  at = write_digits(at, p.minute, 2);
+  *at++ = ':';
+  return write_digits(at, p.second, 2);
 }
 
-void append_number(std::string* out, double d) {
-  char buf[32];
-  const auto r = std::to_chars(buf, buf + sizeof buf, d);
-  out->append(buf, r.ptr);
+// Room for an entry line's fields besides its escaped texts: the kind, side and role, the time (31
+// bytes at most), the amount (a shortest double, 24 at most), the serial (11 at most), the
+// fingerprint (16) and ten tabs.
+constexpr size_t kMaxDoubleChars = 24, kMaxSerialChars = 11;
+constexpr size_t kLineRoomBesidesTexts = 3 + 31 + kMaxDoubleChars + kMaxSerialChars + 16 + 10;
+constexpr size_t kStackLineBytes = 512;  // room for the usual line; a longer one is built on the heap
+
+// Writes the entry line's fields, joined by tabs, at `at`, which has room for kLineRoomBesidesTexts
+// and each text escaped at its longest; returns their end.
+char* write_entry_fields(char* at, const ImportEntry& e) {
+  *at++ = kKindLetters[static_cast<int>(e.kind)];
+  *at++ = '\t';
+  at = write_escaped(at, e.key.order);
+  *at++ = '\t';
+  at = write_date_time(at, e.key.time);
+  *at++ = '\t';
+  at = std::to_chars(at, at + kMaxDoubleChars, e.key.amount).ptr;
+  *at++ = '\t';
+  *at++ = e.income ? '+' : '-';
+  *at++ = '\t';
+  at = std::to_chars(at, at + kMaxSerialChars, e.serial).ptr;
+  *at++ = '\t';
+  at = write_hex16(at, e.fingerprint);
+  *at++ = '\t';
+  at = write_escaped(at, e.merchant);
+  *at++ = '\t';
+  *at++ = e.refund ? 'r' : 'p';
+  *at++ = '\t';
+  at = write_escaped(at, e.channel);
+  *at++ = '\t';
+  return write_escaped(at, e.remark);
 }
 
 // Appends the entry's checked line to `out`; `checked` false leaves its checksum to fill_checksums.
+// The line is built in one buffer and appended once.
 void append_entry_line(std::string* out, const ImportEntry& e, bool checked = true) {
+  const size_t room = kLineRoomBesidesTexts + max_escaped_size(e.key.order.size() + e.merchant.size() +
+                                                               e.channel.size() + e.remark.size());
+  char stack[kStackLineBytes];
+  std::unique_ptr<char[]> heap;
+  char* const line = room <= sizeof stack ? stack : (heap = std::make_unique<char[]>(room)).get();
   const size_t start = out->size();
-  *out += kKindLetters[static_cast<int>(e.kind)];
-  *out += '\t';
-  append_escaped(out, e.key.order);
-  *out += '\t';
-  append_date_time(out, e.key.time);
-  *out += '\t';
-  append_number(out, e.key.amount);
-  *out += e.income ? "\t+\t" : "\t-\t";
-  char buf[24];
-  out->append(buf, std::to_chars(buf, buf + sizeof buf, e.serial).ptr);
-  *out += '\t';
-  append_hex16(out, e.fingerprint);
-  *out += '\t';
-  append_escaped(out, e.merchant);
-  *out += e.refund ? "\tr\t" : "\tp\t";
-  append_escaped(out, e.channel);
-  *out += '\t';
-  append_escaped(out, e.remark);
+  out->append(line, write_entry_fields(line, e));
   if (checked) {
     end_checked_line(out, start);
   } else {

@@ -56,17 +56,20 @@ TEST(ImportEntryLines, EachLineIsTheCheckedLineOfItsEscapedFieldsAndReadsBack) {
   const double times[] = {make_date_time(100, 1, 1), make_date_time(999, 12, 31, 23, 59, 59),
                           make_date_time(1000, 1, 1), make_date_time(9999, 12, 31, 23, 59, 59),
                           make_date_time(2023, 3, 1, 12, 30, 45) + 0.4 / 86400};  // rounds to the second
-  const double amounts[] = {0.1 + 0.2, 1e-7, 123456789.125, 5};
+  // The last has the longest shortest text a double has.
+  const double amounts[] = {0.1 + 0.2, 1e-7, 123456789.125, 5, -2.2250738585072014e-308};
   const int32_t serials[] = {INT32_MIN, -1, 0, INT32_MAX};
   for (int i = 0; i < 20; ++i) {
     ImportEntry e = entry(static_cast<ImportEntry::Kind>(i % 4), i % 3 ? "2023 %x\t" : "", serials[i % 4]);
     e.key.time = times[i % 5];
-    e.key.amount = amounts[i % 4];
+    e.key.amount = amounts[i % 5];
     e.fingerprint = i % 2 ? UINT64_MAX : i;
     e.merchant = i % 2 ? "M\x7F\x01" : "";
     e.refund = i % 3 == 0;
     e.channel = i % 4 == 3 ? "\xD6\xA7 %" : "";
     e.remark = i % 5 == 1 ? std::string("a\0b\n", 4) : "";
+    // Plain runs between escapes, longer than the usual line escaped.
+    for (int k = 0; i % 5 == 2 && k < 80; ++k) e.remark += "ab\tc%";
     entries.push_back(e);
   }
   for (const ImportEntry& e : entries) {
