@@ -311,15 +311,15 @@ void ImportLog::keep(const std::vector<ImportEntry>& entries) {
   size_t size = 0;
   for (const ImportEntry& e : entries)
     size += e.key.order.size() + e.merchant.size() + e.channel.size() + e.remark.size();
-  // One copy of the group's texts, which stays where it is in the deque (however short it is).
-  std::string& text = texts_.emplace_back();
-  text.reserve(size);  // exactly: the views taken below never see it move
+  // One copy of the group's texts, which stays where it is in the deque (however short it is), sized
+  // once and filled in place.
+  char* at = texts_.emplace_back(size, '\0').data();
   for (const ImportEntry& e : entries) {
     LoggedEntry& l = logged_.emplace_back(logged_view(e));
     for (std::string_view* part : {&l.key.order, &l.merchant, &l.channel, &l.remark}) {
-      const size_t at = text.size();
-      text += *part;
-      *part = std::string_view(text).substr(at, part->size());
+      const std::string_view from = *part;
+      *part = std::string_view(at, from.size());
+      at = std::copy(from.begin(), from.end(), at);
     }
   }
 }
