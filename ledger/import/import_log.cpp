@@ -9,7 +9,6 @@
 
 #include "ledger/checked_lines.h"
 #include "ledger/import/bill_csv.h"
-#include "ledger/moment_text.h"
 #include "platform/gbk.h"
 #include "runtime/convert.h"
 #include "store/side_files.h"
@@ -64,25 +63,47 @@ constexpr char kKindLetters[] = {'I', 'D', 'C', 'R'};  // by ImportEntry::Kind
 
 namespace {
 
-// Room for an entry line's fields besides its escaped texts: the kind, side and role, the time, the
-// amount (a shortest double, 24 at most), the serial (11 at most), the fingerprint (16) and ten tabs.
+// `v` as `digits` decimal digits at `at`, zero-padded (v below 10^digits).
+char* write_digits(char* at, int v, int digits) {
+  for (int i = digits - 1; i >= 0; --i, v /= 10) at[i] = static_cast<char>('0' + v % 10);
+  return at + digits;
+}
+
+// The trade time as format_date_time writes it (31 bytes at most), without a format string.
+char* write_date_time(char* at, double time) {
+  const DateTimeParts p = date_time_parts(time);
+  if (p.year < 1000 || p.year > 9999) {  // outside the ledger's four-digit years: the general way
+    const std::string text = format_date_time(time);
+    return std::copy(text.begin(), text.end(), at);
+  }
+  at = write_digits(at, p.year, 4);
+  *at++ = '-';
+  at = write_digits(at, p.month, 2);
+  *at++ = '-';
+  at = write_digits(at, p.day, 2);
+  *at++ = ' ';
+  at = write_digits(at, p.hour, 2);
+  *at++ = ':';
+  at = write_digits(at, p.minute, 2);
+  *at++ = ':';
+  return write_digits(at, p.second, 2);
+}
+
+// Room for an entry line's fields besides its escaped texts: the kind, side and role, the time (31
+// bytes at most), the amount (a shortest double, 24 at most), the serial (11 at most), the
+// fingerprint (16) and ten tabs.
 constexpr size_t kMaxDoubleChars = 24, kMaxSerialChars = 11;
-constexpr size_t kLineRoomBesidesTexts =
-    3 + kDateChars + 1 + kTimeChars + kMaxDoubleChars + kMaxSerialChars + 16 + 10;
+constexpr size_t kLineRoomBesidesTexts = 3 + 31 + kMaxDoubleChars + kMaxSerialChars + 16 + 10;
 constexpr size_t kStackLineBytes = 512;  // room for the usual line; a longer one is built on the heap
 
 // Writes the entry line's fields, joined by tabs, at `at`, which has room for kLineRoomBesidesTexts
-// and each text escaped at its longest; returns their end. The trade time is written as
-// format_date_time writes it, from `moments` (entries of one day share their date).
-char* write_entry_fields(char* at, const ImportEntry& e, Moments& moments) {
+// and each text escaped at its longest; returns their end.
+char* write_entry_fields(char* at, const ImportEntry& e) {
   *at++ = kKindLetters[static_cast<int>(e.kind)];
   *at++ = '\t';
   at = write_escaped(at, e.key.order);
   *at++ = '\t';
-  const Moment& m = moments(e.key.time);
-  at = std::copy_n(m.date, kDateChars, at);
-  *at++ = ' ';
-  at = std::copy_n(m.time, kTimeChars, at);
+  at = write_date_time(at, e.key.time);
   *at++ = '\t';
   at = std::to_chars(at, at + kMaxDoubleChars, e.key.amount).ptr;
   *at++ = '\t';
@@ -103,14 +124,14 @@ char* write_entry_fields(char* at, const ImportEntry& e, Moments& moments) {
 
 // Appends the entry's checked line to `out`; `checked` false leaves its checksum to fill_checksums.
 // The line is built in one buffer and appended once.
-void append_entry_line(std::string* out, const ImportEntry& e, Moments& moments, bool checked = true) {
+void append_entry_line(std::string* out, const ImportEntry& e, bool checked = true) {
   const size_t room = kLineRoomBesidesTexts + max_escaped_size(e.key.order.size() + e.merchant.size() +
                                                                e.channel.size() + e.remark.size());
   char stack[kStackLineBytes];
   std::unique_ptr<char[]> heap;
   char* const line = room <= sizeof stack ? stack : (heap = std::make_unique<char[]>(room)).get();
   const size_t start = out->size();
-  out->append(line, write_entry_fields(line, e, moments));
+  out->append(line, write_entry_fields(line, e));
   if (checked) {
     end_checked_line(out, start);
   } else {
@@ -122,8 +143,7 @@ void append_entry_line(std::string* out, const ImportEntry& e, Moments& moments,
 
 std::string import_entry_line(const ImportEntry& e) {
   std::string line;
-  Moments moments;
-  append_entry_line(&line, e, moments);
+  append_entry_line(&line, e);
   return line;
 }
 
@@ -366,10 +386,9 @@ Status ImportLog::append(std::vector<ImportEntry> entries, bool sync) {
   std::vector<size_t> starts;
   starts.reserve(entries.size());
   bytes.reserve(bytes.size() + entries.size() * 128);  // an entry line's usual length, and more
-  Moments moments;
   for (const ImportEntry& e : entries) {
     starts.push_back(bytes.size());
-    append_entry_line(&bytes, e, moments, false);
+    append_entry_line(&bytes, e, false);
   }
   fill_checksums(&bytes, starts);
   FileCause c = FileCause::None;

@@ -149,25 +149,6 @@ TEST_F(ImportLogTest, EntriesComeBackExactlyWhateverTheirOrderNumbers) {
   EXPECT_EQ(bytes.substr(synced, import_mark_line(synced).size()), import_mark_line(synced));
 }
 
-TEST_F(ImportLogTest, EachTimeOfAnAppendIsWrittenWhateverDayCameBefore) {
-  // An append works a date out once a day: days out of order, and times that round to either day.
-  const double day = make_date_time(2023, 3, 1), second = 1.0 / 86400;
-  std::vector<ImportEntry> entries;
-  for (double t : {day + 0.5, day + 1 - 0.6 * second, day + 1 - 0.4 * second, day + 1.25, day + 0.25,
-                   day + 0.25 + second}) {
-    entries.push_back(entry(ImportEntry::Kind::Intent, "A", 1));
-    entries.back().key.time = t;
-  }
-  {
-    ImportLog log;
-    ASSERT_TRUE(log.open(posix_file_system(), log_path(), true).ok());
-    ASSERT_TRUE(log.append(entries, false).ok());
-  }
-  std::string want = "kdbtool imports 1\n";
-  for (const ImportEntry& e : entries) want += import_entry_line(e);
-  EXPECT_EQ(read_bytes(log_path()), want);
-}
-
 TEST_F(ImportLogTest, PairHalvesKeepTheirTextsAndTheFirstFormatStillReads) {
   ImportEntry closed = entry(ImportEntry::Kind::Closed, "2023030522001400001000000005", 0);
   closed.merchant = "T2023 0305";
