@@ -42,6 +42,10 @@ CategoryKey category_key(int32_t serial, const Bill& bill) {
   return {serial, bill.time, bill.amount, !bill.is_expense()};
 }
 
+CategoryKey stored_category_key(const BillTable& table, int32_t serial, const Bill& bill) {
+  return {serial, bill.time, stored_amount(table, bill.amount), !bill.is_expense()};
+}
+
 std::string_view uncategorized() { return "未分类"; }
 
 const std::vector<std::string>& starting_categories() {

@@ -43,6 +43,8 @@
 namespace pennacle {
 
 CategoryKey category_key(int32_t serial, const Bill& bill);
+// The key of `bill` once `table` stores it as record `serial`: its amount as the table keeps it.
+CategoryKey stored_category_key(const BillTable& table, int32_t serial, const Bill& bill);
 
 // The ledger's live bills by serial, for dropping the entries of bills that are gone.
 using LiveBills = std::unordered_map<int32_t, CategoryKey>;

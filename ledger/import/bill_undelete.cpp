@@ -57,9 +57,8 @@ struct Held {
 // note (when `notes`): the bill is back either way.
 void move_method_account(Held& h, const Bill& bill, int32_t new_serial, std::vector<std::string>* notes) {
   if (!h.accounts_there) return;
-  Bill stored = bill;
-  stored.amount = stored_amount(h.table, stored.amount);
-  const Status moved = h.accounts.rekey(category_key(bill.serial, stored), category_key(new_serial, stored));
+  const Status moved = h.accounts.rekey(stored_category_key(h.table, bill.serial, bill),
+                                        stored_category_key(h.table, new_serial, bill));
   if (!moved.ok() && notes)
     notes->push_back("its method account could not be given back: " + moved.message());
 }
@@ -103,10 +102,9 @@ Result<Undeleted> run(Held& h, int32_t serial) {
   out.appended = true;
   if (rc != DbCode::Ok) out.notes.push_back("its remark could not be stored: " + store_code_text(rc));
   if (!entry->category.empty()) {
-    Bill back = entry->bill;
-    back.amount = stored_amount(h.table, back.amount);
     const Status given = h.categories.update(
-        {{category_key(out.serial, back), entry->category, entry->category_by_hand}}, nullptr);
+        {{stored_category_key(h.table, out.serial, entry->bill), entry->category, entry->category_by_hand}},
+        nullptr);
     if (!given.ok()) out.notes.push_back("its category could not be given back: " + given.message());
   }
   move_method_account(h, entry->bill, out.serial, &out.notes);

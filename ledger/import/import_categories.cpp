@@ -54,12 +54,6 @@ Status ImportCategoryWriter::open(FileSystem& fs, const BillTable& table, std::f
   return file_.open(fs, categories_path(table.full_path), true);
 }
 
-CategoryKey ImportCategoryWriter::stored_key(const Bill& bill, int32_t serial) const {
-  CategoryKey key = category_key(serial, bill);
-  key.amount = stored_amount(table_, bill.amount);
-  return key;
-}
-
 // The account file's lock comes after the category file's, as every holder of both takes them.
 Status ImportCategoryWriter::open_accounts() {
   if (accounts_open_) return Status();
@@ -110,7 +104,7 @@ Status ImportCategoryWriter::stored(const std::vector<Bill>& bills,
   std::vector<CategoryKey> added;
   entries.reserve(serials.size());
   for (size_t i = 0; i < serials.size() && i < bills.size() && i < categories.size(); ++i) {
-    const CategoryKey key = stored_key(bills[i], serials[i]);
+    const CategoryKey key = stored_category_key(table_, serials[i], bills[i]);
     if (live_) added.push_back(key);
     const ImportCategory& c = categories[i];
     if (!c.name.empty()) entries.push_back({key, c.name, c.by_hand});

@@ -72,9 +72,6 @@ class ImportCategoryWriter {
                 const std::vector<int32_t>& serials);
 
  private:
-  // The key of an import's bill as the ledger stores it under `serial` (its amount as stored).
-  CategoryKey stored_key(const Bill& bill, int32_t serial) const;
-
   // Opens the method account file for writing, once.
   Status open_accounts();
 

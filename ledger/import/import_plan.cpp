@@ -298,11 +298,10 @@ Plan plan(const LoggedPairing& pairing, const BillTable& table, Presence& presen
     PlannedBill p{std::move(bill), {}, std::move(category)};
     planned_entry(pb, &p);
     const Bill& b = p.bill.bill;
-    const double amount = stored_amount(table, b.amount);
-    if (unclaimed.take({b.time, amount, !b.is_expense(), b.channel}, &serial)) {
+    if (unclaimed.take({b.time, stored_amount(table, b.amount), !b.is_expense(), b.channel}, &serial)) {
       p.entry.kind = ImportEntry::Kind::Done;
       p.entry.serial = serial;
-      out.there.push_back({{serial, b.time, amount, !b.is_expense()}, std::move(p.category)});
+      out.there.push_back({stored_category_key(table, serial, b), std::move(p.category)});
       out.found.push_back(std::move(p.entry));
       ++out.already;
       continue;
